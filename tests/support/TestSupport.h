@@ -1,0 +1,43 @@
+// Shared helpers of the test suites: corpus files, temporary folders and
+// running peer tools (qpdf, pdftoppm, mutool ...) as oracles.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pvltest {
+
+// Folder of the shared corpus (../shared/corpus beside the repository).
+std::string CorpusDir();
+// Full path of a corpus file, e.g. CorpusPath("pdfjs/alphatrans.pdf").
+std::string CorpusPath(const std::string& relative);
+// Every *.pdf of the corpus (both folders), sorted.
+std::vector<std::string> CorpusPdfFiles();
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// A fresh folder removed when the object is destroyed.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+// Runs argv (no shell) and captures its output.
+CommandResult RunCommand(const std::vector<std::string>& argv);
+// True when the program is on PATH.
+bool HaveTool(const std::string& program);
+
+}  // namespace pvltest
