@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "../platform/Classes.h"
@@ -34,7 +35,7 @@ public:
   void InsertObject(int32_t index, std::string_view s, void* object);
   void Delete(int32_t index);
   void Clear();
-  // Requires 0 <= index < count.
+  // An empty string for an index out of range.
   const std::string& GetString(int32_t index) const;
   void SetString(int32_t index, std::string_view s);
   void* GetObject(int32_t index) const;
@@ -78,8 +79,10 @@ public:
 class TPavonaIntegerList {
 public:
   void Add(int32_t value) { items_.push_back(value); }
-  // Requires 0 <= index < count.
-  int32_t Get(int32_t index) const { return items_[static_cast<size_t>(index)]; }
+  // 0 for an index out of range.
+  int32_t Get(int32_t index) const {
+    return index >= 0 && index < GetCount() ? items_[static_cast<size_t>(index)] : 0;
+  }
   int32_t GetCount() const { return static_cast<int32_t>(items_.size()); }
   int32_t IndexOf(int32_t value) const;
   void Sort();
@@ -103,7 +106,9 @@ private:
 };
 
 // Set of unsigned 32-bit values (object numbers). Memory grows with the
-// number of values added, not with their magnitude.
+// number of values added, not with their magnitude: small values (the object
+// numbers of real documents) are bits in a bounded bitmap, larger ones go to
+// a hash set.
 class TPVLSortedUniqueIntegerList {
 public:
   // Test-and-set: true when the value was not yet present.
@@ -112,9 +117,9 @@ public:
   void Clear();
 
 private:
-  std::vector<uint32_t> sorted_;   // merged values
-  std::vector<uint32_t> pending_;  // recent additions, merged in batches
-  bool containsSlow(uint32_t value) const;
+  static constexpr uint32_t kDenseLimit = 1u << 20;  // the bitmap is at most 128 KB
+  std::vector<uint64_t> dense_;
+  std::unordered_set<uint32_t> sparse_;
 };
 
 // ---------------------------------------------------------------------------
@@ -225,11 +230,19 @@ using TPavonaFileHandle = int;
 constexpr TPavonaFileHandle kInvalidFileHandle = -1;
 
 // File stream on a UTF-16 path. Modes as the class library's (fmCreate,
-// access | sharing). Sharing is advisory here (flock).
+// access | sharing). Sharing is advisory here (flock): it holds between the
+// engine's own streams.
 class TPavonaWideFileStream : public TFileStream {
 public:
-  // Adopts an open handle.
+  // Adopts an open handle (closed by the destructor); path is the native
+  // path, used in error messages.
   explicit TPavonaWideFileStream(TPavonaFileHandle handle, std::string path = {});
+  int64_t Read(void* buffer, int64_t count) override;
+  // Raises EWriteError with the path and the reason when not every byte is written.
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  // Moves to newSize and ends the file there; raises EOSError on failure.
+  void SetSize(int64_t newSize) override;
 };
 
 // Raises EFCreateError ("Error: <path>: <reason>") when the file cannot be opened or created.
