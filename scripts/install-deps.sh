@@ -18,7 +18,7 @@ PACKAGES=(
   tzdata
   # fonts and data
   fonts-urw-base35 fonts-liberation2 fonts-dejavu-core fonts-droid-fallback
-  poppler-data
+  poppler-data aglfn
 )
 
 missing=()

@@ -1,0 +1,63 @@
+// Installed fonts: the stand-in for the system's font enumeration, font
+// selection and font-data queries, on fontconfig. A TFont names a family, a
+// style and a character set as the class library's font object does; the
+// system resolves it to a face (a file and the face index inside it) the way
+// its font mapper does, and hands out that face's raw sfnt data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Character sets the engine asks for.
+constexpr uint8_t DEFAULT_CHARSET = 1;
+constexpr uint8_t SHIFTJIS_CHARSET = 128;
+
+// Font styles of the class library.
+constexpr uint8_t fsBold = 1;
+constexpr uint8_t fsItalic = 2;
+
+// Errors of the font-data query.
+constexpr uint32_t GDI_ERROR = 0xFFFFFFFF;
+
+struct TFont {
+  std::string Name = "Arial";
+  uint8_t Style = 0;  // fsBold | fsItalic
+  uint8_t Charset = DEFAULT_CHARSET;
+};
+
+// The face the system selects for a font.
+struct TInstalledFace {
+  std::string Family;  // the face's own family name
+  std::string File;    // UTF-8 path
+  int32_t Index = 0;   // face index inside a collection file
+  bool Bold = false;
+  bool Italic = false;
+};
+
+// Family names of the scalable fonts installed for a character set, as the
+// screen's font enumeration reports them (one entry per family, unsorted).
+// DEFAULT_CHARSET lists every family plus the common Windows family names
+// ("Arial", "Times New Roman", "Courier New", "Symbol" ...) that the system's
+// configuration maps onto installed metric-compatible faces; SHIFTJIS_CHARSET
+// lists families that cover Japanese.
+std::vector<std::string> EnumFontFamilies(uint8_t charset);
+
+// The face the system selects for the font (its mapper always finds one when
+// any font is installed). False when no font is installed at all.
+bool SelectInstalledFace(const TFont& font, TInstalledFace& face);
+
+// Size of a table of the selected face, or its data: tag 0 is the whole font
+// (from the face's table directory to the end of the file), the tag "ttcf"
+// the whole collection file (GDI_ERROR when the face is not in a collection),
+// any other tag one table of the face (GDI_ERROR when absent). With an empty
+// buffer only the size is returned; else up to buffer size bytes from offset
+// are copied and their count returned.
+uint32_t GetFontData(const TInstalledFace& face, uint32_t tag, uint32_t offset, void* buffer, uint32_t size);
+
+// Four-character table tag as the big-endian value GetFontData takes.
+constexpr uint32_t FontTableTag(const char (&text)[5]) {
+  return (uint32_t(uint8_t(text[0])) << 24) | (uint32_t(uint8_t(text[1])) << 16) |
+         (uint32_t(uint8_t(text[2])) << 8) | uint32_t(uint8_t(text[3]));
+}

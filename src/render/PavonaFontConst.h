@@ -1,0 +1,89 @@
+// Process-wide font constants: the PDF Latin character set with its codes in
+// the four Latin encodings, the Symbol character set, the widths of the
+// standard fonts, the glyph list (glyph name -> Unicode), the dingbats font
+// and the installed font families per character set; and the operations that
+// build a font's 256-entry glyph-name vector and derive codes, Unicode text
+// and widths from it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TPDFArray;
+
+constexpr int32_t kStandardGlyphCount = 229;
+constexpr int32_t kSymbolGlyphCount = 189;
+
+// One character of the PDF Latin character set; codes are -1 where the
+// encoding lacks the character.
+struct TPDFStandardGlyph {
+  const char* Name;
+  int16_t StandardCode;
+  int16_t MacRomanCode;
+  int16_t WinAnsiCode;
+  int16_t PDFDocCode;
+  uint16_t Unicode;
+};
+
+struct TPDFSymbolGlyph {
+  const char* Name;
+  int16_t Code;  // in the Symbol encoding
+  uint16_t Unicode;
+  uint16_t Width;
+};
+
+// Sorted in ASCII order of the names.
+extern const TPDFStandardGlyph kStandardGlyphs[kStandardGlyphCount];
+// Widths of the standard names for the standard-font rows 1..12 (Courier,
+// Helvetica and Times faces), in 1/1000 em.
+extern const uint16_t kStandardWidths[12][kStandardGlyphCount];
+extern const TPDFSymbolGlyph kSymbolGlyphs[kSymbolGlyphCount];
+
+// Encoding kinds of simple fonts.
+constexpr uint8_t pdfekStandard = 0;
+constexpr uint8_t pdfekMacRoman = 1;
+constexpr uint8_t pdfekWinAnsi = 2;
+constexpr uint8_t pdfekPDFDoc = 3;
+constexpr uint8_t pdfekMacExpert = 4;
+constexpr uint8_t pdfekSymbol = 5;
+
+using TPDFGlyphNames = std::array<std::string, 256>;
+
+// The glyph-name vector of an encoding kind.
+void BuildEncodingVector(uint8_t kind, TPDFGlyphNames& names);
+// Glyph keys "U+XXXX" of the symbol characters at their Symbol codes, others empty.
+void BuildSymbolEncoding(TPDFGlyphNames& keys);
+// Writes a /Differences array into the vector (numbers set the code, each name
+// takes the current code, which then advances). Codes outside 0..255 are not written.
+void ApplyDifferences(TPDFGlyphNames& names, const TPDFArray* differences);
+// Code page 1252 byte of each glyph name's character (empty where there is none).
+void EncodingVectorToCodes(const TPDFGlyphNames& names, std::array<std::string, 256>& codes);
+// Unicode character of each glyph name (U+0000 when the name is not in the glyph list).
+void EncodingVectorToUnicode(const TPDFGlyphNames& names, std::array<std::u16string, 256>& text);
+// Standard widths of the names for a standard-font row (1..12 Latin faces, 13
+// Symbol); names the row does not know get 750. Other rows change nothing.
+void EncodingWidths(int32_t row, const TPDFGlyphNames& names, std::array<double, 256>& widths);
+
+// 1-based position among the standard names; 0 when absent.
+int32_t StandardGlyphIndex(std::string_view name);
+// Unicode value of a glyph name from the glyph list; 0 when absent.
+uint16_t GlyphNameToCode(std::string_view name);
+// The standard name, else the symbol name, with that Unicode value; empty when none.
+std::string GlyphNameOfCode(uint16_t unicode);
+// WinAnsi code of the standard character with that Unicode value; 0 when none.
+uint8_t WinAnsiByteOfUnicode(uint16_t unicode);
+
+// The dingbats font that stands in for ZapfDingbats: the installed URW
+// D050000L face (an OpenType font with CFF outlines), read on each request.
+// Empty when it is not installed.
+std::string GetDingbatsFontData();
+
+// Sorted family names of the fonts installed for a character set
+// (DEFAULT_CHARSET 1, SHIFTJIS_CHARSET 128), enumerated once per process.
+const std::vector<std::string>& InstalledFontNames(uint8_t charset);
+
+// PDFDocEncoding byte of each code page 1252 byte.
+uint8_t WinAnsiToPDFDocByte(uint8_t b);
