@@ -1,0 +1,94 @@
+#include "CodecTestSupport.h"
+
+#include <cctype>
+#include <sstream>
+#include <stdexcept>
+
+#include "TestSupport.h"
+
+namespace codectest {
+
+TPnm ReadPnm(const std::string& bytes) {
+  TPnm p;
+  if (bytes.size() < 2 || bytes[0] != 'P') throw std::runtime_error("not a netpbm file");
+  p.kind = bytes[1];
+  size_t pos = 2;
+  auto number = [&]() {
+    for (;;) {
+      while (pos < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[pos]))) ++pos;
+      if (pos < bytes.size() && bytes[pos] == '#') {
+        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
+        continue;
+      }
+      break;
+    }
+    int v = 0;
+    while (pos < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[pos]))) v = v * 10 + (bytes[pos++] - '0');
+    return v;
+  };
+  p.width = number();
+  p.height = number();
+  if (p.kind != '4') p.maxval = number();
+  ++pos;  // the single whitespace before the raster
+  p.data = bytes.substr(pos);
+  return p;
+}
+
+TTiffStrip ReadSingleStripTiff(const std::string& b) {
+  if (b.size() < 8) throw std::runtime_error("short TIFF");
+  bool le = b[0] == 'I';
+  auto u16 = [&](size_t o) {
+    uint8_t x = static_cast<uint8_t>(b.at(o)), y = static_cast<uint8_t>(b.at(o + 1));
+    return le ? uint32_t(x | y << 8) : uint32_t(x << 8 | y);
+  };
+  auto u32 = [&](size_t o) {
+    return le ? (u16(o) | u16(o + 2) << 16) : (u16(o) << 16 | u16(o + 2));
+  };
+  size_t ifd = u32(4);
+  uint32_t n = u16(ifd);
+  TTiffStrip s;
+  uint32_t offset = 0, count = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    size_t e = ifd + 2 + 12 * i;
+    uint32_t tag = u16(e), type = u16(e + 2);
+    uint32_t value = type == 3 ? u16(e + 8) : u32(e + 8);
+    if (tag == 256) s.width = static_cast<int>(value);
+    if (tag == 257) s.height = static_cast<int>(value);
+    if (tag == 266) s.fillOrder = static_cast<int>(value);
+    if (tag == 273) offset = value;
+    if (tag == 279) count = value;
+  }
+  s.data = b.substr(offset, count);
+  return s;
+}
+
+std::vector<TPdfImage> PdfImages(const std::string& pdf, const std::string& filter) {
+  pvltest::TempDir dir;
+  auto r = pvltest::RunCommand(
+      {"python3", std::string(PVL_SOURCE_DIR) + "/tests/graphics/pdf_images.py", pdf, filter, dir.Path()});
+  if (r.exitCode != 0) throw std::runtime_error("pdf_images.py failed: " + r.err);
+  std::vector<TPdfImage> images;
+  std::istringstream lines(r.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    TPdfImage img;
+    words >> img.object >> img.width >> img.height;
+    std::string kv;
+    while (words >> kv) {
+      auto eq = kv.find('=');
+      if (eq == std::string::npos) continue;
+      if (kv.substr(0, eq) == "globals") {
+        img.hasGlobals = true;
+        img.globals = pvltest::ReadFile(dir.File(std::to_string(img.object) + ".globals"));
+      } else {
+        img.parms[kv.substr(0, eq)] = std::stoi(kv.substr(eq + 1));
+      }
+    }
+    img.data = pvltest::ReadFile(dir.File(std::to_string(img.object) + ".bin"));
+    images.push_back(std::move(img));
+  }
+  return images;
+}
+
+}  // namespace codectest
