@@ -362,9 +362,15 @@ void TBitmap::LoadFromBytes(std::string_view bytes) {
   LoadFromStream(stream);
 }
 
-void TBitmap::LoadFromFile(const std::string& path) {
+void TGraphic::LoadFromFile(const std::string& path) {
   TFileStream stream(path, fmOpenRead | fmShareDenyWrite);
   LoadFromStream(stream);
+}
+
+void TGraphic::SaveToFile(const std::string& path) const {
+  TMemoryStream stream;
+  SaveToStream(stream);
+  WriteFileBytesAtomic(path, stream.Bytes());
 }
 
 void TBitmap::LoadFromStream(TStream& stream) {
@@ -664,5 +670,3 @@ void TBitmap::SaveToStream(TStream& stream) const {
   std::string bytes = SaveToBytes();
   stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
-
-void TBitmap::SaveToFile(const std::string& path) const { WriteFileBytesAtomic(path, SaveToBytes()); }

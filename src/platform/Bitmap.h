@@ -39,7 +39,22 @@ struct TRGBQuad {
   bool operator==(const TRGBQuad&) const = default;
 };
 
-class TBitmap {
+// Picture of the class library: anything that can load itself from and
+// save itself to a stream in its own file format.
+class TGraphic {
+public:
+  virtual ~TGraphic() = default;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual bool Empty() const { return Width() == 0 || Height() == 0; }
+  virtual void LoadFromStream(TStream& stream) = 0;
+  virtual void SaveToStream(TStream& stream) const = 0;
+  // Through LoadFromStream / SaveToStream (the file is written safely).
+  void LoadFromFile(const std::string& path);
+  void SaveToFile(const std::string& path) const;
+};
+
+class TBitmap : public TGraphic {
 public:
   // Largest number of pixels a bitmap may have; protects against absurd
   // dimensions from files. Process-wide setting.
@@ -50,9 +65,9 @@ public:
   TBitmap() = default;
   TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf24bit);
 
-  int Width() const { return width_; }
-  int Height() const { return height_; }
-  bool Empty() const { return width_ == 0 || height_ == 0; }
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  bool Empty() const override { return width_ == 0 || height_ == 0; }
   TPixelFormat PixelFormat() const { return format_; }
   int BitsPerPixel() const { return BitsPerPixel(format_); }
   static int BitsPerPixel(TPixelFormat format);
@@ -104,15 +119,14 @@ public:
   // headers, OS/2 2.x headers, 1/2/4/8/16/24/32 bits, BI_RGB, BI_BITFIELDS,
   // BI_ALPHABITFIELDS, RLE4 and RLE8, top-down and bottom-up rows. A failure
   // raises EBitmapError and leaves the bitmap unchanged.
-  void LoadFromStream(TStream& stream);
+  void LoadFromStream(TStream& stream) override;
   void LoadFromBytes(std::string_view bytes);
-  void LoadFromFile(const std::string& path);
   // Writes a bottom-up info-header BMP, BI_RGB (32 bits without alpha get an
   // opaque fourth byte); 32 bits with alpha become a V5 header with an alpha
   // mask and straight alpha.
-  void SaveToStream(TStream& stream) const;
+  void SaveToStream(TStream& stream) const override;
+  // The BMP file of this bitmap.
   std::string SaveToBytes() const;
-  void SaveToFile(const std::string& path) const;
 
   // Same size, format and colours (and alpha when either has alpha).
   bool operator==(const TBitmap& other) const;
