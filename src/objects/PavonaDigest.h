@@ -17,7 +17,8 @@ using TMD5Digest = std::array<uint8_t, 16>;
 
 // Raises EDigestError when the digest cannot be computed (never an empty key).
 TMD5Digest MD5OfString(std::string_view bytes);
-// The 16 digest bytes of the whole stream (fed from position 0 in chunks of 8000 bytes).
+// The 16 digest bytes of the whole stream (fed from position 0 in chunks of
+// 8000 bytes); raises EDigestError when the digest cannot be computed.
 std::string MD5OfStream(TMemoryStream& stream);
 std::string MD5DigestToHex(const TMD5Digest& digest);
 std::string MD5DigestToBytes(const TMD5Digest& digest);

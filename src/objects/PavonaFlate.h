@@ -38,11 +38,21 @@ std::string DecompressString(std::string_view data, TPDFDecodeStatus* status = n
 // Inflate, then undo the PNG (10..15) or TIFF (2) predictor.
 std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms& parms,
                                      TPDFDecodeStatus* status = nullptr);
-// Undoes a predictor on already inflated rows (used after Flate and LZW).
-std::string UndoPredictor(std::string_view data, const TPDFFlateParms& parms);
+// Undoes a predictor on already inflated rows (used after Flate and LZW):
+// TIFF 2 per component (1, 2, 4, 8 or 16 bits), PNG 10 and above per row
+// type byte; other values of 2 and above keep the rows as they are. Whole
+// rows only: a trailing partial row is dropped (dsDamaged). Parameters out of
+// range (Colors not 1..32, BitsPerComponent not 1/2/4/8/16, Columns < 1)
+// give an empty result with dsFailed.
+std::string UndoPredictor(std::string_view data, const TPDFFlateParms& parms,
+                          TPDFDecodeStatus* status = nullptr);
 uint8_t PaethPredictor(uint8_t left, uint8_t up, uint8_t upperLeft);
 
+// Decodes up to "~>"; without it the decoded bytes are kept (dsDamaged).
 std::string ASCII85DecodeString(std::string_view text, TPDFDecodeStatus* status = nullptr);
+// ASCIIHexDecode data up to ">": white space skipped, an odd last digit
+// followed by 0, a pair holding a letter beyond "F" gives byte 0 (dsDamaged).
+std::string ASCIIHexDecodeString(std::string_view text, TPDFDecodeStatus* status = nullptr);
 std::string ASCII85EncodeString(std::string_view data);
 // Encodes the whole source stream (from its position) into dest.
 void ASCII85EncodeStream(TStream& source, TStream& dest);
