@@ -854,7 +854,18 @@ bool ParsePageRanges(std::string_view text, int32_t lowest, int32_t highest, std
       return false;
   }
   if (kept.empty()) return false;
-  std::unordered_set<int32_t> seen;
+  // Pages already listed: a bitmap over lowest..highest when that is small, else a hash set.
+  int64_t span = static_cast<int64_t>(highest) - lowest + 1;
+  bool useBitmap = span > 0 && span <= (int64_t{1} << 24);
+  std::vector<bool> seenBits(useBitmap ? static_cast<size_t>(span) : 0);
+  std::unordered_set<int32_t> seenSet;
+  auto markSeen = [&](int32_t page) {
+    if (!useBitmap) return seenSet.insert(page).second;
+    auto bit = seenBits[static_cast<size_t>(static_cast<int64_t>(page) - lowest)];
+    if (bit) return false;
+    bit = true;
+    return true;
+  };
   auto fail = [&]() {
     pages.clear();
     return false;
@@ -876,7 +887,7 @@ bool ParsePageRanges(std::string_view text, int32_t lowest, int32_t highest, std
         int64_t first = step > 0 ? from : to, last = step > 0 ? to : from;
         for (int64_t page = first;; page += step) {
           int32_t pg = static_cast<int32_t>(page);
-          bool fresh = seen.insert(pg).second;
+          bool fresh = markSeen(pg);
           if (!fresh && options.failOnRepeat) return fail();
           if (fresh || options.acceptRepeats) {
             if (pages.size() >= kMaxPageListLength) return fail();

@@ -320,6 +320,12 @@ TEST(PageRanges, Cases) {
 
 TEST(PageRanges, HugeRangesStayBounded) {
   std::vector<int32_t> pages;
-  EXPECT_TRUE(ParsePageRanges("1-2000000000,1-2000000000", 1, 2000000, pages));
-  EXPECT_EQ(pages.size(), 2000000u);
+  EXPECT_TRUE(ParsePageRanges("1-2000000000,1-2000000000", 1, 200000, pages));
+  EXPECT_EQ(pages.size(), 200000u);
+  EXPECT_TRUE(ParsePageRanges("5,2000000000-1999999998,5", 1, 2000000000, pages));
+  EXPECT_EQ(pages, (std::vector<int32_t>{5, 2000000000, 1999999999, 1999999998}));
+  TPageRangeOptions repeats;
+  repeats.acceptRepeats = true;
+  EXPECT_TRUE(ParsePageRanges("1-3,1-3", 1, 3, pages, repeats));
+  EXPECT_EQ(pages, (std::vector<int32_t>{1, 2, 3, 1, 2, 3}));
 }
