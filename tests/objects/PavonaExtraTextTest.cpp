@@ -277,3 +277,32 @@ TEST(UnicodeConverters, AgreesWithPythonOnMalformedUTF8) {
     EXPECT_EQ(ours, lines[i]) << hexOf(samples[i]);
   }
 }
+
+// The ANSI code page is Windows-1252: every character of Python's cp1252
+// codec maps back to its byte; the five unassigned bytes stand for the C1
+// controls of the same value.
+TEST(AnsiCodePage, AgreesWithPythonCp1252) {
+  if (!pvltest::HaveTool("python3")) GTEST_SKIP() << "python3 not installed";
+  auto r = pvltest::RunCommand(
+      {"python3", "-c",
+       "for b in range(256):\n"
+       "    try: print(b, ord(bytes([b]).decode('cp1252')))\n"
+       "    except UnicodeDecodeError: pass\n"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  int checked = 0;
+  size_t from = 0;
+  while (from < r.out.size()) {
+    size_t nl = r.out.find('\n', from);
+    if (nl == std::string::npos) nl = r.out.size();
+    int byte = 0, unit = 0;
+    ASSERT_EQ(std::sscanf(r.out.substr(from, nl - from).c_str(), "%d %d", &byte, &unit), 2);
+    EXPECT_EQ(WideToAnsi(std::u16string(1, static_cast<char16_t>(unit))), std::string(1, static_cast<char>(byte)))
+        << "U+" << std::hex << unit;
+    ++checked;
+    from = nl + 1;
+  }
+  EXPECT_EQ(checked, 251);
+  for (char16_t c1 : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+    EXPECT_EQ(WideToAnsi(std::u16string(1, c1)), std::string(1, static_cast<char>(c1)));
+  EXPECT_EQ(WideToAnsi(u"\u0080\u009F\u0100"), "???");
+}
