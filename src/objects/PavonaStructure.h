@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "../platform/Classes.h"
@@ -65,7 +66,8 @@ public:
   std::string WriteText() const;
   // Appends the PDF syntax to out; depth is the current container depth.
   virtual void AppendText(std::string& out, int depth) const = 0;
-  // Hands the object back to its pool (containers offer their children first).
+  // Hands the object back to its pool: detached from the live objects unless
+  // a live container still holds it.
   virtual void Release();
   // Adds delta to the object number of every reference below this object.
   virtual void ShiftObjectNumbers(int32_t delta);
@@ -91,11 +93,12 @@ public:
   TPDFIndRef* AsIndRef();
 
 protected:
-  virtual void ReleaseAt(int depth);
+  // Raises EPDFError beyond kMaxObjectDepth (deep nesting or a container inside itself).
   virtual void ShiftAt(int32_t delta, int depth);
   friend class TPDFArray;
   friend class TPDFDictionary;
   friend class TPDFStream;
+  friend class TPDFStructure;
 
   TPDFStructure* owner_;
   uint8_t indirect_ = 0;
@@ -210,10 +213,10 @@ public:
   const std::vector<TPDFObject*>& Items() const { return items_; }
 
 protected:
-  void ReleaseAt(int depth) override;
   void ShiftAt(int32_t delta, int depth) override;
 
 private:
+  friend struct TPDFSyntaxParser;
   std::vector<TPDFObject*> items_;
 };
 
@@ -261,10 +264,10 @@ public:
   const std::vector<TPDFDictEntry>& Entries() const { return entries_; }
 
 protected:
-  void ReleaseAt(int depth) override;
   void ShiftAt(int32_t delta, int depth) override;
 
 private:
+  friend struct TPDFSyntaxParser;
   std::vector<TPDFDictEntry> entries_;
 };
 
@@ -301,13 +304,17 @@ public:
   // without /Filter when compression fails); without: as they are, no
   // /Filter. A stale /DecodeParms is removed in both cases.
   void SetData(std::string_view bytes, bool compress);
+  // The whole file (from position 0) as the data, compressed as SetData
+  // does; an empty file leaves /Filter as it is.
   void LoadFromFile(TPavonaWideFileStream& file, bool compress);
+  // The same for the file at a UTF-16 path; raises when it cannot be opened.
+  void LoadFromFile(std::u16string_view path, bool compress);
 
 protected:
-  void ReleaseAt(int depth) override;
   void ShiftAt(int32_t delta, int depth) override;
 
 private:
+  friend class TPDFStructure;
   TPDFDictionary* dictionary_ = nullptr;
   std::string data_;
   TPDFObject* linked_ = nullptr;
@@ -406,6 +413,9 @@ private:
 
   std::vector<TPDFObject*> live_;
   std::vector<std::unique_ptr<TPDFObject>> owned_;
+  // Interned common key names by their place in the common list (nullptr
+  // until first asked for).
+  std::vector<TPDFName*> commonKeys_;
   uint8_t multiLine_ = 1;
   std::string precisionText_ = "0.0000";
   int32_t precisionDigits_ = 4;
@@ -414,23 +424,44 @@ private:
 // Decodes a hex string with its "<" and ">"; empty when they are missing.
 std::string HexStringToBytes(std::string_view text);
 
-// A name tree (single node: pairs in the root's /Names). Roots with /Kids are
-// read recursively for lookups and counting (with a cycle guard); edits go to
-// the root's /Names array only.
+// A name tree: (string key, value) pairs in /Names arrays of its leaves. A
+// root with /Names is a single-node tree; a root with /Kids is walked (with a
+// depth cap and a guard against cycles) and its leaves are taken in tree
+// order, which is key order in a well-formed tree. Keys compare as unsigned
+// byte strings; a dangling key at the end of an odd-length /Names is ignored.
 class TPDFNameTree {
 public:
   TPDFNameTree(TPDFStructure* pool, TPDFDictionary* root);
+  // Replaces the value of an existing key, else inserts the pair in sorted
+  // position (in the leaf whose /Limits cover the name, or the nearest one,
+  // whose /Limits then follow).
   void Add(std::string_view name, TPDFIndRef* ref);
+  // The value of the last pair with that key whose value is a reference.
   TPDFIndRef* GetValue(std::string_view name) const;
   bool Delete(std::string_view name);
   bool Contains(std::string_view name) const;
   int32_t GetCount() const;
   // The n-th key (1-based); empty out of range.
   std::string GetName(int32_t n) const;
+  bool IsSingleNode() const { return singleNode_; }
 
 private:
+  struct TLeaf {
+    TPDFArray* names = nullptr;
+    // The nodes from the root's child down to the leaf itself (their /Limits
+    // follow an Add).
+    std::vector<TPDFDictionary*> path;
+  };
+  void collectLeaves(TPDFDictionary* node, std::vector<TPDFDictionary*>& path,
+                     std::unordered_set<const TPDFObject*>& visited, int depth);
+  // Leaf and item index of the last pair with that key (and a reference
+  // value when refOnly); false when none.
+  bool findPair(std::string_view name, bool refOnly, size_t& leaf, int32_t& index) const;
+  size_t chooseLeaf(std::string_view name) const;
+  void widenLimits(const TLeaf& leaf, std::string_view name);
+
   TPDFStructure* pool_;
   TPDFDictionary* root_;
   bool singleNode_ = false;
-  std::vector<TPDFArray*> leaves_;
+  std::vector<TLeaf> leaves_;
 };
