@@ -36,7 +36,8 @@ int commonKeyIndex(std::string_view name) {
   // Only a match that is one whole list entry is cached; a name such as
   // "Type][Subtype" matches the list text too but spans two entries.
   if (name.find(']') != std::string_view::npos || name.find('[') != std::string_view::npos) return -1;
-  return static_cast<int>(std::count(kCommonKeyNames.begin(), kCommonKeyNames.begin() + static_cast<ptrdiff_t>(pos), '['));
+  return static_cast<int>(
+      std::count(kCommonKeyNames.begin(), kCommonKeyNames.begin() + static_cast<ptrdiff_t>(pos), '['));
 }
 
 constexpr size_t kCommonKeyCount = 31;
@@ -49,8 +50,7 @@ void appendHexByte(std::string& out, uint8_t b) {
 }
 
 [[noreturn]] void raiseTooDeep() {
-  throw EPDFError("PDF object nests deeper than " + std::to_string(kMaxObjectDepth) +
-                  " levels or contains itself");
+  throw EPDFError("PDF object nests deeper than " + std::to_string(kMaxObjectDepth) + " levels or contains itself");
 }
 
 }  // namespace
@@ -72,9 +72,13 @@ void TPDFObject::Release() {
   if (owner_) owner_->FreeObject(this);
 }
 
-void TPDFObject::ShiftObjectNumbers(int32_t delta) { ShiftAt(delta, 0); }
+void TPDFObject::ShiftObjectNumbers(int32_t delta) {
+  ShiftAt(delta, 0);
+}
 void TPDFObject::ShiftAt(int32_t, int) {}
-bool TPDFObject::HoldsObject(const TPDFObject*) const { return false; }
+bool TPDFObject::HoldsObject(const TPDFObject*) const {
+  return false;
+}
 
 void TPDFObject::SetIndirect(int32_t number, int32_t generation) {
   indirect_ = 1;
@@ -82,25 +86,55 @@ void TPDFObject::SetIndirect(int32_t number, int32_t generation) {
   generation_ = generation;
 }
 
-TPDFBoolean* TPDFObject::AsBoolean() { return kind_ == pdfkBoolean ? static_cast<TPDFBoolean*>(this) : nullptr; }
-TPDFNumeric* TPDFObject::AsNumeric() { return kind_ == pdfkNumeric ? static_cast<TPDFNumeric*>(this) : nullptr; }
-TPDFString* TPDFObject::AsString() { return kind_ == pdfkString ? static_cast<TPDFString*>(this) : nullptr; }
-TPDFName* TPDFObject::AsName() { return kind_ == pdfkName ? static_cast<TPDFName*>(this) : nullptr; }
-TPDFArray* TPDFObject::AsArray() { return kind_ == pdfkArray ? static_cast<TPDFArray*>(this) : nullptr; }
+TPDFBoolean* TPDFObject::AsBoolean() {
+  return kind_ == pdfkBoolean ? static_cast<TPDFBoolean*>(this) : nullptr;
+}
+TPDFNumeric* TPDFObject::AsNumeric() {
+  return kind_ == pdfkNumeric ? static_cast<TPDFNumeric*>(this) : nullptr;
+}
+TPDFString* TPDFObject::AsString() {
+  return kind_ == pdfkString ? static_cast<TPDFString*>(this) : nullptr;
+}
+TPDFName* TPDFObject::AsName() {
+  return kind_ == pdfkName ? static_cast<TPDFName*>(this) : nullptr;
+}
+TPDFArray* TPDFObject::AsArray() {
+  return kind_ == pdfkArray ? static_cast<TPDFArray*>(this) : nullptr;
+}
 TPDFDictionary* TPDFObject::AsDictionary() {
   return kind_ == pdfkDictionary ? static_cast<TPDFDictionary*>(this) : nullptr;
 }
-TPDFStream* TPDFObject::AsStream() { return kind_ == pdfkStream ? static_cast<TPDFStream*>(this) : nullptr; }
-TPDFIndRef* TPDFObject::AsIndRef() { return kind_ == pdfkIndRef ? static_cast<TPDFIndRef*>(this) : nullptr; }
+TPDFStream* TPDFObject::AsStream() {
+  return kind_ == pdfkStream ? static_cast<TPDFStream*>(this) : nullptr;
+}
+TPDFIndRef* TPDFObject::AsIndRef() {
+  return kind_ == pdfkIndRef ? static_cast<TPDFIndRef*>(this) : nullptr;
+}
 
-TPDFBoolean* PDFAsBoolean(TPDFObject* obj) { return obj ? obj->AsBoolean() : nullptr; }
-TPDFNumeric* PDFAsNumeric(TPDFObject* obj) { return obj ? obj->AsNumeric() : nullptr; }
-TPDFString* PDFAsString(TPDFObject* obj) { return obj ? obj->AsString() : nullptr; }
-TPDFName* PDFAsName(TPDFObject* obj) { return obj ? obj->AsName() : nullptr; }
-TPDFArray* PDFAsArray(TPDFObject* obj) { return obj ? obj->AsArray() : nullptr; }
-TPDFDictionary* PDFAsDictionary(TPDFObject* obj) { return obj ? obj->AsDictionary() : nullptr; }
-TPDFStream* PDFAsStream(TPDFObject* obj) { return obj ? obj->AsStream() : nullptr; }
-TPDFIndRef* PDFAsIndRef(TPDFObject* obj) { return obj ? obj->AsIndRef() : nullptr; }
+TPDFBoolean* PDFAsBoolean(TPDFObject* obj) {
+  return obj ? obj->AsBoolean() : nullptr;
+}
+TPDFNumeric* PDFAsNumeric(TPDFObject* obj) {
+  return obj ? obj->AsNumeric() : nullptr;
+}
+TPDFString* PDFAsString(TPDFObject* obj) {
+  return obj ? obj->AsString() : nullptr;
+}
+TPDFName* PDFAsName(TPDFObject* obj) {
+  return obj ? obj->AsName() : nullptr;
+}
+TPDFArray* PDFAsArray(TPDFObject* obj) {
+  return obj ? obj->AsArray() : nullptr;
+}
+TPDFDictionary* PDFAsDictionary(TPDFObject* obj) {
+  return obj ? obj->AsDictionary() : nullptr;
+}
+TPDFStream* PDFAsStream(TPDFObject* obj) {
+  return obj ? obj->AsStream() : nullptr;
+}
+TPDFIndRef* PDFAsIndRef(TPDFObject* obj) {
+  return obj ? obj->AsIndRef() : nullptr;
+}
 
 TPDFObject* PDFResolve(TPDFObject* obj) {
   if (TPDFIndRef* ref = PDFAsIndRef(obj)) return ref->Resolve();
@@ -110,13 +144,23 @@ TPDFObject* PDFResolve(TPDFObject* obj) {
 // ---------------------------------------------------------------------------
 // Scalars
 
-TPDFNull::TPDFNull(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkNull; }
-void TPDFNull::AppendText(std::string& out, int) const { out += "null"; }
+TPDFNull::TPDFNull(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkNull;
+}
+void TPDFNull::AppendText(std::string& out, int) const {
+  out += "null";
+}
 
-TPDFBoolean::TPDFBoolean(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkBoolean; }
-void TPDFBoolean::AppendText(std::string& out, int) const { out += value_ ? "true" : "false"; }
+TPDFBoolean::TPDFBoolean(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkBoolean;
+}
+void TPDFBoolean::AppendText(std::string& out, int) const {
+  out += value_ ? "true" : "false";
+}
 
-TPDFNumeric::TPDFNumeric(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkNumeric; }
+TPDFNumeric::TPDFNumeric(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkNumeric;
+}
 
 void TPDFNumeric::AppendText(std::string& out, int) const {
   // PDF has no syntax for NaN or infinities; a file holding one would not parse.
@@ -136,7 +180,9 @@ int64_t TPDFNumeric::AsInteger() const {
   return static_cast<int64_t>(r);
 }
 
-TPDFString::TPDFString(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkString; }
+TPDFString::TPDFString(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkString;
+}
 
 void TPDFString::AppendText(std::string& out, int) const {
   if (mode_ == psmLiteral) {
@@ -144,15 +190,32 @@ void TPDFString::AppendText(std::string& out, int) const {
     out += '(';
     for (unsigned char c : value_) {
       switch (c) {
-        case 8: out += "\\b"; break;
-        case 9: out += "\\t"; break;
-        case 10: out += "\\n"; break;
-        case 12: out += "\\f"; break;
-        case 13: out += "\\r"; break;
-        case '(': out += "\\("; break;
-        case ')': out += "\\)"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += static_cast<char>(c);
+        case 8:
+          out += "\\b";
+          break;
+        case 9:
+          out += "\\t";
+          break;
+        case 10:
+          out += "\\n";
+          break;
+        case 12:
+          out += "\\f";
+          break;
+        case 13:
+          out += "\\r";
+          break;
+        case '(':
+          out += "\\(";
+          break;
+        case ')':
+          out += "\\)";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        default:
+          out += static_cast<char>(c);
       }
     }
     out += ')';
@@ -164,24 +227,39 @@ void TPDFString::AppendText(std::string& out, int) const {
   }
 }
 
-std::u16string TPDFString::GetText() const { return PDFTextToWide(value_); }
+std::u16string TPDFString::GetText() const {
+  return PDFTextToWide(value_);
+}
 
 void TPDFString::SetText(std::u16string_view text) {
   value_ = WideToPDFText(text);
   mode_ = psmLiteral;
 }
 
-TPDFName::TPDFName(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkName; }
+TPDFName::TPDFName(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkName;
+}
 
 void TPDFName::AppendText(std::string& out, int) const {
   out += '/';
   for (unsigned char c : value_) {
     bool escape = c <= 32 || c >= 127;
     switch (c) {
-      case '#': case '%': case '(': case ')': case '/': case '<': case '>': case '[': case ']': case '{': case '}':
+      case '#':
+      case '%':
+      case '(':
+      case ')':
+      case '/':
+      case '<':
+      case '>':
+      case '[':
+      case ']':
+      case '{':
+      case '}':
         escape = true;
         break;
-      default: break;
+      default:
+        break;
     }
     if (escape) {
       out += '#';
@@ -192,7 +270,9 @@ void TPDFName::AppendText(std::string& out, int) const {
   }
 }
 
-TPDFIndRef::TPDFIndRef(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkIndRef; }
+TPDFIndRef::TPDFIndRef(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkIndRef;
+}
 
 void TPDFIndRef::AppendText(std::string& out, int) const {
   out += std::to_string(refNumber_);
@@ -201,7 +281,9 @@ void TPDFIndRef::AppendText(std::string& out, int) const {
   out += " R";
 }
 
-void TPDFIndRef::ShiftObjectNumbers(int32_t delta) { ShiftAt(delta, 0); }
+void TPDFIndRef::ShiftObjectNumbers(int32_t delta) {
+  ShiftAt(delta, 0);
+}
 
 void TPDFIndRef::ShiftAt(int32_t delta, int) {
   // Wraps like the 32-bit arithmetic of object numbers; no signed overflow.
@@ -216,7 +298,9 @@ TPDFObject* TPDFIndRef::Resolve() {
 // ---------------------------------------------------------------------------
 // TPDFArray
 
-TPDFArray::TPDFArray(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkArray; }
+TPDFArray::TPDFArray(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkArray;
+}
 
 void TPDFArray::AppendText(std::string& out, int depth) const {
   if (depth >= kMaxObjectDepth) raiseTooDeep();
@@ -234,9 +318,13 @@ void TPDFArray::AppendText(std::string& out, int depth) const {
   out += ']';
 }
 
-void TPDFArray::Release() { TPDFObject::Release(); }
+void TPDFArray::Release() {
+  TPDFObject::Release();
+}
 
-void TPDFArray::ShiftObjectNumbers(int32_t delta) { ShiftAt(delta, 0); }
+void TPDFArray::ShiftObjectNumbers(int32_t delta) {
+  ShiftAt(delta, 0);
+}
 
 void TPDFArray::ShiftAt(int32_t delta, int depth) {
   if (depth >= kMaxObjectDepth) raiseTooDeep();
@@ -253,7 +341,9 @@ TPDFObject* TPDFArray::GetItem(int32_t index) const {
   return items_[static_cast<size_t>(index)];
 }
 
-void TPDFArray::Add(TPDFObject* obj) { items_.push_back(obj); }
+void TPDFArray::Add(TPDFObject* obj) {
+  items_.push_back(obj);
+}
 
 void TPDFArray::Insert(int32_t index, TPDFObject* obj) {
   if (index < 0 || index > GetCount()) return;
@@ -319,7 +409,9 @@ void TPDFArray::Reserve(int32_t n) {
 // ---------------------------------------------------------------------------
 // TPDFDictionary
 
-TPDFDictionary::TPDFDictionary(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkDictionary; }
+TPDFDictionary::TPDFDictionary(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkDictionary;
+}
 
 void TPDFDictionary::AppendText(std::string& out, int depth) const {
   if (depth >= kMaxObjectDepth) raiseTooDeep();
@@ -338,9 +430,13 @@ void TPDFDictionary::AppendText(std::string& out, int depth) const {
   out += ">>\n";
 }
 
-void TPDFDictionary::Release() { TPDFObject::Release(); }
+void TPDFDictionary::Release() {
+  TPDFObject::Release();
+}
 
-void TPDFDictionary::ShiftObjectNumbers(int32_t delta) { ShiftAt(delta, 0); }
+void TPDFDictionary::ShiftObjectNumbers(int32_t delta) {
+  ShiftAt(delta, 0);
+}
 
 void TPDFDictionary::ShiftAt(int32_t delta, int depth) {
   if (depth >= kMaxObjectDepth) raiseTooDeep();
@@ -403,11 +499,21 @@ int64_t TPDFDictionary::GetInteger(std::string_view name, int64_t def) const {
 TPDFDictionary* TPDFDictionary::GetDictionary(std::string_view name) const {
   return PDFAsDictionary(GetValue(name, true));
 }
-TPDFArray* TPDFDictionary::GetArray(std::string_view name) const { return PDFAsArray(GetValue(name, true)); }
-TPDFName* TPDFDictionary::GetName(std::string_view name) const { return PDFAsName(GetValue(name, true)); }
-TPDFNumeric* TPDFDictionary::GetNumeric(std::string_view name) const { return PDFAsNumeric(GetValue(name, true)); }
-TPDFStream* TPDFDictionary::GetStream(std::string_view name) const { return PDFAsStream(GetValue(name, true)); }
-TPDFString* TPDFDictionary::GetString(std::string_view name) const { return PDFAsString(GetValue(name, true)); }
+TPDFArray* TPDFDictionary::GetArray(std::string_view name) const {
+  return PDFAsArray(GetValue(name, true));
+}
+TPDFName* TPDFDictionary::GetName(std::string_view name) const {
+  return PDFAsName(GetValue(name, true));
+}
+TPDFNumeric* TPDFDictionary::GetNumeric(std::string_view name) const {
+  return PDFAsNumeric(GetValue(name, true));
+}
+TPDFStream* TPDFDictionary::GetStream(std::string_view name) const {
+  return PDFAsStream(GetValue(name, true));
+}
+TPDFString* TPDFDictionary::GetString(std::string_view name) const {
+  return PDFAsString(GetValue(name, true));
+}
 
 double TPDFDictionary::GetNumber(std::string_view name, double def) const {
   TPDFNumeric* n = GetNumeric(name);
@@ -460,7 +566,9 @@ void TPDFDictionary::Assign(const TPDFDictionary* other) {
 // ---------------------------------------------------------------------------
 // TPDFStream (object part; data handling lives in PavonaStructureStream.cpp)
 
-TPDFStream::TPDFStream(TPDFStructure* owner) : TPDFObject(owner) { kind_ = pdfkStream; }
+TPDFStream::TPDFStream(TPDFStructure* owner) : TPDFObject(owner) {
+  kind_ = pdfkStream;
+}
 
 void TPDFStream::AppendText(std::string& out, int depth) const {
   if (depth >= kMaxObjectDepth) raiseTooDeep();
@@ -482,7 +590,9 @@ void TPDFStream::Release() {
   if (dictionary_) dictionary_->Release();
 }
 
-void TPDFStream::ShiftObjectNumbers(int32_t delta) { ShiftAt(delta, 0); }
+void TPDFStream::ShiftObjectNumbers(int32_t delta) {
+  ShiftAt(delta, 0);
+}
 
 void TPDFStream::ShiftAt(int32_t delta, int depth) {
   if (depth >= kMaxObjectDepth) raiseTooDeep();
@@ -504,9 +614,13 @@ void TPDFStream::SetDictionary(TPDFDictionary* dictionary) {
 // ---------------------------------------------------------------------------
 // TPDFStructure
 
-TPDFStructure::TPDFStructure() { Reset(); }
+TPDFStructure::TPDFStructure() {
+  Reset();
+}
 
-TPDFStructure::~TPDFStructure() { destroyAll(); }
+TPDFStructure::~TPDFStructure() {
+  destroyAll();
+}
 
 void TPDFStructure::destroyAll() {
   live_.clear();
@@ -531,7 +645,9 @@ void TPDFStructure::Reserve(int32_t n) {
   owned_.reserve(owned_.size() + static_cast<size_t>(n));
 }
 
-int32_t TPDFStructure::GetCount() const { return static_cast<int32_t>(live_.size()); }
+int32_t TPDFStructure::GetCount() const {
+  return static_cast<int32_t>(live_.size());
+}
 
 TPDFObject* TPDFStructure::GetObject(int32_t index) const {
   if (index < 0 || index >= GetCount()) return nullptr;
@@ -549,7 +665,9 @@ T* TPDFStructure::make() {
   return raw;
 }
 
-TPDFNull* TPDFStructure::NewNull() { return make<TPDFNull>(); }
+TPDFNull* TPDFStructure::NewNull() {
+  return make<TPDFNull>();
+}
 
 TPDFBoolean* TPDFStructure::NewBoolean(bool value) {
   TPDFBoolean* b = make<TPDFBoolean>();
@@ -611,7 +729,9 @@ TPDFIndRef* TPDFStructure::NewIndRef(int32_t number, int32_t generation) {
   return r;
 }
 
-TPDFArray* TPDFStructure::NewArray() { return make<TPDFArray>(); }
+TPDFArray* TPDFStructure::NewArray() {
+  return make<TPDFArray>();
+}
 
 TPDFArray* TPDFStructure::NewArrayOf(std::span<TPDFObject* const> objects) {
   TPDFArray* a = make<TPDFArray>();
@@ -638,7 +758,9 @@ TPDFArray* TPDFStructure::NewRealArray(std::span<const double> values) {
   return a;
 }
 
-TPDFDictionary* TPDFStructure::NewDictionary() { return make<TPDFDictionary>(); }
+TPDFDictionary* TPDFStructure::NewDictionary() {
+  return make<TPDFDictionary>();
+}
 
 TPDFStream* TPDFStructure::NewStream(std::string_view bytes, bool compress) {
   TPDFDictionary* d = NewDictionary();

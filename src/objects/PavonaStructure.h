@@ -109,7 +109,9 @@ protected:
 
 // Null-safe kind tests and casts: PDFAsDictionary(obj) is nullptr when obj is
 // nullptr or not a dictionary.
-inline bool PDFIsKind(const TPDFObject* obj, char kind) { return obj && obj->GetKind() == kind; }
+inline bool PDFIsKind(const TPDFObject* obj, char kind) {
+  return obj && obj->GetKind() == kind;
+}
 TPDFBoolean* PDFAsBoolean(TPDFObject* obj);
 TPDFNumeric* PDFAsNumeric(TPDFObject* obj);
 TPDFString* PDFAsString(TPDFObject* obj);

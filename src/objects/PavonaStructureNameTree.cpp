@@ -12,7 +12,9 @@ const std::string* pairKey(const TPDFArray* leaf, int32_t k) {
 }
 
 // Whole pairs only: a dangling key at the end of an odd-length array is ignored.
-int32_t pairCount(const TPDFArray* leaf) { return leaf->GetCount() / 2; }
+int32_t pairCount(const TPDFArray* leaf) {
+  return leaf->GetCount() / 2;
+}
 
 // The two strings of a node's /Limits; false when it has none.
 bool nodeLimits(const TPDFDictionary* node, TPDFString*& low, TPDFString*& high) {

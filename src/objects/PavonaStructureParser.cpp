@@ -12,19 +12,34 @@
 
 namespace {
 
-inline bool isWhite(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+inline bool isWhite(unsigned char c) {
+  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
 
 inline bool isDelimiter(unsigned char c) {
   switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
+    case '(':
+    case ')':
+    case '<':
+    case '>':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '/':
+    case '%':
       return true;
     default:
       return false;
   }
 }
 
-inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline bool isOctal(unsigned char c) { return c >= '0' && c <= '7'; }
+inline bool isDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+inline bool isOctal(unsigned char c) {
+  return c >= '0' && c <= '7';
+}
 
 // Value of a hex digit in either case, -1 for anything else.
 inline int hexValue(unsigned char c) {
@@ -112,7 +127,8 @@ struct TPDFSyntaxParser {
     if (c == '-' || c == '+' || c == '.' || isDigit(c)) return parseNumber();
     if (c == '(' && remaining >= 2) return parseLiteral();
     if (c == '<' && remaining >= 2) return parseHex();
-    if (c == '/' && remaining >= 2) return parseName();
+    // A "/" at the very end is the empty name, as the writer writes it.
+    if (c == '/') return parseName();
     return nullptr;
   }
 
@@ -291,15 +307,26 @@ struct TPDFSyntaxParser {
       char e = content[k + 1];
       k += 2;
       switch (e) {
-        case '\n': break;
+        case '\n':
+          break;
         case '\r':
           if (k < m && content[k] == '\n') ++k;
           break;
-        case 'b': bytes += '\b'; break;
-        case 'f': bytes += '\f'; break;
-        case 'n': bytes += '\n'; break;
-        case 'r': bytes += '\r'; break;
-        case 't': bytes += '\t'; break;
+        case 'b':
+          bytes += '\b';
+          break;
+        case 'f':
+          bytes += '\f';
+          break;
+        case 'n':
+          bytes += '\n';
+          break;
+        case 'r':
+          bytes += '\r';
+          break;
+        case 't':
+          bytes += '\t';
+          break;
         default:
           if (isOctal(static_cast<unsigned char>(e))) {
             int v = e - '0';
@@ -409,12 +436,23 @@ std::string TPDFStructure::UnescapeLiteral(std::string_view text) const {
     char e = s[k + 1];
     k += 2;
     switch (e) {
-      case 'b': out += '\b'; break;
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'f': out += '\f'; break;
-      case 'r': out += '\r'; break;
-      case '\n': break;
+      case 'b':
+        out += '\b';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\n':
+        break;
       case '\r':
         if (k < m && s[k] == '\n') ++k;
         break;
@@ -432,7 +470,9 @@ std::string TPDFStructure::UnescapeLiteral(std::string_view text) const {
   return out;
 }
 
-std::string TPDFStructure::HexToBytes(std::string_view text) const { return HexStringToBytes(text); }
+std::string TPDFStructure::HexToBytes(std::string_view text) const {
+  return HexStringToBytes(text);
+}
 
 std::string HexStringToBytes(std::string_view text) {
   if (text.size() < 2 || text.front() != '<' || text.back() != '>') return {};

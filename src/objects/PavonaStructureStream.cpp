@@ -49,7 +49,9 @@ std::string TPDFStream::GetDecodedData(TPDFDecodeStatus* status) const {
   return data;
 }
 
-std::u16string TPDFStream::GetDecodedText() const { return PDFTextToWide(GetDecodedData()); }
+std::u16string TPDFStream::GetDecodedText() const {
+  return PDFTextToWide(GetDecodedData());
+}
 
 void TPDFStream::SetRawData(std::string bytes) {
   data_ = std::move(bytes);

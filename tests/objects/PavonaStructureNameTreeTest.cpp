@@ -125,8 +125,7 @@ TEST(PavonaStructureNameTree, CyclesAndMissingKidsEnd) {
 
   // A chain deeper than any real tree stops at the depth limit.
   TinyDocument deep;
-  for (int32_t i = 1; i <= 2000; ++i)
-    deep.Add(i, "<< /Kids [ " + std::to_string(i + 1) + " 0 R ] >>");
+  for (int32_t i = 1; i <= 2000; ++i) deep.Add(i, "<< /Kids [ " + std::to_string(i + 1) + " 0 R ] >>");
   deep.Add(2001, "<< /Names [ (deep) 1 0 R ] >>");
   TPDFNameTree deepTree(&deep.pool, PDFAsDictionary(deep.objects[1]));
   EXPECT_EQ(deepTree.GetCount(), 0);

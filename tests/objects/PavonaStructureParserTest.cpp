@@ -93,7 +93,7 @@ const ParseCase kParseCases[] = {
     {"/A#zz", "/\"A#zz\"", 5},
     {"/Name}", "/\"Name\"", 5},
     {"/ x", "/\"\"", 1},
-    {"/", "null", 0},
+    {"/", "/\"\"", 1},
     // Nothing readable
     {"", "null", 0},
     {"   % comment\n 7", "n7", 15},
@@ -185,7 +185,9 @@ TEST(PavonaStructureParser, UnescapeLiteral) {
   const std::pair<std::string, std::string> cases[] = {
       {"(abc)", "abc"},
       {"(a\\(b\\))", "a(b)"},
-      {"(\\101\\60\\0053)", "A0\x05" "3"},
+      {"(\\101\\60\\0053)",
+       "A0\x05"
+       "3"},
       {"(a\\\r\nb)", "ab"},
       {"(a\\\rb)", "ab"},
       {"(a\\\nb)", "ab"},

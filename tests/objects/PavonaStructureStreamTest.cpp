@@ -57,8 +57,8 @@ TEST(PavonaStructureStream, NewStreamCompressesAndDecodes) {
 
 TEST(PavonaStructureStream, SetDataReplacesFilterLengthAndParameters) {
   TPDFStructure pool;
-  TPDFStream* s = makeStream(pool, "<< /Length 9 0 R /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> /DP 3 >>",
-                             "old");
+  TPDFStream* s =
+      makeStream(pool, "<< /Length 9 0 R /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> /DP 3 >>", "old");
   s->SetData(kText, true);
   TPDFDictionary* d = s->GetDictionary();
   EXPECT_EQ(d->GetNameValue("Filter"), "FlateDecode");
@@ -81,7 +81,8 @@ TEST(PavonaStructureStream, SetDataReplacesFilterLengthAndParameters) {
 TEST(PavonaStructureStream, FilterChainsInOrder) {
   TPDFStructure pool;
   // ASCIIHex over Flate, written as a chain in decoding order.
-  TPDFStream* chain = makeStream(pool, "<< /Filter [ /ASCIIHexDecode /FlateDecode ] >>", toHex(zlibCompress(kText)) + ">");
+  TPDFStream* chain =
+      makeStream(pool, "<< /Filter [ /ASCIIHexDecode /FlateDecode ] >>", toHex(zlibCompress(kText)) + ">");
   EXPECT_EQ(chain->GetDecodedData(), kText);
   // Image filters reach the image decoder still encoded.
   TPDFStream* jpeg = makeStream(pool, "<< /Filter /DCTDecode >>", "\xFF\xD8\xFF\xE0 jpeg");
@@ -117,8 +118,8 @@ TEST(PavonaStructureStream, DecodeParmsReachTheirFilter) {
   for (const auto& [dict, expected] : cases)
     EXPECT_EQ(makeStream(pool, dict, predictedRows())->GetDecodedData(), expected) << dict;
   // A reference inside a /DecodeParms array is taken as it stands (no parameters).
-  std::string unpredicted = makeStream(pool, "<< /Filter [ /FlateDecode ] /DecodeParms [ 8 0 R ] >>",
-                                       predictedRows())->GetDecodedData();
+  std::string unpredicted =
+      makeStream(pool, "<< /Filter [ /FlateDecode ] /DecodeParms [ 8 0 R ] >>", predictedRows())->GetDecodedData();
   EXPECT_EQ(unpredicted.size(), 8u);
 }
 

@@ -35,17 +35,23 @@ TEST(PavonaStructureWriter, TableOfObjects) {
       {"-infinity", [](TPDFStructure& p) { return p.NewNumeric(-INFINITY); }, "0"},
       {"reference", [](TPDFStructure& p) { return p.NewIndRef(12, 0); }, "12 0 R"},
       {"literal", [](TPDFStructure& p) { return p.NewString("(a)b\\"); }, "(\\(a\\)b\\\\)"},
-      {"controls", [](TPDFStructure& p) { return p.NewString("\b\t\n\f\r\x01\xE9"); },
-       "(\\b\\t\\n\\f\\r\x01\xE9)"},
+      {"controls", [](TPDFStructure& p) { return p.NewString("\b\t\n\f\r\x01\xE9"); }, "(\\b\\t\\n\\f\\r\x01\xE9)"},
       {"hex", [](TPDFStructure& p) { return p.NewString("\x01\xAB", psmHex); }, "<01AB>"},
       {"bad mode", [](TPDFStructure& p) { return p.NewString("abc", 2); }, ""},
       {"name", [](TPDFStructure& p) { return p.NewName("Type"); }, "/Type"},
       {"name escapes", [](TPDFStructure& p) { return p.NewName("A B#(\xE9/%\x7F"); }, "/A#20B#23#28#E9#2F#25#7F"},
       {"empty name", [](TPDFStructure& p) { return p.NewName(""); }, "/"},
-      {"array", [](TPDFStructure& p) { return p.NewIntegerArray(std::vector<int32_t>{0, 0, 612, 792}); },
+      {"array",
+       [](TPDFStructure& p) {
+         return p.NewIntegerArray(std::vector<int32_t>{0, 0, 612, 792});
+       },
        "[ 0 0 612 792 ]"},
       {"empty array", [](TPDFStructure& p) { return p.NewArray(); }, "[ ]"},
-      {"array of nil", [](TPDFStructure& p) { return p.NewArrayOf({nullptr, p.NewNull()}); }, "[  null ]"},
+      {"array of nil",
+       [](TPDFStructure& p) {
+         return p.NewArrayOf({nullptr, p.NewNull()});
+       },
+       "[  null ]"},
       {"empty dictionary", [](TPDFStructure& p) { return p.NewDictionary(); }, "<<\n>>\n"},
       {"dictionary",
        [](TPDFStructure& p) {
@@ -298,7 +304,7 @@ TEST(PavonaStructurePool, FreeingRules) {
   d->Release();  // not held: only the dictionary leaves
   EXPECT_EQ(pool.GetCount(), count - 1);
   EXPECT_EQ(Dump(d), "<</\"A\":n1 /\"B\":[n2]>>");  // still readable
-  pool.FreeObject(held);  // its holder has left: now it leaves too
+  pool.FreeObject(held);                            // its holder has left: now it leaves too
   EXPECT_EQ(pool.GetCount(), count - 2);
   pool.FreeObject(held);  // not live any more: nothing
   EXPECT_EQ(pool.GetCount(), count - 2);

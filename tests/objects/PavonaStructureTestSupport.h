@@ -30,8 +30,10 @@ inline std::string Dump(const TPDFObject* obj, int depth = 0) {
     return out + "\"";
   };
   switch (obj->GetKind()) {
-    case pdfkNull: return "null";
-    case pdfkBoolean: return o->AsBoolean()->GetValue() ? "true" : "false";
+    case pdfkNull:
+      return "null";
+    case pdfkBoolean:
+      return o->AsBoolean()->GetValue() ? "true" : "false";
     case pdfkNumeric: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "n%.15g", o->AsNumeric()->GetValue());
@@ -39,7 +41,8 @@ inline std::string Dump(const TPDFObject* obj, int depth = 0) {
     }
     case pdfkString:
       return (o->AsString()->GetMode() == psmHex ? "h" : "s") + quote(o->AsString()->GetValue());
-    case pdfkName: return "/" + quote(o->AsName()->GetValue());
+    case pdfkName:
+      return "/" + quote(o->AsName()->GetValue());
     case pdfkIndRef:
       return "R" + std::to_string(o->AsIndRef()->GetRefNumber()) + "." +
              std::to_string(o->AsIndRef()->GetRefGeneration());
@@ -77,8 +80,10 @@ inline bool SameObject(const TPDFObject* a, const TPDFObject* b, int digits, std
   auto* x = const_cast<TPDFObject*>(a);
   auto* y = const_cast<TPDFObject*>(b);
   switch (a->GetKind()) {
-    case pdfkNull: return true;
-    case pdfkBoolean: return x->AsBoolean()->GetValue() == y->AsBoolean()->GetValue() || fail("boolean");
+    case pdfkNull:
+      return true;
+    case pdfkBoolean:
+      return x->AsBoolean()->GetValue() == y->AsBoolean()->GetValue() || fail("boolean");
     case pdfkNumeric: {
       double u = x->AsNumeric()->GetValue(), v = y->AsNumeric()->GetValue();
       double tolerance = 0.5 * std::pow(10.0, -digits) + 1e-9 * std::fabs(u);
@@ -88,7 +93,8 @@ inline bool SameObject(const TPDFObject* a, const TPDFObject* b, int digits, std
       return (x->AsString()->GetValue() == y->AsString()->GetValue() &&
               x->AsString()->GetMode() == y->AsString()->GetMode()) ||
              fail("string");
-    case pdfkName: return x->AsName()->GetValue() == y->AsName()->GetValue() || fail("name");
+    case pdfkName:
+      return x->AsName()->GetValue() == y->AsName()->GetValue() || fail("name");
     case pdfkIndRef:
       return (x->AsIndRef()->GetRefNumber() == y->AsIndRef()->GetRefNumber() &&
               x->AsIndRef()->GetRefGeneration() == y->AsIndRef()->GetRefGeneration()) ||
