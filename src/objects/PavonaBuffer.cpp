@@ -28,9 +28,13 @@ ByteSet makeSet(std::string_view set) {
 
 }  // namespace
 
-TPVLBuffer::TPVLBuffer() { Reset(); }
+TPVLBuffer::TPVLBuffer() {
+  Reset();
+}
 
-TPVLBuffer::~TPVLBuffer() { Reset(); }
+TPVLBuffer::~TPVLBuffer() {
+  Reset();
+}
 
 void TPVLBuffer::Reset() {
   if (ownsStream_) {
@@ -121,7 +125,9 @@ std::string TPVLBuffer::ReadBytes(int64_t n) {
   return out;
 }
 
-std::string TPVLBuffer::ReadString(int64_t n) { return ReadBytes(std::max<int64_t>(n, 0)); }
+std::string TPVLBuffer::ReadString(int64_t n) {
+  return ReadBytes(std::max<int64_t>(n, 0));
+}
 
 int64_t TPVLBuffer::findFrom(const bool* wanted) {
   if (kind_ != kStream) {

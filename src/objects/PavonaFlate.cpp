@@ -114,8 +114,8 @@ bool hasZlibHeader(std::string_view data) {
 // (which would otherwise divide by zero or overflow) make the predictor fail.
 struct RowLayout {
   bool valid = false;
-  uint64_t rowBytes = 0;      // packed bytes of one row, without a type byte
-  uint64_t pixelBytes = 1;    // PNG "bpp": whole bytes per pixel, rounded up
+  uint64_t rowBytes = 0;    // packed bytes of one row, without a type byte
+  uint64_t pixelBytes = 1;  // PNG "bpp": whole bytes per pixel, rounded up
 };
 
 RowLayout layoutOf(const TPDFFlateParms& p) {
@@ -169,9 +169,13 @@ void undoTiffRow(uint8_t* row, const TPDFFlateParms& p) {
 
 }  // namespace
 
-uint64_t GetMaxDecodedSize() { return gMaxDecodedSize.load(std::memory_order_relaxed); }
+uint64_t GetMaxDecodedSize() {
+  return gMaxDecodedSize.load(std::memory_order_relaxed);
+}
 
-void SetMaxDecodedSize(uint64_t bytes) { gMaxDecodedSize.store(bytes, std::memory_order_relaxed); }
+void SetMaxDecodedSize(uint64_t bytes) {
+  gMaxDecodedSize.store(bytes, std::memory_order_relaxed);
+}
 
 std::string CompressString(std::string_view data) {
   if (data.empty()) return {};
@@ -344,8 +348,7 @@ std::string UndoPredictor(std::string_view data, const TPDFFlateParms& parms, TP
   return out;
 }
 
-std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms& parms,
-                                     TPDFDecodeStatus* status) {
+std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms& parms, TPDFDecodeStatus* status) {
   TPDFDecodeStatus inflated = TPDFDecodeStatus::dsOk;
   std::string raw = DecompressString(data, &inflated);
   if (inflated == TPDFDecodeStatus::dsTooLarge || inflated == TPDFDecodeStatus::dsFailed) {

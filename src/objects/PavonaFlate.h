@@ -44,8 +44,7 @@ std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms
 // rows only: a trailing partial row is dropped (dsDamaged). Parameters out of
 // range (Colors not 1..32, BitsPerComponent not 1/2/4/8/16, Columns < 1)
 // give an empty result with dsFailed.
-std::string UndoPredictor(std::string_view data, const TPDFFlateParms& parms,
-                          TPDFDecodeStatus* status = nullptr);
+std::string UndoPredictor(std::string_view data, const TPDFFlateParms& parms, TPDFDecodeStatus* status = nullptr);
 uint8_t PaethPredictor(uint8_t left, uint8_t up, uint8_t upperLeft);
 
 // Decodes up to "~>"; without it the decoded bytes are kept (dsDamaged).
@@ -67,8 +66,7 @@ public:
   int32_t InitialCodeSize = 9;
 
   std::string Decode(std::string_view data, TPDFDecodeStatus* status = nullptr);
-  std::string DecodeWithParms(std::string_view data, const TPDFLZWParms& parms,
-                              TPDFDecodeStatus* status = nullptr);
+  std::string DecodeWithParms(std::string_view data, const TPDFLZWParms& parms, TPDFDecodeStatus* status = nullptr);
 };
 
 // Runs one named filter (exact, case-sensitive name; "Fl", "A85", "AHx",

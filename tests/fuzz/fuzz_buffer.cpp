@@ -33,10 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data + 17), size - 17);
   TPVLBuffer b;
   switch (kind) {
-    case 0: b.SetString(bytes); break;
-    case 1: b.SetMemory(bytes.data(), static_cast<int64_t>(bytes.size())); break;
-    case 2: b.SetBytes(std::vector<uint8_t>(bytes.begin(), bytes.end())); break;
-    case 3: b.SetStream(std::make_unique<TrickleStream>(bytes).release(), true); break;
+    case 0:
+      b.SetString(bytes);
+      break;
+    case 1:
+      b.SetMemory(bytes.data(), static_cast<int64_t>(bytes.size()));
+      break;
+    case 2:
+      b.SetBytes(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+      break;
+    case 3:
+      b.SetStream(std::make_unique<TrickleStream>(bytes).release(), true);
+      break;
   }
   if (b.GetLength() != static_cast<int64_t>(bytes.size())) std::abort();
   for (int i = 0; i + 1 < 16; i += 2) {

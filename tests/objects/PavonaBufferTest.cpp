@@ -1,10 +1,9 @@
-#include "objects/PavonaBuffer.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 
+#include "objects/PavonaBuffer.h"
 #include "platform/Classes.h"
 
 namespace {
@@ -14,7 +13,9 @@ namespace {
 class TrickleStream : public TMemoryStream {
 public:
   using TMemoryStream::TMemoryStream;
-  int64_t Read(void* buffer, int64_t count) override { return TMemoryStream::Read(buffer, std::min<int64_t>(count, 100)); }
+  int64_t Read(void* buffer, int64_t count) override {
+    return TMemoryStream::Read(buffer, std::min<int64_t>(count, 100));
+  }
 };
 
 // 9000 bytes: "." everywhere except "x" at 5000 and "y" at 8000 .. 8003.
@@ -39,7 +40,8 @@ const Source kSources[] = {
     {"string", [](TPVLBuffer& b, const std::string& d) { b.SetString(d); }},
     {"memory", [](TPVLBuffer& b, const std::string& d) { b.SetMemory(d.data(), static_cast<int64_t>(d.size())); }},
     {"bytes", [](TPVLBuffer& b, const std::string& d) { b.SetBytes(std::vector<uint8_t>(d.begin(), d.end())); }},
-    {"owned stream", [](TPVLBuffer& b, const std::string& d) { b.SetStream(std::make_unique<TrickleStream>(d).release(), true); }},
+    {"owned stream",
+     [](TPVLBuffer& b, const std::string& d) { b.SetStream(std::make_unique<TrickleStream>(d).release(), true); }},
 };
 
 }  // namespace
@@ -81,12 +83,11 @@ TEST_P(BufferSources, SearchesReadsAndPosition) {
   EXPECT_EQ(b.ReadBytes(9000), data_);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllSources, BufferSources, ::testing::ValuesIn(kSources),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
-                           std::replace(n.begin(), n.end(), ' ', '_');
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(AllSources, BufferSources, ::testing::ValuesIn(kSources), [](const auto& info) {
+  std::string n = info.param.name;
+  std::replace(n.begin(), n.end(), ' ', '_');
+  return n;
+});
 
 TEST(Buffer, ResetGivesAnEmptyByteArrayAndReleasesOwnedStreams) {
   TPVLBuffer b;

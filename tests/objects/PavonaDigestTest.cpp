@@ -1,10 +1,9 @@
-#include "objects/PavonaDigest.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "TestSupport.h"
+#include "objects/PavonaDigest.h"
 
 namespace {
 
@@ -27,11 +26,12 @@ std::string pattern(size_t n) {
 
 // Digests of pattern(n) by python's hashlib, one line per (algorithm, n).
 std::vector<std::string> pythonDigests(const std::vector<std::pair<std::string, size_t>>& requests) {
-  std::vector<std::string> argv = {"python3", "-c",
-                                   "import hashlib,sys\n"
-                                   "a=sys.argv[1:]\n"
-                                   "for i in range(0,len(a),2):\n"
-                                   "  n=int(a[i+1]); print(hashlib.new(a[i], bytes(j*7%251 for j in range(n))).hexdigest())"};
+  std::vector<std::string> argv = {
+      "python3", "-c",
+      "import hashlib,sys\n"
+      "a=sys.argv[1:]\n"
+      "for i in range(0,len(a),2):\n"
+      "  n=int(a[i+1]); print(hashlib.new(a[i], bytes(j*7%251 for j in range(n))).hexdigest())"};
   for (const auto& [algo, n] : requests) {
     argv.push_back(algo);
     argv.push_back(std::to_string(n));

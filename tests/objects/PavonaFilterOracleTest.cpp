@@ -13,15 +13,15 @@ using DS = TPDFDecodeStatus;
 namespace {
 
 const char* const kFiles[] = {
-    "pdfjs/TAMReview.pdf",           // images with PNG predictor 15
+    "pdfjs/TAMReview.pdf",             // images with PNG predictor 15
     "samples/imagemagick-images.pdf",  // LZW and ASCII85 images
     "samples/imagemagick-lzw.pdf",
     "samples/imagemagick-ASCII85Decode.pdf",
     "pdfjs/asciihexdecode.pdf",
-    "pdfjs/cmykjpeg.pdf",            // [/ASCII85Decode /FlateDecode]
+    "pdfjs/cmykjpeg.pdf",  // [/ASCII85Decode /FlateDecode]
     "samples/inline-image.pdf",
     "samples/reportlab-overlay.pdf",
-    "pdfjs/ZapfDingbats.pdf",        // cross-reference streams with predictor 12
+    "pdfjs/ZapfDingbats.pdf",  // cross-reference streams with predictor 12
     "pdfjs/annotation-line.pdf",
     "pdfjs/annotation-choice-widget.pdf",
     "pdfjs/bug_jpx.pdf",
@@ -45,7 +45,9 @@ std::vector<std::string> split(const std::string& s, char sep) {
   return out;
 }
 
-DS worse(DS a, DS b) { return static_cast<int>(b) > static_cast<int>(a) ? b : a; }
+DS worse(DS a, DS b) {
+  return static_cast<int>(b) > static_cast<int>(a) ? b : a;
+}
 
 int32_t parm(const FilterItem& f, const char* key, int32_t def) {
   auto it = f.parms.find(key);
@@ -130,7 +132,7 @@ TEST(FilterOracle, CorpusStreamsDecodeLikeQpdf) {
   EXPECT_LE(damaged, compared / 4);
   std::string covered;
   for (const auto& [k, n] : seen) covered += k + "=" + std::to_string(n) + " ";
-  for (const char* kind : {"FlateDecode", "FlateDecode PNG", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "AHx",
-                           "A85", "chain"})
+  for (const char* kind :
+       {"FlateDecode", "FlateDecode PNG", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "AHx", "A85", "chain"})
     EXPECT_GT(seen[kind], 0) << kind << " not covered; covered: " << covered;
 }

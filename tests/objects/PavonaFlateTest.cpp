@@ -1,11 +1,10 @@
-#include "objects/PavonaFlate.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
 #include "TestSupport.h"
+#include "objects/PavonaFlate.h"
 
 using DS = TPDFDecodeStatus;
 
@@ -37,9 +36,10 @@ struct LimitGuard {
 // Each input inflated by python's zlib.decompress (an independent inflater).
 std::vector<std::string> pythonInflate(const std::vector<std::string>& inputs) {
   pvltest::TempDir dir;
-  std::vector<std::string> argv = {"python3", "-c",
-                                   "import sys,zlib\n"
-                                   "for f in sys.argv[1:]: open(f+'.out','wb').write(zlib.decompress(open(f,'rb').read()))"};
+  std::vector<std::string> argv = {
+      "python3", "-c",
+      "import sys,zlib\n"
+      "for f in sys.argv[1:]: open(f+'.out','wb').write(zlib.decompress(open(f,'rb').read()))"};
   for (size_t i = 0; i < inputs.size(); ++i) {
     pvltest::WriteFile(dir.File(std::to_string(i)), inputs[i]);
     argv.push_back(dir.File(std::to_string(i)));
@@ -68,15 +68,22 @@ std::string pngFilterRows(const std::string& raw, size_t rowBytes, size_t bpp, c
       int ul = (r > 0 && i >= bpp) ? at(r - 1, i - bpp) : 0;
       int pred = 0;
       switch (type) {
-        case 1: pred = left; break;
-        case 2: pred = up; break;
-        case 3: pred = (left + up) / 2; break;
+        case 1:
+          pred = left;
+          break;
+        case 2:
+          pred = up;
+          break;
+        case 3:
+          pred = (left + up) / 2;
+          break;
         case 4: {
           int p = left + up - ul, pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - ul);
           pred = (pa <= pb && pa <= pc) ? left : (pb <= pc ? up : ul);
           break;
         }
-        default: break;
+        default:
+          break;
       }
       out.push_back(static_cast<char>((x - pred) & 0xFF));
     }
@@ -305,13 +312,14 @@ TEST(Flate, PaethChoosesTheNearestNeighbour) {
       {0, 0, 0, 0},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(PaethPredictor(c.left, c.up, c.upperLeft), c.expect) << int(c.left) << "," << int(c.up) << "," << int(c.upperLeft);
+    EXPECT_EQ(PaethPredictor(c.left, c.up, c.upperLeft), c.expect)
+        << int(c.left) << "," << int(c.up) << "," << int(c.upperLeft);
 }
 
 TEST(Predictor, UpRowsWithPredictor12) {
   // Columns 3, one 8-bit colour: every 4-byte row starts with 2 (Up).
-  std::string rows = std::string("\x02\x01\x02\x03", 4) + std::string("\x02\x03\x03\x03", 4) +
-                     std::string("\x02\xFF\x00\x01", 4);
+  std::string rows =
+      std::string("\x02\x01\x02\x03", 4) + std::string("\x02\x03\x03\x03", 4) + std::string("\x02\xFF\x00\x01", 4);
   DS st = DS::dsFailed;
   EXPECT_EQ(FlateDecodeWithPredictor(CompressString(rows), {12, 1, 8, 3}, &st),
             std::string("\x01\x02\x03\x04\x05\x06\x03\x05\x07", 9));
@@ -323,8 +331,8 @@ TEST(Predictor, PngRowTypesForEveryPixelLayout) {
     int colors, bpc, columns;
     size_t rowBytes, bpp;
   } layouts[] = {
-      {1, 8, 17, 17, 1}, {3, 8, 9, 27, 3},  {4, 8, 5, 20, 4},  {1, 16, 7, 14, 2}, {3, 16, 3, 18, 6},
-      {1, 1, 21, 3, 1},  {1, 4, 5, 3, 1},   {3, 4, 5, 8, 2},   {2, 2, 3, 2, 1},   {32, 16, 1, 64, 64},
+      {1, 8, 17, 17, 1}, {3, 8, 9, 27, 3}, {4, 8, 5, 20, 4}, {1, 16, 7, 14, 2}, {3, 16, 3, 18, 6},
+      {1, 1, 21, 3, 1},  {1, 4, 5, 3, 1},  {3, 4, 5, 8, 2},  {2, 2, 3, 2, 1},   {32, 16, 1, 64, 64},
   };
   const std::vector<int> types = {0, 1, 2, 3, 4, 4, 3, 2, 1, 0};
   for (const auto& l : layouts) {
@@ -366,13 +374,21 @@ TEST(Predictor, TiffDifferencingPerComponent) {
     TPDFFlateParms parms;
     std::string encoded, decoded;
   } cases[] = {
-      {"8-bit RGB", {2, 3, 8, 3}, std::string("\x0A\x14\x1E\x01\x02\x03\xFF\x00\x01", 9),
+      {"8-bit RGB",
+       {2, 3, 8, 3},
+       std::string("\x0A\x14\x1E\x01\x02\x03\xFF\x00\x01", 9),
        std::string("\x0A\x14\x1E\x0B\x16\x21\x0A\x16\x22", 9)},
-      {"8-bit gray, two rows restart", {2, 1, 8, 2}, std::string("\x05\x05\x07\x01", 4),
+      {"8-bit gray, two rows restart",
+       {2, 1, 8, 2},
+       std::string("\x05\x05\x07\x01", 4),
        std::string("\x05\x0A\x07\x08", 4)},
-      {"16-bit carries into the high byte", {2, 1, 16, 3}, std::string("\x00\xFF\x00\x01\xFF\xFF", 6),
+      {"16-bit carries into the high byte",
+       {2, 1, 16, 3},
+       std::string("\x00\xFF\x00\x01\xFF\xFF", 6),
        std::string("\x00\xFF\x01\x00\x00\xFF", 6)},
-      {"16-bit two colours", {2, 2, 16, 2}, std::string("\x12\x34\x00\x01\x00\x01\xFF\xFF", 8),
+      {"16-bit two colours",
+       {2, 2, 16, 2},
+       std::string("\x12\x34\x00\x01\x00\x01\xFF\xFF", 8),
        std::string("\x12\x34\x00\x01\x12\x35\x00\x00", 8)},
       {"4-bit gray", {2, 1, 4, 4}, std::string("\x31\xF2", 2), std::string("\x34\x35", 2)},
       {"1-bit gray", {2, 1, 1, 8}, std::string("\x81", 1), std::string("\xFE", 1)},
@@ -391,9 +407,14 @@ TEST(Predictor, AbsurdParametersFailWithoutUndefinedBehaviour) {
     TPDFFlateParms parms;
     DS status;
   } cases[] = {
-      {{12, 0, 8, 10}, DS::dsFailed},   {{12, 33, 8, 10}, DS::dsFailed},  {{12, -1, 8, 10}, DS::dsFailed},
-      {{12, 1, 0, 10}, DS::dsFailed},   {{12, 1, 3, 10}, DS::dsFailed},   {{2, 1, 32, 10}, DS::dsFailed},
-      {{12, 1, 8, 0}, DS::dsFailed},    {{2, 1, 8, -7}, DS::dsFailed},
+      {{12, 0, 8, 10}, DS::dsFailed},
+      {{12, 33, 8, 10}, DS::dsFailed},
+      {{12, -1, 8, 10}, DS::dsFailed},
+      {{12, 1, 0, 10}, DS::dsFailed},
+      {{12, 1, 3, 10}, DS::dsFailed},
+      {{2, 1, 32, 10}, DS::dsFailed},
+      {{12, 1, 8, 0}, DS::dsFailed},
+      {{2, 1, 8, -7}, DS::dsFailed},
       {{12, 32, 16, INT32_MAX}, DS::dsDamaged},  // rows far longer than the data: no rows
       {{2, 32, 16, INT32_MAX}, DS::dsDamaged},
   };
@@ -544,8 +565,8 @@ TEST(LZW, RoundTripsAcrossCodeSizesClearsAndBitOrders) {
       {"GIF order, full table", {false, false, 9, false, true}},
   };
   for (const auto& c : cases) {
-    for (const std::string& data :
-         {std::string("TOBEORNOTTOBEORTOBEORNOT"), wordyBytes(200000, 7), randomBytes(30000, 8), std::string(100000, 'a')}) {
+    for (const std::string& data : {std::string("TOBEORNOTTOBEORTOBEORNOT"), wordyBytes(200000, 7),
+                                    randomBytes(30000, 8), std::string(100000, 'a')}) {
       std::string input = data;
       if (c.options.initialSize < 9)
         for (auto& ch : input) ch = static_cast<char>(ch & ((1 << (c.options.initialSize - 1)) - 1));
