@@ -16,6 +16,8 @@ constexpr std::string_view kCommonKeyNames =
     "[ImageB][ImageC][ImageI][Resources][ProcSet][ExtGState][Type1][TrueType][WinAnsiEncoding][Filter]"
     "[FlateDecode][Annot][URI][Goto][XYZ][iSPV][Pavona]";
 
+constexpr size_t kCommonKeyCount = 31;
+
 // Position of "[name]" in the common list, npos when the name is not common.
 size_t commonKeyPosition(std::string_view name) {
   if (name.size() + 2 > kCommonKeyNames.size()) return std::string_view::npos;
@@ -36,11 +38,9 @@ int commonKeyIndex(std::string_view name) {
   // Only a match that is one whole list entry is cached; a name such as
   // "Type][Subtype" matches the list text too but spans two entries.
   if (name.find(']') != std::string_view::npos || name.find('[') != std::string_view::npos) return -1;
-  return static_cast<int>(
-      std::count(kCommonKeyNames.begin(), kCommonKeyNames.begin() + static_cast<ptrdiff_t>(pos), '['));
+  const auto index = std::count(kCommonKeyNames.begin(), kCommonKeyNames.begin() + static_cast<ptrdiff_t>(pos), '[');
+  return index < static_cast<ptrdiff_t>(kCommonKeyCount) ? static_cast<int>(index) : -1;
 }
-
-constexpr size_t kCommonKeyCount = 31;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -362,6 +362,18 @@ void TPDFArray::ReplaceItem(int32_t index, TPDFObject* obj) {
   items_[static_cast<size_t>(index)] = obj;
 }
 
+namespace {
+// An item that cannot be written (it contains itself) equals no text.
+bool writesAs(const TPDFObject* item, std::string_view text) {
+  if (!item) return false;
+  try {
+    return item->WriteText() == text;
+  } catch (const EPDFError&) {
+    return false;
+  }
+}
+}  // namespace
+
 void TPDFArray::RemoveObject(TPDFObject* obj, bool byText) {
   if (!obj) return;
   if (!byText) {
@@ -371,7 +383,7 @@ void TPDFArray::RemoveObject(TPDFObject* obj, bool byText) {
   }
   const std::string text = obj->WriteText();
   for (int32_t i = 0; i < GetCount(); ++i) {
-    if (items_[static_cast<size_t>(i)] && items_[static_cast<size_t>(i)]->WriteText() == text) {
+    if (writesAs(items_[static_cast<size_t>(i)], text)) {
       Delete(i);
       return;
     }
@@ -379,9 +391,7 @@ void TPDFArray::RemoveObject(TPDFObject* obj, bool byText) {
 }
 
 bool TPDFArray::ContainsText(std::string_view text) const {
-  for (const TPDFObject* item : items_)
-    if (item && item->WriteText() == text) return true;
-  return false;
+  return std::any_of(items_.begin(), items_.end(), [&](const TPDFObject* item) { return writesAs(item, text); });
 }
 
 int32_t TPDFArray::IndexOfRef(const TPDFIndRef* ref) const {

@@ -142,6 +142,12 @@ TEST(PavonaStructureWriter, CyclesAndDeepNestingRaise) {
   outer->SetValue("Good", pool.NewNumeric(1));
   outer->SetValue("Bad", d);
   EXPECT_THROW(outer->WriteText(), EPDFError);
+  // Lookups by text skip an item that cannot be written.
+  TPDFArray* holder = pool.NewArrayOf({d, pool.NewNumeric(5)});
+  EXPECT_TRUE(holder->ContainsText("5"));
+  EXPECT_FALSE(holder->ContainsText("6"));
+  holder->RemoveObject(pool.NewNumeric(5), true);
+  EXPECT_EQ(holder->GetCount(), 1);
   // Releasing a cycle is harmless.
   EXPECT_NO_THROW(d->Release());
   EXPECT_NO_THROW(a->Release());
