@@ -1,0 +1,195 @@
+// The concrete vector canvas through which pages, glyphs and images reach a
+// device: one object per render call, drawing through exactly one back-end
+// chosen when it is attached: 1 GDI (our GDI layer), 2 GDI+ (libgdiplus on
+// the same pixel buffer), 3 an HTML5-canvas script, 4 cairo (loaded at run
+// time). Kind 0 (unattached) draws nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "graphics/PavonaGenericCanvas.h"
+#include "platform/Classes.h"
+#include "platform/Gdi.h"
+#include "platform/GdiCanvas.h"
+#include "platform/GdiPlus.h"
+
+class TCairoDLL;
+
+// Drawing settings handed to the back-end.
+struct TGDIPlusSettings {
+  // Library file; empty means the system's GDI+ ("gdiplus.dll", which is
+  // libgdiplus here). "LazyInit": GDI+ is already started by the owner and
+  // is neither started nor shut down by the back-end.
+  std::string LibraryName;
+  uint8_t AntiAlias = 0;             // switch 1: anti-aliased drawing
+  uint8_t DrawPagesWithGdiPlus = 0;  // switch 2: read by the renderer
+  uint8_t Switch3 = 0;               // switch 3: not read by the back-ends
+  uint8_t ImageQuality = 0;          // switch 4: images drawn with the quality of switch 1
+};
+
+// Dash lengths in multiples of the line width.
+using TGPDashArray = std::vector<float>;
+
+// Back-end kinds.
+constexpr uint8_t pkNone = 0, pkGDI = 1, pkGDIPlus = 2, pkHTML = 3, pkCairo = 4;
+
+class TPDFPicasso : public TPDFGenericCanvas {
+public:
+  TPDFPicasso();
+  ~TPDFPicasso() override;
+  TPDFPicasso(const TPDFPicasso&) = delete;
+  TPDFPicasso& operator=(const TPDFPicasso&) = delete;
+
+  // Attaching. The canvas, device context and streams must outlive the object.
+  void SetCanvas(TCanvas& canvas);
+  // Before AttachCanvas: kind 2 draws on this device context.
+  void SetDeviceContext(int width, int height, HDC dc);
+  // Kind 2 on the canvas (or the device context set before); falls back to
+  // kind 1 on the same canvas when GDI+ is unavailable.
+  void AttachCanvas(TCanvas* canvas, const TGDIPlusSettings& settings);
+  // Kind 4 drawing on the device context's pixels with cairo loaded from
+  // libraryPath; when cairo cannot be loaded (or lacks an entry point) the
+  // page is drawn by GDI (kind 1) on the same device context instead.
+  void BeginCairo(HDC dc, const std::string& libraryPath, bool clearToWhite);
+  // Kind 3: writes the page head; EndHTMLCanvas writes the tail.
+  void BeginHTMLCanvas(TStream& stream);
+  void EndHTMLCanvas(int width, int height);
+  uint8_t Kind() const { return kind_; }
+
+  // State setters; each back-end reads them when painting.
+  void SetFillColor(TColor color) { fillColor_ = color; }
+  void SetStrokeColor(TColor color) { strokeColor_ = color; }
+  void SetFillAlpha(double alpha) { fillAlpha_ = alpha; }
+  void SetStrokeAlpha(double alpha) { strokeAlpha_ = alpha; }
+  void SetLineWidth(double width) { lineWidth_ = width; }
+  void SetLineCap(int cap) { lineCap_ = cap; }
+  void SetLineJoin(int join) { lineJoin_ = join; }
+  void SetMiterLimit(double limit) { miterLimit_ = limit; }
+  void SetDashPattern(const TGPDashArray& dashes, double phase);
+  // 1 nonzero winding, 2 even-odd.
+  void SetFillRule(int rule);
+
+  // Clipping: the current path becomes the clip at its painting operation
+  // or at EndPathNoPaint.
+  void SetClip(int rule);
+  void EndPathNoPaint();
+  // A handle of the current clip (0 on kinds without clipping).
+  uintptr_t SaveClip();
+  void RestoreClip(uintptr_t region);
+
+  // The vector canvas.
+  void BeginPath() override;
+  void MoveTo(double x, double y) override;
+  void LineTo(double x, double y) override;
+  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void QuadraticCurveTo(double cx, double cy, double x, double y) override;
+  void ClosePath() override;
+  void StrokePath() override;
+  void FillPath() override;
+  void FillAndStrokePath() override;
+  void DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2, double y2) override;
+
+  // Images.
+  void DrawBitmap(const TBitmap& bitmap, double x, double y, double w, double h);
+  void DrawImageStream(TStream& stream, bool useColourManagement, double x, double y, double w, double h);
+  void DrawImageStreamPoints(TStream& stream, double x0, double y0, double x1, double y1, double x2, double y2);
+  // Pixels whose colour lies within [low, high] (GDI+ colour values: blue in
+  // bits 0-7, red in 16-23) are transparent.
+  void DrawImageStreamKeyed(TStream& stream, int sourceWidth, int sourceHeight, uint32_t lowColor,
+                            uint32_t highColor, double x0, double y0, double x1, double y1, double x2, double y2);
+  // Re-encodes the picture in source with the GDI+ encoder; true on success.
+  bool ConvertImageStream(TStream& source, TStream& target, const gdip::CLSID& encoder);
+  const gdip::CLSID& BmpEncoder() const { return bmpEncoder_; }
+  const gdip::CLSID& PngEncoder() const { return pngEncoder_; }
+
+private:
+  enum class Op : uint8_t { Move, Line, Curve, Close };
+  struct Seg {
+    Op op;
+    double x[3], y[3];
+  };
+  using Path = std::vector<Seg>;
+  struct ClipPath {
+    Path path;
+    int rule;
+    std::string htmlPath;  // the script's path statements (kind 3)
+  };
+  // Line settings the script has in effect (the canvas defaults at first).
+  struct HTMLLineState {
+    double width = 1;
+    std::string cap = "butt", join = "miter";
+    double miter = 10;
+    std::string dashes;
+    double phase = 0;
+  };
+  enum class TPaintKind { Fill, Stroke, FillStroke };
+
+  void Paint(TPaintKind what);
+  void PaintGDI(TPaintKind what);
+  void PaintGdiPlus(TPaintKind what);
+  void PaintCairo(TPaintKind what);
+  void PaintHTML(TPaintKind what);
+  void WriteHTML(const std::string& text);
+  void HTMLPath(const std::string& text);
+  // Draws a decoded picture (premultiplied 32-bit) onto three points.
+  void DrawPicture(TBitmap& picture, const double pts[6], bool keyed, uint32_t low, uint32_t high, int srcW,
+                   int srcH);
+  void DrawEncoded(const std::string& bytes, const double pts[6], bool keyed, uint32_t low, uint32_t high, int srcW,
+                   int srcH);
+  void ApplyQuality(bool forImage);
+  void CreateGdiPlusPath();
+  void ReplayCairo(const Path& path);
+  void ApplyCairoClip(const std::vector<ClipPath>& clips);
+  void ReplayGDI(HDC dc, const Path& path);
+  bool FallBackToGDI();
+  uintptr_t StoreSavedClip();
+  void PruneSavedAfter(size_t index);
+
+  double curX_ = 0, curY_ = 0;
+  TGDIPlusSettings settings_;
+  TColor fillColor_ = 0, strokeColor_ = 0;
+  double lineWidth_ = 1;
+  int lineCap_ = 0, lineJoin_ = 0;
+  double miterLimit_ = 10;
+  TGPDashArray dashes_;
+  double dashPhase_ = 0;
+  uint8_t kind_ = pkNone;
+  TCanvas* canvas_ = nullptr;
+  double strokeAlpha_ = 1.0, fillAlpha_ = 1.0;
+  uint8_t fillRule_ = 0;
+  bool clipPending_ = false;
+  bool clipChanged_ = true;
+  uintptr_t currentClip_ = 0;
+  // Device-context target of kind 2.
+  bool dcTarget_ = false;
+  int dcWidth_ = 0, dcHeight_ = 0;
+  HDC dc_ = nullptr;
+  // GDI+.
+  gdip::GpGraphics* graphics_ = nullptr;
+  bool smoothing_ = false;
+  gdip::GpBitmap* gdipTarget_ = nullptr;
+  HDC gdipDC_ = nullptr;
+  uintptr_t token_ = 0;
+  gdip::GpPath* path_ = nullptr;
+  std::vector<gdip::GpRegion*> savedRegions_;
+  gdip::CLSID bmpEncoder_{}, pngEncoder_{};
+  // HTML.
+  TStream* html_ = nullptr;
+  std::string htmlPath_;
+  bool htmlSaved_ = false;  // the unclipped state is saved in the script
+  double htmlAlpha_ = 1.0, htmlBaseAlpha_ = 1.0;
+  HTMLLineState htmlLine_, htmlBaseLine_;
+  // cairo.
+  std::unique_ptr<TCairoDLL> cairo_;
+  void* cairoSurface_ = nullptr;
+  void* cairoContext_ = nullptr;
+  HDC cairoDC_ = nullptr;
+  // The path of kinds 1 and 4, kept to replay it for painting and clipping.
+  Path recorded_;
+  // Saved clips of kinds 1 and 4: handle = index + 1.
+  std::vector<std::vector<ClipPath>> savedClips_;
+  std::vector<ClipPath> clip_;
+};
