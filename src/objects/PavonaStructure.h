@@ -1,5 +1,5 @@
 // PDF objects, the object pool that owns them, the object syntax parser and
-// the single-node name tree.
+// name trees.
 //
 // Every PDF value is a TPDFObject made by one TPDFStructure (the pool). The
 // pool owns its objects; objects point at each other without owning. Objects
@@ -392,7 +392,8 @@ public:
   void ShiftReferences(int32_t delta, bool zeroGenerations);
 
   // Object syntax (parser). Never nullptr: a null object when nothing could
-  // be read; consumed is 0 then.
+  // be read (also for nesting deeper than kMaxObjectDepth); consumed is 0
+  // then. consumed counts leading white space and comments, not what follows.
   TPDFObject* ParseObject(std::string_view text);
   TPDFObject* ParseObjectEx(std::string_view text, size_t& consumed);
   std::string UnescapeLiteral(std::string_view text) const;

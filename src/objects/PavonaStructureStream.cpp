@@ -5,6 +5,12 @@
 #include "PavonaFlate.h"
 #include "PavonaStructure.h"
 
+namespace {
+// Real files chain at most a few filters; a hostile chain of thousands of
+// pass-through names would copy the data once per name.
+constexpr size_t kMaxFilterChain = 64;
+}  // namespace
+
 std::string TPDFStream::GetDecodedData(TPDFDecodeStatus* status) const {
   if (status) *status = TPDFDecodeStatus::dsOk;
   if (!dictionary_) return data_;
@@ -19,6 +25,10 @@ std::string TPDFStream::GetDecodedData(TPDFDecodeStatus* status) const {
       if (TPDFName* n = PDFAsName(item)) filters.push_back(n->GetValue());
   }
   if (filters.empty()) return data_;
+  if (filters.size() > kMaxFilterChain) {
+    if (status) *status = TPDFDecodeStatus::dsFailed;
+    return {};
+  }
 
   std::vector<const TPDFDictionary*> parms(filters.size(), nullptr);
   TPDFObject* decodeParms = dictionary_->GetValue("DecodeParms", true);

@@ -92,6 +92,13 @@ TEST(PavonaStructureStream, FilterChainsInOrder) {
   EXPECT_EQ(mixed->GetDecodedData(), kText);
   TPDFStream* none = makeStream(pool, "<< /Filter [ ] >>", "as is");
   EXPECT_EQ(none->GetDecodedData(), "as is");
+  // A chain longer than any real file's is refused rather than run.
+  std::string names;
+  for (int i = 0; i < 100000; ++i) names += "/Crypt ";
+  TPDFStream* hostile = makeStream(pool, "<< /Filter [ " + names + "] >>", std::string(100000, 'x'));
+  TPDFDecodeStatus status = TPDFDecodeStatus::dsOk;
+  EXPECT_EQ(hostile->GetDecodedData(&status), "");
+  EXPECT_EQ(status, TPDFDecodeStatus::dsFailed);
 }
 
 // Rows of 3 bytes, PNG "Up" predictor: each row adds the row above.
