@@ -72,6 +72,9 @@ struct TPDFSyntaxParser {
   std::string_view t;
   size_t p = 0;
   TPDFStructure& pool;
+  // Where an unbalanced literal string was found: every enclosing container
+  // retries that spot, and must not scan to the end of the text again.
+  size_t unbalancedAt = std::string_view::npos;
 
   TPDFSyntaxParser(std::string_view text, TPDFStructure& target) : t(text), pool(target) {}
 
@@ -184,10 +187,12 @@ struct TPDFSyntaxParser {
       arr->items_.push_back(item);
       if (first) {
         first = false;
-        // A list of references (page /Kids, /Annots ...) reserves its slots once.
+        // A list of references (page /Kids, /Annots ...) reserves its slots
+        // once. Counting stops at a nested array too, so that nested lists
+        // never rescan the same bytes (the count is only a capacity hint).
         if (item->GetKind() == pdfkIndRef && p < t.size() && t[p] != ']') {
           std::string_view rest = t.substr(p);
-          size_t close = rest.find(']');
+          size_t close = rest.find_first_of("[]");
           if (close != std::string_view::npos) rest = rest.substr(0, close);
           arr->Reserve(static_cast<int32_t>(
               std::min<size_t>(std::count(rest.begin(), rest.end(), 'R'), std::numeric_limits<int32_t>::max())));
@@ -268,6 +273,7 @@ struct TPDFSyntaxParser {
   }
 
   TPDFObject* parseLiteral() {
+    if (p == unbalancedAt) return nullptr;
     const size_t n = t.size();
     size_t i = p + 1;
     int64_t nesting = 1;
@@ -284,7 +290,10 @@ struct TPDFSyntaxParser {
       }
       ++i;
     }
-    if (nesting > 0) return nullptr;
+    if (nesting > 0) {
+      unbalancedAt = p;
+      return nullptr;
+    }
     std::string_view content = t.substr(p + 1, i - p - 1);
     p = i + 1;
     TPDFString* s = pool.NewString({}, psmLiteral);

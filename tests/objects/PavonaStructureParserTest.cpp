@@ -34,6 +34,8 @@ const ParseCase kParseCases[] = {
     {"[1 2 3]", "[n1 n2 n3]", 7},
     {"[", "null", 0},
     {"[]", "[]", 2},
+    {"[[(abc", "[[]]", 2},
+    {"[1 0 R [2 0 R] 3 0 R]", "[R1.0 [R2.0] R3.0]", 21},
     // Numbers and references
     {"12 0 R", "R12.0", 6},
     {"12 0 obj", "n12", 2},
