@@ -104,6 +104,13 @@ void TPDFPicasso::SetCanvas(TCanvas& canvas) {
   kind_ = pkGDI;
 }
 
+void TPDFPicasso::SetStreamTarget(int width, int height, TStream& stream) {
+  streamTarget_ = true;
+  streamWidth_ = width;
+  streamHeight_ = height;
+  metafileStream_ = &stream;
+}
+
 void TPDFPicasso::SetDeviceContext(int width, int height, HDC dc) {
   dcTarget_ = true;
   dcWidth_ = width;
@@ -131,9 +138,9 @@ void TPDFPicasso::AttachCanvas(TCanvas* canvas, const TGDIPlusSettings& settings
   token_ = 0;
   kind_ = pkGDIPlus;
   if (GdiPlusStatus() == gdipNotLoaded) {
-    // The name given (or the system's); LoadGdiPlus also looks beside the executable.
+    // The name given (or the system's), then the system's beside the executable.
     std::string name = settings.LibraryName == kLazyInit ? "" : settings.LibraryName;
-    LoadGdiPlus(name);
+    if (LoadGdiPlus(name) == gdipNoLibrary) LoadGdiPlus(ExecutableFolder() + kGdiPlusLibrary);
   }
   if (GdiPlusStatus() != gdipReady) {
     FallBackToGDI();
@@ -147,6 +154,12 @@ void TPDFPicasso::AttachCanvas(TCanvas* canvas, const TGDIPlusSettings& settings
   }
   if (!GetGdiPlusEncoderClsid("image/bmp", bmpEncoder_)) bmpEncoder_ = CLSID{};
   if (!GetGdiPlusEncoderClsid("image/png", pngEncoder_)) pngEncoder_ = CLSID{};
+  if (streamTarget_) {
+    // Metafile recording is not implemented by the library here.
+    canvas_ = nullptr;
+    FallBackToGDI();
+    return;
+  }
   // GDI+ draws in place on the device context's premultiplied pixels.
   HDC dc = dcTarget_ ? dc_ : canvas ? canvas->Handle() : nullptr;
   TGdiSurface surface;
@@ -925,8 +938,11 @@ bool TPDFPicasso::ConvertImageStream(TStream& source, TStream& target, const CLS
   std::string bytes;
   TBitmap picture;
   if (!ReadWholeStream(source, bytes) || !DecodePicture(bytes, picture)) return false;
+  // With "LazyInit" the owner keeps GDI+ started; otherwise hold it started
+  // for the conversion.
+  const bool own = settings_.LibraryName != kLazyInit;
   uintptr_t token = 0;
-  if (!GdiPlusStart(token)) return false;
+  if (own && !GdiPlusStart(token)) return false;
   bool ok = false;
   GpBitmap* image = nullptr;
   if (GdiPlus.GdipCreateBitmapFromScan0(picture.Width(), picture.Height(), picture.Stride(), PixelFormat32bppPARGB,
@@ -942,6 +958,6 @@ bool TPDFPicasso::ConvertImageStream(TStream& source, TStream& target, const CLS
     }
     GdiPlus.GdipDisposeImage(image);
   }
-  GdiPlusStop(token);
+  if (own) GdiPlusStop(token);
   return ok;
 }

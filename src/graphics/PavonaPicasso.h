@@ -45,6 +45,11 @@ public:
 
   // Attaching. The canvas, device context and streams must outlive the object.
   void SetCanvas(TCanvas& canvas);
+  // Before AttachCanvas: kind 2 records a GDI+ metafile of width x height
+  // pixels into the stream. libgdiplus records no metafile data, so such an
+  // attachment falls back to GDI, which has no canvas here: nothing is drawn
+  // and the stream stays empty.
+  void SetStreamTarget(int width, int height, TStream& stream);
   // Before AttachCanvas: kind 2 draws on this device context.
   void SetDeviceContext(int width, int height, HDC dc);
   // Kind 2 on the canvas (or the device context set before); falls back to
@@ -163,6 +168,10 @@ private:
   bool clipPending_ = false;
   bool clipChanged_ = true;
   uintptr_t currentClip_ = 0;
+  // Metafile target of kind 2.
+  bool streamTarget_ = false;
+  int streamWidth_ = 0, streamHeight_ = 0;
+  TStream* metafileStream_ = nullptr;
   // Device-context target of kind 2.
   bool dcTarget_ = false;
   int dcWidth_ = 0, dcHeight_ = 0;

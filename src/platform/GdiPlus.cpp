@@ -1,6 +1,7 @@
 #include "platform/GdiPlus.h"
 
 #include <dlfcn.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -144,6 +145,8 @@ long SaveSeek(int offset, int whence) {
 void SaveClose() {}
 long SaveSize() { return tSaveBytes ? static_cast<long>(tSaveBytes->size()) : 0; }
 
+}  // namespace
+
 std::string ExecutableFolder() {
   char path[2001];
   ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
@@ -152,8 +155,6 @@ std::string ExecutableFolder() {
   size_t slash = p.rfind('/');
   return slash == std::string::npos ? "" : p.substr(0, slash + 1);
 }
-
-}  // namespace
 
 void UnloadGdiPlus() {
   if (gLibrary) dlclose(gLibrary);
@@ -165,12 +166,8 @@ void UnloadGdiPlus() {
 int LoadGdiPlus(const std::string& libraryName) {
   UnloadGdiPlus();
   std::string name = libraryName;
-  if (name.empty() || strcasecmp(name.c_str(), "gdiplus.dll") == 0) name = "libgdiplus.so.0";
+  if (name.empty() || strcasecmp(name.c_str(), "gdiplus.dll") == 0) name = kGdiPlusLibrary;
   gLibrary = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!gLibrary) {
-    // Then beside the executable, as the system looks there first.
-    if (name.find('/') == std::string::npos) gLibrary = dlopen((ExecutableFolder() + name).c_str(), RTLD_NOW | RTLD_LOCAL);
-  }
   if (!gLibrary) {
     gStatus = gdipNoLibrary;
     return gStatus;

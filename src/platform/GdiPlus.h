@@ -176,6 +176,10 @@ int LoadGdiPlus(const std::string& libraryName);
 // Frees the library; status 0.
 void UnloadGdiPlus();
 int GdiPlusStatus();
+// Folder of the running executable, with a trailing "/".
+std::string ExecutableFolder();
+// The library's file name here, standing for the system's "gdiplus.dll".
+inline const char* const kGdiPlusLibrary = "libgdiplus.so.0";
 // Whether an entry point of the table is bound (by name).
 bool GdiPlusEntryBound(const std::string& name);
 

@@ -419,7 +419,20 @@ TEST_F(PicassoScene, MissingLibrariesFallBackToGDI) {
     EXPECT_EQ(kind, pkGDI) << c.library;
     EXPECT_TRUE(page == reference) << c.library;
   }
+  // A metafile stream target cannot be recorded by libgdiplus: GDI, nothing drawn.
+  {
+    UnloadGdiPlus();
+    TMemoryStream metafile;
+    TPDFPicasso p;
+    p.SetStreamTarget(100, 100, metafile);
+    p.AttachCanvas(nullptr, SmoothSettings());
+    EXPECT_EQ(p.Kind(), pkGDI);
+    DrawScene(p, true);
+    EXPECT_EQ(metafile.GetSize(), 0);
+  }
   // A status other than "not loaded" is final: no second load is tried.
+  UnloadGdiPlus();
+  LoadGdiPlus("libgdiplus-not-installed.so.0");
   TGDIPlusSettings good = SmoothSettings();
   uint8_t kind = 0;
   Render([&](TPDFPicasso& p, TCanvas& canvas) { p.AttachCanvas(&canvas, good); }, false, &kind);
