@@ -87,3 +87,31 @@ const std::vector<std::string>& InstalledFontNames(uint8_t charset);
 
 // PDFDocEncoding byte of each code page 1252 byte.
 uint8_t WinAnsiToPDFDocByte(uint8_t b);
+
+// ---------------------------------------------------------------------------
+// System-font substitution
+
+struct TFont;
+
+// One row of the standard-font table: the names it answers to (each followed
+// by "*"), its canonical name, bounding box and vertical metrics (1/1000 em).
+struct TPDFStandardFont {
+  const char* Patterns;
+  const char* Name;
+  int32_t BBox[4];
+  int32_t Ascent;
+  int32_t Descent;
+};
+// Rows 1..14 (Courier, Courier-Bold, -BoldOblique, -Oblique, Helvetica ...,
+// Times ..., Symbol, ZapfDingbats) at indexes 0..13.
+extern const TPDFStandardFont kStandardFonts[14];
+
+// Row 1..14 of the last row whose pattern list holds name + "*"; 0 when none
+// (and for an empty name).
+int32_t FindStandardFont(std::string_view name);
+// Sets the family name and style of font for a PDF font name and the font
+// descriptor's Flags (0 without a descriptor).
+void MapFontNameToSystemFont(std::string_view pdfFontName, int32_t flags, TFont& font);
+// The installed font that stands in for "HeiseiKakuGo-W5..." names: false for
+// other names. Sets family, style and the Shift-JIS character set.
+bool MapJapaneseFontToSystemFont(std::string_view pdfFontName, TFont& font);
