@@ -353,6 +353,8 @@ void TPDFTrueTypeParser::readCmap() {
         sub.Segments.push_back({start, end, 4, static_cast<int32_t>(glyph), 0});
       }
     }
+    for (size_t k = 1; k < sub.Segments.size(); ++k)
+      if (sub.Segments[k].First <= sub.Segments[k - 1].Last) sub.Ordered = false;
     CmapSubtables.push_back(std::move(sub));
   }
 }
@@ -605,7 +607,15 @@ int32_t segmentGlyph(std::string_view data, const TPDFCmapSegment& s, uint32_t c
 
 int32_t TPDFTrueTypeParser::CmapLookup(int32_t subtable, uint32_t code) const {
   if (subtable < 0 || static_cast<size_t>(subtable) >= CmapSubtables.size()) return -1;
-  for (const TPDFCmapSegment& s : CmapSubtables[static_cast<size_t>(subtable)].Segments)
+  const TPDFCmapSubtable& sub = CmapSubtables[static_cast<size_t>(subtable)];
+  if (sub.Ordered) {
+    auto it = std::upper_bound(sub.Segments.begin(), sub.Segments.end(), code,
+                               [](uint32_t c, const TPDFCmapSegment& s) { return c < s.First; });
+    if (it == sub.Segments.begin()) return -1;
+    --it;
+    return code <= it->Last ? segmentGlyph(data_, *it, code) : -1;
+  }
+  for (const TPDFCmapSegment& s : sub.Segments)
     if (code >= s.First && code <= s.Last) return segmentGlyph(data_, s, code);
   return -1;
 }

@@ -87,6 +87,7 @@ struct TPDFCmapSubtable {
   uint16_t Format = 0;
   uint16_t Language = 0;
   std::vector<TPDFCmapSegment> Segments;
+  bool Ordered = true;  // segments ascend without overlapping (lookups may halve)
 };
 
 class TPDFTrueTypeParser {
