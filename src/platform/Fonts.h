@@ -61,3 +61,16 @@ constexpr uint32_t FontTableTag(const char (&text)[5]) {
   return (uint32_t(uint8_t(text[0])) << 24) | (uint32_t(uint8_t(text[1])) << 16) |
          (uint32_t(uint8_t(text[2])) << 8) | uint32_t(uint8_t(text[3]));
 }
+
+// Outline of a glyph of an installed face, by glyph index, at emSize units per
+// em (y up): lines and cubic curves (quadratic parts are raised to cubics),
+// one closed contour after another. False when the face or the glyph cannot
+// be read. Stands in for the system's glyph-outline query.
+struct TGlyphOutlineSink {
+  virtual ~TGlyphOutlineSink() = default;
+  virtual void MoveTo(double x, double y) = 0;
+  virtual void LineTo(double x, double y) = 0;
+  virtual void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) = 0;
+  virtual void Close() = 0;
+};
+bool GetInstalledGlyphOutline(const TInstalledFace& face, uint32_t glyphIndex, double emSize, TGlyphOutlineSink& sink);
