@@ -353,44 +353,51 @@ void TPavonaCMapParser::rangeMapping(std::string_view low, std::string_view high
 }
 
 std::unique_ptr<TPavonaCMap> TPavonaCMapParser::Parse(std::string_view text) {
+  // States: outside the map, inside it, or inside one of its blocks.
+  enum State { sNone, sCMap, sCodespace, sBfChar, sBfRange, sCidChar, sCidRange };
   auto map = std::make_unique<TPavonaCMap>();
   map_ = map.get();
   text_ = text;
   pos_ = 0;
   std::string_view window[2];  // T1, T2
-  std::string state;
+  State state = sNone;
   uint64_t remaining = 0;
   int position = 0;
   for (;;) {
     std::string_view t = nextToken();
     if (t.empty()) break;
     if (t == "begincmap") {
-      state = "begincmap";
-    } else if (state == "begincmap") {
-      if (t == "begincodespacerange" || t == "beginbfchar" || t == "beginbfrange" || t == "begincidchar" ||
-          t == "begincidrange") {
-        state = "begincmap-" + std::string(t);
+      state = sCMap;
+    } else if (state == sCMap) {
+      State block = t == "begincodespacerange" ? sCodespace
+                    : t == "beginbfchar"       ? sBfChar
+                    : t == "beginbfrange"      ? sBfRange
+                    : t == "begincidchar"      ? sCidChar
+                    : t == "begincidrange"     ? sCidRange
+                                               : sCMap;
+      if (block != sCMap) {
+        state = block;
         uint64_t n = 0;
         remaining = decimal(window[0], n) ? n : 0;
         position = 0;
       }
-    } else if (!state.empty()) {
+    } else if (state != sNone) {
       if (t == "endcodespacerange" || t == "endbfchar" || t == "endbfrange" || t == "endcidchar" ||
           t == "endcidrange") {
-        state = "begincmap";
+        state = sCMap;
         remaining = 0;
       } else if (remaining > 0) {
         ++position;
-        if (state == "begincmap-begincodespacerange" && position == 2) {
+        if (state == sCodespace && position == 2) {
           uint32_t lo = 0, hi = 0, loLength = 0, hiLength = 0;
           if (hexCode(window[0], lo, loLength) && hexCode(t, hi, hiLength)) map_->AddCodespaceRange(lo, hi, loLength);
           position = 0;
           --remaining;
-        } else if ((state == "begincmap-beginbfchar" || state == "begincmap-begincidchar") && position == 2) {
-          rangeMapping(window[0], window[0], t, state == "begincmap-begincidchar");
+        } else if ((state == sBfChar || state == sCidChar) && position == 2) {
+          rangeMapping(window[0], window[0], t, state == sCidChar);
           position = 0;
           --remaining;
-        } else if (state == "begincmap-beginbfrange" && position == 3) {
+        } else if (state == sBfRange && position == 3) {
           if (t != "[") {
             rangeMapping(window[1], window[0], t, false);
           } else {
@@ -411,7 +418,7 @@ std::unique_ptr<TPavonaCMap> TPavonaCMapParser::Parse(std::string_view text) {
           }
           position = 0;
           --remaining;
-        } else if (state == "begincmap-begincidrange" && position == 3) {
+        } else if (state == sCidRange && position == 3) {
           if (t != "[") {
             rangeMapping(window[1], window[0], t, true);
             position = 0;

@@ -115,3 +115,13 @@ void MapFontNameToSystemFont(std::string_view pdfFontName, int32_t flags, TFont&
 // The installed font that stands in for "HeiseiKakuGo-W5..." names: false for
 // other names. Sets family, style and the Shift-JIS character set.
 bool MapJapaneseFontToSystemFont(std::string_view pdfFontName, TFont& font);
+
+// ---------------------------------------------------------------------------
+// PDF text strings
+
+// PDFDocEncoding, or UTF-16BE after the bytes FE FF (a trailing odd byte
+// becomes a last unit with that byte as its high half).
+std::u16string PDFTextToWideString(std::string_view pdfText);
+std::string PDFTextToUTF8(std::string_view pdfText);
+// Code page 1252 bytes to PDFDocEncoding; a string beginning with FE FF is returned unchanged.
+std::string WinAnsiToPDFDocBytes(std::string_view bytes);

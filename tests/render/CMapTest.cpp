@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "objects/PavonaBuffer.h"
 #include "render/PavonaCMap.h"
 #include "render/PavonaResources.h"
 
@@ -278,6 +279,19 @@ TEST(CMap, OffsetValues) {
   EXPECT_EQ(OffsetUnicodeText(u"ffi", 0), u"ffi");
   EXPECT_EQ(OffsetUnicodeText(u"", 5), u"");
   EXPECT_EQ(OffsetUnicodeText(u"\U0010FFFF", 9), u"\U0010FFFF");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CMap, ParsesFromTheByteReader) {
+  TPVLBuffer reader;
+  reader.SetString("begincmap 1 beginbfchar <01> <0041> endbfchar endcmap");
+  reader.SetPosition(10);
+  TPavonaCMapParser parser;
+  auto map = parser.Parse(reader);
+  EXPECT_EQ(map->LookupUnicode(1, 1), u"A");
 }
 
 }  // namespace

@@ -71,13 +71,6 @@ TEST(FontConst, LatinCodesAgreeWithCodePages) {
   EXPECT_GT(checked, 300);
 }
 
-TEST(FontConst, DifferencesAreWrittenAtTheirCodes) {
-  // ApplyDifferences needs PDF objects; covered with the object layer in FontConstObjectsTest.
-  TPDFGlyphNames names;
-  BuildEncodingVector(pdfekStandard, names);
-  EXPECT_EQ(names[65], "A");
-}
-
 TEST(FontConst, GlyphListLookups) {
   EXPECT_EQ(GlyphNameToCode("afii10017"), 0x0410);
   EXPECT_EQ(GlyphNameToCode("A"), 0x41);
