@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "render/PavonaFontRasterizer.h"
 #include "render/PavonaTrueTypeParser.h"
 
 namespace {
@@ -278,6 +279,55 @@ TEST(TrueTypeFixtures, DamagedFontsAreHarmless) {
                               {"maxp", maxp(1)}}));
   EXPECT_EQ(p.GetGlyph(0).NumberOfContours, 0);
   EXPECT_FALSE(p.GetGlyphOutline(0, o));
+}
+
+// Rasterizer keys on fixture fonts: "U+" through post names when there is no
+// Unicode map, a symbolic font's (3,0) map by low byte, and contours made only
+// of off-curve points.
+TEST(TrueTypeFixtures, RasterizerKeysAndOffCurveContours) {
+  // Glyph 36 ("A" in the standard Macintosh order of post 1.0): four off-curve points.
+  Bytes a;
+  a.u16(1).u16(0).u16(0).u16(100).u16(100).u16(3).u16(0);
+  a.u8(0x00).u8(0x00).u8(0x00).u8(0x00);      // all off the curve, int16 deltas
+  a.u16(0).u16(100).u16(0).u16(static_cast<uint16_t>(-100));  // x: 0 100 100 0
+  a.u16(0).u16(0).u16(100).u16(0);                              // y: 0 0 100 100
+  std::string glyf;
+  Bytes loca;
+  for (int g = 0; g <= 40; ++g) {
+    loca.u32(static_cast<uint32_t>(glyf.size()));
+    if (g == 36) glyf += a.s;
+  }
+  Bytes post;
+  post.u32(0x00010000).u32(0).u16(0).u16(0).u32(0).u32(0).u32(0).u32(0).u32(0);
+  // (3,0) format 6 mapping 0xF041 to glyph 36.
+  Bytes cmap;
+  cmap.u16(0).u16(1).u16(3).u16(0).u32(12).u16(6).u16(12).u16(0).u16(0xF041).u16(1).u16(36);
+  std::string font = buildFont({{"cmap", cmap.s}, {"glyf", glyf}, {"head", head(1000, 1)}, {"loca", loca.s},
+                                {"maxp", maxp(40)}, {"post", post.s}});
+  TPDFTrueTypeRasterizer2 r;
+  r.LoadFontData(font);
+  EXPECT_EQ(r.FindGlyphIndex("U+0041"), 36);
+  EXPECT_EQ(r.FindGlyphIndex("CID:65"), 0);  // not symbolic: no low-byte search
+  r.SetFlags(4);
+  EXPECT_EQ(r.FindGlyphIndex("CID:65"), 36);
+  struct Canvas : TPDFGenericCanvas {
+    std::string ops;
+    void BeginPath() override {}
+    void MoveTo(double x, double y) override { ops += "M" + std::to_string(int(x)) + "," + std::to_string(int(y)) + " "; }
+    void LineTo(double x, double y) override { ops += "L" + std::to_string(int(x)) + "," + std::to_string(int(y)) + " "; }
+    void CurveTo(double, double, double, double, double, double) override { ops += "C "; }
+    void QuadraticCurveTo(double, double, double x, double y) override {
+      ops += "Q" + std::to_string(int(x)) + "," + std::to_string(int(y)) + " ";
+    }
+    void ClosePath() override { ops += "Z"; }
+    void StrokePath() override {}
+    void FillPath() override {}
+    void FillAndStrokePath() override {}
+    void DrawImage(const TGraphic&, double, double, double, double, double, double) override {}
+  } canvas;
+  ASSERT_TRUE(r.DrawGlyph(&canvas, IdentityMatrix, "GID:36", 0, 0));
+  // Starts between the last and the first point; curves through the midpoints.
+  EXPECT_EQ(canvas.ops, "M0,50 Q50,0 Q100,50 Q50,100 Q0,50 Z");
 }
 
 }  // namespace
