@@ -65,7 +65,9 @@ TEST(Substitution, JapaneseNames) {
   EXPECT_EQ(font.Charset, SHIFTJIS_CHARSET);
   EXPECT_EQ(font.Style, fsBold | fsItalic);
   const auto& families = InstalledFontNames(SHIFTJIS_CHARSET);
-  if (!families.empty()) EXPECT_NE(std::find(families.begin(), families.end(), font.Name), families.end());
+  if (!families.empty()) {
+    EXPECT_NE(std::find(families.begin(), families.end(), font.Name), families.end());
+  }
   ASSERT_TRUE(MapJapaneseFontToSystemFont("HeiseiKakuGo-W5,Bold", font));
   EXPECT_EQ(font.Style, fsBold);
 }
