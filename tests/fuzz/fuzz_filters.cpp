@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "objects/PavonaFlate.h"
+#include "objects/PavonaStructure.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)limited;
   if (size < 6) return 0;
-  const uint8_t op = data[0] % 10;
+  const uint8_t op = data[0] % 11;
   TPDFFlateParms p;
   p.Predictor = pick(data[1], {1, 2, 10, 11, 12, 13, 14, 15, 5});
   p.Colors = pick(data[2], {1, 3, 4, 2, 32, 0});
@@ -90,6 +91,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string text = ASCII85EncodeString(in);
       out = ASCII85DecodeString(text, &st);
       if (out != in || st != TPDFDecodeStatus::dsOk) std::abort();
+      break;
+    }
+    case 10: {
+      // A filter by name with a parameter dictionary parsed from the data
+      // up to the first line end: any kind of value may stand in /DecodeParms.
+      static const char* const names[] = {"FlateDecode",    "Fl",       "LZWDecode", "LZW", "ASCII85Decode",
+                                          "ASCIIHexDecode", "DCTDecode"};
+      size_t eol = in.find('\n');
+      std::string_view text = in.substr(0, eol == std::string_view::npos ? 0 : eol);
+      std::string_view body = eol == std::string_view::npos ? in : in.substr(eol + 1);
+      TPDFStructure pool;
+      const TPDFDictionary* parms = PDFAsDictionary(pool.ParseObject(text));
+      out = DecodeFilter(names[flags % 7], body, parms, &st);
       break;
     }
   }

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "objects/PavonaFlate.h"
+#include "objects/PavonaStructure.h"
 
 using DS = TPDFDecodeStatus;
 
@@ -54,27 +55,16 @@ int32_t parm(const FilterItem& f, const char* key, int32_t def) {
   return it == f.parms.end() ? def : it->second;
 }
 
-// One filter with the defaults of a stream's decoder for absent parameters.
-std::string applyFilter(const FilterItem& f, const std::string& data, DS& status) {
-  DS st = DS::dsOk;
-  std::string out;
-  if (f.name == "FlateDecode" || f.name == "Fl") {
-    TPDFFlateParms p{parm(f, "Predictor", 1), parm(f, "Colors", 1), parm(f, "BitsPerComponent", 8),
-                     parm(f, "Columns", 1)};
-    out = p.Predictor < 2 ? DecompressString(data, &st) : FlateDecodeWithPredictor(data, p, &st);
-  } else if (f.name == "ASCII85Decode" || f.name == "A85") {
-    out = ASCII85DecodeString(data, &st);
-  } else if (f.name == "ASCIIHexDecode" || f.name == "AHx") {
-    out = ASCIIHexDecodeString(data, &st);
-  } else if (f.name == "LZWDecode" || f.name == "LZW") {
-    TPDFLZWDecompressor lzw;
-    lzw.EarlyChange = parm(f, "EarlyChange", 1) == 1;
-    TPDFLZWParms p{parm(f, "Predictor", 1), parm(f, "Colors", 1), parm(f, "BitsPerComponent", 8),
-                   parm(f, "Columns", 1)};
-    out = lzw.DecodeWithParms(data, p, &st);
-  } else {
-    out = data;
+// One filter through DecodeFilter with a /DecodeParms dictionary holding
+// the numeric parameters qpdf reported.
+std::string applyFilter(TPDFStructure& pool, const FilterItem& f, const std::string& data, DS& status) {
+  TPDFDictionary* parms = nullptr;
+  if (!f.parms.empty()) {
+    parms = pool.NewDictionary();
+    for (const auto& [key, value] : f.parms) parms->SetValue(key, pool.NewNumeric(value));
   }
+  DS st = DS::dsOk;
+  std::string out = DecodeFilter(f.name, data, parms, &st);
   status = worse(status, st);
   return out;
 }
@@ -109,7 +99,8 @@ TEST(FilterOracle, CorpusStreamsDecodeLikeQpdf) {
     std::string data = pvltest::ReadFile(cols[0]);
     const std::string expected = pvltest::ReadFile(cols[1]);
     DS status = DS::dsOk;
-    for (const auto& f : chain) data = applyFilter(f, data, status);
+    TPDFStructure pool;
+    for (const auto& f : chain) data = applyFilter(pool, f, data, status);
     if (status != DS::dsOk) {
       // Damaged data (here: fuzzed streams cut before their end marker, or
       // ASCII85 groups out of range) may be repaired differently by another
