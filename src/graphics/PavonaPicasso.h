@@ -84,6 +84,8 @@ public:
   // A handle of the current clip (0 on kinds without clipping).
   uintptr_t SaveClip();
   void RestoreClip(uintptr_t region);
+  // Number of clips saved and still restorable.
+  size_t SavedClipCount() const { return kind_ == pkGDIPlus ? savedRegions_.size() : savedClips_.size(); }
 
   // The vector canvas.
   void BeginPath() override;

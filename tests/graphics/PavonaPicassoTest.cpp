@@ -498,6 +498,7 @@ TEST_F(PicassoScene, GdiPlusPathsClipsAndEncoders) {
       p.SaveClip();
       p.RestoreClip(outer);
     }
+    EXPECT_LE(p.SavedClipCount(), 3u);
     p.RestoreClip(first);
     p.RestoreClip(first);  // the current region: nothing happens
     EXPECT_EQ(p.SaveClip(), first);
@@ -542,7 +543,31 @@ TEST_F(PicassoScene, CairoFillThenStrokeKeepsThePath) {
     p.LineTo(50, 150);
     p.ClosePath();
     p.FillAndStrokePath();
+    // Nested clips saved and restored many times: the saved list stays as
+    // deep as the nesting.
+    for (int i = 0; i < 500; ++i) {
+      uintptr_t outer = p.SaveClip();
+      p.SetClip(1);
+      p.BeginPath();
+      p.MoveTo(0, 0);
+      p.LineTo(200, 0);
+      p.LineTo(0, 200);
+      p.EndPathNoPaint();
+      uintptr_t inner = p.SaveClip();
+      p.RestoreClip(inner);
+      p.RestoreClip(outer);
+    }
+    EXPECT_LE(p.SavedClipCount(), 3u);
+    // After the last restore nothing is clipped: the lower right corner paints.
+    p.SetFillColor(kBlue);
+    p.BeginPath();
+    p.MoveTo(190, 190);
+    p.LineTo(200, 190);
+    p.LineTo(200, 200);
+    p.ClosePath();
+    p.FillPath();
   }
+  EXPECT_EQ(page.Pixel(198, 193), kBlue);
   EXPECT_EQ(page.Pixel(100, 100), kGreen);
   EXPECT_EQ(page.Pixel(100, 51), kRed);
   EXPECT_EQ(page.Pixel(148, 100), kRed);
