@@ -39,6 +39,8 @@ public:
   bool DecodeT6(std::vector<uint8_t>& output, std::string_view data);
 
   int32_t Stride() const { return Columns > 0 ? (Columns + 7) / 8 : 0; }
+  // Bits read so far by the last decode (JBIG2 MMR data is followed by more data).
+  int64_t BitsConsumed() const { return BytePos * 8 + BitPos; }
 
 private:
   int32_t Columns;

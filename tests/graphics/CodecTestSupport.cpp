@@ -1,6 +1,7 @@
 #include "CodecTestSupport.h"
 
 #include <cctype>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -64,8 +65,10 @@ TTiffStrip ReadSingleStripTiff(const std::string& b) {
 
 std::vector<TPdfImage> PdfImages(const std::string& pdf, const std::string& filter) {
   pvltest::TempDir dir;
+  // The system interpreter starts much faster than a version-manager shim.
+  std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
   auto r = pvltest::RunCommand(
-      {"python3", std::string(PVL_SOURCE_DIR) + "/tests/graphics/pdf_images.py", pdf, filter, dir.Path()});
+      {python, std::string(PVL_SOURCE_DIR) + "/tests/graphics/pdf_images.py", pdf, filter, dir.Path()});
   if (r.exitCode != 0) throw std::runtime_error("pdf_images.py failed: " + r.err);
   std::vector<TPdfImage> images;
   std::istringstream lines(r.out);

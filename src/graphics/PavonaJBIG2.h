@@ -1,0 +1,233 @@
+// JBIG2 (ITU-T T.88) decoding of a JBIG2Decode image, with its optional
+// /JBIG2Globals, into the bitmap of page 1: one byte per pixel, 1 black.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Classes.h"
+
+// Damaged or hostile JBIG2 data. Raised inside the decoder only: the segment
+// being read is dropped and decoding ends; callers see a false result.
+class EJBIG2Error : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Byte and bit reader over one block of data. Reads past the end give 0.
+class TStreamReader {
+public:
+  TStreamReader() = default;
+  explicit TStreamReader(std::string_view data) : data_(data) {}
+
+  uint8_t ReadByte();
+  std::string_view ReadBytes(int64_t count);
+  int ReadBit();
+  uint32_t ReadBits(int n);
+  uint32_t ReadUInt32();
+  uint16_t ReadUInt16();
+  int32_t ReadInt32() { return static_cast<int32_t>(ReadUInt32()); }
+  int8_t ReadSignedByte() { return static_cast<int8_t>(ReadByte()); }
+  void MovePointer(int64_t n);
+  void ConsumeRemainingBits();
+  bool IsFinished() const { return pos_ >= static_cast<int64_t>(data_.size()); }
+
+  int64_t Position() const { return pos_; }
+  void SetPosition(int64_t pos) {
+    pos_ = pos;
+    bitPos_ = 7;
+  }
+  int64_t Size() const { return static_cast<int64_t>(data_.size()); }
+  int64_t Remaining() const { return pos_ < Size() ? Size() - pos_ : 0; }
+  std::string_view Data() const { return data_; }
+  // How far reads have gone past the end of the data, in bytes.
+  int64_t Overrun() const { return pos_ > Size() ? pos_ - Size() : 0; }
+
+private:
+  std::string_view data_;
+  int64_t pos_ = 0;
+  int bitPos_ = 7;
+};
+
+// Adaptive context states of the MQ decoder: (state index << 1) | MPS.
+class TArithmeticDecoderStats {
+public:
+  explicit TArithmeticDecoderStats(int contextSize = 2) : states_(static_cast<size_t>(contextSize), 0) {}
+  int ContextSize() const { return static_cast<int>(states_.size()); }
+  void Reset() { std::fill(states_.begin(), states_.end(), 0); }
+  uint8_t& operator[](uint32_t cx) { return states_[cx]; }
+  void CopyFrom(const TArithmeticDecoderStats& other) { states_ = other.states_; }
+
+private:
+  std::vector<uint8_t> states_;
+};
+
+// The MQ arithmetic decoder with the integer and symbol-ID procedures.
+class TArithmeticDecoder {
+public:
+  enum TIntStats { IADH, IADW, IAEX, IAAI, IADT, IAFS, IADS, IAIT, IARI, IARDW, IARDH, IARDX, IARDY, IntStatsCount };
+
+  explicit TArithmeticDecoder(TStreamReader& reader);
+  void Start();
+  int DecodeBit(TArithmeticDecoderStats& stats, uint32_t cx);
+  // Returns false for the out-of-band value.
+  bool DecodeInt(TIntStats which, int32_t& value);
+  uint32_t DecodeIAID(int codeLength);
+
+  void ResetGenericStats(int templ, const TArithmeticDecoderStats* previous);
+  void ResetRefinementStats(int templ, const TArithmeticDecoderStats* previous);
+  void ResetIntStats(int symbolCodeLength);
+
+  TArithmeticDecoderStats genericRegionStats{2};
+  TArithmeticDecoderStats refinementRegionStats{2};
+  TArithmeticDecoderStats iaidStats{2};
+  std::vector<TArithmeticDecoderStats> intStats;
+
+private:
+  TStreamReader& reader_;
+  uint32_t A_ = 0, C_ = 0;
+  int CT_ = 0;
+  uint8_t B_ = 0;
+  void ByteIn();
+  uint8_t NextByte();
+};
+
+// One row of a Huffman table (T.88 B.2): a value range or the out-of-band row.
+struct THuffmanLine {
+  int32_t rangeLow = 0;
+  int prefixLength = 0;
+  int rangeLength = 0;
+  enum TKind : uint8_t { hlNormal, hlLower, hlUpper, hlOOB } kind = hlNormal;
+  uint32_t code = 0;  // assigned by BuildHuffmanTable
+};
+using THuffmanTable = std::vector<THuffmanLine>;
+
+// Assigns the prefix codes of T.88 B.3 in place.
+void BuildHuffmanTable(THuffmanTable& table);
+// Standard table B.n (1..15).
+const THuffmanTable& StandardHuffmanTable(int n);
+
+class THuffmanDecoder {
+public:
+  explicit THuffmanDecoder(TStreamReader& reader) : reader_(reader) {}
+  // Returns false for the out-of-band value or a code no row matches.
+  bool DecodeInt(const THuffmanTable& table, int32_t& value);
+  int ReadBit() { return reader_.ReadBit(); }
+  uint32_t ReadBits(int n) { return reader_.ReadBits(n); }
+  void ConsumeRemainingBits() { reader_.ConsumeRemainingBits(); }
+
+private:
+  TStreamReader& reader_;
+};
+
+class TJBIG2StreamDecoder;
+
+// A bi-level image, one byte (0 or 1) per pixel.
+class TJBIG2Bitmap {
+public:
+  TJBIG2Bitmap(int32_t width, int32_t height);
+  int32_t width = 0, height = 0;
+  int32_t bitmapNumber = -1;
+
+  int GetPixel(int32_t x, int32_t y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    return data_[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+  void SetPixel(int32_t x, int32_t y, int value) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    data_[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = static_cast<uint8_t>(value);
+  }
+  void Clear(int value);
+  void CopyRow(int32_t to, int32_t from);
+  void Combine(const TJBIG2Bitmap& bitmap, int64_t x, int64_t y, int op);
+  std::unique_ptr<TJBIG2Bitmap> GetSlice(int32_t x, int32_t y, int32_t w, int32_t h) const;
+  void Expand(int32_t newHeight, int defaultValue);
+  std::vector<uint8_t> GetRow(int32_t row) const;
+  uint8_t* Row(int32_t y) { return data_.data() + static_cast<size_t>(y) * static_cast<size_t>(width); }
+  const uint8_t* Row(int32_t y) const {
+    return data_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+  }
+
+private:
+  std::vector<uint8_t> data_;
+};
+
+struct TSegmentHeader {
+  uint32_t segmentNumber = 0;
+  int segmentType = 0;
+  bool pageAssociationSizeSet = false;
+  bool deferredNonRetainSet = false;
+  uint32_t referredToSegmentCount = 0;
+  std::vector<uint8_t> retentionFlags;
+  std::vector<uint32_t> referredToSegments;
+  uint32_t pageAssociation = 0;
+  uint32_t dataLength = 0;  // 0xFFFFFFFF: unknown
+  bool DataLengthUnknown() const { return dataLength == 0xFFFFFFFF; }
+};
+
+class TSegment {
+public:
+  TSegment(TJBIG2StreamDecoder& decoder, TSegmentHeader header) : header(std::move(header)), decoder_(decoder) {}
+  virtual ~TSegment() = default;
+  // Reads the segment's data from the given block (exactly its data).
+  virtual void ReadSegment(TStreamReader& reader) = 0;
+  TSegmentHeader header;
+
+protected:
+  TJBIG2StreamDecoder& decoder_;
+};
+
+class TPageInformationSegment;
+
+class TJBIG2StreamDecoder {
+public:
+  // Bitmaps larger than this many pixels are refused; so is decoding work
+  // beyond WorkLimit pixels over the whole image.
+  static constexpr int64_t MaxBitmapPixels = int64_t(1) << 26;
+  static constexpr int64_t WorkLimit = int64_t(1) << 27;
+
+  TJBIG2StreamDecoder();
+  ~TJBIG2StreamDecoder();
+  void SetGlobalData(std::string_view bytes) { globals_ = bytes; }
+  void Decode(std::string_view data);
+
+  TSegment* FindSegment(uint32_t number) const;
+  TPageInformationSegment* FindPageSegment(uint32_t page) const;
+  TJBIG2Bitmap* GetPageBitmap() const;
+  void AddBitmap(std::unique_ptr<TJBIG2Bitmap> bitmap);
+  TJBIG2Bitmap* FindBitmap(int32_t number) const;
+  std::unique_ptr<TJBIG2Bitmap> NewBitmap(int64_t width, int64_t height);
+  void AddWork(int64_t pixels);
+  int32_t NoOfPages() const { return noOfPages; }
+
+  bool noOfPagesKnown = false;
+  bool randomAccessOrganisation = false;
+  int32_t noOfPages = -1;
+
+private:
+  std::string_view globals_;
+  std::vector<std::unique_ptr<TSegment>> segments_;
+  std::vector<std::unique_ptr<TJBIG2Bitmap>> bitmaps_;
+  int64_t work_ = 0;
+  bool endOfFile_ = false;
+
+  void ReadSegments(TStreamReader& reader);
+  bool ReadSegmentHeader(TStreamReader& reader, TSegmentHeader& h);
+  std::unique_ptr<TSegment> MakeSegment(const TSegmentHeader& h);
+  void ReadSegmentData(TSegment& segment, TStreamReader& reader, int64_t start);
+};
+
+class TPVLJBIG2Decoder {
+public:
+  TPVLJBIG2Decoder() = default;
+  bool DecodeWithGlobals(std::string_view data, std::string_view globals);
+  bool Decode(std::string_view data) { return DecodeWithGlobals(data, {}); }
+  bool GetScanline(int32_t row, std::vector<uint8_t>& bytes) const;
+
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<std::vector<uint8_t>> Scanlines;
+};

@@ -1,0 +1,520 @@
+// JBIG2 bitmaps and the region decoding procedures of T.88: generic and
+// refinement regions, text regions, symbol and pattern dictionaries and
+// halftone regions.
+#include <algorithm>
+#include <cstring>
+
+#include "graphics/PavonaCCITT.h"
+#include "graphics/PavonaJBIG2Internal.h"
+
+// --- TJBIG2Bitmap ------------------------------------------------------------
+
+TJBIG2Bitmap::TJBIG2Bitmap(int32_t width, int32_t height)
+    : width(std::max(width, 0)),
+      height(std::max(height, 0)),
+      data_(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)), 0) {}
+
+void TJBIG2Bitmap::Clear(int value) { std::fill(data_.begin(), data_.end(), static_cast<uint8_t>(value ? 1 : 0)); }
+
+void TJBIG2Bitmap::CopyRow(int32_t to, int32_t from) {
+  if (to < 0 || to >= height) return;
+  if (from < 0 || from >= height)
+    std::memset(Row(to), 0, static_cast<size_t>(width));
+  else
+    std::memcpy(Row(to), Row(from), static_cast<size_t>(width));
+}
+
+void TJBIG2Bitmap::Combine(const TJBIG2Bitmap& bitmap, int64_t x, int64_t y, int op) {
+  int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+  int64_t x1 = std::min<int64_t>(x + bitmap.width, width), y1 = std::min<int64_t>(y + bitmap.height, height);
+  if (x0 >= x1 || y0 >= y1) return;
+  for (int64_t yy = y0; yy < y1; ++yy) {
+    uint8_t* dst = Row(static_cast<int32_t>(yy)) + x0;
+    const uint8_t* src = bitmap.Row(static_cast<int32_t>(yy - y)) + (x0 - x);
+    int64_t n = x1 - x0;
+    switch (op) {
+      case 0:
+        for (int64_t i = 0; i < n; ++i) dst[i] |= src[i];
+        break;
+      case 1:
+        for (int64_t i = 0; i < n; ++i) dst[i] &= src[i];
+        break;
+      case 2:
+        for (int64_t i = 0; i < n; ++i) dst[i] ^= src[i];
+        break;
+      case 3:
+        for (int64_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>((dst[i] ^ src[i]) ^ 1);
+        break;
+      default:
+        std::memcpy(dst, src, static_cast<size_t>(n));
+        break;
+    }
+  }
+}
+
+std::unique_ptr<TJBIG2Bitmap> TJBIG2Bitmap::GetSlice(int32_t x, int32_t y, int32_t w, int32_t h) const {
+  auto slice = std::make_unique<TJBIG2Bitmap>(w, h);
+  slice->Combine(*this, -int64_t(x), -int64_t(y), 4);
+  return slice;
+}
+
+void TJBIG2Bitmap::Expand(int32_t newHeight, int defaultValue) {
+  if (newHeight <= height) return;
+  data_.resize(static_cast<size_t>(width) * static_cast<size_t>(newHeight), static_cast<uint8_t>(defaultValue ? 1 : 0));
+  height = newHeight;
+}
+
+std::vector<uint8_t> TJBIG2Bitmap::GetRow(int32_t row) const {
+  std::vector<uint8_t> r(static_cast<size_t>(width), 0);
+  if (row >= 0 && row < height) std::memcpy(r.data(), Row(row), static_cast<size_t>(width));
+  return r;
+}
+
+namespace jbig2 {
+
+// --- Generic region (T.88 6.2) -------------------------------------------------
+
+void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGenericParams& p) {
+  dec.AddWork(int64_t(bm.width) * bm.height);
+  if (p.mmr) {
+    ReadMMRRegion(bm, *p.reader, p.mmrDataLength);
+    return;
+  }
+  TArithmeticDecoder& ad = *p.arith;
+  TArithmeticDecoderStats& stats = *p.stats;
+  static constexpr uint32_t kSltp[4] = {0x9B25, 0x0795, 0x00E5, 0x0195};
+  const int* at = p.at;
+  int ltp = 0;
+  for (int32_t y = 0; y < bm.height; ++y) {
+    if (p.tpgdon) {
+      ltp ^= ad.DecodeBit(stats, kSltp[p.templ & 3]);
+      if (ltp) {
+        bm.CopyRow(y, y - 1);
+        continue;
+      }
+    }
+    // Rows above and the current row; pixels outside the bitmap read 0.
+    const int32_t w = bm.width;
+    const uint8_t* r0 = bm.Row(y);
+    const uint8_t* r1 = y >= 1 ? bm.Row(y - 1) : nullptr;
+    const uint8_t* r2 = y >= 2 ? bm.Row(y - 2) : nullptr;
+    for (int32_t x = 0; x < w; ++x) {
+      if (p.skip && p.skip->GetPixel(x, y)) {
+        bm.Row(y)[x] = 0;
+        continue;
+      }
+      auto px = [&](const uint8_t* row, int dx) -> uint32_t {
+        int32_t xx = x + dx;
+        return row && xx >= 0 && xx < w ? row[xx] : 0;
+      };
+      auto c = [&](int dx) { return px(r0, dx); };
+      auto u = [&](int dx) { return px(r1, dx); };
+      auto v = [&](int dx) { return px(r2, dx); };
+      auto a = [&](int i) { return static_cast<uint32_t>(bm.GetPixel(x + at[2 * i], y + at[2 * i + 1])); };
+      uint32_t cx;
+      switch (p.templ) {
+        case 0:
+          cx = c(-1) | c(-2) << 1 | c(-3) << 2 | c(-4) << 3 | a(0) << 4 | u(2) << 5 | u(1) << 6 | u(0) << 7 |
+               u(-1) << 8 | u(-2) << 9 | a(1) << 10 | a(2) << 11 | v(1) << 12 | v(0) << 13 | v(-1) << 14 |
+               a(3) << 15;
+          break;
+        case 1:
+          cx = c(-1) | c(-2) << 1 | c(-3) << 2 | a(0) << 3 | u(2) << 4 | u(1) << 5 | u(0) << 6 | u(-1) << 7 |
+               u(-2) << 8 | v(2) << 9 | v(1) << 10 | v(0) << 11 | v(-1) << 12;
+          break;
+        case 2:
+          cx = c(-1) | c(-2) << 1 | a(0) << 2 | u(1) << 3 | u(0) << 4 | u(-1) << 5 | u(-2) << 6 | v(1) << 7 |
+               v(0) << 8 | v(-1) << 9;
+          break;
+        default:
+          cx = c(-1) | c(-2) << 1 | c(-3) << 2 | c(-4) << 3 | a(0) << 4 | u(1) << 5 | u(0) << 6 | u(-1) << 7 |
+               u(-2) << 8 | u(-3) << 9;
+          break;
+      }
+      bm.Row(y)[x] = static_cast<uint8_t>(ad.DecodeBit(stats, cx));
+    }
+  }
+}
+
+void ReadMMRRegion(TJBIG2Bitmap& bm, TStreamReader& reader, int64_t dataLength) {
+  if (bm.width <= 0 || bm.height <= 0) return;
+  int64_t start = reader.Position();
+  std::string_view data = reader.Data().substr(static_cast<size_t>(std::min(start, reader.Size())));
+  if (dataLength >= 0 && dataLength < static_cast<int64_t>(data.size())) data = data.substr(0, static_cast<size_t>(dataLength));
+  TPVLCCITTDecoder ccitt(bm.width, bm.height, 1, false, false);
+  std::vector<uint8_t> packed;
+  ccitt.DecodeT6(packed, data);
+  int32_t stride = ccitt.Stride();
+  if (packed.size() >= static_cast<size_t>(stride) * static_cast<size_t>(bm.height)) {
+    for (int32_t y = 0; y < bm.height; ++y) {
+      const uint8_t* src = packed.data() + static_cast<size_t>(y) * static_cast<size_t>(stride);
+      uint8_t* dst = bm.Row(y);
+      for (int32_t x = 0; x < bm.width; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+    }
+  }
+  if (dataLength >= 0) {
+    reader.SetPosition(start + dataLength);
+    return;
+  }
+  // Unknown length: an end-of-block may follow the rows; then whole bytes.
+  int64_t bits = ccitt.BitsConsumed();
+  TStreamReader peek(data);
+  peek.SetPosition(bits / 8);
+  peek.ReadBits(static_cast<int>(bits % 8));
+  if (peek.ReadBits(24) == 0x001001) bits += 24;
+  reader.SetPosition(start + (bits + 7) / 8);
+}
+
+// --- Refinement region (T.88 6.3) ----------------------------------------------
+
+void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TArithmeticDecoder& ad,
+                                 TArithmeticDecoderStats& stats, int templ, bool tpgron, const int8_t at[4],
+                                 const TJBIG2Bitmap& ref, int32_t dx, int32_t dy) {
+  dec.AddWork(int64_t(bm.width) * bm.height);
+  int ltp = 0;
+  for (int32_t y = 0; y < bm.height; ++y) {
+    // The typical-prediction bit uses the context of a lone reference pixel.
+    if (tpgron) ltp ^= ad.DecodeBit(stats, templ ? 0x0080 : 0x0100);
+    for (int32_t x = 0; x < bm.width; ++x) {
+      int32_t rx = x - dx, ry = y - dy;
+      if (ltp) {
+        int v = ref.GetPixel(rx, ry);
+        bool same = true;
+        for (int j = -1; j <= 1 && same; ++j)
+          for (int i = -1; i <= 1 && same; ++i) same = ref.GetPixel(rx + i, ry + j) == v;
+        if (same) {
+          bm.Row(y)[x] = static_cast<uint8_t>(v);
+          continue;
+        }
+      }
+      auto g = [&](int ox, int oy) { return static_cast<uint32_t>(bm.GetPixel(x + ox, y + oy)); };
+      auto r = [&](int ox, int oy) { return static_cast<uint32_t>(ref.GetPixel(rx + ox, ry + oy)); };
+      uint32_t cx;
+      if (templ == 0) {
+        cx = g(-1, 0) | g(1, -1) << 1 | g(0, -1) << 2 | g(at[0], at[1]) << 3 | r(1, 1) << 4 | r(0, 1) << 5 |
+             r(-1, 1) << 6 | r(1, 0) << 7 | r(0, 0) << 8 | r(-1, 0) << 9 | r(1, -1) << 10 | r(0, -1) << 11 |
+             r(at[2], at[3]) << 12;
+      } else {
+        cx = g(-1, 0) | g(1, -1) << 1 | g(0, -1) << 2 | g(-1, -1) << 3 | r(1, 1) << 4 | r(0, 1) << 5 | r(1, 0) << 6 |
+             r(0, 0) << 7 | r(-1, 0) << 8 | r(0, -1) << 9;
+      }
+      bm.Row(y)[x] = static_cast<uint8_t>(ad.DecodeBit(stats, cx));
+    }
+  }
+}
+
+// --- Text region (T.88 6.4) ------------------------------------------------------
+
+namespace {
+
+bool DecodeValue(TTextRegionParams& p, const THuffmanTable* table, TArithmeticDecoder::TIntStats which,
+                 int32_t& value) {
+  if (p.huff) {
+    if (!table) throw EJBIG2Error("missing Huffman table");
+    return p.huffman->DecodeInt(*table, value);
+  }
+  return p.arith->DecodeInt(which, value);
+}
+
+}  // namespace
+
+std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegionParams& p) {
+  auto region = dec.NewBitmap(p.width, p.height);
+  if (p.defPixel) region->Clear(1);
+  int32_t strips = 1 << p.logStrips;
+  int32_t v;
+  if (!DecodeValue(p, p.tableDT, TArithmeticDecoder::IADT, v)) throw EJBIG2Error("bad strip T");
+  int64_t stripT = -int64_t(v) * strips;
+  int64_t firstS = 0;
+  uint32_t instances = 0;
+  while (instances < p.numInstances) {
+    if (!DecodeValue(p, p.tableDT, TArithmeticDecoder::IADT, v)) throw EJBIG2Error("bad strip delta T");
+    stripT += int64_t(v) * strips;
+    bool first = true;
+    int64_t curS = 0;
+    for (;;) {
+      if (first) {
+        if (!DecodeValue(p, p.tableFS, TArithmeticDecoder::IAFS, v)) throw EJBIG2Error("bad first S");
+        firstS += v;
+        curS = firstS;
+        first = false;
+      } else {
+        // Every strip ends with an out-of-band value, the last one too: it
+        // is read so that data after the region stay in step.
+        if (!DecodeValue(p, p.tableDS, TArithmeticDecoder::IADS, v)) break;  // end of strip
+        if (instances >= p.numInstances) break;
+        curS += int64_t(v) + p.dsOffset;
+      }
+      int64_t curT = 0;
+      if (strips > 1) {
+        if (p.huff)
+          curT = p.huffman->ReadBits(p.logStrips);
+        else if (p.arith->DecodeInt(TArithmeticDecoder::IAIT, v))
+          curT = v;
+      }
+      int64_t t = stripT + curT;
+      uint32_t id;
+      if (p.huff) {
+        if (p.symCodes) {
+          int32_t code;
+          if (!p.huffman->DecodeInt(*p.symCodes, code)) throw EJBIG2Error("bad symbol ID");
+          id = static_cast<uint32_t>(code);
+        } else {
+          id = p.huffman->ReadBits(p.symCodeLen);
+        }
+      } else {
+        id = p.arith->DecodeIAID(p.symCodeLen);
+      }
+      int ri = 0;
+      if (p.refine) {
+        if (p.huff)
+          ri = p.huffman->ReadBit();
+        else if (p.arith->DecodeInt(TArithmeticDecoder::IARI, v))
+          ri = v;
+      }
+      if (id >= p.symbols.size()) {
+        // No such symbol: nothing is placed, the position stays.
+        ++instances;
+        continue;
+      }
+      const TJBIG2Bitmap* ib = p.symbols[id];
+      std::unique_ptr<TJBIG2Bitmap> refined;
+      if (ri) {
+        int32_t rdw = 0, rdh = 0, rdx = 0, rdy = 0, rsize = 0;
+        bool ok = DecodeValue(p, p.tableRDW, TArithmeticDecoder::IARDW, rdw) &&
+                  DecodeValue(p, p.tableRDH, TArithmeticDecoder::IARDH, rdh) &&
+                  DecodeValue(p, p.tableRDX, TArithmeticDecoder::IARDX, rdx) &&
+                  DecodeValue(p, p.tableRDY, TArithmeticDecoder::IARDY, rdy);
+        if (!ok) throw EJBIG2Error("bad refinement deltas");
+        if (p.huff) {
+          if (!p.tableRSIZE || !p.huffman->DecodeInt(*p.tableRSIZE, rsize)) throw EJBIG2Error("bad refinement size");
+          p.huffman->ConsumeRemainingBits();
+        }
+        int64_t w = int64_t(ib->width) + rdw, h = int64_t(ib->height) + rdh;
+        if (w < 0 || h < 0) throw EJBIG2Error("negative refined symbol size");
+        refined = dec.NewBitmap(w, h);
+        // Offsets of T.88 6.4.11.3: floor division of the size deltas.
+        int32_t dx = static_cast<int32_t>((rdw >= 0 ? rdw / 2 : -((-int64_t(rdw) + 1) / 2)) + rdx);
+        int32_t dy = static_cast<int32_t>((rdh >= 0 ? rdh / 2 : -((-int64_t(rdh) + 1) / 2)) + rdy);
+        if (p.huff) {
+          int64_t start = p.reader->Position();
+          std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
+          data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(rsize, 0, static_cast<int64_t>(data.size()))));
+          TStreamReader sub(data);
+          TArithmeticDecoder ad(sub);
+          ad.Start();
+          ReadGenericRefinementRegion(dec, *refined, ad, *p.refinementStats, p.rTemplate, false, p.rat, *ib, dx, dy);
+          p.reader->SetPosition(start + std::max(rsize, 0));
+        } else {
+          ReadGenericRefinementRegion(dec, *refined, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat, *ib,
+                                      dx, dy);
+        }
+        ib = refined.get();
+      }
+      int64_t wi = ib->width, hi = ib->height;
+      // REFCORNER: 0 bottom-left, 1 top-left, 2 bottom-right, 3 top-right.
+      bool right = p.refCorner == 2 || p.refCorner == 3, bottom = p.refCorner == 0 || p.refCorner == 2;
+      if (!p.transposed && right)
+        curS += wi - 1;
+      else if (p.transposed && bottom)
+        curS += hi - 1;
+      int64_t s = curS, x, y;
+      if (!p.transposed) {
+        x = right ? s - wi + 1 : s;
+        y = bottom ? t - hi + 1 : t;
+      } else {
+        x = right ? t - wi + 1 : t;
+        y = bottom ? s - hi + 1 : s;
+      }
+      dec.AddWork(wi * hi);
+      region->Combine(*ib, x, y, p.combOp);
+      if (!p.transposed && !right)
+        curS += wi - 1;
+      else if (p.transposed && !bottom)
+        curS += hi - 1;
+      ++instances;
+    }
+  }
+  return region;
+}
+
+// --- Symbol dictionary (T.88 6.5) ------------------------------------------------
+
+void DecodeSymbolDictionary(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p,
+                            std::vector<std::unique_ptr<TJBIG2Bitmap>>& exported) {
+  const uint32_t numInput = static_cast<uint32_t>(p.inputSymbols.size());
+  std::vector<std::unique_ptr<TJBIG2Bitmap>> newSymbols;
+  std::vector<int32_t> newWidths;
+  int64_t hcHeight = 0;
+  int32_t v;
+  auto decodeInt = [&](const THuffmanTable* table, TArithmeticDecoder::TIntStats which, int32_t& out) {
+    if (p.huff) {
+      if (!table) throw EJBIG2Error("missing Huffman table");
+      return p.huffman->DecodeInt(*table, out);
+    }
+    return p.arith->DecodeInt(which, out);
+  };
+  while (newSymbols.size() < p.numNew) {
+    if (!decodeInt(p.tableDH, TArithmeticDecoder::IADH, v)) throw EJBIG2Error("bad height class delta");
+    hcHeight += v;
+    if (hcHeight < 0 || hcHeight > TJBIG2StreamDecoder::MaxBitmapPixels) throw EJBIG2Error("bad height class");
+    int64_t symWidth = 0, totWidth = 0;
+    size_t hcFirst = newSymbols.size();
+    for (;;) {
+      if (!decodeInt(p.tableDW, TArithmeticDecoder::IADW, v)) break;  // end of the height class
+      if (newSymbols.size() >= p.numNew) throw EJBIG2Error("too many symbols");
+      symWidth += v;
+      totWidth += symWidth;
+      if (symWidth < 0 || totWidth > TJBIG2StreamDecoder::MaxBitmapPixels) throw EJBIG2Error("bad symbol width");
+      if (!p.huff || p.refAgg) {
+        std::unique_ptr<TJBIG2Bitmap> bm;
+        if (!p.refAgg) {
+          bm = dec.NewBitmap(symWidth, hcHeight);
+          TGenericParams g;
+          g.arith = p.arith;
+          g.stats = &p.arith->genericRegionStats;
+          g.templ = p.templ;
+          std::copy(p.at, p.at + 8, g.at);
+          ReadGenericRegion(dec, *bm, g);
+        } else {
+          int32_t refAggNInst;
+          if (!decodeInt(p.tableAggInst, TArithmeticDecoder::IAAI, refAggNInst)) throw EJBIG2Error("bad aggregate count");
+          std::vector<const TJBIG2Bitmap*> syms;
+          for (auto* s : p.inputSymbols) syms.push_back(s);
+          for (auto& s : newSymbols) syms.push_back(s.get());
+          if (refAggNInst > 1) {
+            TTextRegionParams t;
+            t.huff = p.huff;
+            t.refine = true;
+            t.width = static_cast<int32_t>(symWidth);
+            t.height = static_cast<int32_t>(hcHeight);
+            t.numInstances = static_cast<uint32_t>(refAggNInst);
+            t.logStrips = 0;
+            t.symbols = syms;
+            t.symCodeLen = p.symCodeLen;
+            t.defPixel = 0;
+            t.combOp = 0;
+            t.transposed = false;
+            t.refCorner = 1;
+            t.dsOffset = 0;
+            t.tableFS = &StandardHuffmanTable(6);
+            t.tableDS = &StandardHuffmanTable(8);
+            t.tableDT = &StandardHuffmanTable(11);
+            t.tableRDW = t.tableRDH = t.tableRDX = t.tableRDY = &StandardHuffmanTable(15);
+            t.tableRSIZE = &StandardHuffmanTable(1);
+            t.rTemplate = p.rTemplate;
+            std::copy(p.rat, p.rat + 4, t.rat);
+            t.arith = p.arith;
+            t.huffman = p.huffman;
+            t.reader = p.reader;
+            t.refinementStats = p.refinementStats;
+            bm = ReadTextRegion(dec, t);
+          } else {
+            uint32_t id;
+            int32_t rdx = 0, rdy = 0, bmSize = 0;
+            if (p.huff) {
+              id = p.huffman->ReadBits(p.symCodeLen);
+              if (!p.huffman->DecodeInt(StandardHuffmanTable(15), rdx) ||
+                  !p.huffman->DecodeInt(StandardHuffmanTable(15), rdy) ||
+                  !p.huffman->DecodeInt(StandardHuffmanTable(1), bmSize))
+                throw EJBIG2Error("bad refinement values");
+              p.huffman->ConsumeRemainingBits();
+            } else {
+              id = p.arith->DecodeIAID(p.symCodeLen);
+              if (!p.arith->DecodeInt(TArithmeticDecoder::IARDX, rdx) ||
+                  !p.arith->DecodeInt(TArithmeticDecoder::IARDY, rdy))
+                throw EJBIG2Error("bad refinement values");
+            }
+            if (id >= syms.size()) throw EJBIG2Error("refinement of a missing symbol");
+            bm = dec.NewBitmap(symWidth, hcHeight);
+            if (p.huff) {
+              int64_t start = p.reader->Position();
+              std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
+              data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(bmSize, 0, static_cast<int64_t>(data.size()))));
+              TStreamReader sub(data);
+              TArithmeticDecoder ad(sub);
+              ad.Start();
+              ReadGenericRefinementRegion(dec, *bm, ad, *p.refinementStats, p.rTemplate, false, p.rat, *syms[id], rdx,
+                                          rdy);
+              p.reader->SetPosition(start + std::max(bmSize, 0));
+            } else {
+              ReadGenericRefinementRegion(dec, *bm, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat,
+                                          *syms[id], rdx, rdy);
+            }
+          }
+        }
+        newSymbols.push_back(std::move(bm));
+      } else {
+        newWidths.push_back(static_cast<int32_t>(symWidth));
+        newSymbols.push_back(nullptr);
+      }
+    }
+    if (p.huff && !p.refAgg) {
+      // The height class as one collective bitmap, cut into its symbols.
+      int32_t bmSize;
+      if (!p.huffman->DecodeInt(p.tableBMSize ? *p.tableBMSize : StandardHuffmanTable(1), bmSize))
+        throw EJBIG2Error("bad collective bitmap size");
+      p.huffman->ConsumeRemainingBits();
+      auto collective = dec.NewBitmap(totWidth, hcHeight);
+      if (bmSize == 0) {
+        int64_t stride = (totWidth + 7) / 8;
+        for (int32_t y = 0; y < collective->height; ++y) {
+          std::string_view row = p.reader->ReadBytes(stride);
+          for (int32_t x = 0; x < collective->width && size_t(x / 8) < row.size(); ++x)
+            collective->Row(y)[x] = (static_cast<uint8_t>(row[static_cast<size_t>(x / 8)]) >> (7 - x % 8)) & 1;
+        }
+      } else {
+        int64_t start = p.reader->Position();
+        ReadMMRRegion(*collective, *p.reader, bmSize);
+        p.reader->SetPosition(start + bmSize);
+      }
+      int32_t x = 0;
+      for (size_t i = hcFirst; i < newSymbols.size(); ++i) {
+        int32_t w = newWidths[i - hcFirst];
+        newSymbols[i] = collective->GetSlice(x, 0, w, static_cast<int32_t>(hcHeight));
+        x += w;
+      }
+      newWidths.clear();
+    }
+  }
+  // Export flags: alternating runs over the input symbols, then the new ones.
+  uint64_t total = uint64_t(numInput) + newSymbols.size();
+  std::vector<uint8_t> flags;
+  flags.reserve(static_cast<size_t>(total));
+  int cur = 0;
+  while (flags.size() < total) {
+    int32_t run;
+    bool ok = p.huff ? p.huffman->DecodeInt(StandardHuffmanTable(1), run) : p.arith->DecodeInt(TArithmeticDecoder::IAEX, run);
+    if (!ok || run < 0 || uint64_t(run) > total - flags.size()) throw EJBIG2Error("bad export run");
+    flags.insert(flags.end(), static_cast<size_t>(run), static_cast<uint8_t>(cur));
+    cur ^= 1;
+  }
+  for (uint64_t i = 0; i < total; ++i) {
+    if (!flags[static_cast<size_t>(i)]) continue;
+    if (exported.size() >= p.numExported) break;
+    const TJBIG2Bitmap* src = i < numInput ? p.inputSymbols[static_cast<size_t>(i)] : newSymbols[static_cast<size_t>(i - numInput)].get();
+    if (!src) continue;
+    exported.push_back(src->GetSlice(0, 0, src->width, src->height));
+  }
+}
+
+// --- Halftone helpers (T.88 6.6, C.5) -------------------------------------------
+
+std::vector<uint32_t> DecodeGrayScaleImage(TJBIG2StreamDecoder& dec, TGenericParams g, int bpp, int32_t w, int32_t h) {
+  std::vector<uint32_t> values(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  std::vector<uint8_t> previous(values.size(), 0);
+  for (int plane = bpp - 1; plane >= 0; --plane) {
+    TJBIG2Bitmap bm(w, h);
+    ReadGenericRegion(dec, bm, g);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+        uint8_t bit = bm.Row(y)[x] ^ previous[i];  // Gray code
+        previous[i] = bit;
+        values[i] = (values[i] << 1) | bit;
+      }
+  }
+  return values;
+}
+
+}  // namespace jbig2
