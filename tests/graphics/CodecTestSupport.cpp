@@ -13,6 +13,22 @@ TPnm ReadPnm(const std::string& bytes) {
   TPnm p;
   if (bytes.size() < 2 || bytes[0] != 'P') throw std::runtime_error("not a netpbm file");
   p.kind = bytes[1];
+  if (p.kind == '7') {
+    // PAM: "KEY value" lines up to ENDHDR.
+    size_t end = bytes.find("ENDHDR\n");
+    if (end == std::string::npos) throw std::runtime_error("bad PAM header");
+    std::istringstream header(bytes.substr(3, end - 3));
+    std::string key;
+    while (header >> key) {
+      if (key == "WIDTH") header >> p.width;
+      else if (key == "HEIGHT") header >> p.height;
+      else if (key == "DEPTH") header >> p.depth;
+      else if (key == "MAXVAL") header >> p.maxval;
+      else std::getline(header, key);
+    }
+    p.data = bytes.substr(end + 7);
+    return p;
+  }
   size_t pos = 2;
   auto number = [&]() {
     for (;;) {

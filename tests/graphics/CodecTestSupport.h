@@ -9,10 +9,12 @@
 
 namespace codectest {
 
-// A netpbm image: P4 (bits, 1 black, rows padded to bytes), P5 or P6 (bytes).
+// A netpbm image: P4 (bits, 1 black, rows padded to bytes), P5, P6 or P7 (PAM)
+// (bytes).
 struct TPnm {
-  char kind = 0;  // '4', '5' or '6'
+  char kind = 0;  // '4', '5', '6' or '7'
   int width = 0, height = 0, maxval = 1;
+  int depth = 0;  // channels of a PAM file
   std::string data;  // raster as stored in the file
 };
 TPnm ReadPnm(const std::string& bytes);
