@@ -1,0 +1,260 @@
+// pvl: the engine's developer driver. Opens a PDF file with the document
+// layer and lists or extracts what it reads, for tests and benchmarks.
+//
+//   pvl xref FILE [--password P]          object table, one entry a line
+//   pvl object FILE NUM [--password P]    one object as PDF syntax (decrypted)
+//   pvl stream FILE NUM [--password P] [--raw]
+//                                         a stream's decoded (or only decrypted) bytes
+//   pvl objects FILE [--password P]       loads every object and stream (benchmark)
+//   pvl dump FILE [--password P]          every object for comparisons: a line
+//                                         "NUM GEN KIND STATUS FILTERS LENGTH", then
+//                                         LENGTH bytes (decoded stream data or the
+//                                         object's text) and a line feed
+//
+// Exit status: 0 success, 1 wrong password, 2 unreadable file (or object),
+// 3 wrong usage; a one-line reason on standard error.
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "document/PavonaDocument.h"
+#include "objects/PavonaExtra.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitPassword = 1;
+constexpr int kExitUnreadable = 2;
+constexpr int kExitUsage = 3;
+
+struct Failure {
+  int status;
+  std::string reason;
+};
+
+struct Options {
+  std::vector<std::string> positional;
+  std::string password;
+  bool raw = false;
+};
+
+Options parseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--password") {
+      if (i + 1 >= argc) throw Failure{kExitUsage, "--password needs a value"};
+      o.password = argv[++i];
+    } else if (a.rfind("--password=", 0) == 0) {
+      o.password = a.substr(11);
+    } else if (a == "--raw") {
+      o.raw = true;
+    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      throw Failure{kExitUsage, "unknown option " + a};
+    } else {
+      o.positional.push_back(a);
+    }
+  }
+  return o;
+}
+
+// Opens the file the way the document layer opens any file: cross-reference
+// data (rebuilt by a scan when damaged), the object table, then the password
+// (empty first, then the given one).
+void openDocument(TPDFDocument& doc, const std::string& path, const std::string& password) {
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(path);
+  } catch (const std::exception& e) {
+    throw Failure{kExitUnreadable, std::string("cannot read the file: ") + e.what()};
+  }
+  if (bytes.substr(0, 1024).find("%PDF-") == std::string::npos) throw Failure{kExitUnreadable, "no PDF header"};
+  doc.SetFileText(std::move(bytes));
+  if (!doc.ReadXRef()) throw Failure{kExitUnreadable, "no readable cross-reference data"};
+  doc.BuildObjectTable();
+  if (doc.GetTrailer()->GetValue("Encrypt")) {
+    doc.Authenticate(u"");
+    std::u16string given = UTF8ToWide(password);
+    if (!given.empty()) doc.Authenticate(given);
+    const TPDFEncryption& e = doc.GetEncryption();
+    if (!e.UserAuthenticated && !e.OwnerAuthenticated) throw Failure{kExitPassword, "wrong password"};
+  }
+}
+
+int32_t objectNumberArg(const std::string& text) {
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < 0 || v > kMaxObjectNumber) throw Failure{kExitUsage, "bad object number " + text};
+  return static_cast<int32_t>(v);
+}
+
+TPDFObject* objectOf(TPDFDocument& doc, int32_t number) {
+  TPDFIndObj* record = doc.FindObject(number);
+  if (!record) throw Failure{kExitUnreadable, "object " + std::to_string(number) + " is not in the file"};
+  TPDFObject* obj = record->GetObject();
+  if (!obj) throw Failure{kExitUnreadable, "object " + std::to_string(number) + " cannot be read"};
+  return obj;
+}
+
+void writeOut(std::string_view bytes) {
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+    throw Failure{kExitUnreadable, "cannot write the output"};
+  }
+}
+
+int cmdXRef(const Options& o) {
+  if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl xref FILE [--password P]"};
+  TPDFDocument doc;
+  openDocument(doc, o.positional[0], o.password);
+  std::map<int32_t, std::string> lines;
+  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) {
+    const TPDFIndObj* r = doc.GetIndObj(i);
+    std::string line = std::to_string(r->Number) + " " + std::to_string(r->Generation);
+    if (r->Compressed) {
+      line += " o " + std::to_string(r->StreamNumber) + " " + std::to_string(r->StreamIndex);
+    } else {
+      line += " n " + std::to_string(r->Offset);
+    }
+    lines[r->Number] = line;
+  }
+  for (const TPDFXRefEntry& e : doc.GetEntries()) {
+    if (!e.Used && e.Number > 0 && !lines.count(e.Number)) {
+      lines[e.Number] = std::to_string(e.Number) + " " + std::to_string(e.Generation) + " f";
+    }
+  }
+  std::string out;
+  for (const auto& [number, line] : lines) out += line + "\n";
+  writeOut(out);
+  return kExitOk;
+}
+
+int cmdObject(const Options& o) {
+  if (o.positional.size() != 2) throw Failure{kExitUsage, "usage: pvl object FILE NUM [--password P]"};
+  TPDFDocument doc;
+  openDocument(doc, o.positional[0], o.password);
+  TPDFObject* obj = objectOf(doc, objectNumberArg(o.positional[1]));
+  writeOut(obj->WriteText() + "\n");
+  return kExitOk;
+}
+
+int cmdStream(const Options& o) {
+  if (o.positional.size() != 2) throw Failure{kExitUsage, "usage: pvl stream FILE NUM [--password P] [--raw]"};
+  TPDFDocument doc;
+  openDocument(doc, o.positional[0], o.password);
+  int32_t number = objectNumberArg(o.positional[1]);
+  TPDFStream* stream = PDFAsStream(objectOf(doc, number));
+  if (!stream) throw Failure{kExitUnreadable, "object " + std::to_string(number) + " is not a stream"};
+  if (o.raw) {
+    writeOut(stream->GetData());
+    return kExitOk;
+  }
+  TPDFDecodeStatus status = TPDFDecodeStatus::dsOk;
+  std::string data = stream->GetDecodedData(&status);
+  writeOut(data);
+  switch (status) {
+    case TPDFDecodeStatus::dsOk:
+      return kExitOk;
+    case TPDFDecodeStatus::dsDamaged:
+      throw Failure{kExitUnreadable, "stream data damaged; the bytes before the damage were written"};
+    case TPDFDecodeStatus::dsTooLarge:
+      throw Failure{kExitUnreadable, "decoded stream data too large"};
+    default:
+      throw Failure{kExitUnreadable, "stream data cannot be decoded"};
+  }
+}
+
+int cmdObjects(const Options& o) {
+  if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl objects FILE [--password P]"};
+  TPDFDocument doc;
+  openDocument(doc, o.positional[0], o.password);
+  size_t objects = 0, streams = 0, nulls = 0, decodedBytes = 0;
+  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) {
+    TPDFObject* obj = doc.GetIndObj(i)->GetObject();
+    ++objects;
+    if (!obj || obj->GetKind() == pdfkNull) ++nulls;
+    if (TPDFStream* s = PDFAsStream(obj)) {
+      ++streams;
+      decodedBytes += s->GetDecodedData().size();
+    }
+  }
+  std::printf("%zu objects, %zu streams (%zu bytes decoded), %zu null\n", objects, streams, decodedBytes, nulls);
+  return kExitOk;
+}
+
+std::string filterNames(TPDFStream* stream) {
+  TPDFDictionary* dict = stream->GetDictionary();
+  TPDFObject* filter = dict ? dict->GetValue("Filter", true) : nullptr;
+  std::string out;
+  auto add = [&](TPDFObject* f) {
+    TPDFName* n = PDFAsName(PDFResolve(f));
+    if (!out.empty()) out += ",";
+    out += n ? n->GetValue() : "?";
+  };
+  if (TPDFArray* list = PDFAsArray(filter)) {
+    for (TPDFObject* f : list->Items()) add(f);
+  } else if (filter) {
+    add(filter);
+  }
+  return out.empty() ? "-" : out;
+}
+
+int cmdDump(const Options& o) {
+  if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl dump FILE [--password P]"};
+  TPDFDocument doc;
+  openDocument(doc, o.positional[0], o.password);
+  std::map<int32_t, TPDFIndObj*> records;
+  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) records[doc.GetIndObj(i)->Number] = doc.GetIndObj(i);
+  for (const auto& [number, record] : records) {
+    TPDFObject* obj = record->GetObject();
+    std::string kind = "object", status = "-", filters = "-", payload;
+    if (!obj || obj->GetKind() == pdfkNull) {
+      kind = "null";
+    } else if (TPDFStream* stream = PDFAsStream(obj)) {
+      kind = "stream";
+      filters = filterNames(stream);
+      TPDFDecodeStatus s = TPDFDecodeStatus::dsOk;
+      payload = stream->GetDecodedData(&s);
+      status = s == TPDFDecodeStatus::dsOk        ? "ok"
+               : s == TPDFDecodeStatus::dsDamaged ? "damaged"
+               : s == TPDFDecodeStatus::dsTooLarge ? "toolarge"
+                                                  : "failed";
+    } else {
+      payload = obj->WriteText();
+    }
+    std::string head = std::to_string(number) + " " + std::to_string(record->Generation) + " " + kind + " " + status +
+                       " " + filters + " " + std::to_string(payload.size()) + "\n";
+    writeOut(head);
+    writeOut(payload);
+    writeOut("\n");
+  }
+  return kExitOk;
+}
+
+const std::map<std::string, std::function<int(const Options&)>>& commands() {
+  static const std::map<std::string, std::function<int(const Options&)>> table = {
+      {"xref", cmdXRef}, {"object", cmdObject}, {"stream", cmdStream}, {"objects", cmdObjects}, {"dump", cmdDump}};
+  return table;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !commands().count(argv[1])) {
+    std::fprintf(stderr, "usage: pvl xref|object|stream|objects|dump FILE [NUM] [--password P] [--raw]\n");
+    return kExitUsage;
+  }
+  try {
+    return commands().at(argv[1])(parseOptions(argc, argv));
+  } catch (const Failure& f) {
+    std::fprintf(stderr, "pvl: %s\n", f.reason.c_str());
+    return f.status;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pvl: unreadable file: %s\n", e.what());
+    return kExitUnreadable;
+  }
+}
