@@ -339,7 +339,9 @@ std::string ownerKey(const std::string& ownerPassword, int32_t revision, int32_t
   const size_t n = static_cast<size_t>(revision == 2 ? 5 : keyLengthBits / 8);
   std::string hash = md5(padPassword(ownerPassword));
   if (revision >= 3) {
-    for (int i = 0; i < 50; ++i) hash = md5(hash);
+    // Each round hashes the first n bytes, as for the file key (the same
+    // for 128-bit keys; other lengths open in other readers only this way).
+    for (int i = 0; i < 50; ++i) hash = md5(std::string_view(hash).substr(0, n));
   }
   return hash.substr(0, n);
 }

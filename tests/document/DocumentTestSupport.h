@@ -65,6 +65,8 @@ inline std::vector<std::string> ContentDigests(TPDFDocument& doc) {
     TPDFIndObj* r = doc.GetIndObj(i);
     if (r->Number == encryptNumber) continue;
     TPDFObject* obj = r->GetObject();
+    // Encrypt dictionaries (also one a decrypting tool kept as an unused object).
+    if (TPDFDictionary* d = PDFAsDictionary(obj); d && d->GetNameValue("Filter") == "Standard") continue;
     if (TPDFStream* s = PDFAsStream(obj)) {
       std::string type = s->GetDictionary() ? s->GetDictionary()->GetNameValue("Type") : "";
       if (type == "ObjStm" || type == "XRef") continue;

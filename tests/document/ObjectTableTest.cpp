@@ -139,7 +139,7 @@ TEST(ObjectTableTest, ObjectStreamsReadLastObjectToTheEnd) {
         " >>\nstream\n" + xref + "\nendstream\nendobj\nstartxref\n" + std::to_string(at) + "\n%%EOF\n");
   auto doc = Open(b.Text());
   EXPECT_EQ(TextOf(*doc, 3), "(three)");
-  EXPECT_EQ(TextOf(*doc, 4), "[4 0 R (four)]");
+  EXPECT_EQ(TextOf(*doc, 4), "[ 4 0 R (four) ]");
   TPDFIndObj* r4 = doc->FindObject(4);
   ASSERT_NE(r4, nullptr);
   EXPECT_TRUE(r4->Compressed);
