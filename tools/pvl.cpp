@@ -219,10 +219,10 @@ int cmdDump(const Options& o) {
       filters = filterNames(stream);
       TPDFDecodeStatus s = TPDFDecodeStatus::dsOk;
       payload = stream->GetDecodedData(&s);
-      status = s == TPDFDecodeStatus::dsOk        ? "ok"
-               : s == TPDFDecodeStatus::dsDamaged ? "damaged"
+      status = s == TPDFDecodeStatus::dsOk         ? "ok"
+               : s == TPDFDecodeStatus::dsDamaged  ? "damaged"
                : s == TPDFDecodeStatus::dsTooLarge ? "toolarge"
-                                                  : "failed";
+                                                   : "failed";
     } else {
       payload = obj->WriteText();
     }

@@ -35,8 +35,8 @@ constexpr int32_t kMaxObjectNumber = 8388607;
 // One accepted cross-reference entry.
 struct TPDFXRefEntry {
   int32_t Number = 0;
-  int32_t Generation = 0;   // 0 for compressed entries
-  int64_t Offset = 0;       // of the object header; 0 for compressed entries
+  int32_t Generation = 0;  // 0 for compressed entries
+  int64_t Offset = 0;      // of the object header; 0 for compressed entries
   bool Used = true;
   int32_t StreamNumber = 0;  // compressed: the object stream holding the object
   int32_t StreamIndex = 0;   // compressed: index within that stream
@@ -74,9 +74,10 @@ public:
 class TPDFObjectStream {
 public:
   int32_t Number = 0;
-  TPDFStream* Stream = nullptr;  // nullptr when the object is not a usable object stream  // the stream object (pool-owned)
-  std::string Data;              // decoded data
-  TPDFArray* Header = nullptr;   // "[ N1 off1 N2 off2 ... ]" (pool-owned)
+  TPDFStream* Stream =
+      nullptr;       // nullptr when the object is not a usable object stream  // the stream object (pool-owned)
+  std::string Data;  // decoded data
+  TPDFArray* Header = nullptr;  // "[ N1 off1 N2 off2 ... ]" (pool-owned)
   int32_t First = 0;
   int32_t N = 0;
 };
@@ -176,8 +177,8 @@ public:
   void DecryptObject(std::string_view key, TPDFObject* obj);
   void CryptObject(std::string_view key, TPDFObject* obj);
   // A new encryption (strength 0 RC4 40, 1 RC4 128, 2 AES-128, 3 AES-256).
-  bool SetEncryption(std::u16string_view ownerPassword, std::u16string_view userPassword, uint8_t setB,
-                     uint8_t setA, int32_t strength);
+  bool SetEncryption(std::u16string_view ownerPassword, std::u16string_view userPassword, uint8_t setB, uint8_t setA,
+                     int32_t strength);
   // Removes the encryption (only when authenticated).
   bool Decrypt();
   void SetPermissions(int32_t p);

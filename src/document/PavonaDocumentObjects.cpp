@@ -14,11 +14,15 @@ namespace {
 // cannot exhaust the stack.
 constexpr int32_t kMaxLoadDepth = 64;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isWhite(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+}
 bool isDelimiter(char c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
-         c == '/' || c == '%';
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+         c == '%';
 }
 
 // Skips bytes that are neither digits nor "." and reads the run of digits
@@ -86,7 +90,9 @@ void TPDFDocument::Clear() {
   encryption_ = TPDFEncryption();
 }
 
-void TPDFDocument::SetFileText(std::string text) { fileText_ = std::move(text); }
+void TPDFDocument::SetFileText(std::string text) {
+  fileText_ = std::move(text);
+}
 
 TPDFIndObj* TPDFDocument::GetIndObj(int32_t index) const {
   if (index < 0 || index >= static_cast<int32_t>(table_.size())) return nullptr;
@@ -170,8 +176,8 @@ bool TPDFDocument::ReadXRef() {
     TPDFNumeric* size = PDFAsNumeric(trailer_->GetValue("Size"));
     if (firstUsed && !firstUsed->Compressed && firstUsed->Number == 2 && size &&
         size->GetValue() == static_cast<double>(used) + 1 && firstUsed->Offset >= 0 &&
-        std::string_view(fileText_).substr(std::min<size_t>(fileText_.size(), static_cast<size_t>(firstUsed->Offset)), 7) ==
-            "1 0 obj") {
+        std::string_view(fileText_).substr(std::min<size_t>(fileText_.size(), static_cast<size_t>(firstUsed->Offset)),
+                                           7) == "1 0 obj") {
       for (TPDFXRefEntry& e : entries_) {
         if (e.Used) --e.Number;
       }
@@ -330,7 +336,8 @@ std::string TPDFDocument::GetObjectText(TPDFIndObj* record) {
   if (!os || !os->Stream || !os->Header) return text;
   const int64_t index = record->StreamIndex;
   const int64_t count = os->Header->GetCount();
-  if (os->First <= 0 || os->N <= 0 || index < 0 || index >= os->N || count < 2 * static_cast<int64_t>(os->N)) return text;
+  if (os->First <= 0 || os->N <= 0 || index < 0 || index >= os->N || count < 2 * static_cast<int64_t>(os->N))
+    return text;
   TPDFNumeric* number = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index)));
   TPDFNumeric* offset = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index + 1)));
   if (!number || !offset || number->GetValue() != static_cast<double>(record->Number)) return text;
@@ -338,7 +345,8 @@ std::string TPDFDocument::GetObjectText(TPDFIndObj* record) {
   int64_t start = offset->AsInteger();
   int64_t end = dataLength - os->First;
   if (index + 1 < os->N) {
-    if (TPDFNumeric* next = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index + 3)))) end = next->AsInteger();
+    if (TPDFNumeric* next = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index + 3))))
+      end = next->AsInteger();
   }
   // Offsets are relative to First; nothing outside the data is read.
   end = std::min(end, dataLength - os->First);

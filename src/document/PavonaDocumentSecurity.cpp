@@ -19,7 +19,9 @@ const unsigned char kPadding[32] = {0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x
                                     0x56, 0xFF, 0xFA, 0x01, 0x08, 0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68,
                                     0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
 
-std::string paddingString() { return std::string(reinterpret_cast<const char*>(kPadding), 32); }
+std::string paddingString() {
+  return std::string(reinterpret_cast<const char*>(kPadding), 32);
+}
 
 // The password cut to 32 bytes and filled up with the padding.
 std::string padPassword(std::string_view password) {
@@ -28,7 +30,9 @@ std::string padPassword(std::string_view password) {
   return out;
 }
 
-std::string md5(std::string_view data) { return MD5DigestToBytes(MD5OfString(data)); }
+std::string md5(std::string_view data) {
+  return MD5DigestToBytes(MD5OfString(data));
+}
 
 std::string sha(int bits, std::string_view data) {
   uint8_t digest[64];
@@ -77,7 +81,8 @@ std::string aesCBC(std::string_view key, std::string_view iv, std::string_view d
   CipherContext c;
   const auto* k = reinterpret_cast<const unsigned char*>(key.data());
   const auto* v = reinterpret_cast<const unsigned char*>(iv.data());
-  if (EVP_CipherInit_ex(c.ctx, cipher, nullptr, k, v, encrypt ? 1 : 0) != 1) throw EPDFDocumentError("AES set-up failed");
+  if (EVP_CipherInit_ex(c.ctx, cipher, nullptr, k, v, encrypt ? 1 : 0) != 1)
+    throw EPDFDocumentError("AES set-up failed");
   EVP_CIPHER_CTX_set_padding(c.ctx, padding ? 1 : 0);
   std::string out(data.size() + 32, '\0');
   int written = 0, final = 0;
@@ -535,9 +540,13 @@ void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool d
   for (auto& [s, value] : streams) s->SetRawData(std::move(value));
 }
 
-void TPDFDocument::DecryptObject(std::string_view key, TPDFObject* obj) { transformObject(key, obj, true); }
+void TPDFDocument::DecryptObject(std::string_view key, TPDFObject* obj) {
+  transformObject(key, obj, true);
+}
 
-void TPDFDocument::CryptObject(std::string_view key, TPDFObject* obj) { transformObject(key, obj, false); }
+void TPDFDocument::CryptObject(std::string_view key, TPDFObject* obj) {
+  transformObject(key, obj, false);
+}
 
 void TPDFDocument::decryptRecord(TPDFIndObj* record) {
   std::string key = ObjectKey(record->Number, record->Generation);

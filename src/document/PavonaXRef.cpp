@@ -13,11 +13,15 @@ namespace {
 constexpr int kMaxXRefStmDepth = 8;
 constexpr int64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isWhite(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+}
 bool isDelimiter(char c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
-         c == '/' || c == '%';
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+         c == '%';
 }
 
 // Reads a run of at most maxDigits decimal digits at p; false when there is
@@ -44,7 +48,9 @@ uint64_t readField(const unsigned char* data, int width) {
   return v;
 }
 
-int32_t clampInt32(uint64_t v) { return v > static_cast<uint64_t>(kMaxInt32) ? -1 : static_cast<int32_t>(v); }
+int32_t clampInt32(uint64_t v) {
+  return v > static_cast<uint64_t>(kMaxInt32) ? -1 : static_cast<int32_t>(v);
+}
 
 // Trims blanks (space, tab, CR, LF).
 std::string_view trimBlanks(std::string_view s) {
@@ -346,8 +352,9 @@ bool TPDFXRefReader::readXRefStream(int64_t position, int64_t& prev) {
           OnEntry(number, static_cast<int64_t>(f2 & 0x7fffffffffffffffULL), 'f', clampInt32(f3));
           break;
         case 1:
-          OnEntry(number, f2 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? -1 : static_cast<int64_t>(f2),
-                  'n', w[2] ? clampInt32(f3) : 0);
+          OnEntry(number,
+                  f2 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? -1 : static_cast<int64_t>(f2), 'n',
+                  w[2] ? clampInt32(f3) : 0);
           break;
         case 2:
           if (f2 > static_cast<uint64_t>(kMaxInt32)) {

@@ -25,8 +25,8 @@ public:
   }
   // Appends a stream object with the given dictionary entries (Length added).
   size_t AddStream(int32_t number, const std::string& entries, const std::string& data) {
-    return Add(number, "<< " + entries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
-                           "\nendstream");
+    return Add(number,
+               "<< " + entries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
   }
   void Raw(const std::string& bytes) { text_ += bytes; }
   size_t Size() const { return text_.size(); }

@@ -13,7 +13,9 @@
 
 namespace pvldoc {
 
-inline std::string PvlPath() { return std::string(PVL_BINARY_DIR) + "/tools/pvl"; }
+inline std::string PvlPath() {
+  return std::string(PVL_BINARY_DIR) + "/tools/pvl";
+}
 
 // Loads a file: cross-reference data, table, then the password (empty first).
 inline std::unique_ptr<TPDFDocument> LoadFile(const std::string& path, const std::u16string& password = u"") {

@@ -35,8 +35,8 @@ TEST(ObjectTableTest, NewestDefinitionWinsAndFreeEntriesHideOlderOnes) {
   b.Add(2, "(new two)");
   size_t second = b.Size();
   b.Raw("xref\n2 2\n" + b.entryFor(2) + "0000000000 00001 f\r\n");
-  b.Raw("trailer\n<< /Size 4 /Root 1 0 R /Prev " + std::to_string(first) + " >>\nstartxref\n" +
-        std::to_string(second) + "\n%%EOF\n");
+  b.Raw("trailer\n<< /Size 4 /Root 1 0 R /Prev " + std::to_string(first) + " >>\nstartxref\n" + std::to_string(second) +
+        "\n%%EOF\n");
   auto doc = Open(b.Text());
   EXPECT_EQ(TextOf(*doc, 2), "(new two)");
   // Object 3 was deleted by the update: it must not come back.
@@ -128,13 +128,12 @@ TEST(ObjectTableTest, ObjectStreamsReadLastObjectToTheEnd) {
   b.Add(1, "<< /Type /Catalog >>");
   b.AddStream(10, "/Type /ObjStm /N 2 /First " + std::to_string(header.size()) + " /Filter /FlateDecode", compressed);
   size_t at = b.Size();
-  std::string xref = Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(1, 1) + Field(b.OffsetOf(1), 4) +
-                     Field(0, 1) + Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(2, 1) + Field(10, 4) +
-                     Field(0, 1) + Field(2, 1) + Field(10, 4) + Field(1, 1) + Field(0, 1) + Field(0, 4) +
-                     Field(0, 1) + Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(0, 1) + Field(0, 4) +
-                     Field(0, 1) + Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(0, 1) + Field(0, 4) +
-                     Field(0, 1) + Field(1, 1) + Field(b.OffsetOf(10), 4) + Field(0, 1) + Field(1, 1) +
-                     Field(at, 4) + Field(0, 1);
+  std::string xref = Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(1, 1) + Field(b.OffsetOf(1), 4) + Field(0, 1) +
+                     Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(2, 1) + Field(10, 4) + Field(0, 1) + Field(2, 1) +
+                     Field(10, 4) + Field(1, 1) + Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(0, 1) + Field(0, 4) +
+                     Field(0, 1) + Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(0, 1) + Field(0, 4) + Field(0, 1) +
+                     Field(0, 1) + Field(0, 4) + Field(0, 1) + Field(1, 1) + Field(b.OffsetOf(10), 4) + Field(0, 1) +
+                     Field(1, 1) + Field(at, 4) + Field(0, 1);
   b.Raw("11 0 obj\n<< /Type /XRef /Size 12 /W [1 4 1] /Root 1 0 R /Length " + std::to_string(xref.size()) +
         " >>\nstream\n" + xref + "\nendstream\nendobj\nstartxref\n" + std::to_string(at) + "\n%%EOF\n");
   auto doc = Open(b.Text());

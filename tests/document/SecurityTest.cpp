@@ -2,6 +2,7 @@
 // Ghostscript in every revision, the corpus's encrypted files, and new
 // encryption checked by qpdf.
 #include <gtest/gtest.h>
+
 #include <map>
 
 #include "DocumentTestSupport.h"
@@ -64,9 +65,9 @@ TEST(SecurityTest, AESRoundTripFreshVectorsAndMalformedInput) {
 
 TEST(SecurityTest, SASLprepMapsAndNormalises) {
   EXPECT_EQ(SASLPrepPassword(u"user"), "user");
-  EXPECT_EQ(SASLPrepPassword(u"I\u00ADX"), "IX");           // soft hyphen maps to nothing
-  EXPECT_EQ(SASLPrepPassword(u"\u00AA"), "a");              // compatibility form
-  EXPECT_EQ(SASLPrepPassword(u"a\u00A0b"), "a b");          // non-ASCII space
+  EXPECT_EQ(SASLPrepPassword(u"I\u00ADX"), "IX");                  // soft hyphen maps to nothing
+  EXPECT_EQ(SASLPrepPassword(u"\u00AA"), "a");                     // compatibility form
+  EXPECT_EQ(SASLPrepPassword(u"a\u00A0b"), "a b");                 // non-ASCII space
   EXPECT_THROW(SASLPrepPassword(u"a\u0007b"), EPDFDocumentError);  // control character
 }
 
@@ -98,8 +99,8 @@ TEST_P(QpdfEncryptedTest, OpensWithBothPasswordsRefusesWrongOnesAndMatchesQpdfDe
   argv.insert(argv.end(), v.args.begin(), v.args.end());
   argv.insert(argv.end(), {"--", CorpusPath(kObjectStreamSource), enc});
   ASSERT_EQ(RunCommand(argv).exitCode, 0) << v.name;
-  ASSERT_EQ(RunCommand({"qpdf", "--decrypt", "--password=user", "--object-streams=disable",
-                        "--preserve-unreferenced", enc, dec})
+  ASSERT_EQ(RunCommand({"qpdf", "--decrypt", "--password=user", "--object-streams=disable", "--preserve-unreferenced",
+                        enc, dec})
                 .exitCode,
             0);
 
@@ -188,8 +189,7 @@ TEST(SecurityTest, CorpusEncryptedFilesOpenWithTheirPasswords) {
     auto doc = LoadFile(CorpusPath(c.file), c.password);
     ASSERT_TRUE(doc) << c.file;
     EXPECT_EQ(doc->GetEncryptionStatus(), 1) << c.file;
-    EXPECT_TRUE(c.owner ? doc->GetEncryption().OwnerAuthenticated : doc->GetEncryption().UserAuthenticated)
-        << c.file;
+    EXPECT_TRUE(c.owner ? doc->GetEncryption().OwnerAuthenticated : doc->GetEncryption().UserAuthenticated) << c.file;
     auto wrong = LoadFile(CorpusPath(c.file), u"not the password");
     EXPECT_FALSE(Authenticated(*wrong)) << c.file;
     // Every object loads; the catalogue is readable after decryption.
@@ -330,4 +330,29 @@ TEST(SecurityTest, FileWithoutIDAuthenticatesWithAnEmptyFirstElement) {
     EXPECT_NE(check.exitCode, 2) << check.out << check.err;
     EXPECT_NE(check.out.find("Supplied password is user password"), std::string::npos) << check.out;
   }
+}
+
+TEST(SecurityTest, FailedDecryptionLeavesTheObjectAsItWas) {
+  if (!pvltest::HaveTool("qpdf")) GTEST_SKIP() << "qpdf missing";
+  TempDir dir;
+  std::string enc = dir.File("enc.pdf");
+  ASSERT_EQ(RunCommand({"qpdf", "--encrypt", "u", "o", "128", "--use-aes=y", "--", CorpusPath(kPlainSource), enc})
+                .exitCode,
+            0);
+  auto doc = LoadFile(enc, u"u");
+  ASSERT_TRUE(doc);
+  // A dictionary with strings and a stream: AES with a key of a wrong size
+  // fails part-way; nothing may have changed.
+  TPDFObject* info = doc->GetTrailer()->GetValue("Info", true);
+  ASSERT_NE(info, nullptr);
+  TPDFStructure& pool = doc->GetPool();
+  TPDFDictionary* dict = pool.NewDictionary();
+  dict->SetValue("A", pool.NewString(std::string(32, 'a')));
+  dict->SetValue("S", pool.NewStreamWith(std::string(48, 's'), pool.NewDictionary()));
+  dict->SetValue("I", info);
+  const std::string before = dict->WriteText();
+  EXPECT_THROW(doc->DecryptObject("bad key", dict), EPDFDocumentError);
+  EXPECT_EQ(dict->WriteText(), before);
+  EXPECT_THROW(doc->CryptObject("bad key", dict), EPDFDocumentError);
+  EXPECT_EQ(dict->WriteText(), before);
 }

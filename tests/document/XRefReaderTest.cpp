@@ -84,10 +84,11 @@ TEST(XRefReaderTest, FindStartXRefVariants) {
 TEST(XRefReaderTest, ClassicTableEntriesOf19And20BytesAndSubsections) {
   std::string text = "%PDF-1.4\n";
   size_t at = text.size();
-  text += "xref\n0 2\n0000000000 65535 f \n0000000015 00000 n\n"  // 20 and 19 bytes
-          "5 2\r\n0000000100 00002 n\r\n0000000200 00000 n \r\n"
-          "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n" +
-          std::to_string(at) + "\n%%EOF\n";
+  text +=
+      "xref\n0 2\n0000000000 65535 f \n0000000015 00000 n\n"  // 20 and 19 bytes
+      "5 2\r\n0000000100 00002 n\r\n0000000200 00000 n \r\n"
+      "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n" +
+      std::to_string(at) + "\n%%EOF\n";
   Capture c = Read(text);
   ASSERT_TRUE(c.ok);
   std::vector<Entry> expected = {{1, 15, 'n', 0}, {5, 100, 'n', 2}, {6, 200, 'n', 0}, {0, 0, 'f', 65535}};
@@ -149,8 +150,8 @@ TEST(XRefReaderTest, PrevLoopsEndAndOffsetsOutsideTheFileFail) {
     size_t a = text.size();
     text += "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 /Prev XXXXXXXXXX >>\n";
     size_t b = text.size();
-    text += "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 /Prev " + pad(selfLoop ? b : a) +
-            " >>\nstartxref\n" + std::to_string(b) + "\n%%EOF\n";
+    text += "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 /Prev " + pad(selfLoop ? b : a) + " >>\nstartxref\n" +
+            std::to_string(b) + "\n%%EOF\n";
     text.replace(text.find("XXXXXXXXXX"), 10, pad(b));
     Capture c = Read(text);
     EXPECT_TRUE(c.ok) << selfLoop;
@@ -234,16 +235,16 @@ TEST(XRefReaderTest, HybridFileOrderTableThenStreamThenPrev) {
   b.Raw(XRefStreamObject(8, "/Size 4 /Index [3 1] /W [1 2 1]", data));
   size_t tableAt = b.Size();
   b.Raw("xref\n2 2\n" + b.entryFor(2) + "0000000000 00001 f\r\ntrailer\n<< /Size 4 /Root 1 0 R /Prev " +
-        std::to_string(first) + " /XRefStm " + std::to_string(streamAt) + " >>\nstartxref\n" +
-        std::to_string(tableAt) + "\n%%EOF\n");
+        std::to_string(first) + " /XRefStm " + std::to_string(streamAt) + " >>\nstartxref\n" + std::to_string(tableAt) +
+        "\n%%EOF\n");
   Capture c = Read(b.Text());
   ASSERT_TRUE(c.ok);
   EXPECT_TRUE(c.hasXRefStm);
   ASSERT_GE(c.entries.size(), 4u);
-  EXPECT_EQ(c.entries[0].number, 2);                       // the table's own entry
-  EXPECT_EQ(c.entries[1], (Entry{3, 9, 'c', 0}));         // then the XRefStm stream
-  EXPECT_EQ(c.entries[2], (Entry{3, 0, 'f', 1}));         // the table's free entry after the stream
-  EXPECT_EQ(c.entries[3].number, 1);                      // then the Prev section
+  EXPECT_EQ(c.entries[0].number, 2);               // the table's own entry
+  EXPECT_EQ(c.entries[1], (Entry{3, 9, 'c', 0}));  // then the XRefStm stream
+  EXPECT_EQ(c.entries[2], (Entry{3, 0, 'f', 1}));  // the table's free entry after the stream
+  EXPECT_EQ(c.entries[3].number, 1);               // then the Prev section
   EXPECT_EQ(c.sections, (std::vector<int64_t>{static_cast<int64_t>(tableAt), static_cast<int64_t>(streamAt),
                                               static_cast<int64_t>(first)}));
 }
