@@ -80,7 +80,8 @@ TPDFType1Decoder::~TPDFType1Decoder() = default;
 
 TPDFObject* TPDFType1Decoder::resolve(TPDFObject* obj) const {
   if (TPDFIndRef* ref = PDFAsIndRef(obj)) {
-    if (ObjectResolver) return ObjectResolver(ref);
+    // The font collection's lookup when it gave one; else the reference's own pool.
+    if (OnLookupObject) return OnLookupObject(ref, ref->GetRefNumber(), ref->GetRefGeneration());
     return ref->Resolve();
   }
   return obj;

@@ -22,6 +22,7 @@
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaStructure.h"
 #include "render/PavonaFontConst.h"
+#include "render/PavonaFontRasterizer.h"
 
 class TStream;
 
@@ -39,19 +40,19 @@ constexpr int32_t kType1MaxDepth = 20;
 constexpr int32_t kType2MaxStack = 48;
 constexpr int32_t kType2MaxSubrDepth = 10;
 
-class TPDFType1Decoder {
+class TPDFType1Decoder : public TPDFFontRasterizer {
 public:
   TPDFType1Decoder();
-  virtual ~TPDFType1Decoder();
+  ~TPDFType1Decoder() override;
   TPDFType1Decoder(const TPDFType1Decoder&) = delete;
   TPDFType1Decoder& operator=(const TPDFType1Decoder&) = delete;
 
   // Appends the outline of the glyph to the canvas: glyph points are scaled by
   // the glyph scale, moved by (x, y) and mapped through matrix. True when the
   // outline came from the cache or a new op list held "endchar".
-  virtual bool DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey, double x,
-                 double y);
-  double GetGlyphScale() { return glyphScale_; }
+  bool DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey, double x,
+                 double y) override;
+  double GetGlyphScale() override { return glyphScale_; }
 
   // --- Type 1 programs
   // Splits the decoded FontFile data by /Length1, /Length2, /Length3.
@@ -108,10 +109,6 @@ public:
   // charstring's width plus nominalWidthX, or defaultWidthX. The op list
   // carries no Type 2 width; callers that compare metrics read it here.
   double GetLastType2Width() const { return lastType2Width_; }
-
-  // Resolves indirect /Length1../Length3 values; when unset a reference
-  // resolves itself through its pool.
-  std::function<TPDFObject*(TPDFIndRef*)> ObjectResolver;
 
 private:
   struct TType1State;
