@@ -1,11 +1,15 @@
 // Image filters with codecs of their own: DCT (JPEG), CCITT fax, JBIG2 and
 // JPEG 2000. Each codec's output becomes plain samples that the sample
 // unpacker maps through /Decode and the colour space like any raw image.
-#include <jpeglib.h>
-
+#include <algorithm>
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+
+// libjpeg needs size_t and FILE declared first.
+#include <jpeglib.h>
+#include <openjpeg.h>
 
 #include "graphics/PavonaCCITT.h"
 #include "graphics/PavonaImageDecoder.h"
@@ -85,6 +89,115 @@ bool DecodeJpeg(const std::string& data, std::string& samples, TJpegResult& resu
   return true;
 }
 
+// JPEG 2000 decoding through OpenJPEG, standing in for the engine's JPEG 2000
+// bitmap class until that is available.
+struct TJpxSource {
+  std::string_view data;
+  size_t pos = 0;
+};
+
+OPJ_SIZE_T JpxRead(void* buffer, OPJ_SIZE_T count, void* user) {
+  auto* src = static_cast<TJpxSource*>(user);
+  if (src->pos >= src->data.size()) return static_cast<OPJ_SIZE_T>(-1);
+  size_t n = std::min<size_t>(count, src->data.size() - src->pos);
+  std::memcpy(buffer, src->data.data() + src->pos, n);
+  src->pos += n;
+  return n;
+}
+
+OPJ_OFF_T JpxSkip(OPJ_OFF_T count, void* user) {
+  auto* src = static_cast<TJpxSource*>(user);
+  if (count < 0) {
+    size_t back = std::min<size_t>(size_t(-count), src->pos);
+    src->pos -= back;
+    return -OPJ_OFF_T(back);
+  }
+  size_t n = std::min<size_t>(size_t(count), src->data.size() - std::min(src->pos, src->data.size()));
+  src->pos += n;
+  return OPJ_OFF_T(n);
+}
+
+OPJ_BOOL JpxSeek(OPJ_OFF_T to, void* user) {
+  auto* src = static_cast<TJpxSource*>(user);
+  if (to < 0 || size_t(to) > src->data.size()) return OPJ_FALSE;
+  src->pos = size_t(to);
+  return OPJ_TRUE;
+}
+
+void JpxMessage(const char* text, void* user) {
+  auto* why = static_cast<std::string*>(user);
+  if (why->empty()) *why = text;
+  while (!why->empty() && (why->back() == '\n' || why->back() == ' ')) why->pop_back();
+}
+
+void JpxQuiet(const char*, void*) {}
+
+// opj_codec_t and opj_stream_t are both void: one deleter each.
+struct TOpjCodecDeleter {
+  void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
+};
+struct TOpjStreamDeleter {
+  void operator()(opj_stream_t* s) const { opj_stream_destroy(s); }
+};
+struct TOpjImageDeleter {
+  void operator()(opj_image_t* i) const { opj_image_destroy(i); }
+};
+
+// Decodes into interleaved 8-bit samples of the colour channels (alpha
+// channels left out); false with a message on failure.
+bool DecodeJpx(std::string_view data, std::string& samples, int& width, int& height, int& channels, std::string& why,
+               int64_t maxPixels) {
+  const bool jp2 = data.size() >= 12 && data.substr(4, 4) == "jP  ";
+  std::unique_ptr<opj_codec_t, TOpjCodecDeleter> codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+  if (!codec) return why = "JPEG 2000 decoder unavailable", false;
+  std::string message;
+  opj_set_error_handler(codec.get(), JpxMessage, &message);
+  opj_set_warning_handler(codec.get(), JpxQuiet, nullptr);
+  opj_set_info_handler(codec.get(), JpxQuiet, nullptr);
+  opj_dparameters_t parameters;
+  opj_set_default_decoder_parameters(&parameters);
+  if (!opj_setup_decoder(codec.get(), &parameters)) return why = "JPEG 2000 decoder set-up failed", false;
+  TJpxSource source{data, 0};
+  std::unique_ptr<opj_stream_t, TOpjStreamDeleter> stream(opj_stream_create(64 * 1024, OPJ_TRUE));
+  opj_stream_set_user_data(stream.get(), &source, nullptr);
+  opj_stream_set_user_data_length(stream.get(), data.size());
+  opj_stream_set_read_function(stream.get(), JpxRead);
+  opj_stream_set_skip_function(stream.get(), JpxSkip);
+  opj_stream_set_seek_function(stream.get(), JpxSeek);
+  opj_image_t* raw = nullptr;
+  if (!opj_read_header(stream.get(), codec.get(), &raw) || !raw)
+    return why = "JPEG 2000 header could not be read: " + message, false;
+  std::unique_ptr<opj_image_t, TOpjImageDeleter> image(raw);
+  const int64_t w = int64_t(image->x1) - image->x0, h = int64_t(image->y1) - image->y0;
+  if (w <= 0 || h <= 0 || w * h > maxPixels) return why = "JPEG 2000 image size out of range", false;
+  if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
+    return why = "JPEG 2000 data could not be decoded: " + message, false;
+  std::vector<int> colour;
+  for (OPJ_UINT32 c = 0; c < image->numcomps; ++c)
+    if (!image->comps[c].alpha && image->comps[c].data) colour.push_back(int(c));
+  if (colour.empty() || colour.size() > 4) return why = "JPEG 2000 image without usable components", false;
+  width = int(w), height = int(h), channels = int(colour.size());
+  samples.assign(size_t(w) * h * channels, '\0');
+  for (int k = 0; k < channels; ++k) {
+    const opj_image_comp_t& comp = image->comps[colour[k]];
+    if (comp.w == 0 || comp.h == 0 || comp.dx == 0 || comp.dy == 0 || comp.prec < 1 || comp.prec > 31)
+      return why = "JPEG 2000 component out of range", false;
+    const int shift = int(comp.prec) - 8;
+    const int64_t offset = comp.sgnd ? (int64_t(1) << (comp.prec - 1)) : 0;
+    for (int64_t y = 0; y < h; ++y) {
+      // Subsampled components are repeated over their pixels.
+      int64_t cy = std::min<int64_t>(y / comp.dy, int64_t(comp.h) - 1);
+      for (int64_t x = 0; x < w; ++x) {
+        int64_t cx = std::min<int64_t>(x / comp.dx, int64_t(comp.w) - 1);
+        int64_t v = int64_t(comp.data[cy * comp.w + cx]) + offset;
+        v = shift > 0 ? v >> shift : v * 255 / ((int64_t(1) << comp.prec) - 1);
+        samples[size_t((y * w + x) * channels + k)] = static_cast<char>(std::clamp<int64_t>(v, 0, 255));
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void TPDFImageDecoder::DecodeDCT() {
@@ -114,9 +227,8 @@ void TPDFImageDecoder::DecodeDCT() {
   if (colorSpace_->Components != jpeg.components)
     return Fail("JPEG has " + std::to_string(jpeg.components) + " components, its colour space " +
                 std::to_string(colorSpace_->Components));
-  // Adobe's CMYK JPEGs store inverted samples.
-  if (jpeg.components == 4 && jpeg.adobe)
-    for (char& c : samples) c = static_cast<char>(255 - static_cast<uint8_t>(c));
+  // Adobe's CMYK JPEGs store inverted samples; PDF producers pair them with
+  // an inverting /Decode, so the samples are taken as stored.
   width_ = jpeg.width;
   height_ = jpeg.height;
   bpc_ = 8;
@@ -178,5 +290,31 @@ void TPDFImageDecoder::DecodeJBIG2(const std::string& /*globals*/) {
 }
 
 void TPDFImageDecoder::DecodeJPX() {
-  Fail("JPEG 2000 images cannot be decoded yet");
+  ready_ = false;
+  std::string samples, why;
+  int w = 0, h = 0, channels = 0;
+  if (!DecodeJpx(data_, samples, w, h, channels, why, MaxImagePixels)) return Fail(why);
+  if (!colorSpace_) {
+    // The codestream's own channels decide where the dictionary names no space.
+    colorSpace_ = std::make_unique<TPDFImageColorSpace>();
+    colorSpace_->Components = channels >= 4 ? 4 : channels >= 3 ? 3 : 1;
+    colorSpace_->Family = channels >= 4   ? TPDFImageColorSpace::cfCMYK
+                          : channels >= 3 ? TPDFImageColorSpace::cfRGB
+                                          : TPDFImageColorSpace::cfGray;
+    error_.clear();
+  }
+  const int n = colorSpace_->Components;
+  if (n > channels) return Fail("JPEG 2000 image has fewer channels than its colour space");
+  if (n < channels) {
+    // Extra channels beyond the colour space are not colour.
+    std::string kept(size_t(w) * h * n, '\0');
+    for (size_t p = 0; p < size_t(w) * h; ++p)
+      for (int k = 0; k < n; ++k) kept[p * n + k] = samples[p * channels + k];
+    samples.swap(kept);
+  }
+  // /Decode of a JPEG 2000 image is ignored: the codestream carries its own ranges.
+  decode_.clear();
+  width_ = w, height_ = h, bpc_ = 8;
+  data_ = std::move(samples);
+  UnpackSamples();
 }

@@ -1,0 +1,364 @@
+// Every image XObject of the corpus decoded to RGB and alpha and compared with
+// the pictures pdfimages writes for the same objects. Differences are listed
+// with their reason; only the listed kinds of difference are accepted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "CodecTestSupport.h"
+#include "TestSupport.h"
+#include "graphics/PavonaImageDecoder.h"
+
+namespace {
+
+// Writes every object of a PDF (decrypted, stream data as stored) into a
+// simple bundle: "num gen O len\n<syntax>" or "num gen S dictlen datalen\n<dict><data>".
+const char* kBundleScript = R"PY(
+import base64, concurrent.futures, json, os, re, subprocess, sys
+outdir, pdfs = sys.argv[1], sys.argv[2:]
+ref = re.compile(r"^(\d+) \d+ R$")
+def refs(v, found):
+    if isinstance(v, str):
+        m = ref.match(v)
+        if m: found.add(int(m.group(1)))
+    elif isinstance(v, list):
+        for x in v: refs(x, found)
+    elif isinstance(v, dict):
+        for x in v.values(): refs(x, found)
+def enc(v):
+    if v is None: return "null"
+    if v is True: return "true"
+    if v is False: return "false"
+    if isinstance(v, int): return str(v)
+    if isinstance(v, float): return ("%.10f" % v).rstrip("0").rstrip(".") or "0"
+    if isinstance(v, str):
+        if v.startswith("n:"): return v[2:]
+        if v.startswith("b:"): return "<" + v[2:] + ">"
+        if v.startswith("u:"):
+            t = v[2:]
+            try: b = t.encode("latin-1")
+            except UnicodeEncodeError: b = b"\xfe\xff" + t.encode("utf-16-be")
+            return "<" + b.hex() + ">"
+        return v
+    if isinstance(v, list): return "[" + " ".join(enc(x) for x in v) + "]"
+    if isinstance(v, dict): return "<<" + " ".join(k + " " + enc(x) for k, x in v.items()) + ">>"
+    return "null"
+def work(index):
+    pdf = pdfs[index]
+    out = os.path.join(outdir, str(index))
+    os.makedirs(out, exist_ok=True)
+    lst = subprocess.run(["pdfimages", "-list", pdf], capture_output=True).stdout.decode("latin-1")
+    with open(os.path.join(out, "list.txt"), "w") as f: f.write(lst)
+    wanted = set()
+    for line in lst.splitlines()[2:]:
+        fields = line.split()
+        if len(fields) > 10 and fields[2] == "image" and fields[10] != "[inline]": wanted.add(int(fields[10]))
+    if not wanted: return
+    subprocess.run(["pdfimages", pdf, os.path.join(out, "img")], capture_output=True)
+    objs, done = {}, set()
+    # The image objects and everything they reach, a few rounds deep.
+    for _ in range(6):
+        todo = sorted(wanted - done)
+        if not todo: break
+        args = ["qpdf", "--json=2", "--json-key=qpdf", "--json-stream-data=inline", "--decode-level=none"]
+        args += ["--json-object=%d" % n for n in todo]
+        r = subprocess.run(args + [pdf], capture_output=True)
+        if r.returncode not in (0, 3): return
+        got = json.loads(r.stdout)["qpdf"][1]
+        done.update(todo)
+        found = set()
+        for key, o in got.items():
+            objs[key] = o
+            refs(o.get("stream", {}).get("dict", o.get("value")), found)
+        wanted = found - done
+    with open(os.path.join(out, "bundle.bin"), "wb") as f:
+        for key, o in objs.items():
+            if not key.startswith("obj:"): continue
+            num, gen = key[4:].split()[:2]
+            if "stream" in o:
+                d = enc(o["stream"]["dict"]).encode("latin-1", "replace")
+                data = base64.b64decode(o["stream"].get("data", ""))
+                f.write(b"%s %s S %d %d\n" % (num.encode(), gen.encode(), len(d), len(data)) + d + data)
+            elif "value" in o:
+                t = enc(o["value"]).encode("latin-1", "replace")
+                f.write(b"%s %s O %d\n" % (num.encode(), gen.encode(), len(t)) + t)
+with concurrent.futures.ThreadPoolExecutor(4) as pool:
+    list(pool.map(work, range(len(pdfs))))
+)PY";
+
+struct TBundle {
+  TPDFStructure pool;
+  std::map<int32_t, TPDFObject*> objects;
+};
+
+// Reads the bundle the script wrote for one file.
+bool LoadBundle(const std::string& path, TBundle& bundle) {
+  if (!std::filesystem::exists(path)) return false;
+  std::string bytes = pvltest::ReadFile(path);
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t nl = bytes.find('\n', pos);
+    if (nl == std::string::npos) return false;
+    std::istringstream head(bytes.substr(pos, nl - pos));
+    int32_t num = 0, gen = 0;
+    char kind = 0;
+    size_t len = 0, dataLen = 0;
+    head >> num >> gen >> kind >> len;
+    if (kind == 'S') head >> dataLen;
+    pos = nl + 1;
+    TPDFObject* obj = nullptr;
+    if (kind == 'S') {
+      TPDFDictionary* d = PDFAsDictionary(bundle.pool.ParseObject(std::string_view(bytes).substr(pos, len)));
+      if (!d) d = bundle.pool.NewDictionary();
+      obj = bundle.pool.NewStreamWith(bytes.substr(pos + len, dataLen), d);
+      pos += len + dataLen;
+    } else {
+      obj = bundle.pool.ParseObject(std::string_view(bytes).substr(pos, len));
+      pos += len;
+    }
+    obj->SetIndirect(num, gen);
+    bundle.objects[num] = obj;
+  }
+  bundle.pool.OnLookupObject = [&bundle](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
+    auto it = bundle.objects.find(number);
+    return it == bundle.objects.end() ? nullptr : it->second;
+  };
+  return true;
+}
+
+// One row of pdfimages -list.
+struct TListed {
+  std::string type;  // image, smask, mask, stencil
+  std::string enc;   // image, jpeg, jpx, jbig2, ccitt
+  std::string color;
+  int object = -1;  // -1 for inline images
+};
+
+std::vector<TListed> ListImages(const std::string& listing) {
+  std::vector<TListed> rows;
+  std::istringstream in(listing);
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) {
+    if (n++ < 2) continue;
+    std::istringstream f(line);
+    std::vector<std::string> fields;
+    for (std::string s; f >> s;) fields.push_back(s);
+    if (fields.size() < 11) continue;
+    TListed row;
+    row.type = fields[2];
+    row.color = fields[5];
+    row.enc = fields[8];
+    row.object = fields[10] == "[inline]" ? -1 : std::atoi(fields[10].c_str());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Pixels of a pdfimages picture as RGB (grey and bi-level expanded).
+bool PnmRgb(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb) {
+  codectest::TPnm p;
+  try {
+    p = codectest::ReadPnm(pvltest::ReadFile(path));
+  } catch (const std::exception&) {
+    return false;
+  }
+  w = p.width, h = p.height;
+  rgb.assign(size_t(w) * h * 3, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* d = &rgb[(size_t(y) * w + x) * 3];
+      if (p.kind == '4') {
+        size_t at = size_t(y) * ((w + 7) / 8) + x / 8;
+        bool black = at < p.data.size() && ((uint8_t(p.data[at]) >> (7 - x % 8)) & 1);
+        d[0] = d[1] = d[2] = black ? 0 : 255;
+      } else if (p.kind == '5') {
+        size_t at = size_t(y) * w + x;
+        d[0] = d[1] = d[2] = at < p.data.size() ? uint8_t(p.data[at]) : 0;
+      } else {
+        size_t at = (size_t(y) * w + x) * 3;
+        for (int k = 0; k < 3; ++k) d[k] = at + k < p.data.size() ? uint8_t(p.data[at + k]) : 0;
+      }
+    }
+  return true;
+}
+
+struct TDiff {
+  double mean = 0;
+  int worst = 0;
+};
+
+TDiff CompareRgb(const TBitmap& ours, const std::vector<uint8_t>& theirs) {
+  TDiff d;
+  double sum = 0;
+  for (int y = 0; y < ours.Height(); ++y) {
+    const uint8_t* p = ours.ScanLine(y);
+    for (int x = 0; x < ours.Width(); ++x) {
+      const uint8_t* t = &theirs[(size_t(y) * ours.Width() + x) * 3];
+      for (int k = 0; k < 3; ++k) {
+        int diff = std::abs(int(p[3 * x + 2 - k]) - int(t[k]));
+        sum += diff;
+        d.worst = std::max(d.worst, diff);
+      }
+    }
+  }
+  d.mean = sum / (3.0 * ours.Width() * ours.Height());
+  return d;
+}
+
+TDiff CompareAlpha(const TBitmap& alpha, const std::vector<uint8_t>& theirs) {
+  TDiff d;
+  double sum = 0;
+  for (int y = 0; y < alpha.Height(); ++y)
+    for (int x = 0; x < alpha.Width(); ++x) {
+      int diff = std::abs(int(alpha.ScanLine(y)[x]) - int(theirs[(size_t(y) * alpha.Width() + x) * 3]));
+      sum += diff;
+      d.worst = std::max(d.worst, diff);
+    }
+  d.mean = sum / (double(alpha.Width()) * alpha.Height());
+  return d;
+}
+
+// How close a picture must be: exact codecs to rounding, lossy codecs and
+// colour conversions within a small tolerance.
+bool Acceptable(const TDiff& d, const std::string& enc, const std::string& color) {
+  if (color == "cmyk") return d.mean <= 24;  // device formula against poppler's CMYK table
+  if (color == "icc" || color == "lab") return d.mean <= 4 && d.worst <= 64;  // profile against /Alternate
+  if (enc == "jpeg" || enc == "jpx") return d.mean <= 2 && d.worst <= 48;
+  return d.mean <= 0.5 && d.worst <= 2;
+}
+
+// Images known to differ from pdfimages, why, and the mean difference allowed.
+struct TKnownDifference {
+  const char* file;
+  int object;
+  const char* reason;
+  double maxMean;
+};
+const TKnownDifference kKnown[] = {
+    {"tracemonkey.pdf", 798, "pdfimages applies the ICC profile; the /Alternate space is used here", 16},
+    {"cmyk-image.pdf", 5, "Indexed over DeviceCMYK: device CMYK formula here, poppler's CMYK table there", 16},
+    {"jpx_smaskindata.pdf", 5, "/SMaskInData with /Matte: the colour is pre-blended and drawn as stored", 255},
+    {"jpx_smaskindata.pdf", 6, "/SMaskInData with /Matte: the colour is pre-blended and drawn as stored", 255},
+    {"jpx_smaskindata.pdf", 7, "/SMaskInData with /Matte: the colour is pre-blended and drawn as stored", 255},
+    {"jpx_smaskindata.pdf", 8, "/SMaskInData with /Matte: the colour is pre-blended and drawn as stored", 255},
+};
+
+const TKnownDifference* Known(const std::string& file, int object) {
+  for (const TKnownDifference& k : kKnown)
+    if (file == k.file && object == k.object) return &k;
+  return nullptr;
+}
+
+TEST(ImageDecoderCorpus, EveryImageMatchesPdfimages) {
+  if (!pvltest::HaveTool("pdfimages") || !pvltest::HaveTool("qpdf") || !pvltest::HaveTool("python3"))
+    GTEST_SKIP() << "pdfimages, qpdf or python3 missing";
+  int compared = 0, matched = 0, accepted = 0;
+  std::ostringstream report;
+  // Image XObject dictionaries are never inside object streams: files without
+  // "/Image" in their bytes hold none.
+  std::vector<std::string> pdfs;
+  for (const std::string& pdf : pvltest::CorpusPdfFiles()) {
+    std::string bytes = pvltest::ReadFile(pdf);
+    for (size_t at = bytes.find("/Image"); at != std::string::npos; at = bytes.find("/Image", at + 1))
+      if (at + 6 < bytes.size() && !std::isalnum(static_cast<unsigned char>(bytes[at + 6]))) {
+        pdfs.push_back(pdf);
+        break;
+      }
+  }
+  pvltest::TempDir work;
+  pvltest::WriteFile(work.File("bundle.py"), kBundleScript);
+  std::vector<std::string> argv = {"python3", work.File("bundle.py"), work.Path()};
+  argv.insert(argv.end(), pdfs.begin(), pdfs.end());
+  auto run = pvltest::RunCommand(argv);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (size_t index = 0; index < pdfs.size(); ++index) {
+    const std::string& pdf = pdfs[index];
+    const std::string dir = work.File(std::to_string(index));
+    std::vector<TListed> rows = ListImages(pvltest::ReadFile(dir + "/list.txt"));
+    TBundle bundle;
+    if (!LoadBundle(dir + "/bundle.bin", bundle)) continue;  // no image XObjects, or qpdf cannot read it
+    std::vector<std::string> files;
+    for (auto& e : std::filesystem::directory_iterator(dir))
+      if (e.path().filename().string().rfind("img-", 0) == 0) files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    if (files.size() != rows.size()) continue;
+    const std::string name = std::filesystem::path(pdf).filename().string();
+    std::map<int, bool> seen;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const TListed& row = rows[i];
+      if (row.type != "image" || row.object < 0 || seen[row.object]) continue;
+      seen[row.object] = true;
+      TPDFStream* stream = PDFAsStream(bundle.objects[row.object]);
+      if (!stream) continue;
+      ++compared;
+      std::string where = name + " object " + std::to_string(row.object) + " (" + row.enc + ", " + row.color + ")";
+      TPDFImageDecoder dec;
+      try {
+        dec.SetImage(stream);
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << where << ": raised " << e.what();
+        continue;
+      }
+      int w = 0, h = 0;
+      std::vector<uint8_t> theirs;
+      if (!PnmRgb(files[i], w, h, theirs)) continue;
+      if (!dec.IsReady()) {
+        // A codec that is not in place yet reports failure; nothing is drawn.
+        bool missingCodec = dec.GetErrorText().find("cannot be decoded yet") != std::string::npos;
+        report << "  " << where << ": not decoded: " << dec.GetErrorText() << "\n";
+        if (missingCodec)
+          ++accepted;
+        else
+          ADD_FAILURE() << where << ": " << dec.GetErrorText();
+        continue;
+      }
+      const TBitmap* bmp = dec.GetImageBitmap();
+      if (bmp->Width() != w || bmp->Height() != h) {
+        ADD_FAILURE() << where << ": size " << bmp->Width() << "x" << bmp->Height() << ", pdfimages " << w << "x" << h;
+        continue;
+      }
+      TDiff d = CompareRgb(*bmp, theirs);
+      bool ok = Acceptable(d, row.enc, row.color);
+      // The soft mask or mask that pdfimages lists next.
+      if (i + 1 < rows.size() && (rows[i + 1].type == "smask" || rows[i + 1].type == "mask") && dec.GetMaskBitmap()) {
+        int mw = 0, mh = 0;
+        std::vector<uint8_t> alpha;
+        const TBitmap* mask = dec.GetMaskBitmap();
+        if (PnmRgb(files[i + 1], mw, mh, alpha) && mw == mask->Width() && mh == mask->Height()) {
+          TDiff a = CompareAlpha(*mask, alpha);
+          if (rows[i + 1].type == "mask") {
+            // pdfimages writes the explicit mask's samples: 1 (black in the file) is masked out.
+            for (auto& v : alpha) v = 255 - v;
+            a = CompareAlpha(*mask, alpha);
+          }
+          if (!Acceptable(a, rows[i + 1].enc, "gray")) {
+            ok = false;
+            report << "  " << where << ": alpha differs, mean " << a.mean << " worst " << a.worst << "\n";
+          }
+        }
+      }
+      if (ok) {
+        ++matched;
+        if (d.mean > 0.5)
+          report << "  " << where << ": within tolerance, mean " << d.mean << " worst " << d.worst << "\n";
+      } else if (const TKnownDifference* k = Known(name, row.object); k && d.mean <= k->maxMean) {
+        ++accepted;
+        report << "  " << where << ": differs (mean " << d.mean << ", worst " << d.worst << "): " << k->reason << "\n";
+      } else {
+        ADD_FAILURE() << where << ": pixels differ, mean " << d.mean << " worst " << d.worst;
+      }
+    }
+  }
+  std::cout << "Corpus images: " << compared << " compared, " << matched << " match pdfimages, " << accepted
+            << " accepted differences or codecs not in place\n"
+            << report.str();
+  EXPECT_GT(matched, 100);
+}
+
+}  // namespace
