@@ -33,6 +33,8 @@ TPDFImageDecoder::TPDFImageDecoder() : bitmap_(std::make_unique<TBitmap>()) {
 
 TPDFImageDecoder::~TPDFImageDecoder() = default;
 
+int64_t TPDFImageDecoder::PixelLimit() { return std::min(MaxImagePixels, TBitmap::MaxPixels()); }
+
 void TPDFImageDecoder::Fail(const std::string& why) {
   ready_ = false;
   if (error_.empty()) error_ = why;
@@ -63,7 +65,7 @@ void TPDFImageDecoder::SetImage(TPDFStream* image) {
 
 bool TPDFImageDecoder::CheckGeometry(int components, int bits) {
   if (width_ <= 0 || height_ <= 0) return Fail("image without a positive /Width and /Height"), false;
-  if (width_ > MaxImageSide || height_ > MaxImageSide || int64_t(width_) * height_ > MaxImagePixels)
+  if (width_ > MaxImageSide || height_ > MaxImageSide || int64_t(width_) * height_ > PixelLimit())
     return Fail("image of " + std::to_string(width_) + " x " + std::to_string(height_) + " pixels is too large"), false;
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16)
     return Fail("/BitsPerComponent " + std::to_string(bits) + " is not 1, 2, 4, 8 or 16"), false;

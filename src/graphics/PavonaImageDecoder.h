@@ -53,6 +53,8 @@ public:
   // before anything is allocated.
   static constexpr int64_t MaxImagePixels = int64_t(1) << 27;
   static constexpr int32_t MaxImageSide = 1 << 20;
+  // The smaller of MaxImagePixels and the bitmap size guard.
+  static int64_t PixelLimit();
 
   TPDFImageDecoder();
   ~TPDFImageDecoder();

@@ -67,9 +67,11 @@ bool DecodeJpeg(const std::string& data, std::string& samples, TJpegResult& resu
     cinfo.out_color_space = JCS_CMYK;
   else if (cinfo.num_components == 1)
     cinfo.out_color_space = JCS_GRAYSCALE;
-  if (int64_t(cinfo.image_width) * cinfo.image_height > maxPixels) {
+  const int64_t pixels = int64_t(cinfo.image_width) * cinfo.image_height;
+  // Every 8 x 8 block costs a few bits at least: far less data than that is a false size.
+  if (pixels > maxPixels || (pixels > (int64_t(1) << 20) && int64_t(data.size()) < pixels / 2048)) {
     jpeg_destroy_decompress(&cinfo);
-    why = "JPEG image too large";
+    why = "JPEG image size out of range";
     return false;
   }
   jpeg_start_decompress(&cinfo);
@@ -169,7 +171,10 @@ bool DecodeJpx(std::string_view data, std::string& samples, int& width, int& hei
     return why = "JPEG 2000 header could not be read: " + message, false;
   std::unique_ptr<opj_image_t, TOpjImageDeleter> image(raw);
   const int64_t w = int64_t(image->x1) - image->x0, h = int64_t(image->y1) - image->y0;
-  if (w <= 0 || h <= 0 || w * h > maxPixels) return why = "JPEG 2000 image size out of range", false;
+  // OpenJPEG keeps 32 bits per sample of every component while decoding.
+  if (w <= 0 || h <= 0 || w * h > maxPixels || image->numcomps < 1 || image->numcomps > 16 ||
+      w * h * int64_t(image->numcomps) > (int64_t(1) << 28))
+    return why = "JPEG 2000 image size out of range", false;
   if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
     return why = "JPEG 2000 data could not be decoded: " + message, false;
   std::vector<int> colour;
@@ -213,7 +218,7 @@ void TPDFImageDecoder::DecodeDCT() {
   }
   std::string samples, why;
   TJpegResult jpeg;
-  if (!DecodeJpeg(data_, samples, jpeg, why, MaxImagePixels)) return Fail(why);
+  if (!DecodeJpeg(data_, samples, jpeg, why, PixelLimit())) return Fail(why);
   if (!colorSpace_) {
     // The JPEG's own components decide where the dictionary names no usable space.
     colorSpace_ = std::make_unique<TPDFImageColorSpace>();
@@ -293,7 +298,7 @@ void TPDFImageDecoder::DecodeJPX() {
   ready_ = false;
   std::string samples, why;
   int w = 0, h = 0, channels = 0;
-  if (!DecodeJpx(data_, samples, w, h, channels, why, MaxImagePixels)) return Fail(why);
+  if (!DecodeJpx(data_, samples, w, h, channels, why, PixelLimit())) return Fail(why);
   if (!colorSpace_) {
     // The codestream's own channels decide where the dictionary names no space.
     colorSpace_ = std::make_unique<TPDFImageColorSpace>();
