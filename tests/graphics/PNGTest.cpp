@@ -142,7 +142,9 @@ TEST_P(PNGFromImageMagick, ReadsTheSamePixels) {
   EXPECT_EQ(r.Height, 13u);
   // Plain 8/16-bit colour without alpha or interlacing passes the file's data through.
   EXPECT_EQ(r.Direct, p.colorType != 4 && p.colorType != 6 && !p.interlaced);
-  if (r.Direct) EXPECT_EQ(r.ColorData, r.ImageData);
+  if (r.Direct) {
+    EXPECT_EQ(r.ColorData, r.ImageData);
+  }
   EXPECT_EQ(toRGBA16(r), magickRGBA16(path));
 }
 

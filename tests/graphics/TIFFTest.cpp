@@ -184,13 +184,19 @@ TEST(TIFFReader, BothByteOrdersGiveTheSamePages) {
     EXPECT_EQ(a.RowsPerStrip, rows) << c;
     EXPECT_EQ(a.Strips.size(), static_cast<size_t>((30 + rows - 1) / rows)) << c;
     const std::string name = c;
-    if (name == "g4") EXPECT_EQ(a.Compression, tcCCITTGroup4);
-    if (name == "g3:1d") EXPECT_EQ(a.Compression, tcCCITTGroup3);
+    if (name == "g4") {
+      EXPECT_EQ(a.Compression, tcCCITTGroup4);
+    }
+    if (name == "g3:1d") {
+      EXPECT_EQ(a.Compression, tcCCITTGroup3);
+    }
     if (name == "g3:2d:fill") {
       EXPECT_EQ(a.Compression, tcCCITTGroup3_2D);
       EXPECT_TRUE(a.FillBits);
     }
-    if (name == "jpeg") EXPECT_EQ(a.Compression, tcJPEG);
+    if (name == "jpeg") {
+      EXPECT_EQ(a.Compression, tcJPEG);
+    }
   }
 }
 
