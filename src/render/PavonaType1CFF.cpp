@@ -254,7 +254,11 @@ std::string translateDict(std::string_view b, const TDictOp (&table)[N], const s
       switch (op->kind) {
         case ekString:
           if (operands.empty()) break;
-          out += key + " " + pdfLiteral(sid(static_cast<int64_t>(NumOf(operands.back())))) + " ";
+          {
+            // A string id from the file may be any real number: only 0..65535 names a string.
+            const double v = NumOf(operands.back());
+            out += key + " " + pdfLiteral(sid(v >= 0 && v < 65536 ? static_cast<int64_t>(v) : -1)) + " ";
+          }
           break;
         case ekTop:
           if (operands.empty()) break;

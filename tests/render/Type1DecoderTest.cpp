@@ -547,3 +547,17 @@ TEST(Type1Rasterizer, StreamLengthsThroughTheLookupAndDrawingThroughTheInterface
   EXPECT_DOUBLE_EQ(o[0].sy, 1);
   EXPECT_FALSE(r.DrawGlyph(&canvas, IdentityMatrix, "B", 0, 0));
 }
+
+TEST(CFFReader, StringIdsOutsideTheStringRangeNameNoString) {
+  // Notice given as the real 1E19, as -5 and as a SID past the strings: none names a string, the font stays.
+  for (const std::string& operand : {std::string("\x1e\x1b\x19\xff", 4), D(-5), D(70000)}) {
+    CFFFont f;
+    f.glyphs = {"\x0e", Box(0)};
+    f.topExtra = operand + "\x01";
+    TPDFType1Decoder dec;
+    ASSERT_TRUE(dec.LoadCFFData(f.build()));
+    EXPECT_EQ(dec.GetGlyphNames().GetCount(), 2);
+    TPDFString* notice = dec.GetFontDictionary()->GetString("Notice");
+    if (notice) EXPECT_EQ(notice->GetValue(), "");
+  }
+}
