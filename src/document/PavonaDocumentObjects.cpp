@@ -411,19 +411,8 @@ TPDFObject* TPDFDocument::parseRecordText(TPDFIndObj* record, std::string_view t
 
   // Stream data: "stream", one end of line, Length bytes, "endstream".
   const std::string_view rest = body;
-  size_t q = consumed;
-  while (q < rest.size() && isWhite(rest[q])) ++q;
-  if (rest.compare(q, 6, "stream") != 0) return obj;
-  q += 6;
-  while (q < rest.size() && (rest[q] == '\0' || rest[q] == '\t' || rest[q] == '\f' || rest[q] == ' ')) ++q;
-  if (rest.compare(q, 2, "\r\n") == 0) {
-    q += 2;
-  } else if (q < rest.size() && (rest[q] == '\r' || rest[q] == '\n')) {
-    ++q;
-  } else {
-    return obj;
-  }
-  const size_t start = q;
+  const size_t start = SkipStreamKeyword(rest, consumed);
+  if (start == std::string_view::npos) return obj;
   const int64_t available = static_cast<int64_t>(rest.size() - start);
   int64_t length = -1;
   TPDFObject* lengthValue = dict->GetValue("Length");

@@ -302,17 +302,8 @@ bool TPDFXRefReader::readXRefStream(int64_t position, int64_t& prev) {
     p += 2;
     skipWhite(text, p);
   }
-  if (text.compare(p, 6, "stream") != 0) return false;
-  p += 6;
-  while (p < text.size() && (text[p] == '\0' || text[p] == '\t' || text[p] == '\f' || text[p] == ' ')) ++p;
-  if (text.compare(p, 2, "\r\n") == 0) {
-    p += 2;
-  } else if (p < text.size() && (text[p] == '\r' || text[p] == '\n')) {
-    ++p;
-  } else {
-    return false;
-  }
-  const size_t dataStart = p;
+  const size_t dataStart = SkipStreamKeyword(text, p);
+  if (dataStart == std::string_view::npos) return false;
   size_t length = std::string_view::npos;
   if (TPDFNumeric* len = PDFAsNumeric(dict->GetValue("Length"))) {
     int64_t v = len->AsInteger();
@@ -466,4 +457,15 @@ bool TPDFXRefReader::Reconstruct() {
   }
   if (!best.empty() && OnTrailer) OnTrailer(best);
   return true;
+}
+
+size_t SkipStreamKeyword(std::string_view text, size_t pos) {
+  size_t p = pos;
+  skipWhite(text, p);
+  if (text.compare(std::min(p, text.size()), 6, "stream") != 0) return std::string_view::npos;
+  p += 6;
+  while (p < text.size() && (text[p] == '\0' || text[p] == '\t' || text[p] == '\f' || text[p] == ' ')) ++p;
+  if (p + 1 < text.size() && text[p] == '\r' && text[p + 1] == '\n') return p + 2;
+  if (p < text.size() && (text[p] == '\r' || text[p] == '\n')) return p + 1;
+  return std::string_view::npos;
 }

@@ -71,3 +71,8 @@ private:
   std::string_view text_;
   std::set<int64_t> visited_;
 };
+
+// Position of the first data byte after the "stream" keyword at or after pos
+// (white space before it skipped, then spaces and exactly one end of line);
+// std::string_view::npos when no "stream" keyword stands there.
+size_t SkipStreamKeyword(std::string_view text, size_t pos);
