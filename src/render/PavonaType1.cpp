@@ -60,6 +60,11 @@ std::string PopOp(TPavonaStringList& list) {
   int32_t n = list.GetCount();
   if (n == 0) return std::string();
   std::string s = list.GetString(n - 1);
+  // Operands are number texts; an operator already written stays where it
+  // is, so a charstring short of operands never splices op texts together
+  // (which also made each op as long as all before it).
+  const char c = s.empty() ? 'x' : s[0];
+  if (!(c == '-' || c == '+' || c == '.' || (c >= '0' && c <= '9'))) return std::string();
   list.Delete(n - 1);
   return s;
 }
@@ -175,12 +180,16 @@ std::string EexecDecrypt(uint16_t key, int32_t leadCount, std::string_view data)
 
 namespace {
 
-inline bool isWhite(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+inline bool isWhite(unsigned char c) {
+  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
 inline bool isDelim(unsigned char c) {
   return c == '%' || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
          c == '}';
 }
-inline bool isLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool isLetter(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 struct TTokenReader {
   std::string_view d;
@@ -405,8 +414,8 @@ bool TPDFType1Decoder::ParseCleartext() {
       i = j - 1;
       continue;
     }
-    if (s == "/ps:readonly" || s == "/ps:def" || s == "/ps:currentdict" || s == "/ps:currentfile" ||
-        s == "/ps:dup" || s == "/ps:put") {
+    if (s == "/ps:readonly" || s == "/ps:def" || s == "/ps:currentdict" || s == "/ps:currentfile" || s == "/ps:dup" ||
+        s == "/ps:put") {
       s.clear();
     } else if (s == "/ps:end") {
       s = ">>";
@@ -541,6 +550,7 @@ bool TPDFType1Decoder::Type1CharStringToOps(std::string_view glyphName) {
     return false;
   }
   TType1State st;
+  stepsLeft_ = kCharStringMaxSteps;
   interpretType1(plain, st, 0);
   return true;
 }
@@ -552,7 +562,7 @@ void TPDFType1Decoder::interpretType1(std::string_view code, TType1State& st, in
   auto arith = [&](double v) { ops.Add(NumText(v)); };
   const size_t n = code.size();
   size_t i = 0;
-  while (i < n) {
+  while (i < n && --stepsLeft_ >= 0) {
     auto v = static_cast<uint8_t>(code[i++]);
     if (v >= 32) {
       if (v <= 246) {

@@ -39,6 +39,10 @@ constexpr int32_t kType1MaxDepth = 20;
 // Type 2 limits: the argument stack and the subroutine nesting.
 constexpr int32_t kType2MaxStack = 48;
 constexpr int32_t kType2MaxSubrDepth = 10;
+// Charstring bytes interpreted for one glyph, subroutines and seac components
+// included. Nesting alone is no bound: a subroutine that calls others several
+// times at every level grows exponentially. Real glyphs stay far below.
+constexpr int64_t kCharStringMaxSteps = int64_t(1) << 16;
 
 class TPDFType1Decoder : public TPDFFontRasterizer {
 public:
@@ -128,8 +132,8 @@ private:
   void cffReadCharset(TCFFLoad& ld, int64_t charsetOffset, int32_t glyphCount);
   void cffReadEncoding(TCFFLoad& ld, int64_t encodingOffset);
   void cffReadFDSelect(TCFFLoad& ld, int64_t offset);
-  TPDFDictionary* cffReadPrivate(TCFFLoad& ld, TPDFDictionary* fontDict, TPavonaStringList& subrs,
-                                 double& defaultWidth, double& nominalWidth);
+  TPDFDictionary* cffReadPrivate(TCFFLoad& ld, TPDFDictionary* fontDict, TPavonaStringList& subrs, double& defaultWidth,
+                                 double& nominalWidth);
 
   TPavonaStringList localSubrs_;
   TPavonaStringList globalSubrs_;
@@ -165,4 +169,6 @@ private:
   // Scale of each Font DICT's FontMatrix relative to 1/1000 em (1 when it has none).
   std::vector<double> fdScales_;
   double lastType2Width_ = 0;
+  // Bytes left of the current glyph's kCharStringMaxSteps budget.
+  int64_t stepsLeft_ = 0;
 };

@@ -14,7 +14,8 @@ std::string NumText(double v);
 std::string IntText(int64_t v);
 // Operand text back to a number; empty or non-numeric text is 0.
 double NumOf(std::string_view text);
-// Removes and returns the last entry; empty when the list is empty.
+// Removes and returns the last entry when it is an operand (a number text);
+// empty, removing nothing, when the list is empty or ends with an operator.
 std::string PopOp(TPavonaStringList& list);
 
 // The 391 standard strings of CFF; empty outside 0..390.

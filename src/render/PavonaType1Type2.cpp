@@ -27,7 +27,9 @@ double round6(double v) {
   return std::nearbyint(v * 1e6) / 1e6;
 }
 
-int32_t subrBias(int32_t count) { return count < 1240 ? 107 : count < 33900 ? 1131 : 32768; }
+int32_t subrBias(int32_t count) {
+  return count < 1240 ? 107 : count < 33900 ? 1131 : 32768;
+}
 
 }  // namespace
 
@@ -55,6 +57,7 @@ bool TPDFType1Decoder::Type2CharStringToOps(std::string_view glyphKey) {
   lastType2Width_ = defaultWidth;
   if (cs.empty()) return false;
   TType2State st;
+  stepsLeft_ = kCharStringMaxSteps;
   interpretType2(cs, st, 0);
   return true;
 }
@@ -112,6 +115,10 @@ void TPDFType1Decoder::interpretType2(std::string_view code, TType2State& st, in
   const size_t n = code.size();
   size_t i = 0;
   while (i < n && !st.abort) {
+    if (--stepsLeft_ < 0) {
+      st.abort = true;
+      break;
+    }
     auto v = static_cast<uint8_t>(code[i++]);
     if (v >= 32) {
       if (v <= 246) {
@@ -283,7 +290,7 @@ void TPDFType1Decoder::interpretType2(std::string_view code, TType2State& st, in
           list = &localSubrs_;
           if (currentFD_ >= 0)
             list = currentFD_ < static_cast<int32_t>(fdSubrs_.size()) ? fdSubrs_[static_cast<size_t>(currentFD_)].get()
-                                                                        : nullptr;
+                                                                      : nullptr;
         }
         if (!list || depth + 1 > kType2MaxSubrDepth || std::fabs(num) > 1e9) break;
         auto idx = static_cast<int64_t>(num) + subrBias(list->GetCount());
@@ -403,8 +410,8 @@ void TPDFType1Decoder::interpretType2(std::string_view code, TType2State& st, in
             break;
           }
           case 34:
-            ops.Add("t2flex(" + N(arg(0)) + ",0," + N(arg(1)) + "," + N(arg(2)) + "," + N(arg(3)) + ",0," +
-                    N(arg(4)) + ",0," + N(arg(5)) + "," + N(-arg(2)) + "," + N(arg(6)) + ",0,50)");
+            ops.Add("t2flex(" + N(arg(0)) + ",0," + N(arg(1)) + "," + N(arg(2)) + "," + N(arg(3)) + ",0," + N(arg(4)) +
+                    ",0," + N(arg(5)) + "," + N(-arg(2)) + "," + N(arg(6)) + ",0,50)");
             s.clear();
             break;
           case 35: {

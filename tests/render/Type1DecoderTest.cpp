@@ -47,8 +47,12 @@ std::string N1(int v) {
   }
   return s;
 }
-std::string Op(int code) { return std::string(1, static_cast<char>(code)); }
-std::string Esc(int code) { return std::string("\x0c", 1) + static_cast<char>(code); }
+std::string Op(int code) {
+  return std::string(1, static_cast<char>(code));
+}
+std::string Esc(int code) {
+  return std::string("\x0c", 1) + static_cast<char>(code);
+}
 
 struct Type1Program {
   std::vector<std::pair<int, std::string>> subrs;  // declared index, plain charstring
@@ -65,8 +69,9 @@ struct Type1Program {
            clearExtra + "currentdict end\ncurrentfile eexec\n";
   }
   std::string priv() const {
-    std::string p = "dup /Private 8 dict dup begin\n/" + rd + "{string currentfile exch readstring pop}executeonly def\n/" +
-                    nd + "{noaccess def}executeonly def\n/" + np + "{noaccess put}executeonly def\n";
+    std::string p = "dup /Private 8 dict dup begin\n/" + rd +
+                    "{string currentfile exch readstring pop}executeonly def\n/" + nd +
+                    "{noaccess def}executeonly def\n/" + np + "{noaccess put}executeonly def\n";
     if (lenIV != 4) p += "/lenIV " + std::to_string(lenIV) + " def\n";
     p += "/Subrs " + std::to_string(declaredSubrs >= 0 ? declaredSubrs : static_cast<int>(subrs.size())) + " array\n";
     for (const auto& [idx, cs] : subrs) {
@@ -78,7 +83,8 @@ struct Type1Program {
       std::string e = encode(cs);
       p += "/" + name + " " + std::to_string(e.size()) + " " + rd + " " + e + " " + nd + "\n";
     }
-    return p + "end\nend\nreadonly put\nnoaccess put\ndup/FontName get exch definefont pop\nmark currentfile closefile\n";
+    return p +
+           "end\nend\nreadonly put\nnoaccess put\ndup/FontName get exch definefont pop\nmark currentfile closefile\n";
   }
   void load(TPDFType1Decoder& dec) const {
     std::string c = clear(), e = Encrypt(priv(), 55665);
@@ -113,8 +119,17 @@ TEST(Type1Eexec, DecryptsWhatWasEncryptedAndHonoursOnlyAClearTextKeyword) {
   EXPECT_EQ(EexecDecrypt(55665, 4, "currentfile eexec\n" + Encrypt(plain, 55665)), plain);
   // Cipher text that happens to hold the keyword is decrypted from its first byte.
   std::string cipher = Encrypt(plain, 4330, 0);
-  std::string tricky = "\x80\x01" "eexec" + cipher;
-  EXPECT_EQ(EexecDecrypt(4330, 7, Encrypt(std::string("\x80\x01" "eexec", 7) + plain, 4330, 0)), plain);
+  std::string tricky =
+      "\x80\x01"
+      "eexec" +
+      cipher;
+  EXPECT_EQ(EexecDecrypt(4330, 7,
+                         Encrypt(std::string("\x80\x01"
+                                             "eexec",
+                                             7) +
+                                     plain,
+                                 4330, 0)),
+            plain);
   EXPECT_NE(EexecDecrypt(4330, 0, tricky), cipher);
   // Lead counts at or beyond the data give nothing, never a read past the end.
   EXPECT_EQ(EexecDecrypt(4330, 4, "abc"), "");
@@ -141,8 +156,8 @@ TEST(Type1Program, OwnProcedureNamesAndOutOfOrderSubrsReadLikeRDAndND) {
     p.nd = names[1];
     p.np = names[2];
     p.subrs = {{1, N1(5) + N1(7) + Op(5) + Op(11)}, {0, N1(1) + N1(2) + Op(5) + Op(11)}};
-    p.glyphs = {{"A", N1(10) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(1) + Op(10) + N1(0) + Op(10) +
-                          Op(9) + Op(14)}};
+    p.glyphs = {
+        {"A", N1(10) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(1) + Op(10) + N1(0) + Op(10) + Op(9) + Op(14)}};
     TPDFType1Decoder dec;
     p.load(dec);
     EXPECT_EQ(dec.GetRDName(), names[0]);
@@ -156,8 +171,9 @@ TEST(Type1Program, OwnProcedureNamesAndOutOfOrderSubrsReadLikeRDAndND) {
 
 TEST(Type1Program, EncodingArrayAndBoundingBoxFromTheClearText) {
   Type1Program p;
-  p.clearExtra = "/Encoding 256 array\n0 1 255 {1 index exch /.notdef put} for\ndup 65 /Alpha put\ndup 32 /space put\n"
-                 "readonly def\n";
+  p.clearExtra =
+      "/Encoding 256 array\n0 1 255 {1 index exch /.notdef put} for\ndup 65 /Alpha put\ndup 32 /space put\n"
+      "readonly def\n";
   p.glyphs = {{"space", N1(0) + N1(250) + Op(13) + Op(14)}};
   TPDFType1Decoder dec;
   p.load(dec);
@@ -183,8 +199,8 @@ TEST(Type1Charstrings, FlexHintReplacementAndSeac) {
   for (auto& m : moves) flex += N1(m[0]) + N1(m[1]) + Op(21) + N1(2) + Op(10);
   flex += N1(50) + N1(140) + N1(20) + N1(0) + Op(10);  // height, end point, flex end
   p.glyphs = {
-      {"F", N1(0) + N1(600) + Op(13) + N1(100) + N1(20) + Op(21) + flex + N1(4) + N1(1) + N1(3) + Esc(16) +
-                Esc(17) + Op(10) + Op(9) + Op(14)},
+      {"F", N1(0) + N1(600) + Op(13) + N1(100) + N1(20) + Op(21) + flex + N1(4) + N1(1) + N1(3) + Esc(16) + Esc(17) +
+                Op(10) + Op(9) + Op(14)},
       {"A", N1(20) + N1(600) + Op(13) + N1(0) + N1(0) + Op(21) + N1(100) + Op(6) + N1(100) + Op(7) + Op(9) + Op(14)},
       {"grave", N1(5) + N1(300) + Op(13) + N1(0) + N1(600) + Op(21) + N1(50) + Op(6) + Op(9) + Op(14)},
       {"Agrave", N1(20) + N1(600) + Op(13) + N1(5) + N1(30) + N1(40) + N1(65) + N1(193) + Esc(6)}};
@@ -217,8 +233,8 @@ TEST(Type1Charstrings, FlexHintReplacementAndSeac) {
 TEST(Type1Charstrings, RecursionAndBadIndexesEndQuietly) {
   Type1Program p;
   p.subrs = {{0, N1(0) + Op(10) + N1(1) + N1(1) + Op(5) + Op(11)}, {1, N1(99) + Op(10) + Op(11)}};
-  p.glyphs = {{"R", N1(0) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(0) + Op(10) + N1(1) + Op(10) +
-                        N1(-5) + Op(10) + N1(40) + Esc(21) + N1(1) + N1(99) + Esc(20) + Op(14)},
+  p.glyphs = {{"R", N1(0) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(0) + Op(10) + N1(1) + Op(10) + N1(-5) +
+                        Op(10) + N1(40) + Esc(21) + N1(1) + N1(99) + Esc(20) + Op(14)},
               {"S", N1(0) + N1(500) + Op(13) + N1(0) + N1(0) + N1(0) + N1(200) + N1(201) + Esc(6)}};
   TPDFType1Decoder dec;
   p.load(dec);
@@ -285,8 +301,10 @@ std::string I32(int32_t v) {
   for (int k = 24; k >= 0; k -= 8) s += static_cast<char>((static_cast<uint32_t>(v) >> k) & 0xFF);
   return s;
 }
-std::string D(int v) { return I32(v); }  // DICT integer operand
-std::string T2(int v) {                  // Type 2 number
+std::string D(int v) {
+  return I32(v);
+}  // DICT integer operand
+std::string T2(int v) {  // Type 2 number
   if (v >= -107 && v <= 107) return std::string(1, static_cast<char>(v + 139));
   return std::string("\x1c", 1) + static_cast<char>((v >> 8) & 0xFF) + static_cast<char>(v & 0xFF);
 }
@@ -319,9 +337,8 @@ struct CFFFont {
     // Subrs (19) right after this 12-byte Private DICT; defaultWidthX (20) 0.
     std::string priv = D(static_cast<int>(localSubrs.empty() ? 0 : 12)) + "\x13" + D(0) + "\x14";
     int privOff = charsetOff + static_cast<int>(charset.size());
-    std::string out = head + Index({"Test"}) +
-                      Index({top(csOff, charsetOff, static_cast<int>(priv.size()), privOff)}) + Index(strs) +
-                      Index(globalSubrs) + cs + charset + priv;
+    std::string out = head + Index({"Test"}) + Index({top(csOff, charsetOff, static_cast<int>(priv.size()), privOff)}) +
+                      Index(strs) + Index(globalSubrs) + cs + charset + priv;
     if (!localSubrs.empty()) out += Index(localSubrs);
     return out;
   }
@@ -360,8 +377,8 @@ TEST(CFFReader, NoticeWithParenthesesRealsAndShortIntegersKeepTheFont) {
   // Notice = SID 391; FontMatrix [0.001 0 0 0.001 0 0] with 0.001 as the nibbles 0 a 0 0 1 f;
   // FontBBox with 28 FF 38 (-200).
   std::string real = std::string("\x1e\x0a\x00\x1f", 4);
-  f.topExtra = D(391) + "\x01" + real + D(0) + D(0) + real + D(0) + D(0) + "\x0c\x07" +
-               std::string("\x1c\xff\x38", 3) + D(0) + D(500) + D(700) + "\x05";
+  f.topExtra = D(391) + "\x01" + real + D(0) + D(0) + real + D(0) + D(0) + "\x0c\x07" + std::string("\x1c\xff\x38", 3) +
+               D(0) + D(500) + D(700) + "\x05";
   TPDFType1Decoder dec;
   ASSERT_TRUE(dec.LoadCFFData(f.build()));
   ASSERT_EQ(dec.GetGlyphNames().GetCount(), 2);
@@ -425,8 +442,7 @@ TEST(Type2Charstrings, FlexFamilyAndEndcharComposite) {
   f.sids = {"A", "grave", "H"};
   std::string hflex = T2(0) + T2(0) + "\x15" + T2(10) + T2(10) + T2(20) + T2(10) + T2(10) + T2(10) + T2(10) +
                       std::string("\x0c\x22", 2) + "\x0e";
-  f.glyphs = {"\x0e", Box(0), T2(0) + T2(50) + "\x15" + T2(30) + "\x06\x0e",
-              hflex};
+  f.glyphs = {"\x0e", Box(0), T2(0) + T2(50) + "\x15" + T2(30) + "\x06\x0e", hflex};
   TPDFType1Decoder dec;
   ASSERT_TRUE(dec.LoadCFFData(f.build()));
   Outline h = Draw(dec, "H");
@@ -465,6 +481,54 @@ TEST(Type2Charstrings, StackAndNestingAreBounded) {
   // 200 operands: the translation stops at the stack limit, before any line.
   ASSERT_TRUE(dec.BuildGlyphOps("GID:2"));
   EXPECT_EQ(Ops(dec), std::vector<std::string>{"hsbw(0,0)"});
+}
+
+// A subroutine calling itself several times at each level: nesting limits
+// alone allow 6^10 (Type 2) and 6^19 (Type 1) calls. The per-glyph budget
+// ends the translation with a bounded op list, and the next glyph works.
+TEST(Charstrings, BranchingSubroutinesStopAtTheGlyphBudget) {
+  std::string t2Body = T2(1) + T2(1) + "\x05";
+  for (int k = 0; k < 6; ++k) t2Body += T2(-107) + "\x0a";
+  CFFFont f;
+  f.localSubrs = {t2Body + "\x0b"};
+  f.glyphs = {"\x0e", T2(0) + T2(0) + "\x15" + T2(-107) + "\x0a\x0e", Box(500)};
+  TPDFType1Decoder cff;
+  ASSERT_TRUE(cff.LoadCFFData(f.build()));
+  ASSERT_TRUE(cff.BuildGlyphOps("GID:1"));
+  EXPECT_LE(cff.GetOpList().GetCount(), kCharStringMaxSteps);
+  EXPECT_GT(cff.GetOpList().GetCount(), 1000);
+  EXPECT_EQ(Draw(cff, "GID:2").size(), 1u);
+
+  std::string t1Body = N1(1) + N1(1) + Op(5);
+  for (int k = 0; k < 6; ++k) t1Body += N1(0) + Op(10);
+  Type1Program p;
+  p.subrs = {{0, t1Body + Op(11)}};
+  p.glyphs = {{"B", N1(0) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(0) + Op(10) + Op(14)},
+              {"C", N1(0) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(10) + N1(0) + Op(5) + Op(9) + Op(14)}};
+  TPDFType1Decoder t1;
+  p.load(t1);
+  ASSERT_TRUE(t1.BuildGlyphOps("B"));
+  EXPECT_LE(t1.GetOpList().GetCount(), kCharStringMaxSteps);
+  EXPECT_GT(t1.GetOpList().GetCount(), 1000);
+  ASSERT_TRUE(t1.BuildGlyphOps("C"));
+  EXPECT_EQ(Ops(t1).back(), "endchar");
+}
+
+// Operators short of operands take nothing from the ops already written: the
+// op list never splices operator texts into later ones.
+TEST(Type1Charstrings, MissingOperandsLeaveEarlierOpsAlone) {
+  Type1Program p;
+  p.lenIV = -1;
+  p.subrs = {{0, Op(21) + N1(0) + Op(10) + Op(11)}};  // rmoveto without operands, then calls itself
+  p.glyphs = {{"M", N1(0) + N1(500) + Op(13) + N1(5) + N1(6) + Op(5) + Op(5) + Op(8) + Op(14)},
+              {"L", N1(0) + N1(500) + Op(13) + N1(0) + Op(10) + Op(14)}};
+  TPDFType1Decoder dec;
+  p.load(dec);
+  ASSERT_TRUE(dec.BuildGlyphOps("M"));
+  EXPECT_EQ(Ops(dec),
+            (std::vector<std::string>{"hsbw(0,500)", "rlineto(5,6)", "rlineto(,)", "rrcurveto(,,,,,) rr", "endchar"}));
+  ASSERT_TRUE(dec.BuildGlyphOps("L"));
+  for (const std::string& op : Ops(dec)) EXPECT_LT(op.size(), 40u) << op.substr(0, 80);
 }
 
 TEST(CFFReader, DamagedIndexesCharsetsAndOffsetsStayInBounds) {
@@ -518,8 +582,8 @@ TEST(CFFReader, OpenTypeWrapperReadsLikeTheBareTable) {
 
 TEST(Type1Rasterizer, StreamLengthsThroughTheLookupAndDrawingThroughTheInterface) {
   Type1Program p;
-  p.glyphs = {{"A", N1(10) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(100) + Op(6) + N1(100) + Op(7) + Op(9) +
-                        Op(14)}};
+  p.glyphs = {
+      {"A", N1(10) + N1(500) + Op(13) + N1(0) + N1(0) + Op(21) + N1(100) + Op(6) + N1(100) + Op(7) + Op(9) + Op(14)}};
   std::string c = p.clear(), e = Encrypt(p.priv(), 55665);
   TPDFStructure pool;
   TPDFDictionary* dict = pool.NewDictionary();
@@ -558,6 +622,8 @@ TEST(CFFReader, StringIdsOutsideTheStringRangeNameNoString) {
     ASSERT_TRUE(dec.LoadCFFData(f.build()));
     EXPECT_EQ(dec.GetGlyphNames().GetCount(), 2);
     TPDFString* notice = dec.GetFontDictionary()->GetString("Notice");
-    if (notice) EXPECT_EQ(notice->GetValue(), "");
+    if (notice) {
+      EXPECT_EQ(notice->GetValue(), "");
+    }
   }
 }
