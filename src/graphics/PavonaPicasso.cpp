@@ -223,16 +223,12 @@ void TPDFPicasso::BeginHTMLCanvas(TStream& stream) {
   html_ = &stream;
   kind_ = pkHTML;
   std::string head;
-  head += "<!DOCTYPE html><html><head><script type=\"text/javascript\">";
-  head += kCRLF;
-  head += "function PavonaLibraryDraw() {";
-  head += kCRLF;
-  head += "  var canvas = document.getElementById(\"PVLCanvas\");";
-  head += kCRLF;
-  head += "  if (canvas.getContext) {";
-  head += kCRLF;
-  head += "    var ctx = canvas.getContext(\"2d\");";
-  head += kCRLF;
+  for (const char* line : {"<!DOCTYPE html><html><head><script type=\"text/javascript\">",
+                           "function PavonaLibraryDraw() {", "  var canvas = document.getElementById(\"PVLCanvas\");",
+                           "  if (canvas.getContext) {", "    var ctx = canvas.getContext(\"2d\");"}) {
+    head += line;
+    head += kCRLF;
+  }
   WriteHTML(head);
 }
 
@@ -241,14 +237,10 @@ void TPDFPicasso::EndHTMLCanvas(int width, int height) {
   if (htmlSaved_) WriteHTML("ctx.restore();");
   htmlSaved_ = false;
   std::string tail;
-  tail += "  }";
-  tail += kCRLF;
-  tail += "}";
-  tail += kCRLF;
-  tail += "</script>";
-  tail += kCRLF;
-  tail += "</head><body onload=\"PavonaLibraryDraw()\">";
-  tail += kCRLF;
+  for (const char* line : {"  }", "}", "</script>", "</head><body onload=\"PavonaLibraryDraw()\">"}) {
+    tail += line;
+    tail += kCRLF;
+  }
   tail += "<canvas id=\"PVLCanvas\" width=\"";
   tail += std::to_string(width);
   tail += "\" ";

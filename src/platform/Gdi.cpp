@@ -747,14 +747,21 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   return 1;
 }
 
-BOOL BeginPath(HDC dc) {
+namespace {
+// Drops the DC's path; recording says whether a new one starts.
+BOOL ResetPath(HDC dc, bool recording) {
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
   if (!d) return 0;
-  d->recording = true;
+  d->recording = recording;
   d->pathDefined = false;
   d->path.clear();
   return 1;
+}
+}  // namespace
+
+BOOL BeginPath(HDC dc) {
+  return ResetPath(dc, true);
 }
 
 BOOL EndPath(HDC dc) {
@@ -767,13 +774,7 @@ BOOL EndPath(HDC dc) {
 }
 
 BOOL AbortPath(HDC dc) {
-  std::lock_guard lock(Reg().mutex);
-  DCObj* d = GetDC(dc);
-  if (!d) return 0;
-  d->recording = false;
-  d->pathDefined = false;
-  d->path.clear();
-  return 1;
+  return ResetPath(dc, false);
 }
 
 BOOL CloseFigure(HDC dc) {

@@ -149,6 +149,16 @@ bool TPDFType1Decoder::ReplayOps(const TPavonaStringList& ops, TPDFGenericShape*
     if (shape) shape->MoveTo(cx, cy);
     open = true;
   };
+  // Six relative numbers: both control points and the end point, each from the one before.
+  auto relativeCurve = [&](TArgReader& args) {
+    double a[6];
+    for (double& v : a) v = args.next();
+    double x1 = cx + a[0], y1 = cy + a[1];
+    double x2 = x1 + a[2], y2 = y1 + a[3];
+    cx = x2 + a[4];
+    cy = y2 + a[5];
+    if (shape) shape->CurveTo(x1, y1, x2, y2, cx, cy);
+  };
   for (int32_t i = 0; i < ops.GetCount(); ++i) {
     std::string_view e = ops.GetString(i);
     size_t p = e.find('(');
@@ -205,13 +215,7 @@ bool TPDFType1Decoder::ReplayOps(const TPavonaStringList& ops, TPDFGenericShape*
           if (shape) shape->LineTo(cx, cy);
         } else if (name == "rrcurveto") {
           ensureOpen();
-          double a[6];
-          for (double& v : a) v = args.next();
-          double x1 = cx + a[0], y1 = cy + a[1];
-          double x2 = x1 + a[2], y2 = y1 + a[3];
-          cx = x2 + a[4];
-          cy = y2 + a[5];
-          if (shape) shape->CurveTo(x1, y1, x2, y2, cx, cy);
+          relativeCurve(args);
         }
         break;
       case 'v':
@@ -239,15 +243,8 @@ bool TPDFType1Decoder::ReplayOps(const TPavonaStringList& ops, TPDFGenericShape*
       case 't':
         if (name == "t2flex") {
           ensureOpen();
-          for (int k = 0; k < 2; ++k) {
-            double a[6];
-            for (double& v : a) v = args.next();
-            double x1 = cx + a[0], y1 = cy + a[1];
-            double x2 = x1 + a[2], y2 = y1 + a[3];
-            cx = x2 + a[4];
-            cy = y2 + a[5];
-            if (shape) shape->CurveTo(x1, y1, x2, y2, cx, cy);
-          }
+          relativeCurve(args);
+          relativeCurve(args);
         }
         break;
       case 'c':
