@@ -1,0 +1,198 @@
+// The page renderer: one page of a document drawn to one output (a bitmap,
+// a caller's device context, cairo, an HTML5-canvas script, a raw image
+// stream or the list of the page's images) by interpreting its content
+// streams, form XObjects, annotation appearances and Type 3 glyph procedures.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "graphics/PavonaColorManagement.h"
+#include "graphics/PavonaImageDecoder.h"
+#include "graphics/PavonaMatrix.h"
+#include "graphics/PavonaPicasso.h"
+#include "graphics/PavonaTTFToVector.h"
+#include "objects/PavonaStructure.h"
+#include "platform/Bitmap.h"
+#include "platform/Classes.h"
+
+class TPDFFontCollection;
+
+// Raised inside interpretation for content that cannot be rendered safely
+// (content that draws itself, too much nested work).
+class EPDFRenderError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Output kinds.
+constexpr uint8_t rokBitmap = 0, rokMetafile = 1, rokEnhancedMetafile = 2, rokEPS = 3, rokPrinter = 4,
+                  rokText = 5, rokImageList = 6, rokRawStream = 7, rokDeviceContext = 8, rokHTML = 9,
+                  rokCairo = 10;
+
+// The saved graphics and text state (copied whole by q and Q).
+struct TPDFGraphicsState {
+  double CurrentPointX = 110, CurrentPointY = 700;
+  TColor FillColor = 0;
+  std::array<double, 4> FillCMYK{0, 0, 0, 0};
+  TColor StrokeColor = 0;
+  std::string FillColorSpace = "DeviceGray", StrokeColorSpace = "DeviceGray";
+  double LineWidth = 1.0;
+  int32_t LineCap = 0, LineJoin = 0;
+  double MiterLimit = 10.0;
+  TPDFMatrix CTM;
+  TPDFMatrix TextMatrix, TextLineMatrix;
+  double HorizontalScaling = 100;
+  double FontSize = 12;
+  std::string FontKey;
+  double Leading = 0, CharSpacing = 0, WordSpacing = 0, TextRise = 0;
+  int32_t TextRenderMode = 0;
+  double StrokeAlpha = 1.0, FillAlpha = 1.0;
+  uintptr_t ClipRegion = 0;
+  double DashPhase = 0;
+  std::vector<double> DashArray;
+};
+
+// An Indexed colour space: base space name and the lookup table.
+struct TPDFIndexedColorSpace {
+  std::string Base;  // "DeviceGray", "DeviceRGB", "DeviceCMYK"
+  int32_t HiVal = 0;
+  std::string Lookup;
+};
+
+// Decoded image kept for the whole render.
+struct TPDFImageCacheEntry {
+  int32_t ObjectNumber = 0;
+  int32_t Generation = 0;
+  std::unique_ptr<TPDFImageDecoder> Decoder;
+};
+
+class TPDFRenderer {
+public:
+  // Deepest nesting of form XObjects, appearances and Type 3 glyph procedures.
+  static constexpr int32_t MaxNesting = 12;
+  // Most nested runs (forms, appearances, glyph procedures) per page.
+  static constexpr int64_t MaxNestedRuns = 200000;
+  // Deepest q nesting that is saved; deeper q/Q pairs only count.
+  static constexpr size_t MaxStateDepth = 4096;
+  // Most operands kept; beyond it the oldest half is dropped.
+  static constexpr size_t MaxOperands = 65536;
+  // Summed decoded image bytes after which the image cache is emptied.
+  static constexpr int64_t MaxImageCacheBytes = 100000000;
+
+  explicit TPDFRenderer(TPDFFontCollection* fontCollection);
+  ~TPDFRenderer();
+  TPDFRenderer(const TPDFRenderer&) = delete;
+  TPDFRenderer& operator=(const TPDFRenderer&) = delete;
+
+  // Set by the owner before RenderPage.
+  uint8_t OutputKind = rokBitmap;
+  double Resolution = 72;
+  TPDFDictionary* PageObject = nullptr;
+  int32_t PageBoxKind = 2;  // 1 MediaBox, 2 CropBox, 3 BleedBox, 4 TrimBox, 5 ArtBox
+  TGDIPlusSettings GDIPlusSettings;
+  TPDFImageList* ImageList = nullptr;  // kind 6; not owned
+  TPDFObjectLookup OnLookupObject;
+  TPDFStreamNotify OnDecryptStream;
+  TPDFStreamNotify OnEncryptStream;
+
+  void SetRawOutputStream(TStream* stream) { rawStream_ = stream; }
+  void SetHTMLOutputStream(TStream* stream) { htmlStream_ = stream; }
+  // Kind 8: draws on the device context with the page at (x, y).
+  void SetDeviceContext(HDC dc, bool hasDC, int32_t x, int32_t y);
+  // Kind 10: draws with cairo (loaded from libraryPath) on the device context.
+  void SetCairoTarget(HDC dc, const std::string& libraryPath, bool clearToWhite);
+
+  void RenderPage();
+
+  // Results.
+  const std::string& GetErrorText() const { return ErrorText; }
+  int32_t GetOutputWidth() const { return OutputWidth; }
+  int32_t GetOutputHeight() const { return OutputHeight; }
+  TBitmap& GetBitmap() { return *bitmap_; }
+  const TPDFMatrix& GetCTM() const { return CTM; }
+
+  // Helpers also used by the owner.
+  TPDFObject* ResolveObject(TPDFObject* obj) const;
+  TPDFObject* GetInheritedAttribute(TPDFDictionary* dictionary, std::string_view key) const;
+  bool GetPageBox(std::string_view boxName, double& x1, double& y1, double& x2, double& y2) const;
+  TPDFPoint TransformPoint(const TPDFPoint& p) const;
+
+  // Interprets a page, a Type 3 glyph procedure (object = font dictionary,
+  // contentText = procedure) or a form/appearance stream with its reference.
+  void RunContentStream(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
+                        TPDFIndRef* reference);
+
+  int32_t GetImageCacheCount() const { return static_cast<int32_t>(imageCache_.size()); }
+
+private:
+  struct TRun;
+  // Operator handlers of one run.
+  void Dispatch(TRun& run, std::string_view token);
+  void PushState(TRun& run);
+  void PopState(TRun& run);
+  void StrokeSetup(TRun& run);
+  void FillSetup(TRun& run, int rule);
+  void Paint(TRun& run, int what);  // 0 fill, 1 stroke, 2 fill and stroke
+  void OpenPath(TRun& run);
+  void MoveTo(TRun& run, double x, double y);
+  void LineTo(TRun& run, double x, double y);
+  void CurveTo(TRun& run, double x1, double y1, double x2, double y2, double x3, double y3);
+  void SetColor(TRun& run, bool fill);
+  std::string ResolveColorSpace(TRun& run, std::string_view name);
+  std::string ColorSpaceName(TPDFObject* value, int depth);
+  void ApplyExtGState(TRun& run, std::string_view name);
+  void DrawXObject(TRun& run, std::string_view name);
+  void DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref);
+  void DrawInlineImage(TRun& run);
+  void BeginMarkedContent(TRun& run, std::string_view tag, std::string_view properties);
+  void DrawAnnotations(TRun& run);
+  void DrawAnnotation(TRun& run, TPDFDictionary* annot);
+  void ClipToBox(TRun& run, double x1, double y1, double x2, double y2);
+  // Runs nested content under the nesting guard; errors end only that run.
+  void RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText, TPDFIndRef* reference);
+  std::string ReadStreamData(TPDFStream* stream, TPDFIndRef* ref);
+  TPDFDictionary* ResourceDictionary(TRun& run, std::string_view category) const;
+  // Text operators (text state, positioning, showing).
+  bool DispatchText(TRun& run, std::string_view token);
+  void SelectFontFromKey(TRun& run);
+  void ShowText(TRun& run);
+
+  TPDFFontCollection* fontCollection_;
+  std::string ErrorText;
+  int32_t OutputWidth = 0, OutputHeight = 0;
+  TPDFMatrix CTM, BaseCTM;
+  TPDFStructure* Structure = nullptr;
+  TPDFDictionary* DefaultResources = nullptr;
+  TPDFDictionary* TransparencyGroup = nullptr;
+  TPDFGraphicsState SavedState;
+  bool UseSavedState = false;
+  TPDFSimpleColorManager colorManager_;
+  std::vector<std::unique_ptr<TPDFSeparationColorSpace>> separationSpaces_;
+  std::vector<TPDFObject*> separationKeys_;
+  std::vector<std::unique_ptr<TPDFLabColorSpace>> labSpaces_;
+  std::vector<std::unique_ptr<TPDFDeviceNColorSpace>> deviceNSpaces_;
+  std::vector<TPDFIndexedColorSpace> indexedSpaces_;
+  // The colour-space arrays each space was made from (reused per array).
+  std::vector<TPDFObject*> deviceNKeys_, labKeys_, indexedKeys_;
+  std::vector<TPDFImageCacheEntry> imageCache_;
+  int64_t imageCacheBytes_ = 0;
+  std::unique_ptr<TBitmap> bitmap_;
+  TStream* rawStream_ = nullptr;
+  TStream* htmlStream_ = nullptr;
+  HDC targetDC_ = nullptr;
+  bool hasDC_ = false;
+  int32_t dcX_ = 0, dcY_ = 0;
+  std::string cairoLibrary_ = "libcairo.so.2";
+  bool cairoClear_ = true;
+  // Nested runs: depth (for the guard), objects being run, total count.
+  int32_t nesting_ = 0;
+  std::vector<const TPDFObject*> activeObjects_;
+  int64_t nestedRuns_ = 0;
+  bool firstErrorKept_ = false;
+};

@@ -1,0 +1,1037 @@
+// The content-stream interpreter: token reader, operand stack, graphics
+// state and every non-text operator.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "objects/PavonaExtra.h"
+#include "render/PavonaRenderer.h"
+#include "render/PavonaRendererInternal.h"
+#include "render/PavonaType3.h"
+
+namespace {
+
+bool isWhite(char c) {
+  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
+
+bool isTokenEnd(char c) {
+  return isWhite(c) || c == '(' || c == '/' || c == '<' || c == '[' || c == ']' || c == '%';
+}
+
+// Coordinates handed to the back-ends stay finite and within a range every
+// back-end can convert to integers.
+double safeCoordinate(double v) {
+  constexpr double kLimit = 1e8;
+  if (!(v == v)) return 0;
+  return std::clamp(v, -kLimit, kLimit);
+}
+
+TPDFPoint apply(const TPDFMatrix& m, double x, double y) {
+  TPDFPoint p;
+  MatrixTransformPoint(m, TPDFPoint{x, y}, p);
+  p.x = safeCoordinate(p.x);
+  p.y = safeCoordinate(p.y);
+  return p;
+}
+
+bool readNumbers(TPDFRenderer& r, TPDFObject* value, size_t count, double* out) {
+  TPDFArray* array = PDFAsArray(r.ResolveObject(value));
+  if (!array || static_cast<size_t>(array->GetCount()) != count) return false;
+  for (size_t i = 0; i < count; ++i) {
+    TPDFNumeric* n = PDFAsNumeric(r.ResolveObject(array->GetItem(static_cast<int32_t>(i))));
+    if (!n) return false;
+    out[i] = n->GetValue();
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Operand stack
+
+void TPDFRenderer::TRun::Push(std::string_view token) {
+  if (token.empty()) return;
+  if (operands.size() >= MaxOperands) {
+    // Operators only ever take operands from the top; the bottom half of a
+    // stack this deep is never read again.
+    operands.erase(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(MaxOperands / 2));
+  }
+  operands.push_back(token);
+}
+
+double TPDFRenderer::TRun::PopNumber() {
+  if (operands.empty()) return 0;
+  double v = PDFTextToFloat(operands.back());
+  operands.pop_back();
+  return v;
+}
+
+std::string_view TPDFRenderer::TRun::PopName() {
+  if (operands.empty()) return {};
+  std::string_view v = operands.back();
+  operands.pop_back();
+  return v;
+}
+
+// ---------------------------------------------------------------------------
+// Token reader
+
+std::string_view TPDFRenderer::TRun::NextToken() {
+  const size_t n = text.size();
+  for (;;) {
+    while (pos < n && isWhite(text[pos])) ++pos;
+    if (pos < n && text[pos] == '%') {  // comment to the end of the line
+      while (pos < n && text[pos] != 10 && text[pos] != 13) ++pos;
+      continue;
+    }
+    break;
+  }
+  if (pos >= n) return {};
+  const size_t start = pos;
+  const char c = text[pos];
+  if (pos + 1 == n) {
+    pos = n;
+    return text.substr(start, 1);
+  }
+  if (c == '(') {
+    int depth = 0;
+    while (pos < n) {
+      char b = text[pos++];
+      if (b == '\\') {
+        if (pos < n) ++pos;
+      } else if (b == '(') {
+        ++depth;
+      } else if (b == ')') {
+        if (--depth == 0) break;
+      }
+    }
+    return text.substr(start, pos - start);
+  }
+  if (c == '<') {
+    if (text[pos + 1] == '<') {
+      // An inline dictionary (marked-content properties) runs to its
+      // matching ">>", strings inside skipped.
+      int depth = 0;
+      while (pos < n) {
+        if (text[pos] == '<' && pos + 1 < n && text[pos + 1] == '<') {
+          ++depth;
+          pos += 2;
+        } else if (text[pos] == '>' && pos + 1 < n && text[pos + 1] == '>') {
+          pos += 2;
+          if (--depth == 0) break;
+        } else if (text[pos] == '(') {
+          int d = 0;
+          while (pos < n) {
+            char b = text[pos++];
+            if (b == '\\') {
+              if (pos < n) ++pos;
+            } else if (b == '(') {
+              ++d;
+            } else if (b == ')' && --d == 0) {
+              break;
+            }
+          }
+        } else {
+          ++pos;
+        }
+      }
+      return text.substr(start, pos - start);
+    }
+    size_t end = text.find('>', pos);
+    pos = end == std::string_view::npos ? n : end + 1;
+    return text.substr(start, pos - start);
+  }
+  if (c == '\'' || c == '[' || c == ']') {
+    ++pos;
+    return text.substr(start, 1);
+  }
+  ++pos;
+  while (pos < n && !isTokenEnd(text[pos])) ++pos;
+  return text.substr(start, pos - start);
+}
+
+// ---------------------------------------------------------------------------
+// Running content
+
+std::string TPDFRenderer::ReadStreamData(TPDFStream* stream, TPDFIndRef* ref) {
+  if (!stream) return {};
+  if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
+  std::string data;
+  try {
+    data = stream->GetDecodedData();
+  } catch (...) {
+    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    throw;
+  }
+  if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+  return data;
+}
+
+void TPDFRenderer::RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
+                             TPDFIndRef* reference) {
+  if (std::find(activeObjects_.begin(), activeObjects_.end(), object) != activeObjects_.end())
+    throw EPDFRenderError("Content draws itself");
+  if (++nestedRuns_ > MaxNestedRuns) throw EPDFRenderError("Too much nested content on the page");
+  TPDFType3Rasterizer::TNestingGuard guard(nesting_);
+  RunContentStream(canvas, object, contentText, reference);
+}
+
+TPDFDictionary* TPDFRenderer::ResourceDictionary(TRun& run, std::string_view category) const {
+  if (!run.resources) return nullptr;
+  return PDFAsDictionary(ResolveObject(run.resources->GetValue(category)));
+}
+
+void TPDFRenderer::RunContentStream(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
+                                    TPDFIndRef* reference) {
+  const bool topLevel = activeObjects_.empty();
+  if (topLevel) ErrorText.clear();
+  if (!object) return;
+  TRun run;
+  run.canvas = &canvas;
+  run.object = object;
+  TPDFDictionary* dict = PDFAsDictionary(object);
+  TPDFStream* stream = PDFAsStream(object);
+  Structure = object->GetOwner();
+
+  // Resources and content.
+  if (dict && !contentText.empty()) {
+    run.resources = PDFAsDictionary(ResolveObject(dict->GetValue("Resources")));
+    if (!run.resources) run.resources = DefaultResources;
+    run.text = contentText;
+  } else if (dict) {
+    run.isPage = true;
+    run.resources = PDFAsDictionary(GetInheritedAttribute(dict, "Resources"));
+    TransparencyGroup = PDFAsDictionary(GetInheritedAttribute(dict, "Group"));
+    TPDFObject* contents = dict->GetValue("Contents");
+    TPDFObject* resolved = ResolveObject(contents);
+    if (TPDFStream* s = PDFAsStream(resolved)) {
+      run.owned = ReadStreamData(s, PDFAsIndRef(contents));
+    } else if (TPDFArray* parts = PDFAsArray(resolved)) {
+      for (TPDFObject* item : parts->Items()) {
+        if (TPDFStream* s = PDFAsStream(ResolveObject(item))) run.owned += ReadStreamData(s, PDFAsIndRef(item));
+      }
+    }
+    run.text = run.owned;
+  } else if (stream) {
+    TPDFDictionary* sd = stream->GetDictionary();
+    run.resources = sd ? PDFAsDictionary(ResolveObject(sd->GetValue("Resources"))) : nullptr;
+    if (!run.resources && sd) {
+      std::string type = sd->GetNameValue("Type");
+      if (type.empty() || type == "XObject") run.resources = DefaultResources;
+    }
+    if (!contentText.empty()) {
+      run.text = contentText;
+    } else if (reference) {
+      run.owned = ReadStreamData(stream, reference);
+      run.text = run.owned;
+    }
+  } else {
+    return;
+  }
+
+  // Start state.
+  if (UseSavedState) {
+    UseSavedState = false;
+    run.gs = SavedState;
+  }
+  run.gs.TextMatrix = IdentityMatrix;
+  run.gs.TextLineMatrix = IdentityMatrix;
+  run.gs.CTM = CTM;
+  run.stack.reserve(16);
+
+  activeObjects_.push_back(object);
+  bool failed = false;
+  try {
+    PushState(run);
+    for (;;) {
+      std::string_view token = run.NextToken();
+      if (token.empty()) break;
+      Dispatch(run, token);
+    }
+  } catch (const Exception& e) {
+    failed = true;
+    // The first failure of the page is the one reported; later nested
+    // failures do not overwrite it.
+    if (ErrorText.empty()) {
+      ErrorText = std::string("Rendering exception: ") + e.what() + "\r\nToken position " + std::to_string(run.pos + 1);
+    }
+  }
+  // A run leaves the clip and CTM as it found them, whatever it left open.
+  while (!run.stack.empty()) PopState(run);
+  activeObjects_.pop_back();
+  if (!failed && run.isPage && object == PageObject) DrawAnnotations(run);
+}
+
+// ---------------------------------------------------------------------------
+// Graphics state stack
+
+void TPDFRenderer::PushState(TRun& run) {
+  if (run.stack.size() >= MaxStateDepth) {
+    ++run.overflow;
+    return;
+  }
+  run.gs.ClipRegion = run.canvas->SaveClip();
+  run.stack.push_back(run.gs);
+}
+
+void TPDFRenderer::PopState(TRun& run) {
+  if (run.overflow > 0) {
+    --run.overflow;
+    return;
+  }
+  if (!run.stack.empty()) {
+    run.gs = std::move(run.stack.back());
+    run.stack.pop_back();
+  }
+  run.canvas->RestoreClip(run.gs.ClipRegion);
+  CTM = run.gs.CTM;
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+void TPDFRenderer::OpenPath(TRun& run) {
+  if (!run.pathOpen) {
+    run.pathOpen = true;
+    run.canvas->BeginPath();
+  }
+}
+
+void TPDFRenderer::MoveTo(TRun& run, double x, double y) {
+  TPDFPoint p = apply(CTM, x, y);
+  run.canvas->MoveTo(p.x, p.y);
+  run.gs.CurrentPointX = p.x;
+  run.gs.CurrentPointY = p.y;
+}
+
+void TPDFRenderer::LineTo(TRun& run, double x, double y) {
+  TPDFPoint p = apply(CTM, x, y);
+  run.canvas->LineTo(p.x, p.y);
+  run.gs.CurrentPointX = p.x;
+  run.gs.CurrentPointY = p.y;
+}
+
+void TPDFRenderer::CurveTo(TRun& run, double x1, double y1, double x2, double y2, double x3, double y3) {
+  TPDFPoint p1 = apply(CTM, x1, y1), p2 = apply(CTM, x2, y2), p3 = apply(CTM, x3, y3);
+  run.canvas->CurveTo(p1.x, p1.y, p2.x, p2.y, p3.x, p3.y);
+  run.gs.CurrentPointX = p3.x;
+  run.gs.CurrentPointY = p3.y;
+}
+
+void TPDFRenderer::StrokeSetup(TRun& run) {
+  TPDFPicasso& c = *run.canvas;
+  c.SetStrokeColor(run.gs.StrokeColor);
+  c.SetStrokeAlpha(run.gs.StrokeAlpha);
+  TPDFPoint a = apply(CTM, 0, 0), b = apply(CTM, 0, run.gs.LineWidth);
+  c.SetLineWidth(std::hypot(b.x - a.x, b.y - a.y));
+  TGPDashArray dashes;
+  double phase = 0;
+  if (!run.gs.DashArray.empty()) {
+    const double unit = run.gs.LineWidth > 0 ? run.gs.LineWidth : 1;
+    dashes.reserve(run.gs.DashArray.size());
+    for (double d : run.gs.DashArray) dashes.push_back(static_cast<float>(d / unit));
+    phase = run.gs.DashPhase / unit;
+  }
+  c.SetDashPattern(dashes, phase);
+  c.SetLineJoin(run.gs.LineJoin);
+  c.SetLineCap(run.gs.LineCap);
+  c.SetMiterLimit(run.gs.MiterLimit);
+}
+
+void TPDFRenderer::FillSetup(TRun& run, int rule) {
+  run.canvas->SetFillAlpha(run.gs.FillAlpha);
+  run.canvas->SetFillRule(rule);
+  run.canvas->SetFillColor(run.gs.FillColor);
+}
+
+void TPDFRenderer::Paint(TRun& run, int what) {
+  // Pattern colours are not painted: that part of the painting is dropped.
+  const bool fill = (what == 0 || what == 2) && run.gs.FillColorSpace != "Pattern";
+  const bool stroke = (what == 1 || what == 2) && run.gs.StrokeColorSpace != "Pattern";
+  if (!run.visible || (!fill && !stroke)) {
+    run.canvas->EndPathNoPaint();
+  } else if (fill && stroke) {
+    run.canvas->FillAndStrokePath();
+  } else if (fill) {
+    run.canvas->FillPath();
+  } else {
+    run.canvas->StrokePath();
+  }
+  run.pathOpen = false;
+}
+
+void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double y2) {
+  OpenPath(run);
+  MoveTo(run, x1, y1);
+  LineTo(run, x1, y2);
+  LineTo(run, x2, y2);
+  LineTo(run, x2, y1);
+  run.canvas->ClosePath();
+  run.canvas->SetClip(2);
+  run.canvas->EndPathNoPaint();
+  run.pathOpen = false;
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch
+
+void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
+  const char c0 = token[0];
+  // Operands: numbers, names, strings, arrays' brackets handled below.
+  if ((c0 >= '0' && c0 <= '9') || c0 == '-' || c0 == '+' || c0 == '.' || c0 == '/' || c0 == '(' ||
+      (c0 == '<' && token != "<")) {
+    run.Push(token);
+    return;
+  }
+  TRun& r = run;
+  TPDFPicasso& canvas = *run.canvas;
+  switch (token.size()) {
+    case 1:
+      switch (c0) {
+        case 'm': {
+          double y = r.PopNumber(), x = r.PopNumber();
+          OpenPath(r);
+          MoveTo(r, x, y);
+          return;
+        }
+        case 'l': {
+          double y = r.PopNumber(), x = r.PopNumber();
+          LineTo(r, x, y);
+          return;
+        }
+        case 'c': {
+          double y3 = r.PopNumber(), x3 = r.PopNumber(), y2 = r.PopNumber(), x2 = r.PopNumber();
+          double y1 = r.PopNumber(), x1 = r.PopNumber();
+          CurveTo(r, x1, y1, x2, y2, x3, y3);
+          return;
+        }
+        case 'v': {
+          double y3 = r.PopNumber(), x3 = r.PopNumber(), y2 = r.PopNumber(), x2 = r.PopNumber();
+          TPDFPoint p2 = apply(CTM, x2, y2), p3 = apply(CTM, x3, y3);
+          canvas.CurveTo(r.gs.CurrentPointX, r.gs.CurrentPointY, p2.x, p2.y, p3.x, p3.y);
+          r.gs.CurrentPointX = p3.x;
+          r.gs.CurrentPointY = p3.y;
+          return;
+        }
+        case 'y': {
+          double y3 = r.PopNumber(), x3 = r.PopNumber(), y1 = r.PopNumber(), x1 = r.PopNumber();
+          CurveTo(r, x1, y1, x3, y3, x3, y3);
+          return;
+        }
+        case 'h': canvas.ClosePath(); return;
+        case 'S':
+          StrokeSetup(r);
+          Paint(r, 1);
+          return;
+        case 's':
+          StrokeSetup(r);
+          canvas.ClosePath();
+          Paint(r, 1);
+          return;
+        case 'f':
+        case 'F':
+          FillSetup(r, 1);
+          Paint(r, 0);
+          return;
+        case 'B':
+          StrokeSetup(r);
+          FillSetup(r, 1);
+          Paint(r, 2);
+          return;
+        case 'b':
+          StrokeSetup(r);
+          FillSetup(r, 1);
+          canvas.ClosePath();
+          Paint(r, 2);
+          return;
+        case 'n':
+          canvas.EndPathNoPaint();
+          r.pathOpen = false;
+          return;
+        case 'W': canvas.SetClip(1); return;
+        case 'q': PushState(r); return;
+        case 'Q':
+          PopState(r);
+          SelectFontFromKey(r);
+          return;
+        case 'w': {
+          double w = r.PopNumber();
+          r.gs.LineWidth = w == 0 ? 72.0 / Resolution : w;
+          return;
+        }
+        case 'J': r.gs.LineCap = static_cast<int32_t>(std::clamp(std::nearbyint(r.PopNumber()), 0.0, 2.0)); return;
+        case 'j': r.gs.LineJoin = static_cast<int32_t>(std::clamp(std::nearbyint(r.PopNumber()), 0.0, 2.0)); return;
+        case 'M': r.gs.MiterLimit = r.PopNumber(); return;
+        case 'd': {
+          r.gs.DashPhase = r.PopNumber();
+          size_t count = std::min<size_t>(static_cast<size_t>(std::max(r.textArrayCount, 0)), r.operands.size());
+          std::vector<double> dashes(count);
+          for (size_t i = count; i-- > 0;) dashes[i] = r.PopNumber();
+          if (count % 2 == 1) dashes.insert(dashes.end(), dashes.begin(), dashes.end());
+          r.gs.DashArray = std::move(dashes);
+          r.textArrayCount = 0;
+          return;
+        }
+        case 'g':
+          r.gs.FillColorSpace = "DeviceGray";
+          SetColor(r, true);
+          return;
+        case 'G':
+          r.gs.StrokeColorSpace = "DeviceGray";
+          SetColor(r, false);
+          return;
+        case 'k':
+          r.gs.FillColorSpace = "DeviceCMYK";
+          SetColor(r, true);
+          return;
+        case 'K':
+          r.gs.StrokeColorSpace = "DeviceCMYK";
+          SetColor(r, false);
+          return;
+        case '[': {
+          r.textArrayCount = 0;
+          for (;;) {
+            std::string_view t = r.NextToken();
+            if (t.empty() || t == "]") break;
+            r.Push(t);
+            ++r.textArrayCount;
+          }
+          return;
+        }
+        default: break;
+      }
+      break;
+    case 2:
+      if (token == "f*") {
+        FillSetup(r, 2);
+        Paint(r, 0);
+        return;
+      }
+      if (token == "B*" || token == "b*") {
+        StrokeSetup(r);
+        FillSetup(r, 2);
+        if (token[0] == 'b') canvas.ClosePath();
+        Paint(r, 2);
+        return;
+      }
+      if (token == "W*") {
+        canvas.SetClip(2);
+        return;
+      }
+      if (token == "re") {
+        double h = r.PopNumber(), w = r.PopNumber(), y = r.PopNumber(), x = r.PopNumber();
+        OpenPath(r);
+        MoveTo(r, x, y);
+        LineTo(r, x + w, y);
+        LineTo(r, x + w, y + h);
+        LineTo(r, x, y + h);
+        canvas.ClosePath();
+        TPDFPoint p = apply(CTM, x, y);
+        r.gs.CurrentPointX = p.x;
+        r.gs.CurrentPointY = p.y;
+        return;
+      }
+      if (token == "cm") {
+        TPDFMatrix m;
+        m.f = r.PopNumber();
+        m.e = r.PopNumber();
+        m.d = r.PopNumber();
+        m.c = r.PopNumber();
+        m.b = r.PopNumber();
+        m.a = r.PopNumber();
+        MatrixMultiply(CTM, m, CTM);
+        r.gs.CTM = CTM;
+        return;
+      }
+      if (token == "d1") {
+        r.uncolouredGlyph = true;
+        return;
+      }
+      if (token == "rg" || token == "RG") {
+        const bool fill = token[0] == 'r';
+        (fill ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = "DeviceRGB";
+        SetColor(r, fill);
+        return;
+      }
+      if (token == "sc" || token == "SC") {
+        SetColor(r, token[0] == 's');
+        return;
+      }
+      if (token == "cs" || token == "CS") {
+        std::string space = ResolveColorSpace(r, r.PopName());
+        (token[0] == 'c' ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = std::move(space);
+        return;
+      }
+      if (token == "gs") {
+        ApplyExtGState(r, r.PopName());
+        return;
+      }
+      if (token == "Do") {
+        PushState(r);
+        std::string_view name = r.PopName();
+        try {
+          DrawXObject(r, name);
+        } catch (...) {
+          PopState(r);
+          throw;
+        }
+        PopState(r);
+        return;
+      }
+      if (token == "BI") {
+        DrawInlineImage(r);
+        return;
+      }
+      if (token == "sh") {
+        // Shadings are looked up but not painted.
+        r.PopName();
+        return;
+      }
+      break;
+    case 3:
+      if (token == "scn" || token == "SCN") {
+        SetColor(r, token[0] == 's');
+        return;
+      }
+      if (token == "BMC") {
+        std::string_view tag = r.PopName();
+        BeginMarkedContent(r, tag, {});
+        return;
+      }
+      if (token == "BDC") {
+        std::string_view properties = r.PopName();
+        std::string_view tag = r.PopName();
+        BeginMarkedContent(r, tag, properties);
+        return;
+      }
+      if (token == "EMC") {
+        if (r.marked.empty()) {
+          r.visible = true;
+        } else {
+          r.visible = r.marked.back();
+          r.marked.pop_back();
+        }
+        return;
+      }
+      break;
+    default: break;
+  }
+  if (DispatchText(r, token)) return;
+  // Unknown operators and other operands ("true", "ET", "d0" ...) stay on the stack.
+  r.Push(token);
+}
+
+// ---------------------------------------------------------------------------
+// Colours
+
+void TPDFRenderer::SetColor(TRun& run, bool fill) {
+  if (run.uncolouredGlyph) return;
+  const std::string& space = fill ? run.gs.FillColorSpace : run.gs.StrokeColorSpace;
+  TColor& color = fill ? run.gs.FillColor : run.gs.StrokeColor;
+  if (space == "DeviceRGB") {
+    double rgb[3];
+    rgb[2] = run.PopNumber();
+    rgb[1] = run.PopNumber();
+    rgb[0] = run.PopNumber();
+    color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
+  } else if (space == "DeviceCMYK") {
+    double cmyk[4], rgb[3];
+    for (int i = 3; i >= 0; --i) cmyk[i] = run.PopNumber();
+    colorManager_.CMYKToRGB(std::span<const double, 4>(cmyk, 4), std::span<double, 3>(rgb, 3));
+    color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
+    if (fill) std::copy(cmyk, cmyk + 4, run.gs.FillCMYK.begin());
+  } else if (space == "DeviceGray") {
+    double g = run.PopNumber();
+    color = PackRGBColor(g, g, g);
+  } else if (space.starts_with("Separation")) {
+    size_t id = std::strtoul(space.c_str() + 10, nullptr, 10);
+    double tint = run.PopNumber();
+    if (id < separationSpaces_.size()) {
+      separationSpaces_[id]->GetPostScript(tint);
+      color = separationSpaces_[id]->GetColor();
+    }
+  } else if (space.starts_with("DeviceN")) {
+    size_t id = std::strtoul(space.c_str() + 7, nullptr, 10);
+    if (id < deviceNSpaces_.size()) {
+      TPDFDeviceNColorSpace& s = *deviceNSpaces_[id];
+      size_t n = static_cast<size_t>(std::clamp(s.GetColorantCount(), 0, kMaxColorComponents));
+      std::vector<double> tints(n);
+      for (size_t i = n; i-- > 0;) tints[i] = run.PopNumber();
+      s.GetPostScript(tints);
+      color = s.GetColor();
+    }
+  } else if (space.starts_with("Lab")) {
+    size_t id = std::strtoul(space.c_str() + 3, nullptr, 10);
+    double lab[3];
+    lab[2] = run.PopNumber();
+    lab[1] = run.PopNumber();
+    lab[0] = run.PopNumber();
+    if (id < labSpaces_.size()) color = CalibratedToRGB(*labSpaces_[id], std::span<const double, 3>(lab, 3), &colorManager_);
+  } else if (space.starts_with("Indexed")) {
+    size_t id = std::strtoul(space.c_str() + 7, nullptr, 10);
+    double index = run.PopNumber();
+    if (id < indexedSpaces_.size()) {
+      const TPDFIndexedColorSpace& s = indexedSpaces_[id];
+      const size_t n = s.Base == "DeviceGray" ? 1 : s.Base == "DeviceCMYK" ? 4 : 3;
+      const int64_t i = static_cast<int64_t>(std::clamp(std::nearbyint(index), 0.0, double(s.HiVal)));
+      double v[4] = {0, 0, 0, 0};
+      for (size_t k = 0; k < n; ++k) {
+        size_t at = static_cast<size_t>(i) * n + k;
+        v[k] = at < s.Lookup.size() ? static_cast<uint8_t>(s.Lookup[at]) / 255.0 : 0;
+      }
+      if (n == 1) {
+        color = PackRGBColor(v[0], v[0], v[0]);
+      } else if (n == 3) {
+        color = colorManager_.RGBToColor(std::span<const double, 3>(v, 3));
+      } else {
+        double rgb[3];
+        colorManager_.CMYKToRGB(std::span<const double, 4>(v, 4), std::span<double, 3>(rgb, 3));
+        color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
+      }
+    }
+  } else if (space == "Pattern") {
+    // The pattern name (and the components of an uncoloured pattern) are
+    // consumed; pattern painting is not done.
+    run.PopName();
+  }
+}
+
+std::string TPDFRenderer::ResolveColorSpace(TRun& run, std::string_view name) {
+  if (name == "/DeviceRGB" || name == "/DeviceGray" || name == "/DeviceCMYK") return std::string(name.substr(1));
+  if (name == "/Pattern") return "Pattern";
+  if (name == "/CalRGB") return "DeviceRGB";
+  if (name == "/CalGray") return "DeviceGray";
+  TPDFObject* value = nullptr;
+  if (name.starts_with("/")) {
+    if (TPDFDictionary* spaces = ResourceDictionary(run, "ColorSpace")) value = ResolveObject(spaces->GetValue(name.substr(1)));
+  }
+  return ColorSpaceName(value, 0);
+}
+
+std::string TPDFRenderer::ColorSpaceName(TPDFObject* value, int depth) {
+  if (TPDFName* n = PDFAsName(value)) {
+    const std::string& v = n->GetValue();
+    if (v == "DeviceRGB" || v == "DeviceGray" || v == "DeviceCMYK" || v == "Pattern") return v;
+    if (v == "CalGray") return "DeviceGray";
+    return "DeviceRGB";
+  }
+  TPDFArray* array = PDFAsArray(value);
+  if (!array || array->GetCount() < 1 || depth > 4) return "DeviceRGB";
+  TPDFName* family = PDFAsName(ResolveObject(array->GetItem(0)));
+  const std::string kind = family ? family->GetValue() : std::string();
+  if (kind == "ICCBased") {
+    TPDFStream* profile = PDFAsStream(ResolveObject(array->GetItem(1)));
+    TPDFDictionary* pd = profile ? profile->GetDictionary() : nullptr;
+    if (!pd) return "DeviceRGB";
+    TPDFObject* alternate = ResolveObject(pd->GetValue("Alternate"));
+    if (alternate) {
+      std::string alt = ColorSpaceName(alternate, depth + 1);
+      if (alt == "DeviceGray" || alt == "DeviceRGB" || alt == "DeviceCMYK") return alt;
+    }
+    switch (pd->GetInteger("N", 3)) {
+      case 1: return "DeviceGray";
+      case 4: return "DeviceCMYK";
+      default: return "DeviceRGB";
+    }
+  }
+  if (kind == "CalGray") return "DeviceGray";
+  if (kind == "Pattern") return "Pattern";
+  if (kind == "Separation") {
+    for (size_t i = 0; i < separationKeys_.size(); ++i) {
+      if (separationKeys_[i] == array) return "Separation" + std::to_string(i);
+    }
+    auto space = std::make_unique<TPDFSeparationColorSpace>(&colorManager_);
+    space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
+    space->Load(array, "");
+    separationSpaces_.push_back(std::move(space));
+    separationKeys_.push_back(array);
+    return "Separation" + std::to_string(separationSpaces_.size() - 1);
+  }
+  if (kind == "DeviceN") {
+    for (size_t i = 0; i < deviceNKeys_.size(); ++i) {
+      if (deviceNKeys_[i] == array) return "DeviceN" + std::to_string(i);
+    }
+    auto space = std::make_unique<TPDFDeviceNColorSpace>(&colorManager_);
+    space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
+    space->Load(array, "");
+    deviceNSpaces_.push_back(std::move(space));
+    deviceNKeys_.push_back(array);
+    return "DeviceN" + std::to_string(deviceNSpaces_.size() - 1);
+  }
+  if (kind == "Lab") {
+    for (size_t i = 0; i < labKeys_.size(); ++i) {
+      if (labKeys_[i] == array) return "Lab" + std::to_string(i);
+    }
+    auto space = std::make_unique<TPDFLabColorSpace>();
+    space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
+    space->Load(array);
+    labSpaces_.push_back(std::move(space));
+    labKeys_.push_back(array);
+    return "Lab" + std::to_string(labSpaces_.size() - 1);
+  }
+  if (kind == "Indexed") {
+    for (size_t i = 0; i < indexedKeys_.size(); ++i) {
+      if (indexedKeys_[i] == array) return "Indexed" + std::to_string(i);
+    }
+    TPDFIndexedColorSpace space;
+    space.Base = ColorSpaceName(ResolveObject(array->GetItem(1)), depth + 1);
+    if (space.Base != "DeviceGray" && space.Base != "DeviceCMYK") space.Base = "DeviceRGB";
+    TPDFNumeric* hival = PDFAsNumeric(ResolveObject(array->GetItem(2)));
+    space.HiVal = hival ? static_cast<int32_t>(std::clamp<int64_t>(hival->AsInteger(), 0, 255)) : 0;
+    TPDFObject* lookupRef = array->GetItem(3);
+    TPDFObject* lookup = ResolveObject(lookupRef);
+    if (TPDFString* s = PDFAsString(lookup)) {
+      space.Lookup = s->GetValue();
+    } else if (TPDFStream* s = PDFAsStream(lookup)) {
+      space.Lookup = ReadStreamData(s, PDFAsIndRef(lookupRef));
+    }
+    indexedSpaces_.push_back(std::move(space));
+    indexedKeys_.push_back(array);
+    return "Indexed" + std::to_string(indexedSpaces_.size() - 1);
+  }
+  return "DeviceRGB";
+}
+
+// ---------------------------------------------------------------------------
+// Graphics state parameters
+
+void TPDFRenderer::ApplyExtGState(TRun& run, std::string_view name) {
+  if (!name.starts_with("/")) return;
+  TPDFDictionary* states = ResourceDictionary(run, "ExtGState");
+  if (!states) return;
+  TPDFDictionary* gs = PDFAsDictionary(ResolveObject(states->GetValue(name.substr(1))));
+  if (!gs) return;
+  if (TPDFName* type = PDFAsName(ResolveObject(gs->GetValue("Type"))); type && type->GetValue() != "ExtGState") return;
+  auto number = [&](std::string_view key) -> TPDFNumeric* { return PDFAsNumeric(ResolveObject(gs->GetValue(key))); };
+  if (TPDFNumeric* n = number("LW")) run.gs.LineWidth = n->GetValue();
+  if (TPDFNumeric* n = number("LC")) run.gs.LineCap = static_cast<int32_t>(std::clamp<int64_t>(n->AsInteger(), 0, 2));
+  if (TPDFNumeric* n = number("LJ")) run.gs.LineJoin = static_cast<int32_t>(std::clamp<int64_t>(n->AsInteger(), 0, 2));
+  if (TPDFNumeric* n = number("ML")) run.gs.MiterLimit = n->GetValue();
+  if (TPDFArray* font = PDFAsArray(ResolveObject(gs->GetValue("Font"))); font && font->GetCount() == 2) {
+    TPDFIndRef* ref = PDFAsIndRef(font->GetItem(0));
+    TPDFNumeric* size = PDFAsNumeric(ResolveObject(font->GetItem(1)));
+    if (ref && size) {
+      run.gs.FontKey = std::to_string(ref->GetRefNumber()) + " " + std::to_string(ref->GetRefGeneration()) + " R";
+      run.gs.FontSize = size->GetValue();
+      SelectFontFromKey(run);
+    }
+  }
+  if (TPDFNumeric* n = number("CA")) run.gs.StrokeAlpha = std::clamp(n->GetValue(), 0.0, 1.0);
+  if (TPDFNumeric* n = number("ca")) run.gs.FillAlpha = std::clamp(n->GetValue(), 0.0, 1.0);
+}
+
+// ---------------------------------------------------------------------------
+// XObjects and images
+
+void TPDFRenderer::DrawXObject(TRun& run, std::string_view name) {
+  if (!run.visible || !name.starts_with("/")) return;
+  TPDFDictionary* xobjects = ResourceDictionary(run, "XObject");
+  if (!xobjects) return;
+  TPDFObject* entry = xobjects->GetValue(name.substr(1));
+  TPDFIndRef* ref = PDFAsIndRef(entry);
+  TPDFStream* stream = PDFAsStream(ResolveObject(entry));
+  if (!stream || !stream->GetDictionary()) return;
+  TPDFDictionary* sd = stream->GetDictionary();
+  std::string subtype = sd->GetNameValue("Subtype");
+  if (subtype == "Form") {
+    double bbox[4];
+    const bool hasBox = readNumbers(*this, sd->GetValue("BBox"), 4, bbox);
+    double m[6];
+    if (readNumbers(*this, sd->GetValue("Matrix"), 6, m)) {
+      TPDFMatrix matrix{m[0], m[1], m[2], m[3], m[4], m[5]};
+      MatrixMultiply(CTM, matrix, CTM);
+      run.gs.CTM = CTM;
+    }
+    DefaultResources = run.resources;
+    PushState(run);
+    SavedState = run.gs;
+    UseSavedState = true;
+    if (hasBox) ClipToBox(run, bbox[0], bbox[1], bbox[2], bbox[3]);
+    try {
+      RunNested(*run.canvas, stream, {}, ref);
+    } catch (...) {
+      UseSavedState = false;
+      PopState(run);
+      throw;
+    }
+    UseSavedState = false;
+    PopState(run);
+  } else if (subtype == "Image") {
+    if (OutputKind != rokText) DrawImageXObject(run, stream, ref);
+  }
+}
+
+void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref) {
+  TPDFImageDecoder* decoder = nullptr;
+  std::unique_ptr<TPDFImageDecoder> uncached;
+  if (ref) {
+    for (TPDFImageCacheEntry& e : imageCache_) {
+      if (e.ObjectNumber == ref->GetRefNumber() && e.Generation == ref->GetRefGeneration()) {
+        decoder = e.Decoder.get();
+        break;
+      }
+    }
+  }
+  if (!decoder) {
+    auto fresh = std::make_unique<TPDFImageDecoder>();
+    fresh->KeepEncoded = OutputKind == rokImageList;
+    fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
+    fresh->OnBeforeRead = OnDecryptStream;
+    fresh->OnAfterRead = OnEncryptStream;
+    if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
+    fresh->SetImage(stream);
+    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    if (ref) {
+      if (imageCacheBytes_ > MaxImageCacheBytes) {
+        imageCache_.clear();
+        imageCacheBytes_ = 0;
+      }
+      imageCacheBytes_ += std::max<int64_t>(fresh->GetImageByteCount(), 0);
+      decoder = fresh.get();
+      imageCache_.push_back(TPDFImageCacheEntry{ref->GetRefNumber(), ref->GetRefGeneration(), std::move(fresh)});
+    } else {
+      decoder = fresh.get();
+      uncached = std::move(fresh);
+    }
+  }
+  if (OutputKind == rokImageList) {
+    if (!ImageList || !decoder->IsReady()) return;
+    TPDFImageListItem item;
+    uint8_t format = decoder->GetOutputFormat();
+    item.DataForm = format == iofTIFF ? 3 : format == iofJPEG ? 1 : 2;
+    item.Data = decoder->GetImageBytes();
+    item.Width = decoder->GetWidth();
+    item.Height = decoder->GetHeight();
+    const double unit[4][2] = {{0, 1}, {1, 1}, {0, 0}, {1, 0}};
+    for (int i = 0; i < 4; ++i) {
+      TPDFPoint p = apply(CTM, unit[i][0], unit[i][1]);
+      item.Corners[2 * i] = p.x;
+      item.Corners[2 * i + 1] = p.y;
+    }
+    ImageList->Add(item);
+    return;
+  }
+  const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
+  decoder->DrawImage(*run.canvas, matrix, run.gs.FillColor);
+}
+
+void TPDFRenderer::DrawInlineImage(TRun& run) {
+  TPDFInlineImage image;
+  size_t position = run.pos;
+  TPDFObjectLookup lookup = [this](TPDFIndRef* r) { return ResolveObject(r); };
+  if (!ParseInlineImage(run.text, position, image, lookup, run.resources))
+    throw EPDFRenderError("Inline image without its data or EI");
+  run.pos = position;
+  if (OutputKind == rokText || OutputKind == rokImageList) return;
+  TPDFImageDecoder decoder;
+  decoder.OnLookupObject = lookup;
+  decoder.ExpandInlineImage(image, run.resources ? run.resources->GetOwner() : Structure);
+  const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
+  decoder.DrawImage(*run.canvas, matrix, run.gs.FillColor);
+}
+
+// ---------------------------------------------------------------------------
+// Marked content and optional content
+
+void TPDFRenderer::BeginMarkedContent(TRun& run, std::string_view tag, std::string_view properties) {
+  run.marked.push_back(run.visible);
+  if (tag != "/OC" || !properties.starts_with("/")) return;
+  TPDFDictionary* props = ResourceDictionary(run, "Properties");
+  if (!props) return;
+  TPDFDictionary* group = PDFAsDictionary(ResolveObject(props->GetValue(properties.substr(1))));
+  if (!group) return;
+  TPDFDictionary* usage = PDFAsDictionary(ResolveObject(group->GetValue("Usage")));
+  if (!usage) return;
+  const char* key = OutputKind == rokPrinter ? "Print" : "View";
+  TPDFDictionary* byUse = PDFAsDictionary(ResolveObject(usage->GetValue(key)));
+  if (!byUse) return;
+  TPDFName* state = PDFAsName(ResolveObject(byUse->GetValue(std::string(key) + "State")));
+  if (state) run.visible = state->GetValue() != "OFF";
+}
+
+// ---------------------------------------------------------------------------
+// Annotations
+
+void TPDFRenderer::DrawAnnotations(TRun& run) {
+  TPDFArray* annots = PDFAsArray(ResolveObject(PageObject->GetValue("Annots")));
+  if (!annots) return;
+  for (TPDFObject* item : annots->Items()) {
+    if (!PDFAsIndRef(item)) continue;
+    TPDFDictionary* annot = PDFAsDictionary(ResolveObject(item));
+    if (!annot) continue;
+    TPDFNumeric* f = PDFAsNumeric(ResolveObject(annot->GetValue("F")));
+    const int64_t flags = f ? f->AsInteger() : 0;
+    CTM = BaseCTM;
+    bool draw = OutputKind == rokPrinter ? (flags & 2) == 0 && (flags & 4) != 0 : (flags & 2) == 0 && (flags & 32) == 0;
+    if (!draw) continue;
+    try {
+      DrawAnnotation(run, annot);
+    } catch (const Exception& e) {
+      if (ErrorText.empty()) ErrorText = std::string("Rendering exception: ") + e.what();
+    }
+  }
+  CTM = BaseCTM;
+}
+
+void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
+  double rect[4];
+  if (!readNumbers(*this, annot->GetValue("Rect"), 4, rect)) return;
+  const double xmin = std::min(rect[0], rect[2]), xmax = std::max(rect[0], rect[2]);
+  const double ymin = std::min(rect[1], rect[3]), ymax = std::max(rect[1], rect[3]);
+  TPDFDictionary* ap = PDFAsDictionary(ResolveObject(annot->GetValue("AP")));
+  if (!ap) return;
+  TPDFObject* normal = ap->GetValue("N");
+  TPDFIndRef* ref = nullptr;
+  TPDFStream* appearance = nullptr;
+  if (TPDFIndRef* r = PDFAsIndRef(normal); r && PDFAsStream(ResolveObject(r))) {
+    ref = r;
+    appearance = PDFAsStream(ResolveObject(r));
+  } else if (TPDFDictionary* states = PDFAsDictionary(ResolveObject(normal))) {
+    TPDFObject* as = annot->GetValue("AS");
+    if (TPDFIndRef* asRef = PDFAsIndRef(as)) {
+      ref = asRef;
+      appearance = PDFAsStream(ResolveObject(asRef));
+    } else if (TPDFName* asName = PDFAsName(as)) {
+      ref = PDFAsIndRef(states->GetValue(asName->GetValue()));
+      appearance = ref ? PDFAsStream(ResolveObject(ref)) : nullptr;
+    }
+  }
+  if (!appearance || !ref || !appearance->GetDictionary()) return;
+  TPDFDictionary* ad = appearance->GetDictionary();
+  double bb[4];
+  if (!readNumbers(*this, ad->GetValue("BBox"), 4, bb)) return;
+  // The appearance's matrix maps its box; the box as mapped is fitted to the Rect.
+  TPDFMatrix matrix;
+  double m[6];
+  if (readNumbers(*this, ad->GetValue("Matrix"), 6, m)) matrix = TPDFMatrix{m[0], m[1], m[2], m[3], m[4], m[5]};
+  double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
+  const double corners[4][2] = {{bb[0], bb[1]}, {bb[0], bb[3]}, {bb[2], bb[1]}, {bb[2], bb[3]}};
+  for (int i = 0; i < 4; ++i) {
+    TPDFPoint p;
+    MatrixTransformPoint(matrix, TPDFPoint{corners[i][0], corners[i][1]}, p);
+    if (i == 0 || p.x < bx1) bx1 = p.x;
+    if (i == 0 || p.x > bx2) bx2 = p.x;
+    if (i == 0 || p.y < by1) by1 = p.y;
+    if (i == 0 || p.y > by2) by2 = p.y;
+  }
+  PushState(run);
+  ClipToBox(run, xmin, ymin, xmax, ymax);
+  const double sx = bx2 != bx1 ? (xmax - xmin) / (bx2 - bx1) : 1;
+  const double sy = by2 != by1 ? (ymax - ymin) / (by2 - by1) : 1;
+  const TPDFMatrix saved = CTM;
+  MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, xmin - sx * bx1, ymin - sy * by1}, CTM);
+  MatrixMultiply(CTM, TPDFMatrix{sx, 0, 0, sy, 0, 0}, CTM);
+  MatrixMultiply(CTM, matrix, CTM);
+  DefaultResources = run.resources;
+  try {
+    RunNested(*run.canvas, appearance, {}, ref);
+  } catch (...) {
+    CTM = saved;
+    PopState(run);
+    throw;
+  }
+  CTM = saved;
+  PopState(run);
+}

@@ -1,0 +1,147 @@
+// Helpers of the renderer tests: small PDF files built by the tests, pages
+// found through the page tree, pages rendered to bitmaps, and pixel checks.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "document/PavonaDocument.h"
+#include "render/PavonaRenderer.h"
+
+namespace pvlrender {
+
+// A PDF file of the given objects (object i is number i + 1; object 1 must be
+// the catalog) with a correct cross-reference table.
+inline std::string MakePdf(const std::vector<std::string>& objects) {
+  std::string pdf = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  char line[32];
+  for (size_t o : offsets) {
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+// A stream object with the given dictionary entries.
+inline std::string StreamObject(const std::string& entries, const std::string& data) {
+  return "<< " + entries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+inline std::unique_ptr<TPDFDocument> LoadPdf(const std::string& bytes) {
+  auto doc = std::make_unique<TPDFDocument>();
+  doc->SetFileText(bytes);
+  if (!doc->ReadXRef()) return nullptr;
+  doc->BuildObjectTable();
+  if (doc->GetTrailer() && doc->GetTrailer()->GetValue("Encrypt")) doc->Authenticate(u"");
+  return doc;
+}
+
+// The page dictionaries in page order (the /Kids tree walked with a depth
+// limit and a visited set).
+inline std::vector<TPDFDictionary*> FindPages(TPDFDocument& doc) {
+  std::vector<TPDFDictionary*> pages;
+  TPDFDictionary* trailer = doc.GetTrailer();
+  if (!trailer) return pages;
+  TPDFDictionary* root = PDFAsDictionary(PDFResolve(trailer->GetValue("Root")));
+  if (!root) return pages;
+  std::vector<const TPDFObject*> seen;
+  auto walk = [&](auto&& self, TPDFObject* node, int depth) -> void {
+    TPDFDictionary* d = PDFAsDictionary(PDFResolve(node));
+    if (!d || depth > 64 || pages.size() > 100000) return;
+    for (const TPDFObject* s : seen)
+      if (s == d) return;
+    seen.push_back(d);
+    TPDFArray* kids = PDFAsArray(PDFResolve(d->GetValue("Kids")));
+    if (kids && d->GetNameValue("Type") != "Page") {
+      for (TPDFObject* kid : kids->Items()) self(self, kid, depth + 1);
+    } else {
+      pages.push_back(d);
+    }
+  };
+  walk(walk, root->GetValue("Pages"), 0);
+  return pages;
+}
+
+// A one-page document whose page has the given content, resources and size;
+// extra objects are numbered from 4 on.
+inline std::string PagePdf(const std::string& content, const std::string& resources = "<< >>",
+                           const std::vector<std::string>& extra = {}, const std::string& pageExtra = "",
+                           const std::string& mediaBox = "[0 0 100 100]") {
+  std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + " /Resources " + resources + " /Contents " +
+          std::to_string(4 + extra.size()) + " 0 R " + pageExtra + " >>"};
+  objects.insert(objects.end(), extra.begin(), extra.end());
+  objects.push_back(StreamObject("", content));
+  return MakePdf(objects);
+}
+
+struct TRendered {
+  TBitmap bitmap;
+  std::string error;
+  int32_t width = 0, height = 0;
+};
+
+// Renders the page as a bitmap: kind 0 through plain GDI, or cairo (kind 10)
+// on a bitmap's device context.
+inline TRendered RenderPdfPage(TPDFDictionary* page, bool cairo, double dpi = 72, int32_t boxKind = 2) {
+  TRendered out;
+  TPDFRenderer renderer(nullptr);
+  renderer.PageObject = page;
+  renderer.Resolution = dpi;
+  renderer.PageBoxKind = boxKind;
+  if (!cairo) {
+    renderer.OutputKind = rokBitmap;
+    renderer.RenderPage();
+    out.bitmap = renderer.GetBitmap();
+  } else {
+    // The device context comes first: its size is the page's, computed by a
+    // first pass of the same renderer on the image list (which draws nothing).
+    TPDFRenderer sizer(nullptr);
+    sizer.PageObject = page;
+    sizer.Resolution = dpi;
+    sizer.PageBoxKind = boxKind;
+    sizer.OutputKind = rokBitmap;
+    sizer.RenderPage();
+    out.bitmap = TBitmap(sizer.GetOutputWidth(), sizer.GetOutputHeight(), TPixelFormat::pf24bit);
+    {
+      TCanvas canvas(out.bitmap);
+      renderer.OutputKind = rokCairo;
+      renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
+      renderer.RenderPage();
+      canvas.Flush();
+    }
+  }
+  out.error = renderer.GetErrorText();
+  out.width = renderer.GetOutputWidth();
+  out.height = renderer.GetOutputHeight();
+  return out;
+}
+
+inline TRendered RenderContent(const std::string& pdf, bool cairo = false, double dpi = 72) {
+  auto doc = LoadPdf(pdf);
+  if (!doc) return {};
+  auto pages = FindPages(*doc);
+  if (pages.empty()) return {};
+  return RenderPdfPage(pages[0], cairo, dpi);
+}
+
+// Pixel at (x, y) counted from the top-left, as 0xRRGGBB for readable failures.
+inline uint32_t Rgb(const TBitmap& b, int x, int y) {
+  TColor c = b.Pixel(x, y);
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+}  // namespace pvlrender
