@@ -1,0 +1,165 @@
+// The pages of one document: page-by-number access to the Pages tree, one
+// selected page prepared for writing (its Contents normalised to an array of
+// streams, the stream that new drawing goes to, the painter loaded with that
+// stream's text), page sizes with inheritance and a default page, the page's
+// resources, page references and the index of a page reference.
+//
+// Every number and link of the tree comes from the file: Count values are
+// checked, Kids and Parent chains are guarded against cycles and depth, and
+// the page count is bounded by a limit the owner sets (the number of objects
+// of the document), so a hostile tree can neither hang the walk nor make the
+// page cache grow without bound.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "objects/PavonaStructure.h"
+#include "pages/PavonaAnnots.h"
+#include "pages/PavonaPainter.h"
+
+// Deepest nesting of Pages nodes (and longest Parent chain) that is followed.
+constexpr int kMaxPageTreeDepth = 256;
+// Largest page count accepted from a tree built without a limit of its owner.
+constexpr int64_t kDefaultPageLimit = 1 << 20;
+
+// The marker of content streams that the system creates and may append to.
+constexpr std::string_view kContentMarkerKey = "LC";
+constexpr std::string_view kContentMarkerValue = "iSPV";
+// A marked last stream whose encoded data is longer than this gets a fresh
+// stream after it for new drawing.
+constexpr int64_t kMaxAppendStreamSize = 500000;
+
+class TPDFPageTree {
+public:
+  using TPageIndexCallback = std::function<int32_t(TPDFIndRef* page)>;
+
+  // With a root: the pool is the root's owner and page 1 is selected. Without
+  // one: an empty tree (no pages, nothing selected). pageLimit bounds the
+  // page count (a page is an object of its own, so the owner passes the
+  // number of objects of the document).
+  explicit TPDFPageTree(TPDFDictionary* root, int64_t pageLimit = kDefaultPageLimit,
+                        TPageIndexCallback pageIndex = nullptr);
+  ~TPDFPageTree();
+  TPDFPageTree(const TPDFPageTree&) = delete;
+  TPDFPageTree& operator=(const TPDFPageTree&) = delete;
+
+  // Number of pages: the root's Count. When Count is missing, not a number,
+  // negative or above the page limit, the leaves of the tree are counted
+  // instead (bounded by the limit). Resizes the page cache.
+  int32_t GetPageCount();
+  // The dictionary of page n (1-based), nullptr when n is out of range or the
+  // page is not found. Records the found reference, its Kids array and the
+  // found parent; stores the result in the cache.
+  TPDFDictionary* FindPage(int32_t n);
+  // Selects page n; an invalid n reselects the selected page number.
+  void SelectPage(int32_t n);
+  // Painter callback: the painter's whole content into the current stream.
+  void PainterChanged();
+
+  // Size of the selected page in points (MediaBox, inherited through Parent;
+  // a page without one gets the default MediaBox).
+  double GetPageWidth();
+  double GetPageHeight();
+  // Replace the selected page's MediaBox and CropBox by [0 0 w h].
+  void SetPageWidth(double width);
+  void SetPageHeight(double height);
+  void ReadDefaultPageSize();
+  double GetDefaultPageWidth() const { return defaultWidth_; }
+  double GetDefaultPageHeight() const { return defaultHeight_; }
+
+  // The selected page's resource dictionary (its own, else its immediate
+  // parent's), created when missing; nullptr without a selected page.
+  TPDFDictionary* GetPageResources();
+  // A new reference to the selected page, nullptr when the page is not an
+  // indirect object.
+  TPDFIndRef* GetSelectedPageRef();
+  // The Kids entry of page n; the selection and lookup record stay as they were.
+  TPDFIndRef* GetPageRef(int32_t n);
+  // 1-based number of the page r refers to, 0 when none.
+  int32_t IndexOfPageRef(TPDFIndRef* r);
+  TPDFArray* GetRootKids();
+  void SetRootCount(int32_t count);
+  // Replaces the selected page's Thumb entry.
+  void SetThumb(TPDFDictionary* thumb);
+  int32_t GetContentStreamCount() const { return static_cast<int32_t>(contentStreams_.size()); }
+  // Decoded bytes of the stream at the current stream number.
+  std::string GetContentStreamData() const;
+  TPDFStream* GetContentStream(int32_t index) const;
+
+  // ---- Read-only page attributes for the renderer and page output. They
+  // never change the document.
+  // The value of key on the page or, for an inheritable attribute, on the
+  // nearest Pages node above it (resolved); nullptr when none.
+  static TPDFObject* GetInheritedValue(TPDFDictionary* page, std::string_view key);
+  // A page box (MediaBox, CropBox, BleedBox, TrimBox, ArtBox) as
+  // [llx lly urx ury] with llx <= urx and lly <= ury; nullopt when the page
+  // has no usable box of that name. MediaBox and CropBox are inherited.
+  static std::optional<std::array<double, 4>> GetPageBox(TPDFDictionary* page, std::string_view key);
+  // The rotation of the page in degrees: 0, 90, 180 or 270 (inherited; a
+  // value that is not a multiple of 90 counts as 0).
+  static int32_t GetPageRotate(TPDFDictionary* page);
+  // The page's resources (inherited), nullptr when none.
+  static TPDFDictionary* GetInheritedResources(TPDFDictionary* page);
+
+  // State.
+  TPDFDictionary* GetRoot() const { return root_; }
+  TPDFStructure* GetPool() const { return pool_; }
+  int32_t GetSelectedPageNumber() const { return selectedPageNumber_; }
+  TPDFDictionary* GetSelectedPage() const { return selectedPage_; }
+  TPDFDictionary* GetFoundParent() const { return foundParent_; }
+  TPDFIndRef* GetFoundRef() const { return foundRef_; }
+  TPDFArray* GetFoundKids() const { return foundKids_; }
+  int32_t GetCurrentStreamNumber() const { return currentStreamNumber_; }
+  void SetCurrentStreamNumber(int32_t n) { currentStreamNumber_ = n; }
+  bool GetContentsWrapped() const { return contentsWrapped_; }
+  void SetContentsWrapped() { contentsWrapped_ = true; }
+  TPDFPainter* GetPainter() const { return painter_.get(); }
+  TPDFAnnots* GetAnnots() const { return annots_.get(); }
+  int64_t GetPageLimit() const { return pageLimit_; }
+
+  TPageIndexCallback OnPageIndex;
+
+private:
+  struct TWalk;
+  TPDFDictionary* walkKids(TWalk& walk, TPDFArray* kids, int depth);
+  int64_t countLeaves(TPDFArray* kids, int depth, std::vector<const TPDFObject*>& visited, int64_t limit);
+  // A new empty stream registered as an indirect object (marked when asked);
+  // nullptr when the pool cannot register objects.
+  TPDFIndRef* newContentStream(bool marked, TPDFStream** stream);
+  double pageSize(bool width);
+  void storeCache(int32_t n, TPDFDictionary* page);
+
+  int32_t foundNumber_ = 0;
+  int32_t foundGeneration_ = 0;
+  double defaultWidth_ = 612;
+  double defaultHeight_ = 792;
+  TPDFIndRef* foundRef_ = nullptr;
+  TPDFArray* foundKids_ = nullptr;
+  int32_t currentStreamNumber_ = 0;
+  TPDFStructure* pool_ = nullptr;
+  TPDFDictionary* root_ = nullptr;
+  int32_t selectedPageNumber_ = 0;
+  TPDFDictionary* foundParent_ = nullptr;
+  TPDFDictionary* selectedPage_ = nullptr;
+  std::vector<TPDFStream*> contentStreams_;
+  std::unique_ptr<TPDFPainter> painter_;
+  std::unique_ptr<TPDFAnnots> annots_;
+  double widthCache_ = 0;
+  double heightCache_ = 0;
+  bool widthCached_ = false;
+  bool heightCached_ = false;
+  bool contentsWrapped_ = false;
+  std::vector<TPDFDictionary*> pageCache_;
+  int64_t pageLimit_;
+  // The root Count value the derived page count was computed from.
+  bool countKnown_ = false;
+  double countSource_ = -1;
+  int32_t pageCount_ = 0;
+};
