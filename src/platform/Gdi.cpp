@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -474,21 +475,33 @@ BOOL GdiFlushDC(HDC dc) {
   return 1;
 }
 
+namespace {
+std::atomic<TDeleteDCHook> deleteDCHook{nullptr};
+}
+
+void SetDeleteDCHook(TDeleteDCHook hook) {
+  deleteDCHook = hook;
+}
+
 BOOL DeleteDC(HDC dc) {
-  std::lock_guard lock(Reg().mutex);
-  DCObj* d = GetDC(dc);
-  if (!d) return 0;
-  WriteBack(d);
-  auto release = [](uintptr_t id) {
-    if (GdiObject* o = Reg().Find(id)) --o->selectedCount;
-  };
-  release(d->state.pen);
-  release(d->state.brush);
-  for (const DCState& s : d->saved) {
-    release(s.pen);
-    release(s.brush);
+  {
+    std::lock_guard lock(Reg().mutex);
+    DCObj* d = GetDC(dc);
+    if (!d) return 0;
+    WriteBack(d);
+    auto release = [](uintptr_t id) {
+      if (GdiObject* o = Reg().Find(id)) --o->selectedCount;
+    };
+    release(d->state.pen);
+    release(d->state.brush);
+    for (const DCState& s : d->saved) {
+      release(s.pen);
+      release(s.brush);
+    }
+    Reg().Remove(Id(dc));
   }
-  Reg().Remove(Id(dc));
+  // Outside the lock: the hook may free what the DC drew on and call GDI.
+  if (TDeleteDCHook hook = deleteDCHook) hook(dc);
   return 1;
 }
 

@@ -81,6 +81,10 @@ constexpr BYTE AC_SRC_OVER = 0, AC_SRC_ALPHA = 1;
 // resized while the DC exists. Returns nullptr for an empty bitmap.
 HDC CreateBitmapDC(TBitmap& bitmap);
 BOOL DeleteDC(HDC dc);
+// Called after a DC is deleted (the printing layer frees the pages of its
+// printer DCs this way); one hook per process.
+using TDeleteDCHook = void (*)(HDC dc);
+void SetDeleteDCHook(TDeleteDCHook hook);
 // Writes the DC's pixels back into its bitmap.
 BOOL GdiFlushDC(HDC dc);
 
