@@ -1,6 +1,7 @@
 #include "Classes.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -291,4 +292,33 @@ int LocalUtcOffsetMinutes(TDateTime localTime) {
   tmv.tm_isdst = -1;  // let the zone rules decide summer time for this date
   if (mktime(&tmv) == static_cast<time_t>(-1)) return 0;
   return static_cast<int>(tmv.tm_gmtoff / 60);
+}
+
+// ---------------------------------------------------------------------------
+// TStreamBytes
+
+TStreamBytes::TStreamBytes(TStream& stream) {
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    view_ = memory->Bytes();
+    return;
+  }
+  if (auto* file = dynamic_cast<TFileStream*>(&stream); file && file->Handle() >= 0) {
+    struct stat info {};
+    if (fstat(file->Handle(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      void* map = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, file->Handle(), 0);
+      if (map != MAP_FAILED) {
+        map_ = map;
+        mapSize_ = static_cast<size_t>(info.st_size);
+        view_ = std::string_view(static_cast<const char*>(map_), mapSize_);
+        return;
+      }
+    }
+  }
+  stream.SetPosition(0);
+  copy_ = stream.ReadAll();
+  view_ = copy_;
+}
+
+TStreamBytes::~TStreamBytes() {
+  if (map_) munmap(map_, mapSize_);
 }

@@ -139,11 +139,31 @@ public:
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t newSize) override;
   const std::string& Path() const { return path_; }
+  // The open file descriptor (for mapping the file; not to be closed).
+  int Handle() const { return fd_; }
 
 protected:
   TFileStream() = default;
   int fd_ = -1;
   std::string path_;
+};
+
+// A read-only view of a stream's bytes: a file stream is mapped into memory
+// (pages are read when touched), a memory stream is used in place, any other
+// stream is read once. The stream must outlive the view.
+class TStreamBytes {
+public:
+  explicit TStreamBytes(TStream& stream);
+  ~TStreamBytes();
+  TStreamBytes(const TStreamBytes&) = delete;
+  TStreamBytes& operator=(const TStreamBytes&) = delete;
+  std::string_view View() const { return view_; }
+
+private:
+  void* map_ = nullptr;
+  size_t mapSize_ = 0;
+  std::string copy_;
+  std::string_view view_;
 };
 
 // Reads a whole file into a byte string (UTF-8 path); raises EFOpenError / EReadError.
