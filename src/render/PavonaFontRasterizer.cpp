@@ -80,7 +80,13 @@ void TPDFTrueTypeRasterizer2::GetWidths(const TPDFGlyphNames& names, std::array<
 }
 
 int32_t TPDFTrueTypeRasterizer2::FindGlyphIndex(std::string_view key) const {
+  bool found = false;
+  return FindGlyphIndex(key, found);
+}
+
+int32_t TPDFTrueTypeRasterizer2::FindGlyphIndex(std::string_view key, bool& found) const {
   const TPDFTrueTypeParser& p = *Parser;
+  bool explicitIndex = false;
   const bool hasNames = p.GetGlyphNameCount() > 0;
   const int32_t unicodeMap = p.FindCmapSubtable(3, 1);
   int32_t g = 0;
@@ -100,6 +106,7 @@ int32_t TPDFTrueTypeRasterizer2::FindGlyphIndex(std::string_view key) const {
   if (startsWith(key, "GID:")) {
     int64_t n = 0;
     g = (parseDecimal(key.substr(4), n) && n >= 0 && n <= 0x7FFFFFFF) ? static_cast<int32_t>(n) : 0;
+    explicitIndex = g == n;
   }
   if (g == 0 && SymbolicFont) {
     int64_t n = 0;
@@ -123,6 +130,7 @@ int32_t TPDFTrueTypeRasterizer2::FindGlyphIndex(std::string_view key) const {
     }
   }
   if (g == 0 && hasNames) g = std::max(p.FindGlyphName(key), 0);
+  found = g < p.GetGlyphCount() && (g != 0 || explicitIndex);
   return g;
 }
 
@@ -181,12 +189,13 @@ bool TPDFTrueTypeRasterizer2::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMat
   std::string cacheKey(key);
   auto it = OutlineCache.find(cacheKey);
   if (it == OutlineCache.end()) {
-    auto shape = std::make_unique<TPDFGenericShape>();
-    buildOutline(FindGlyphIndex(key), *shape);
-    it = OutlineCache.emplace(std::move(cacheKey), std::move(shape)).first;
+    TCachedGlyph glyph;
+    glyph.shape = std::make_unique<TPDFGenericShape>();
+    buildOutline(FindGlyphIndex(key, glyph.found), *glyph.shape);
+    it = OutlineCache.emplace(std::move(cacheKey), std::move(glyph)).first;
   }
-  if (canvas) DrawShapeOnCanvas(*canvas, *it->second, translated(matrix, x, y));
-  return true;
+  if (canvas) DrawShapeOnCanvas(*canvas, *it->second.shape, translated(matrix, x, y));
+  return it->second.found;
 }
 
 // ---------------------------------------------------------------------------
@@ -232,7 +241,9 @@ bool TPDFSimpleTrueTypeRasterizer::DrawGlyph(TPDFGenericCanvas* canvas, const TP
       CanvasSink sink;
       sink.canvas = canvas;
       sink.m = translated(matrix, x, y);
-      GetInstalledGlyphOutline(face, static_cast<uint32_t>(code), 1000.0, sink);
+      if (!GetInstalledGlyphOutline(face, static_cast<uint32_t>(code), 1000.0, sink)) code = 0;
+    } else {
+      code = 0;
     }
   } else {
     code = 0;

@@ -34,7 +34,9 @@ public:
 
   // Appends the outline of the glyph named by glyphKey to the canvas's
   // current path: glyph coordinates (1/1000 em times the glyph scale) are
-  // translated by (x, y), then mapped through matrix. True when found.
+  // translated by (x, y), then mapped through matrix. True when the font
+  // holds a glyph for the key; a font that substitutes its missing glyph for
+  // an unknown key still draws it, and reports false.
   virtual bool DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey, double x,
                          double y) = 0;
   // Factor between the rasterizer's glyph units and 1/1000 text space units.
@@ -72,11 +74,18 @@ public:
   const TPDFTrueTypeParser& GetParser() const { return *Parser; }
   // The glyph index a key selects (0, the missing glyph, when none).
   int32_t FindGlyphIndex(std::string_view glyphKey) const;
+  // The same; found tells whether the key named a glyph of the font (an
+  // explicit index inside the font, or a name or code some table maps).
+  int32_t FindGlyphIndex(std::string_view glyphKey, bool& found) const;
 
 private:
+  struct TCachedGlyph {
+    std::unique_ptr<TPDFGenericShape> shape;
+    bool found = false;
+  };
   void buildOutline(int32_t glyph, TPDFGenericShape& shape) const;
   std::unique_ptr<TPDFTrueTypeParser> Parser;
-  std::unordered_map<std::string, std::unique_ptr<TPDFGenericShape>> OutlineCache;
+  std::unordered_map<std::string, TCachedGlyph> OutlineCache;
   TFont workFont_;
 };
 

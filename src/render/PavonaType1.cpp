@@ -512,6 +512,7 @@ bool TPDFType1Decoder::ParsePrivate() {
   cachedOpLists_.clear();
   outlineCache_.Clear();
   cachedOutlines_.clear();
+  missingGlyphs_.clear();
   return true;
 }
 

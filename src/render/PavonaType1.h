@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "graphics/PavonaGenericCanvas.h"
@@ -53,7 +54,8 @@ public:
 
   // Appends the outline of the glyph to the canvas: glyph points are scaled by
   // the glyph scale, moved by (x, y) and mapped through matrix. True when the
-  // outline came from the cache or a new op list held "endchar".
+  // key names a glyph of the font (its op list held "endchar"), also when the
+  // outline comes from the cache.
   bool DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey, double x,
                  double y) override;
   double GetGlyphScale() override { return glyphScale_; }
@@ -156,6 +158,8 @@ private:
   int32_t lenIV_ = 4;
   TPavonaCaseSensitiveStringList outlineCache_;
 
+  // Cached keys that named no glyph: drawing them again reports false again.
+  std::unordered_set<std::string> missingGlyphs_;
   // Owned payloads of the two caches (the lists hold raw pointers to them).
   std::vector<std::unique_ptr<TPavonaStringList>> cachedOpLists_;
   std::vector<std::unique_ptr<TPDFGenericShape>> cachedOutlines_;

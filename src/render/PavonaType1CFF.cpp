@@ -339,6 +339,7 @@ bool TPDFType1Decoder::LoadCFFData(std::string_view data) {
   cachedOpLists_.clear();
   outlineCache_.Clear();
   cachedOutlines_.clear();
+  missingGlyphs_.clear();
 
   // Offsets in DICTs are from the base; one outside the data counts as absent.
   auto offsetOf = [&](TPDFDictionary* dict, std::string_view key, int64_t& at) {

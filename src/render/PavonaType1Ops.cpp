@@ -67,7 +67,7 @@ bool TPDFType1Decoder::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& ma
   int32_t at = -1;
   if (outlineCache_.Find(glyphKey, at)) {
     shape = static_cast<TPDFGenericShape*>(outlineCache_.GetObject(at));
-    result = true;
+    result = missingGlyphs_.count(std::string(glyphKey)) == 0;
   } else {
     auto fresh = std::make_unique<TPDFGenericShape>();
     shape = fresh.get();
@@ -81,7 +81,9 @@ bool TPDFType1Decoder::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& ma
       if (currentFD_ >= 0 && currentFD_ < static_cast<int32_t>(fdScales_.size()))
         fdScale = fdScales_[static_cast<size_t>(currentFD_)];
     }
-    if (canvas) result = ReplayOps(opList_, shape, fdScale);
+    // Built even without a canvas, so that the cached outline is the glyph's.
+    result = ReplayOps(opList_, shape, fdScale);
+    if (!result) missingGlyphs_.insert(std::string(glyphKey));
   }
   TPDFMatrix T{1, 0, 0, 1, x, y};
   MatrixMultiply(M, T, M);

@@ -131,9 +131,9 @@ TEST(TrueTypeRasterizer, KeysSelectTheSameGlyph) {
   EXPECT_EQ(plain.ops[0].kind, 'M');
   EXPECT_DOUBLE_EQ(moved.ops[0].v[0], (plain.ops[0].v[0] + 10) * 2 + 5);
   EXPECT_DOUBLE_EQ(moved.ops[0].v[1], (plain.ops[0].v[1] + 20) * 2 + 7);
-  // The missing glyph for index 0; nothing (but success) past the font.
+  // The missing glyph for index 0; nothing past the font, which holds no such glyph.
   RecordingCanvas none;
-  EXPECT_TRUE(r.DrawGlyph(&none, IdentityMatrix, "GID:999999", 0, 0));
+  EXPECT_FALSE(r.DrawGlyph(&none, IdentityMatrix, "GID:999999", 0, 0));
   EXPECT_TRUE(none.ops.empty());
   EXPECT_TRUE(r.DrawGlyph(nullptr, IdentityMatrix, "GID:0", 0, 0));
   // Advances for names the font knows; others untouched.
