@@ -586,7 +586,9 @@ void TPDFFontCollection::buildUnicode(TLoadState& st, TPDFFontCollectionData& re
     ParseToUnicodeCMap(streamData(toUnicode), singleByte, rec.ToUnicodeRanges);
     rec.IndexToUnicodeRanges();
     if (compositeStyle) {
-      if (!rec.SingleByteCodes) rec.SingleByteCodes = singleByte;
+      // Identity-H and -V fix two-byte codes whatever the ToUnicode's codespace says.
+      const bool identity = rec.EncodingName == "Identity-H" || rec.EncodingName == "Identity-V";
+      if (!rec.SingleByteCodes && !identity) rec.SingleByteCodes = singleByte;
     } else {
       rec.SingleByteCodes = singleByte;
     }

@@ -48,6 +48,22 @@ bool ReadPfb(const std::string& path, TPfb& out) {
   return true;
 }
 
+// Counts the outline operations it receives.
+class TCountingCanvas : public TPDFGenericCanvas {
+public:
+  int ops = 0;
+  void BeginPath() override {}
+  void MoveTo(double, double) override { ++ops; }
+  void LineTo(double, double) override { ++ops; }
+  void CurveTo(double, double, double, double, double, double) override { ++ops; }
+  void QuadraticCurveTo(double, double, double, double) override { ++ops; }
+  void ClosePath() override {}
+  void StrokePath() override {}
+  void FillPath() override {}
+  void FillAndStrokePath() override {}
+  void DrawImage(const TGraphic&, double, double, double, double, double, double) override {}
+};
+
 const char* kLiberation = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
 const char* kNimbus = "/usr/share/fonts/type1/urw-base35/NimbusSans-Regular.t1";
 
@@ -322,6 +338,20 @@ TEST_F(FontCollectionTest, OneByteEncodingCMapAndToUnicodeCodespace) {
   EXPECT_EQ(U8(fc.CodeToUnicode(65)), "");
 }
 
+TEST_F(FontCollectionTest, ToUnicodeCodespaceSetsCodeLengthUnlessTheEncodingIsIdentity) {
+  objs.DefStream(2, "<< >>",
+                 "begincodespacerange <00> <FF> <0100> <FFFF> endcodespacerange beginbfchar <0041> <0042> endbfchar");
+  objs.Def(3, "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Foo >>");
+  TPDFFontCollectionData* f =
+      Load(1, "<< /Type /Font /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [3 0 R] /ToUnicode 2 0 R >>");
+  EXPECT_FALSE(f->SingleByteCodes);
+  EXPECT_EQ(fc.TextToCodes(std::string("\x00\x41", 2)), (std::vector<uint16_t>{0x41}));
+  EXPECT_EQ(U8(fc.CodeToUnicode(0x41)), "B");
+  objs.Def(5, "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Foo >>");
+  f = Load(4, "<< /Type /Font /Subtype /Type0 /Encoding /UniJIS-UCS2-H /DescendantFonts [5 0 R] /ToUnicode 2 0 R >>");
+  EXPECT_TRUE(f->SingleByteCodes);
+}
+
 TEST_F(FontCollectionTest, BrokenCompositeFontsLoadWithoutTouchingOtherRecords) {
   TPDFFontCollectionData* simple = Load(1, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>");
   const char* cases[] = {
@@ -448,6 +478,47 @@ TEST_F(FontCollectionTest, DamagedProgramsFallBackToInstalledFonts) {
     auto* cff = dynamic_cast<TPDFType1Decoder*>(f->Rasterizer.get());
     EXPECT_TRUE((tt && tt->GetParser().GetGlyphCount() > 0) || (cff && cff->GetCharStrings().GetCount() > 0)) << key;
     n += 3;
+  }
+}
+
+// Every rasterizer answers DrawGlyph alike: true when the font holds a glyph
+// for the key, false otherwise (also from its cache); a TrueType font still
+// draws its missing glyph for an unknown key.
+TEST_F(FontCollectionTest, DrawGlyphReportsWhetherTheFontHoldsTheGlyph) {
+  TPfb pfb;
+  if (!std::filesystem::exists(kLiberation) || !ReadPfb(kNimbus, pfb)) GTEST_SKIP();
+  objs.DefStream(3, "<< >>", pvltest::ReadFile(kLiberation));
+  objs.Def(2, "<< /Type /FontDescriptor /Flags 32 /FontFile2 3 0 R >>");
+  TPDFFontCollectionData* tt = Load(1, "<< /Type /Font /Subtype /TrueType /BaseFont /L /FontDescriptor 2 0 R >>");
+  objs.DefStream(6, "<< /Length1 " + std::to_string(pfb.clear.size()) + " /Length2 " +
+                        std::to_string(pfb.binary.size()) + " /Length3 " + std::to_string(pfb.trailer.size()) + " >>",
+                 pfb.clear + pfb.binary + pfb.trailer);
+  objs.Def(5, "<< /Type /FontDescriptor /Flags 32 /FontFile 6 0 R >>");
+  TPDFFontCollectionData* t1 = Load(4, "<< /Type /Font /Subtype /Type1 /BaseFont /N /FontDescriptor 5 0 R >>");
+  objs.DefStream(8, "<< >>", "0 0 m 5 0 l 5 5 l h f");
+  TPDFFontCollectionData* t3 = Load(7, "<< /Type /Font /Subtype /Type3 /CharProcs << /sq 8 0 R >> >>");
+  TPDFSimpleTrueTypeRasterizer installed;
+  struct Case {
+    TPDFFontRasterizer* r;
+    const char* key;
+    bool found;
+    bool draws;
+  } cases[] = {
+      {tt->Rasterizer.get(), "A", true, true},          {tt->Rasterizer.get(), "nosuchglyph", false, true},
+      {tt->Rasterizer.get(), "GID:99999", false, false}, {tt->Rasterizer.get(), "GID:0", true, true},
+      {t1->Rasterizer.get(), "B", true, true},          {t1->Rasterizer.get(), "nosuchglyph", false, false},
+      {t3->Rasterizer.get(), "sq", true, true},         {t3->Rasterizer.get(), "nosuchglyph", false, false},
+      {&installed, "U+0041", false, false},             {&installed, "CID:0", false, false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(c.r, nullptr);
+    // Asked once without a canvas first: the cached outline is still the glyph's.
+    EXPECT_EQ(c.r->DrawGlyph(nullptr, IdentityMatrix, c.key, 0, 0), c.found) << c.key;
+    for (int pass = 0; pass < 2; ++pass) {
+      TCountingCanvas canvas;
+      EXPECT_EQ(c.r->DrawGlyph(&canvas, IdentityMatrix, c.key, 0, 0), c.found) << c.key << " pass " << pass;
+      EXPECT_EQ(canvas.ops > 0, c.draws) << c.key << " pass " << pass;
+    }
   }
 }
 
