@@ -149,10 +149,14 @@ int hexValue(char c) {
   return -1;
 }
 
-// Reads "<hex>" items of one block in order, as positions move forward only.
+// Reads "<hex>" items of one block in order. Positions only move forward,
+// and the next "[" and "]" are remembered, so a block costs one pass.
 struct TCMapBlockReader {
   std::string_view text;
   size_t pos = 0;
+  size_t nextOpen = 0;   // position of the next "[" at or after pos (npos: none)
+  size_t nextClose = 0;  // position of the next "]" at or after pos
+  bool primed = false;
 
   struct Item {
     bool missing = true;
@@ -160,17 +164,29 @@ struct TCMapBlockReader {
     std::string digits;  // hex digits only
   };
 
+  explicit TCMapBlockReader(std::string_view t) : text(t) {}
+
+  size_t following(char c, size_t& cached) {
+    if (!primed || (cached != std::string_view::npos && cached < pos)) cached = text.find(c, pos);
+    return cached;
+  }
+  void refresh() {
+    following('[', nextOpen);
+    following(']', nextClose);
+    primed = true;
+  }
+
   Item next() {
     Item it;
+    refresh();
     size_t lt = text.find('<', pos);
     size_t gt = lt == std::string_view::npos ? lt : text.find('>', lt + 1);
     if (gt == std::string_view::npos) {
       pos = text.size();
       return it;
     }
-    size_t bracket = text.find('[', pos);
-    if (bracket != std::string_view::npos && bracket < lt) {
-      pos = bracket + 1;
+    if (nextOpen != std::string_view::npos && nextOpen < lt) {
+      pos = nextOpen + 1;
       it.missing = false;
       it.array = true;
       return it;
@@ -183,10 +199,11 @@ struct TCMapBlockReader {
   }
 
   // True when a "]" comes before the next "<".
-  bool arrayEnds() const {
-    size_t close = text.find(']', pos);
+  bool arrayEnds() {
+    refresh();
+    if (nextClose == std::string_view::npos) return false;
     size_t lt = text.find('<', pos);
-    return close != std::string_view::npos && (lt == std::string_view::npos || close < lt);
+    return lt == std::string_view::npos || nextClose < lt;
   }
 };
 
@@ -228,16 +245,27 @@ void TPDFFontCollection::ParseToUnicodeCMap(std::string_view text, bool& singleB
     if (lo.digits.size() == 2) singleByte = true;
   }
   size_t pos = csEnd + 17;
+  // Each keyword's next position is looked for again only once reading has
+  // passed it, so many blocks (or many unterminated ones) cost one pass.
+  struct TKeyword {
+    std::string_view word;
+    size_t at = 0;
+    bool searched = false;
+  } range{"beginbfrange"}, chars{"beginbfchar"}, endRange{"endbfrange"}, endChars{"endbfchar"}, endCMap{"endcmap"};
+  auto find = [&text](TKeyword& k, size_t from) {
+    if (!k.searched || (k.at != std::string_view::npos && k.at < from)) k.at = text.find(k.word, from);
+    k.searched = true;
+    return k.at;
+  };
   for (;;) {
-    size_t range = text.find("beginbfrange", pos);
-    size_t chars = text.find("beginbfchar", pos);
-    if (range == std::string_view::npos && chars == std::string_view::npos) break;
-    const bool isRange = range < chars;
-    const size_t bodyStart = isRange ? range + 12 : chars + 11;
-    size_t end = text.find(isRange ? "endbfrange" : "endbfchar", bodyStart);
+    const size_t r = find(range, pos), c = find(chars, pos);
+    if (r == std::string_view::npos && c == std::string_view::npos) break;
+    const bool isRange = r < c;
+    const size_t bodyStart = isRange ? r + 12 : c + 11;
+    size_t end = find(isRange ? endRange : endChars, bodyStart);
     size_t endLength = isRange ? 10 : 9;
     if (end == std::string_view::npos && !isRange) {
-      end = text.find("endcmap", bodyStart);
+      end = find(endCMap, bodyStart);
       endLength = 7;
     }
     if (end == std::string_view::npos) end = text.size(), endLength = 0;

@@ -263,6 +263,26 @@ INSTANTIATE_TEST_SUITE_P(
                   true, {{0x20, " "}}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ToUnicodeParseLarge, ManyEntriesAndManyUnterminatedBlocksAreAllRead) {
+  std::string text = "begincodespacerange <0000> <FFFF> endcodespacerange beginbfchar";
+  char entry[32];
+  for (int code = 0; code < 30000; ++code) {
+    std::snprintf(entry, sizeof entry, " <%04X> <%04X>", code, (code + 0x100) & 0xFFFF);
+    text += entry;
+  }
+  text += " endbfchar";
+  // Thousands of blocks whose end keyword never comes.
+  for (int k = 0; k < 3000; ++k) text += " beginbfrange <FFFF> <FFFF> [<0041>";
+  bool single = true;
+  std::vector<TPDFToUnicodeRange> ranges;
+  TPDFFontCollection::ParseToUnicodeCMap(text, single, ranges);
+  EXPECT_FALSE(single);
+  // The first unterminated block runs to the end and reads every entry after it.
+  ASSERT_EQ(ranges.size(), 33000u);
+  EXPECT_EQ(ranges[12345].First, 12345);
+  EXPECT_EQ(ranges[12345].Destination, std::u16string(1, static_cast<char16_t>(12345 + 0x100)));
+}
+
 TEST_F(FontCollectionTest, HostileCIDWidthsKeepRanges) {
   TPDFCIDWidths w;
   TPDFArray* arr = PDFAsArray(objs.Parse("[0 16777215 500 1 [100 /x 300] 5 5 /bad 9 9 9]"));
