@@ -127,7 +127,15 @@ std::string CodePageDifferences(int32_t codePage) {
   const TCodePageInfo* info = findCodePage(codePage);
   if (!info || !info->differences) return {};
   const auto& chars = CodePageToUnicode(codePage);
-  const auto& ansi = CodePageToUnicode(1252);
+  // The characters of WinAnsiEncoding as the code map knows it.
+  std::array<char16_t, 256> ansi{};
+  for (const auto& glyph : kStandardGlyphs)
+    if (glyph.WinAnsiCode >= 0 && glyph.WinAnsiCode < 256) ansi[size_t(glyph.WinAnsiCode)] = glyph.Unicode;
+  // Readers of older PDF versions lack these five in WinAnsiEncoding, so the
+  // arrays always name them.
+  for (size_t code : {128, 142, 149, 153, 158}) ansi[code] = 0;
+  // 173 is the soft hyphen of the code pages, which readers show as the hyphen.
+  ansi[173] = 0x00AD;
   std::string out = "[";
   int32_t next = -1;
   for (int32_t c = 128; c < 256; ++c) {

@@ -89,6 +89,7 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
   if (h.size() >= 2 && uint8_t(h[0]) == 0xFF && uint8_t(h[1]) == 0xD8) return LoadJPEG(stream);
   if (h.size() >= 2 && (h.substr(0, 2) == "MM" || h.substr(0, 2) == "II")) {
     TPDFTIFF tiff;
+    tiffLittleEndian_ = h[0] == 'I';
     tiff.LoadFromString(readAll(stream));
     if (tiff.PageCount <= 0) return false;
     // Rendering through the drawing back-end is not available: option -1
@@ -109,8 +110,10 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
 
 // --- JPEG ---------------------------------------------------------------------------------
 
-bool TPDFImage::scanJPEG(std::string_view data, int32_t& width, int32_t& height, int32_t& components) {
+bool TPDFImage::scanJPEG(std::string_view data, int32_t& width, int32_t& height, int32_t& components,
+                         bool needTables) {
   width = height = components = 0;
+  bool haveTables = false;
   if (data.size() < 4 || uint8_t(data[0]) != 0xFF || uint8_t(data[1]) != 0xD8) return false;
   int32_t jfifUnit = -1;
   size_t pos = 2;
@@ -145,8 +148,12 @@ bool TPDFImage::scanJPEG(std::string_view data, int32_t& width, int32_t& height,
         resolutionX_ = first.DpiX;
         resolutionY_ = first.DpiY;
       }
+    } else if (marker == 0xDB) {
+      haveTables = true;
     } else if (marker >= 0xC0 && marker <= 0xC3) {
-      if (segment.size() < 6) return false;
+      // A TIFF strip without its own tables depends on tables elsewhere in
+      // the TIFF file and would not decode on its own.
+      if (segment.size() < 6 || (needTables && !haveTables)) return false;
       height = be16(segment, 1);
       width = be16(segment, 3);
       components = uint8_t(segment[5]);
@@ -393,10 +400,27 @@ std::string TPDFImage::tiffColorSpace(const TTIFFPage& page) const {
   }
 }
 
+int32_t TPDFImage::tiffColorChannels(const TTIFFPage& page) {
+  return page.Photometric == 2 ? 3 : page.Photometric == 5 ? 4 : 1;
+}
+
 TPDFIndRef* TPDFImage::buildTIFFStrip(const TTIFFPage& page, std::string data, int32_t rows, TPDFStream** streamOut) {
   const std::string space = tiffColorSpace(page);
   if (page.FillOrder == 2)
     for (char& c : data) c = static_cast<char>(reverseBits(uint8_t(c)));
+  if (page.BitsPerSample == 16 && tiffLittleEndian_ && page.Compression == tcNone)
+    for (size_t i = 0; i + 1 < data.size(); i += 2) std::swap(data[i], data[i + 1]);
+  // Extra samples (alpha) of uncompressed pixels are dropped: the colour
+  // space takes only the colour channels.
+  const int32_t channels = tiffColorChannels(page);
+  if (page.Compression == tcNone && page.SamplesPerPixel > channels && page.BitsPerSample % 8 == 0) {
+    const size_t sampleBytes = size_t(page.BitsPerSample / 8);
+    const size_t pixelIn = sampleBytes * size_t(page.SamplesPerPixel), pixelOut = sampleBytes * size_t(channels);
+    std::string packed;
+    packed.reserve(data.size() / pixelIn * pixelOut);
+    for (size_t at = 0; at + pixelIn <= data.size(); at += pixelIn) packed.append(data, at, pixelOut);
+    data = std::move(packed);
+  }
   bool flate = false;
   if (page.Compression == tcNone && Compress) {
     std::string packed = CompressString(data);
@@ -451,6 +475,10 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
   if (page.Strips.empty()) return false;
   if (page.BitsPerSample < 1 || page.BitsPerSample > 16 || page.SamplesPerPixel < 1 || page.SamplesPerPixel > 8)
     return false;
+  // Compressed 16-bit samples of a little-endian file cannot be passed on:
+  // PDF reads them big-endian.
+  if (page.BitsPerSample == 16 && tiffLittleEndian_ && page.Compression != tcNone && page.Compression != tcJPEG)
+    return false;
   kind_ = pdfikTIFFPage;
   resolutionX_ = page.DpiX;
   resolutionY_ = page.DpiY;
@@ -473,6 +501,10 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
     case tcCCITTGroup3:
     case tcCCITTGroup3_2D: {
       if (tiffColorSpace(page).empty()) return false;
+      // Extra samples can only be dropped from uncompressed pixels.
+      if (page.SamplesPerPixel != tiffColorChannels(page) &&
+          (page.Compression != tcNone || page.BitsPerSample % 8 != 0 || page.SamplesPerPixel < tiffColorChannels(page)))
+        return false;
       if (strips == 1) {
         TPDFStream* stream = nullptr;
         object_ = buildTIFFStrip(page, page.Strips[0], page.Height, &stream);
@@ -507,7 +539,7 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
     }
     case tcPackBits: {
       std::string space = tiffColorSpace(page);
-      if (space.empty() || page.Photometric == 5) return false;
+      if (space.empty() || page.Photometric == 5 || page.SamplesPerPixel != tiffColorChannels(page)) return false;
       std::string data;
       for (size_t i = 0; i < strips; ++i) data += page.Strips[i];
       std::string packed = CompressString(data);
@@ -525,7 +557,7 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
     case tcJPEG: {
       if (strips == 1) {
         int32_t w = 0, h = 0, components = 0;
-        if (!scanJPEG(page.Strips[0], w, h, components)) return false;
+        if (!scanJPEG(page.Strips[0], w, h, components, true)) return false;
         TPDFStream* stream = nullptr;
         object_ = buildJPEGStream(page.Strips[0], w, h, components, &stream);
         dictionary_ = stream->GetDictionary();
@@ -538,7 +570,7 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
       int64_t rowsDone = 0;
       for (size_t i = 0; i < strips; ++i) {
         int32_t w = 0, h = 0, components = 0;
-        if (!scanJPEG(page.Strips[i], w, h, components)) return false;
+        if (!scanJPEG(page.Strips[i], w, h, components, true)) return false;
         TPDFIndRef* ref = buildJPEGStream(page.Strips[i], w, h, components, nullptr);
         const std::string name = "PavonaIm" + NewResourceTag();
         xobjects->SetValue(name, ref);

@@ -82,10 +82,12 @@ private:
   TPDFStream* newImageStream(std::string data, int32_t width, int32_t height);
   TPDFIndRef* buildJPEGStream(std::string data, int32_t width, int32_t height, int32_t components,
                               TPDFStream** streamOut);
-  bool scanJPEG(std::string_view data, int32_t& width, int32_t& height, int32_t& components);
+  bool scanJPEG(std::string_view data, int32_t& width, int32_t& height, int32_t& components,
+                bool needTables = false);
   bool loadBMP(std::string_view bytes);
   bool loadGIF(TStream& stream);
   std::string tiffColorSpace(const TTIFFPage& page) const;
+  static int32_t tiffColorChannels(const TTIFFPage& page);
   TPDFIndRef* buildTIFFStrip(const TTIFFPage& page, std::string data, int32_t rows, TPDFStream** streamOut);
   void finishForm(TPDFStream* form, std::string content, bool compress);
 
@@ -98,5 +100,7 @@ private:
   int32_t kind_ = pdfikNone;
   int32_t resolutionX_ = 0, resolutionY_ = 0, resolutionUnit_ = 0;
   bool sixteenBit_ = false;
+  // 16-bit samples of a little-endian TIFF need swapping for PDF.
+  bool tiffLittleEndian_ = false;
   std::string colorSpaceName_;
 };

@@ -563,7 +563,10 @@ int32_t TPDFPainter::DrawTextArea(std::u16string_view text, int32_t options, dou
     size = s;
     SetFont(font_, s);
   };
-  auto search = [&](const std::function<bool()>& tooLarge, bool capAtEntry) {
+  auto search = [&](const std::function<bool()>& tooLarge, bool capAtStart) {
+    // The height phase must not undo what the width phase shrank: its
+    // increases stop at the size it started from.
+    const double startSize = size;
     double step = 10;
     for (int32_t round = 1; round <= 31; ++round) {
       if (tooLarge()) {
@@ -573,7 +576,7 @@ int32_t TPDFPainter::DrawTextArea(std::u16string_view text, int32_t options, dou
       }
       if (step / 10 < 0.009) break;
       double next = size + step;
-      if (capAtEntry) next = std::min(next, entrySize);
+      if (capAtStart) next = std::min(next, startSize);
       reselect(next);
       step /= 10;
     }
