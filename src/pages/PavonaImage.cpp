@@ -66,6 +66,10 @@ TPDFStream* TPDFImage::newImageStream(std::string data, int32_t width, int32_t h
 
 bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
   if (!pool_->OnGetObjectNumber) return false;
+  if (KeepSource) {
+    source_ = readAll(stream);
+    stream.SetPosition(0);
+  }
   std::string head(100, '\0');
   stream.SetPosition(0);
   head.resize(static_cast<size_t>(std::max<int64_t>(stream.Read(head.data(), 100), 0)));
@@ -185,7 +189,7 @@ bool TPDFImage::LoadJPEG(TStream& stream) {
   int32_t width = 0, height = 0, components = 0;
   if (!scanJPEG(data, width, height, components)) return false;
   if (int64_t(width) * height > kMaxPixels) return false;
-  if (KeepSource) source_ = data;
+  if (KeepSource && source_.empty()) source_ = data;
   TPDFStream* image = nullptr;
   object_ = buildJPEGStream(std::move(data), width, height, components, &image);
   dictionary_ = image->GetDictionary();
@@ -576,14 +580,15 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
         xobjects->SetValue(name, ref);
         const int32_t rows = stripRows(i);
         rowsDone += rows;
-        content += "q " + std::to_string(page.Width) + " 0 0 " + std::to_string(rows) + "  0 " +
-                   std::to_string(page.Height - rowsDone) + " cm /" + name + " Do Q ";
+        // Placed on the unit square like the other strip forms: the painter
+        // scales every image from there.
+        content += "q 1 0 0 " + FormatPDFNumber(6, double(rows) / page.Height) + " 0 " +
+                   FormatPDFNumber(6, 1 - double(rowsDone) / page.Height) + " cm /" + name + " Do Q ";
       }
       TPDFDictionary* dict = pool_->NewDictionary();
       dict->SetValue("Type", pool_->NewName("XObject"));
       dict->SetValue("Subtype", pool_->NewName("Form"));
-      const int32_t box[4] = {0, 0, page.Width, page.Height};
-      dict->SetValue("BBox", pool_->NewIntegerArray(box));
+      dict->SetValue("BBox", pool_->ParseObject("[ 0 0 1 1 ]"));
       TPDFDictionary* resources = pool_->NewDictionary();
       resources->SetValue("XObject", xobjects);
       dict->SetValue("Resources", resources);
