@@ -1,0 +1,129 @@
+// Fonts as the writing side sees them: the font dictionary (with descriptor,
+// font file and ToUnicode stream) that a document gets when a font is added,
+// and what the painter needs to write text in it: Unicode text to byte codes,
+// widths, metrics and kerning pairs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "objects/PavonaExtra.h"
+
+class TPDFStructure;
+class TPDFArray;
+class TPDFDictionary;
+class TPDFIndRef;
+
+// Font kinds.
+constexpr uint8_t pdffkNone = 0;
+constexpr uint8_t pdffkStandard = 1;
+constexpr uint8_t pdffkTrueType = 2;
+constexpr uint8_t pdffkTrueTypeEmbedded = 3;
+constexpr uint8_t pdffkType1 = 5;
+constexpr uint8_t pdffkType3Built = 6;
+constexpr uint8_t pdffkType3Read = 7;
+constexpr uint8_t pdffkCIDType0 = 8;
+constexpr uint8_t pdffkCIDType2 = 9;
+
+// Widths by Unicode character: appended in any order, sorted once before the
+// first lookup after a change, found by binary search (0 when absent).
+class TPavonaWidthLookup {
+public:
+  void SetWidth(uint16_t code, int32_t width);
+  int32_t GetWidth(uint16_t code) const;
+  int32_t GetCount() const { return count_; }
+
+private:
+  void sort() const;
+  mutable std::vector<uint16_t> codes_;
+  mutable std::vector<int32_t> widths_;
+  int32_t count_ = 0;
+  mutable bool sorted_ = true;
+};
+
+// Character set of the system font for a code page (1 for unknown or none).
+uint8_t CodePageToCharset(int32_t codePage);
+// The Differences array text of a code page over WinAnsiEncoding ("[ 128 /Euro
+// ... ]"), empty for code pages without one.
+std::string CodePageDifferences(int32_t codePage);
+// The characters of the bytes 0..255 of a code page (U+0000 where undefined).
+const std::array<char16_t, 256>& CodePageToUnicode(int32_t codePage);
+
+class TPDFFont {
+public:
+  TPDFFont(TPDFStructure* pool, std::string_view resourceName);
+  TPDFFont(const TPDFFont&) = delete;
+  TPDFFont& operator=(const TPDFFont&) = delete;
+
+  // A standard 14 font (number 1..14) without a font file.
+  void CreateStandardFont(std::string_view name, int32_t number);
+  // A TrueType font of the installed fonts. The name is a face name with an
+  // optional style suffix (" [Bold]", " [Italic]", " [BoldItalic]") and an
+  // optional code page ("{1251}"). False when embedding is asked and the font
+  // forbids it.
+  bool EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning, bool ignoreRestriction);
+  void SetResourceName(std::string_view name);
+  // Rebuilds the code map from a base encoding and a Differences array.
+  void ApplyDifferences(std::string_view baseEncoding, const TPDFArray* differences);
+  // The ToUnicode CMap of the names of a Differences array.
+  std::string WriteToUnicodeCMap(std::string_view baseEncoding, const TPDFArray* differences) const;
+  // Text in the 8-bit code page of the system (1252); characters without a
+  // byte become "?".
+  std::string EncodeText(std::u16string_view text) const;
+  // Text through the code map; characters without a code are left out.
+  std::string EncodeTextW(std::u16string_view text) const;
+  bool HasCode(char16_t ch) const;
+  int32_t GetCharWidth(int32_t code) const;
+  int32_t GetKerning(int32_t first, int32_t next) const;
+
+  const std::string& GetResourceName() const { return resourceName_; }
+  const std::string& GetBaseName() const { return baseName_; }
+  uint8_t GetKind() const { return kind_; }
+  bool IsTwoByte() const { return kind_ == pdffkCIDType0 || kind_ == pdffkCIDType2; }
+  TPDFIndRef* GetReference() const { return reference_; }
+  int32_t GetObjectNumber() const;
+  TPDFDictionary* GetFontDictionary() const { return fontDictionary_; }
+  int32_t GetAscent() const { return ascent_; }
+  int32_t GetDescent() const { return descent_; }
+  int32_t GetBoxLeft() const { return boxLeft_; }
+  int32_t GetBoxBottom() const { return boxBottom_; }
+  int32_t GetBoxRight() const { return boxRight_; }
+  int32_t GetBoxTop() const { return boxTop_; }
+  int32_t GetFirstCode() const { return firstCode_; }
+  int32_t GetLastCode() const { return lastCode_; }
+  const std::vector<int32_t>& GetWidths() const { return widths_; }
+  const std::vector<std::pair<int32_t, int32_t>>& GetKerningPairs() const { return kerningPairs_; }
+
+  bool Compress = true;
+
+private:
+  TPDFIndRef* registerObject(TPDFDictionary* dict);
+  TPDFIndRef* registerStream(class TPDFStream* stream);
+  // Unicode character of a glyph name: the glyph list, else "uniXXXX".
+  static char16_t glyphUnicode(std::string_view name);
+
+  TPDFStructure* pool_;
+  std::string resourceName_;
+  std::string baseName_;
+  std::string family_;
+  TPDFIndRef* reference_ = nullptr;
+  uint8_t kind_ = pdffkNone;
+  std::vector<int32_t> widths_;
+  int32_t firstCode_ = 0, lastCode_ = 0;
+  int32_t ascent_ = 0, descent_ = 0;
+  int32_t boxLeft_ = 0, boxTop_ = 0, boxRight_ = 0, boxBottom_ = 0;
+  TPDFDictionary* fontDictionary_ = nullptr;
+  // Kerning pairs: first code * 65536 + next code, amount (positive = closer).
+  std::vector<std::pair<int32_t, int32_t>> kerningPairs_;
+  // Code map: Unicode character -> byte code, and its code range.
+  std::vector<std::pair<char16_t, uint8_t>> codeMap_;
+  int32_t codeLow_ = 0, codeHigh_ = -1;
+  TPavonaWidthLookup widthLookup_;
+};
+
+// The text without the characters the font's code map cannot encode.
+std::u16string FilterMappedChars(const TPDFFont& font, std::u16string_view text);
