@@ -12,6 +12,7 @@
 #include <openjpeg.h>
 
 #include "graphics/PavonaCCITT.h"
+#include "graphics/PavonaJBIG2.h"
 #include "graphics/PavonaImageDecoder.h"
 #include "graphics/PavonaImageDecoderInternal.h"
 
@@ -290,8 +291,33 @@ void TPDFImageDecoder::DecodeCCITT(const TPDFDictionary* parms) {
   UnpackSamples();
 }
 
-void TPDFImageDecoder::DecodeJBIG2(const std::string& /*globals*/) {
-  Fail("JBIG2 images cannot be decoded yet");
+void TPDFImageDecoder::DecodeJBIG2(const std::string& globals) {
+  ready_ = false;
+  TPVLJBIG2Decoder decoder;
+  if (!decoder.DecodeWithGlobals(data_, globals)) return Fail("JBIG2 data could not be decoded");
+  if (decoder.Width > 0) width_ = decoder.Width;
+  if (decoder.Height > 0) height_ = decoder.Height;
+  if (!CheckGeometry(1, 1)) return;
+  if (colorSpace_ && colorSpace_->Components != 1) return Fail("JBIG2 image with a colour space of several components");
+  // The filter's samples: 0 for black, 1 for white, packed.
+  const int64_t stride = (int64_t(width_) + 7) / 8;
+  std::string samples(static_cast<size_t>(stride * height_), '\xFF');
+  std::vector<uint8_t> row;
+  for (int32_t y = 0; y < height_; ++y) {
+    if (!decoder.GetScanline(y, row)) continue;
+    const int32_t n = std::min<int32_t>(width_, static_cast<int32_t>(row.size()));
+    for (int32_t x = 0; x < n; ++x)
+      if (row[size_t(x)]) samples[size_t(y * stride + x / 8)] &= static_cast<char>(~(0x80 >> (x % 8)));
+  }
+  if (!colorSpace_) {
+    colorSpace_ = std::make_unique<TPDFImageColorSpace>();
+    colorSpace_->Family = TPDFImageColorSpace::cfGray;
+    colorSpace_->Components = 1;
+    colorSpaceName_ = "DeviceGray";
+  }
+  bpc_ = 1;
+  data_ = std::move(samples);
+  UnpackSamples();
 }
 
 void TPDFImageDecoder::DecodeJPX() {

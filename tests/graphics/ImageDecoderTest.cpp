@@ -429,6 +429,98 @@ TEST(ImageDecoder, JpegDecodesAndBrokenJpegIsNotDrawn) {
   }
 }
 
+// JBIG2: a page of 12 x 3 with an MMR-coded black run of 10 pixels at (1, 1).
+std::string Jbig2Page() {
+  auto u32 = [](uint32_t v) { return Bytes({int(v >> 24), int((v >> 16) & 255), int((v >> 8) & 255), int(v & 255)}); };
+  auto segment = [&](uint32_t number, int type, const std::string& data) {
+    return u32(number) + Bytes({type, 0, 1}) + u32(uint32_t(data.size())) + data;
+  };
+  std::string page = u32(12) + u32(3) + u32(0) + u32(0) + Bytes({0, 0, 0});
+  // Region info (10 x 1 at 1,1, OR), MMR on, then horizontal mode: white 0, black 10.
+  std::string region = u32(10) + u32(1) + u32(1) + u32(1) + Bytes({0, 1, 0x26, 0xA1, 0x00});
+  return segment(0, 48, page) + segment(1, 38, region);
+}
+
+struct Jbig2Case {
+  const char* name;
+  std::string dict;
+  std::string data;
+  Rgba black, white;  // the pixel at (2, 1) and at (0, 0)
+  bool ready;
+};
+
+class ImageDecoderJbig2 : public ::testing::TestWithParam<Jbig2Case> {};
+
+TEST_P(ImageDecoderJbig2, BlackPixelsAreSampleZero) {
+  const Jbig2Case& c = GetParam();
+  TPDFStructure pool;
+  TPDFImageDecoder dec;
+  dec.SetImage(MakeImage(pool, c.dict, c.data));
+  ASSERT_EQ(dec.IsReady(), c.ready) << dec.GetErrorText();
+  if (!c.ready) {
+    EXPECT_NE(dec.GetErrorText().find("JBIG2"), std::string::npos) << dec.GetErrorText();
+    return;
+  }
+  EXPECT_EQ(dec.GetImageFilter(), "JBIG2Decode");
+  ExpectPixel(dec, 2, 1, c.black);
+  ExpectPixel(dec, 0, 0, c.white);
+  ExpectPixel(dec, 11, 1, c.white);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImageDecoderJbig2,
+    ::testing::Values(
+        Jbig2Case{"Grey", "<< /Width 12 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode >>",
+                  Jbig2Page(), {0, 0, 0, 255}, {255, 255, 255, 255}, true},
+        Jbig2Case{"DecodeInverts",
+                  "<< /Width 12 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode "
+                  "/Decode [1 0] >>",
+                  Jbig2Page(), {255, 255, 255, 255}, {0, 0, 0, 255}, true},
+        Jbig2Case{"IndexedBlackIsEntryZero",
+                  "<< /Width 12 /Height 3 /ColorSpace [/Indexed /DeviceRGB 1 <FF0000 00FF00>] /BitsPerComponent 1 "
+                  "/Filter [/JBIG2Decode] >>",
+                  Jbig2Page(), {255, 0, 0, 255}, {0, 255, 0, 255}, true},
+        Jbig2Case{"AfterFlate",
+                  "<< /Width 12 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter [/FlateDecode "
+                  "/JBIG2Decode] >>",
+                  CompressString(Jbig2Page()), {0, 0, 0, 255}, {255, 255, 255, 255}, true},
+        Jbig2Case{"StencilPaintsBlack",
+                  "<< /Width 12 /Height 3 /ImageMask true /Filter /JBIG2Decode >>", Jbig2Page(), {0, 0, 0, 255},
+                  {255, 255, 255, 255}, true},
+        Jbig2Case{"BrokenDataIsNotDrawn",
+                  "<< /Width 12 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode >>",
+                  Jbig2Page().substr(0, 9), {}, {}, false},
+        Jbig2Case{"ColourSpaceOfThreeComponents",
+                  "<< /Width 12 /Height 3 /ColorSpace /DeviceRGB /BitsPerComponent 1 /Filter /JBIG2Decode >>",
+                  Jbig2Page(), {}, {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// /JBIG2Globals is a reference to a stream whose segments are read before the
+// image's own: here the page information, so the image cannot decode without it.
+TEST(ImageDecoder, Jbig2GlobalsAreResolvedAndReadFirst) {
+  const std::string all = Jbig2Page();
+  const size_t pageSegment = 11 + 19;  // header and page information
+  for (bool withGlobals : {false, true}) {
+    TPDFStructure pool;
+    TPDFStream* globals = pool.NewStreamWith(CompressString(all.substr(0, pageSegment)),
+                                             PDFAsDictionary(pool.ParseObject("<< /Filter /FlateDecode >>")));
+    pool.OnLookupObject = [&](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
+      return number == 7 && withGlobals ? globals : nullptr;
+    };
+    TPDFStream* img = MakeImage(pool,
+                                "<< /Width 12 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter "
+                                "/JBIG2Decode /DecodeParms << /JBIG2Globals 7 0 R >> >>",
+                                all.substr(pageSegment));
+    TPDFImageDecoder dec;
+    dec.SetImage(img);
+    ASSERT_EQ(dec.IsReady(), withGlobals) << dec.GetErrorText();
+    if (withGlobals) {
+      ExpectPixel(dec, 2, 1, {0, 0, 0, 255});
+      ExpectPixel(dec, 2, 0, {255, 255, 255, 255});
+    }
+  }
+}
+
 // Inline images: abbreviations expand once, the data end at EI.
 TEST(ImageDecoder, InlineImageAbbreviationsExpandOnce) {
   std::string content = "BI /W 2 /H 1 /CS [/I /RGB 1 <FF0000 0000FF>] /BPC 8 /F [/AHx] ID 0001> EI Q";
