@@ -139,6 +139,31 @@ INSTANTIATE_TEST_SUITE_P(
                   {{255, 255, 255}, {0, 173, 239}, {236, 0, 140}, {46, 49, 146}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Tint transforms that cannot serve leave the image undrawn, with the reason.
+TEST(ImageDecoderTint, UnusableTintTransformsAreReported) {
+  struct Case {
+    const char* colorSpace;
+    const char* why;
+  } cases[] = {
+      {"[/Separation /S /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] >>]",
+       "does not fit"},
+      {"[/Separation /S [/Separation /T /DeviceGray << /FunctionType 2 /Domain [0 1] >>] << /FunctionType 2 /Domain "
+       "[0 1] >>]",
+       "special colour space"},
+      {"[/DeviceN [/A /B] /DeviceGray << /FunctionType 2 /Domain [0 1] >>]", "does not fit"},
+      {"[/Separation /S /DeviceGray << /FunctionType 7 /Domain [0 1] >>]", "type 0, 2, 3 or 4"},
+  };
+  for (const Case& c : cases) {
+    TPDFStructure pool;
+    TPDFImageDecoder dec;
+    dec.SetImage(MakeImage(pool, std::string("<< /Width 1 /Height 1 /BitsPerComponent 8 /ColorSpace ") + c.colorSpace +
+                                     " >>",
+                           Bytes({10, 20})));
+    EXPECT_FALSE(dec.IsReady()) << c.colorSpace;
+    EXPECT_NE(dec.GetErrorText().find(c.why), std::string::npos) << c.colorSpace << ": " << dec.GetErrorText();
+  }
+}
+
 // A 2 x 1 JPEG 2000 picture with an opacity channel: (128, 255, 128) at alpha
 // 128 and (0, 255, 0) at alpha 0, written losslessly.
 std::string JpxWithAlpha() {
