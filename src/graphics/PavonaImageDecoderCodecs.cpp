@@ -112,7 +112,10 @@ void TPDFImageDecoder::UnpackBilevel(std::string samples) {
 void TPDFImageDecoder::DecodeJBIG2(const std::string& globals) {
   ready_ = false;
   TPVLJBIG2Decoder decoder;
-  if (!decoder.DecodeWithGlobals(data_, globals)) return Fail("JBIG2 data could not be decoded");
+  decoder.MaxPixels = PixelLimit();
+  if (!decoder.DecodeWithGlobals(data_, globals))
+    return Fail("JBIG2 data could not be decoded (or its page is larger than " + std::to_string(PixelLimit()) +
+                " pixels)");
   if (decoder.Width > 0) width_ = decoder.Width;
   if (decoder.Height > 0) height_ = decoder.Height;
   if (!CheckGeometry(1, 1)) return;

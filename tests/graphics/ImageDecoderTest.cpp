@@ -496,6 +496,23 @@ INSTANTIATE_TEST_SUITE_P(
                   Jbig2Page(), {}, {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A JBIG2 page far taller than the image (found by fuzzing: 12 x 4.8 million
+// pixels) is refused at the picture limit instead of being copied out row by row.
+TEST(ImageDecoder, Jbig2PageAbovePixelLimitIsRefused) {
+  const int64_t saved = TBitmap::MaxPixels();
+  TBitmap::SetMaxPixels(int64_t(1) << 16);
+  auto u32 = [](uint32_t v) { return Bytes({int(v >> 24), int((v >> 16) & 255), int((v >> 8) & 255), int(v & 255)}); };
+  std::string page = u32(12) + u32(0x4A4249) + u32(0) + u32(0) + Bytes({0, 0, 0});
+  std::string data = u32(0) + Bytes({48, 0, 1}) + u32(uint32_t(page.size())) + page;
+  TPDFStructure pool;
+  TPDFImageDecoder dec;
+  dec.SetImage(MakeImage(
+      pool, "<< /Width 12 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode >>", data));
+  TBitmap::SetMaxPixels(saved);
+  EXPECT_FALSE(dec.IsReady());
+  EXPECT_NE(dec.GetErrorText().find("JBIG2"), std::string::npos) << dec.GetErrorText();
+}
+
 // /JBIG2Globals is a reference to a stream whose segments are read before the
 // image's own: here the page information, so the image cannot decode without it.
 TEST(ImageDecoder, Jbig2GlobalsAreResolvedAndReadFirst) {
