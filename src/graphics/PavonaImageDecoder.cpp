@@ -26,12 +26,25 @@ std::string TextOf(TPDFObject* obj) {
 
 }  // namespace
 
-TPDFImageDecoder::TPDFImageDecoder() : bitmap_(std::make_unique<TBitmap>()) {
+TPDFImageDecoder::TPDFImageDecoder()
+    : ownManager_(std::make_unique<TPDFSimpleColorManager>()),
+      manager_(ownManager_.get()),
+      bitmap_(std::make_unique<TBitmap>()) {
   settings_.LibraryName = "gdiplus.dll";
   settings_.AntiAlias = settings_.DrawPagesWithGdiPlus = settings_.Switch3 = settings_.ImageQuality = 1;
 }
 
 TPDFImageDecoder::~TPDFImageDecoder() = default;
+
+void TPDFImageDecoder::SetColorManager(TPDFSimpleColorManager* manager) {
+  if (!manager) {
+    if (!ownManager_) ownManager_ = std::make_unique<TPDFSimpleColorManager>();
+    manager_ = ownManager_.get();
+    return;
+  }
+  ownManager_.reset();
+  manager_ = manager;
+}
 
 int64_t TPDFImageDecoder::PixelLimit() { return std::min(MaxImagePixels, TBitmap::MaxPixels()); }
 
@@ -87,11 +100,7 @@ void TPDFImageDecoder::ReadImageDictionary(TPDFDictionary* dict) {
   TPDFObject* decode = Resolve(dict->GetValue("Decode"));
   decodeText_ = PDFAsArray(decode) ? TextOf(decode) : std::string();
   decode_.clear();
-  if (TPDFArray* a = PDFAsArray(decode))
-    for (TPDFObject* item : a->Items()) {
-      TPDFNumeric* n = PDFAsNumeric(Resolve(item));
-      decode_.push_back(n && std::isfinite(n->GetValue()) ? n->GetValue() : 0.0);
-    }
+  ReadNumberArray(decode, decode_);
   TPDFObject* parms = Resolve(dict->GetValue("DecodeParms"));
   if (PDFAsDictionary(parms))
     decodeParmsText_ = "[ " + TextOf(parms) + " ]";
@@ -111,6 +120,8 @@ void TPDFImageDecoder::ReadImageDictionary(TPDFDictionary* dict) {
   } else {
     colorSpaceName_ = ParseColorSpace(dict->GetValue("ColorSpace"));
   }
+  smaskInData_ = number("SMaskInData");
+  ReadNumberArray(dict->GetValue("Matte"), imageMatte_);
   filterText_ = TextOf(Resolve(dict->GetValue("Filter")));
   data_ = image_->GetData();
 
@@ -122,17 +133,23 @@ void TPDFImageDecoder::ReadImageDictionary(TPDFDictionary* dict) {
       TPDFObject* value = Resolve(mask);
       if (PDFAsStream(value)) {
         ReadMask(mask, false);
-      } else if (TPDFArray* a = PDFAsArray(value)) {
-        colorKey_.clear();
-        for (TPDFObject* item : a->Items()) {
-          TPDFNumeric* n = PDFAsNumeric(Resolve(item));
-          colorKey_.push_back(n && std::isfinite(n->GetValue()) ? n->GetValue() : 0.0);
-        }
+      } else if (PDFAsArray(value)) {
+        ReadNumberArray(value, colorKey_);
         if (!colorKey_.empty()) maskKind_ = imkColorKey;
       }
     }
   }
   ApplyFilters(Resolve(dict->GetValue("Filter")), parms);
+}
+
+void TPDFImageDecoder::ReadNumberArray(TPDFObject* value, std::vector<double>& out) const {
+  // Entries that are not numbers count as 0.
+  out.clear();
+  if (TPDFArray* a = PDFAsArray(Resolve(value)))
+    for (TPDFObject* item : a->Items()) {
+      TPDFNumeric* n = PDFAsNumeric(Resolve(item));
+      out.push_back(n && std::isfinite(n->GetValue()) ? n->GetValue() : 0.0);
+    }
 }
 
 std::string TPDFImageDecoder::ParseColorSpace(TPDFObject* value) {
@@ -191,7 +208,7 @@ std::string TPDFImageDecoder::ParseColorSpace(TPDFObject* value) {
       cs->Family = TPDFImageColorSpace::cfIndexed;
       cs->Components = 1;
       if (!cs->Base) return why = "Indexed colour space with an unusable base", nullptr;
-      if (!cs->BuildPalette()) return why = "Indexed colour space without a palette", nullptr;
+      if (!cs->BuildPalette(*manager_)) return why = "Indexed colour space without a palette", nullptr;
       return cs;
     }
     if (f == "ICCBased") {
@@ -218,18 +235,9 @@ std::string TPDFImageDecoder::ParseColorSpace(TPDFObject* value) {
       name = "Lab";
       cs->Family = TPDFImageColorSpace::cfLab;
       cs->Components = 3;
-      if (TPDFDictionary* d = PDFAsDictionary(Resolve(a->GetItem(1)))) {
-        auto read = [&](const char* key, double* out, size_t count) {
-          TPDFArray* arr = PDFAsArray(Resolve(d->GetValue(key)));
-          if (!arr || arr->GetCount() != static_cast<int32_t>(count)) return;
-          for (size_t i = 0; i < count; ++i) {
-            TPDFNumeric* num = PDFAsNumeric(Resolve(arr->GetItem(static_cast<int32_t>(i))));
-            if (num && std::isfinite(num->GetValue())) out[i] = num->GetValue();
-          }
-        };
-        read("WhitePoint", cs->WhitePoint, 3);
-        read("Range", cs->Range, 4);
-      }
+      cs->Lab = std::make_unique<TPDFLabColorSpace>();
+      cs->Lab->OnLookupObject = [this](TPDFIndRef* r) { return Resolve(r); };
+      cs->Lab->Load(a);
       return cs;
     }
     if (f == "Separation" || f == "DeviceN") {
@@ -248,10 +256,18 @@ std::string TPDFImageDecoder::ParseColorSpace(TPDFObject* value) {
       std::string altName;
       cs->Alternate = build(a->GetItem(2), altName, depth + 1);
       if (!cs->Alternate) return why = f + " colour space with an unusable alternate space", nullptr;
-      cs->Tint = TPDFImageTintFunction::Load(
-          a->GetItem(3), [this](TPDFObject* o) { return Resolve(o); }, why);
-      if (!cs->Tint) return nullptr;
-      if (cs->Tint->Inputs() != cs->Components || cs->Tint->Outputs() < cs->Alternate->Components)
+      // The alternate is a device or CIE-based space, never a special one.
+      if (cs->Alternate->Family == TPDFImageColorSpace::cfIndexed ||
+          cs->Alternate->Family == TPDFImageColorSpace::cfSeparation ||
+          cs->Alternate->Family == TPDFImageColorSpace::cfDeviceN)
+        return why = f + " colour space with a special colour space as its alternate", nullptr;
+      try {
+        cs->Tint = CreatePDFFunction(Resolve(a->GetItem(3)));
+      } catch (const Exception& e) {
+        return why = std::string("tint transform cannot be used: ") + e.what(), nullptr;
+      }
+      if (!cs->Tint) return why = "tint transform is not a function of type 0, 2, 3 or 4", nullptr;
+      if (cs->Tint->GetInputCount() != cs->Components || cs->Tint->GetOutputCount() < cs->Alternate->Components)
         return why = "tint transform does not fit its colour space", nullptr;
       return cs;
     }
@@ -273,6 +289,7 @@ void TPDFImageDecoder::ReadMask(TPDFObject* value, bool soft) {
   if (!stream || stream == image_ || depth_ >= kMaxMaskDepth) return;
   TPDFImageDecoder nested;
   nested.isMaskDecoder_ = true;
+  nested.SetColorManager(manager_);
   nested.depth_ = depth_ + 1;
   if (soft) {
     nested.OnLookupObject = OnLookupObject;
@@ -298,6 +315,29 @@ void TPDFImageDecoder::ReadMask(TPDFObject* value, bool soft) {
     for (int x = 0; x < gray->Width(); ++x) dst[x] = invert ? 255 - src[3 * x] : src[3 * x];
   }
   maskKind_ = soft ? imkSoftMask : imkMask;
+  if (soft) ReadNumberArray(stream->GetDictionary()->GetValue("Matte"), softMaskMatte_);
+}
+
+void TPDFImageDecoder::Unpremultiply(const std::vector<double>& matte) {
+  if (!colorSpace_ || !bitmap_ || !mask_ || mask_->Width() != bitmap_->Width() ||
+      mask_->Height() != bitmap_->Height())
+    return;
+  std::vector<double> comps(size_t(colorSpace_->Components), 0.0);
+  std::copy_n(matte.begin(), std::min(matte.size(), comps.size()), comps.begin());
+  uint8_t m[3];
+  colorSpace_->ToRGB(comps.data(), m, *manager_);
+  const int bgr[3] = {m[2], m[1], m[0]};
+  for (int y = 0; y < bitmap_->Height(); ++y) {
+    uint8_t* p = bitmap_->ScanLine(y);
+    const uint8_t* a = mask_->ScanLine(y);
+    for (int x = 0; x < bitmap_->Width(); ++x, p += 3) {
+      if (a[x] == 0) continue;  // nothing shows: the colour stays as stored
+      for (int k = 0; k < 3; ++k) {
+        const int v = bgr[k] + (int(p[k]) - bgr[k]) * 255 / int(a[x]);
+        p[k] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+      }
+    }
+  }
 }
 
 void TPDFImageDecoder::ApplyFilters(TPDFObject* filter, TPDFObject* parms) {
@@ -336,6 +376,11 @@ void TPDFImageDecoder::ApplyFilters(TPDFObject* filter, TPDFObject* parms) {
       return Fail("filter " + name + " could not decode the image data");
   }
 
+  DecodeImageData();
+  if (ready_ && maskKind_ == imkSoftMask && !softMaskMatte_.empty()) Unpremultiply(softMaskMatte_);
+}
+
+void TPDFImageDecoder::DecodeImageData() {
   if (imageFilter_.empty())
     UnpackSamples();
   else if (imageFilter_ == "DCTDecode")

@@ -20,6 +20,7 @@
 #include "platform/Bitmap.h"
 
 class TPDFImageColorSpace;
+class TPDFSimpleColorManager;
 
 // A parsed inline image (BI ... ID data EI).
 struct TPDFInlineImage {
@@ -65,6 +66,10 @@ public:
   void SetImage(TPDFStream* image);
   // Decodes an inline image parsed by ParseInlineImage.
   void ExpandInlineImage(const TPDFInlineImage& image, TPDFStructure* owner);
+  // Lends the caller's colour manager (used for CMYK and Lab), which must
+  // outlive the decoder; the decoder's own is freed. nullptr returns to an
+  // own manager. Set before decoding.
+  void SetColorManager(TPDFSimpleColorManager* manager);
   // Paints the image under the image matrix (a b c d e f: unit square to
   // device); stencils are painted with fillColor (0x00BBGGRR). Never raises.
   void DrawImage(TPDFGenericCanvas& canvas, const double matrix[6], TColor fillColor);
@@ -116,6 +121,8 @@ private:
   std::string ParseColorSpace(TPDFObject* value);
   void ReadMask(TPDFObject* value, bool soft);
   void ApplyFilters(TPDFObject* filter, TPDFObject* parms);
+  void DecodeImageData();
+  void ReadNumberArray(TPDFObject* value, std::vector<double>& out) const;
   bool CheckGeometry(int components, int bits);
   void Fail(const std::string& why);
 
@@ -125,16 +132,19 @@ private:
   void DecodeCCITT(const TPDFDictionary* parms);
   void DecodeJBIG2(const std::string& globals);
   void DecodeJPX();
-  // Rows of one byte per pixel (1 painted, 0 not) of a bi-level codec into the bitmap.
-  void StoreBilevel(const std::vector<const uint8_t*>& rows, int32_t columns, bool packed);
-  void FinishColorKey(const std::vector<uint8_t>& rawRows, int64_t rowBytes, int components);
-  void ApplyDecodeToBitmap();
+  // Packed 1-bit samples of a bi-level codec (0 black) through the sample unpacker.
+  void UnpackBilevel(std::string samples);
+  // Colours blended with a matte colour (components of the image's colour
+  // space) under the soft mask are taken apart again: c = m + (c' - m) / alpha.
+  void Unpremultiply(const std::vector<double>& matte);
 
   TPDFStream* image_ = nullptr;
   TPDFStructure* owner_ = nullptr;
   int32_t width_ = 0, height_ = 0, bpc_ = 0;
   std::string colorSpaceName_;
   std::unique_ptr<TPDFImageColorSpace> colorSpace_;
+  std::unique_ptr<TPDFSimpleColorManager> ownManager_;
+  TPDFSimpleColorManager* manager_ = nullptr;
   std::unique_ptr<TBitmap> bitmap_;
   std::unique_ptr<TBitmap> mask_;
   std::string filterText_;
@@ -154,6 +164,9 @@ private:
   bool imageMaskFlag_ = false;
   uint8_t maskKind_ = imkNone;
   std::vector<double> colorKey_;
+  int32_t smaskInData_ = 0;           // /SMaskInData of a JPEG 2000 image
+  std::vector<double> imageMatte_;     // /Matte of the image itself (with /SMaskInData)
+  std::vector<double> softMaskMatte_;  // /Matte of the /SMask stream
   uint8_t outputFormat_ = iofNone;
   std::string output_;
   std::string iccProfile_;

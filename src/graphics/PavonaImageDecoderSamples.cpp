@@ -86,7 +86,7 @@ void TPDFImageDecoder::UnpackSamples() {
     table.resize(3 * values);
     for (size_t v = 0; v < values; ++v) {
       double c = decoded(0, static_cast<uint32_t>(v));
-      cs.ToRGB(&c, &table[3 * v]);
+      cs.ToRGB(&c, &table[3 * v], *manager_);
     }
   }
   std::vector<uint8_t> lut;  // RGB and grey components by raw value, up to 8 bits
@@ -97,10 +97,20 @@ void TPDFImageDecoder::UnpackSamples() {
       for (uint32_t v = 0; v <= uint32_t(maxv); ++v) lut[256 * k + v] = ToByte(decoded(k, v));
   }
 
+  // Other spaces of several components (CMYK, Lab, DeviceN) convert each
+  // distinct sample combination once: a direct-mapped cache keyed by the raw
+  // samples, which photographs and flat artwork alike hit most of the time.
+  struct TCacheEntry {
+    uint64_t key = 0;
+    uint8_t rgb[3] = {0, 0, 0};
+    bool used = false;
+  };
+  const bool cached = n > 1 && !rgbFast && int64_t(n) * bpc_ <= 64;
+  constexpr int kCacheBits = 14;
+  std::vector<TCacheEntry> cache(cached ? size_t(1) << kCacheBits : 0);
+
   std::vector<uint8_t> row(static_cast<size_t>(rowBytes) + 2, 0);
-  std::vector<double> comps(n), last(n, -1);
-  uint8_t lastRGB[3] = {0, 0, 0};
-  bool haveLast = false;
+  std::vector<double> comps(n);
   for (int y = 0; y < height_; ++y) {
     const int64_t start = int64_t(y) * rowBytes;
     // Missing data read as zero bytes.
@@ -116,18 +126,19 @@ void TPDFImageDecoder::UnpackSamples() {
         rgb[0] = t[0], rgb[1] = t[1], rgb[2] = t[2];
       } else if (rgbFast) {
         for (int k = 0; k < 3; ++k) rgb[k] = lut[256 * k + Sample(row.data(), base + k, bpc_)];
+      } else if (cached) {
+        uint64_t key = 0;
+        for (int k = 0; k < n; ++k) key = (key << bpc_) | Sample(row.data(), base + k, bpc_);
+        TCacheEntry& e = cache[size_t((key * 0x9E3779B97F4A7C15ull) >> (64 - kCacheBits))];
+        if (!e.used || e.key != key) {
+          for (int k = 0; k < n; ++k) comps[k] = decoded(k, Sample(row.data(), base + k, bpc_));
+          cs.ToRGB(comps.data(), e.rgb, *manager_);
+          e.key = key, e.used = true;
+        }
+        rgb[0] = e.rgb[0], rgb[1] = e.rgb[1], rgb[2] = e.rgb[2];
       } else {
-        bool same = haveLast;
-        for (int k = 0; k < n; ++k) {
-          comps[k] = decoded(k, Sample(row.data(), base + k, bpc_));
-          same = same && comps[k] == last[k];
-        }
-        if (!same) {
-          cs.ToRGB(comps.data(), lastRGB);
-          last = comps;
-          haveLast = true;
-        }
-        rgb[0] = lastRGB[0], rgb[1] = lastRGB[1], rgb[2] = lastRGB[2];
+        for (int k = 0; k < n; ++k) comps[k] = decoded(k, Sample(row.data(), base + k, bpc_));
+        cs.ToRGB(comps.data(), rgb, *manager_);
       }
       dst[3 * x] = rgb[2], dst[3 * x + 1] = rgb[1], dst[3 * x + 2] = rgb[0];
       if (alpha) {

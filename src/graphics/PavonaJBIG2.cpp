@@ -865,6 +865,7 @@ bool TPVLJBIG2Decoder::DecodeWithGlobals(std::string_view data, std::string_view
   if (decoder.noOfPagesKnown && decoder.NoOfPages() <= 0) return false;
   TJBIG2Bitmap* page = decoder.GetPageBitmap();
   if (!page || page->width <= 0 || page->height <= 0) return false;
+  if (int64_t(page->width) * page->height > MaxPixels) return false;
   Width = page->width;
   Height = page->height;
   Scanlines.reserve(static_cast<size_t>(Height));

@@ -230,4 +230,7 @@ public:
   int32_t Width = 0;
   int32_t Height = 0;
   std::vector<std::vector<uint8_t>> Scanlines;
+  // A page of more pixels than this is refused before its rows are copied
+  // out (callers with a smaller picture limit lower it).
+  int64_t MaxPixels = TJBIG2StreamDecoder::MaxBitmapPixels;
 };

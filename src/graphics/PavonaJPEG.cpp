@@ -241,6 +241,39 @@ int RunDecode(const std::string& data, const TDecodeSettings& s, TBitmap& bitmap
   return reason;
 }
 
+// Decodes into interleaved samples as the library delivers them (no colour
+// conversion beyond the JPEG's own YCbCr and YCCK transforms). Plain data
+// only in this frame, as in RunDecode.
+int RunDecodeSamples(const std::string& data, int64_t maxPixels, std::string& samples, int& width, int& height,
+                     int& components, TErrorManager& err) {
+  jpeg_decompress_struct cinfo;
+  InstallErrorHooks(err);
+  cinfo.err = &err.pub;
+  int reason = setjmp(err.jump);
+  if (reason == jrNone) {
+    jpeg_create_decompress(&cinfo);
+    SetUpDecompressor(cinfo, data, TDecodeSettings());
+    if (cinfo.out_color_space == JCS_EXT_BGR) cinfo.out_color_space = JCS_RGB;
+    jpeg_calc_output_dimensions(&cinfo);
+    const int64_t pixels = int64_t(cinfo.output_width) * cinfo.output_height;
+    if (pixels > 0 && pixels <= maxPixels) {
+      jpeg_start_decompress(&cinfo);
+      width = static_cast<int>(cinfo.output_width);
+      height = static_cast<int>(cinfo.output_height);
+      components = cinfo.output_components;
+      const size_t rowBytes = size_t(width) * size_t(components);
+      samples.assign(rowBytes * size_t(height), '\0');
+      while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(&samples[rowBytes * cinfo.output_scanline]);
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+      }
+      jpeg_abort_decompress(&cinfo);
+    }
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return reason;
+}
+
 int RunCompress(const TBitmap& bgr, int quality, bool grayscale, std::string& out,
                 TPDFJPEGImage::TProgressState* progress, TErrorManager& err) {
   jpeg_compress_struct cinfo;
@@ -423,6 +456,21 @@ void TPDFJPEGImage::DecodeInvertedCMYK() {
   bitmap_.reset();
   invertedCMYK_ = true;
   GetBitmap();
+}
+
+bool TPDFJPEGImage::DecodeSamples(std::string& samples, int& width, int& height, int& components,
+                                  int64_t maxPixels) const {
+  samples.clear();
+  width = height = components = 0;
+  if (!data_->HasData) return false;
+  TErrorManager err;
+  int reason = RunDecodeSamples(data_->Data, maxPixels, samples, width, height, components, err);
+  if (reason != jrNone || samples.empty()) {
+    samples.clear();
+    width = height = components = 0;
+    return false;
+  }
+  return true;
 }
 
 void TPDFJPEGImage::SaveBitmapToStream(TStream& stream) {

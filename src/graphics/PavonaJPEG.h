@@ -86,6 +86,13 @@ public:
   void SetColorManager(TCMYKToRGBProc manager);
   // Decodes CMYK data again, taking the samples as stored (not inverted).
   void DecodeInvertedCMYK();
+  // The held data decoded at full size into interleaved 8-bit samples as the
+  // library delivers them (grey; red, green, blue; or C, M, Y, K as stored,
+  // never inverted), for callers that convert colours themselves. A picture
+  // of more than maxPixels is refused before anything is allocated. False
+  // without data, for a refused size or when the library reports an error;
+  // data that end early give the rows the library fills in.
+  bool DecodeSamples(std::string& samples, int& width, int& height, int& components, int64_t maxPixels) const;
   // The decoded picture as a BMP file.
   void SaveBitmapToStream(TStream& stream);
   // The JPEG bytes held (empty when none).

@@ -259,15 +259,19 @@ int DetectJpeg2000FileType(TStream& stream) {
 
 // --- loading ------------------------------------------------------------------------
 
-void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
-  int type = DetectJpeg2000FileType(stream);
-  if (type == 0) throw EJpeg2000Error("Unknown JPEG 2000 file type");
-  int64_t start = stream.GetPosition();
-  std::string bytes = stream.ReadAll();
+namespace {
+
+// Decodes JP2 (type 1) or codestream (type 2) bytes. An image of more than
+// maxPixels pixels, or whose components would need more than maxSamples
+// samples, is refused after its header and before any sample is decoded.
+// consumed tells how far the decoder read.
+TImage DecodeImage(std::string_view bytes, int type, int64_t maxPixels, uint64_t& consumed) {
+  constexpr uint32_t kMaxComponents = 16384;  // the codestream's own limit
+  constexpr int64_t kMaxSamples = int64_t(1) << 29;
   TMemoryData mem;
   mem.in = bytes;
   TImage image;
-  bool decoded = false;
+  bool decoded = false, tooLarge = false;
   {
     TCodec codec(opj_create_decompress(type == 1 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
     TOpjStream s = MemoryStream(mem, true);
@@ -278,15 +282,38 @@ void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
       opj_image_t* raw = nullptr;
       if (opj_setup_decoder(codec.get(), &params) && opj_read_header(s.get(), codec.get(), &raw)) {
         image.reset(raw);
+        const int64_t pixels = (int64_t(raw->x1) - raw->x0) * (int64_t(raw->y1) - raw->y0);
+        tooLarge = pixels > maxPixels || raw->numcomps > kMaxComponents ||
+                   (pixels > 0 && int64_t(raw->numcomps) > kMaxSamples / pixels);
         // A decode that fails leaves samples that must not be drawn.
-        decoded = opj_decode(codec.get(), s.get(), raw) && opj_end_decompress(codec.get(), s.get());
+        decoded = !tooLarge && opj_decode(codec.get(), s.get(), raw) && opj_end_decompress(codec.get(), s.get());
       } else if (raw) {
         image.reset(raw);
       }
     }
   }
-  stream.SetPosition(start + static_cast<int64_t>(std::min<uint64_t>(mem.furthest, bytes.size())));
+  consumed = std::min<uint64_t>(mem.furthest, bytes.size());
+  if (tooLarge) throw EJpeg2000Error("JPEG 2000 image too large");
   if (!decoded || !image) throw EJpeg2000Error("JPEG 2000 image decoding failed");
+  return image;
+}
+
+}  // namespace
+
+void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
+  int type = DetectJpeg2000FileType(stream);
+  if (type == 0) throw EJpeg2000Error("Unknown JPEG 2000 file type");
+  int64_t start = stream.GetPosition();
+  std::string bytes = stream.ReadAll();
+  uint64_t consumed = 0;
+  TImage image;
+  try {
+    image = DecodeImage(bytes, type, TBitmap::MaxPixels(), consumed);
+  } catch (const EJpeg2000Error&) {
+    stream.SetPosition(start + static_cast<int64_t>(consumed));
+    throw;
+  }
+  stream.SetPosition(start + static_cast<int64_t>(consumed));
 
   opj_image_t* img = image.get();
   // Everything the file says about sizes is checked before use.
@@ -387,6 +414,70 @@ void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
   }
   if (bpp == 4) bm.SetAlphaFormat(TAlphaFormat::afDefined);
   static_cast<TBitmap&>(*this) = std::move(bm);
+}
+
+// --- components for callers of their own ----------------------------------------------
+
+void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg2000Components& out) {
+  out = TJpeg2000Components();
+  int type = data.size() >= 8 && BE32(data, 0) == 12 && data.substr(4, 4) == "jP  " ? 1
+             : data.size() >= 4 && BE32(data, 0) == 0xFF4FFF51u                  ? 2
+                                                                                  : 0;
+  if (type == 0) throw EJpeg2000Error("Unknown JPEG 2000 file type");
+  uint64_t consumed = 0;
+  TImage image = DecodeImage(data, type, maxPixels, consumed);
+  const opj_image_t* img = image.get();
+  if (img->numcomps < 1 || !img->comps || img->x1 <= img->x0 || img->y1 <= img->y0)
+    throw EJpeg2000Error("JPEG 2000 image decoding failed");
+  const int64_t w = int64_t(img->x1) - img->x0, h = int64_t(img->y1) - img->y0;
+  for (uint32_t i = 0; i < img->numcomps; ++i) {
+    const opj_image_comp_t& c = img->comps[i];
+    if (!c.data || c.w == 0 || c.h == 0 || c.dx == 0 || c.dy == 0 || c.prec < 1 || c.prec > 30)
+      throw EJpeg2000Error("JPEG 2000 image decoding failed");
+  }
+  out.Width = static_cast<int>(w);
+  out.Height = static_cast<int>(h);
+  const uint32_t enumcs = type == 1 ? EnumeratedColourSpace(data) : 0;
+  out.ColourSpace = enumcs == 16 ? 1 : enumcs == 17 ? 2 : enumcs == 18 ? 3 : -1;
+  if (type == 1) {
+    out.Roles = ReadJP2ChannelDefinitionBox(data, img->numcomps, enumcs);
+    FollowChannelMoves(data, out.Roles);
+  }
+  out.Roles.resize(img->numcomps, crNone);
+  for (uint32_t i = 0; i < img->numcomps; ++i) {
+    const opj_image_comp_t& c = img->comps[i];
+    out.Alpha.push_back(static_cast<uint8_t>(std::min<uint32_t>(c.alpha, 2)));
+    std::string plane(size_t(w * h), '\0');
+    const int64_t maxValue = (int64_t(1) << c.prec) - 1;
+    const int64_t signedOffset = c.sgnd ? int64_t(1) << (c.prec - 1) : 0;
+    // Components that cover fewer pixels (subsampled, or short of the image's
+    // edge) repeat their last sample.
+    for (int64_t y = 0; y < h; ++y) {
+      const int64_t cy = std::min<int64_t>(y / c.dy, int64_t(c.h) - 1);
+      const OPJ_INT32* src = c.data + cy * c.w;
+      char* dst = &plane[size_t(y * w)];
+      for (int64_t x = 0; x < w; ++x) {
+        const int64_t v = int64_t(src[std::min<int64_t>(x / c.dx, int64_t(c.w) - 1)]) + signedOffset;
+        dst[x] = static_cast<char>(c.prec == 8 ? v & 0xFF : std::clamp<int64_t>(v * 255 / maxValue, 0, 255));
+      }
+    }
+    out.Planes.push_back(std::move(plane));
+  }
+  // sYCC colour becomes RGB; the luminance and chroma planes are the first
+  // three colour components.
+  if (out.ColourSpace == 3 && out.Planes.size() >= 3) {
+    std::string& Y = out.Planes[0];
+    std::string& Cb = out.Planes[1];
+    std::string& Cr = out.Planes[2];
+    auto clamp = [](double v) { return static_cast<char>(std::clamp<double>(std::nearbyint(v), 0, 255)); };
+    for (size_t i = 0; i < Y.size(); ++i) {
+      const double y = uint8_t(Y[i]), cb = uint8_t(Cb[i]) - 128.0, cr = uint8_t(Cr[i]) - 128.0;
+      Y[i] = clamp(y + 1.402 * cr);
+      Cb[i] = clamp(y - 0.34414 * cb - 0.71414 * cr);
+      Cr[i] = clamp(y + 1.772 * cb);
+    }
+    out.ColourSpace = 1;
+  }
 }
 
 // --- saving -----------------------------------------------------------------------------

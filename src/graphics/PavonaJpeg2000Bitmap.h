@@ -33,6 +33,20 @@ public:
   uint8_t Reserved = 0;  // a third switch, read by nothing
 };
 
+// Every component of a JPEG 2000 image at the image's full size, one byte per
+// sample, for callers that give the channels their own meaning (PDF images
+// with a colour space, an alpha channel or more than four components).
+struct TJpeg2000Components {
+  int Width = 0, Height = 0;
+  int ColourSpace = -1;            // 1 sRGB (also converted sYCC), 2 grey, -1 unknown
+  std::vector<int32_t> Roles;      // channel role of each component
+  std::vector<uint8_t> Alpha;      // 0 colour, 1 opacity, 2 premultiplied opacity
+  std::vector<std::string> Planes;  // Width x Height samples of each component
+};
+// Decodes a JP2 file or codestream. An image of more than maxPixels pixels is
+// refused before its samples are decoded. Raises EJpeg2000Error.
+void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg2000Components& out);
+
 // 1: JP2 signature box, 2: raw codestream (SOC, SIZ), 0: neither. The stream
 // position does not change.
 int DetectJpeg2000FileType(TStream& stream);

@@ -1,7 +1,9 @@
 // Image decoding of arbitrary image dictionaries and data: the input is the
-// dictionary's PDF syntax, a NUL byte, then the stream data. The same bytes
-// are also read as content text holding an inline image, and a decoded image
-// is drawn onto a small page.
+// dictionary's PDF syntax, a NUL byte, then the stream data. When the data
+// hold "\0OBJ1\0", what follows is object 1 (dictionary, NUL, data), which
+// references "1 0 R" reach: a tint transform's calculator program, JBIG2
+// globals or a soft mask. The same bytes are also read as content text
+// holding an inline image, and a decoded image is drawn onto a small page.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -33,8 +35,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (split != std::string_view::npos) {
     TPDFStructure pool;
     TPDFDictionary* dict = PDFAsDictionary(pool.ParseObject(text.substr(0, split)));
+    std::string_view data = text.substr(split + 1);
+    TPDFObject* object1 = nullptr;
+    constexpr std::string_view kObject1("\0OBJ1\0", 6);
+    if (size_t at = data.find(kObject1); at != std::string_view::npos) {
+      std::string_view rest = data.substr(at + kObject1.size());
+      data = data.substr(0, at);
+      size_t end = rest.find('\0');
+      TPDFObject* head = pool.ParseObject(rest.substr(0, end));
+      if (TPDFDictionary* d = PDFAsDictionary(head); d && end != std::string_view::npos)
+        object1 = pool.NewStreamWith(std::string(rest.substr(end + 1)), d);
+      else
+        object1 = head;
+    }
+    pool.OnLookupObject = [object1](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
+      return number == 1 ? object1 : nullptr;
+    };
     if (dict) {
-      TPDFStream* stream = pool.NewStreamWith(std::string(text.substr(split + 1)), dict);
+      TPDFStream* stream = pool.NewStreamWith(std::string(data), dict);
       TPDFImageDecoder dec;
       try {
         dec.SetImage(stream);
