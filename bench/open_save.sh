@@ -12,7 +12,7 @@ BUILD_DIR=${BENCH_BUILD_DIR:-bench-build}
 
 ./scripts/install-deps.sh
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPVL_TESTS=OFF >/dev/null
-cmake --build "$BUILD_DIR" --target pvl >/dev/null
+cmake --build "$BUILD_DIR" -j"${JOBS:-3}" --target pvl >/dev/null
 PVL="$BUILD_DIR/tools/pvl"
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT

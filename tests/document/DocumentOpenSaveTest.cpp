@@ -112,6 +112,22 @@ TEST(DocumentOpen, ResultCodesHeadersAndJunk) {
   }
 }
 
+TEST(DocumentOpen, OpeningParsesOnlyWhatItNeeds) {
+  // Objects are parsed on first use: opening reads the catalogue, the path
+  // of the page tree to page 1 and that page's content-stream dictionaries.
+  int checked = 0;
+  for (const std::string& path : pvltest::CorpusPdfFiles()) {
+    TPDFDocument doc;
+    if (doc.LoadFromString(ReadFile(path), u"") != 0 || doc.GetObjectCount() < 300) continue;
+    if (doc.WasReconstructed() || doc.GetEncryptionStatus() != 0) continue;
+    int32_t loaded = 0;
+    for (int32_t i = 0; i < doc.GetObjectCount(); ++i) loaded += doc.GetIndObj(i)->Loaded ? 1 : 0;
+    EXPECT_LT(loaded, 40) << path << ": " << loaded << " of " << doc.GetObjectCount() << " objects parsed";
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
 TEST(DocumentOpen, LoadFromStreamReadsTheWholeStream) {
   TMemoryStream stream(buildFile());
   stream.Seek(0, TSeekOrigin::soEnd);

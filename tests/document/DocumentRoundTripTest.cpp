@@ -125,6 +125,67 @@ TEST_P(DocumentRoundTrip, OpenSaveReopen) {
   }
 }
 
+// MuPDF's page list (mutool pages) gives each page's MediaBox and Rotate
+// with inheritance resolved: the page tree must find the same.
+class PageAttributes : public testing::TestWithParam<std::string> {};
+
+// The value of attribute name="..." within text, or "" when absent.
+std::string attribute(const std::string& text, const std::string& name) {
+  const std::string key = " " + name + "=\"";
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return {};
+  const size_t from = at + key.size();
+  return text.substr(from, text.find('"', from) - from);
+}
+
+TEST_P(PageAttributes, MatchMuPDF) {
+  if (!pvltest::HaveTool("mutool")) GTEST_SKIP() << "mutool missing";
+  const std::string path = GetParam();
+  const std::string name = baseName(path);
+  if (corpusPasswords().count(name)) GTEST_SKIP() << "encrypted with a password";
+  TPDFDocument doc;
+  if (doc.LoadFromString(pvltest::ReadFile(path), u"") != 0) return;
+  pvltest::CommandResult r = RunCommand({"mutool", "pages", path});
+  if (r.exitCode != 0) return;
+  TPDFPageTree* tree = doc.GetPageTree();
+  int compared = 0;
+  for (size_t at = r.out.find("<page pagenum=\""); at != std::string::npos;
+       at = r.out.find("<page pagenum=\"", at + 1)) {
+    const size_t end = r.out.find("</page>", at);
+    const std::string block = r.out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const size_t media = block.find("<MediaBox");
+    if (media == std::string::npos) continue;  // MuPDF could not read the page
+    const int32_t n = std::stoi(attribute(block, "pagenum"));
+    SCOPED_TRACE("page " + std::to_string(n));
+    TPDFDictionary* page = tree->FindPage(n);
+    ASSERT_NE(page, nullptr);
+    const std::string box = block.substr(media, block.find("/>", media) - media);
+    auto ours = TPDFPageTree::GetPageBox(page, "MediaBox");
+    ASSERT_TRUE(ours.has_value());
+    const double expected[4] = {std::stod(attribute(box, "l")), std::stod(attribute(box, "b")),
+                                std::stod(attribute(box, "r")), std::stod(attribute(box, "t"))};
+    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR((*ours)[i], expected[i], 0.01) << "MediaBox element " << i;
+    const std::string rotate = block.find("<Rotate") != std::string::npos
+                                   ? attribute(block.substr(block.find("<Rotate")), "v")
+                                   : std::string("0");
+    // MuPDF lists the value as written (360 for a full turn).
+    EXPECT_EQ(TPDFPageTree::GetPageRotate(page), ((std::stoi(rotate) % 360) + 360) % 360);
+    ++compared;
+  }
+  if (compared > 0) {
+    EXPECT_EQ(compared, tree->GetPageCount());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, PageAttributes, testing::ValuesIn(pvltest::CorpusPdfFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string n = info.param.substr(info.param.rfind('/', info.param.rfind('/') - 1) + 1);
+                           for (char& c : n) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return n;
+                         });
+
 std::string testName(const testing::TestParamInfo<std::string>& info) {
   std::string n = info.param.substr(info.param.rfind('/', info.param.rfind('/') - 1) + 1);
   for (char& c : n) {
