@@ -10,6 +10,12 @@
 //                                         "NUM GEN KIND STATUS FILTERS LENGTH", then
 //                                         LENGTH bytes (decoded stream data or the
 //                                         object's text) and a line feed
+//   pvl pages FILE [--password P]         opens the document as the reader does and
+//                                         lists its pages: the count, then a line
+//                                         "N OBJ GEN MEDIABOX CROPBOX ROTATE" per page
+//   pvl npages FILE [--password P]        only the page count
+//   pvl save FILE OUT [--password P]      opens the document and saves it as a full
+//                                         rewrite (re-encrypted when it is encrypted)
 //
 // Exit status: 0 success, 1 wrong password, 2 unreadable file (or object),
 // 3 wrong usage; a one-line reason on standard error.
@@ -235,9 +241,77 @@ int cmdDump(const Options& o) {
   return kExitOk;
 }
 
+// Opens the file as the reader opens documents (page tree included).
+void loadDocument(TPDFDocument& doc, const std::string& path, const std::string& password) {
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(path);
+  } catch (const std::exception& e) {
+    throw Failure{kExitUnreadable, std::string("cannot read the file: ") + e.what()};
+  }
+  switch (doc.LoadFromString(std::move(bytes), UTF8ToWide(password))) {
+    case TPDFDocument::kLoadOk:
+      return;
+    case TPDFDocument::kLoadWrongPassword:
+      throw Failure{kExitPassword, "wrong password"};
+    default:
+      throw Failure{kExitUnreadable, "the document cannot be opened"};
+  }
+}
+
+std::string boxText(TPDFDictionary* page, const char* key) {
+  auto box = TPDFPageTree::GetPageBox(page, key);
+  if (!box) return "-";
+  std::string out;
+  for (double v : *box) {
+    if (!out.empty()) out += ",";
+    out += FormatPDFNumber(4, v);
+  }
+  return out;
+}
+
+int cmdPages(const Options& o) {
+  if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl pages FILE [--password P]"};
+  TPDFDocument doc;
+  loadDocument(doc, o.positional[0], o.password);
+  TPDFPageTree* tree = doc.GetPageTree();
+  const int32_t count = tree->GetPageCount();
+  std::string out = std::to_string(count) + "\n";
+  for (int32_t n = 1; n <= count; ++n) {
+    TPDFDictionary* page = tree->FindPage(n);
+    out += std::to_string(n) + " ";
+    if (!page) {
+      out += "missing\n";
+      continue;
+    }
+    out += std::to_string(page->GetObjectNumber()) + " " + std::to_string(page->GetGeneration()) + " " +
+           boxText(page, "MediaBox") + " " + boxText(page, "CropBox") + " " +
+           std::to_string(TPDFPageTree::GetPageRotate(page)) + "\n";
+  }
+  writeOut(out);
+  return kExitOk;
+}
+
+int cmdNPages(const Options& o) {
+  if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl npages FILE [--password P]"};
+  TPDFDocument doc;
+  loadDocument(doc, o.positional[0], o.password);
+  writeOut(std::to_string(doc.GetPageTree()->GetPageCount()) + "\n");
+  return kExitOk;
+}
+
+int cmdSave(const Options& o) {
+  if (o.positional.size() != 2) throw Failure{kExitUsage, "usage: pvl save FILE OUT [--password P]"};
+  TPDFDocument doc;
+  loadDocument(doc, o.positional[0], o.password);
+  if (!doc.SaveToFile(NativePathToWide(o.positional[1]))) throw Failure{kExitUnreadable, "the document cannot be saved"};
+  return kExitOk;
+}
+
 const std::map<std::string, std::function<int(const Options&)>>& commands() {
   static const std::map<std::string, std::function<int(const Options&)>> table = {
-      {"xref", cmdXRef}, {"object", cmdObject}, {"stream", cmdStream}, {"objects", cmdObjects}, {"dump", cmdDump}};
+      {"xref", cmdXRef}, {"object", cmdObject}, {"stream", cmdStream}, {"objects", cmdObjects}, {"dump", cmdDump},
+      {"pages", cmdPages}, {"npages", cmdNPages}, {"save", cmdSave}};
   return table;
 }
 
@@ -245,7 +319,7 @@ const std::map<std::string, std::function<int(const Options&)>>& commands() {
 
 int main(int argc, char** argv) {
   if (argc < 2 || !commands().count(argv[1])) {
-    std::fprintf(stderr, "usage: pvl xref|object|stream|objects|dump FILE [NUM] [--password P] [--raw]\n");
+    std::fprintf(stderr, "usage: pvl xref|object|stream|objects|dump|pages|npages|save FILE [NUM|OUT] [--password P] [--raw]\n");
     return kExitUsage;
   }
   try {

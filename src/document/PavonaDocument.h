@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 
 #include "../objects/PavonaExtra.h"
 #include "../objects/PavonaStructure.h"
+#include "../pages/PavonaPageTree.h"
 
 class TPDFDocument;
 
@@ -118,8 +120,107 @@ public:
   TPDFDocument& operator=(const TPDFDocument&) = delete;
 
   // Releases every object, the table, the entries, the object-stream caches,
-  // the file text and the security state; a new empty trailer.
+  // the file text and the security state; a new empty trailer and an empty
+  // page tree.
   void Clear();
+
+  // ---- Opening
+  // Result codes of a load.
+  static constexpr int32_t kLoadOk = 0;
+  static constexpr int32_t kLoadWrongPassword = 1;
+  static constexpr int32_t kLoadUnreadable = 2;
+  // Reads the whole stream (or takes the bytes) and opens the document:
+  // 0 open, 1 encrypted and the password is wrong, 2 unreadable. Never
+  // raises; a failed load leaves the document cleared.
+  int32_t LoadFromStream(TStream& stream, std::u16string_view password);
+  int32_t LoadFromString(std::string data, std::u16string_view password);
+  // The work of both loads on the file text already in memory.
+  int32_t Open(std::u16string_view password);
+  // Finds "%PDF-" (or "%!PS-Adobe-" ... "PDF-") within the first 1024
+  // bytes and takes the version written after it.
+  bool ReadHeader();
+  // A new document of one empty 612 x 792 page.
+  void InitNewDocument();
+
+  // The catalogue (a new empty one is added when Root is not a dictionary).
+  TPDFDictionary* GetRoot();
+  // The catalogue's Pages dictionary, nullptr when there is none.
+  TPDFDictionary* GetPages();
+  // The information dictionary (added when missing).
+  TPDFDictionary* GetInfoDictionary();
+  TPDFPageTree* GetPageTree() const { return pageTree_.get(); }
+  // 1-based number of the page a reference names, 0 when none.
+  int32_t PageIndexOf(TPDFIndRef* page);
+
+  const std::string& GetPDFVersion() const { return version_; }
+  bool GetVersionChanged() const { return versionChanged_; }
+  void SetPDFVersion(std::string_view version);
+  // Raises the version to a text "d.d" when that is higher than the current one.
+  void RaisePDFVersion(std::string_view version);
+  bool IsLinearized() const { return linearized_; }
+  bool OpenedWithoutPassword() const { return openedWithoutPassword_; }
+  const std::u16string& GetPassword() const { return password_; }
+  const std::string& GetLineSeparator() const { return lineSeparator_; }
+  int64_t GetFileSize() const { return fileSize_; }
+
+  // ---- Document information, mirrored into the XMP metadata packet
+  // The Info value of key as text (a string, or a stream's decoded data).
+  std::u16string GetInfo(std::string_view key);
+  // Sets the Info value and the matching XMP property (the packet is stored
+  // again for any key; never for an encrypted document, nor over a packet
+  // that cannot be read).
+  void SetInfo(std::string_view key, std::u16string_view text);
+  // The catalogue's metadata packet (Type Metadata, Subtype XML), decoded.
+  std::string GetMetadata();
+  void SetMetadata(std::string_view bytes);
+
+  // ---- Outlines and destinations (items are references to their dictionaries)
+  TPDFIndRef* GetOutlineRoot();
+  int32_t GetOutlineCount();
+  // The n-th item (from 1) in depth-first order.
+  TPDFIndRef* GetOutlineItem(int32_t n);
+  TPDFIndRef* GetFirstOutline();
+  TPDFIndRef* GetFirstChildOutline(TPDFIndRef* item);
+  TPDFIndRef* GetNextOutline(TPDFIndRef* item);
+  TPDFIndRef* GetParentOutline(TPDFIndRef* item);
+  std::u16string GetOutlineTitle(TPDFIndRef* item);
+  TPDFObject* GetOutlineDest(TPDFIndRef* item);
+  TPDFDictionary* GetOutlineAction(TPDFIndRef* item);
+  double GetOutlineColor(TPDFIndRef* item, int32_t component);
+  void SetOutlineColor(TPDFIndRef* item, double red, double green, double blue);
+  std::string GetOutlineWebLink(TPDFIndRef* item);
+  void SetOutlineWebLink(TPDFIndRef* item, std::string_view address);
+  // Adds an item at the end of parent's children (nullptr: the root), with a
+  // destination [page /XYZ 0 top 0].
+  TPDFIndRef* NewOutline(TPDFIndRef* parent, std::u16string_view title, double top, int32_t page);
+  TPDFIndRef* NewChildOutline(TPDFIndRef* parent, std::u16string_view title);
+  bool RemoveOutline(TPDFIndRef* item);
+  TPDFObject* FindNamedDestination(std::string_view name);
+  TPDFDictionary* GetNamesTree(std::string_view name);
+  // 0-based index of a page in document order, counted through Parent.
+  int32_t CountPagesBefore(TPDFIndRef* page);
+
+  // ---- Embedded files (the EmbeddedFiles name tree; files counted from 1)
+  TPDFIndRef* CreateEmbeddedFile(std::u16string_view path, std::string_view mimeType);
+  bool RegisterEmbeddedFile(std::string_view name, TPDFIndRef* fileSpec);
+  int32_t GetEmbeddedFileCount();
+  TPDFIndRef* GetEmbeddedFileSpec(int32_t n);
+  // Kind 1 file name, 2 MIME type, 3 creation date, 4 modification date,
+  // 5 name-tree key, 7 description.
+  std::u16string GetEmbeddedFileString(int32_t n, int32_t kind);
+  // Kinds 5 and 6: the embedded stream's Params Size.
+  int64_t GetEmbeddedFileInt(int32_t n, int32_t kind);
+  std::string GetEmbeddedFileContent(int32_t n);
+  bool RemoveEmbeddedFile(int32_t n);
+
+  // ---- Saving: a full rewrite with one classic cross-reference table;
+  // objects of an encrypted document are encrypted while they are written.
+  // False (or an empty string) when the save failed.
+  bool SaveToStream(TStream& stream);
+  // Writes a temporary file beside the target and renames it over the
+  // target, so a failed save leaves an existing file as it was.
+  bool SaveToFile(std::u16string_view path);
+  std::string SaveToString();
 
   // The whole file text (objects are read from it lazily).
   void SetFileText(std::string text);
@@ -133,6 +234,9 @@ public:
   // the entries are rebuilt by scanning the file for objects. False when
   // neither gives a trailer.
   bool ReadXRef();
+  // Rebuilds the entries by scanning the file for objects (for a chain that
+  // reads but names offsets where the objects are not). False without a trailer.
+  bool RebuildXRef();
   // True when ReadXRef had to rebuild the entries by scanning.
   bool WasReconstructed() const { return reconstructed_; }
   void BuildObjectTable();
@@ -200,6 +304,13 @@ private:
   std::string firstID() const;
   std::string computeFileKey(const std::string& password) const;
   std::string computeU(const std::string& fileKey) const;
+  void newPageTree(TPDFDictionary* pages);
+  void detectLinearization();
+  void writeBody(TStream& stream);
+  void walkOutline(const std::function<bool(TPDFIndRef*)>& visit);
+  TPDFIndRef* addOutline(TPDFIndRef* parent, std::u16string_view title, bool withDest, double top, int32_t page);
+  TPDFNameTree* embeddedFilesTree(bool create);
+  TPDFStream* embeddedStream(int32_t n, TPDFDictionary** spec, std::string* key);
 
   std::unique_ptr<TPDFStructure> pool_;
   std::string fileText_;
@@ -217,6 +328,16 @@ private:
   std::unordered_map<int32_t, TPDFObjectStream*> objectStreamIndex_;
   int32_t loadDepth_ = 0;
   TPDFEncryption encryption_;
+  std::string version_ = "1.4";
+  bool versionChanged_ = false;
+  std::u16string password_;
+  bool openedWithoutPassword_ = false;
+  bool linearized_ = false;
+  std::string lineSeparator_ = "\r\n";
+  int64_t fileSize_ = 0;
+  std::unique_ptr<TPDFNameTree> embeddedTree_;
+  // Declared last: it points into the pool and goes first.
+  std::unique_ptr<TPDFPageTree> pageTree_;
 };
 
 // RC4 (the same call encrypts and decrypts).

@@ -83,11 +83,17 @@ void TPDFDocument::resetObjectState() {
 }
 
 void TPDFDocument::Clear() {
+  pageTree_.reset();  // both point into the pool
+  embeddedTree_.reset();
   resetObjectState();
   pool_->Reset();
   trailer_ = pool_->NewDictionary();
   fileText_.clear();
   encryption_ = TPDFEncryption();
+  password_.clear();
+  openedWithoutPassword_ = false;
+  linearized_ = false;
+  newPageTree(nullptr);
 }
 
 void TPDFDocument::SetFileText(std::string text) {
@@ -203,6 +209,22 @@ bool TPDFDocument::ReadXRef() {
     ok = trailer_ != nullptr;
   }
   entries_.shrink_to_fit();
+  if (!trailer_) trailer_ = pool_->NewDictionary();
+  return ok;
+}
+
+bool TPDFDocument::RebuildXRef() {
+  resetObjectState();
+  trailer_ = nullptr;
+  entries_.reserve(1000);
+  TPDFXRefReader reader{std::string_view(fileText_)};
+  reader.OnEntry = [this](int32_t n, int64_t second, char kind, int32_t third) { OnXRefEntry(n, second, kind, third); };
+  reader.OnTrailer = [this](const std::string& text) { OnTrailer(text); };
+  reader.OnSection = [this](int64_t offset) { OnXRefSection(offset); };
+  reconstructed_ = true;
+  reader.Reconstruct();
+  entries_.shrink_to_fit();
+  const bool ok = trailer_ != nullptr;
   if (!trailer_) trailer_ = pool_->NewDictionary();
   return ok;
 }
@@ -489,9 +511,12 @@ TPDFIndObj* TPDFDocument::AddObject(TPDFObject* obj) {
   obj->SetIndirect(number, 0);
   TPDFIndObj* result = record.get();
   table_.push_back(std::move(record));
-  rebuildIndex();
+  // The new number is above every other one: the index stays sorted.
+  indexNumbers_.push_back(number);
+  indexPositions_.push_back(static_cast<int32_t>(table_.size() - 1));
   highestNumber_ = std::max(highestNumber_, number);
   trailer_->SetValue("Size", pool_->NewNumeric(static_cast<double>(number) + 1));
+  if (pageTree_) pageTree_->SetPageLimit(std::max<int64_t>(GetObjectCount(), 1));
   return result;
 }
 

@@ -72,6 +72,11 @@ TPDFPageTree::~TPDFPageTree() {
 // ---------------------------------------------------------------------------
 // Page count and lookup
 
+void TPDFPageTree::SetPageLimit(int64_t limit) {
+  pageLimit_ = std::clamp<int64_t>(limit, 0, std::numeric_limits<int32_t>::max());
+  countKnown_ = false;
+}
+
 int32_t TPDFPageTree::GetPageCount() {
   if (!root_) return 0;
   TPDFNumeric* count = PDFAsNumeric(root_->GetValue("Count", true));

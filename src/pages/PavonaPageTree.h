@@ -123,6 +123,8 @@ public:
   TPDFPainter* GetPainter() const { return painter_.get(); }
   TPDFAnnots* GetAnnots() const { return annots_.get(); }
   int64_t GetPageLimit() const { return pageLimit_; }
+  // The owner raises the limit as the document grows.
+  void SetPageLimit(int64_t limit);
 
   TPageIndexCallback OnPageIndex;
 

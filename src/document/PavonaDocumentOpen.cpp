@@ -1,0 +1,233 @@
+// Opening a document: the whole-file load with its result codes, the header
+// check, authentication, the page tree and the detection of linearized
+// files; and the making of a fresh one-page document.
+#include <algorithm>
+#include <cmath>
+
+#include "../objects/PavonaDigest.h"
+#include "PavonaDocument.h"
+
+namespace {
+
+constexpr size_t kHeaderWindow = 1024;
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The leading run of digits and "." of the 10 bytes at pos, when it is a number.
+std::string versionAt(std::string_view text, size_t pos) {
+  std::string_view window = text.substr(std::min(pos, text.size()), 10);
+  size_t n = 0;
+  while (n < window.size() && (isDigit(window[n]) || window[n] == '.')) ++n;
+  std::string run(window.substr(0, n));
+  return !run.empty() && IsNumberText(run) ? run : std::string();
+}
+
+}  // namespace
+
+void TPDFDocument::newPageTree(TPDFDictionary* pages) {
+  pageTree_.reset();
+  // A page is an object of its own, so no document has more pages than
+  // objects; the bound keeps a hostile Count from sizing the page cache.
+  const int64_t limit = std::max<int64_t>(GetObjectCount(), 1);
+  pageTree_ = std::make_unique<TPDFPageTree>(pages, limit, [this](TPDFIndRef* page) { return PageIndexOf(page); });
+}
+
+int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view password) {
+  std::string data;
+  try {
+    stream.SetPosition(0);
+    data = stream.ReadAll();
+  } catch (const std::exception&) {
+    Clear();
+    return kLoadUnreadable;
+  }
+  return LoadFromString(std::move(data), password);
+}
+
+int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view password) {
+  int32_t result = kLoadUnreadable;
+  try {
+    Clear();
+    fileText_ = std::move(data);
+    result = Open(password);
+    // Junk before the header: the offsets may count from the header, so the
+    // file is tried again without it. A table rebuilt by scanning is also
+    // tried again, and kept only when the second attempt does no better.
+    const size_t header = fileText_.find("%PDF-");
+    if (header != std::string::npos && header > 0 && header < kHeaderWindow &&
+        (result == kLoadUnreadable || (result == kLoadOk && WasReconstructed()))) {
+      std::string whole = fileText_;
+      const int32_t first = result;
+      Clear();
+      fileText_ = whole.substr(header);
+      result = Open(password);
+      if (first == kLoadOk && (result != kLoadOk || WasReconstructed())) {
+        Clear();
+        fileText_ = std::move(whole);
+        result = Open(password);
+      }
+    }
+  } catch (const std::exception&) {
+    result = kLoadUnreadable;
+  }
+  if (result != kLoadOk) Clear();
+  return result;
+}
+
+bool TPDFDocument::ReadHeader() {
+  const std::string_view head = std::string_view(fileText_).substr(0, kHeaderWindow);
+  size_t pdf = head.find("%PDF-");
+  size_t ps = head.find("%!PS-Adobe-");
+  std::string version;
+  if (pdf != std::string_view::npos) {
+    version = versionAt(fileText_, pdf + 5);
+  } else if (ps != std::string_view::npos) {
+    const size_t from = ps + 11;
+    const size_t found = std::string_view(fileText_).substr(from, 20).find("PDF-");
+    if (found != std::string_view::npos) version = versionAt(fileText_, from + found + 4);
+  }
+  if (version.empty()) return false;
+  version_ = version;
+  versionChanged_ = false;
+  return true;
+}
+
+int32_t TPDFDocument::Open(std::u16string_view password) {
+  fileSize_ = static_cast<int64_t>(fileText_.size());
+  if (!ReadHeader()) return kLoadUnreadable;
+  if (!ReadXRef()) return kLoadUnreadable;
+  BuildObjectTable();
+
+  TPDFDictionary* pages = nullptr;
+  for (int attempt = 0;; ++attempt) {
+    if (trailer_->GetValue("Encrypt")) {
+      openedWithoutPassword_ = Authenticate(u"");
+      if (!password.empty()) Authenticate(password);
+      if (!encryption_.UserAuthenticated && !encryption_.OwnerAuthenticated) return kLoadWrongPassword;
+      password_ = encryption_.Password;
+    }
+    TPDFDictionary* root = PDFAsDictionary(trailer_->GetValue("Root", true));
+    pages = root ? PDFAsDictionary(root->GetValue("Pages", true)) : nullptr;
+    if (pages) break;
+    // A chain that reads but whose offsets miss the objects (a file shifted
+    // by bytes before its header, a damaged table): the objects are found
+    // by scanning the file, once.
+    if (attempt > 0 || WasReconstructed()) return kLoadUnreadable;
+    encryption_ = TPDFEncryption();
+    openedWithoutPassword_ = false;
+    password_.clear();
+    if (!RebuildXRef()) return kLoadUnreadable;
+    BuildObjectTable();
+  }
+  newPageTree(pages);
+  detectLinearization();
+  return kLoadOk;
+}
+
+void TPDFDocument::detectLinearization() {
+  linearized_ = false;
+  const std::string_view head = std::string_view(fileText_).substr(0, kHeaderWindow);
+  if (head.find("/Linearized") == std::string_view::npos) return;
+  const size_t obj = head.find(" obj");
+  if (obj == std::string_view::npos) return;
+  // "N G obj": the generation ends just before " obj", the number before it.
+  size_t p = obj;
+  while (p > 0 && isDigit(head[p - 1])) --p;
+  if (p == obj) return;
+  while (p > 0 && (head[p - 1] == ' ' || head[p - 1] == '\r' || head[p - 1] == '\n')) --p;
+  const size_t end = p;
+  while (p > 0 && isDigit(head[p - 1])) --p;
+  if (p == end || end - p > 9) return;
+  int32_t number = 0;
+  for (size_t i = p; i < end; ++i) number = number * 10 + (head[i] - '0');
+  TPDFDictionary* dict = PDFAsDictionary(LookupObject(number));
+  if (!dict || !dict->GetValue("Linearized")) return;
+  linearized_ = true;
+  // The rewritten file is not linearized: its parameters would be wrong.
+  dict->Clear();
+}
+
+int32_t TPDFDocument::PageIndexOf(TPDFIndRef* page) {
+  if (!page || !pageTree_) return 0;
+  TPDFPageTree& tree = *pageTree_;
+  const int32_t count = tree.GetPageCount();
+  int32_t result = 0;
+  for (int32_t n = 1; n <= count && !result; ++n) {
+    if (!tree.FindPage(n)) continue;
+    TPDFIndRef* ref = tree.GetFoundRef();
+    if (ref && ref->GetRefNumber() == page->GetRefNumber() && ref->GetRefGeneration() == page->GetRefGeneration())
+      result = n;
+  }
+  // The lookup record belongs to the selected page.
+  if (tree.GetSelectedPageNumber() >= 1) tree.FindPage(tree.GetSelectedPageNumber());
+  return result;
+}
+
+TPDFDictionary* TPDFDocument::GetRoot() {
+  if (TPDFDictionary* root = PDFAsDictionary(trailer_->GetValue("Root", true))) return root;
+  TPDFDictionary* root = pool_->NewDictionary();
+  trailer_->SetValue("Root", AddIndirectRef(root));
+  return root;
+}
+
+TPDFDictionary* TPDFDocument::GetPages() {
+  TPDFDictionary* root = PDFAsDictionary(trailer_->GetValue("Root", true));
+  return root ? PDFAsDictionary(root->GetValue("Pages", true)) : nullptr;
+}
+
+TPDFDictionary* TPDFDocument::GetInfoDictionary() {
+  if (TPDFDictionary* info = PDFAsDictionary(trailer_->GetValue("Info", true))) return info;
+  TPDFDictionary* info = pool_->NewDictionary();
+  trailer_->SetValue("Info", AddIndirectRef(info));
+  return info;
+}
+
+void TPDFDocument::SetPDFVersion(std::string_view version) {
+  version_ = version;
+  versionChanged_ = true;
+}
+
+void TPDFDocument::RaisePDFVersion(std::string_view version) {
+  if (version.size() != 3 || version[1] != '.' || !isDigit(version[0]) || !isDigit(version[2])) return;
+  const int32_t wanted = (version[0] - '0') * 10 + (version[2] - '0');
+  int32_t current = 0;
+  if (version_.size() >= 3 && isDigit(version_[0]) && isDigit(version_[2]))
+    current = (version_[0] - '0') * 10 + (version_[2] - '0');
+  if (wanted > 0 && wanted > current) SetPDFVersion(version);
+}
+
+void TPDFDocument::InitNewDocument() {
+  Clear();
+  version_ = "1.4";
+  versionChanged_ = false;
+  TPDFDictionary* pages = pool_->NewDictionary();
+  TPDFDictionary* page = pool_->NewDictionary();
+  TPDFDictionary* catalog = pool_->NewDictionary();
+  TPDFDictionary* info = pool_->NewDictionary();
+  TPDFIndRef* pagesRef = AddIndirectRef(pages);
+  TPDFIndRef* pageRef = AddIndirectRef(page);
+  TPDFIndRef* catalogRef = AddIndirectRef(catalog);
+  TPDFIndRef* infoRef = AddIndirectRef(info);
+
+  page->SetValue("Type", pool_->KeyName("Page"));
+  page->SetValue("Parent", pagesRef);
+  page->SetValue("MediaBox", pool_->ParseObject("[ 0 0 612 792 ]"));
+  page->SetValue("CropBox", pool_->ParseObject("[ 0 0 612 792 ]"));
+  page->SetValue("Resources", pool_->ParseObject("<< /ProcSet [ /PDF /Text /ImageB /ImageC /ImageI ] >>"));
+  pages->SetValue("Type", pool_->KeyName("Pages"));
+  pages->SetValue("Count", pool_->NewNumeric(1));
+  pages->SetValue("Kids", pool_->NewArrayOf({pageRef}));
+  catalog->SetValue("Type", pool_->KeyName("Catalog"));
+  catalog->SetValue("Pages", pool_->NewIndRef(pagesRef->GetRefNumber(), pagesRef->GetRefGeneration()));
+
+  trailer_->SetValue("Root", catalogRef);
+  trailer_->SetValue("Info", infoRef);
+  // The identifier: the digest of the current date-time as a day number.
+  const std::string id = MD5DigestToBytes(MD5OfString(FloatToStrA(Now())));
+  TPDFString* first = pool_->NewString(id, psmHex);
+  TPDFString* second = pool_->NewString(id, psmHex);
+  trailer_->SetValue("ID", pool_->NewArrayOf({first, second}));
+  newPageTree(pages);
+}

@@ -1,0 +1,166 @@
+// Saving a document as a full rewrite: header, binary comment line, every
+// object of the table, one classic cross-reference table, the trailer,
+// startxref and %%EOF. Objects of an encrypted document are encrypted with
+// their object keys while they are written and restored afterwards.
+#include <algorithm>
+#include <unordered_set>
+
+#include "PavonaDocument.h"
+
+namespace {
+
+// Decimals of numbers in a saved file.
+constexpr int32_t kSavePrecision = 15;
+// Output is handed to the stream in blocks of about this size.
+constexpr size_t kWriteBlock = 1 << 20;
+
+std::string xrefLine(int64_t offset, int32_t generation, char kind) {
+  std::string line = ZeroPadInt(offset, 10);
+  line += ' ';
+  line += ZeroPadInt(generation, 5);
+  line += ' ';
+  line += kind;
+  line += " \n";
+  return line;
+}
+
+struct TEntry {
+  int64_t offset = 0;
+  int32_t generation = 0;
+  bool used = false;
+};
+
+}  // namespace
+
+bool TPDFDocument::SaveToStream(TStream& stream) {
+  const int32_t selected = pageTree_ ? pageTree_->GetSelectedPageNumber() : 0;
+  // Numbers read from the file keep their digits: a rewrite at the
+  // document's writing precision (4 decimals) would change font matrices,
+  // widths and positions. Numbers are written in their shortest exact form,
+  // up to the most decimals the pool writes.
+  const int32_t precision = pool_->GetPrecisionDigits();
+  pool_->SetPrecision(kSavePrecision);
+  bool ok = true;
+  try {
+    writeBody(stream);
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  pool_->SetPrecision(precision);
+  if (pageTree_ && selected >= 1) {
+    try {
+      pageTree_->SelectPage(selected);
+    } catch (const std::exception&) {
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+void TPDFDocument::writeBody(TStream& stream) {
+  // Offsets count from where the file starts in the stream.
+  const int64_t start = stream.GetPosition();
+  int64_t written = 0;
+  std::string out;
+  auto flush = [&]() {
+    stream.WriteString(out);
+    written += static_cast<int64_t>(out.size());
+    out.clear();
+  };
+  auto position = [&]() { return written + static_cast<int64_t>(out.size()); };
+
+  out += "%PDF-";
+  out += version_;
+  out += '\n';
+  out += "%\xE2\xE3\xCF\xD3\n";
+
+  // Object streams are not written: their objects are written one by one.
+  // Cross-reference streams of the loaded file describe that file only.
+  std::unordered_set<int32_t> skipped;
+  int32_t highest = 0;
+  for (const auto& record : table_) {
+    if (record->Compressed) skipped.insert(record->StreamNumber);
+    highest = std::max(highest, record->Number);
+  }
+  for (const auto& record : table_) {
+    if (record->Compressed || skipped.count(record->Number)) continue;
+    TPDFStream* s = PDFAsStream(record->GetObject());
+    if (s && s->GetDictionary() && s->GetDictionary()->GetNameValue("Type") == "XRef") skipped.insert(record->Number);
+  }
+  std::vector<TEntry> entries(static_cast<size_t>(highest) + 1);
+
+  const int32_t status = GetEncryptionStatus();
+  const bool encrypt = status == 1 && IsEncryptedAndAuthenticated();
+  for (const auto& holder : table_) {
+    TPDFIndObj* record = holder.get();
+    if (skipped.count(record->Number)) continue;
+    std::string text;
+    TPDFObject* obj = record->GetObject();
+    if (encrypt && obj && record->Number != encryption_.EncryptObjectNumber) {
+      const std::string key = ObjectKey(record->Number, record->Generation);
+      CryptObject(key, obj);
+      try {
+        text = record->WriteText();
+      } catch (...) {
+        DecryptObject(key, obj);
+        throw;
+      }
+      DecryptObject(key, obj);
+    } else {
+      text = record->WriteText();
+    }
+    TEntry& entry = entries[static_cast<size_t>(record->Number)];
+    entry.offset = position();
+    entry.generation = std::max(record->Generation, 0);
+    entry.used = true;
+    out += text;
+    if (out.size() >= kWriteBlock) flush();
+  }
+
+  const int64_t xrefPosition = position();
+  out += "xref\n0 ";
+  out += std::to_string(entries.size());
+  out += '\n';
+  out += "0000000000 65535 f \n";
+  for (size_t i = 1; i < entries.size(); ++i) {
+    const TEntry& e = entries[i];
+    out += e.used ? xrefLine(e.offset, e.generation, 'n') : xrefLine(0, 0, 'f');
+    if (out.size() >= kWriteBlock) flush();
+  }
+
+  trailer_->FreeKey("XRefStm");
+  // Size is one more than the highest number in the table that is written;
+  // a smaller or larger value would not describe the new file.
+  TPDFNumeric* size = PDFAsNumeric(trailer_->GetValue("Size"));
+  if (size) {
+    size->SetValue(static_cast<double>(entries.size()));
+  } else {
+    trailer_->SetValue("Size", pool_->NewNumeric(static_cast<double>(entries.size())));
+  }
+  out += "trailer\n";
+  std::string trailerText = trailer_->WriteText();
+  if (trailerText.empty() || trailerText.back() != '\n') trailerText += '\n';
+  out += trailerText;
+  out += "startxref\n";
+  out += std::to_string(xrefPosition);
+  out += "\n%%EOF\n";
+  flush();
+  fileSize_ = stream.GetPosition() - start;
+}
+
+std::string TPDFDocument::SaveToString() {
+  TMemoryStream stream;
+  if (!SaveToStream(stream)) return std::string();
+  return std::move(stream.Bytes());
+}
+
+bool TPDFDocument::SaveToFile(std::u16string_view path) {
+  try {
+    TMemoryStream stream;
+    if (!SaveToStream(stream)) return false;
+    WriteFileBytesAtomic(WidePathToNative(path), stream.Bytes());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}

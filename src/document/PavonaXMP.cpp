@@ -1,0 +1,253 @@
+#include "PavonaXMP.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kNsMeta = "adobe:ns:meta/";
+constexpr const char* kNsRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+constexpr const char* kNsDc = "http://purl.org/dc/elements/1.1/";
+constexpr const char* kNsXmp = "http://ns.adobe.com/xap/1.0/";
+constexpr const char* kNsPdf = "http://ns.adobe.com/pdf/1.3/";
+// The byte-order mark that opens every packet wrapper.
+constexpr const char* kPacketBegin = "begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"";
+
+enum class TValueKind { vkText, vkAlt, vkBag };
+
+struct TPropertyInfo {
+  const char* ns;
+  const char* prefix;
+  const char* name;
+  TValueKind kind;
+};
+
+// In the order of TPavonaXMP::TProperty.
+constexpr TPropertyInfo kProperties[] = {
+    {kNsDc, "dc", "title", TValueKind::vkAlt},
+    {kNsDc, "dc", "creator", TValueKind::vkBag},
+    {kNsDc, "dc", "description", TValueKind::vkAlt},
+    {kNsPdf, "pdf", "Keywords", TValueKind::vkText},
+    {kNsXmp, "xmp", "CreatorTool", TValueKind::vkText},
+    {kNsPdf, "pdf", "Producer", TValueKind::vkText},
+    {kNsXmp, "xmp", "CreateDate", TValueKind::vkText},
+    {kNsXmp, "xmp", "ModifyDate", TValueKind::vkText},
+    {kNsDc, "dc", "format", TValueKind::vkText},
+};
+
+const xmlChar* X(const char* s) {
+  return reinterpret_cast<const xmlChar*>(s);
+}
+
+bool isElement(xmlNode* node, const char* ns, const char* local) {
+  return node && node->type == XML_ELEMENT_NODE && node->ns && node->ns->href &&
+         std::strcmp(reinterpret_cast<const char*>(node->ns->href), ns) == 0 &&
+         std::strcmp(reinterpret_cast<const char*>(node->name), local) == 0;
+}
+
+xmlNode* firstChild(xmlNode* parent, const char* ns, const char* local) {
+  for (xmlNode* c = parent ? parent->children : nullptr; c; c = c->next) {
+    if (isElement(c, ns, local)) return c;
+  }
+  return nullptr;
+}
+
+// True when the node declares a namespace prefix for ns.
+bool declares(xmlNode* node, const char* ns) {
+  for (xmlNs* d = node->nsDef; d; d = d->next) {
+    if (d->prefix && d->href && std::strcmp(reinterpret_cast<const char*>(d->href), ns) == 0) return true;
+  }
+  return false;
+}
+
+// Silences libxml2's error output for packets read from files.
+void quietErrors(void*, const char*, ...) {}
+
+}  // namespace
+
+TPavonaXMP::TPavonaXMP() {
+  newPacket();
+}
+
+TPavonaXMP::~TPavonaXMP() {
+  clear();
+}
+
+void TPavonaXMP::clear() {
+  if (doc_) xmlFreeDoc(doc_);
+  doc_ = nullptr;
+  xmpmeta_ = rdf_ = nullptr;
+  for (std::string& s : last_) s.clear();
+}
+
+void TPavonaXMP::newPacket() {
+  clear();
+  unavailable_ = false;
+  doc_ = xmlNewDoc(X("1.0"));
+  if (!doc_) {
+    unavailable_ = true;
+    return;
+  }
+  xmlNode* begin = xmlNewDocPI(doc_, X("xpacket"), X(kPacketBegin));
+  xmpmeta_ = xmlNewDocNode(doc_, nullptr, X("xmpmeta"), nullptr);
+  xmlSetNs(xmpmeta_, xmlNewNs(xmpmeta_, X(kNsMeta), X("x")));
+  xmlDocSetRootElement(doc_, xmpmeta_);
+  xmlAddPrevSibling(xmpmeta_, begin);
+  xmlAddNextSibling(xmpmeta_, xmlNewDocPI(doc_, X("xpacket"), X("end=\"w\"")));
+  rdf_ = xmlNewChild(xmpmeta_, nullptr, X("RDF"), nullptr);
+  xmlSetNs(rdf_, xmlNewNs(rdf_, X(kNsRdf), X("rdf")));
+  setProperty(xpFormat, "application/pdf", true);
+  for (TProperty p : {xpCreator, xpDescription, xpTitle, xpCreatorTool, xpCreateDate, xpModifyDate, xpKeywords,
+                      xpProducer}) {
+    setProperty(p, "", true);
+  }
+}
+
+bool TPavonaXMP::LoadFromString(std::string_view bytes) {
+  if (bytes.empty()) {
+    newPacket();
+    return true;
+  }
+  clear();
+  xmlSetGenericErrorFunc(nullptr, quietErrors);
+  // No network, no entity expansion, no DTD loading: a packet from a file is
+  // read as plain data.
+  xmlDoc* doc = xmlReadMemory(bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), 1u << 30)), nullptr,
+                              "UTF-8", XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xmlSetGenericErrorFunc(nullptr, nullptr);
+  if (!doc) {
+    unavailable_ = true;
+    return false;
+  }
+  xmlNode* root = xmlDocGetRootElement(doc);
+  if (!isElement(root, kNsMeta, "xmpmeta")) {
+    xmlFreeDoc(doc);
+    newPacket();
+    return true;
+  }
+  unavailable_ = false;
+  doc_ = doc;
+  xmpmeta_ = root;
+  rdf_ = firstChild(root, kNsRdf, "RDF");
+  if (!rdf_) {
+    rdf_ = xmlNewChild(root, nullptr, X("RDF"), nullptr);
+    xmlNs* ns = xmlSearchNsByHref(doc_, rdf_, X(kNsRdf));
+    xmlSetNs(rdf_, ns ? ns : xmlNewNs(rdf_, X(kNsRdf), X("rdf")));
+  }
+  // The creator of the packet is remembered, so that setting the same
+  // author again leaves it alone.
+  for (xmlNode* d = rdf_->children; d; d = d->next) {
+    if (!isElement(d, kNsRdf, "Description")) continue;
+    xmlNode* li = firstChild(firstChild(firstChild(d, kNsDc, "creator"), kNsRdf, "Bag"), kNsRdf, "li");
+    if (li) {
+      xmlChar* text = xmlNodeGetContent(li);
+      if (text) {
+        last_[xpCreator] = reinterpret_cast<const char*>(text);
+        xmlFree(text);
+      }
+      break;
+    }
+    if (firstChild(d, kNsDc, "creator")) break;
+  }
+  return true;
+}
+
+void TPavonaXMP::setProperty(TProperty property, std::string_view value, bool force) {
+  if (unavailable_ || !rdf_) return;
+  if (!force && value == last_[property]) return;
+  last_[property] = value;
+  const TPropertyInfo& info = kProperties[property];
+  xmlNode* description = nullptr;
+  for (xmlNode* d = rdf_->children; d && !description; d = d->next) {
+    if (isElement(d, kNsRdf, "Description") && declares(d, info.ns)) description = d;
+  }
+  if (!description) {
+    description = xmlNewChild(rdf_, rdf_->ns, X("Description"), nullptr);
+    xmlNewNs(description, X(info.ns), X(info.prefix));
+  }
+  xmlNs* ns = xmlSearchNsByHref(doc_, description, X(info.ns));
+  xmlNs* rdfNs = xmlSearchNsByHref(doc_, description, X(kNsRdf));
+  if (xmlNode* old = firstChild(description, info.ns, info.name)) {
+    xmlUnlinkNode(old);
+    xmlFreeNode(old);
+  }
+  const std::string text(value);
+  xmlNode* element = xmlNewChild(description, ns, X(info.name), nullptr);
+  switch (info.kind) {
+    case TValueKind::vkText:
+      xmlNodeAddContent(element, X(text.c_str()));
+      break;
+    case TValueKind::vkAlt: {
+      xmlNode* alt = xmlNewChild(element, rdfNs, X("Alt"), nullptr);
+      xmlNode* li = xmlNewChild(alt, rdfNs, X("li"), nullptr);
+      xmlNodeSetLang(li, X("x-default"));
+      xmlNodeAddContent(li, X(text.c_str()));
+      break;
+    }
+    case TValueKind::vkBag: {
+      xmlNode* bag = xmlNewChild(element, rdfNs, X("Bag"), nullptr);
+      xmlNode* li = xmlNewChild(bag, rdfNs, X("li"), nullptr);
+      xmlNodeAddContent(li, X(text.c_str()));
+      break;
+    }
+  }
+}
+
+std::string TPavonaXMP::ConvertDate(std::string_view value) {
+  if (value.substr(0, 2) != "D:") return std::string(value);
+  // 1-based positions of the PDF date form.
+  auto mid = [&](size_t from, size_t count) {
+    return from - 1 < value.size() ? std::string(value.substr(from - 1, count)) : std::string();
+  };
+  std::string out = mid(3, 4) + "-" + mid(7, 2) + "-" + mid(9, 2) + "T" + mid(11, 2) + ":" + mid(13, 2) + ":" +
+                    mid(15, 5);
+  // Without zone minutes (a date in UTC, "Z") no separator is left dangling.
+  const std::string minutes = mid(21, 2);
+  if (!minutes.empty()) out += ":" + minutes;
+  return out;
+}
+
+void TPavonaXMP::SetTitle(std::string_view value) {
+  setProperty(xpTitle, value);
+}
+void TPavonaXMP::SetCreator(std::string_view value) {
+  setProperty(xpCreator, value);
+}
+void TPavonaXMP::SetDescription(std::string_view value) {
+  setProperty(xpDescription, value);
+}
+void TPavonaXMP::SetKeywords(std::string_view value) {
+  setProperty(xpKeywords, value);
+}
+void TPavonaXMP::SetCreatorTool(std::string_view value) {
+  setProperty(xpCreatorTool, value);
+}
+void TPavonaXMP::SetProducer(std::string_view value) {
+  setProperty(xpProducer, value);
+}
+void TPavonaXMP::SetCreateDate(std::string_view value) {
+  setProperty(xpCreateDate, ConvertDate(value));
+}
+void TPavonaXMP::SetModifyDate(std::string_view value) {
+  setProperty(xpModifyDate, ConvertDate(value));
+}
+
+std::string TPavonaXMP::SaveToString() const {
+  if (unavailable_ || !doc_) return {};
+  xmlChar* buffer = nullptr;
+  int size = 0;
+  const int keep = xmlKeepBlanksDefault(0);
+  xmlDocDumpFormatMemoryEnc(doc_, &buffer, &size, "UTF-8", 1);
+  xmlKeepBlanksDefault(keep);
+  if (!buffer) return {};
+  std::string out(reinterpret_cast<const char*>(buffer), static_cast<size_t>(std::max(size, 0)));
+  xmlFree(buffer);
+  const size_t begin = out.find("<?xpacket");
+  if (begin != std::string::npos) out.erase(0, begin);
+  const size_t end = out.rfind("<?xpacket end=");
+  if (end != std::string::npos) out.insert(end, std::string(1023, ' ') + "\n");
+  return out;
+}
