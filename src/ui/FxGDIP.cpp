@@ -2,7 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QPalette>
 #include <algorithm>
 #include <cstring>
@@ -208,11 +211,26 @@ long LoadSeek(int offset, int whence) {
 void LoadClose() {}
 long LoadSize() { return static_cast<long>(tLoadBytes.size()); }
 
+// Image files name their own pixel size; a decoder trusting an absurd one
+// would allocate without bound, so such images are refused before decoding.
+constexpr int64_t kMaxImagePixels = int64_t{1} << 26;
+
+bool PlausibleImageSize(std::string_view bytes) {
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  QSize size = reader.size();  // reads the header only; invalid when unknown
+  if (!size.isValid()) return true;
+  return int64_t{size.width()} * size.height() <= kMaxImagePixels;
+}
+
 TStatus LoadImageBytes(std::string_view bytes, void** image) {
   *image = nullptr;
   if (!Session().started()) return GdiplusNotInitialized;
   if (!api.GdipLoadImageFromDelegate_linux) return NotImplemented;
   if (bytes.empty()) return InvalidParameter;
+  if (!PlausibleImageSize(bytes)) return OutOfMemory;
   tLoadBytes = bytes;
   tLoadPos = 0;
   TStatus st = api.GdipLoadImageFromDelegate_linux(LoadHeader, LoadBytes, LoadPut, LoadSeek, LoadClose, LoadSize,

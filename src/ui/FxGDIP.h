@@ -54,6 +54,7 @@ using ARGB = uint32_t;
 using TStatus = int;  // GDI+ status: 0 Ok
 constexpr TStatus Ok = 0;
 constexpr TStatus InvalidParameter = 2;
+constexpr TStatus OutOfMemory = 3;
 constexpr TStatus NotImplemented = 6;
 constexpr TStatus FontFamilyNotFound = 14;
 constexpr TStatus FontStyleNotFound = 15;
