@@ -172,9 +172,11 @@ TGdiplusSession& Session() {
 
 // Calls an entry point when GDI+ runs and the entry is bound; otherwise a
 // status that says why nothing was done.
+// The entry is read only after the session has bound the table.
 template <typename F, typename... A>
-TStatus Call(F* fn, A... args) {
+TStatus Call(F* TFxGdipAPI::*entry, A... args) {
   if (!Session().started()) return GdiplusNotInitialized;
+  F* fn = api.*entry;
   if (!fn) return NotImplemented;
   return fn(args...);
 }
@@ -304,36 +306,36 @@ TGPGraphics::TGPGraphics(QImage& image) {
     return;
   }
   void* bitmap = nullptr;
-  TStatus st = Call(api.GdipCreateBitmapFromScan0, image.width(), image.height(), static_cast<int>(image.bytesPerLine()),
+  TStatus st = Call(&TFxGdipAPI::GdipCreateBitmapFromScan0, image.width(), image.height(), static_cast<int>(image.bytesPerLine()),
                     gdip::PixelFormat32bppPARGB, image.bits(), &bitmap);
   void* graphics = nullptr;
   if (st == Ok) {
     bitmap_ = bitmap;
-    st = Call(api.GdipGetImageGraphicsContext, bitmap, &graphics);
+    st = Call(&TFxGdipAPI::GdipGetImageGraphicsContext, bitmap, &graphics);
   }
   SetCreated(st == Ok ? graphics : nullptr, st);
 }
 
 TGPGraphics::~TGPGraphics() {
-  Call(api.GdipDeleteGraphics, native_);
-  if (bitmap_) Call(api.GdipDisposeImage, bitmap_);
+  Call(&TFxGdipAPI::GdipDeleteGraphics, native_);
+  if (bitmap_) Call(&TFxGdipAPI::GdipDisposeImage, bitmap_);
 }
 
 TStatus TGPGraphics::SetTextRenderingHint(int hint) {
-  return SetStatus(Call(api.GdipSetTextRenderingHint, native_, hint));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetTextRenderingHint, native_, hint));
 }
-TStatus TGPGraphics::SetSmoothingMode(int mode) { return SetStatus(Call(api.GdipSetSmoothingMode, native_, mode)); }
+TStatus TGPGraphics::SetSmoothingMode(int mode) { return SetStatus(Call(&TFxGdipAPI::GdipSetSmoothingMode, native_, mode)); }
 TStatus TGPGraphics::DrawPath(const TGPPen* pen, const TGPGraphicsPath* path) {
-  return SetStatus(Call(api.GdipDrawPath, native_, pen ? pen->Handle() : nullptr, path ? path->Handle() : nullptr));
+  return SetStatus(Call(&TFxGdipAPI::GdipDrawPath, native_, pen ? pen->Handle() : nullptr, path ? path->Handle() : nullptr));
 }
 TStatus TGPGraphics::FillRectangle(const TGPBrush* brush, float x, float y, float width, float height) {
-  return SetStatus(Call(api.GdipFillRectangle, native_, brush ? brush->Handle() : nullptr, x, y, width, height));
+  return SetStatus(Call(&TFxGdipAPI::GdipFillRectangle, native_, brush ? brush->Handle() : nullptr, x, y, width, height));
 }
 TStatus TGPGraphics::FillRectangle(const TGPBrush* brush, const TGPRect& r) {
   return FillRectangle(brush, r.X, r.Y, r.Width, r.Height);
 }
 TStatus TGPGraphics::DrawRectangle(const TGPPen& pen, float x, float y, float width, float height) {
-  return SetStatus(Call(api.GdipDrawRectangle, native_, pen.Handle(), x, y, width, height));
+  return SetStatus(Call(&TFxGdipAPI::GdipDrawRectangle, native_, pen.Handle(), x, y, width, height));
 }
 TStatus TGPGraphics::DrawString(std::string_view text, int length, const TGPFont* font, const TGPRect& layout,
                                 const TGPStringFormat* format, const TGPBrush* brush) {
@@ -341,14 +343,14 @@ TStatus TGPGraphics::DrawString(std::string_view text, int length, const TGPFont
   std::u16string wide(text.size() + 1, u'\0');
   for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
   int n = std::clamp(length, -1, static_cast<int>(text.size()));
-  return SetStatus(Call(api.GdipDrawString, native_, wide.c_str(), n, font ? font->Handle() : nullptr, &layout,
+  return SetStatus(Call(&TFxGdipAPI::GdipDrawString, native_, wide.c_str(), n, font ? font->Handle() : nullptr, &layout,
                         format ? format->Handle() : nullptr, brush ? brush->Handle() : nullptr));
 }
 TStatus TGPGraphics::DrawString(std::u16string_view text, int length, const TGPFont* font, const TGPRect& layout,
                                 const TGPStringFormat* format, const TGPBrush* brush) {
   std::u16string wide(text);  // the library wants a terminated string
   int n = std::clamp(length, -1, static_cast<int>(text.size()));
-  return SetStatus(Call(api.GdipDrawString, native_, wide.c_str(), n, font ? font->Handle() : nullptr, &layout,
+  return SetStatus(Call(&TFxGdipAPI::GdipDrawString, native_, wide.c_str(), n, font ? font->Handle() : nullptr, &layout,
                         format ? format->Handle() : nullptr, brush ? brush->Handle() : nullptr));
 }
 TStatus TGPGraphics::MeasureString(std::u16string_view text, int length, const TGPFont* font, const TGPRect& layout,
@@ -357,138 +359,138 @@ TStatus TGPGraphics::MeasureString(std::u16string_view text, int length, const T
   std::u16string wide(text);
   int n = std::clamp(length, -1, static_cast<int>(text.size()));
   bounds = {0, 0, 0, 0};
-  return SetStatus(Call(api.GdipMeasureString, native_, wide.c_str(), n, font ? font->Handle() : nullptr, &layout,
+  return SetStatus(Call(&TFxGdipAPI::GdipMeasureString, native_, wide.c_str(), n, font ? font->Handle() : nullptr, &layout,
                         format ? format->Handle() : nullptr, &bounds, codepointsFitted, linesFilled));
 }
 TStatus TGPGraphics::DrawImage(const TGPImage* image, int x, int y, int width, int height) {
-  return SetStatus(Call(api.GdipDrawImageRect, native_, image ? image->Handle() : nullptr, static_cast<REAL>(x),
+  return SetStatus(Call(&TFxGdipAPI::GdipDrawImageRect, native_, image ? image->Handle() : nullptr, static_cast<REAL>(x),
                         static_cast<REAL>(y), static_cast<REAL>(width), static_cast<REAL>(height)));
 }
 TStatus TGPGraphics::DrawImage(const TGPImage* image, const TGPRect& d, float srcX, float srcY, float srcWidth,
                                float srcHeight, int srcUnit, const TGPImageAttributes* attributes) {
-  return SetStatus(Call(api.GdipDrawImageRectRect, native_, image ? image->Handle() : nullptr, d.X, d.Y, d.Width,
+  return SetStatus(Call(&TFxGdipAPI::GdipDrawImageRectRect, native_, image ? image->Handle() : nullptr, d.X, d.Y, d.Width,
                         d.Height, srcX, srcY, srcWidth, srcHeight, srcUnit,
                         attributes ? attributes->Handle() : nullptr, static_cast<void*>(nullptr),
                         static_cast<void*>(nullptr)));
 }
 TStatus TGPGraphics::SetClip(const TGPRegion* region, int combineMode) {
-  return SetStatus(Call(api.GdipSetClipRegion, native_, region ? region->Handle() : nullptr, combineMode));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetClipRegion, native_, region ? region->Handle() : nullptr, combineMode));
 }
-TStatus TGPGraphics::ResetClip() { return SetStatus(Call(api.GdipResetClip, native_)); }
+TStatus TGPGraphics::ResetClip() { return SetStatus(Call(&TFxGdipAPI::GdipResetClip, native_)); }
 
 // ---- pens and brushes
 
 TGPPen::TGPPen(ARGB color, float width) {
   void* pen = nullptr;
-  TStatus st = Call(api.GdipCreatePen1, color, width, 0, &pen);
+  TStatus st = Call(&TFxGdipAPI::GdipCreatePen1, color, width, 0, &pen);
   SetCreated(st == Ok ? pen : nullptr, st);
 }
-TGPPen::~TGPPen() { Call(api.GdipDeletePen, native_); }
-TStatus TGPPen::SetDashStyle(int style) { return SetStatus(Call(api.GdipSetPenDashStyle, native_, style)); }
+TGPPen::~TGPPen() { Call(&TFxGdipAPI::GdipDeletePen, native_); }
+TStatus TGPPen::SetDashStyle(int style) { return SetStatus(Call(&TFxGdipAPI::GdipSetPenDashStyle, native_, style)); }
 
-TGPBrush::~TGPBrush() { Call(api.GdipDeleteBrush, native_); }
+TGPBrush::~TGPBrush() { Call(&TFxGdipAPI::GdipDeleteBrush, native_); }
 
 TGPSolidBrush::TGPSolidBrush(ARGB color) {
   void* brush = nullptr;
-  TStatus st = Call(api.GdipCreateSolidFill, color, &brush);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateSolidFill, color, &brush);
   SetCreated(st == Ok ? brush : nullptr, st);
 }
 
 TGPLinearGradientBrush::TGPLinearGradientBrush(const TGPRect& rect, ARGB color1, ARGB color2, int mode) {
   void* brush = nullptr;
-  TStatus st = Call(api.GdipCreateLineBrushFromRect, &rect, color1, color2, mode, 0, &brush);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateLineBrushFromRect, &rect, color1, color2, mode, 0, &brush);
   SetCreated(st == Ok ? brush : nullptr, st);
 }
 
 TGPPathGradientBrush::TGPPathGradientBrush(const TGPGraphicsPath& path) {
   void* brush = nullptr;
-  TStatus st = Call(api.GdipCreatePathGradientFromPath, path.Handle(), &brush);
+  TStatus st = Call(&TFxGdipAPI::GdipCreatePathGradientFromPath, path.Handle(), &brush);
   SetCreated(st == Ok ? brush : nullptr, st);
 }
 TStatus TGPPathGradientBrush::SetCenterColor(ARGB color) {
-  return SetStatus(Call(api.GdipSetPathGradientCenterColor, native_, color));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetPathGradientCenterColor, native_, color));
 }
 int TGPPathGradientBrush::GetPointCount() {
   int count = 0;
-  if (SetStatus(Call(api.GdipGetPathGradientPointCount, native_, &count)) != Ok) return 0;
+  if (SetStatus(Call(&TFxGdipAPI::GdipGetPathGradientPointCount, native_, &count)) != Ok) return 0;
   return count;
 }
 TStatus TGPPathGradientBrush::SetSurroundColors(const ARGB* colors, int& count) {
   int points = GetPointCount();
   if (!colors || count <= 0 || points <= 0 || points < count) return SetStatus(InvalidParameter);
   int n = count;
-  TStatus st = SetStatus(Call(api.GdipSetPathGradientSurroundColorsWithCount, native_, colors, &n));
+  TStatus st = SetStatus(Call(&TFxGdipAPI::GdipSetPathGradientSurroundColorsWithCount, native_, colors, &n));
   if (st == Ok) count = n;
   return st;
 }
 TStatus TGPPathGradientBrush::SetCenterPoint(const TGPPoint& point) {
-  return SetStatus(Call(api.GdipSetPathGradientCenterPointI, native_, &point));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetPathGradientCenterPointI, native_, &point));
 }
 
 TGPRegion::TGPRegion(const TGPGraphicsPath& path) {
   void* region = nullptr;
-  TStatus st = Call(api.GdipCreateRegionPath, path.Handle(), &region);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateRegionPath, path.Handle(), &region);
   SetCreated(st == Ok ? region : nullptr, st);
 }
-TGPRegion::~TGPRegion() { Call(api.GdipDeleteRegion, native_); }
+TGPRegion::~TGPRegion() { Call(&TFxGdipAPI::GdipDeleteRegion, native_); }
 
 // ---- fonts and text formats
 
 TGPFontFamily::TGPFontFamily(std::u16string_view name, void* fontCollection) {
   std::u16string wide(name);
   void* family = nullptr;
-  TStatus st = Call(api.GdipCreateFontFamilyFromName, wide.c_str(), fontCollection, &family);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateFontFamilyFromName, wide.c_str(), fontCollection, &family);
   SetCreated(st == Ok ? family : nullptr, st);
 }
-TGPFontFamily::~TGPFontFamily() { Call(api.GdipDeleteFontFamily, native_); }
+TGPFontFamily::~TGPFontFamily() { Call(&TFxGdipAPI::GdipDeleteFontFamily, native_); }
 
 TGPFont::TGPFont(const TGPFontFamily* family, float emSize, int style, int unit) {
   void* font = nullptr;
-  TStatus st = Call(api.GdipCreateFont, family ? family->Handle() : nullptr, emSize, style, unit, &font);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateFont, family ? family->Handle() : nullptr, emSize, style, unit, &font);
   SetCreated(st == Ok ? font : nullptr, st);
 }
-TGPFont::~TGPFont() { Call(api.GdipDeleteFont, native_); }
+TGPFont::~TGPFont() { Call(&TFxGdipAPI::GdipDeleteFont, native_); }
 
 TGPStringFormat::TGPStringFormat(int formatFlags, uint16_t language) {
   void* format = nullptr;
-  TStatus st = Call(api.GdipCreateStringFormat, formatFlags, language, &format);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateStringFormat, formatFlags, language, &format);
   SetCreated(st == Ok ? format : nullptr, st);
 }
-TGPStringFormat::~TGPStringFormat() { Call(api.GdipDeleteStringFormat, native_); }
-TStatus TGPStringFormat::SetAlignment(int align) { return SetStatus(Call(api.GdipSetStringFormatAlign, native_, align)); }
+TGPStringFormat::~TGPStringFormat() { Call(&TFxGdipAPI::GdipDeleteStringFormat, native_); }
+TStatus TGPStringFormat::SetAlignment(int align) { return SetStatus(Call(&TFxGdipAPI::GdipSetStringFormatAlign, native_, align)); }
 TStatus TGPStringFormat::SetLineAlignment(int align) {
-  return SetStatus(Call(api.GdipSetStringFormatLineAlign, native_, align));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetStringFormatLineAlign, native_, align));
 }
 TStatus TGPStringFormat::SetTrimming(StringTrimming trimming) {
-  return SetStatus(Call(api.GdipSetStringFormatTrimming, native_, static_cast<int>(trimming)));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetStringFormatTrimming, native_, static_cast<int>(trimming)));
 }
 TStatus TGPStringFormat::SetHotkeyPrefix(int prefix) {
-  return SetStatus(Call(api.GdipSetStringFormatHotkeyPrefix, native_, prefix));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetStringFormatHotkeyPrefix, native_, prefix));
 }
 
 // ---- paths
 
 TGPGraphicsPath::TGPGraphicsPath(int fillMode) {
   void* path = nullptr;
-  TStatus st = Call(api.GdipCreatePath, fillMode, &path);
+  TStatus st = Call(&TFxGdipAPI::GdipCreatePath, fillMode, &path);
   SetCreated(st == Ok ? path : nullptr, st);
 }
-TGPGraphicsPath::~TGPGraphicsPath() { Call(api.GdipDeletePath, native_); }
-TStatus TGPGraphicsPath::CloseFigure() { return SetStatus(Call(api.GdipClosePathFigure, native_)); }
+TGPGraphicsPath::~TGPGraphicsPath() { Call(&TFxGdipAPI::GdipDeletePath, native_); }
+TStatus TGPGraphicsPath::CloseFigure() { return SetStatus(Call(&TFxGdipAPI::GdipClosePathFigure, native_)); }
 TStatus TGPGraphicsPath::AddLine(float x1, float y1, float x2, float y2) {
-  return SetStatus(Call(api.GdipAddPathLine, native_, x1, y1, x2, y2));
+  return SetStatus(Call(&TFxGdipAPI::GdipAddPathLine, native_, x1, y1, x2, y2));
 }
 TStatus TGPGraphicsPath::AddArc(float x, float y, float width, float height, float startAngle, float sweepAngle) {
-  return SetStatus(Call(api.GdipAddPathArc, native_, x, y, width, height, startAngle, sweepAngle));
+  return SetStatus(Call(&TFxGdipAPI::GdipAddPathArc, native_, x, y, width, height, startAngle, sweepAngle));
 }
 TStatus TGPGraphicsPath::AddEllipse(float x, float y, float width, float height) {
-  return SetStatus(Call(api.GdipAddPathEllipse, native_, x, y, width, height));
+  return SetStatus(Call(&TFxGdipAPI::GdipAddPathEllipse, native_, x, y, width, height));
 }
 TStatus TGPGraphicsPath::AddCurve(const TGPPoint* points, int count, float tension) {
-  return SetStatus(Call(api.GdipAddPathCurve2I, native_, points, count, tension));
+  return SetStatus(Call(&TFxGdipAPI::GdipAddPathCurve2I, native_, points, count, tension));
 }
 TStatus TGPGraphicsPath::AddBezier(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4) {
-  return SetStatus(Call(api.GdipAddPathBezier, native_, x1, y1, x2, y2, x3, y3, x4, y4));
+  return SetStatus(Call(&TFxGdipAPI::GdipAddPathBezier, native_, x1, y1, x2, y2, x3, y3, x4, y4));
 }
 
 // ---- images
@@ -498,20 +500,20 @@ TGPImage::TGPImage(std::string_view bytes, bool) {
   TStatus st = LoadImageBytes(bytes, &image);
   SetCreated(image, st);
 }
-TGPImage::~TGPImage() { Call(api.GdipDisposeImage, native_); }
+TGPImage::~TGPImage() { Call(&TFxGdipAPI::GdipDisposeImage, native_); }
 uint32_t TGPImage::GetWidth() {
   uint32_t w = 0;
-  if (SetStatus(Call(api.GdipGetImageWidth, native_, &w)) != Ok) return 0;
+  if (SetStatus(Call(&TFxGdipAPI::GdipGetImageWidth, native_, &w)) != Ok) return 0;
   return w;
 }
 uint32_t TGPImage::GetHeight() {
   uint32_t h = 0;
-  if (SetStatus(Call(api.GdipGetImageHeight, native_, &h)) != Ok) return 0;
+  if (SetStatus(Call(&TFxGdipAPI::GdipGetImageHeight, native_, &h)) != Ok) return 0;
   return h;
 }
 int TGPImage::GetFormat() {
   gdip::GUID g{};
-  if (SetStatus(Call(api.GdipGetImageRawFormat, native_, &g)) != Ok) return ifUndefined;
+  if (SetStatus(Call(&TFxGdipAPI::GdipGetImageRawFormat, native_, &g)) != Ok) return ifUndefined;
   // The published image-format identifiers differ only in their first field.
   static const uint8_t kTail[8] = {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E};
   if (g.Data2 != 0x0728 || g.Data3 != 0x11D3 || std::memcmp(g.Data4, kTail, 8) != 0) return ifUndefined;
@@ -533,15 +535,15 @@ int TGPImage::GetFormat() {
 TGPBitmap::TGPBitmap(std::string_view bytes, bool icm) : TGPImage(bytes, icm) {}
 TStatus TGPBitmap::GetPixel(int x, int y, ARGB& color) {
   color = 0;
-  return SetStatus(Call(api.GdipBitmapGetPixel, native_, x, y, &color));
+  return SetStatus(Call(&TFxGdipAPI::GdipBitmapGetPixel, native_, x, y, &color));
 }
 
 TGPImageAttributes::TGPImageAttributes() {
   void* attributes = nullptr;
-  TStatus st = Call(api.GdipCreateImageAttributes, &attributes);
+  TStatus st = Call(&TFxGdipAPI::GdipCreateImageAttributes, &attributes);
   SetCreated(st == Ok ? attributes : nullptr, st);
 }
-TGPImageAttributes::~TGPImageAttributes() { Call(api.GdipDisposeImageAttributes, native_); }
+TGPImageAttributes::~TGPImageAttributes() { Call(&TFxGdipAPI::GdipDisposeImageAttributes, native_); }
 TStatus TGPImageAttributes::SetColorKey(ARGB low, ARGB high, int adjustType) {
-  return SetStatus(Call(api.GdipSetImageAttributesColorKeys, native_, adjustType, 1, low, high));
+  return SetStatus(Call(&TFxGdipAPI::GdipSetImageAttributesColorKeys, native_, adjustType, 1, low, high));
 }
