@@ -1063,8 +1063,12 @@ bool DecodePicture(std::string_view bytes, TBitmap& result) {
       bmp.LoadFromBytes(bytes);
       SourceSurface s(bmp);
       cairo_surface_flush(s.Get());
+      // cairo refuses surfaces wider or higher than it can address (32767
+      // pixels): such a picture cannot be drawn.
+      const unsigned char* pixels = cairo_image_surface_get_data(s.Get());
+      if (!pixels) return false;
       TBitmap out(bmp.Width(), bmp.Height(), TPixelFormat::pf32bit);
-      std::memcpy(out.Bits(), cairo_image_surface_get_data(s.Get()), out.BitsSize());
+      std::memcpy(out.Bits(), pixels, out.BitsSize());
       out.SetAlphaFormat(TAlphaFormat::afPremultiplied);
       result = std::move(out);
       return true;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/GdiCanvas.h"
+#include "render/PavonaFontCollection.h"
 #include "render/PavonaRendererInternal.h"
 
 namespace {
@@ -97,8 +98,45 @@ TPDFPoint TPDFRenderer::TransformPoint(const TPDFPoint& p) const {
   return result;
 }
 
+TPDFRenderer::TPageGeometry TPDFRenderer::MeasurePage() {
+  TPageGeometry g;
+  if (Resolution == 0 || !std::isfinite(Resolution)) Resolution = 1;
+  Resolution = std::clamp(std::fabs(Resolution), 1e-3, 1e5);
+  if (!PageObject) return g;
+  double x1 = 0, y1 = 0, x2 = 612, y2 = 792;
+  const int32_t boxKind = std::clamp(PageBoxKind, 1, 5);
+  GetPageBox(kBoxNames[boxKind - 1], x1, y1, x2, y2);
+  double mx1 = 0, my1 = 0, mx2 = 612, my2 = 792;
+  GetPageBox("MediaBox", mx1, my1, mx2, my2);
+  x1 = std::max(x1, mx1);
+  y1 = std::max(y1, my1);
+  x2 = std::min(x2, mx2);
+  y2 = std::min(y2, my2);
+  double boxWidth = x2 - x1, boxHeight = y2 - y1;
+  // Boxes that do not overlap the media box leave nothing visible.
+  if (boxWidth <= 0) boxWidth = 1;
+  if (boxHeight <= 0) boxHeight = 1;
+  int32_t rotate = 0;
+  if (TPDFNumeric* r = PDFAsNumeric(GetInheritedAttribute(PageObject, "Rotate"))) {
+    int64_t value = std::clamp<int64_t>(r->AsInteger(), -1000000, 1000000);
+    rotate = static_cast<int32_t>(((value / 90) % 4) * 90);
+    if (rotate < 0) rotate += 360;
+  }
+  if (rotate == 90 || rotate == 270) std::swap(boxWidth, boxHeight);
+  g = TPageGeometry{x1, y1, x2, y2, boxWidth, boxHeight, rotate};
+  if (OutputKind != rokImageList && OutputKind != rokText) {
+    OutputWidth = outputSide(boxWidth, Resolution);
+    OutputHeight = outputSide(boxHeight, Resolution);
+  } else {
+    OutputWidth = roundSide(x2) + 1;
+    OutputHeight = roundSide(y2) + 1;
+  }
+  return g;
+}
+
 void TPDFRenderer::RenderPage() {
   UseSavedState = false;
+  if (fontCollection_) fontCollection_->KeepDifferences = OutputKind == rokText;
   ErrorText.clear();
   OutputWidth = OutputHeight = 0;
   if (OutputKind >= rokMetafile && OutputKind <= rokPrinter) {
@@ -113,40 +151,11 @@ void TPDFRenderer::RenderPage() {
     ErrorText = "No page to render";
     return;
   }
-  if (Resolution == 0 || !std::isfinite(Resolution)) Resolution = 1;
-  Resolution = std::clamp(std::fabs(Resolution), 1e-3, 1e5);
-
-  double x1 = 0, y1 = 0, x2 = 612, y2 = 792;
-  const int32_t boxKind = std::clamp(PageBoxKind, 1, 5);
-  GetPageBox(kBoxNames[boxKind - 1], x1, y1, x2, y2);
-  double mx1 = 0, my1 = 0, mx2 = 612, my2 = 792;
-  GetPageBox("MediaBox", mx1, my1, mx2, my2);
-  x1 = std::max(x1, mx1);
-  y1 = std::max(y1, my1);
-  x2 = std::min(x2, mx2);
-  y2 = std::min(y2, my2);
-  double boxWidth = x2 - x1, boxHeight = y2 - y1;
-  // Boxes that do not overlap the media box leave nothing visible.
-  if (boxWidth <= 0) boxWidth = 1;
-  if (boxHeight <= 0) boxHeight = 1;
-
-  int32_t rotate = 0;
-  if (TPDFNumeric* r = PDFAsNumeric(GetInheritedAttribute(PageObject, "Rotate"))) {
-    int64_t value = std::clamp<int64_t>(r->AsInteger(), -1000000, 1000000);
-    rotate = static_cast<int32_t>(((value / 90) % 4) * 90);
-    if (rotate < 0) rotate += 360;
-  }
-  if (rotate == 90 || rotate == 270) std::swap(boxWidth, boxHeight);
-
+  TPageGeometry g = MeasurePage();
+  const double x1 = g.x1, y1 = g.y1, boxWidth = g.boxWidth, boxHeight = g.boxHeight;
+  const int32_t rotate = g.rotate;
   CTM = IdentityMatrix;
   const bool drawn = OutputKind != rokImageList;
-  if (drawn) {
-    OutputWidth = outputSide(boxWidth, Resolution);
-    OutputHeight = outputSide(boxHeight, Resolution);
-  } else {
-    OutputWidth = roundSide(x2) + 1;
-    OutputHeight = roundSide(y2) + 1;
-  }
 
   std::unique_ptr<TCanvas> canvas;
   try {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "graphics/PavonaColorManagement.h"
@@ -22,6 +23,8 @@
 #include "platform/Classes.h"
 
 class TPDFFontCollection;
+class TPDFFontCollectionData;
+class TPDFType3Rasterizer;
 
 // Raised inside interpretation for content that cannot be rendered safely
 // (content that draws itself, too much nested work).
@@ -109,6 +112,15 @@ public:
   void SetCairoTarget(HDC dc, const std::string& libraryPath, bool clearToWhite);
 
   void RenderPage();
+  // The page's box, rotation and output size (OutputWidth, OutputHeight)
+  // for the current kind and resolution, without rendering: a caller that
+  // supplies the drawing target (kinds 8 and 10) sizes it from this.
+  struct TPageGeometry {
+    double x1 = 0, y1 = 0, x2 = 612, y2 = 792;
+    double boxWidth = 612, boxHeight = 792;
+    int32_t rotate = 0;
+  };
+  TPageGeometry MeasurePage();
 
   // Results.
   const std::string& GetErrorText() const { return ErrorText; }
@@ -162,6 +174,8 @@ private:
   bool DispatchText(TRun& run, std::string_view token);
   void SelectFontFromKey(TRun& run);
   void ShowText(TRun& run);
+  void DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font, std::string_view glyphName,
+                      double x, double rise);
 
   TPDFFontCollection* fontCollection_;
   std::string ErrorText;
@@ -194,5 +208,6 @@ private:
   int32_t nesting_ = 0;
   std::vector<const TPDFObject*> activeObjects_;
   int64_t nestedRuns_ = 0;
-  bool firstErrorKept_ = false;
+  // Reference objects made for font keys written as references ("12 0 R").
+  std::unordered_map<std::string, TPDFIndRef*> fontReferences_;
 };

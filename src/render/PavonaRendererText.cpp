@@ -2,8 +2,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
 #include "render/PavonaRendererInternal.h"
+#include "render/PavonaType3.h"
 
 namespace {
 
@@ -75,12 +77,164 @@ bool TPDFRenderer::DispatchText(TRun& run, std::string_view token) {
   return true;
 }
 
-void TPDFRenderer::SelectFontFromKey(TRun& /*run*/) {
-  // Fonts come from the render's font collection; without one the current
-  // (absent) font stays.
+void TPDFRenderer::SelectFontFromKey(TRun& run) {
+  if (!fontCollection_) return;
+  const std::string& key = run.gs.FontKey;
+  if (OnDecryptStream) fontCollection_->OnDecryptStream = OnDecryptStream;
+  if (OnEncryptStream) fontCollection_->OnEncryptStream = OnEncryptStream;
+  if (key.size() > 2 && key.ends_with(" R")) {
+    // A font named by reference (ExtGState /Font): one reference object per
+    // distinct text, so repeated Q operations allocate nothing.
+    auto found = fontReferences_.find(key);
+    TPDFIndRef* ref = found != fontReferences_.end() ? found->second : nullptr;
+    if (!ref && Structure) {
+      ref = PDFAsIndRef(Structure->ParseObject(key));
+      if (ref) fontReferences_.emplace(key, ref);
+    }
+    if (ref) fontCollection_->SelectFont(ref);
+    return;
+  }
+  if (!key.starts_with("/")) return;
+  TPDFDictionary* fonts = ResourceDictionary(run, "Font");
+  if (!fonts) return;
+  TPDFObject* value = fonts->GetValue(std::string_view(key).substr(1));
+  if (PDFAsIndRef(value) || PDFAsDictionary(value)) fontCollection_->SelectFont(value);
 }
 
 void TPDFRenderer::ShowText(TRun& run) {
-  // Nothing is shown without a current font.
+  const size_t count = std::min(static_cast<size_t>(std::max(run.textArrayCount, 0)), run.operands.size());
   run.textArrayCount = 0;
+  if (!fontCollection_ || count == 0) return;
+  TPDFFontCollectionData* font = fontCollection_->CurrentFont;
+  TPDFGraphicsState& gs = run.gs;
+  if (!font || gs.FontSize == 0 || !std::isfinite(gs.FontSize)) return;
+  TPDFPicasso& canvas = *run.canvas;
+  TPDFFontRasterizer* rasterizer = font->Rasterizer.get();
+  auto* type3 = dynamic_cast<TPDFType3Rasterizer*>(rasterizer);
+  double t = 1000;
+  const double k = rasterizer ? rasterizer->GetGlyphScale() : 1;
+  const bool drawing = run.visible && gs.TextRenderMode != 3;
+
+  canvas.BeginPath();
+  run.pathOpen = false;
+  const TPDFMatrix userCTM = CTM;
+  const TPDFMatrix sizeScale{gs.FontSize * gs.HorizontalScaling / 100, 0, 0, gs.FontSize, 0, 0};
+  double riseUnits = 1000;  // glyph units per text space unit, vertically
+  MatrixMultiply(CTM, gs.TextMatrix, CTM);
+  MatrixMultiply(CTM, sizeScale, CTM);
+  if (type3) {
+    // Glyph space is mapped by the font's own matrix: text-space amounts
+    // (spacing, TJ numbers, rise) are converted with its scale.
+    const auto& fm = type3->FontMatrix;
+    MatrixMultiply(CTM, TPDFMatrix{fm[0], fm[1], fm[2], fm[3], fm[4], fm[5]}, CTM);
+    t = std::fabs(fm[0]) > 1e-12 ? 1 / fm[0] : 1;
+    riseUnits = std::fabs(fm[3]) > 1e-12 ? 1 / fm[3] : 1;
+  } else {
+    MatrixMultiply(CTM, TPDFMatrix{0.001, 0, 0, 0.001, 0, 0}, CTM);
+  }
+
+  const double size = std::fabs(gs.FontSize);
+  const double rise = gs.TextRise * riseUnits / size;
+  const double charSpacing = gs.CharSpacing * t / size;
+  const double wordSpacing = gs.WordSpacing * t / size;
+  double x = 0;
+  std::string glyphKey;
+  auto drawGlyph = [&](std::string_view key) {
+    if (!drawing) return;
+    if (type3) {
+      DrawType3Glyph(run, *type3, font, key, x, rise);
+    } else if (rasterizer) {
+      rasterizer->DrawGlyph(&canvas, CTM, key, x, rise);
+    }
+  };
+
+  try {
+    const size_t first = run.operands.size() - count;
+    for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
+      std::string_view operand = run.operands[i];
+      if (operand.empty()) continue;
+      if (operand[0] == '(' || operand[0] == '<') {
+        const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
+        if (font->IsComposite) {
+          for (uint16_t code : fontCollection_->TextToCodes(bytes)) {
+            double w = t;
+            if (font->GetCIDWidth(code, w)) w += charSpacing;
+            glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
+            drawGlyph(glyphKey);
+            x += w;
+          }
+        } else {
+          for (unsigned char c : bytes) {
+            double w = font->Widths[c];
+            if (rasterizer && k != 0) w /= k;
+            w += charSpacing;
+            if (c == 32) w += wordSpacing;
+            drawGlyph(font->GlyphNames[c]);
+            x += w;
+          }
+        }
+      } else if (k != 0) {
+        x -= PDFTextToFloat(operand) * t / 1000 / k;
+      }
+    }
+  } catch (...) {
+    CTM = userCTM;
+    throw;
+  }
+
+  const double kk = k == 0 ? 1 : k;
+  const double tx = gs.HorizontalScaling / 100 * kk * size * x / t;
+  MatrixMultiply(gs.TextMatrix, TPDFMatrix{1, 0, 0, 1, std::isfinite(tx) ? tx : 0, 0}, gs.TextMatrix);
+
+  // Painting uses the user-space line width, so the CTM goes back first.
+  CTM = userCTM;
+  const int mode = gs.TextRenderMode;
+  if (!drawing) {
+    if (mode >= 4 && mode <= 7) {
+      canvas.SetClip(1);
+      canvas.EndPathNoPaint();
+    }
+    return;
+  }
+  if (mode == 1 || mode == 2 || mode == 5 || mode == 6) StrokeSetup(run);
+  if (mode == 0 || mode == 2 || mode == 4 || mode == 6) FillSetup(run, 1);
+  if (mode >= 4) canvas.SetClip(1);
+  switch (mode) {
+    case 0:
+    case 4: canvas.FillPath(); break;
+    case 1:
+    case 5: canvas.StrokePath(); break;
+    case 2:
+    case 6: canvas.FillAndStrokePath(); break;
+    case 7: canvas.EndPathNoPaint(); break;
+    default: break;
+  }
+}
+
+void TPDFRenderer::DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font,
+                                  std::string_view glyphName, double x, double rise) {
+  const std::string procedure = type3.GetCharProc(glyphName);
+  if (procedure.empty() || !type3.FontDictionary) return;
+  const int32_t fontNumber = font->ObjectNumber;
+  PushState(run);
+  DefaultResources = run.resources;
+  const TPDFMatrix saved = CTM;
+  MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, x, rise}, CTM);
+  SavedState = run.gs;
+  UseSavedState = true;
+  try {
+    RunNested(*run.canvas, type3.FontDictionary, procedure, nullptr);
+  } catch (...) {
+    UseSavedState = false;
+    PopState(run);
+    CTM = saved;
+    fontCollection_->SelectFontByNumber(fontNumber);
+    throw;
+  }
+  UseSavedState = false;
+  PopState(run);
+  CTM = saved;
+  fontCollection_->SelectFontByNumber(fontNumber);
+  // The glyph ran its own painting: the text path starts again.
+  run.canvas->BeginPath();
 }

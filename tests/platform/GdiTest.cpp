@@ -191,3 +191,19 @@ TEST(Gdi, CanvasAndDecodedPictures) {
   EXPECT_FALSE(DecodePicture(bytes.substr(0, bytes.size() - 20), png));  // cut short
   EXPECT_FALSE(DecodePicture("junk", png));
 }
+
+namespace {
+
+// A BMP wider than cairo can address is refused, not read through a null surface.
+TEST(GdiPicture, TooWideBitmapIsRefused) {
+  TBitmap wide(40000, 1, TPixelFormat::pf24bit);
+  wide.Fill(0x0000FF);
+  TBitmap result;
+  EXPECT_FALSE(DecodePicture(wide.SaveToBytes(), result));
+  TBitmap small(3, 2, TPixelFormat::pf24bit);
+  small.Fill(0x0000FF);
+  ASSERT_TRUE(DecodePicture(small.SaveToBytes(), result));
+  EXPECT_EQ(result.Width(), 3);
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 
 #include "TestSupport.h"
 #include "document/PavonaDocument.h"
+#include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
 
 namespace pvlrender {
@@ -98,7 +99,9 @@ struct TRendered {
 // on a bitmap's device context.
 inline TRendered RenderPdfPage(TPDFDictionary* page, bool cairo, double dpi = 72, int32_t boxKind = 2) {
   TRendered out;
-  TPDFRenderer renderer(nullptr);
+  TPDFFontCollection fonts;
+  fonts.LoadOutlines = true;
+  TPDFRenderer renderer(&fonts);
   renderer.PageObject = page;
   renderer.Resolution = dpi;
   renderer.PageBoxKind = boxKind;
@@ -107,15 +110,10 @@ inline TRendered RenderPdfPage(TPDFDictionary* page, bool cairo, double dpi = 72
     renderer.RenderPage();
     out.bitmap = renderer.GetBitmap();
   } else {
-    // The device context comes first: its size is the page's, computed by a
-    // first pass of the same renderer on the image list (which draws nothing).
-    TPDFRenderer sizer(nullptr);
-    sizer.PageObject = page;
-    sizer.Resolution = dpi;
-    sizer.PageBoxKind = boxKind;
-    sizer.OutputKind = rokBitmap;
-    sizer.RenderPage();
-    out.bitmap = TBitmap(sizer.GetOutputWidth(), sizer.GetOutputHeight(), TPixelFormat::pf24bit);
+    // The device context comes first, sized from the page.
+    renderer.OutputKind = rokCairo;
+    renderer.MeasurePage();
+    out.bitmap = TBitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
     {
       TCanvas canvas(out.bitmap);
       renderer.OutputKind = rokCairo;

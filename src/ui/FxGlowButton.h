@@ -1,0 +1,216 @@
+// The glow button: a push, check or grouped button whose colours fade from
+// the normal to the hot set when the mouse enters and towards the down set
+// when pressed. It paints through the GDI+ wrappers on a premultiplied
+// buffer that is then put on the widget.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "ui/FxGDIP.h"
+#include "ui/FxHintInfo.h"
+#include "ui/FxPicture.h"
+
+enum TGDIPGradient { ggRadial, ggVertical, ggDiagonalForward, ggDiagonalBackward };
+
+// Colour arithmetic on class-library colours (system colours resolved).
+TColor ChangeColorRGB(TColor color, int redPercent, int greenPercent, int bluePercent);
+TColor ChangeColor(TColor color, int percent);
+// Mixes per channel: 100 (or more) gives first unchanged, 0 (or less) second.
+TColor BlendColor(TColor first, TColor second, int percent);
+
+// The glow button's colours and gradient kinds per state.
+#define FX_APPEARANCE_COLORS(X)                                                                                  \
+  X(TColor, Color) X(TColor, ColorTo) X(TColor, ColorMirror) X(TColor, ColorMirrorTo) X(TColor, ColorHot)        \
+  X(TColor, ColorHotTo) X(TColor, ColorMirrorHot) X(TColor, ColorMirrorHotTo) X(TColor, ColorDown)               \
+  X(TColor, ColorDownTo) X(TColor, ColorMirrorDown) X(TColor, ColorMirrorDownTo) X(TColor, ColorChecked)         \
+  X(TColor, ColorCheckedTo) X(TColor, ColorMirrorChecked) X(TColor, ColorMirrorCheckedTo)                        \
+  X(TColor, ColorDisabled) X(TColor, ColorDisabledTo) X(TColor, ColorMirrorDisabled)                             \
+  X(TColor, ColorMirrorDisabledTo) X(TColor, BorderColor) X(TColor, BorderColorHot) X(TColor, BorderColorDown)   \
+  X(TColor, BorderColorChecked) X(TColor, BorderColorDisabled) X(TGDIPGradient, Gradient)                        \
+  X(TGDIPGradient, GradientMirror) X(TGDIPGradient, GradientHot) X(TGDIPGradient, GradientMirrorHot)             \
+  X(TGDIPGradient, GradientDown) X(TGDIPGradient, GradientMirrorDown) X(TGDIPGradient, GradientChecked)          \
+  X(TGDIPGradient, GradientMirrorChecked) X(TGDIPGradient, GradientDisabled)                                     \
+  X(TGDIPGradient, GradientMirrorDisabled) X(bool, SystemFont)
+
+class TGlowButtonAppearance {
+public:
+  TGlowButtonAppearance();
+  TGlowButtonAppearance(const TGlowButtonAppearance&) = delete;
+  TGlowButtonAppearance& operator=(const TGlowButtonAppearance&) = delete;
+
+  // Copies every property through its setter, so the change event fires
+  // once per property that really changes.
+  void Assign(const TGlowButtonAppearance& source);
+
+#define FX_DECLARE(type, name)                     \
+  type Get##name() const { return f##name##_; }    \
+  void Set##name(type value) {                     \
+    if (f##name##_ == value) return;               \
+    f##name##_ = value;                            \
+    if (OnChange) OnChange();                      \
+  }
+  FX_APPEARANCE_COLORS(FX_DECLARE)
+#undef FX_DECLARE
+
+  std::function<void()> OnChange;
+
+private:
+#define FX_FIELD(type, name) type f##name##_{};
+  FX_APPEARANCE_COLORS(FX_FIELD)
+#undef FX_FIELD
+};
+
+enum TButtonLayout {
+  blGlyphLeft,
+  blGlyphTop,
+  blGlyphRight,
+  blGlyphBottom,
+  blGlyphLeftAdjusted,
+  blGlyphRightAdjusted,
+  blGlyphTopAdjusted,
+  blGlyphBottomAdjusted
+};
+enum TButtonPosition { bpStandalone, bpLeft, bpMiddle, bpRight };
+enum TFxButtonStyle { bsButton, bsCheck };
+enum TFocusType { ftBorder, ftHot, ftHotBorder, ftNone };
+enum TBorderStyle { bsNone, bsSingle };
+enum TGlowButtonState { gsNormal, gsHot, gsDown };
+
+class TFxCustomGlowButton : public QWidget {
+public:
+  // Button states.
+  static constexpr int rsUp = 0, rsDisabled = 1, rsDown = 2, rsExclusive = 4;
+
+  explicit TFxCustomGlowButton(QWidget* parent = nullptr);
+  ~TFxCustomGlowButton() override;
+
+  TGlowButtonAppearance& Appearance() { return *appearance_; }
+  void SetAppearance(const TGlowButtonAppearance& value);
+  TFxPicture& Picture() { return *picture_; }
+  TFxPicture& HotPicture() { return *hotPicture_; }
+  TFxPicture& DisabledPicture() { return *disabledPicture_; }
+  TFxHintInfo& OfficeHint() { return *officeHint_; }
+
+  QString Caption() const { return caption_; }
+  void SetCaption(const QString& value);
+  bool GetDown() const { return down_; }
+  void SetDown(bool value);
+  int GetGroupIndex() const { return groupIndex_; }
+  void SetGroupIndex(int value);
+  bool GetAllowAllUp() const { return allowAllUp_; }
+  void SetAllowAllUp(bool value);
+  TFxButtonStyle GetStyle() const { return style_; }
+  void SetStyle(TFxButtonStyle value) { style_ = value; }
+  bool GetShowDisabled() const { return showDisabled_; }
+  void SetShowDisabled(bool value);
+  bool GetRounded() const { return rounded_; }
+  void SetRounded(bool value);
+  TAntiAlias GetAntiAlias() const { return antiAlias_; }
+  void SetAntiAlias(TAntiAlias value);
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle value);
+  TButtonPosition GetPosition() const { return position_; }
+  void SetPosition(TButtonPosition value);
+  TButtonLayout GetLayout() const { return layout_; }
+  void SetLayout(TButtonLayout value);
+  TFocusType GetFocusType() const { return focusType_; }
+  void SetFocusType(TFocusType value);
+  int GetSpacing() const { return spacing_; }
+  void SetSpacing(int value);
+  bool GetShowCaption() const { return showCaption_; }
+  void SetShowCaption(bool value);
+  bool GetTransparent() const { return transparent_; }
+  void SetTransparent(bool value) { transparent_ = value; }
+  bool GetRepeatClick() const { return repeatClick_; }
+  void SetRepeatClick(bool value) { repeatClick_ = value; }
+  int GetInitRepeatPause() const { return initRepeatPause_; }
+  void SetInitRepeatPause(int value) { initRepeatPause_ = value; }
+  int GetRepeatPause() const { return repeatPause_; }
+  void SetRepeatPause(int value) { repeatPause_ = value; }
+  bool GetTabStop() const { return tabStop_; }
+  void SetTabStop(bool value);
+  QString Version() const { return "1.8.4.7"; }
+
+  std::function<void(TFxCustomGlowButton*)> OnClick;
+  std::function<void(TFxCustomGlowButton*)> OnMouseEnter;
+  std::function<void(TFxCustomGlowButton*)> OnMouseLeave;
+  std::function<void(TFxCustomGlowButton*, QImage&, const QRect&, TGlowButtonState)> OnDrawButton;
+
+  void Click();
+  // One tick of the fade (every 30 ms while the glow timer runs).
+  void GlowTimer();
+  void RepeatTimerExpired();
+  bool GlowTimerRunning() const { return glowTimer_->isActive(); }
+  bool RepeatTimerRunning() const { return repeatTimer_ && repeatTimer_->isActive(); }
+  int RepeatInterval() const { return repeatTimer_ ? repeatTimer_->interval() : 0; }
+  int HotBlend() const { return hotBlend_; }
+  int DownBlend() const { return downBlend_; }
+  int ButtonState() const { return state_; }
+  // The button's look drawn into a buffer of its size over a background.
+  QImage RenderButton(QRgb background);
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+  void enterEvent(QEnterEvent*) override;
+  void leaveEvent(QEvent*) override;
+  void mousePressEvent(QMouseEvent*) override;
+  void mouseReleaseEvent(QMouseEvent*) override;
+  void mouseMoveEvent(QMouseEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
+  void keyReleaseEvent(QKeyEvent*) override;
+  void focusInEvent(QFocusEvent*) override;
+  void focusOutEvent(QFocusEvent*) override;
+  void changeEvent(QEvent*) override;
+
+private:
+  struct Look {
+    TColor color, colorTo, mirror, mirrorTo, border;
+    TGDIPGradient gradient, gradientMirror;
+  };
+  Look NormalLook() const;
+  Look HotLook() const;
+  Look DownLook() const;
+  Look CheckedLook() const;
+  Look DisabledLook() const;
+  void Paint(QImage& canvas);
+  void DrawGlowButton(QImage& canvas, const Look& look, bool enabled, bool focusFrame);
+  void DoMouseEnter();
+  void DoMouseLeave();
+  void StartGlowTimer();
+  void UpdateTracking(const QPoint& pos);
+  void UpdateExclusive();
+  void ButtonPressed(int groupIndex, TFxCustomGlowButton* sender);
+  void Repaint() { update(); }
+  TColor FontColor() const;
+
+  std::unique_ptr<TGlowButtonAppearance> appearance_;
+  std::unique_ptr<TFxPicture> picture_, hotPicture_, disabledPicture_;
+  std::unique_ptr<TFxHintInfo> officeHint_;
+  std::unique_ptr<QTimer> glowTimer_, repeatTimer_;
+
+  QString caption_;
+  bool down_ = false, allowAllUp_ = false, showDisabled_ = true, rounded_ = true, showCaption_ = true;
+  bool transparent_ = false, repeatClick_ = false, tabStop_ = false;
+  int groupIndex_ = 0, spacing_ = 2, initRepeatPause_ = 400, repeatPause_ = 100;
+  TFxButtonStyle style_ = bsButton;
+  TAntiAlias antiAlias_ = aaClearType;
+  TBorderStyle borderStyle_ = bsSingle;
+  TButtonPosition position_ = bpStandalone;
+  TButtonLayout layout_ = blGlyphLeft;
+  TFocusType focusType_ = ftBorder;
+
+  int state_ = rsUp;
+  bool mouseInside_ = false, tracking_ = false, hot_ = false;
+  bool mousePressed_ = false, pressPending_ = false, captured_ = false, releasePending_ = false;
+  int hotBlend_ = 0, downBlend_ = 0, step_ = 20;
+  enum { abNone, abHot, abDown } animated_ = abNone;
+  bool focused_ = false, painting_ = false;
+};
+
+class TFxGlowButton : public TFxCustomGlowButton {
+public:
+  using TFxCustomGlowButton::TFxCustomGlowButton;
+};

@@ -1,0 +1,3 @@
+#include "ui/FxWinVersion.h"
+
+bool IsVistaOrLater() { return false; }

@@ -1,0 +1,158 @@
+// Text operators on pages built by the tests. A Type 3 font whose glyph "a"
+// fills its whole 1000-unit em square (advance 1000) makes every glyph a
+// solid square of the font size, so positions, spacing, scaling and rise can
+// be read from pixels exactly; a standard font checks outline glyphs.
+#include <gtest/gtest.h>
+
+#include "RendererTestSupport.h"
+#include "render/PavonaFontCollection.h"
+
+using namespace pvlrender;
+
+namespace {
+
+constexpr uint32_t kWhite = 0xFFFFFF, kBlack = 0x000000, kRed = 0xFF0000, kBlue = 0x0000FF;
+
+// Objects 4.. of a page whose /F3 is the square Type 3 font and /F1 Helvetica.
+std::vector<std::string> FontObjects(const std::string& glyph = "1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f",
+                                     const std::string& type3Resources = "") {
+  std::string widths = "[1000 ";  // code 32
+  for (int code = 33; code < 97; ++code) widths += "0 ";
+  widths += "1000]";  // code 97
+  return {"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.001 0 0 0.001 0 0] "
+          "/CharProcs << /a 5 0 R >> /Encoding << /Type /Encoding /Differences [32 /a 97 /a] >> "
+          "/FirstChar 32 /LastChar 97 /Widths " +
+              widths + " " + type3Resources + " >>",
+          StreamObject("", glyph), "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+}
+
+const char* const kFontResources = "<< /Font << /F3 4 0 R /F1 6 0 R >> >>";
+
+struct TRenderedText {
+  TBitmap bitmap;
+  std::string error;
+};
+
+TRenderedText RenderText(const std::string& content, const std::vector<std::string>& fonts = FontObjects(),
+                         bool cairo = false) {
+  auto doc = LoadPdf(PagePdf(content, kFontResources, fonts));
+  if (!doc) return {};
+  TPDFFontCollection fonts_;
+  fonts_.LoadOutlines = true;
+  TPDFRenderer renderer(&fonts_);
+  renderer.PageObject = FindPages(*doc).at(0);
+  TRenderedText out;
+  if (!cairo) {
+    renderer.RenderPage();
+    out.bitmap = renderer.GetBitmap();
+  } else {
+    renderer.OutputKind = rokCairo;
+    renderer.MeasurePage();
+    out.bitmap = TBitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
+    TCanvas canvas(out.bitmap);
+    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
+    renderer.RenderPage();
+    canvas.Flush();
+  }
+  out.error = renderer.GetErrorText();
+  return out;
+}
+
+// Colour at user-space point (x, y) of the 100 x 100 page.
+uint32_t At(const TBitmap& b, double x, double y) {
+  return Rgb(b, static_cast<int>(x), 100 - 1 - static_cast<int>(y));
+}
+
+struct TSquareCase {
+  const char* name;
+  std::string content;
+  std::vector<std::pair<double, double>> filled;  // centres of pixels that must be black
+  std::vector<std::pair<double, double>> empty;   // and white
+};
+
+TEST(RendererText, Type3SquaresShowPositionsAndSpacing) {
+  const std::vector<TSquareCase> cases = {
+      {"Tj advances by the width", "BT /F3 10 Tf 10 10 Td (aa) Tj ET", {{15, 15}, {25, 15}}, {{35, 15}, {15, 25}}},
+      {"TJ number moves the next glyph", "BT /F3 10 Tf 10 10 Td [(a) -1000 (a)] TJ ET", {{15, 15}, {35, 15}},
+       {{25, 15}}},
+      {"Tz 50 halves glyphs and advances", "BT /F3 10 Tf 50 Tz 10 10 Td (aa) Tj (a) Tj ET",
+       {{12, 15}, {17, 15}, {22, 15}}, {{27, 15}}},
+      {"Tc spaces glyphs", "BT /F3 10 Tf 5 Tc 10 10 Td (aa) Tj ET", {{15, 15}, {30, 15}}, {{22, 15}}},
+      {"Tw applies to byte 32 only", "BT /F3 10 Tf 10 Tw 10 10 Td ( a) Tj ET", {{15, 15}, {35, 15}}, {{25, 15}}},
+      {"Ts raises", "BT /F3 10 Tf 10 Ts 10 10 Td (a) Tj ET", {{15, 25}}, {{15, 15}}},
+      {"Tm places and scales", "BT /F3 10 Tf 2 0 0 2 40 40 Tm (a) Tj ET", {{45, 45}, {58, 58}}, {{65, 45}}},
+      {"T* and TL", "BT /F3 10 Tf 20 TL 10 50 Td (a) Tj T* (a) Tj ET", {{15, 55}, {15, 35}}, {{15, 45}}},
+      {"TD sets the leading", "BT /F3 10 Tf 10 70 Td 0 -20 TD (a) Tj T* (a) Tj ET", {{15, 55}, {15, 35}},
+       {{15, 75}}},
+      {"quote moves to the next line", "BT /F3 10 Tf 20 TL 10 50 Td (a) ' ET", {{15, 35}}, {{15, 55}}},
+      {"double quote sets spacings", "BT /F3 10 Tf 20 TL 10 50 Td 0 10 (aa) \" ET", {{15, 35}, {35, 35}},
+       {{25, 35}}},
+      {"text matrix resets at BT", "BT /F3 10 Tf 50 50 Td ET BT (a) Tj ET", {{5, 5}}, {{55, 55}}},
+      {"size 0 shows nothing", "BT /F3 0 Tf 10 10 Td (a) Tj /F3 10 Tf (a) Tj ET", {{15, 15}}, {{25, 15}}},
+      {"render mode 3 advances invisibly", "BT /F3 10 Tf 3 Tr 10 10 Td (a) Tj 0 Tr (a) Tj ET", {{25, 15}},
+       {{15, 15}}},
+      {"Q selects the saved font", "BT /F3 10 Tf q /F1 10 Tf Q 10 10 Td (a) Tj ET", {{15, 15}}, {}},
+      {"text clip mode 7", "BT /F3 10 Tf 7 Tr 10 10 Td (a) Tj ET 0 0 100 100 re f", {{15, 15}}, {{50, 50}}},
+  };
+  for (const auto& c : cases) {
+    for (bool cairo : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (cairo ? " cairo" : " gdi"));
+      TRenderedText r = RenderText(c.content, FontObjects(), cairo);
+      EXPECT_EQ(r.error, "");
+      for (auto [x, y] : c.filled) EXPECT_EQ(At(r.bitmap, x, y), kBlack) << x << "," << y;
+      for (auto [x, y] : c.empty) EXPECT_EQ(At(r.bitmap, x, y), kWhite) << x << "," << y;
+    }
+  }
+}
+
+TEST(RendererText, Type3GlyphColours) {
+  // d1 glyphs take the text's fill colour; colours set after d1 are ignored.
+  TRenderedText d1 = RenderText("0 0 1 rg BT /F3 10 Tf 10 10 Td (a) Tj ET",
+                                FontObjects("1000 0 0 0 1000 1000 d1 1 0 0 rg 0 0 1000 1000 re f"));
+  EXPECT_EQ(At(d1.bitmap, 15, 15), kBlue);
+  // d0 glyphs carry their own colour.
+  TRenderedText d0 = RenderText("0 0 1 rg BT /F3 10 Tf 10 10 Td (a) Tj ET",
+                                FontObjects("1000 0 d0 1 0 0 rg 0 0 1000 1000 re f"));
+  EXPECT_EQ(At(d0.bitmap, 15, 15), kRed);
+}
+
+TEST(RendererText, Type3GlyphShowingItsOwnFontEndsWithAnError) {
+  TRenderedText r = RenderText("BT /F3 10 Tf 10 10 Td (a) Tj ET 0 g 80 80 10 10 re f",
+                               FontObjects("1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f BT /F3 1 Tf (aa) Tj ET",
+                                           "/Resources << /Font << /F3 4 0 R >> >>"));
+  EXPECT_NE(r.error.find("Rendering exception: "), std::string::npos) << r.error;
+  EXPECT_EQ(At(r.bitmap, 15, 15), kBlack);  // the glyph's own square still drawn
+  EXPECT_EQ(At(r.bitmap, 85, 85), kBlack);  // and the rest of the page
+}
+
+TEST(RendererText, StandardFontGlyphsAreDrawn) {
+  for (bool cairo : {false, true}) {
+    SCOPED_TRACE(cairo ? "cairo" : "gdi");
+    TRenderedText r = RenderText("BT /F1 40 Tf 10 30 Td (HH) Tj ET", FontObjects(), cairo);
+    EXPECT_EQ(r.error, "");
+    // The left stem of the first H (about 3 to 8 units into the glyph at size 40).
+    int dark = 0;
+    for (int x = 10; x < 40; ++x)
+      if (At(r.bitmap, x, 40) != kWhite) ++dark;
+    EXPECT_GE(dark, 6);
+    EXPECT_EQ(At(r.bitmap, 5, 40), kWhite);
+    EXPECT_EQ(At(r.bitmap, 95, 40), kWhite);  // two H are about 58 units wide
+    // Stroked text (mode 1) leaves the inside of the stem unpainted at a hairline.
+    TRenderedText filled = RenderText("BT /F1 40 Tf 10 30 Td 2 Tr 1 0 0 RG (H) Tj ET", FontObjects(), cairo);
+    EXPECT_NE(At(filled.bitmap, 15, 40), kWhite);
+  }
+}
+
+TEST(RendererCorpusText, Type3InsideType3IsDrawn) {
+  auto doc = LoadPdf(pvltest::ReadFile(pvltest::CorpusPath("pdfjs/ContentStreamNoCycleType3insideType3.pdf")));
+  ASSERT_TRUE(doc);
+  TRendered r = RenderPdfPage(FindPages(*doc).at(0), true);
+  EXPECT_EQ(r.error, "");
+  int inked = 0;
+  for (int y = 0; y < r.bitmap.Height(); y += 2)
+    for (int x = 0; x < r.bitmap.Width(); x += 2)
+      if (Rgb(r.bitmap, x, y) != kWhite) ++inked;
+  EXPECT_GT(inked, 100);
+}
+
+}  // namespace
