@@ -59,6 +59,7 @@ struct TPDFGraphicsState {
   uintptr_t ClipRegion = 0;
   double DashPhase = 0;
   std::vector<double> DashArray;
+  std::string FillPattern, StrokePattern;  // pattern names set by scn / SCN in a Pattern space
 };
 
 // An Indexed colour space: base space name and the lookup table.
@@ -87,6 +88,8 @@ public:
   static constexpr size_t MaxOperands = 65536;
   // Summed decoded image bytes after which the image cache is emptied.
   static constexpr int64_t MaxImageCacheBytes = 100000000;
+  // Most cells of a tiling pattern painted for one fill.
+  static constexpr int64_t MaxPatternCells = 4096;
 
   explicit TPDFRenderer(TPDFFontCollection* fontCollection);
   ~TPDFRenderer();
@@ -166,6 +169,9 @@ private:
   void DrawAnnotations(TRun& run);
   void DrawAnnotation(TRun& run, TPDFDictionary* annot);
   void ClipToBox(TRun& run, double x1, double y1, double x2, double y2);
+  // Fills the current path with the fill pattern (a tiling pattern's cells
+  // run as nested content inside the path); other patterns paint nothing.
+  void FillWithPattern(TRun& run, int rule);
   // Runs nested content under the nesting guard; errors end only that run.
   void RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText, TPDFIndRef* reference);
   std::string ReadStreamData(TPDFStream* stream, TPDFIndRef* ref);

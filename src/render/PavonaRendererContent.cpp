@@ -341,15 +341,23 @@ void TPDFRenderer::StrokeSetup(TRun& run) {
 }
 
 void TPDFRenderer::FillSetup(TRun& run, int rule) {
+  run.fillRule = rule;
   run.canvas->SetFillAlpha(run.gs.FillAlpha);
   run.canvas->SetFillRule(rule);
   run.canvas->SetFillColor(run.gs.FillColor);
 }
 
 void TPDFRenderer::Paint(TRun& run, int what) {
-  // Pattern colours are not painted: that part of the painting is dropped.
-  const bool fill = (what == 0 || what == 2) && run.gs.FillColorSpace != "Pattern";
+  // Stroking with a pattern is not painted; filling with one paints the
+  // pattern's cells inside the path (which the fill consumes).
+  const bool patternFill = (what == 0 || what == 2) && run.gs.FillColorSpace == "Pattern";
+  const bool fill = (what == 0 || what == 2) && !patternFill;
   const bool stroke = (what == 1 || what == 2) && run.gs.StrokeColorSpace != "Pattern";
+  if (run.visible && patternFill) {
+    run.pathOpen = false;
+    FillWithPattern(run, run.fillRule);
+    return;
+  }
   if (!run.visible || (!fill && !stroke)) {
     run.canvas->EndPathNoPaint();
   } else if (fill && stroke) {
@@ -692,9 +700,8 @@ void TPDFRenderer::SetColor(TRun& run, bool fill) {
       }
     }
   } else if (space == "Pattern") {
-    // The pattern name (and the components of an uncoloured pattern) are
-    // consumed; pattern painting is not done.
-    run.PopName();
+    // The pattern's name; components of an uncoloured pattern stay below.
+    (fill ? run.gs.FillPattern : run.gs.StrokePattern) = std::string(run.PopName());
   }
 }
 
@@ -1034,4 +1041,98 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
   }
   CTM = saved;
   PopState(run);
+}
+
+// ---------------------------------------------------------------------------
+// Tiling patterns
+
+void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
+  TPDFPicasso& canvas = *run.canvas;
+  const std::string& name = run.gs.FillPattern;
+  TPDFDictionary* patterns = ResourceDictionary(run, "Pattern");
+  TPDFObject* entry = patterns && name.starts_with("/") ? patterns->GetValue(std::string_view(name).substr(1)) : nullptr;
+  TPDFIndRef* ref = PDFAsIndRef(entry);
+  TPDFStream* pattern = PDFAsStream(ResolveObject(entry));
+  TPDFDictionary* pd = pattern ? pattern->GetDictionary() : nullptr;
+  double bbox[4];
+  TPDFNumeric* xstepValue = pd ? PDFAsNumeric(ResolveObject(pd->GetValue("XStep"))) : nullptr;
+  TPDFNumeric* ystepValue = pd ? PDFAsNumeric(ResolveObject(pd->GetValue("YStep"))) : nullptr;
+  if (!ref || !pd || pd->GetInteger("PatternType", 0) != 1 || !xstepValue || !ystepValue ||
+      !readNumbers(*this, pd->GetValue("BBox"), 4, bbox) || OutputWidth <= 0 || OutputHeight <= 0) {
+    canvas.EndPathNoPaint();
+    return;
+  }
+  const double xstep = std::fabs(xstepValue->GetValue()), ystep = std::fabs(ystepValue->GetValue());
+  TPDFMatrix toDevice;
+  double m[6];
+  if (readNumbers(*this, pd->GetValue("Matrix"), 6, m)) toDevice = TPDFMatrix{m[0], m[1], m[2], m[3], m[4], m[5]};
+  MatrixMultiply(toDevice, toDevice, BaseCTM);
+  const double det = toDevice.a * toDevice.d - toDevice.b * toDevice.c;
+  if (!(xstep > 0) || !(ystep > 0) || !std::isfinite(det) || std::fabs(det) < 1e-12) {
+    canvas.EndPathNoPaint();
+    return;
+  }
+  // The output's corners in pattern space give the cells that can show.
+  const TPDFMatrix inverse{toDevice.d / det,
+                           -toDevice.b / det,
+                           -toDevice.c / det,
+                           toDevice.a / det,
+                           (toDevice.c * toDevice.f - toDevice.d * toDevice.e) / det,
+                           (toDevice.b * toDevice.e - toDevice.a * toDevice.f) / det};
+  double minX = 0, maxX = 0, minY = 0, maxY = 0;
+  const double corners[4][2] = {{0, 0}, {double(OutputWidth), 0}, {0, double(OutputHeight)},
+                                {double(OutputWidth), double(OutputHeight)}};
+  for (int i = 0; i < 4; ++i) {
+    TPDFPoint p;
+    MatrixTransformPoint(inverse, TPDFPoint{corners[i][0], corners[i][1]}, p);
+    if (i == 0 || p.x < minX) minX = p.x;
+    if (i == 0 || p.x > maxX) maxX = p.x;
+    if (i == 0 || p.y < minY) minY = p.y;
+    if (i == 0 || p.y > maxY) maxY = p.y;
+  }
+  const double bx1 = std::min(bbox[0], bbox[2]), bx2 = std::max(bbox[0], bbox[2]);
+  const double by1 = std::min(bbox[1], bbox[3]), by2 = std::max(bbox[1], bbox[3]);
+  const double i0 = std::floor((minX - bx2) / xstep), i1 = std::ceil((maxX - bx1) / xstep);
+  const double j0 = std::floor((minY - by2) / ystep), j1 = std::ceil((maxY - by1) / ystep);
+  const double cells = (i1 - i0 + 1) * (j1 - j0 + 1);
+  if (!std::isfinite(cells) || cells > double(MaxPatternCells) || cells < 1) {
+    // Too many cells to draw one by one: the area stays unpainted.
+    canvas.EndPathNoPaint();
+    return;
+  }
+  const uintptr_t outerClip = canvas.SaveClip();
+  canvas.SetClip(rule);
+  canvas.EndPathNoPaint();
+  const TPDFMatrix savedCTM = CTM;
+  const bool uncoloured = pd->GetInteger("PaintType", 1) == 2;
+  try {
+    for (double j = j0; j <= j1; ++j) {
+      for (double i = i0; i <= i1; ++i) {
+        MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, i * xstep, j * ystep}, toDevice);
+        PushState(run);
+        run.gs.CTM = CTM;
+        ClipToBox(run, bx1, by1, bx2, by2);
+        if (uncoloured) {
+          // An uncoloured cell paints in the colour the fill was set with.
+          SavedState = run.gs;
+          UseSavedState = true;
+        }
+        try {
+          RunNested(canvas, pattern, {}, ref);
+        } catch (...) {
+          UseSavedState = false;
+          PopState(run);
+          throw;
+        }
+        UseSavedState = false;
+        PopState(run);
+      }
+    }
+  } catch (...) {
+    CTM = savedCTM;
+    canvas.RestoreClip(outerClip);
+    throw;
+  }
+  CTM = savedCTM;
+  canvas.RestoreClip(outerClip);
 }

@@ -26,6 +26,7 @@ struct TPDFRenderer::TRun {
   bool visible = true;
   bool uncolouredGlyph = false;
   int32_t textArrayCount = 0;
+  int fillRule = 1;  // rule of the last fill set-up
   std::vector<bool> marked;  // visibility before each open marked-content section
 
   std::string_view NextToken();

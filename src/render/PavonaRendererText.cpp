@@ -196,6 +196,11 @@ void TPDFRenderer::ShowText(TRun& run) {
     }
     return;
   }
+  if ((mode == 0 || mode == 2 || mode == 4 || mode == 6) && gs.FillColorSpace == "Pattern") {
+    // Text filled with a pattern: the glyphs are the pattern's clip.
+    FillWithPattern(run, 1);
+    return;
+  }
   if (mode == 1 || mode == 2 || mode == 5 || mode == 6) StrokeSetup(run);
   if (mode == 0 || mode == 2 || mode == 4 || mode == 6) FillSetup(run, 1);
   if (mode >= 4) canvas.SetClip(1);

@@ -192,6 +192,28 @@ TEST(RendererContent, FillAlphaThroughCairo) {
   EXPECT_TRUE(Near(Rgb(r.bitmap, 15, 85), 0xFF8080)) << std::hex << Rgb(r.bitmap, 15, 85);
 }
 
+TEST(RendererContent, TilingPatternFillsCellsInsideThePath) {
+  const std::string pattern = StreamObject("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] "
+                                           "/XStep 20 /YStep 20 /Resources << >>",
+                                           "1 0 0 rg 0 0 10 10 re f");
+  const TContentCase c{"coloured tiling pattern",
+                       "/Pattern cs /P0 scn 0 0 50 50 re f 0 0 1 rg 60 60 10 10 re f",
+                       "<< /Pattern << /P0 4 0 R >> >>",
+                       {pattern},
+                       {{5, 5, kRed}, {25, 5, kRed}, {45, 45, kRed}, {15, 5, kWhite}, {85, 85, kWhite}, {65, 65, kBlue}}};
+  CheckCase(c);
+}
+
+TEST(RendererContent, PatternFillingWithItselfEndsWithAnError) {
+  const std::string pattern = StreamObject("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] "
+                                           "/XStep 10 /YStep 10 /Resources << /Pattern << /P0 4 0 R >> >>",
+                                           "/Pattern cs /P0 scn 0 0 10 10 re f");
+  TRendered r = RenderContent(PagePdf("/Pattern cs /P0 scn 0 0 100 100 re f 0 g 90 90 10 10 re f",
+                                      "<< /Pattern << /P0 4 0 R >> >>", {pattern}));
+  EXPECT_NE(r.error.find("draws itself"), std::string::npos) << r.error;
+  EXPECT_EQ(Rgb(r.bitmap, 95, 5), kBlack);
+}
+
 TEST(RendererContent, ImageDecodedOncePerRender) {
   const std::string image = StreamObject("/Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray "
                                          "/BitsPerComponent 8",

@@ -143,6 +143,17 @@ TEST(RendererText, StandardFontGlyphsAreDrawn) {
   }
 }
 
+// A Type 3 glyph shows text filled with a pattern whose cell shows text in
+// the first Type 3 font again: the cycle ends with an error.
+TEST(RendererCorpusText, Type3CycleThroughAPatternEndsWithAnError) {
+  auto doc = LoadPdf(pvltest::ReadFile(pvltest::CorpusPath("pdfjs/ContentStreamCycleType3insideType3.pdf")));
+  ASSERT_TRUE(doc);
+  for (bool cairo : {false, true}) {
+    TRendered r = RenderPdfPage(FindPages(*doc).at(0), cairo);
+    EXPECT_NE(r.error.find("Rendering exception: "), std::string::npos) << r.error;
+  }
+}
+
 TEST(RendererCorpusText, Type3InsideType3IsDrawn) {
   auto doc = LoadPdf(pvltest::ReadFile(pvltest::CorpusPath("pdfjs/ContentStreamNoCycleType3insideType3.pdf")));
   ASSERT_TRUE(doc);
