@@ -51,7 +51,9 @@ const TCorpusPage kPages[] = {
     {"pdfjs/shading_extend.pdf", 0.439, 0.441, "shadings (sh) are not painted"},
     {"pdfjs/function_based_shading.pdf", 0.589, 0.589, "shadings (sh) are not painted"},
     {"pdfjs/smask_alpha_oob.pdf", 1.0, 1.0, "ExtGState soft masks are not applied: the whole page is darker"},
-    {"pdfjs/jpx_smaskindata.pdf", 0.7, 0.7, "the JPEG 2000 images are drawn with their own alpha (SMaskInData), as mutool draws them; poppler leaves the alpha out"},
+    {"pdfjs/jpx_smaskindata.pdf", 0.7, 0.7,
+     "the JPEG 2000 images are drawn with their own alpha (SMaskInData), as mutool draws them; poppler leaves the "
+     "alpha out"},
     // Text pages: small glyphs differ at their anti-aliased edges; GDI draws them aliased.
     {"pdfjs/annotation-freetext.pdf", 0.003, 0.003, "glyph edges of small text at 72 dpi"},
     {"pdfjs/arial_unicode_ab_cidfont.pdf", 0.003, 0.003, "glyph edges of small text at 72 dpi"},
