@@ -1,4 +1,4 @@
-// Embedded files: file specifications made from files on disk, registered
+// Embedded files: /Filespec dictionaries made from files on disk, registered
 // in (and removed from) the EmbeddedFiles name tree, and the properties and
 // content of the n-th attached file.
 #include <fcntl.h>
@@ -106,7 +106,7 @@ TPDFStream* TPDFDocument::embeddedStream(int32_t n, TPDFDictionary** spec, std::
   if (!tree || n < 1 || n > tree->GetCount()) return nullptr;
   const std::string name = tree->GetName(n);
   if (key) *key = name;
-  // A file specification written directly into the tree (not as a
+  // A /Filespec dictionary written directly into the tree (not as a
   // reference of its own) is read as well.
   TPDFIndRef* value = tree->GetValue(name);
   TPDFDictionary* dict = value ? PDFAsDictionary(value->Resolve()) : nullptr;
