@@ -745,39 +745,29 @@ std::string TPDFRenderer::ColorSpaceName(TPDFObject* value, int depth) {
   }
   if (kind == "CalGray") return "DeviceGray";
   if (kind == "Pattern") return "Pattern";
-  if (kind == "Separation") {
-    for (size_t i = 0; i < separationKeys_.size(); ++i) {
-      if (separationKeys_[i] == array) return "Separation" + std::to_string(i);
-    }
-    auto space = std::make_unique<TPDFSeparationColorSpace>(&colorManager_);
+  // One space object per colour-space array, made on first use and named by
+  // its kind and place in the list.
+  auto reuse = [&](auto& spaces, std::vector<TPDFObject*>& keys, const std::string& prefix, auto make) {
+    for (size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] == array) return prefix + std::to_string(i);
+    auto space = make();
     space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
-    space->Load(array, "");
-    separationSpaces_.push_back(std::move(space));
-    separationKeys_.push_back(array);
-    return "Separation" + std::to_string(separationSpaces_.size() - 1);
-  }
-  if (kind == "DeviceN") {
-    for (size_t i = 0; i < deviceNKeys_.size(); ++i) {
-      if (deviceNKeys_[i] == array) return "DeviceN" + std::to_string(i);
+    if constexpr (requires { space->Load(array); }) {
+      space->Load(array);
+    } else {
+      space->Load(array, "");
     }
-    auto space = std::make_unique<TPDFDeviceNColorSpace>(&colorManager_);
-    space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
-    space->Load(array, "");
-    deviceNSpaces_.push_back(std::move(space));
-    deviceNKeys_.push_back(array);
-    return "DeviceN" + std::to_string(deviceNSpaces_.size() - 1);
-  }
-  if (kind == "Lab") {
-    for (size_t i = 0; i < labKeys_.size(); ++i) {
-      if (labKeys_[i] == array) return "Lab" + std::to_string(i);
-    }
-    auto space = std::make_unique<TPDFLabColorSpace>();
-    space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
-    space->Load(array);
-    labSpaces_.push_back(std::move(space));
-    labKeys_.push_back(array);
-    return "Lab" + std::to_string(labSpaces_.size() - 1);
-  }
+    spaces.push_back(std::move(space));
+    keys.push_back(array);
+    return prefix + std::to_string(spaces.size() - 1);
+  };
+  if (kind == "Separation")
+    return reuse(separationSpaces_, separationKeys_, "Separation",
+                 [this] { return std::make_unique<TPDFSeparationColorSpace>(&colorManager_); });
+  if (kind == "DeviceN")
+    return reuse(deviceNSpaces_, deviceNKeys_, "DeviceN",
+                 [this] { return std::make_unique<TPDFDeviceNColorSpace>(&colorManager_); });
+  if (kind == "Lab") return reuse(labSpaces_, labKeys_, "Lab", [] { return std::make_unique<TPDFLabColorSpace>(); });
   if (kind == "Indexed") {
     for (size_t i = 0; i < indexedKeys_.size(); ++i) {
       if (indexedKeys_[i] == array) return "Indexed" + std::to_string(i);

@@ -476,7 +476,9 @@ TEST_F(FontCollectionTest, EmbeddedType1ProgramGivesItsEncodingAndDecoder) {
     objs.Def(n + 1, "<< /Type /FontDescriptor /Flags 32 /FontFile " + std::to_string(n + 2) + " 0 R >>");
     f = Load(n, "<< /Type /Font /Subtype /Type1 /BaseFont /Foo /FontDescriptor " + std::to_string(n + 1) + " 0 R >>");
     // Whatever draws is a readable program: never the rejected one.
-    if (auto* t = dynamic_cast<TPDFType1Decoder*>(f->Rasterizer.get())) EXPECT_GT(t->GetCharStrings().GetCount(), 0);
+    if (auto* t = dynamic_cast<TPDFType1Decoder*>(f->Rasterizer.get())) {
+      EXPECT_GT(t->GetCharStrings().GetCount(), 0);
+    }
     EXPECT_NE(f->Rasterizer, nullptr) << b.lengths;
     n += 3;
   }
