@@ -30,38 +30,85 @@
 
 #include "document/PavonaDocument.h"
 #include "objects/PavonaExtra.h"
+#include "pvlCommands.h"
+
+namespace pvl {
+
+std::string Options::Value(const std::string& name, const std::string& fallback) const {
+  auto it = named.find(name);
+  return it == named.end() ? fallback : it->second;
+}
+
+long Options::Integer(const std::string& name, long fallback, long low, long high) const {
+  if (!Has(name)) return fallback;
+  const std::string text = Value(name);
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < low || v > high)
+    throw Failure{kExitUsage, "--" + name + " needs a whole number from " + std::to_string(low) + " to " +
+                                  std::to_string(high)};
+  return v;
+}
+
+double Options::Number(const std::string& name, double fallback, double low, double high) const {
+  if (!Has(name)) return fallback;
+  const std::string text = Value(name);
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end || !(v >= low && v <= high))
+    throw Failure{kExitUsage, "--" + name + " needs a number from " + std::to_string(low) + " to " +
+                                  std::to_string(high)};
+  return v;
+}
+
+namespace {
+struct TCommandEntry {
+  std::string usage;
+  Command command;
+};
+std::map<std::string, TCommandEntry>& commandTable() {
+  static std::map<std::string, TCommandEntry> table;
+  return table;
+}
+}  // namespace
+
+bool RegisterCommand(const std::string& name, const std::string& usage, Command command) {
+  commandTable()[name] = TCommandEntry{usage, std::move(command)};
+  return true;
+}
+
+void WriteOut(const std::string& bytes) {
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+    throw Failure{kExitUnreadable, "cannot write the output"};
+  }
+}
+
+}  // namespace pvl
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitPassword = 1;
-constexpr int kExitUnreadable = 2;
-constexpr int kExitUsage = 3;
-
-struct Failure {
-  int status;
-  std::string reason;
-};
-
-struct Options {
-  std::vector<std::string> positional;
-  std::string password;
-  bool raw = false;
-};
+using namespace pvl;
 
 Options parseOptions(int argc, char** argv) {
   Options o;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--password") {
-      if (i + 1 >= argc) throw Failure{kExitUsage, "--password needs a value"};
-      o.password = argv[++i];
-    } else if (a.rfind("--password=", 0) == 0) {
-      o.password = a.substr(11);
-    } else if (a == "--raw") {
+    if (a == "--raw") {
       o.raw = true;
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      throw Failure{kExitUsage, "unknown option " + a};
+    } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
+      std::string name = a.substr(2), value;
+      const size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
+      } else {
+        if (i + 1 >= argc) throw Failure{kExitUsage, a + " needs a value"};
+        value = argv[++i];
+      }
+      if (name == "password")
+        o.password = value;
+      else
+        o.named[name] = value;
     } else {
       o.positional.push_back(a);
     }
@@ -107,11 +154,7 @@ TPDFObject* objectOf(TPDFDocument& doc, int32_t number) {
   return obj;
 }
 
-void writeOut(std::string_view bytes) {
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
-    throw Failure{kExitUnreadable, "cannot write the output"};
-  }
-}
+void writeOut(std::string_view bytes) { WriteOut(std::string(bytes)); }
 
 int cmdXRef(const Options& o) {
   if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl xref FILE [--password P]"};
@@ -308,22 +351,29 @@ int cmdSave(const Options& o) {
   return kExitOk;
 }
 
-const std::map<std::string, std::function<int(const Options&)>>& commands() {
-  static const std::map<std::string, std::function<int(const Options&)>> table = {
-      {"xref", cmdXRef}, {"object", cmdObject}, {"stream", cmdStream}, {"objects", cmdObjects}, {"dump", cmdDump},
-      {"pages", cmdPages}, {"npages", cmdNPages}, {"save", cmdSave}};
-  return table;
-}
+const bool kEngineCommands[] = {
+    RegisterCommand("xref", "xref FILE [--password P]", cmdXRef),
+    RegisterCommand("object", "object FILE NUM [--password P]", cmdObject),
+    RegisterCommand("stream", "stream FILE NUM [--password P] [--raw]", cmdStream),
+    RegisterCommand("objects", "objects FILE [--password P]", cmdObjects),
+    RegisterCommand("dump", "dump FILE [--password P]", cmdDump),
+    RegisterCommand("pages", "pages FILE [--password P]", cmdPages),
+    RegisterCommand("npages", "npages FILE [--password P]", cmdNPages),
+    RegisterCommand("save", "save FILE OUT [--password P]", cmdSave),
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || !commands().count(argv[1])) {
-    std::fprintf(stderr, "usage: pvl xref|object|stream|objects|dump|pages|npages|save FILE [NUM|OUT] [--password P] [--raw]\n");
+  auto& table = pvl::commandTable();
+  if (argc < 2 || !table.count(argv[1])) {
+    std::string usage = "usage:\n";
+    for (const auto& [name, entry] : table) usage += "  pvl " + entry.usage + "\n";
+    std::fputs(usage.c_str(), stderr);
     return kExitUsage;
   }
   try {
-    return commands().at(argv[1])(parseOptions(argc, argv));
+    return table.at(argv[1]).command(parseOptions(argc, argv));
   } catch (const Failure& f) {
     std::fprintf(stderr, "pvl: %s\n", f.reason.c_str());
     return f.status;

@@ -18,6 +18,8 @@
 
 #include "../objects/PavonaExtra.h"
 #include "../objects/PavonaStructure.h"
+#include "../pages/PavonaFont.h"
+#include "../pages/PavonaImage.h"
 #include "../pages/PavonaPageTree.h"
 
 class TPDFDocument;
@@ -213,6 +215,23 @@ public:
   std::string GetEmbeddedFileContent(int32_t n);
   bool RemoveEmbeddedFile(int32_t n);
 
+  // ---- What the facade keeps per document: its origin corner (0 bottom
+  // left, 1 top left, 2 top right, 3 bottom right), the unit scale of the
+  // caller's coordinates, the path it was loaded from, and the writer fonts
+  // and imported images it owns (counted from 1 by the facade).
+  int32_t OriginCorner = 0;
+  double UnitScale = 1.0;
+  std::u16string LoadedFileName;
+  int32_t GetFontCount() const { return static_cast<int32_t>(fonts_.size()); }
+  // Font i (0-based); nullptr outside the list.
+  TPDFFont* GetFont(int32_t i) const;
+  bool HasFont(const TPDFFont* font) const;
+  TPDFFont* AddFont(std::unique_ptr<TPDFFont> font);
+  int32_t GetImageCount() const { return static_cast<int32_t>(images_.size()); }
+  TPDFImage* GetImage(int32_t i) const;
+  bool HasImage(const TPDFImage* image) const;
+  TPDFImage* AddImage(std::unique_ptr<TPDFImage> image);
+
   // ---- Saving: a full rewrite with one classic cross-reference table;
   // objects of an encrypted document are encrypted while they are written.
   // False (or an empty string) when the save failed.
@@ -336,6 +355,8 @@ private:
   std::string lineSeparator_ = "\r\n";
   int64_t fileSize_ = 0;
   std::unique_ptr<TPDFNameTree> embeddedTree_;
+  std::vector<std::unique_ptr<TPDFFont>> fonts_;
+  std::vector<std::unique_ptr<TPDFImage>> images_;
   // Declared last: it points into the pool and goes first.
   std::unique_ptr<TPDFPageTree> pageTree_;
 };

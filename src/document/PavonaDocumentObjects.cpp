@@ -83,8 +83,10 @@ void TPDFDocument::resetObjectState() {
 }
 
 void TPDFDocument::Clear() {
-  pageTree_.reset();  // both point into the pool
+  pageTree_.reset();  // these point into the pool
   embeddedTree_.reset();
+  fonts_.clear();
+  images_.clear();
   resetObjectState();
   pool_->Reset();
   trailer_ = pool_->NewDictionary();

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "graphics/PavonaPicasso.h"
 #include "objects/PavonaStructure.h"
 #include "pages/PavonaAnnots.h"
 #include "pages/PavonaPainter.h"
@@ -35,6 +36,20 @@ constexpr std::string_view kContentMarkerValue = "iSPV";
 // A marked last stream whose encoded data is longer than this gets a fresh
 // stream after it for new drawing.
 constexpr int64_t kMaxAppendStreamSize = 500000;
+
+class TStream;
+class TPDFTextFunnel;
+class TPVLPrinter;
+
+// Page-image formats of the page output.
+constexpr int32_t pofBMP = 0, pofJPEG = 1, pofWMF = 2, pofEMF = 3, pofEPS = 4, pofPNG = 5, pofGIF = 6, pofTIFF = 7,
+                  pofRaw = 8, pofHTML = 9;
+
+// The file name of one page of a page-image series: every "%p" of the
+// pattern becomes the page number; without one, the number goes just before
+// the extension of the file name (never into a folder name), or at the end
+// when the name has no extension.
+std::u16string PageImageFileName(std::u16string_view pattern, int32_t page);
 
 class TPDFPageTree {
 public:
@@ -93,6 +108,23 @@ public:
   std::string GetContentStreamData() const;
   TPDFStream* GetContentStream(int32_t index) const;
 
+  // ---- Page output. Each request makes its own renderer and font
+  // collection; the selected page does not change. The results are real:
+  // 1 when every page was rendered and written, 0 otherwise, with one line
+  // "page N: reason" per failed page in errorText (a page drawn only in
+  // part is still written).
+  // Largest page image (width x height pixels) the page output makes.
+  static constexpr int64_t kMaxImagePixels = int64_t(1) << 27;
+  int32_t RenderPageToFile(int32_t first, int32_t last, double dpi, int32_t format, uint8_t jpegQuality,
+                           std::u16string_view pattern, const TGDIPlusSettings& settings, bool useTransparent,
+                           uint32_t transparentColor, std::string& errorText);
+  int32_t RenderPageToStream(int32_t page, int32_t format, double dpi, uint8_t jpegQuality,
+                             const TGDIPlusSettings& settings, TStream& output, std::string& errorText,
+                             int32_t pageBox = 2);
+  // Text of the selected page: options 0..2 through the content extractor,
+  // 3..8 through the renderer's text funnel (the caller's, when given).
+  void ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::u16string& out);
+
   // ---- Read-only page attributes for the renderer and page output. They
   // never change the document.
   // The value of key on the page or, for an inheritable attribute, on the
@@ -136,6 +168,11 @@ private:
   // nullptr when the pool cannot register objects.
   TPDFIndRef* newContentStream(bool marked, TPDFStream** stream);
   double pageSize(bool width);
+  // Renders page n in the given format into output; false with the reason
+  // in error when the page could not be rendered or written.
+  bool renderOnePage(int32_t n, int32_t format, double dpi, uint8_t jpegQuality, const TGDIPlusSettings& settings,
+                     TStream& output, bool toFile, bool useTransparent, uint32_t transparentColor, int32_t pageBox,
+                     std::string& error);
   void storeCache(int32_t n, TPDFDictionary* page);
 
   int32_t foundNumber_ = 0;

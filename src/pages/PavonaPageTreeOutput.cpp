@@ -1,0 +1,197 @@
+// Page output: pages rendered to image files and streams, and the text of
+// the selected page. Every request builds a fresh font collection and
+// renderer, so nothing is shared between calls.
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "graphics/PavonaGIF.h"
+#include "graphics/PavonaJPEG.h"
+#include "graphics/PavonaPNG.h"
+#include "objects/PavonaExtra.h"
+#include "pages/PavonaPageTree.h"
+#include "render/PavonaExtractor.h"
+#include "render/PavonaFontCollection.h"
+#include "render/PavonaRenderer.h"
+#include "render/PavonaTextFunnel.h"
+
+namespace {
+
+// The renderer output kind that produces a format.
+uint8_t outputKindOf(int32_t format) {
+  switch (format) {
+    case pofWMF: return rokMetafile;
+    case pofEMF: return rokEnhancedMetafile;
+    case pofEPS: return rokEPS;
+    case pofRaw: return rokRawStream;
+    case pofHTML: return rokHTML;
+    default: return rokBitmap;
+  }
+}
+
+void appendError(std::string& errors, int32_t page, const std::string& reason) {
+  if (!errors.empty()) errors += '\n';
+  errors += "page " + std::to_string(page) + ": " + reason;
+}
+
+}  // namespace
+
+std::u16string PageImageFileName(std::u16string_view pattern, int32_t page) {
+  const std::u16string number = AsciiToWide(std::to_string(page));
+  std::u16string name(pattern);
+  static constexpr std::u16string_view kMarker = u"%p";
+  if (name.find(kMarker) != std::u16string::npos) {
+    std::u16string out;
+    size_t from = 0;
+    for (size_t at; (at = name.find(kMarker, from)) != std::u16string::npos; from = at + kMarker.size()) {
+      out.append(name, from, at - from);
+      out += number;
+    }
+    out.append(name, from, std::u16string::npos);
+    return out;
+  }
+  // The extension belongs to the last path element only; a leading dot
+  // (a hidden file such as ".png") is not an extension.
+  const size_t slash = name.find_last_of(u"/\\");
+  const size_t base = slash == std::u16string::npos ? 0 : slash + 1;
+  const size_t dot = name.find_last_of(u'.');
+  if (dot == std::u16string::npos || dot <= base) return name + number;
+  name.insert(dot, number);
+  return name;
+}
+
+bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t jpegQuality,
+                                 const TGDIPlusSettings& settings, TStream& output, bool toFile, bool useTransparent,
+                                 uint32_t transparentColor, int32_t pageBox, std::string& error) {
+  TPDFDictionary* page = FindPage(n);
+  if (!page) {
+    error = "the page cannot be found";
+    return false;
+  }
+  // Kinds the page output cannot make (yet) are refused before any work.
+  if (format == pofWMF || format == pofEMF || format == pofEPS || format == pofTIFF) {
+    error = "the page-image format " + std::to_string(format) + " is not available";
+    return false;
+  }
+  // An HTML canvas page goes only into streams; a file request leaves the
+  // file empty.
+  if (format == pofHTML && toFile) return true;
+
+  TPDFFontCollection fonts;
+  fonts.LoadOutlines = true;
+  TPDFRenderer renderer(&fonts);
+  renderer.GDIPlusSettings = settings;
+  renderer.Resolution = dpi;
+  renderer.PageBoxKind = pageBox;
+  renderer.PageObject = page;
+  renderer.OutputKind = outputKindOf(format);
+  const auto geometry = renderer.MeasurePage();
+  (void)geometry;
+  const int64_t pixels = int64_t(renderer.GetOutputWidth()) * renderer.GetOutputHeight();
+  if (renderer.GetOutputWidth() <= 0 || renderer.GetOutputHeight() <= 0 || pixels > kMaxImagePixels) {
+    error = "the page image would be " + std::to_string(renderer.GetOutputWidth()) + " x " +
+            std::to_string(renderer.GetOutputHeight()) + " pixels, more than the page output makes";
+    return false;
+  }
+  if (format == pofRaw) renderer.SetRawOutputStream(&output);
+  if (format == pofHTML) renderer.SetHTMLOutputStream(&output);
+  renderer.RenderPage();
+  error = renderer.GetErrorText();
+
+  try {
+    TBitmap& bitmap = renderer.GetBitmap();
+    switch (format) {
+      case pofBMP: bitmap.SaveToStream(output); break;
+      case pofJPEG: {
+        TPDFJPEGImage jpeg;
+        jpeg.CompressionQuality = jpegQuality == 0 ? 1 : std::min<uint8_t>(jpegQuality, 100);
+        jpeg.Assign(bitmap);
+        jpeg.SaveToStream(output);
+        break;
+      }
+      case pofPNG: {
+        TPNGWriter png(bitmap);
+        png.SetDPI(static_cast<int32_t>(std::nearbyint(dpi)));
+        if (toFile && useTransparent) png.SetTransparentColor(transparentColor);
+        png.SaveToStream(output);
+        break;
+      }
+      case pofGIF: {
+        TPDFGIFWriter gif;
+        gif.SetBitmap(bitmap);
+        gif.SaveToStream(output);
+        break;
+      }
+      default: break;  // raw and HTML pages were written while rendering
+    }
+  } catch (const std::exception& e) {
+    if (!error.empty()) error += "; ";
+    error += std::string("the page image cannot be written: ") + e.what();
+    return false;
+  }
+  return error.empty();
+}
+
+int32_t TPDFPageTree::RenderPageToFile(int32_t first, int32_t last, double dpi, int32_t format, uint8_t jpegQuality,
+                                       std::u16string_view pattern, const TGDIPlusSettings& settings,
+                                       bool useTransparent, uint32_t transparentColor, std::string& errorText) {
+  errorText.clear();
+  bool allWritten = true;
+  for (int32_t n = first; n <= last; ++n) {
+    const std::u16string name = PageImageFileName(pattern, n);
+    std::string error;
+    bool ok = false;
+    try {
+      // Written to memory first, so a page that fails leaves no half file
+      // and an existing file of that name stays as it was.
+      TMemoryStream image;
+      ok = renderOnePage(n, format, dpi, jpegQuality, settings, image, true, useTransparent, transparentColor, 2,
+                         error);
+      if (ok || image.GetSize() > 0 || format == pofHTML) WriteFileBytesAtomic(WidePathToNative(name), image.Bytes());
+    } catch (const std::exception& e) {
+      ok = false;
+      if (!error.empty()) error += "; ";
+      error += e.what();
+    }
+    if (!ok) {
+      allWritten = false;
+      appendError(errorText, n, error.empty() ? "the page cannot be rendered" : error);
+    }
+  }
+  return allWritten ? 1 : 0;
+}
+
+int32_t TPDFPageTree::RenderPageToStream(int32_t page, int32_t format, double dpi, uint8_t jpegQuality,
+                                         const TGDIPlusSettings& settings, TStream& output, std::string& errorText,
+                                         int32_t pageBox) {
+  errorText.clear();
+  std::string error;
+  bool ok = false;
+  try {
+    ok = renderOnePage(page, format, dpi, jpegQuality, settings, output, false, false, 0, pageBox, error);
+  } catch (const std::exception& e) {
+    if (!error.empty()) error += "; ";
+    error += e.what();
+  }
+  if (!ok) appendError(errorText, page, error.empty() ? "the page cannot be rendered" : error);
+  return ok ? 1 : 0;
+}
+
+void TPDFPageTree::ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::u16string& out) {
+  out.clear();
+  (void)funnel;
+  if (!selectedPage_) return;
+  if (option >= 3 && option <= 8) return;  // the renderer's text funnel is not wired in yet
+  std::string content;
+  if (option < 3) {
+    for (int32_t i = 0; i < GetContentStreamCount(); ++i) {
+      content += ' ';
+      if (TPDFStream* stream = GetContentStream(i)) content += stream->GetDecodedData();
+      currentStreamNumber_ = i;
+    }
+    if (option == 1) option = 0;
+  }
+  TPDFFontCollection fonts;
+  TPDFExtractor extractor(GetPageResources(), &fonts);
+  out = extractor.Extract(content, option);
+}
