@@ -162,6 +162,23 @@ public:
     useBackground_ = use;
   }
 
+  // ---- Pages, drawing, fonts and images
+  // (page size, rotation, insertion and deletion; text, shapes and images on
+  // the selected page; annotations and links)
+
+  // ---- Form fields
+  // (fields, widget kids, values and appearances)
+
+  // ---- Outlines, attachments, information and security
+  // (outline items and destinations, embedded files, document information,
+  // encryption and decryption)
+
+  // ---- Merging, splitting and extraction
+  // (file lists, direct-access merge and split, pages and text from files)
+
+  // ---- Metafiles and rich text
+  // (metafile images, HTML-subset text)
+
   // The selected document itself (never nullptr).
   TPDFDocument* GetSelectedDocumentObject() const { return selected_; }
 
