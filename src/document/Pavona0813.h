@@ -31,6 +31,7 @@ class TPDFDictionary;
 class TPDFFont;
 class TPDFImage;
 class TPDFTextFunnel;
+class TPDFPageTree;
 
 // The last-error codes.
 constexpr int32_t pvlErrStrength = 101;            // encryption strength outside 0..3
@@ -197,6 +198,10 @@ private:
   int32_t adoptLoaded(std::unique_ptr<TPDFDocument> document, int32_t result);
   void selectDocument(TPDFDocument* document);
   double clampedResolution(double dpi) const;
+  // The page tree of a page-output request with its resolution (DPI x
+  // render scale, bounded) and page count; nullptr, with the message and
+  // the code set, when the request cannot be served.
+  TPDFPageTree* outputTree(double dpi, int32_t format, double& resolution, int32_t& count);
 
   std::vector<std::unique_ptr<TPDFDocument>> documents_;
   TPDFDocument* selected_ = nullptr;
