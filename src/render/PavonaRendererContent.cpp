@@ -171,8 +171,12 @@ std::string TPDFRenderer::ReadStreamData(TPDFStream* stream, TPDFIndRef* ref) {
 
 void TPDFRenderer::RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
                              TPDFIndRef* reference) {
-  if (std::find(activeObjects_.begin(), activeObjects_.end(), object) != activeObjects_.end())
-    throw EPDFRenderError("Content draws itself");
+  if (std::find(activeObjects_.begin(), activeObjects_.end(), object) != activeObjects_.end()) {
+    // Only the repeated drawing is left out: what the content draws around
+    // it still reaches the page, and the skip is reported.
+    if (ErrorText.empty()) ErrorText = "Rendering exception: Content draws itself; the repeated drawing was skipped";
+    return;
+  }
   if (++nestedRuns_ > MaxNestedRuns) throw EPDFRenderError("Too much nested content on the page");
   TPDFType3Rasterizer::TNestingGuard guard(nesting_);
   RunContentStream(canvas, object, contentText, reference);
@@ -919,7 +923,7 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   size_t position = run.pos;
   TPDFObjectLookup lookup = [this](TPDFIndRef* r) { return ResolveObject(r); };
   if (!ParseInlineImage(run.text, position, image, lookup, run.resources))
-    throw EPDFRenderError("Inline image without its data or EI");
+    throw EPDFRenderError("Inline image without ID");
   run.pos = position;
   if (OutputKind == rokText || OutputKind == rokImageList) return;
   TPDFImageDecoder decoder;
