@@ -46,8 +46,7 @@ constexpr int32_t pvlErrWrongPassword = 404;       // wrong password
 constexpr int32_t pvlErrNoXRef = 409;              // no header or no cross-reference data
 constexpr int32_t pvlErrEncryptedInput = 410;      // an input of a direct-access merge is encrypted
 constexpr int32_t pvlErrNoPages = 412;             // no pages to extract
-// Codes of our own for failures the original table leaves silent.
-constexpr int32_t pvlErrFileNotFound = 405;        // the named file does not exist
+// Failures without a code above: a render, an argument, a save.
 constexpr int32_t pvlErrRenderFailed = 420;        // a page could not be rendered or written
 constexpr int32_t pvlErrBadArgument = 421;         // an argument outside what the operation accepts
 constexpr int32_t pvlErrSaveFailed = 422;          // the document could not be written
