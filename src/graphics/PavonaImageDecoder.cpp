@@ -214,22 +214,41 @@ std::string TPDFImageDecoder::ParseColorSpace(TPDFObject* value) {
     if (f == "ICCBased") {
       TPDFStream* profile = PDFAsStream(Resolve(a->GetItem(1)));
       if (!profile) return nullptr;
-      TPDFObject* alt = profile->GetDictionary()->GetValue("Alternate");
-      if (alt) {
-        auto altCs = build(alt, name, depth + 1);
-        if (altCs) return altCs;
+      // The space the profile falls back to: /Alternate, else the device
+      // space of /N.
+      std::unique_ptr<TPDFImageColorSpace> fallback;
+      if (TPDFObject* alt = profile->GetDictionary()->GetValue("Alternate")) fallback = build(alt, name, depth + 1);
+      if (!fallback) {
+        switch (profile->GetDictionary()->GetInteger("N", 0)) {
+          case 1: fallback = device("DeviceGray"); break;
+          case 3: fallback = device("DeviceRGB"); break;
+          case 4: fallback = device("DeviceCMYK"); break;
+          default:
+            name.clear();
+            return why = "ICCBased colour space without /Alternate or a usable /N", nullptr;
+        }
       }
-      switch (profile->GetDictionary()->GetInteger("N", 0)) {
-        case 1:
-          return device("DeviceGray");
-        case 3:
-          return device("DeviceRGB");
-        case 4:
-          return device("DeviceCMYK");
-        default:
-          name.clear();
-          return why = "ICCBased colour space without /Alternate or a usable /N", nullptr;
+      // A device-like fallback gives way to the profile itself when it can
+      // be read and has as many components; a damaged profile keeps the
+      // fallback.
+      const auto family = fallback ? fallback->Family : TPDFImageColorSpace::cfNone;
+      if (family == TPDFImageColorSpace::cfGray || family == TPDFImageColorSpace::cfRGB ||
+          family == TPDFImageColorSpace::cfCMYK) {
+        std::string bytes;
+        try {
+          TPDFIndRef* r = PDFAsIndRef(a->GetItem(1));
+          if (r && OnBeforeRead) OnBeforeRead(profile, r);
+          bytes = profile->GetDecodedData();
+          if (r && OnAfterRead) OnAfterRead(profile, r);
+        } catch (const Exception&) {
+          bytes.clear();
+        }
+        if (auto icc = TICCTransform::Create(bytes, fallback->Components)) {
+          fallback->Family = TPDFImageColorSpace::cfICC;
+          fallback->Icc = std::move(icc);
+        }
       }
+      return fallback;
     }
     if (f == "Lab") {
       name = "Lab";
