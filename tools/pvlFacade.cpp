@@ -2,7 +2,7 @@
 // program does:
 //
 //   pvl render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf]
-//          [--backend gdi|gdiplus] --out PATH
+//          [--backend cairo|gdi] --out PATH
 //          PAGES is a number or a range such as 1-117; several pages need
 //          "%p" in PATH (the page number goes there)
 //   pvl text FILE PAGE [--option 0-8]
@@ -65,10 +65,13 @@ int cmdRender(const Options& o) {
   TPavona facade;
   load(facade, o);
   const double dpi = o.Number("dpi", 72, pvlMinRenderDPI, pvlMaxRenderDPI);
-  // The drawing back-end of bitmap pages: GDI (the default) or GDI+.
-  const std::string backend = o.Value("backend", "gdi");
-  if (backend != "gdiplus" && backend != "gdi") throw Failure{kExitUsage, "--backend is gdiplus or gdi"};
-  facade.DrawingSettings().DrawPagesWithGdiPlus = backend == "gdiplus" ? 1 : 0;
+  // Bitmap pages are drawn anti-aliased through cairo, or with plain GDI.
+  const std::string backend = o.Value("backend", "cairo");
+  if (backend != "cairo" && backend != "gdi") throw Failure{kExitUsage, "--backend is cairo or gdi"};
+  if (backend == "gdi") {
+    facade.DrawingSettings().AntiAlias = 0;
+    facade.DrawingSettings().DrawPagesWithGdiPlus = 0;
+  }
   std::string out = o.Value("out");
   std::string extension = out.substr(out.find_last_of('.') == std::string::npos ? out.size() : out.find_last_of('.') + 1);
   const int32_t format = formatOf(o.Value("format", extension.empty() ? "png" : extension));
@@ -147,7 +150,7 @@ int cmdInfo(const Options& o) {
 
 const bool kFacadeCommands[] = {
     RegisterCommand("render",
-                    "render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf] [--backend gdi|gdiplus] "
+                    "render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf] [--backend cairo|gdi] "
                     "--out PATH",
                     cmdRender),
     RegisterCommand("text", "text FILE PAGE [--option 0-8] [--password P]", cmdText),

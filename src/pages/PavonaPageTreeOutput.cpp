@@ -10,6 +10,7 @@
 #include "graphics/PavonaPNG.h"
 #include "objects/PavonaExtra.h"
 #include "pages/PavonaPageTree.h"
+#include "platform/GdiCanvas.h"
 #include "render/PavonaExtractor.h"
 #include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
@@ -95,11 +96,25 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
   }
   if (format == pofRaw) renderer.SetRawOutputStream(&output);
   if (format == pofHTML) renderer.SetHTMLOutputStream(&output);
-  renderer.RenderPage();
+  // Page images are drawn through cairo on the bitmap when the settings ask
+  // for anti-aliased drawing: of the back-ends here it comes closest to
+  // other readers (the renderer falls back to GDI when cairo cannot be loaded).
+  TBitmap cairoBitmap;
+  const bool throughCairo = renderer.OutputKind == rokBitmap && settings.AntiAlias;
+  if (throughCairo) {
+    cairoBitmap = TBitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
+    TCanvas canvas(cairoBitmap);
+    renderer.OutputKind = rokCairo;
+    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
+    renderer.RenderPage();
+    canvas.Flush();
+  } else {
+    renderer.RenderPage();
+  }
   error = renderer.GetErrorText();
 
   try {
-    TBitmap& bitmap = renderer.GetBitmap();
+    TBitmap& bitmap = throughCairo ? cairoBitmap : renderer.GetBitmap();
     switch (format) {
       case pofBMP: bitmap.SaveToStream(output); break;
       case pofJPEG: {

@@ -22,12 +22,12 @@ std::mutex& configMutex() {
   return mutex;
 }
 
+// The current configuration, asked for on every use: libgdiplus finishes
+// fontconfig when GDI+ shuts down, which frees the configuration a cached
+// pointer would still name (the next use then loads it again).
 FcConfig* config() {
-  static FcConfig* cfg = [] {
-    FcInit();
-    return FcConfigGetCurrent();
-  }();
-  return cfg;
+  FcInit();
+  return FcConfigGetCurrent();
 }
 
 struct PatternDeleter {

@@ -1,7 +1,7 @@
 // The page images the program shows: corpus pages rendered through the
 // facade (BMP in a stream at 72 dpi, as the page view asks for them) agree
 // with pdftoppm as closely as the renderer's own corpus test requires of
-// the same drawing back-end.
+// cairo, the back-end that draws anti-aliased page images.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -37,7 +37,7 @@ TEST_P(FacadeCorpus, PageImageMatchesPdftoppm) {
   EXPECT_NEAR(image.Height(), ref.height, 1);
   const double fraction = pvltest::DifferingFraction(image, ref);
   std::printf("[ differs  ] %-48s %.4f\n", c.file, fraction);
-  EXPECT_LE(fraction, c.gdiMax) << c.file << " (" << c.reason << ")";
+  EXPECT_LE(fraction, c.cairoMax) << c.file << " (" << c.reason << ")";
 }
 
 std::string PageName(const ::testing::TestParamInfo<TCorpusPage>& info) {
