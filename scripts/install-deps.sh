@@ -16,6 +16,8 @@ PACKAGES=(
   qpdf poppler-utils mupdf-tools ghostscript imagemagick pngcheck
   libtiff-tools jbig2dec libopenjp2-tools libjpeg-turbo-progs python3
   tzdata
+  # the program's window tests under a virtual X server
+  xvfb xauth
   # fonts and data
   fonts-urw-base35 fonts-liberation2 fonts-dejavu-core fonts-droid-fallback
   poppler-data aglfn

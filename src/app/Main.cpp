@@ -1,0 +1,857 @@
+#include "app/Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "app/StDrop.h"
+#include "document/Pavona0813.h"
+#include "platform/Classes.h"
+#include "platform/IniFile.h"
+
+namespace {
+
+const double kZoomPresets[] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 125, 150, 200, 300, 400, 500};
+
+std::u16string Wide(const QString& s) { return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size()); }
+std::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
+QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// The settings of the dialogs, with their defaults, in the order they are written.
+const std::pair<const char*, const char*> kOptionDefaults[] = {
+    {"wmText", ""},           {"wmImage", ""},           {"wmAngle", "0"},          {"wmFontName", "4"},
+    {"wmFontSize", "14"},     {"wmRenderMode", "0"},     {"wmPosHor", "0"},         {"wmPosVer", "0"},
+    {"wmWritingMode", "0"},   {"wmStrokeOpacity", "5"},  {"wmPosX", "0"},           {"wmPosY", "0"},
+    {"wmOverlay", "1"},       {"wmFontColor", "clBlack"}, {"wmStrokeColor", "clBlue"}, {"wmFontStyleBold", "0"},
+    {"wmFontStyleItalic", "0"}, {"wmFontStyleUnder", "0"}, {"anTitle", ""},          {"anContents", ""},
+    {"anColor", "clBlue"},    {"anAnchorLeft", "0"},     {"anAnchorRight", "0"},    {"anLeft", "0"},
+    {"anRight", "0"},         {"anTop", "0"},            {"anBottom", "0"},
+};
+
+// The message keys of the main window.
+const char* const kMessageKeys[] = {
+    "StringDocumentIsProtected", "StringEnterUserPassword", "StringWrongPassword",   "StringDoYouWantToOpen",
+    "StringExtractPages",        "StringEnterStartPage",    "StringEnterEndPage",    "StringInsertBlankPage",
+    "StringInsertAtPosition",    "StringEncryptFile",       "StringEnterOwnerPassword", "StringNoMatches",
+    "StringLastVersion",         "StringNewVersionIsAvailable", "StringCantConnectToServer", "StringFileIsDamaged"};
+
+// Quotes a path for the Exec key of a desktop entry.
+QString desktopQuote(const QString& path) {
+  QString out = "\"";
+  for (QChar c : path) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+QString xdgFolder(const char* variable, const QString& fallback) {
+  const QByteArray v = qgetenv(variable);
+  return v.isEmpty() ? QDir::homePath() + "/" + fallback : QString::fromLocal8Bit(v);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) { FormCreate(); }
+
+TForm1::~TForm1() = default;
+
+QString TForm1::SettingsFileName() {
+  return xdgFolder("XDG_CONFIG_HOME", ".config") + "/corvane-pdf-reader/corvane-pdf-reader.ini";
+}
+
+QString TForm1::LanguageFolder() { return QCoreApplication::applicationDirPath() + "/language"; }
+
+void TForm1::FormCreate() {
+  setObjectName("Form1");
+  setWindowTitle(QString(ProductName) + " " + ProductVersion);
+  createMenus();
+  createToolBar();
+  createPanels();
+  readSettings();
+  LoadLanguage(languageName_);
+  stDropFiles1_ = new TStDropFiles(this);
+  stDropFiles1_->OnDropFiles = [this](TStDropFiles* sender, QPoint) { OpenFiles(sender->Files()); };
+  // The facade instances exist from the start, so files named on the
+  // command line can open before the first show.
+  viewPDF_ = std::make_unique<TPavona>();
+  thumbPDF_ = std::make_unique<TPavona>();
+  setViewControlsEnabled(false);
+}
+
+QAction* TForm1::addAction(QMenu* menu, const char* name, const QString& caption) {
+  auto* a = new QAction(caption, this);
+  a->setObjectName(name);
+  if (menu) menu->addAction(a);
+  actions_[name] = a;
+  return a;
+}
+
+QAction* TForm1::ActionByName(const QString& name) const {
+  auto it = actions_.find(name);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void TForm1::createMenus() {
+  auto menu = [this](const char* name, const QString& caption, QMenu* parent = nullptr) {
+    QMenu* m = parent ? parent->addMenu(caption) : menuBar()->addMenu(caption);
+    m->setObjectName(name);
+    m->menuAction()->setObjectName(name);
+    actions_[name] = m->menuAction();
+    return m;
+  };
+  QMenu* file = menu("MFile", "&File");
+  connect(addAction(file, "MOpen", "Open"), &QAction::triggered, this, &TForm1::MOpenClick);
+  actions_["MOpen"]->setShortcut(QKeySequence::Open);
+  connect(addAction(file, "MClose", "Close"), &QAction::triggered, this, &TForm1::MCloseClick);
+  connect(addAction(file, "MCloseAll", "Close All"), &QAction::triggered, this, &TForm1::MCloseAllClick);
+  file->addSeparator();
+  addAction(file, "MSave", "Save");
+  addAction(file, "MSaveAs", "Save as ...");
+  addAction(file, "MSaveAttach", "Save Attachment ...");
+  file->addSeparator();
+  addAction(file, "MPrint", "Print ...");
+  file->addSeparator();
+  connect(addAction(file, "MExit", "Exit"), &QAction::triggered, this, &TForm1::MExitClick);
+
+  QMenu* edit = menu("MEdit", "Edit");
+  QMenu* bookmarks = menu("MBookmarks", "Bookmarks", edit);
+  addAction(bookmarks, "MBookmarksAdd", "Add");
+  addAction(bookmarks, "MBookmarksRemoveAll", "Remove All");
+  addAction(edit, "MChangeInfo", "Change Info");
+  edit->addSeparator();
+  addAction(edit, "MEncrypt", "Encrypt");
+  addAction(edit, "MDecrypt", "Decrypt");
+
+  QMenu* document = menu("MDocument", "Document");
+  connect(addAction(document, "MFirstPage", "First Page"), &QAction::triggered, this, &TForm1::MFirstPageClick);
+  connect(addAction(document, "MPrevPage", "Previous Page"), &QAction::triggered, this, &TForm1::MPrevPageClick);
+  connect(addAction(document, "MNextPage", "Next Page"), &QAction::triggered, this, &TForm1::MNextPageClick);
+  connect(addAction(document, "MLastPage", "Last Page"), &QAction::triggered, this, &TForm1::MLastPageClick);
+  actions_["MFirstPage"]->setShortcut(Qt::Key_Home);
+  actions_["MPrevPage"]->setShortcut(Qt::Key_PageUp);
+  actions_["MNextPage"]->setShortcut(Qt::Key_PageDown);
+  actions_["MLastPage"]->setShortcut(Qt::Key_End);
+
+  QMenu* view = menu("MView", "View");
+  connect(addAction(view, "MZoomIn", "Zoom In"), &QAction::triggered, this, &TForm1::MZoomInClick);
+  connect(addAction(view, "MZoomOut", "Zoom Out"), &QAction::triggered, this, &TForm1::MZoomOutClick);
+  view->addSeparator();
+  connect(addAction(view, "MActualSize", "Actual Size"), &QAction::triggered, this, &TForm1::MActualSizeClick);
+  connect(addAction(view, "MFitWidth", "Fit Width"), &QAction::triggered, this, &TForm1::MFitWidthClick);
+  connect(addAction(view, "MFitPage", "Fit Page"), &QAction::triggered, this, &TForm1::MFitPageClick);
+  view->addSeparator();
+  addAction(view, "MRotate", "Rotate");
+  addAction(view, "MResetRotation", "Reset Rotation");
+  view->addSeparator();
+  connect(addAction(view, "MPreview", "Preview Panel"), &QAction::triggered, this, &TForm1::MPreviewClick);
+  connect(addAction(view, "MAttach", "Attachments Panel"), &QAction::triggered, this, &TForm1::MAttachClick);
+  actions_["MPreview"]->setCheckable(true);
+  actions_["MAttach"]->setCheckable(true);
+
+  QMenu* tools = menu("MTools", "Tools");
+  QMenu* add = menu("MAdd", "Add", tools);
+  QMenu* annotations = menu("MAnnotations", "Annotations", add);
+  addAction(annotations, "MAnText", "Text");
+  addAction(add, "MThumbnails", "Thumbnails");
+  QMenu* watermarks = menu("MWatermarks", "Watermarks", add);
+  addAction(watermarks, "MText", "Text");
+  addAction(watermarks, "MImage", "Image");
+  add->addSeparator();
+  addAction(add, "MAttachFiles", "Attach Files");
+  QMenu* convert = menu("MConvert", "Convert", tools);
+  addAction(convert, "MConvertImage", "Images to PDF ...");
+  QMenu* extract = menu("MExtract", "Extract", tools);
+  addAction(extract, "MExtractPages", "Pages");
+  addAction(extract, "MExtractText", "Text");
+  addAction(extract, "MExtractImages", "Images");
+  QMenu* insert = menu("MInsert", "Insert", tools);
+  addAction(insert, "MInsertBlank", "Blank Page");
+  addAction(insert, "MInsertText", "Text from ...");
+  insert->addSeparator();
+  addAction(insert, "MMerge", "Merge with ...");
+  addAction(insert, "MMergeFiles", "Merge files ...");
+  QMenu* split = menu("MSplit", "Split", tools);
+  addAction(split, "MSplitPages", "Pages");
+  addAction(split, "MSplitPagesAsImage", "Pages As Image");
+
+  QMenu* options = menu("MOptions", "Options");
+  QMenu* language = menu("MLanguage", "Language", options);
+  struct TLang {
+    const char* item;
+    const char* caption;
+    const char* name;
+  } langs[] = {{"MLangEnglish", "English", "English"},
+               {"MLangRussian", "Russian", "Russian"},
+               {"MLangGerman", "German", "German"},
+               {"MLangSimplifiedChinese", "Simplified Chinese", "SimplifiedChinese"}};
+  for (const TLang& l : langs) {
+    QAction* a = addAction(language, l.item, l.caption);
+    a->setCheckable(true);
+    const QString name = l.name;
+    connect(a, &QAction::triggered, this, [this, name] {
+      languageName_ = name;
+      LoadLanguage(name);
+    });
+    if (QString(l.item) == "MLangRussian") language->addSeparator();
+  }
+  options->addSeparator();
+  connect(addAction(options, "MAssociate", "Make Default PDF Viewer"), &QAction::triggered, this,
+          &TForm1::MAssociateClick);
+
+  QMenu* help = menu("MHelp", "Help");
+  addAction(help, "MCheckUpdate", "Check for updates ...");
+  help->addSeparator();
+  connect(addAction(help, "MAbout", "About Program"), &QAction::triggered, this, &TForm1::MAboutClick);
+
+  // Commands that arrive with the editing features are shown but not offered yet.
+  for (const char* name : {"MSave", "MSaveAs", "MSaveAttach", "MPrint", "MBookmarks", "MBookmarksAdd",
+                           "MBookmarksRemoveAll", "MChangeInfo", "MEncrypt", "MDecrypt", "MRotate", "MResetRotation",
+                           "MAdd", "MConvert", "MExtract", "MInsert", "MSplit", "MCheckUpdate"})
+    actions_[name]->setEnabled(false);
+}
+
+void TForm1::createToolBar() {
+  toolBar1_ = addToolBar("ToolBar1");
+  toolBar1_->setObjectName("ToolBar1");
+  toolBar1_->setMovable(false);
+  auto button = [this](const char* name, const char* hint, const char* text, const char* command) {
+    QAction* a = addAction(nullptr, name, text);
+    a->setToolTip(hint);
+    toolBar1_->addAction(a);
+    if (command) connect(a, &QAction::triggered, ActionByName(command), &QAction::trigger);
+    return a;
+  };
+  button("tbOpen", "Open File", "Open", "MOpen");
+  button("tbPrint", "Print", "Print", nullptr)->setEnabled(false);
+  toolBar1_->addSeparator();
+  button("tbFitActual", "Actual Size", "1:1", "MActualSize");
+  button("tbFitWidth", "Fit Width", "\u2194", "MFitWidth");
+  button("tbFitPage", "Fit Page", "\u2195", "MFitPage");
+  button("tbRotate", "Rotate", "\u21bb", nullptr)->setEnabled(false);
+  toolBar1_->addSeparator();
+  button("tbFirstPage", "First Page", "|\u25c0", "MFirstPage");
+  button("tbPrevPage", "Previous Page", "\u25c0", "MPrevPage");
+  comboBoxPage_ = new QComboBox(this);
+  comboBoxPage_->setObjectName("ComboBoxPage");
+  comboBoxPage_->setMinimumContentsLength(9);
+  toolBar1_->addWidget(comboBoxPage_);
+  connect(comboBoxPage_, &QComboBox::activated, this, [this](int index) { GoToPage(index + 1); });
+  button("tbNextPage", "Next Page", "\u25b6", "MNextPage");
+  button("tbLastPage", "Last Page", "\u25b6|", "MLastPage");
+  toolBar1_->addSeparator();
+  button("tbZoomOut", "Zoom Out", "\u2212", "MZoomOut");
+  button("tbZoomIn", "Zoom In", "+", "MZoomIn");
+  comboBoxZoom_ = new QComboBox(this);
+  comboBoxZoom_->setObjectName("ComboBoxZoom");
+  comboBoxZoom_->setEditable(true);
+  for (double z : kZoomPresets) comboBoxZoom_->addItem(QString::number(z));
+  // Digits and one decimal point only.
+  comboBoxZoom_->setValidator(
+      new QRegularExpressionValidator(QRegularExpression("[0-9]{1,4}([.][0-9]{0,2})?"), comboBoxZoom_));
+  toolBar1_->addWidget(comboBoxZoom_);
+  connect(comboBoxZoom_, &QComboBox::activated, this,
+          [this](int index) { SetZoom(comboBoxZoom_->itemText(index).toDouble()); });
+  connect(comboBoxZoom_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+    bool ok = false;
+    const double z = comboBoxZoom_->currentText().toDouble(&ok);
+    if (ok) SetZoom(z);
+  });
+  toolBar1_->addSeparator();
+  labelSearchInput_ = new QLabel("Search:", this);
+  labelSearchInput_->setObjectName("LabelSearchInput");
+  labelSearchInput_->setEnabled(false);
+  toolBar1_->addWidget(labelSearchInput_);
+}
+
+void TForm1::createPanels() {
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  pager_ = new QTabBar(central);
+  pager_->setObjectName("FxOfficePager1");
+  pager_->setTabsClosable(true);
+  pager_->setExpanding(false);
+  pager_->setDocumentMode(true);
+  pager_->hide();
+  column->addWidget(pager_);
+  connect(pager_, &QTabBar::currentChanged, this, &TForm1::FxOfficePager1Change);
+  connect(pager_, &QTabBar::tabCloseRequested, this, &TForm1::CloseTab);
+
+  auto* vertical = new QSplitter(Qt::Vertical, central);
+  splitter1_ = new QSplitter(Qt::Horizontal, vertical);
+  splitter1_->setObjectName("Splitter1");
+
+  pageControl1_ = new QTabWidget(splitter1_);
+  pageControl1_->setObjectName("PageControl1");
+  scrollBoxPreviewArea_ = new QScrollArea(pageControl1_);
+  scrollBoxPreviewArea_->setObjectName("ScrollBoxPreviewArea");
+  scrollBoxPreview_ = new QWidget();
+  scrollBoxPreview_->setObjectName("ScrollBoxPreview");
+  scrollBoxPreview_->setAutoFillBackground(true);
+  QPalette grey = scrollBoxPreview_->palette();
+  grey.setColor(QPalette::Window, QColor(128, 128, 128));
+  scrollBoxPreview_->setPalette(grey);
+  scrollBoxPreviewArea_->setWidget(scrollBoxPreview_);
+  scrollBoxPreviewArea_->setWidgetResizable(false);
+  pageControl1_->addTab(scrollBoxPreviewArea_, "Preview");
+  treeViewBookmarks_ = new QTreeWidget(pageControl1_);
+  treeViewBookmarks_->setObjectName("TreeViewBookmarks");
+  treeViewBookmarks_->setHeaderHidden(true);
+  pageControl1_->addTab(treeViewBookmarks_, "Bookmarks");
+  pageControl1_->setMinimumWidth(160);
+  pageControl1_->hide();
+
+  scrollBoxView_ = new QScrollArea(splitter1_);
+  scrollBoxView_->setObjectName("ScrollBoxView");
+  scrollBoxView_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  viewCanvas_ = new QWidget();
+  viewCanvas_->setObjectName("ViewCanvas");
+  viewCanvas_->setAutoFillBackground(true);
+  viewCanvas_->setPalette(grey);
+  scrollBoxView_->setWidget(viewCanvas_);
+  scrollBoxView_->setWidgetResizable(true);
+  scrollBoxView_->viewport()->setAutoFillBackground(true);
+  scrollBoxView_->viewport()->setPalette(grey);
+  scrollBoxView_->viewport()->installEventFilter(this);
+  splitter1_->setStretchFactor(1, 1);
+  connect(splitter1_, &QSplitter::splitterMoved, this, [this] {
+    if (DocumentTabCount() > 0) MFitPageClick();
+  });
+
+  panelAttach_ = new QWidget(vertical);
+  panelAttach_->setObjectName("PanelAttach");
+  auto* attachLayout = new QVBoxLayout(panelAttach_);
+  auto* buttons = new QHBoxLayout();
+  for (auto [name, caption] : {std::pair{"ButtonAttachAdd", "Add"}, std::pair{"ButtonAttachRemove", "Remove"},
+                               std::pair{"ButtonAttachRemoveAll", "Remove All"}, std::pair{"ButtonAttachSave", "Save"}}) {
+    auto* b = new QPushButton(caption, panelAttach_);
+    b->setObjectName(name);
+    b->setEnabled(false);
+    buttons->addWidget(b);
+  }
+  buttons->addStretch();
+  attachLayout->addLayout(buttons);
+  listViewAttach_ = new QTreeWidget(panelAttach_);
+  listViewAttach_->setObjectName("ListViewAttach");
+  listViewAttach_->setHeaderLabels({"Name", "Description", "Size", "Packed", "Date Created", "Date Modyfied", "Type"});
+  listViewAttach_->setRootIsDecorated(false);
+  attachLayout->addWidget(listViewAttach_);
+  panelAttach_->hide();
+  vertical->setStretchFactor(0, 1);
+  column->addWidget(vertical, 1);
+  setCentralWidget(central);
+}
+
+void TForm1::setViewControlsEnabled(bool on) {
+  for (const char* name : {"tbFitActual", "tbFitWidth", "tbFitPage", "tbFirstPage", "tbPrevPage", "tbNextPage",
+                           "tbLastPage", "tbZoomOut", "tbZoomIn", "MClose", "MCloseAll", "MFirstPage", "MPrevPage",
+                           "MNextPage", "MLastPage", "MZoomIn", "MZoomOut", "MActualSize", "MFitWidth", "MFitPage"})
+    actions_[name]->setEnabled(on);
+  comboBoxPage_->setEnabled(on);
+  comboBoxZoom_->setEnabled(on);
+}
+
+// ---------------------------------------------------------------------------
+// Settings and language
+
+void TForm1::readSettings() {
+  TIniFile ini(Utf8(SettingsFileName()));
+  languageName_ = FromUtf8(ini.ReadString("Options", "Language", "English"));
+  options_.clear();
+  for (auto [key, fallback] : kOptionDefaults) {
+    std::string def = fallback;
+    if (std::string(key) == "wmText") def = Utf8(windowTitle());
+    options_.emplace_back(key, FromUtf8(ini.ReadString("Options", key, def)));
+  }
+}
+
+void TForm1::writeSettings() const {
+  try {
+    QDir().mkpath(QFileInfo(SettingsFileName()).absolutePath());
+    TIniFile ini(Utf8(SettingsFileName()));
+    ini.WriteString("Options", "Language", Utf8(languageName_));
+    for (const auto& [key, value] : options_) ini.WriteString("Options", Utf8(key), Utf8(value));
+    ini.UpdateFile();
+  } catch (const std::exception&) {
+    // The settings stay as they were; closing goes on.
+  }
+}
+
+void TForm1::LoadLanguage(const QString& language) {
+  for (const char* item : {"MLangEnglish", "MLangRussian", "MLangGerman", "MLangSimplifiedChinese"})
+    actions_[item]->setChecked(QString(item) == "MLang" + language);
+  const TIniFile ini(Utf8(LanguageFolder() + "/" + language + ".ini"));
+  auto read = [&](const QString& key, const QString& current) {
+    return FromUtf8(ini.ReadString("Interface", Utf8(key), Utf8(current)));
+  };
+  for (auto& [name, action] : actions_) {
+    if (name.startsWith("tb")) {
+      action->setToolTip(read(name + ".Hint", action->toolTip()));
+    } else {
+      action->setText(read(name + ".Caption", action->text()));
+    }
+  }
+  labelSearchInput_->setText(read("LabelSearchInput.Caption", labelSearchInput_->text()));
+  // The file dialog takes the filter as "Name (*.pdf)"; the language files
+  // keep the "Name|*.pdf" form.
+  const QString filter = read("OpenDialog1.Filter", "Adobe PDF Files (*.pdf)|*.pdf");
+  const QStringList parts = filter.split('|');
+  openFilter_ = parts.size() >= 2 ? parts[0] + " (" + parts[1] + ")" : filter;
+  for (int i = 0; i < 7; ++i) {
+    const QString key = QString("ListViewAttach.Columns[%1].Caption").arg(i);
+    listViewAttach_->headerItem()->setText(i, read(key, listViewAttach_->headerItem()->text(i)));
+  }
+  for (QPushButton* b : panelAttach_->findChildren<QPushButton*>())
+    b->setText(read(b->objectName() + ".Caption", b->text()));
+  pageControl1_->setTabText(0, read("TabSheetPreview.Caption", pageControl1_->tabText(0)));
+  pageControl1_->setTabText(1, read("TabSheetBookmarks.Caption", pageControl1_->tabText(1)));
+  for (const char* key : kMessageKeys) messages_[key] = read(key, messages_.value(key));
+}
+
+bool TForm1::RegisterFileAssociation(const QString& executable, QString* error) {
+  const QString apps = xdgFolder("XDG_DATA_HOME", ".local/share") + "/applications";
+  const QString config = xdgFolder("XDG_CONFIG_HOME", ".config");
+  try {
+    QDir().mkpath(apps);
+    QDir().mkpath(config);
+    const std::string entry = Utf8("[Desktop Entry]\nType=Application\nName=" + QString(ProductName) +
+                                   "\nExec=" + desktopQuote(executable) +
+                                   " %F\nMimeType=application/pdf;\nTerminal=false\nCategories=Office;Viewer;\n");
+    WriteFileBytesAtomic(Utf8(apps + "/corvane-pdf-reader.desktop"), entry);
+    TIniFile mime(Utf8(config + "/mimeapps.list"));
+    mime.WriteString("Default Applications", "application/pdf", "corvane-pdf-reader.desktop");
+    mime.UpdateFile();
+    return true;
+  } catch (const std::exception& e) {
+    if (error) *error = QString::fromUtf8(e.what());
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Opening documents
+
+void TForm1::showError(const QString& text) {
+  if (QApplication::platformName() == "offscreen") {
+    qWarning("%s", qPrintable(text));
+    return;
+  }
+  QMessageBox::warning(this, windowTitle(), text);
+}
+
+void TForm1::MOpenClick() {
+  const QStringList names = QFileDialog::getOpenFileNames(this, QString(), QString(), openFilter_);
+  if (!names.isEmpty()) OpenFiles(names);
+}
+
+void TForm1::OpenFiles(const QStringList& names) {
+  bool any = false;
+  for (const QString& name : names) any = OpenFile(name) || any;
+  if (!any) return;
+  ActivateLastDocument();
+}
+
+bool TForm1::OpenFile(const QString& fileName) {
+  const std::u16string path = Wide(QFileInfo(fileName).absoluteFilePath());
+  if (viewPDF_->LoadFromFile(path, u"")) {
+    AddDocumentTab(fileName);
+    thumbPDF_->LoadFromFile(path, u"");
+    return true;
+  }
+  // Only an encrypted file asks for a password; anything else is reported.
+  if (viewPDF_->LastErrorCode() != pvlErrWrongPassword) {
+    showError(messages_.value("StringFileIsDamaged", "The file cannot be opened as a PDF document:") + "\n" +
+              fileName);
+    return false;
+  }
+  if (QApplication::platformName() == "offscreen") return false;
+  bool ok = false;
+  const QString password =
+      QInputDialog::getText(this, messages_.value("StringDocumentIsProtected") + "!",
+                            messages_.value("StringEnterUserPassword"), QLineEdit::Password, QString(), &ok);
+  if (!ok) return false;
+  if (viewPDF_->LoadFromFile(path, Wide(password))) {
+    AddDocumentTab(fileName);
+    if (!thumbPDF_->LoadFromFile(path, Wide(password))) thumbPDF_->NewDocument();  // keeps the instances in step
+    return true;
+  }
+  showError(viewPDF_->LastErrorCode() == pvlErrWrongPassword
+                ? messages_.value("StringWrongPassword", "Wrong password")
+                : messages_.value("StringFileIsDamaged", "The file cannot be opened as a PDF document:") + "\n" +
+                      fileName);
+  return false;
+}
+
+void TForm1::AddDocumentTab(const QString& fileName) {
+  TDocInfo info;
+  info.FileName = QFileInfo(fileName).fileName();
+  info.Path = fileName;
+  docInfos_.push_back(info);
+  pager_->show();
+  // Adding the first tab makes it current at once; the change event sees
+  // the new entry already in place.
+  pager_->addTab(info.FileName);
+  pager_->setTabToolTip(pager_->count() - 1, fileName);
+}
+
+void TForm1::ActivateLastDocument() {
+  const int last = pager_->count() - 1;
+  if (pager_->currentIndex() == last)
+    FxOfficePager1Change(last);
+  else
+    pager_->setCurrentIndex(last);
+  setViewControlsEnabled(true);
+  MFitPageClick();
+  // The tab strip that the first tab shows takes height from the view only
+  // once the layout has run: fit again then.
+  QTimer::singleShot(0, this, [this] {
+    if (DocumentTabCount() > 0) MFitPageClick();
+  });
+  scrollBoxView_->setFocus();
+}
+
+int TForm1::DocumentTabCount() const { return pager_->count(); }
+int TForm1::ActiveTab() const { return pager_->currentIndex(); }
+
+const TDocInfo* TForm1::CurrentDocInfo() const {
+  const int i = pager_->currentIndex();
+  return i >= 0 && i < static_cast<int>(docInfos_.size()) ? &docInfos_[static_cast<size_t>(i)] : nullptr;
+}
+
+void TForm1::FillPageList() {
+  comboBoxPage_->clear();
+  const int32_t count = viewPDF_->PageCount();
+  for (int32_t n = 1; n <= count; ++n) comboBoxPage_->addItem(QString("%1 / %2").arg(n).arg(count));
+  comboBoxPage_->setCurrentIndex(count > 0 ? 0 : -1);
+}
+
+void TForm1::FxOfficePager1Change(int index) {
+  if (closingAll_ || index < 0 || index >= static_cast<int>(docInfos_.size())) return;
+  viewPDF_->SelectDocument(viewPDF_->GetDocumentHandle(index + 2));
+  thumbPDF_->SelectDocument(thumbPDF_->GetDocumentHandle(index + 2));
+  FillPageList();
+  const TDocInfo& info = docInfos_[static_cast<size_t>(index)];
+  currentPage_ = info.Page;
+  zoom_ = info.Zoom;
+  comboBoxPage_->setCurrentIndex(currentPage_ - 1);
+  ApplyZoom();
+  ClearThumbnails();
+  if (pageControl1_->isVisible() && pageControl1_->currentIndex() == 0)
+    QTimer::singleShot(0, this, &TForm1::BuildThumbnails);
+}
+
+void TForm1::MCloseClick() {
+  if (pager_->currentIndex() >= 0) CloseTab(pager_->currentIndex());
+}
+
+void TForm1::MCloseAllClick() {
+  closingAll_ = true;
+  while (pager_->count() > 0) CloseTab(pager_->count() - 1);
+  closingAll_ = false;
+}
+
+void TForm1::CloseTab(int index) {
+  if (index < 0 || index >= pager_->count()) return;
+  // The document goes first, so the change event that removing the tab
+  // fires finds the lists already in step with the tabs.
+  docInfos_.erase(docInfos_.begin() + index);
+  viewPDF_->RemoveDocument(viewPDF_->GetDocumentHandle(index + 2));
+  thumbPDF_->RemoveDocument(thumbPDF_->GetDocumentHandle(index + 2));
+  {
+    const QSignalBlocker block(pager_);
+    pager_->removeTab(index);
+  }
+  FxOfficePager1ClosedPage(index);
+  if (pager_->count() > 0) FxOfficePager1Change(pager_->currentIndex());
+}
+
+void TForm1::FxOfficePager1ClosedPage(int) {
+  if (pager_->count() > 0) return;
+  pager_->hide();
+  pageControl1_->hide();
+  actions_["MPreview"]->setChecked(false);
+  comboBoxPage_->clear();
+  ClearThumbnails();
+  delete pageImage_;
+  delete pageShadow_;
+  viewCanvas_->setMinimumSize(0, 0);
+  setViewControlsEnabled(false);
+}
+
+// ---------------------------------------------------------------------------
+// Page view
+
+void TForm1::ShowPage(int32_t page) {
+  if (!CurrentDocInfo()) return;
+  viewPDF_->SelectPage(page);
+  if (!pageShadow_) {
+    pageShadow_ = new QLabel(viewCanvas_);
+    pageShadow_->setObjectName("ImageShadow");
+    pageShadow_->setAutoFillBackground(true);
+    QPalette black = pageShadow_->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    pageShadow_->setPalette(black);
+  }
+  if (!pageImage_) {
+    pageImage_ = new QLabel(viewCanvas_);
+    pageImage_->setObjectName("ImagePage");
+  }
+  RenderPage(page);
+}
+
+void TForm1::RenderPage(int32_t page) {
+  TMemoryStream stream;
+  viewPDF_->SetRenderScale(zoom_ / 100);
+  QImage image;
+  if (viewPDF_->RenderPageToStream(renderDPI_, page, pofBMP, stream) || stream.GetSize() > 0)
+    image.loadFromData(reinterpret_cast<const uchar*>(stream.Bytes().data()),
+                       static_cast<qsizetype>(stream.Bytes().size()), "BMP");
+  const int viewWidth = scrollBoxView_->viewport()->width();
+  const int w = image.width(), h = image.height();
+  const int left = w + 22 < viewWidth ? (viewWidth - (w + 22)) / 2 : 8;
+  pageImage_->setPixmap(QPixmap::fromImage(image));
+  pageImage_->setGeometry(left, topMargin_, w, h);
+  pageShadow_->setGeometry(left + 4, topMargin_ + 4, w, h);
+  pageShadow_->setVisible(w > 0 && h > 0);
+  pageShadow_->show();
+  pageImage_->show();
+  pageImage_->raise();
+  // The canvas grows past the view only where the page does, so no scroll
+  // bar shows for a page that fits.
+  viewCanvas_->setMinimumSize(left + w + 8, topMargin_ + h + topMargin_ + 4);
+}
+
+void TForm1::GoToPage(int32_t page) {
+  if (page < 1 || page > viewPDF_->PageCount() || !CurrentDocInfo()) return;
+  currentPage_ = page;
+  ShowPage(page);
+  comboBoxPage_->setCurrentIndex(page - 1);
+  docInfos_[static_cast<size_t>(pager_->currentIndex())].Page = page;
+}
+
+void TForm1::MFirstPageClick() { GoToPage(1); }
+void TForm1::MPrevPageClick() {
+  if (currentPage_ > 1) GoToPage(currentPage_ - 1);
+}
+void TForm1::MNextPageClick() {
+  if (currentPage_ < viewPDF_->PageCount()) GoToPage(currentPage_ + 1);
+}
+void TForm1::MLastPageClick() { GoToPage(viewPDF_->PageCount()); }
+
+void TForm1::SetZoom(double zoom) {
+  if (!std::isfinite(zoom)) return;
+  zoom_ = std::clamp(zoom, MinZoom, MaxZoom);
+  ApplyZoom();
+}
+
+void TForm1::ApplyZoom() {
+  const int i = pager_->currentIndex();
+  if (i < 0 || i >= static_cast<int>(docInfos_.size())) return;
+  docInfos_[static_cast<size_t>(i)].Zoom = zoom_;
+  comboBoxZoom_->setEditText(QString::number(zoom_, 'g', 6));
+  viewPDF_->SetRenderScale(zoom_ / 100);
+  ShowPage(currentPage_);
+  scrollBoxView_->verticalScrollBar()->setValue(docInfos_[static_cast<size_t>(i)].ScrollPos);
+}
+
+void TForm1::MZoomInClick() {
+  double next = kZoomPresets[std::size(kZoomPresets) - 1];
+  for (double z : kZoomPresets)
+    if (z > zoom_) {
+      next = z;
+      break;
+    }
+  SetZoom(std::max(next, std::min(zoom_, MaxZoom)));
+}
+
+void TForm1::MZoomOutClick() {
+  double next = kZoomPresets[0];
+  for (double z : kZoomPresets)
+    if (z < zoom_) next = z;
+  SetZoom(std::min(next, zoom_));
+}
+
+void TForm1::MActualSizeClick() { SetZoom(100); }
+
+void TForm1::MFitWidthClick() {
+  const double width = viewPDF_->PageWidth();
+  if (width <= 0) return;
+  SetZoom(std::nearbyint((scrollBoxView_->viewport()->width() * 100.0 - 4800) / width));
+}
+
+void TForm1::MFitPageClick() {
+  const double height = viewPDF_->PageHeight();
+  if (height <= 0 || !CurrentDocInfo()) return;
+  SetZoom(std::nearbyint((scrollBoxView_->viewport()->height() - topMargin_ * 2.5) * 100 / height));
+}
+
+// ---------------------------------------------------------------------------
+// Side panels and thumbnails
+
+void TForm1::MPreviewClick() {
+  const bool show = !pageControl1_->isVisible() && DocumentTabCount() > 0;
+  pageControl1_->setVisible(show);
+  actions_["MPreview"]->setChecked(show);
+  if (DocumentTabCount() > 0) MFitPageClick();
+  if (show) QTimer::singleShot(0, this, &TForm1::BuildThumbnails);
+}
+
+void TForm1::MAttachClick() {
+  panelAttach_->setVisible(!panelAttach_->isVisible());
+  actions_["MAttach"]->setChecked(panelAttach_->isVisible());
+}
+
+void TForm1::ClearThumbnails() {
+  ++thumbnailGeneration_;
+  for (auto& t : thumbnails_) delete t;
+  for (auto& s : thumbnailShadows_) delete s;
+  thumbnails_.clear();
+  thumbnailShadows_.clear();
+  scrollBoxPreview_->resize(0, 0);
+}
+
+void TForm1::BuildThumbnails() {
+  // A build runs one at a time; a request during a build starts it anew.
+  if (buildingThumbnails_) {
+    ++thumbnailGeneration_;
+    QTimer::singleShot(0, this, &TForm1::BuildThumbnails);
+    return;
+  }
+  if (!CurrentDocInfo()) return;
+  ClearThumbnails();
+  const int generation = thumbnailGeneration_;
+  const int32_t count = thumbPDF_->PageCount();
+  for (int32_t n = 1; n <= count; ++n) {
+    auto* shadow = new QLabel(scrollBoxPreview_);
+    shadow->setAutoFillBackground(true);
+    QPalette black = shadow->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    shadow->setPalette(black);
+    auto* thumb = new QLabel(scrollBoxPreview_);
+    thumb->setObjectName(QString("ImagePreview%1").arg(n));
+    thumb->setProperty("Tag", n);
+    thumb->setCursor(Qt::PointingHandCursor);
+    thumb->installEventFilter(this);
+    thumbnailShadows_.push_back(shadow);
+    thumbnails_.push_back(thumb);
+  }
+  RenderThumbnails(generation);
+}
+
+void TForm1::RenderThumbnails(int generation) {
+  buildingThumbnails_ = true;
+  const int32_t count = static_cast<int32_t>(thumbnails_.size());
+  const int width = scrollBoxPreviewArea_->viewport()->width();
+  int bottom = 0;
+  for (int32_t i = 1; i <= count && generation == thumbnailGeneration_; ++i) {
+    TMemoryStream stream;
+    thumbPDF_->SetRenderScale(1.0 / 6);
+    QImage image;
+    if (thumbPDF_->RenderPageToStream(renderDPI_, i, pofBMP, stream) || stream.GetSize() > 0)
+      image.loadFromData(reinterpret_cast<const uchar*>(stream.Bytes().data()),
+                         static_cast<qsizetype>(stream.Bytes().size()), "BMP");
+    QLabel* thumb = thumbnails_[static_cast<size_t>(i - 1)];
+    QLabel* shadow = thumbnailShadows_[static_cast<size_t>(i - 1)];
+    if (!thumb || !shadow) break;
+    const int left = std::max(0, (width - image.width() - 22) / 2);
+    const int top = (i - 1) * (image.height() + pageGap_) + topMargin_;
+    thumb->setPixmap(QPixmap::fromImage(image));
+    thumb->setGeometry(left, top, image.width(), image.height());
+    shadow->setGeometry(left + 4, top + 4, image.width(), image.height());
+    shadow->show();
+    thumb->show();
+    bottom = top + image.height() + pageGap_;
+    scrollBoxPreview_->resize(std::max(width, image.width() + 8), bottom + topMargin_);
+    // Other commands may run between pages; a tab switch ends this build.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  buildingThumbnails_ = false;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease) {
+    if (auto* label = qobject_cast<QLabel*>(watched); label && label->property("Tag").isValid()) {
+      GoToPage(label->property("Tag").toInt());
+      return true;
+    }
+  }
+  if (watched == scrollBoxView_->viewport() && event->type() == QEvent::Wheel) {
+    // The wheel moves the view; the position is kept per document.
+    const bool handled = QMainWindow::eventFilter(watched, event);
+    QTimer::singleShot(0, this, [this] {
+      const int i = pager_->currentIndex();
+      if (i >= 0 && i < static_cast<int>(docInfos_.size()))
+        docInfos_[static_cast<size_t>(i)].ScrollPos = scrollBoxView_->verticalScrollBar()->value();
+    });
+    return handled;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Window events and other commands
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    currentPage_ = 1;
+    pageGap_ = 10;
+    topMargin_ = 10;
+    renderDPI_ = 72;
+    pageControl1_->setCurrentIndex(0);
+  }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (DocumentTabCount() > 0) MFitPageClick();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  writeSettings();
+  event->accept();
+}
+
+void TForm1::MExitClick() { close(); }
+
+void TForm1::MAssociateClick() {
+  QString error;
+  if (!RegisterFileAssociation(QCoreApplication::applicationFilePath(), &error)) showError(error);
+}
+
+void TForm1::MAboutClick() {
+  QMessageBox::about(this, actions_["MAbout"]->text(), QString(ProductName) + " " + ProductVersion);
+}

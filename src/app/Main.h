@@ -1,0 +1,178 @@
+// The main window of the program: document tabs over the page view, the
+// thumbnail and bookmark side panel, the attachments panel, menus and
+// toolbar, settings and language files. Every document operation goes
+// through the two facade instances: ViewPDF for the page view and commands,
+// ThumbPDF for thumbnails. Tab i shows document i + 2 of both (document 1 of
+// each instance is the empty document it starts with).
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QMap>
+#include <QPointer>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+
+class QMenu;
+class QScrollArea;
+class QTabBar;
+class QTabWidget;
+class QToolBar;
+class QTreeWidget;
+class QWidget;
+class QSplitter;
+class TPavona;
+class TStDropFiles;
+
+// The view state of one open document (one per tab, in tab order).
+struct TDocInfo {
+  int32_t Page = 1;
+  double Zoom = 100;
+  int32_t ScrollPos = 0;
+  QString FileName;  // the file's name without its folder: the tab caption
+  QString Path;      // the file as opened
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+public:
+  static constexpr const char* ProductName = "Corvane PDF Reader";
+  static constexpr const char* ProductVersion = "1.2";
+  // Zoom limits in percent: below the first a page is no longer readable,
+  // above the last the page image would exceed what the engine renders.
+  static constexpr double MinZoom = 5;
+  static constexpr double MaxZoom = 1600;
+
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Opens the files (one tab each) and shows the last one at Fit Page.
+  void OpenFiles(const QStringList& names);
+  // The settings file and the folder of the language files.
+  static QString SettingsFileName();
+  static QString LanguageFolder();
+  void LoadLanguage(const QString& language);
+  // Writes the .desktop entry and the default application for PDF files
+  // under the XDG folders. False with the reason in error.
+  static bool RegisterFileAssociation(const QString& executable, QString* error);
+
+  // State, for the window's own handlers and for tests.
+  TPavona* ViewPDF() const { return viewPDF_.get(); }
+  TPavona* ThumbPDF() const { return thumbPDF_.get(); }
+  int32_t CurrentPage() const { return currentPage_; }
+  double Zoom() const { return zoom_; }
+  int DocumentTabCount() const;
+  int ActiveTab() const;
+  const std::vector<TDocInfo>& DocInfos() const { return docInfos_; }
+  const TDocInfo* CurrentDocInfo() const;
+  QString LanguageName() const { return languageName_; }
+  QString Message(const QString& key) const { return messages_.value(key); }
+  // The page image and its shadow (null before the first page is shown).
+  QLabel* PageImage() const { return pageImage_; }
+  QLabel* PageShadow() const { return pageShadow_; }
+  QScrollArea* ScrollBoxView() const { return scrollBoxView_; }
+  QWidget* ScrollBoxPreview() const { return scrollBoxPreview_; }
+  QTabBar* Pager() const { return pager_; }
+  QComboBox* ComboBoxZoom() const { return comboBoxZoom_; }
+  int ThumbnailCount() const { return static_cast<int>(thumbnails_.size()); }
+  QAction* ActionByName(const QString& name) const;
+
+  // Commands.
+  void GoToPage(int32_t page);
+  void ShowPage(int32_t page);
+  void ApplyZoom();
+  void SetZoom(double zoom);
+  void CloseTab(int index);
+  void BuildThumbnails();
+
+public slots:
+  void MOpenClick();
+  void MCloseClick();
+  void MCloseAllClick();
+  void MExitClick();
+  void MFirstPageClick();
+  void MPrevPageClick();
+  void MNextPageClick();
+  void MLastPageClick();
+  void MZoomInClick();
+  void MZoomOutClick();
+  void MActualSizeClick();
+  void MFitWidthClick();
+  void MFitPageClick();
+  void MPreviewClick();
+  void MAttachClick();
+  void MAssociateClick();
+  void MAboutClick();
+  void FxOfficePager1Change(int index);
+  void FxOfficePager1ClosedPage(int index);
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void FormCreate();
+  void createMenus();
+  void createToolBar();
+  void createPanels();
+  bool OpenFile(const QString& fileName);
+  void AddDocumentTab(const QString& fileName);
+  void ActivateLastDocument();
+  void FillPageList();
+  void RenderPage(int32_t page);
+  void RenderThumbnails(int generation);
+  void ClearThumbnails();
+  void setViewControlsEnabled(bool on);
+  void readSettings();
+  void writeSettings() const;
+  void showError(const QString& text);
+  QAction* addAction(QMenu* menu, const char* name, const QString& caption);
+
+  std::unique_ptr<TPavona> viewPDF_;
+  std::unique_ptr<TPavona> thumbPDF_;
+  int32_t currentPage_ = 1;
+  double zoom_ = 100;
+  int32_t pageGap_ = 10;
+  int32_t topMargin_ = 10;
+  int32_t renderDPI_ = 72;
+  QString languageName_ = "English";
+  std::vector<TDocInfo> docInfos_;
+  bool closingAll_ = false;
+  bool shown_ = false;
+  // Settings of the dialogs, kept and written back in their order.
+  std::vector<std::pair<QString, QString>> options_;
+  QMap<QString, QString> messages_;
+  QString openFilter_ = "Adobe PDF Files (*.pdf)";
+
+  std::map<QString, QAction*> actions_;
+  QToolBar* toolBar1_ = nullptr;
+  QComboBox* comboBoxPage_ = nullptr;
+  QComboBox* comboBoxZoom_ = nullptr;
+  QLabel* labelSearchInput_ = nullptr;
+  QTabBar* pager_ = nullptr;
+  QTabWidget* pageControl1_ = nullptr;
+  QSplitter* splitter1_ = nullptr;
+  QScrollArea* scrollBoxView_ = nullptr;
+  QWidget* viewCanvas_ = nullptr;
+  QScrollArea* scrollBoxPreviewArea_ = nullptr;
+  QWidget* scrollBoxPreview_ = nullptr;
+  QTreeWidget* treeViewBookmarks_ = nullptr;
+  QWidget* panelAttach_ = nullptr;
+  QTreeWidget* listViewAttach_ = nullptr;
+  QPointer<QLabel> pageImage_;
+  QPointer<QLabel> pageShadow_;
+  std::vector<QPointer<QLabel>> thumbnails_;
+  std::vector<QPointer<QLabel>> thumbnailShadows_;
+  // Thumbnail builds: a newer build (or a tab switch) ends an older one.
+  int thumbnailGeneration_ = 0;
+  bool buildingThumbnails_ = false;
+  TStDropFiles* stDropFiles1_ = nullptr;
+};
