@@ -1,7 +1,8 @@
 // pvl commands that drive the engine only through the facade, as the
 // program does:
 //
-//   pvl render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf] --out PATH
+//   pvl render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf]
+//          [--backend gdi|gdiplus] --out PATH
 //          PAGES is a number or a range such as 1-117; several pages need
 //          "%p" in PATH (the page number goes there)
 //   pvl text FILE PAGE [--option 0-8]
@@ -64,6 +65,10 @@ int cmdRender(const Options& o) {
   TPavona facade;
   load(facade, o);
   const double dpi = o.Number("dpi", 72, pvlMinRenderDPI, pvlMaxRenderDPI);
+  // The drawing back-end of bitmap pages: GDI (the default) or GDI+.
+  const std::string backend = o.Value("backend", "gdi");
+  if (backend != "gdiplus" && backend != "gdi") throw Failure{kExitUsage, "--backend is gdiplus or gdi"};
+  facade.DrawingSettings().DrawPagesWithGdiPlus = backend == "gdiplus" ? 1 : 0;
   std::string out = o.Value("out");
   std::string extension = out.substr(out.find_last_of('.') == std::string::npos ? out.size() : out.find_last_of('.') + 1);
   const int32_t format = formatOf(o.Value("format", extension.empty() ? "png" : extension));
@@ -141,7 +146,9 @@ int cmdInfo(const Options& o) {
 }
 
 const bool kFacadeCommands[] = {
-    RegisterCommand("render", "render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf] --out PATH",
+    RegisterCommand("render",
+                    "render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf] [--backend gdi|gdiplus] "
+                    "--out PATH",
                     cmdRender),
     RegisterCommand("text", "text FILE PAGE [--option 0-8] [--password P]", cmdText),
     RegisterCommand("info", "info FILE [--password P]", cmdInfo),

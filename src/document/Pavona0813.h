@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "graphics/PavonaPicasso.h"
+#include "pages/PavonaPageFormats.h"
 
 class TStream;
 class TPDFDocument;

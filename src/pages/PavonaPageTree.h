@@ -22,6 +22,7 @@
 
 #include "graphics/PavonaPicasso.h"
 #include "objects/PavonaStructure.h"
+#include "pages/PavonaPageFormats.h"
 #include "pages/PavonaAnnots.h"
 #include "pages/PavonaPainter.h"
 
@@ -41,9 +42,6 @@ class TStream;
 class TPDFTextFunnel;
 class TPVLPrinter;
 
-// Page-image formats of the page output.
-constexpr int32_t pofBMP = 0, pofJPEG = 1, pofWMF = 2, pofEMF = 3, pofEPS = 4, pofPNG = 5, pofGIF = 6, pofTIFF = 7,
-                  pofRaw = 8, pofHTML = 9;
 
 // The file name of one page of a page-image series: every "%p" of the
 // pattern becomes the page number; without one, the number goes just before
