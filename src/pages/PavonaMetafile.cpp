@@ -300,7 +300,10 @@ void TPDFMetafile::drawString(std::u16string text, double x, double y, const std
     }
   }
   if (bytes.empty()) return;
-  if (!advances.empty()) kept.resize(bytes.size(), 0);
+  if (advances.empty())
+    kept.clear();
+  else
+    kept.resize(bytes.size(), 0);
 
   double height = std::fabs(ScaleY(s.FontHeight));
   if (s.FontHeight > 0 && font->GetAscent() - font->GetDescent() > 0)
