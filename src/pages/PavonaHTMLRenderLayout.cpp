@@ -210,9 +210,15 @@ void THTMLRenderer::readState(TLayout& l, std::string_view text) {
     char* stop = nullptr;
     const double v = std::strtod(size.c_str(), &stop);
     s.Size = stop && *stop == '\0' && std::isfinite(v) && v >= 0 && v < 10000 ? v : 0;
-    s.TextColor = HTMLColorValue(e.substr(16, 8));
+    // Colours stand in their stored form: "##RRGGBB" or eight CMYK digits.
+    auto stored = [](std::string_view c) {
+      uint32_t v;
+      const bool rgb = c.size() == 8 && c.substr(0, 2) == "##" && hexValue(c.substr(2), v);
+      return rgb || (c.size() == 8 && hexValue(c, v)) ? std::string(c) : std::string("##000000");
+    };
+    s.TextColor = stored(e.substr(16, 8));
     const std::string back(e.substr(24, 8));
-    s.BackColor = back == std::string(8, ' ') ? std::string() : HTMLColorValue(back);
+    s.BackColor = back == std::string(8, ' ') ? std::string() : stored(back);
     const size_t deco = std::string_view("NUDSO").find(e[32]);
     s.Decoration = deco == std::string_view::npos ? 0 : uint8_t(deco);
     s.Flags = hexValue(e.substr(33, 8), flags) ? flags & 7 : 0;
