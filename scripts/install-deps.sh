@@ -16,6 +16,8 @@ PACKAGES=(
   qpdf poppler-utils mupdf-tools ghostscript imagemagick pngcheck
   libtiff-tools jbig2dec libopenjp2-tools libjpeg-turbo-progs python3
   tzdata
+  # metafiles written through libEMF's GDI calls, drawn by emf2svg and rsvg
+  libemf-dev emf2svg librsvg2-bin
   # fonts and data
   fonts-urw-base35 fonts-liberation2 fonts-dejavu-core fonts-droid-fallback
   poppler-data aglfn

@@ -658,7 +658,8 @@ double THTMLRenderer::DrawText(std::string_view text, const THTMLSettings& setti
       handleWords(l, i);
     }
     l.FirstParagraph = false;
-    if (!l.Overflow && roomFor(l)) continue;
+    // A box takes at least one line, so a rest passed on always shrinks.
+    if (!l.Overflow && (roomFor(l) || l.CurY >= settings.Top)) continue;
     if (i + 1 >= parser_.ElementList.size() && l.Unplaced.empty()) break;
     rest = writeState(l) + toBE(l.Unplaced);
     if (i + 1 < parser_.ElementList.size()) {
