@@ -133,5 +133,7 @@ private:
   int32_t totalDepth_ = 0;
   // Fonts made by this converter under their face, style and code page, so
   // one font object serves every record that names the same face.
-  std::vector<std::pair<std::string, TPDFFont*>> fontsByName_;  // every "q" written and not yet closed
+  std::vector<std::pair<std::string, TPDFFont*>> fontsByName_;
+  // Glyph-to-character maps of the faces that glyph-index text used.
+  std::vector<std::pair<std::string, std::vector<char16_t>>> glyphMaps_;  // every "q" written and not yet closed
 };

@@ -10,6 +10,7 @@
 #include "pages/PavonaPainter.h"
 #include "platform/Dib.h"
 #include "platform/EmfReader.h"
+#include "platform/Fonts.h"
 
 namespace {
 
@@ -44,6 +45,64 @@ double pointAngle(double cx, double cy, double rx, double ry, double px, double 
   const double dx = rx > 0 ? (px - cx) / rx : px - cx, dy = ry > 0 ? (cy - py) / ry : cy - py;
   if (dx == 0 && dy == 0) return 0;
   return std::atan2(dy, dx);
+}
+
+// Glyph index to character of a face's 'cmap' (formats 4 and 12 of the
+// Unicode subtables); the first character found for a glyph wins.
+std::vector<char16_t> glyphCharacters(const std::string& name) {
+  std::vector<char16_t> map;
+  TFont request;
+  const size_t bracket = name.find(" [");
+  request.Name = name.substr(0, bracket);
+  if (name.find("Bold", bracket == std::string::npos ? name.size() : bracket) != std::string::npos) request.Style |= fsBold;
+  if (name.find("Italic", bracket == std::string::npos ? name.size() : bracket) != std::string::npos) request.Style |= fsItalic;
+  TInstalledFace face;
+  if (!SelectInstalledFace(request, face)) return map;
+  const uint32_t tag = FontTableTag("cmap");
+  const uint32_t size = GetFontData(face, tag, 0, nullptr, 0);
+  if (size == GDI_ERROR || size < 4 || size > (1u << 24)) return map;
+  std::string t(size, '\0');
+  if (GetFontData(face, tag, 0, t.data(), size) != size) return map;
+  auto u16 = [&](size_t o) -> uint32_t { return o + 2 <= t.size() ? uint8_t(t[o]) << 8 | uint8_t(t[o + 1]) : 0; };
+  auto u32 = [&](size_t o) -> uint32_t { return o + 4 <= t.size() ? u16(o) << 16 | u16(o + 2) : 0; };
+  auto put = [&](uint32_t glyph, uint32_t ch) {
+    if (glyph == 0 || glyph > 0xFFFF || ch > 0xFFFF) return;
+    if (map.size() <= glyph) map.resize(glyph + 1, 0);
+    if (!map[glyph]) map[glyph] = char16_t(ch);
+  };
+  const uint32_t tables = u16(2);
+  for (uint32_t i = 0; i < tables && i < 64; ++i) {
+    const uint32_t platform = u16(4 + i * 8), encoding = u16(6 + i * 8), offset = u32(8 + i * 8);
+    if (!(platform == 3 && (encoding == 1 || encoding == 10)) && platform != 0) continue;
+    const uint32_t format = u16(offset);
+    if (format == 4) {
+      const uint32_t segments = u16(offset + 6) / 2;
+      const size_t ends = offset + 14, starts = ends + segments * 2 + 2, deltas = starts + segments * 2,
+                   ranges = deltas + segments * 2;
+      for (uint32_t k = 0; k < segments; ++k) {
+        const uint32_t end = u16(ends + k * 2), start = u16(starts + k * 2), delta = u16(deltas + k * 2),
+                       range = u16(ranges + k * 2);
+        for (uint32_t c = start; c <= end && c != 0xFFFF; ++c) {
+          uint32_t glyph;
+          if (range == 0) {
+            glyph = (c + delta) & 0xFFFF;
+          } else {
+            glyph = u16(ranges + k * 2 + range + (c - start) * 2);
+            if (glyph) glyph = (glyph + delta) & 0xFFFF;
+          }
+          put(glyph, c);
+        }
+      }
+    } else if (format == 12) {
+      const uint32_t groups = std::min<uint32_t>(u32(offset + 12), 1u << 16);
+      for (uint32_t k = 0; k < groups; ++k) {
+        const uint32_t first = u32(offset + 16 + k * 12), last = std::min<uint32_t>(u32(offset + 20 + k * 12), 0xFFFF),
+                       glyph = u32(offset + 24 + k * 12);
+        for (uint32_t c = first; c <= last; ++c) put(glyph + (c - first), c);
+      }
+    }
+  }
+  return map;
 }
 
 }  // namespace
@@ -662,9 +721,16 @@ void TPDFMetafile::drawTextRecord(const TEmfRecord& r, size_t at, bool wide, boo
     for (char c : r.Items(offString, count, 1)) text += CodePageToUnicode(1252)[uint8_t(c)];
   }
   if (options & 0x10) {
-    // Glyph indices name glyphs of the font, not characters; without the
-    // face's glyph table they cannot be turned back into text.
-    return;
+    // Glyph indices name glyphs of the current face: its character map,
+    // read backwards, gives the characters (unknown glyphs are left out).
+    const std::string face = state_->FontName.empty() ? "Arial" : state_->FontName;
+    auto known = std::find_if(glyphMaps_.begin(), glyphMaps_.end(), [&](const auto& m) { return m.first == face; });
+    if (known == glyphMaps_.end()) {
+      glyphMaps_.emplace_back(face, glyphCharacters(face));
+      known = glyphMaps_.end() - 1;
+    }
+    const std::vector<char16_t>& map = known->second;
+    for (char16_t& c : text) c = c < map.size() && map[c] ? map[c] : char16_t(0xFFFF);
   }
   std::vector<double> advances;
   if (offDx != 0) {

@@ -19,6 +19,7 @@
 #include "platform/Classes.h"
 #include "platform/Dib.h"
 #include "platform/EmfReader.h"
+#include "platform/Fonts.h"
 
 namespace {
 
@@ -241,6 +242,54 @@ TEST(MetafileConvert, TextInTwoFacesAndOutsideWinAnsiIsDrawn) {
   EXPECT_NE(text.out.find("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), std::string::npos) << text.out;
   // Arial, Courier New Bold, and Arial in a Cyrillic code page.
   EXPECT_EQ(count(c.formText, "/PavonaF"), 3u) << c.formText;
+}
+
+// The glyph of a character in a face's Unicode cmap (format 4), looked up forwards.
+uint16_t glyphOf(const std::string& family, char16_t ch) {
+  TFont font;
+  font.Name = family;
+  TInstalledFace face;
+  if (!SelectInstalledFace(font, face)) return 0;
+  const uint32_t tag = FontTableTag("cmap");
+  const uint32_t size = GetFontData(face, tag, 0, nullptr, 0);
+  if (size == GDI_ERROR) return 0;
+  std::string t(size, '\0');
+  GetFontData(face, tag, 0, t.data(), size);
+  auto u16 = [&](size_t o) -> uint32_t { return uint8_t(t.at(o)) << 8 | uint8_t(t.at(o + 1)); };
+  for (uint32_t i = 0; i < u16(2); ++i) {
+    if (u16(4 + i * 8) != 3 || u16(6 + i * 8) != 1) continue;
+    const size_t o = u16(8 + i * 8) << 16 | u16(10 + i * 8);
+    const uint32_t segs = u16(o + 6) / 2;
+    for (uint32_t k = 0; k < segs; ++k) {
+      const uint32_t end = u16(o + 14 + k * 2), start = u16(o + 16 + segs * 2 + k * 2);
+      if (ch < start || ch > end) continue;
+      const uint32_t delta = u16(o + 16 + segs * 4 + k * 2), rangeAt = o + 16 + segs * 6 + k * 2, range = u16(rangeAt);
+      if (!range) return uint16_t((ch + delta) & 0xFFFF);
+      const uint32_t g = u16(rangeAt + range + (ch - start) * 2);
+      return g ? uint16_t((g + delta) & 0xFFFF) : 0;
+    }
+  }
+  return 0;
+}
+
+TEST(MetafileConvert, GlyphIndexTextMapsThroughTheFacesGlyphs) {
+  if (!needTools()) return;
+  pvltest::TempDir dir;
+  std::u16string glyphs;
+  for (char16_t c : std::u16string(u"Glyph text")) glyphs += char16_t(glyphOf("Arial", c));
+  ASSERT_NE(glyphs[0], 0);
+  TEmfBuilder b(800, 200);
+  b.Font(1, "Arial", -40, 400).Select(1);
+  // EXTTEXTOUTW with ETO_GLYPH_INDEX.
+  std::string body = TEmfBuilder::Rect(0, 0, -1, -1) + TEmfBuilder::U32(1) + TEmfBuilder::F32(1) + TEmfBuilder::F32(1);
+  body += TEmfBuilder::I32(20) + TEmfBuilder::I32(20) + TEmfBuilder::U32(uint32_t(glyphs.size())) + TEmfBuilder::U32(76) +
+          TEmfBuilder::U32(0x10) + TEmfBuilder::Rect(0, 0, 0, 0) + TEmfBuilder::U32(0);
+  for (char16_t g : glyphs) body += TEmfBuilder::U16(g);
+  b.Record(84, body);
+  TConverted c;
+  ASSERT_TRUE(convert(b.Finish(), 566.93, 141.73, c, dir));
+  const auto text = pvltest::RunCommand({"pdftotext", dir.File("emf.pdf"), "-"});
+  EXPECT_NE(text.out.find("Glyph text"), std::string::npos) << text.out;
 }
 
 TEST(MetafileConvert, DibDecoderReadsEveryLayout) {
