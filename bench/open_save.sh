@@ -8,14 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 COUNT=${1:-8}
 REPEAT=${2:-5}
-BUILD_DIR=${BENCH_BUILD_DIR:-bench-build}
-
-./scripts/install-deps.sh
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPVL_TESTS=OFF >/dev/null
-cmake --build "$BUILD_DIR" -j"${JOBS:-3}" --target pvl >/dev/null
-PVL="$BUILD_DIR/tools/pvl"
-OUT=$(mktemp -d)
-trap 'rm -rf "$OUT"' EXIT
+. bench/bench_build.sh
 
 # Wall time in milliseconds of REPEAT runs of a command (status ignored:
 # damaged files fail in both programs).

@@ -9,14 +9,7 @@ FILE=${1:-../shared/corpus/samples/GeoTopo-komprimiert.pdf}
 shift || true
 DPIS=("$@")
 [ ${#DPIS[@]} -eq 0 ] && DPIS=(72 150)
-BUILD_DIR=${BENCH_BUILD_DIR:-bench-build}
-
-./scripts/install-deps.sh
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPVL_TESTS=OFF >/dev/null
-cmake --build "$BUILD_DIR" -j"${JOBS:-3}" --target pvl >/dev/null
-PVL="$BUILD_DIR/tools/pvl"
-OUT=$(mktemp -d)
-trap 'rm -rf "$OUT"' EXIT
+. bench/bench_build.sh
 PAGES=$(qpdf --show-npages "$FILE")
 
 ms() {

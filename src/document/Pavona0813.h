@@ -31,6 +31,7 @@ class TPDFDictionary;
 class TPDFFont;
 class TPDFImage;
 class TPDFTextFunnel;
+class TPDFPageTree;
 
 // The last-error codes.
 constexpr int32_t pvlErrStrength = 101;            // encryption strength outside 0..3
@@ -45,8 +46,7 @@ constexpr int32_t pvlErrWrongPassword = 404;       // wrong password
 constexpr int32_t pvlErrNoXRef = 409;              // no header or no cross-reference data
 constexpr int32_t pvlErrEncryptedInput = 410;      // an input of a direct-access merge is encrypted
 constexpr int32_t pvlErrNoPages = 412;             // no pages to extract
-// Codes of our own for failures the original table leaves silent.
-constexpr int32_t pvlErrFileNotFound = 405;        // the named file does not exist
+// Failures without a code above: a render, an argument, a save.
 constexpr int32_t pvlErrRenderFailed = 420;        // a page could not be rendered or written
 constexpr int32_t pvlErrBadArgument = 421;         // an argument outside what the operation accepts
 constexpr int32_t pvlErrSaveFailed = 422;          // the document could not be written
@@ -207,6 +207,10 @@ private:
   int32_t adoptLoaded(std::unique_ptr<TPDFDocument> document, int32_t result);
   void selectDocument(TPDFDocument* document);
   double clampedResolution(double dpi) const;
+  // The page tree of a page-output request with its resolution (DPI x
+  // render scale, bounded) and page count; nullptr, with the message and
+  // the code set, when the request cannot be served.
+  TPDFPageTree* outputTree(double dpi, int32_t format, double& resolution, int32_t& count);
 
   std::vector<std::unique_ptr<TPDFDocument>> documents_;
   TPDFDocument* selected_ = nullptr;

@@ -43,22 +43,30 @@ double TPavona::clampedResolution(double dpi) const {
   return std::clamp(r, pvlMinRenderDPI, pvlMaxRenderDPI);
 }
 
-int32_t TPavona::RenderPageToStream(double dpi, int32_t page, int32_t format, TStream& stream) {
-  lastRenderMessage_.clear();
-  TPageKeeper keeper(*this);
-  const double resolution = clampedResolution(dpi);
+TPDFPageTree* TPavona::outputTree(double dpi, int32_t format, double& resolution, int32_t& count) {
+  resolution = clampedResolution(dpi);
   if (resolution <= 0 || !knownFormat(format)) {
     lastRenderMessage_ = resolution <= 0 ? "the resolution must be a positive number" : "unknown page-image format";
     lastError_ = pvlErrBadArgument;
-    return 0;
+    return nullptr;
   }
   TPDFPageTree* tree = selected_->GetPageTree();
-  const int32_t count = PageCount();
+  count = PageCount();
   if (!tree || count <= 0) {
     lastRenderMessage_ = "the document has no pages";
     lastError_ = pvlErrRenderFailed;
-    return 0;
+    return nullptr;
   }
+  return tree;
+}
+
+int32_t TPavona::RenderPageToStream(double dpi, int32_t page, int32_t format, TStream& stream) {
+  lastRenderMessage_.clear();
+  TPageKeeper keeper(*this);
+  double resolution = 0;
+  int32_t count = 0;
+  TPDFPageTree* tree = outputTree(dpi, format, resolution, count);
+  if (!tree) return 0;
   page = std::clamp(page, 1, count);
   int32_t result = 0;
   try {
@@ -76,21 +84,15 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
                                    std::u16string_view fileName) {
   lastRenderMessage_.clear();
   TPageKeeper keeper(*this);
-  const double resolution = clampedResolution(dpi);
-  if (resolution <= 0 || !knownFormat(format) || fileName.empty()) {
-    lastRenderMessage_ = resolution <= 0      ? "the resolution must be a positive number"
-                         : fileName.empty()  ? "no file name"
-                                             : "unknown page-image format";
+  if (fileName.empty()) {
+    lastRenderMessage_ = "no file name";
     lastError_ = pvlErrBadArgument;
     return 0;
   }
-  TPDFPageTree* tree = selected_->GetPageTree();
-  const int32_t count = PageCount();
-  if (!tree || count <= 0) {
-    lastRenderMessage_ = "the document has no pages";
-    lastError_ = pvlErrRenderFailed;
-    return 0;
-  }
+  double resolution = 0;
+  int32_t count = 0;
+  TPDFPageTree* tree = outputTree(dpi, format, resolution, count);
+  if (!tree) return 0;
   if (last < first) std::swap(first, last);
   first = std::max(first, 1);
   last = std::min(last, count);

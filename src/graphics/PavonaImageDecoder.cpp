@@ -214,22 +214,41 @@ std::string TPDFImageDecoder::ParseColorSpace(TPDFObject* value) {
     if (f == "ICCBased") {
       TPDFStream* profile = PDFAsStream(Resolve(a->GetItem(1)));
       if (!profile) return nullptr;
-      TPDFObject* alt = profile->GetDictionary()->GetValue("Alternate");
-      if (alt) {
-        auto altCs = build(alt, name, depth + 1);
-        if (altCs) return altCs;
+      // The space the profile falls back to: /Alternate, else the device
+      // space of /N.
+      std::unique_ptr<TPDFImageColorSpace> fallback;
+      if (TPDFObject* alt = profile->GetDictionary()->GetValue("Alternate")) fallback = build(alt, name, depth + 1);
+      if (!fallback) {
+        switch (profile->GetDictionary()->GetInteger("N", 0)) {
+          case 1: fallback = device("DeviceGray"); break;
+          case 3: fallback = device("DeviceRGB"); break;
+          case 4: fallback = device("DeviceCMYK"); break;
+          default:
+            name.clear();
+            return why = "ICCBased colour space without /Alternate or a usable /N", nullptr;
+        }
       }
-      switch (profile->GetDictionary()->GetInteger("N", 0)) {
-        case 1:
-          return device("DeviceGray");
-        case 3:
-          return device("DeviceRGB");
-        case 4:
-          return device("DeviceCMYK");
-        default:
-          name.clear();
-          return why = "ICCBased colour space without /Alternate or a usable /N", nullptr;
+      // A device-like fallback gives way to the profile itself when it can
+      // be read and has as many components; a damaged profile keeps the
+      // fallback.
+      const auto family = fallback ? fallback->Family : TPDFImageColorSpace::cfNone;
+      if (family == TPDFImageColorSpace::cfGray || family == TPDFImageColorSpace::cfRGB ||
+          family == TPDFImageColorSpace::cfCMYK) {
+        std::string bytes;
+        try {
+          TPDFIndRef* r = PDFAsIndRef(a->GetItem(1));
+          if (r && OnBeforeRead) OnBeforeRead(profile, r);
+          bytes = profile->GetDecodedData();
+          if (r && OnAfterRead) OnAfterRead(profile, r);
+        } catch (const Exception&) {
+          bytes.clear();
+        }
+        if (auto icc = TICCTransform::Create(bytes, fallback->Components)) {
+          fallback->Family = TPDFImageColorSpace::cfICC;
+          fallback->Icc = std::move(icc);
+        }
       }
+      return fallback;
     }
     if (f == "Lab") {
       name = "Lab";
@@ -425,6 +444,54 @@ std::string RunLengthDecodeString(std::string_view data, TPDFDecodeStatus* statu
   return out;
 }
 
+namespace {
+
+// The widest or highest picture the drawing back-ends take (cairo
+// addresses 32767 pixels a side).
+constexpr int kMaxDrawnSide = 32767;
+
+// A picture with a side above kMaxDrawnSide, reduced by whole factors per
+// axis, each target pixel the mean of its source block; 24- and 32-bit.
+TBitmap shrinkForDrawing(const TBitmap& src) {
+  const int bytes = src.PixelFormat() == TPixelFormat::pf32bit ? 4 : 3;
+  const int fx = (src.Width() + kMaxDrawnSide - 1) / kMaxDrawnSide;
+  const int fy = (src.Height() + kMaxDrawnSide - 1) / kMaxDrawnSide;
+  const int w = (src.Width() + fx - 1) / fx, h = (src.Height() + fy - 1) / fy;
+  TBitmap out(w, h, src.PixelFormat());
+  out.SetAlphaFormat(src.AlphaFormat());
+  std::vector<uint32_t> sums(static_cast<size_t>(w) * bytes);
+  std::vector<uint32_t> counts(static_cast<size_t>(w));
+  for (int y = 0; y < h; ++y) {
+    std::fill(sums.begin(), sums.end(), 0);
+    std::fill(counts.begin(), counts.end(), 0);
+    for (int sy = y * fy; sy < std::min(src.Height(), (y + 1) * fy); ++sy) {
+      const uint8_t* row = src.ScanLine(sy);
+      for (int sx = 0; sx < src.Width(); ++sx) {
+        const int x = sx / fx;
+        for (int c = 0; c < bytes; ++c) sums[static_cast<size_t>(x) * bytes + c] += row[static_cast<size_t>(sx) * bytes + c];
+        ++counts[static_cast<size_t>(x)];
+      }
+    }
+    uint8_t* dst = out.ScanLine(y);
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < bytes; ++c)
+        dst[static_cast<size_t>(x) * bytes + c] =
+            static_cast<uint8_t>(sums[static_cast<size_t>(x) * bytes + c] / std::max<uint32_t>(counts[x], 1));
+  }
+  return out;
+}
+
+void drawFitting(TPDFGenericCanvas& canvas, const TBitmap& picture, double x0, double y0, double x1, double y1,
+                 double x2, double y2) {
+  if (picture.Width() > kMaxDrawnSide || picture.Height() > kMaxDrawnSide) {
+    canvas.DrawImage(shrinkForDrawing(picture), x0, y0, x1, y1, x2, y2);
+    return;
+  }
+  canvas.DrawImage(picture, x0, y0, x1, y1, x2, y2);
+}
+
+}  // namespace
+
 void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], TColor fillColor) {
   if (!ready_ || !bitmap_ || bitmap_->Empty()) return;
   try {
@@ -435,7 +502,7 @@ void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], T
     for (double v : {x0, y0, x1, y1, x2, y2})
       if (!std::isfinite(v)) return;
     if (maskKind_ == imkNone) {
-      canvas.DrawImage(*bitmap_, x0, y0, x1, y1, x2, y2);
+      drawFitting(canvas, *bitmap_, x0, y0, x1, y1, x2, y2);
       return;
     }
     // Picture and alpha are brought to the larger size of the two.
@@ -461,7 +528,7 @@ void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], T
         }
       }
     }
-    canvas.DrawImage(picture, x0, y0, x1, y1, x2, y2);
+    drawFitting(canvas, picture, x0, y0, x1, y1, x2, y2);
   } catch (...) {
     // A picture that cannot be drawn is left out of the page.
   }

@@ -177,7 +177,8 @@ private:
 // Reads an inline image from the position after BI (0-based, moved past EI
 // on success). Abbreviated keys, filter and colour-space names are expanded;
 // a named colour space is looked up in the resources' /ColorSpace. True when
-// the data and the closing EI were found.
+// ID was found; without a closing EI the data run to the end of the content
+// (and position moves there).
 bool ParseInlineImage(std::string_view content, size_t& position, TPDFInlineImage& image,
                       const TPDFObjectLookup& lookup, TPDFDictionary* resources);
 

@@ -5,6 +5,8 @@
 
 #include "graphics/PavonaImageDecoderInternal.h"
 
+#include <lcms2.h>
+
 namespace {
 
 constexpr int kMaxComponents = 32;
@@ -18,6 +20,48 @@ uint8_t ToByte(double v) {
 double Clip01(double v) { return v > 0 ? (v < 1 ? v : 1) : 0; }
 
 }  // namespace
+
+std::shared_ptr<TICCTransform> TICCTransform::Create(std::string_view profile, int components) {
+  if (profile.empty() || profile.size() > kMaxProfileBytes) return nullptr;
+  cmsUInt32Number inputFormat = 0;
+  cmsColorSpaceSignature wanted;
+  switch (components) {
+    case 1: inputFormat = TYPE_GRAY_DBL, wanted = cmsSigGrayData; break;
+    case 3: inputFormat = TYPE_RGB_DBL, wanted = cmsSigRgbData; break;
+    case 4: inputFormat = TYPE_CMYK_DBL, wanted = cmsSigCmykData; break;
+    default: return nullptr;
+  }
+  cmsHPROFILE input = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+  if (!input) return nullptr;
+  std::shared_ptr<TICCTransform> result;
+  if (cmsGetColorSpace(input) == wanted) {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    // No per-transform cache: ToRGB stays free of hidden state.
+    cmsHTRANSFORM t = srgb ? cmsCreateTransform(input, inputFormat, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                                                cmsFLAGS_NOCACHE | cmsFLAGS_BLACKPOINTCOMPENSATION)
+                           : nullptr;
+    if (t) {
+      result.reset(new TICCTransform());
+      result->transform_ = t;
+      result->components_ = components;
+    }
+    if (srgb) cmsCloseProfile(srgb);
+  }
+  cmsCloseProfile(input);
+  return result;
+}
+
+TICCTransform::~TICCTransform() {
+  if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
+
+void TICCTransform::ToRGB(const double* c, uint8_t* rgb) const {
+  double in[4];
+  // LittleCMS takes floating-point CMYK in percent, grey and RGB in 0..1.
+  const double scale = components_ == 4 ? 100.0 : 1.0;
+  for (int i = 0; i < components_; ++i) in[i] = Clip01(c[i]) * scale;
+  cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), in, rgb, 1);
+}
 
 void TPDFImageColorSpace::ToRGB(const double* c, uint8_t* rgb, TPDFSimpleColorManager& manager) const {
   switch (Family) {
@@ -51,6 +95,9 @@ void TPDFImageColorSpace::ToRGB(const double* c, uint8_t* rgb, TPDFSimpleColorMa
       rgb[0] = Palette[3 * i], rgb[1] = Palette[3 * i + 1], rgb[2] = Palette[3 * i + 2];
       return;
     }
+    case cfICC:
+      Icc->ToRGB(c, rgb);
+      return;
     case cfSeparation:
     case cfDeviceN: {
       // One buffer per thread: tint transforms run per palette entry or per new colour.

@@ -218,7 +218,16 @@ bool ParseInlineImage(std::string_view content, size_t& position, TPDFInlineImag
       }
     }
     if (end == std::string_view::npos && first != std::string_view::npos) end = eiPos = first;
-    if (end == std::string_view::npos) return false;
+    if (end == std::string_view::npos) {
+      // No EI at all: the data runs to the end of the content; what is
+      // there is drawn (short data is padded by the decoder) and nothing
+      // after it is read as operators.
+      image.Data = std::string(content.substr(start));
+      image.DataStart = static_cast<int32_t>(std::min<size_t>(start + 1, INT32_MAX));
+      image.DataEnd = static_cast<int32_t>(std::min<size_t>(content.size(), INT32_MAX));
+      position = content.size();
+      return true;
+    }
     // The white space before EI is not data.
     if (end > start && IsWhite(content[end - 1])) --end;
   }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "graphics/PavonaColorManagement.h"
@@ -14,12 +15,33 @@
 
 class TPDFImageDecoder;
 
+// A colour transform of an embedded ICC profile (grey, RGB or CMYK input)
+// into sRGB bytes, through LittleCMS. Shared by the colour spaces of one
+// decoder; the profile's bytes are not kept.
+class TICCTransform {
+public:
+  // nullptr when the profile cannot be read, is larger than kMaxProfileBytes,
+  // or does not describe components input components.
+  static std::shared_ptr<TICCTransform> Create(std::string_view profile, int components);
+  ~TICCTransform();
+  TICCTransform(const TICCTransform&) = delete;
+  TICCTransform& operator=(const TICCTransform&) = delete;
+  // Components in 0..1 to R, G, B bytes.
+  void ToRGB(const double* c, uint8_t* rgb) const;
+  static constexpr size_t kMaxProfileBytes = 8 << 20;
+
+private:
+  TICCTransform() = default;
+  void* transform_ = nullptr;
+  int components_ = 0;
+};
+
 // An image colour space resolved into what sample unpacking needs: the
 // component count, the default /Decode and a conversion of decoded component
 // values to RGB through the engine's colour manager, functions and Lab space.
 class TPDFImageColorSpace {
 public:
-  enum TFamily : uint8_t { cfNone, cfGray, cfRGB, cfCMYK, cfLab, cfIndexed, cfSeparation, cfDeviceN };
+  enum TFamily : uint8_t { cfNone, cfGray, cfRGB, cfCMYK, cfLab, cfIndexed, cfSeparation, cfDeviceN, cfICC };
   TFamily Family = cfNone;
   int Components = 0;
   // Lab: white point and /Range.
@@ -32,6 +54,8 @@ public:
   // Separation and DeviceN.
   std::unique_ptr<TPDFImageColorSpace> Alternate;
   std::unique_ptr<TPDFFunction> Tint;
+  // ICCBased with a usable profile (Components as the profile's).
+  std::shared_ptr<TICCTransform> Icc;
 
   // Components in their own ranges (gray 0..1, Lab L 0..100 ...) to R,G,B bytes.
   void ToRGB(const double* c, uint8_t* rgb, TPDFSimpleColorManager& manager) const;

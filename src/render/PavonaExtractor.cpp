@@ -3,56 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "objects/PavonaContentLexer.h"
 #include "objects/PavonaExtra.h"
 
 namespace {
 
-bool isWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-
-// Content tokens: strings "(...)" (nested, with escapes) and "<...>" end at
-// their closing byte or at the end; "[" and "]" stand alone; anything else
-// runs to white space, "(", "<", "[" or "]".
+// The shared content token reader over one content text.
 struct TTokenReader {
   std::string_view text;
   size_t pos = 0;
-
-  std::string_view next() {
-    while (pos < text.size() && isWhite(text[pos])) ++pos;
-    if (pos >= text.size()) return {};
-    const size_t start = pos;
-    const char c = text[pos];
-    if (c == '(') {
-      int depth = 0;
-      while (pos < text.size()) {
-        const char b = text[pos++];
-        if (b == '\\') {
-          ++pos;
-        } else if (b == '(') {
-          ++depth;
-        } else if (b == ')' && --depth == 0) {
-          break;
-        }
-      }
-      pos = std::min(pos, text.size());
-      return text.substr(start, pos - start);
-    }
-    if (c == '<') {
-      size_t end = text.find('>', pos + 1);
-      pos = end == std::string_view::npos ? text.size() : end + 1;
-      return text.substr(start, pos - start);
-    }
-    if (c == '[' || c == ']') {
-      ++pos;
-      return text.substr(start, 1);
-    }
-    ++pos;
-    while (pos < text.size()) {
-      const char b = text[pos];
-      if (isWhite(b) || b == '(' || b == '<' || b == '[' || b == ']') break;
-      ++pos;
-    }
-    return text.substr(start, pos - start);
-  }
+  std::string_view next() { return NextContentToken(text, pos); }
 };
 
 bool isNumber(std::string_view t) { return IsNumberText(t); }

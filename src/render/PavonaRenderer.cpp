@@ -108,6 +108,19 @@ TPDFRenderer::TPageGeometry TPDFRenderer::MeasurePage() {
   GetPageBox(kBoxNames[boxKind - 1], x1, y1, x2, y2);
   double mx1 = 0, my1 = 0, mx2 = 612, my2 = 792;
   GetPageBox("MediaBox", mx1, my1, mx2, my2);
+  // An empty or degenerate media box (or one of numbers too large to use)
+  // shows a Letter page, as other readers do, instead of a 1 x 1 picture;
+  // a visible box that is degenerate too follows it.
+  auto usable = [](double a1, double b1, double a2, double b2) {
+    return std::isfinite(a1) && std::isfinite(b1) && std::isfinite(a2) && std::isfinite(b2) && a2 - a1 >= 1 &&
+           b2 - b1 >= 1;
+  };
+  if (!usable(mx1, my1, mx2, my2)) {
+    mx1 = my1 = 0;
+    mx2 = 612;
+    my2 = 792;
+    if (!usable(x1, y1, x2, y2)) x1 = 0, y1 = 0, x2 = 612, y2 = 792;
+  }
   x1 = std::max(x1, mx1);
   y1 = std::max(y1, my1);
   x2 = std::min(x2, mx2);

@@ -4,20 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "objects/PavonaContentLexer.h"
 #include "objects/PavonaExtra.h"
 #include "render/PavonaRenderer.h"
 #include "render/PavonaRendererInternal.h"
 #include "render/PavonaType3.h"
 
 namespace {
-
-bool isWhite(char c) {
-  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
-}
-
-bool isTokenEnd(char c) {
-  return isWhite(c) || c == '(' || c == '/' || c == '<' || c == '[' || c == ']' || c == '%';
-}
 
 // Coordinates handed to the back-ends stay finite and within a range every
 // back-end can convert to integers.
@@ -78,79 +71,7 @@ std::string_view TPDFRenderer::TRun::PopName() {
 // ---------------------------------------------------------------------------
 // Token reader
 
-std::string_view TPDFRenderer::TRun::NextToken() {
-  const size_t n = text.size();
-  for (;;) {
-    while (pos < n && isWhite(text[pos])) ++pos;
-    if (pos < n && text[pos] == '%') {  // comment to the end of the line
-      while (pos < n && text[pos] != 10 && text[pos] != 13) ++pos;
-      continue;
-    }
-    break;
-  }
-  if (pos >= n) return {};
-  const size_t start = pos;
-  const char c = text[pos];
-  if (pos + 1 == n) {
-    pos = n;
-    return text.substr(start, 1);
-  }
-  if (c == '(') {
-    int depth = 0;
-    while (pos < n) {
-      char b = text[pos++];
-      if (b == '\\') {
-        if (pos < n) ++pos;
-      } else if (b == '(') {
-        ++depth;
-      } else if (b == ')') {
-        if (--depth == 0) break;
-      }
-    }
-    return text.substr(start, pos - start);
-  }
-  if (c == '<') {
-    if (text[pos + 1] == '<') {
-      // An inline dictionary (marked-content properties) runs to its
-      // matching ">>", strings inside skipped.
-      int depth = 0;
-      while (pos < n) {
-        if (text[pos] == '<' && pos + 1 < n && text[pos + 1] == '<') {
-          ++depth;
-          pos += 2;
-        } else if (text[pos] == '>' && pos + 1 < n && text[pos + 1] == '>') {
-          pos += 2;
-          if (--depth == 0) break;
-        } else if (text[pos] == '(') {
-          int d = 0;
-          while (pos < n) {
-            char b = text[pos++];
-            if (b == '\\') {
-              if (pos < n) ++pos;
-            } else if (b == '(') {
-              ++d;
-            } else if (b == ')' && --d == 0) {
-              break;
-            }
-          }
-        } else {
-          ++pos;
-        }
-      }
-      return text.substr(start, pos - start);
-    }
-    size_t end = text.find('>', pos);
-    pos = end == std::string_view::npos ? n : end + 1;
-    return text.substr(start, pos - start);
-  }
-  if (c == '\'' || c == '[' || c == ']') {
-    ++pos;
-    return text.substr(start, 1);
-  }
-  ++pos;
-  while (pos < n && !isTokenEnd(text[pos])) ++pos;
-  return text.substr(start, pos - start);
-}
+std::string_view TPDFRenderer::TRun::NextToken() { return NextContentToken(text, pos); }
 
 // ---------------------------------------------------------------------------
 // Running content
@@ -171,8 +92,12 @@ std::string TPDFRenderer::ReadStreamData(TPDFStream* stream, TPDFIndRef* ref) {
 
 void TPDFRenderer::RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
                              TPDFIndRef* reference) {
-  if (std::find(activeObjects_.begin(), activeObjects_.end(), object) != activeObjects_.end())
-    throw EPDFRenderError("Content draws itself");
+  if (std::find(activeObjects_.begin(), activeObjects_.end(), object) != activeObjects_.end()) {
+    // Only the repeated drawing is left out: what the content draws around
+    // it still reaches the page, and the skip is reported.
+    if (ErrorText.empty()) ErrorText = "Rendering exception: Content draws itself; the repeated drawing was skipped";
+    return;
+  }
   if (++nestedRuns_ > MaxNestedRuns) throw EPDFRenderError("Too much nested content on the page");
   TPDFType3Rasterizer::TNestingGuard guard(nesting_);
   RunContentStream(canvas, object, contentText, reference);
@@ -919,7 +844,7 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   size_t position = run.pos;
   TPDFObjectLookup lookup = [this](TPDFIndRef* r) { return ResolveObject(r); };
   if (!ParseInlineImage(run.text, position, image, lookup, run.resources))
-    throw EPDFRenderError("Inline image without its data or EI");
+    throw EPDFRenderError("Inline image without ID");
   run.pos = position;
   if (OutputKind == rokText || OutputKind == rokImageList) return;
   TPDFImageDecoder decoder;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "objects/PavonaContentLexer.h"
+
 // ---------------------------------------------------------------------------
 // Loading
 
@@ -95,46 +97,11 @@ size_t FindInlineImageEnd(std::string_view text, size_t from) {
 
 namespace {
 
-// The token reader of glyph procedures (0-based here).
+// Glyph procedures are read with the shared content token reader.
 struct TProcReader {
   std::string_view t;
   size_t pos = 0;
-
-  std::string_view next() {
-    while (pos < t.size() && isWhite(static_cast<unsigned char>(t[pos]))) ++pos;
-    if (pos >= t.size()) return {};
-    if (pos == t.size() - 1) return t.substr(pos++, 1);
-    size_t s = pos;
-    char c = t[pos];
-    if (c == '(') {
-      int depth = 0;
-      while (pos < t.size()) {
-        char ch = t[pos++];
-        if (ch == '\\') {
-          ++pos;
-        } else if (ch == '(') {
-          ++depth;
-        } else if (ch == ')' && --depth == 0) {
-          break;
-        }
-      }
-      pos = std::min(pos, t.size());
-      return t.substr(s, pos - s);
-    }
-    if (c == '<') {
-      size_t e = t.find('>', pos);
-      pos = e == std::string_view::npos ? t.size() : e + 1;
-      return t.substr(s, pos - s);
-    }
-    if (c == '\'' || c == '[' || c == ']') return t.substr(pos++, 1);
-    ++pos;
-    while (pos < t.size()) {
-      auto ch = static_cast<unsigned char>(t[pos]);
-      if (isWhite(ch) || ch == '(' || ch == '/' || ch == '<' || ch == '[' || ch == ']') break;
-      ++pos;
-    }
-    return t.substr(s, pos - s);
-  }
+  std::string_view next() { return NextContentToken(t, pos); }
 };
 
 }  // namespace

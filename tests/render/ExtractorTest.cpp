@@ -74,7 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
         TExtractCase{"Option9", "BT /F1 12 Tf (a) Tj ET", 9, ""},
         // Damaged content: an unterminated string, stray operators and a missing font.
         TExtractCase{"Damaged", "BT /F9 12 Tf (z) Tj ] TJ 1 0 0 Tm /F1 12 Tf (b) Tj (unterminated", 0, "b"},
-        TExtractCase{"NullBytes", "BT /F1 12 Tf <41004200> Tj ET", 0, "A B"}),
+        TExtractCase{"NullBytes", "BT /F1 12 Tf <41004200> Tj ET", 0, "A B"},
+        // Comments and property dictionaries are read as the renderer reads them.
+        TExtractCase{"Comment", "BT /F1 12 Tf % (Junk) Tj\n(Hello) Tj ET", 0, "Hello"},
+        TExtractCase{"PropertyDictionary", "/Span << /ActualText (x) /E <41> >> BDC BT /F1 12 Tf (a) Tj ET EMC", 0,
+                     "a"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ExtractedTextCleanUp, BlankLinesAndBreakRuns) {
