@@ -32,7 +32,6 @@ int cmdEmf2Pdf(const Options& o) {
     const int32_t code = facade.LastErrorCode();
     if (code == TPavona::pvlErrMetafileWMF)
       throw Failure{kExitUnreadable, o.positional[0] + ": Windows metafiles (WMF) are not converted; use an EMF file"};
-    if (code == pvlErrFileNotFound) throw Failure{kExitUnreadable, o.positional[0] + ": no such file"};
     throw Failure{kExitUnreadable, o.positional[0] + ": not a readable enhanced metafile"};
   }
   save(facade, o.Value("out"));

@@ -186,8 +186,8 @@ public:
   int32_t DrawHTMLText(std::u16string_view text, double left, double top, double width);
   // The whole selected page becomes the picture of an enhanced metafile:
   // the page takes the picture's size and the picture is drawn over it as a
-  // vector form. 1; 0 with the last error for a missing file, a WMF file
-  // (pvlErrMetafileWMF) or a file that is not a sound EMF (pvlErrUnreadable).
+  // vector form. 1; 0 with the last error for a WMF file (pvlErrMetafileWMF)
+  // or a file that is missing or not a sound EMF (pvlErrUnreadable).
   int32_t DrawMetafilePage(std::u16string_view fileName);
 
   // The selected document itself (never nullptr).

@@ -80,7 +80,7 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
     return 0;
   }
   if (!WideFileExists(fileName)) {
-    lastError_ = pvlErrFileNotFound;
+    lastError_ = pvlErrUnreadable;
     return 0;
   }
   std::string bytes;

@@ -101,7 +101,7 @@ TEST(RichFacade, MetafilePageTakesThePicturesSizeAndLooksLikeIt) {
 
   // Failures: a missing file, a WMF, a file that is no EMF.
   EXPECT_EQ(f.DrawMetafilePage(W(dir.File("none.emf"))), 0);
-  EXPECT_EQ(f.LastErrorCode(), pvlErrFileNotFound);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrUnreadable);
   std::string wmf = TEmfBuilder::U32(0x9AC6CDD7u) + std::string(16, '\0');
   uint16_t sum = 0;
   for (int i = 0; i < 10; ++i) sum ^= uint16_t(uint8_t(wmf[size_t(i * 2)]) | uint8_t(wmf[size_t(i * 2 + 1)]) << 8);
