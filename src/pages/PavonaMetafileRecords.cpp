@@ -311,8 +311,8 @@ void TPDFMetafile::dispatch(const TEmfRecord& r) {
       const uint32_t index = r.U32(8), style = r.U32(12);
       auto e = std::make_unique<TObjectEntry>();
       e->None = style == 1;
-      // Hatched brushes paint solid in the hatch colour.
-      e->Color = r.U32(16);
+      // Hatched brushes paint solid, in the background colour.
+      e->Color = style == 2 ? s.BkColor : r.U32(16);
       if (index >= 1u << 16) throw EEmfError("object index out of range");
       if (objects_.size() <= index) objects_.resize(index + 1);
       objects_[index] = std::move(e);

@@ -162,6 +162,36 @@ TEST(MetafileConvert, SavesClipsAndRestoresStayBalanced) {
   EXPECT_EQ(content.find("inf"), std::string::npos);
 }
 
+TEST(MetafileConvert, MapModesGiveTheSizesOfTheirUnits) {
+  if (!needTools()) return;
+  // A 100 x 50 mm picture; each mode draws a blue box 50 x 25 mm from the
+  // top-left corner (y grows upwards in the metric and English modes).
+  struct TCase {
+    int32_t mode;
+    int32_t w, h;  // the box in the mode's logical units
+    bool yUp;
+  };
+  const TCase cases[] = {{2, 500, 250, true},       // 0.1 mm
+                         {3, 5000, 2500, true},     // 0.01 mm
+                         {4, 197, 98, true},        // 0.01 in
+                         {5, 1969, 984, true},      // 0.001 in
+                         {6, 2835, 1417, true},     // twips
+                         {1, 200, 100, false}};     // device pixels (4 per mm)
+  for (const TCase& c : cases) {
+    pvltest::TempDir dir;
+    TEmfBuilder b(400, 200);
+    b.Record(17, TEmfBuilder::U32(uint32_t(c.mode)));
+    b.Brush(1, 0, TEmfBuilder::Rgb(0, 0, 255)).Select(1).Select(0x80000008u);
+    b.Rectangle(0, 0, c.w, c.yUp ? -c.h : c.h);
+    TConverted conv;
+    ASSERT_TRUE(convert(b.Finish(), 283.46, 141.73, conv, dir)) << c.mode;
+    // Page at 72 dpi: the box covers x < 141.7, y < 70.9 points.
+    EXPECT_TRUE(near(conv.page.At(135, 65), {0, 0, 255})) << "mode " << c.mode;
+    EXPECT_TRUE(near(conv.page.At(148, 65), {255, 255, 255})) << "mode " << c.mode;
+    EXPECT_TRUE(near(conv.page.At(135, 77), {255, 255, 255})) << "mode " << c.mode;
+  }
+}
+
 TEST(MetafileConvert, DamagedFilesFailCleanly) {
   TEmfBuilder b(100, 100);
   b.Rectangle(0, 0, 10, 10);
