@@ -25,6 +25,66 @@ bool ropKeysWhite(uint32_t rop) {
 
 constexpr size_t kMaxHeader = 1064;
 
+// How a raster operation recolours a 1-bit source: the colour its black
+// pixels and its white pixels take. k black, w white, c the brush colour,
+// i its inverse, n near black (1, 0, 0), m near white (254, 255, 255).
+struct TMonoRule {
+  std::initializer_list<uint8_t> rops;
+  char black, white;
+};
+const TMonoRule kMonoRules[] = {
+    {{0, 1, 4, 5, 16, 17, 20, 21, 64, 65, 68, 69, 80, 81, 84, 85}, 'k', 'k'},
+    {{2, 3, 6, 7, 18, 19, 22, 23, 66, 67, 70, 71, 82, 83, 86, 87}, 'i', 'k'},
+    {{32, 33, 36, 37, 48, 49, 52, 53, 96, 97, 100, 101, 112, 113, 116, 117, 173}, 'c', 'k'},
+    {{8, 9, 12, 13, 24, 25, 28, 29, 42, 46, 72, 73, 76, 77, 88, 89, 92, 93, 106, 110, 129}, 'k', 'i'},
+    {{10, 11, 14, 15, 26, 27, 30, 31, 74, 75, 78, 79, 90, 91, 94, 95}, 'i', 'i'},
+    {{34, 38, 98, 102}, 'k', 'n'},
+    {{128, 132, 133, 144, 145, 148, 149, 162, 166, 192, 193, 196, 197, 208, 209, 212, 213, 226, 230}, 'k', 'c'},
+    {{35, 50, 51, 54, 55, 99, 103, 114, 115, 118, 119}, 'w', 'k'},
+    {{40, 41, 44, 45, 56, 57, 60, 61, 104, 105, 108, 109, 120, 121, 124, 125}, 'c', 'i'},
+    {{43, 47, 58, 59, 107, 111, 122, 123, 126, 127}, 'w', 'i'},
+    {{163, 167, 178, 179, 182, 183, 227, 231, 242, 243, 246, 247}, 'w', 'c'},
+    {{62, 63, 138, 139, 142, 143, 154, 155, 158, 159, 202, 203, 206, 207, 218, 219, 222, 223}, 'i', 'w'},
+    {{130, 131, 134, 135, 146, 147, 150, 151, 194, 195, 198, 199, 210, 211, 214, 215}, 'i', 'c'},
+    {{152}, 'n', 'w'},
+    {{168, 169, 172, 184, 185, 188, 189, 232, 233, 236, 237, 248, 249, 252, 253}, 'c', 'w'},
+    {{160, 161, 164, 165, 176, 177, 180, 181, 224, 225, 228, 229, 240, 241, 244, 245}, 'c', 'c'},
+    {{171, 186, 187}, 'm', 'w'},
+    {{174}, 'k', 'm'},
+    {{175, 190, 191, 235, 239, 250, 251, 254, 255}, 'w', 'w'},
+};
+
+// Recolours the pure black and pure white pixels of a 1-bit source.
+void recolorMono(TDibImage& dib, uint32_t rop, uint8_t r, uint8_t g, uint8_t b) {
+  const TMonoRule* rule = nullptr;
+  for (const TMonoRule& m : kMonoRules)
+    if (std::find(m.rops.begin(), m.rops.end(), rop) != m.rops.end()) rule = &m;
+  if (!rule) return;
+  // The brush colour is kept off pure black and white so keyed masks do not take it.
+  if (r == 255 && g == 255 && b == 255) r = 254;
+  if (r == 0 && g == 0 && b == 0) r = 1;
+  auto colour = [&](char code, uint8_t* out) {
+    switch (code) {
+      case 'k': out[0] = out[1] = out[2] = 0; break;
+      case 'w': out[0] = out[1] = out[2] = 255; break;
+      case 'c': out[0] = r, out[1] = g, out[2] = b; break;
+      case 'i': out[0] = uint8_t(255 - r), out[1] = uint8_t(255 - g), out[2] = uint8_t(255 - b); break;
+      case 'n': out[0] = 1, out[1] = 0, out[2] = 0; break;
+      default: out[0] = 254, out[1] = 255, out[2] = 255; break;
+    }
+  };
+  uint8_t forBlack[3], forWhite[3];
+  colour(rule->black, forBlack);
+  colour(rule->white, forWhite);
+  for (size_t i = 0; i < dib.Rgba.size(); i += 4) {
+    uint8_t* p = &dib.Rgba[i];
+    if (p[0] == 0 && p[1] == 0 && p[2] == 0)
+      std::copy_n(forBlack, 3, p);
+    else if (p[0] == 255 && p[1] == 255 && p[2] == 255)
+      std::copy_n(forWhite, 3, p);
+  }
+}
+
 }  // namespace
 
 bool TPDFMetafile::imageFromRecord(const TEmfRecord& r, size_t offBmi, size_t cbBmi, size_t offBits, size_t cbBits,
@@ -163,6 +223,7 @@ void TPDFMetafile::bitmapRecord(const TEmfRecord& r) {
         break;
       }
       if (rop == 170 && r.Type != 78) break;  // the destination stays as it was
+      if (dib.BitsPerPixel == 1 && r.Type != 78) recolorMono(dib, rop, br, bg, bb);
       TPDFImage* image = makeImage(dib, false);
       if (!image) break;
       if (r.Type == 78) {
@@ -275,5 +336,4 @@ void TPDFMetafile::bitmapRecord(const TEmfRecord& r) {
     default:
       break;
   }
-  (void)br, (void)bg, (void)bb;
 }

@@ -131,6 +131,38 @@ TEST(MetafileConvert, BitmapsKeysAndAlpha) {
   EXPECT_EQ(c.pdf.find(" 0 0 R"), std::string::npos);
 }
 
+TEST(MetafileConvert, MonochromeSourcesAndParallelograms) {
+  if (!needTools()) return;
+  pvltest::TempDir dir;
+  TEmfBuilder b(400, 200);
+  // 1-bit 2 x 1: black, white. With the raster operation 0xB8 and a red
+  // brush, black takes the brush colour and white stays clear.
+  const std::string info = TEmfBuilder::U32(40) + TEmfBuilder::I32(2) + TEmfBuilder::I32(1) + TEmfBuilder::U16(1) +
+                           TEmfBuilder::U16(1) + std::string(24, '\0') + TEmfBuilder::U32(0) + TEmfBuilder::U32(0xFFFFFF);
+  const std::pair<std::string, std::string> mono{info, std::string("\x40\0\0\0", 4)};
+  b.Brush(1, 0, TEmfBuilder::Rgb(255, 0, 0)).Select(1);
+  b.Record(34, TEmfBuilder::I32(-1));
+  b.StretchDib(0, 0, 100, 50, mono, 2, 1, 0x00B8074A);
+  // PLGBLT of a 2 x 1 bitmap (red, green) turned by 90 degrees: its top edge
+  // runs down the right side of the box 100..200 x 100..200.
+  const auto dib = TEmfBuilder::Dib24(2, 1, {0x0000FF, 0x00FF00});
+  std::string body = TEmfBuilder::Rect(100, 100, 200, 200) + TEmfBuilder::Points({{200, 100}, {200, 200}, {100, 100}});
+  body += TEmfBuilder::I32(0) + TEmfBuilder::I32(0) + TEmfBuilder::I32(2) + TEmfBuilder::I32(1);
+  body += TEmfBuilder::F32(1) + TEmfBuilder::F32(0) + TEmfBuilder::F32(0) + TEmfBuilder::F32(1) + TEmfBuilder::F32(0) +
+          TEmfBuilder::F32(0) + TEmfBuilder::U32(0) + TEmfBuilder::U32(0);
+  body += TEmfBuilder::U32(140) + TEmfBuilder::U32(uint32_t(dib.first.size())) +
+          TEmfBuilder::U32(140 + uint32_t(dib.first.size())) + TEmfBuilder::U32(uint32_t(dib.second.size()));
+  body += std::string(28, '\0') + dib.first + dib.second;
+  b.Record(79, body);
+  TConverted c;
+  ASSERT_TRUE(convert(b.Finish(), 283.46, 141.73, c, dir));
+  auto at = [&](double px, double py) { return c.page.At(int(px / 4 * 2.835), int(py / 4 * 2.835)); };
+  EXPECT_TRUE(near(at(25, 25), {255, 0, 0})) << "black took the brush colour";
+  EXPECT_TRUE(near(at(75, 25), {255, 255, 255})) << "white is clear";
+  EXPECT_TRUE(near(at(150, 125), {255, 0, 0}));
+  EXPECT_TRUE(near(at(150, 175), {0, 255, 0}));
+}
+
 TEST(MetafileConvert, SavesClipsAndRestoresStayBalanced) {
   TEmfBuilder b(200, 200);
   b.Record(33, "");                                       // SAVEDC
