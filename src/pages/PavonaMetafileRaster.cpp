@@ -23,7 +23,9 @@ bool ropKeysWhite(uint32_t rop) {
          rop == 171 || (rop >= 184 && rop <= 187);
 }
 
-constexpr size_t kMaxHeader = 1064;
+// The largest bitmap header with a full colour table: a 124-byte V5 header,
+// three masks and 256 entries (a cap of 1064 bytes would cut V4/V5 palettes).
+constexpr size_t kMaxHeader = 124 + 12 + 256 * 4;
 
 // How a raster operation recolours a 1-bit source: the colour its black
 // pixels and its white pixels take. k black, w white, c the brush colour,

@@ -578,7 +578,7 @@ void TPDFMetafile::dispatch(const TEmfRecord& r) {
       std::string error;
       auto e = std::make_unique<TObjectEntry>();
       e->Color = 0xC0C0C0;
-      if (DecodeDib(r.Slice(r.U32(16), std::min<uint32_t>(r.U32(20), 1064)), r.Slice(r.U32(24), r.U32(28)), usage,
+      if (DecodeDib(r.Slice(r.U32(16), std::min<uint32_t>(r.U32(20), 124 + 12 + 256 * 4)), r.Slice(r.U32(24), r.U32(28)), usage,
                     dib, error) &&
           !dib.PassThroughKind) {
         TBitmap bitmap(dib.Width, dib.Height);

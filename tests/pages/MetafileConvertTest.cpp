@@ -154,6 +154,12 @@ TEST(MetafileConvert, MonochromeSourcesAndParallelograms) {
           TEmfBuilder::U32(140 + uint32_t(dib.first.size())) + TEmfBuilder::U32(uint32_t(dib.second.size()));
   body += std::string(28, '\0') + dib.first + dib.second;
   b.Record(79, body);
+  // An 8-bit bitmap with a V5 header whose last palette entry (green) is used:
+  // the full table must reach the decoder.
+  std::string v5 = TEmfBuilder::U32(124) + TEmfBuilder::I32(1) + TEmfBuilder::I32(1) + TEmfBuilder::U16(1) +
+                   TEmfBuilder::U16(8) + std::string(108, '\0');
+  for (int i = 0; i < 256; ++i) v5 += TEmfBuilder::U32(i == 255 ? 0x00FF00 : 0xFF0000);
+  b.StretchDib(300, 0, 100, 100, {v5, std::string("\xFF\0\0\0", 4)}, 1, 1);
   TConverted c;
   ASSERT_TRUE(convert(b.Finish(), 283.46, 141.73, c, dir));
   auto at = [&](double px, double py) { return c.page.At(int(px / 4 * 2.835), int(py / 4 * 2.835)); };
@@ -161,6 +167,7 @@ TEST(MetafileConvert, MonochromeSourcesAndParallelograms) {
   EXPECT_TRUE(near(at(75, 25), {255, 255, 255})) << "white is clear";
   EXPECT_TRUE(near(at(150, 125), {255, 0, 0}));
   EXPECT_TRUE(near(at(150, 175), {0, 255, 0}));
+  EXPECT_TRUE(near(at(350, 50), {0, 255, 0})) << "palette entry 255 of a V5 header";
 }
 
 TEST(MetafileConvert, SavesClipsAndRestoresStayBalanced) {
