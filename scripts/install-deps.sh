@@ -18,6 +18,8 @@ PACKAGES=(
   tzdata
   # the program's window tests under a virtual X server
   xvfb xauth
+  # metafiles written through libEMF's GDI calls, drawn by emf2svg and rsvg
+  libemf-dev emf2svg librsvg2-bin
   # fonts and data
   fonts-urw-base35 fonts-liberation2 fonts-dejavu-core fonts-droid-fallback
   poppler-data aglfn

@@ -179,6 +179,16 @@ public:
 
   // ---- Metafiles and rich text
   // (metafile images, HTML-subset text)
+  // Codes of this group: a Windows metafile (WMF), which is not converted.
+  static constexpr int32_t pvlErrMetafileWMF = 430;
+  // HTML-subset text at (left, top) wrapped to width on the selected page
+  // (caller units and origin). 1; 0 when width <= 0 or drawing failed.
+  int32_t DrawHTMLText(std::u16string_view text, double left, double top, double width);
+  // The whole selected page becomes the picture of an enhanced metafile:
+  // the page takes the picture's size and the picture is drawn over it as a
+  // vector form. 1; 0 with the last error for a WMF file (pvlErrMetafileWMF)
+  // or a file that is missing or not a sound EMF (pvlErrUnreadable).
+  int32_t DrawMetafilePage(std::u16string_view fileName);
 
   // The selected document itself (never nullptr).
   TPDFDocument* GetSelectedDocumentObject() const { return selected_; }

@@ -307,6 +307,13 @@ public:
   void SetPermissions(int32_t p);
   int32_t ComputeP() const;
 
+  // ---- Rich text and metafiles on the selected page
+  // The four HTML fonts (Helvetica and its bold, oblique and bold-oblique
+  // forms), made once per document and made resources of the selected page.
+  void PrepareHTMLFonts(TPDFFont* fonts[4]);
+  // An object as a resource of the selected page (group "Font", "XObject" ...).
+  void AddPageResource(std::string_view group, std::string_view name, TPDFIndRef* ref);
+
 private:
   friend class TPDFIndObj;
   void resetObjectState();

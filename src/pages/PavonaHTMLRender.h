@@ -66,6 +66,89 @@ public:
   std::vector<std::unique_ptr<THTMLElement>> ElementList;
 };
 
+class TPDFPainter;
+class TPDFFont;
+
+// What the painter hands the layout: the four preset fonts, the box (PDF
+// user space, y up), the extra space below every line and tag aliases.
+struct THTMLSettings {
+  TPDFFont* RegularFont = nullptr;
+  TPDFFont* BoldFont = nullptr;
+  TPDFFont* ItalicFont = nullptr;
+  TPDFFont* BoldItalicFont = nullptr;
+  double Top = 0;
+  double Left = 0;
+  double Width = 0;
+  double LineSpacing = 0;
+  // (name, "tag:attr=value:attr=value"): every tag of that name becomes the
+  // named tag with those attributes.
+  std::vector<std::pair<std::string, std::string>> TagAliases;
+  int32_t Reserved = 0;
+};
+
+// One open formatting tag.
+struct THTMLStyle {
+  TPDFFont* Font = nullptr;
+  double Size = 10;
+  std::string TextColor = "##000000";  // "##RRGGBB" or CMYK as eight hex digits
+  std::string BackColor;               // same form; empty for none
+  uint8_t Decoration = 0;              // 0 none, 1 underline, 2 double, 3 strikeout, 4 overline
+  uint32_t Flags = 0;                  // bit 0 rounded background, 1 superscript, 2 subscript
+  double LineSpacing = 0;
+  std::string Link;
+};
+
+// A stretch of the line being assembled, in one style.
+struct THTMLRun {
+  TPDFFont* Font = nullptr;
+  double Size = 0;
+  std::u16string Text;
+  double X = 0;  // from the box's left edge (indentation included)
+  double Y = 0;  // top of the line
+  double Width = 0;
+  std::string TextColor;
+  uint8_t Decoration = 0;
+  std::string BackColor;
+  uint32_t Flags = 0;
+  double LineSpacing = 0;
+  uint8_t Hyphen = 0;
+  std::string Link;
+};
+
+// Lays out and draws HTML-subset text into a box through a page's painter.
+class THTMLRenderer {
+public:
+  explicit THTMLRenderer(TPDFPainter* painter);
+  // text: UTF-16BE, optionally prefixed by a state stack. Returns the height
+  // used; rest receives what did not fit (state stack first), empty when all
+  // did. maxHeight below 0.1 means no limit; hideText draws no text.
+  double DrawText(std::string_view text, const THTMLSettings& settings, std::string& rest, double maxHeight,
+                  bool hideText);
+
+private:
+  struct TLayout;
+  void handleTag(TLayout& l, size_t index);
+  void handleWords(TLayout& l, size_t index);
+  void flushLine(TLayout& l, int32_t alignment);
+  void push(TLayout& l, THTMLStyle style);
+  void pop(TLayout& l);
+  void selectTop(TLayout& l);
+  void selectFont(TPDFFont* font, double size);
+  void setTextColor(const std::string& color);
+  void setFillColor(const std::string& color);
+  void addPageLink(const std::string& target, double left, double top, double width, double height);
+  bool roomFor(const TLayout& l) const;
+  std::string writeState(const TLayout& l) const;
+  void readState(TLayout& l, std::string_view text);
+
+  TPDFPainter* painter_;
+  THTMLParser parser_;
+};
+
+// The colour of an attribute value: quotes removed, "#RRGGBB" and colour
+// names to "##RRGGBB"; eight hex digits stay CMYK; anything else is black.
+std::string HTMLColorValue(std::string_view value);
+
 // "##" and the six hex digits of a colour name (trimmed, any case); any other
 // value is returned as it stands.
 std::string ColorNameToHex(std::string_view value);

@@ -1,5 +1,9 @@
 #include "pages/PavonaImage.h"
 
+#include "pages/PavonaFont.h"
+#include "pages/PavonaMetafile.h"
+#include "platform/EmfReader.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -75,14 +79,16 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
   head.resize(static_cast<size_t>(std::max<int64_t>(stream.Read(head.data(), 100), 0)));
   stream.SetPosition(0);
   const std::string_view h(head);
-  // Metafiles (placeable WMF, EMF) are recognised so that they are not taken
-  // for another format; their conversion is not available here.
-  if (h.size() >= 22 && le32(h, 0) == 0x9AC6CDD7u) {
-    uint16_t sum = 0;
-    for (size_t i = 0; i < 10; ++i) sum ^= le16(h, i * 2);
-    if (sum == le16(h, 20)) return false;
+  // Metafiles: EMF becomes a vector form; placeable WMF is recognised so it
+  // is not taken for another format, but not converted.
+  if (IsPlaceableWmf(h)) return false;
+  if (IsEnhancedMetafile(h)) {
+    try {
+      return LoadMetafile(readAll(stream), option);
+    } catch (const std::exception&) {
+      return false;
+    }
   }
-  if (h.size() >= 44 && le32(h, 0) == 1 && le32(h, 40) == 0x464D4520u) return false;
   if (h.size() >= 10 && h.substr(0, 2) == "BM" && le16(h, 6) == 0 && le16(h, 8) == 0) {
     try {
       return loadBMP(readAll(stream));
@@ -665,4 +671,66 @@ bool TPDFImage::SaveDataToFile(const std::string& path) const {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+// --- Enhanced metafiles ---------------------------------------------------------------
+
+bool TPDFImage::LoadMetafile(std::string_view bytes, int32_t option) {
+  (void)option;  // rendering through a raster back-end is not offered: the form is always vector
+  if (!pool_->OnGetObjectNumber) return false;
+  const TEmfFile emf(bytes);
+  const double w = emf.FrameWidth(), h = emf.FrameHeight();
+  if (!(w > 0) || !(h > 0)) throw EEmfError("the metafile has an empty frame");
+  TPDFMetafileLists lists;
+  TPDFMetafile converter(pool_, lists, MetafileFaces);
+  converter.EmbedFonts = MetafileEmbedFonts;
+  converter.CompressFonts = Compress;
+  const std::string content = converter.ConvertMetafile(emf);
+
+  TPDFDictionary* dict = pool_->NewDictionary();
+  dict->SetValue("Type", pool_->NewName("XObject"));
+  dict->SetValue("Subtype", pool_->NewName("Form"));
+  dict->SetValue("FormType", pool_->NewNumeric(1));
+  const double box[] = {0, 0, w < h ? 1.0 : w / h, w < h ? h / w : 1.0};
+  dict->SetValue("BBox", pool_->NewRealArray(box));
+  const double identity[] = {1, 0, 0, 1, 0, 0};
+  dict->SetValue("Matrix", pool_->NewRealArray(identity));
+  // The form carries everything the conversion made as its own resources.
+  TPDFDictionary* resources = pool_->NewDictionary();
+  auto group = [&](std::string_view key) {
+    TPDFDictionary* d = pool_->NewDictionary();
+    resources->SetValue(key, d);
+    return d;
+  };
+  if (!lists.Fonts.empty()) {
+    TPDFDictionary* fonts = group("Font");
+    for (const auto& f : lists.Fonts)
+      if (f->GetReference()) fonts->SetValue(f->GetResourceName(), pool_->NewIndRef(f->GetReference()->GetRefNumber(), f->GetReference()->GetRefGeneration()));
+  }
+  if (!lists.Images.empty()) {
+    TPDFDictionary* images = group("XObject");
+    for (const auto& i : lists.Images)
+      if (i->GetObject()) images->SetValue(i->GetResourceName(), pool_->NewIndRef(i->GetObject()->GetRefNumber(), i->GetObject()->GetRefGeneration()));
+  }
+  if (!lists.GraphicStates.empty()) {
+    TPDFDictionary* states = group("ExtGState");
+    for (const auto& g : lists.GraphicStates)
+      states->SetValue(g->Name, pool_->NewIndRef(g->Reference->GetRefNumber(), g->Reference->GetRefGeneration()));
+  }
+  if (!lists.Patterns.empty()) {
+    TPDFDictionary* patterns = group("Pattern");
+    for (const auto& p : lists.Patterns)
+      patterns->SetValue(p->Name, pool_->NewIndRef(p->Reference->GetRefNumber(), p->Reference->GetRefGeneration()));
+  }
+  resources->SetValue("ProcSet", pool_->ParseObject("[ /PDF /Text /ImageB /ImageC /ImageI ]"));
+  dict->SetValue("Resources", resources);
+  TPDFStream* form = pool_->NewStreamWith(std::string(), dict);
+  form->SetData(content, true);
+  object_ = addObject(form);
+  if (!object_) return false;
+  dictionary_ = dict;
+  kind_ = pdfikMetafile;
+  width_ = static_cast<int32_t>(std::lround(w * 72 / 2540));
+  height_ = static_cast<int32_t>(std::lround(h * 72 / 2540));
+  return true;
 }

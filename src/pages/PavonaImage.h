@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Classes.h"
 
@@ -53,6 +54,9 @@ public:
   bool LoadJPEG(TStream& stream);
   bool LoadPNG(TPNGReader& reader, int32_t mode);
   bool LoadTIFFPage(const TPDFTIFF& tiff, int32_t page);
+  // An enhanced metafile as a vector form XObject whose box's shorter side
+  // is 1; EEmfError for a file that is not a sound EMF.
+  bool LoadMetafile(std::string_view bytes, int32_t option);
 
   // 1 stencil mask, 2 grey image without masks, else 0.
   int32_t GetMaskKind() const;
@@ -76,6 +80,10 @@ public:
   bool Compress = false;
   bool KeepSource = false;
   int32_t TransparentColor = 0xFFFFFF;
+  // Metafile conversion: fonts embedded, and the installed faces (nullptr:
+  // the system's list).
+  bool MetafileEmbedFonts = true;
+  const std::vector<std::string>* MetafileFaces = nullptr;
 
 private:
   TPDFIndRef* addObject(TPDFStream* stream);

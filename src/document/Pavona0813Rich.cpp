@@ -1,0 +1,125 @@
+// TPavona: HTML-subset text and metafile pages on the selected page.
+#include <algorithm>
+#include <cmath>
+
+#include "document/Pavona0813.h"
+#include "document/PavonaDocument.h"
+#include "objects/PavonaExtra.h"
+#include "pages/PavonaFont.h"
+#include "pages/PavonaHTMLRender.h"
+#include "pages/PavonaImage.h"
+#include "pages/PavonaPainter.h"
+#include "platform/Classes.h"
+#include "platform/EmfReader.h"
+
+int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top, double width) {
+  lastError_ = 0;
+  if (!(width > 0)) {
+    lastError_ = pvlErrBadArgument;
+    return 0;
+  }
+  TPDFPageTree* tree = selected_->GetPageTree();
+  TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
+  if (!painter || !tree->GetSelectedPage()) {
+    lastError_ = pvlErrBadArgument;
+    return 0;
+  }
+  try {
+    TPDFFont* fonts[4];
+    selected_->PrepareHTMLFonts(fonts);
+    if (!selectedFont_ || !selected_->HasFont(selectedFont_)) SelectFont(RegisterHandle(fonts[0], selected_));
+    const std::string saved = painter->SaveTextState();
+    painter->ResetState();
+    painter->ResetTextState();
+    auto lookup = [this](int32_t number) -> TPDFFont* {
+      for (int32_t i = 0; i < selected_->GetFontCount(); ++i)
+        if (TPDFFont* f = selected_->GetFont(i); f && f->GetObjectNumber() == number) return f;
+      return nullptr;
+    };
+    bool ok = true;
+    if (!text.empty()) {
+      std::string bytes;
+      bytes.reserve(text.size() * 2);
+      for (char16_t c : text) bytes += char(c >> 8), bytes += char(c & 0xFF);
+      THTMLSettings settings;
+      settings.RegularFont = fonts[0];
+      settings.BoldFont = fonts[1];
+      settings.ItalicFont = fonts[2];
+      settings.BoldItalicFont = fonts[3];
+      settings.Left = ToPageX(left);
+      settings.Top = ToPageY(top);
+      settings.Width = ToPageLength(width);
+      settings.LineSpacing = 0;
+      settings.TagAliases = painter->GetHTMLNamePairs();
+      painter->SetHTMLBox(settings.Left, settings.Top, settings.Width, painter->GetLeading());
+      THTMLRenderer renderer(painter);
+      std::string rest;
+      try {
+        renderer.DrawText(bytes, settings, rest, 0, false);
+      } catch (const std::exception&) {
+        ok = false;
+      }
+    }
+    painter->RestoreTextState(saved, lookup);
+    if (!ok) {
+      lastError_ = pvlErrBadArgument;
+      return 0;
+    }
+  } catch (const std::exception&) {
+    lastError_ = pvlErrBadArgument;
+    return 0;
+  }
+  return 1;
+}
+
+int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
+  lastError_ = 0;
+  TPDFPageTree* tree = selected_->GetPageTree();
+  if (!tree || !tree->GetSelectedPage() || !tree->GetPainter()) {
+    lastError_ = pvlErrBadArgument;
+    return 0;
+  }
+  if (!WideFileExists(fileName)) {
+    lastError_ = pvlErrUnreadable;
+    return 0;
+  }
+  std::string bytes;
+  try {
+    auto file = CreateWideFileStream(fileName, fmOpenRead);
+    const int64_t size = file->GetSize();
+    if (size < 0 || size > TPDFImage::kMaxFileBytes) throw EReadError("file too large");
+    bytes.resize(static_cast<size_t>(size));
+    if (file->Read(bytes.data(), size) != size) throw EReadError("short read");
+  } catch (const std::exception&) {
+    lastError_ = pvlErrUnreadable;
+    return 0;
+  }
+  if (IsPlaceableWmf(bytes)) {
+    lastError_ = pvlErrMetafileWMF;
+    return 0;
+  }
+  if (!IsEnhancedMetafile(bytes)) {
+    lastError_ = pvlErrUnreadable;
+    return 0;
+  }
+  try {
+    auto image = std::make_unique<TPDFImage>(&selected_->GetPool(),
+                                             "PavonaE" + std::to_string(selected_->GetImageCount() + 1));
+    image->Compress = true;
+    TMemoryStream stream(bytes);
+    if (!image->LoadFromStream(stream, 0) || image->GetKind() != pdfikMetafile) {
+      lastError_ = pvlErrUnreadable;
+      return 0;
+    }
+    TPDFImage* placed = selected_->AddImage(std::move(image));
+    const double w = std::max(1, placed->GetWidth()), h = std::max(1, placed->GetHeight());
+    tree->SetPageWidth(w);
+    tree->SetPageHeight(h);
+    selected_->AddPageResource("XObject", placed->GetResourceName(), placed->GetObject());
+    tree->GetPainter()->DrawImage(*placed, 0, h, w, h);
+  } catch (const std::exception&) {
+    lastError_ = pvlErrUnreadable;
+    return 0;
+  }
+  return 1;
+}
