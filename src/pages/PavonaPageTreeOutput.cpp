@@ -194,9 +194,26 @@ int32_t TPDFPageTree::RenderPageToStream(int32_t page, int32_t format, double dp
 
 void TPDFPageTree::ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::u16string& out) {
   out.clear();
-  (void)funnel;
   if (!selectedPage_) return;
-  if (option >= 3 && option <= 8) return;  // the renderer's text funnel is not wired in yet
+  if (option >= 3 && option <= 8) {
+    // The page rendered in text mode into the funnel, formatted by option.
+    TPDFFontCollection fonts;
+    TPDFRenderer renderer(&fonts);
+    if (funnel) renderer.SetTextFunnel(funnel);
+    renderer.OutputKind = rokText;
+    renderer.PageObject = selectedPage_;
+    renderer.RenderPage();
+    TPDFTextFunnel* f = renderer.GetTextFunnel();
+    if (option <= 6) {
+      out = f->GetDetailedText();
+    } else if (option == 7) {
+      f->LinkRuns();
+      out = f->GetLayoutText();
+    } else {
+      out = f->GetSimpleText();
+    }
+    return;
+  }
   std::string content;
   if (option < 3) {
     for (int32_t i = 0; i < GetContentStreamCount(); ++i) {

@@ -1,6 +1,7 @@
 // The page renderer: page box, rotation and device transform, the output
 // target, then the content interpreter over the page.
 #include "render/PavonaRenderer.h"
+#include "render/PavonaTextFunnel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -98,6 +99,14 @@ TPDFPoint TPDFRenderer::TransformPoint(const TPDFPoint& p) const {
   return result;
 }
 
+void TPDFRenderer::SetTextFunnel(TPDFTextFunnel* funnel) { funnel_ = funnel; }
+
+TPDFTextFunnel* TPDFRenderer::GetTextFunnel() {
+  if (funnel_) return funnel_;
+  if (!ownFunnel_) ownFunnel_ = std::make_unique<TPDFTextFunnel>();
+  return ownFunnel_.get();
+}
+
 TPDFRenderer::TPageGeometry TPDFRenderer::MeasurePage() {
   TPageGeometry g;
   if (Resolution == 0 || !std::isfinite(Resolution)) Resolution = 1;
@@ -157,8 +166,9 @@ void TPDFRenderer::RenderPage() {
     return;
   }
   if (OutputKind == rokText) {
-    ErrorText = "Output kind 5 is not available";
-    return;
+    // Text positions are user-space points: the resolution plays no part.
+    Resolution = 72;
+    GetTextFunnel()->Clear();
   }
   if (!PageObject) {
     ErrorText = "No page to render";
@@ -168,7 +178,7 @@ void TPDFRenderer::RenderPage() {
   const double x1 = g.x1, y1 = g.y1, boxWidth = g.boxWidth, boxHeight = g.boxHeight;
   const int32_t rotate = g.rotate;
   CTM = IdentityMatrix;
-  const bool drawn = OutputKind != rokImageList;
+  const bool drawn = OutputKind != rokImageList && OutputKind != rokText;
 
   std::unique_ptr<TCanvas> canvas;
   try {

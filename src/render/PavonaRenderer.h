@@ -24,6 +24,7 @@
 
 class TPDFFontCollection;
 class TPDFFontCollectionData;
+class TPDFTextFunnel;
 class TPDFType3Rasterizer;
 
 // Raised inside interpretation for content that cannot be rendered safely
@@ -107,6 +108,10 @@ public:
   TPDFStreamNotify OnDecryptStream;
   TPDFStreamNotify OnEncryptStream;
 
+  // Kind 5: the funnel that receives the page's text. Without one set, the
+  // renderer's own funnel does (GetTextFunnel).
+  void SetTextFunnel(TPDFTextFunnel* funnel);
+  TPDFTextFunnel* GetTextFunnel();
   void SetRawOutputStream(TStream* stream) { rawStream_ = stream; }
   void SetHTMLOutputStream(TStream* stream) { htmlStream_ = stream; }
   // Kind 8: draws on the device context with the page at (x, y).
@@ -203,6 +208,8 @@ private:
   std::vector<TPDFImageCacheEntry> imageCache_;
   int64_t imageCacheBytes_ = 0;
   std::unique_ptr<TBitmap> bitmap_;
+  std::unique_ptr<TPDFTextFunnel> ownFunnel_;
+  TPDFTextFunnel* funnel_ = nullptr;
   TStream* rawStream_ = nullptr;
   TStream* htmlStream_ = nullptr;
   HDC targetDC_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
+#include "render/PavonaTextFunnel.h"
 #include "render/PavonaRendererInternal.h"
 #include "render/PavonaType3.h"
 
@@ -139,8 +140,67 @@ void TPDFRenderer::ShowText(TRun& run) {
   const double wordSpacing = gs.WordSpacing * t / size;
   double x = 0;
   std::string glyphKey;
+
+  // Text extraction: characters gather into pending texts that go to the
+  // funnel as runs with their advances and glyph-space box.
+  const bool extracting = OutputKind == rokText;
+  TPDFTextFunnel* funnel = extracting ? GetTextFunnel() : nullptr;
+  std::u16string pending;
+  std::vector<double> advances;
+  double wordStart = 0;
+  double deviceSize = 0;
+  std::string colorText;
+  if (extracting) {
+    TPDFPoint a, b;
+    MatrixTransformPoint(CTM, TPDFPoint{0, 0}, a);
+    MatrixTransformPoint(CTM, TPDFPoint{0, t}, b);
+    deviceSize = std::hypot(b.x - a.x, b.y - a.y);
+    char hex[12];
+    if (funnel->CMYKColorText && gs.FillColorSpace == "DeviceCMYK") {
+      auto byte = [](double v) { return static_cast<int>(std::nearbyint(std::clamp(v, 0.0, 1.0) * 255)); };
+      std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", byte(gs.FillCMYK[0]), byte(gs.FillCMYK[1]),
+                    byte(gs.FillCMYK[2]), byte(gs.FillCMYK[3]));
+    } else {
+      std::snprintf(hex, sizeof hex, "#%02X%02X%02X", unsigned(GetRValue(gs.FillColor)),
+                    unsigned(GetGValue(gs.FillColor)), unsigned(GetBValue(gs.FillColor)));
+    }
+    colorText = hex;
+  }
+  const double riseGlyph = gs.TextRise * t / size;
+  auto emit = [&](const std::u16string& text) {
+    if (text.empty()) return;
+    std::vector<double> list = advances;
+    list.resize(text.size(), 0);
+    funnel->AddText(CTM, text, list, font->Ascent - font->Descent, x - wordStart, font->Descent + riseGlyph,
+                    wordStart, deviceSize, font->FontName, colorText);
+  };
+  auto extract = [&](const std::u16string& ch, double w) {
+    const bool keepApart = funnel->KeepWordsApart != 0;
+    if (ch == u" " && !pending.empty() && keepApart) {
+      emit(pending);
+      pending.clear();
+      advances.clear();
+      funnel->SetMerge(!keepApart);
+      wordStart = x + w;
+    } else if (ch != u" " || !pending.empty() || !keepApart) {
+      if (gs.CharSpacing > 1) {
+        emit(ch);
+        pending.clear();
+        advances.clear();
+        funnel->SetMerge(true);
+        wordStart = x + w;
+      } else {
+        pending += ch;
+        advances.resize(pending.size(), 0);
+        if (!advances.empty()) advances.back() = w;
+      }
+    } else {
+      funnel->SetMerge(false);
+      wordStart = x + w;
+    }
+  };
   auto drawGlyph = [&](std::string_view key) {
-    if (!drawing) return;
+    if (!drawing || extracting) return;
     if (type3) {
       DrawType3Glyph(run, *type3, font, key, x, rise);
     } else if (rasterizer) {
@@ -156,11 +216,21 @@ void TPDFRenderer::ShowText(TRun& run) {
       if (operand[0] == '(' || operand[0] == '<') {
         const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
         if (font->IsComposite) {
-          for (uint16_t code : fontCollection_->TextToCodes(bytes)) {
+          const auto codes = fontCollection_->TextToCodes(bytes);
+          // A string with a code that has no text contributes nothing to
+          // extracted text.
+          bool textless = false;
+          if (extracting)
+            for (uint16_t code : codes) {
+              const std::u16string u = fontCollection_->CodeToUnicode(code);
+              if (u.empty() || u[0] < u' ') textless = true;
+            }
+          for (uint16_t code : codes) {
             double w = t;
             if (font->GetCIDWidth(code, w)) w += charSpacing;
             glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
             drawGlyph(glyphKey);
+            if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
             x += w;
           }
         } else {
@@ -170,11 +240,21 @@ void TPDFRenderer::ShowText(TRun& run) {
             w += charSpacing;
             if (c == 32) w += wordSpacing;
             drawGlyph(font->GlyphNames[c]);
+            if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
             x += w;
           }
         }
-      } else if (k != 0) {
-        x -= PDFTextToFloat(operand) * t / 1000 / k;
+      } else {
+        if (extracting && !pending.empty()) {
+          emit(pending);
+          pending.clear();
+          advances.clear();
+          funnel->SetMerge(true);
+        }
+        if (k != 0) {
+          x -= PDFTextToFloat(operand) * t / 1000 / k;
+          wordStart = x;
+        }
       }
     }
   } catch (...) {
@@ -182,12 +262,15 @@ void TPDFRenderer::ShowText(TRun& run) {
     throw;
   }
 
+  if (extracting && !pending.empty() && !(pending == u" " && funnel->KeepWordsApart)) emit(pending);
+
   const double kk = k == 0 ? 1 : k;
   const double tx = gs.HorizontalScaling / 100 * kk * size * x / t;
   MatrixMultiply(gs.TextMatrix, TPDFMatrix{1, 0, 0, 1, std::isfinite(tx) ? tx : 0, 0}, gs.TextMatrix);
 
   // Painting uses the user-space line width, so the CTM goes back first.
   CTM = userCTM;
+  if (extracting) return;
   const int mode = gs.TextRenderMode;
   if (!drawing) {
     if (mode >= 4 && mode <= 7) {
