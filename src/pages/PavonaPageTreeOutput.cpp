@@ -8,6 +8,7 @@
 #include "graphics/PavonaGIF.h"
 #include "graphics/PavonaJPEG.h"
 #include "graphics/PavonaPNG.h"
+#include "graphics/PavonaTIFF.h"
 #include "objects/PavonaExtra.h"
 #include "pages/PavonaPageTree.h"
 #include "platform/GdiCanvas.h"
@@ -70,7 +71,7 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
     return false;
   }
   // Kinds the page output cannot make (yet) are refused before any work.
-  if (format == pofWMF || format == pofEMF || format == pofEPS || format == pofTIFF) {
+  if (format == pofWMF || format == pofEMF || format == pofEPS) {
     error = "the page-image format " + std::to_string(format) + " is not available";
     return false;
   }
@@ -137,6 +138,11 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
         gif.SaveToStream(output);
         break;
       }
+      case pofTIFF:
+        // Our own baseline TIFF writer stands in for GDI+'s encoder.
+        if (!SaveBitmapAsTIFF(bitmap, output, static_cast<int32_t>(std::nearbyint(dpi))))
+          throw Exception("the page image is empty");
+        break;
       default: break;  // raw and HTML pages were written while rendering
     }
   } catch (const std::exception& e) {

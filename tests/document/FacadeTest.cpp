@@ -246,7 +246,8 @@ TEST(Facade, WritesEveryFormatThatPeersRead) {
     int32_t format;
     const char* name;
     const char* kind;
-  } cases[] = {{pofBMP, "p.bmp", "BMP3"}, {pofJPEG, "p.jpg", "JPEG"}, {pofPNG, "p.png", "PNG"}, {pofGIF, "p.gif", "GIF"}};
+  } cases[] = {{pofBMP, "p.bmp", "BMP3"}, {pofJPEG, "p.jpg", "JPEG"}, {pofPNG, "p.png", "PNG"}, {pofGIF, "p.gif", "GIF"},
+               {pofTIFF, "p.tif", "TIFF"}};
   for (const TCase& c : cases) {
     ASSERT_EQ(f.RenderPagesToFile(72, 1, 1, c.format, W(dir.File(c.name))), 1) << c.name << f.LastRenderMessage();
     // Without "%p" the page number goes before the extension.
