@@ -25,12 +25,19 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "app/About.h"
+#include "app/Annotation.h"
+#include "app/Bookmark.h"
+#include "app/SplitPageImage.h"
 #include "app/StDrop.h"
+#include "app/Update.h"
+#include "app/Watermark.h"
 #include "document/Pavona0813.h"
 #include "platform/Classes.h"
 #include "platform/IniFile.h"
@@ -59,7 +66,8 @@ const char* const kMessageKeys[] = {
     "StringDocumentIsProtected", "StringEnterUserPassword", "StringWrongPassword",   "StringDoYouWantToOpen",
     "StringExtractPages",        "StringEnterStartPage",    "StringEnterEndPage",    "StringInsertBlankPage",
     "StringInsertAtPosition",    "StringEncryptFile",       "StringEnterOwnerPassword", "StringNoMatches",
-    "StringLastVersion",         "StringNewVersionIsAvailable", "StringCantConnectToServer", "StringFileIsDamaged"};
+    "StringLastVersion",         "StringNewVersionIsAvailable", "StringCantConnectToServer", "StringFileIsDamaged",
+    "StringCantSaveVersionFile"};
 
 // Quotes a path for the Exec key of a desktop entry.
 QString desktopQuote(const QString& path) {
@@ -83,7 +91,7 @@ QString xdgFolder(const char* variable, const QString& fallback) {
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) { FormCreate(); }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() { stopUpdateCheck(); }
 
 QString TForm1::SettingsFileName() {
   return xdgFolder("XDG_CONFIG_HOME", ".config") + "/corvane-pdf-reader/corvane-pdf-reader.ini";
@@ -97,6 +105,15 @@ void TForm1::FormCreate() {
   createMenus();
   createToolBar();
   createPanels();
+  formWatermark_ = new TFormWatermark(*this);
+  formAnnotation_ = new TFormAnnotation(*this);
+  formSplitPageImage_ = new TFormSplitPageImage(*this);
+  formBookmark_ = new TFormBookmark(*this);
+  formUpdate_ = new TFormUpdate(*this);
+  formAbout_ = new TFormAbout(*this);
+  formSplitPageImage_->SavePagesAsImages = [this](int32_t first, int32_t last, int32_t kind) {
+    SavePagesAsImages(first, last, kind);
+  };
   readSettings();
   LoadLanguage(languageName_);
   stDropFiles1_ = new TStDropFiles(this);
@@ -202,7 +219,10 @@ void TForm1::createMenus() {
   addAction(insert, "MMergeFiles", "Merge files ...");
   QMenu* split = menu("MSplit", "Split", tools);
   addAction(split, "MSplitPages", "Pages");
-  addAction(split, "MSplitPagesAsImage", "Pages As Image");
+  connect(addAction(split, "MSplitPagesAsImage", "Pages As Image"), &QAction::triggered, this, [this] {
+    LoadLanguage(languageName_);
+    formSplitPageImage_->exec();
+  });
 
   QMenu* options = menu("MOptions", "Options");
   QMenu* language = menu("MLanguage", "Language", options);
@@ -229,14 +249,15 @@ void TForm1::createMenus() {
           &TForm1::MAssociateClick);
 
   QMenu* help = menu("MHelp", "Help");
-  addAction(help, "MCheckUpdate", "Check for updates ...");
+  connect(addAction(help, "MCheckUpdate", "Check for updates ..."), &QAction::triggered, this,
+          &TForm1::MCheckUpdateClick);
   help->addSeparator();
   connect(addAction(help, "MAbout", "About Program"), &QAction::triggered, this, &TForm1::MAboutClick);
 
   // Commands that arrive with the editing features are shown but not offered yet.
   for (const char* name : {"MSave", "MSaveAs", "MSaveAttach", "MPrint", "MBookmarks", "MBookmarksAdd",
                            "MBookmarksRemoveAll", "MChangeInfo", "MEncrypt", "MDecrypt", "MRotate", "MResetRotation",
-                           "MAdd", "MConvert", "MExtract", "MInsert", "MSplit", "MCheckUpdate"})
+                           "MAdd", "MConvert", "MExtract", "MInsert", "MSplitPages"})
     actions_[name]->setEnabled(false);
 }
 
@@ -289,8 +310,24 @@ void TForm1::createToolBar() {
   toolBar1_->addSeparator();
   labelSearchInput_ = new QLabel("Search:", this);
   labelSearchInput_->setObjectName("LabelSearchInput");
-  labelSearchInput_->setEnabled(false);
   toolBar1_->addWidget(labelSearchInput_);
+  editSearchInput_ = new QLineEdit(this);
+  editSearchInput_->setObjectName("EditSearchInput");
+  editSearchInput_->setMaximumWidth(160);
+  toolBar1_->addWidget(editSearchInput_);
+  connect(editSearchInput_, &QLineEdit::returnPressed, this, &TForm1::Search);
+  auto searchButton = [this](const char* name, const char* hint, const char* text) {
+    auto* b = new QToolButton(this);
+    b->setObjectName(name);
+    b->setToolTip(hint);
+    b->setText(text);
+    toolBar1_->addWidget(b);
+    return b;
+  };
+  connect(searchButton("sbSearchPre", "Search previous", "\u25b2"), &QToolButton::clicked, this,
+          &TForm1::sbSearchPreClick);
+  connect(searchButton("sbSearchNext", "Search next", "\u25bc"), &QToolButton::clicked, this,
+          &TForm1::sbSearchNextClick);
 }
 
 void TForm1::createPanels() {
@@ -381,6 +418,11 @@ void TForm1::setViewControlsEnabled(bool on) {
     actions_[name]->setEnabled(on);
   comboBoxPage_->setEnabled(on);
   comboBoxZoom_->setEnabled(on);
+  labelSearchInput_->setEnabled(on);
+  editSearchInput_->setEnabled(on);
+  for (const char* name : {"sbSearchPre", "sbSearchNext"}) findChild<QToolButton*>(name)->setEnabled(on);
+  actions_["MSplitPagesAsImage"]->setEnabled(on);
+  actions_["MSplit"]->setEnabled(on);
 }
 
 // ---------------------------------------------------------------------------
@@ -389,6 +431,10 @@ void TForm1::setViewControlsEnabled(bool on) {
 void TForm1::readSettings() {
   TIniFile ini(Utf8(SettingsFileName()));
   languageName_ = FromUtf8(ini.ReadString("Options", "Language", "English"));
+  // Only a web address may stand in for the maker's site.
+  const QString root = FromUtf8(ini.ReadString("Options", "WebRoot", Utf8(webRoot_)));
+  if (root.startsWith("http://") || root.startsWith("https://")) webRoot_ = root;
+  while (webRoot_.endsWith('/')) webRoot_.chop(1);
   options_.clear();
   for (auto [key, fallback] : kOptionDefaults) {
     std::string def = fallback;
@@ -438,6 +484,33 @@ void TForm1::LoadLanguage(const QString& language) {
   pageControl1_->setTabText(0, read("TabSheetPreview.Caption", pageControl1_->tabText(0)));
   pageControl1_->setTabText(1, read("TabSheetBookmarks.Caption", pageControl1_->tabText(1)));
   for (const char* key : kMessageKeys) messages_[key] = read(key, messages_.value(key));
+  for (const char* name : {"sbSearchPre", "sbSearchNext"}) {
+    QToolButton* b = findChild<QToolButton*>(name);
+    b->setToolTip(read(QString(name) + ".Hint", b->toolTip()));
+  }
+  for (TAppDialog* dialog : std::initializer_list<TAppDialog*>{formWatermark_, formAnnotation_, formSplitPageImage_,
+                                                               formBookmark_, formUpdate_, formAbout_})
+    if (dialog) dialog->ApplyLanguage(ini);
+}
+
+QString TForm1::LanguageText(const QString& key, const QString& fallback) const {
+  const TIniFile ini(Utf8(LanguageFolder() + "/" + languageName_ + ".ini"));
+  return FromUtf8(ini.ReadString("Interface", Utf8(key), Utf8(fallback)));
+}
+
+QString TForm1::Option(const QString& key) const {
+  for (const auto& [k, v] : options_)
+    if (k == key) return v;
+  return {};
+}
+
+void TForm1::SetOption(const QString& key, const QString& value) {
+  for (auto& [k, v] : options_)
+    if (k == key) {
+      v = value;
+      return;
+    }
+  options_.emplace_back(key, value);
 }
 
 bool TForm1::RegisterFileAssociation(const QString& executable, QString* error) {
@@ -462,6 +535,8 @@ bool TForm1::RegisterFileAssociation(const QString& executable, QString* error) 
 
 // ---------------------------------------------------------------------------
 // Opening documents
+
+void TForm1::ShowMessage(const QString& text) { showError(text); }
 
 void TForm1::showError(const QString& text) {
   if (QApplication::platformName() == "offscreen") {
@@ -558,6 +633,9 @@ void TForm1::FillPageList() {
 }
 
 void TForm1::FxOfficePager1Change(int index) {
+  // Matches belong to the document they were found in.
+  searchMatches_.clear();
+  searchIndex_ = 0;
   if (closingAll_ || index < 0 || index >= static_cast<int>(docInfos_.size())) return;
   viewPDF_->SelectDocument(viewPDF_->GetDocumentHandle(index + 2));
   thumbPDF_->SelectDocument(thumbPDF_->GetDocumentHandle(index + 2));
@@ -853,5 +931,78 @@ void TForm1::MAssociateClick() {
 }
 
 void TForm1::MAboutClick() {
-  QMessageBox::about(this, actions_["MAbout"]->text(), QString(ProductName) + " " + ProductVersion);
+  LoadLanguage(languageName_);
+  formAbout_->exec();
+}
+
+// ---------------------------------------------------------------------------
+// Word search
+
+void TForm1::Search() {
+  const QString text = editSearchInput_->text();
+  if (text.isEmpty() || docInfos_.empty()) return;
+  searchLines_.clear();
+  searchMatches_.clear();
+  const int32_t count = viewPDF_->PageCount();
+  for (int32_t p = 1; p <= count; ++p) {
+    viewPDF_->SelectPage(p);
+    std::u16string out;
+    viewPDF_->GetPageText(4, out);
+    const QString page = QString::fromStdU16String(out);
+    for (const QString& line : page.split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts)) {
+      const QString prefixed = QString::number(p) + "," + line;
+      searchLines_.append(prefixed);
+      // Eleven attribute fields come before the word; a word may itself
+      // hold commas, so the word is everything after the eleventh. The
+      // word list quotes it (and escapes its own quotes).
+      const QStringList fields = prefixed.split(',');
+      if (fields.size() < 13) continue;
+      QString word = QStringList(fields.mid(12)).join(',').trimmed();
+      if (word.size() >= 2 && word.startsWith('"') && word.endsWith('"')) word = word.mid(1, word.size() - 2);
+      word.replace("\\\"", "\"");
+      if (word == text) searchMatches_.append(prefixed);
+    }
+  }
+  viewPDF_->SelectPage(currentPage_);
+  if (searchMatches_.isEmpty()) {
+    showError(Message("StringNoMatches"));
+    return;
+  }
+  searchIndex_ = 0;
+  ShowSearchMatch(0);
+}
+
+void TForm1::ShowSearchMatch(int index) {
+  if (index < 0 || index >= searchMatches_.size()) return;
+  const int32_t page = searchMatches_[index].section(',', 0, 0).toInt();
+  viewPDF_->SelectPage(page);
+  GoToPage(page);
+}
+
+void TForm1::sbSearchNextClick() {
+  if (searchMatches_.isEmpty()) return;
+  if (searchIndex_ + 1 >= searchMatches_.size()) searchIndex_ = -1;
+  ShowSearchMatch(++searchIndex_);
+}
+
+void TForm1::sbSearchPreClick() {
+  if (searchMatches_.isEmpty()) return;
+  if (searchIndex_ <= 0) searchIndex_ = static_cast<int>(searchMatches_.size());
+  ShowSearchMatch(--searchIndex_);
+}
+
+// ---------------------------------------------------------------------------
+// Document commands
+
+void TForm1::SavePagesAsImages(int32_t first, int32_t last, int32_t kind) {
+  static const char* const kExtensions[] = {".bmp", ".jpg", ".wmf", ".emf", ".eps", ".png", ".gif", ".tif"};
+  if (docInfos_.empty() || kind < 0 || kind > 7) return;
+  std::u16string loadedName;
+  viewPDF_->LoadedFileName(loadedName);
+  const QFileInfo loaded(QString::fromStdU16String(loadedName));
+  const QString name = loaded.absolutePath() + "/" + loaded.completeBaseName() + kExtensions[kind];
+  // The image list's items are the page-image format numbers.
+  viewPDF_->SetRenderScale(zoom_ / 100.0);
+  if (viewPDF_->RenderPagesToFile(renderDPI_, first, last, kind, name.toStdU16String()) == 0)
+    showError(QString::fromStdString(viewPDF_->LastRenderMessage()));
 }

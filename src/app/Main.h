@@ -25,9 +25,19 @@ class QTabWidget;
 class QToolBar;
 class QTreeWidget;
 class QWidget;
+class QLineEdit;
 class QSplitter;
 class TPavona;
 class TStDropFiles;
+class TFormAbout;
+class TFormAnnotation;
+class TFormBookmark;
+class TFormSplitPageImage;
+class TFormUpdate;
+class TFormWatermark;
+class TThreadUpdate;
+class QThread;
+class QToolButton;
 
 // The view state of one open document (one per tab, in tab order).
 struct TDocInfo {
@@ -83,6 +93,58 @@ public:
   int ThumbnailCount() const { return static_cast<int>(thumbnails_.size()); }
   QAction* ActionByName(const QString& name) const;
 
+  // Settings of the dialogs ("wmText", "anColor", ...); an unknown key reads
+  // empty and is kept when written.
+  QString Option(const QString& key) const;
+  void SetOption(const QString& key, const QString& value);
+  // The annotation dialog's "show" box; not kept in the settings file.
+  bool AnnotationOpen = false;
+  // A text of the current language file, or the fallback.
+  QString LanguageText(const QString& key, const QString& fallback) const;
+  // A message box (a warning on the log when there is no screen).
+  void ShowMessage(const QString& text);
+  // The maker's web site; the settings may point it elsewhere ("WebRoot").
+  QString WebRoot() const { return webRoot_; }
+  QString ProductPageURL() const { return webRoot_ + "/corvane_pdf_reader.shtml"; }
+
+  // The dialogs, created once at start.
+  TFormWatermark* FormWatermark() const { return formWatermark_; }
+  TFormAnnotation* FormAnnotation() const { return formAnnotation_; }
+  TFormSplitPageImage* FormSplitPageImage() const { return formSplitPageImage_; }
+  TFormBookmark* FormBookmark() const { return formBookmark_; }
+  TFormUpdate* FormUpdate() const { return formUpdate_; }
+  TFormAbout* FormAbout() const { return formAbout_; }
+
+  // Update check (the worker runs CheckForUpdate; the rest runs here).
+  bool UpdateRunning = false;
+  bool UpdateFinished = false;
+  bool UpdateSilent = false;
+  bool UpdateShowResult = false;
+  QString UpdateMessage;
+  QString UpdateLink;
+  static QString UpdateFileName();
+  QString UpdateAddress() const;
+  // Fetches url into fileName; false when the server gave no file (no
+  // connection, an error status, a reply too large) or it could not be
+  // written (then error says why).
+  bool DownloadFile(const QString& url, const QString& fileName, QString* error);
+  void CheckForUpdate(bool silent);
+  void StartUpdateCheck();
+  void ShowUpdateResult();
+
+  // Word search over the selected document.
+  QLineEdit* EditSearchInput() const { return editSearchInput_; }
+  const QStringList& SearchMatches() const { return searchMatches_; }
+  int SearchIndex() const { return searchIndex_; }
+  void Search();
+  void ShowSearchMatch(int index);
+  void sbSearchNextClick();
+  void sbSearchPreClick();
+
+  // Renders pages first..last as image files beside the document, named
+  // after it; kind is the image format (0 BMP .. 7 TIFF).
+  void SavePagesAsImages(int32_t first, int32_t last, int32_t kind);
+
   // Commands.
   void GoToPage(int32_t page);
   void ShowPage(int32_t page);
@@ -109,6 +171,7 @@ public slots:
   void MAttachClick();
   void MAssociateClick();
   void MAboutClick();
+  void MCheckUpdateClick();
   void FxOfficePager1Change(int index);
   void FxOfficePager1ClosedPage(int index);
 
@@ -175,4 +238,17 @@ private:
   int thumbnailGeneration_ = 0;
   bool buildingThumbnails_ = false;
   TStDropFiles* stDropFiles1_ = nullptr;
+  QString webRoot_ = "https://corvane.example";
+  TFormWatermark* formWatermark_ = nullptr;
+  TFormAnnotation* formAnnotation_ = nullptr;
+  TFormSplitPageImage* formSplitPageImage_ = nullptr;
+  TFormBookmark* formBookmark_ = nullptr;
+  TFormUpdate* formUpdate_ = nullptr;
+  TFormAbout* formAbout_ = nullptr;
+  QPointer<QThread> updateThread_;
+  void stopUpdateCheck();
+  QLineEdit* editSearchInput_ = nullptr;
+  QStringList searchLines_;
+  QStringList searchMatches_;
+  int searchIndex_ = 0;
 };

@@ -39,6 +39,7 @@ public:
     home_ = std::make_unique<pvltest::TempDir>();
     setenv("XDG_CONFIG_HOME", home_->File("config").c_str(), 1);
     setenv("XDG_DATA_HOME", home_->File("data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", home_->File("cache").c_str(), 1);
     app_ = std::make_unique<QApplication>(argc_, argv_);
   }
   void TearDown() override {
