@@ -66,8 +66,15 @@ bool isFileStructure(TPDFObject* obj) {
   return type == "ObjStm" || type == "XRef";
 }
 
+// A linearization dictionary describes the input's layout, which the output
+// does not have.
+bool isLinearizationDict(TPDFObject* obj) {
+  TPDFDictionary* d = PDFAsDictionary(obj);
+  return d && d->GetValue("Linearized") && d->GetValue("L");
+}
+
 std::string objectBody(TPDFObject* obj) {
-  if (!obj || isFileStructure(obj)) return "null";
+  if (!obj || isFileStructure(obj) || isLinearizationDict(obj)) return "null";
   fixStreamLength(obj);
   return obj->WriteText();
 }
@@ -366,16 +373,24 @@ void TPavona::ExtractPageTextFromFile(std::u16string_view path, std::u16string_v
     // The password keeps its characters (UTF-8); the handler turns it into
     // the bytes its revision takes.
     const std::string pw = WideToUTF8(password);
-    TSmartPDFInfo info(reader, "");
-    if (info.GetEncryptionState() == 0 || (info.GetEncryptionState() == 1 && info.CheckPassword(pw))) {
-      info.SetPassword(pw);
-      TSmartPDFDocument document(reader);
-      document.SetInfo(&info);
-      TSmartPDFTextOptions options;
-      document.ExtractPageText(document.FindPage(page), mode, out, options);
-    } else {
-      lastError_ = pvlErrWrongPassword;
+    bool opens = false;
+    {
+      TSmartPDFInfo check(reader, "");
+      opens = check.GetEncryptionState() == 0 || (check.GetEncryptionState() == 1 && check.CheckPassword(pw));
     }
+    if (!opens) {
+      lastError_ = pvlErrWrongPassword;
+      return;
+    }
+    // A reader of its own with the password from the start: object streams
+    // it decodes are decrypted before they are cached.
+    in.SetPosition(0);
+    TSmartPDFReader opened(in);
+    TSmartPDFInfo info(opened, pw);
+    TSmartPDFDocument document(opened);
+    document.SetInfo(&info);
+    TSmartPDFTextOptions options;
+    document.ExtractPageText(document.FindPage(page), mode, out, options);
   } catch (const std::exception&) {
     out.clear();
     lastError_ = pvlErrUnreadable;

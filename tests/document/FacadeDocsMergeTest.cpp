@@ -388,6 +388,7 @@ TEST(FacadeSplit, EveryReadableCorpusFileSplitsIntoPagesThatRenderAlike) {
     pvltest::TempDir dir;
     std::vector<int> pages = {1};
     if (n > 1) pages.push_back(n);
+    auto original = Load(path);
     for (int page : pages) {
       SCOPED_TRACE(page);
       const std::string out = dir.File("p" + std::to_string(page) + ".pdf");
@@ -395,6 +396,21 @@ TEST(FacadeSplit, EveryReadableCorpusFileSplitsIntoPagesThatRenderAlike) {
       ASSERT_EQ(facade.ExtractPageRangesToFile(W(path), AsciiToWide(std::to_string(page)), W(out)), 1)
           << facade.LastErrorCode();
       EXPECT_EQ(QpdfPages(out), 1);
+      // The page carries what it inherited: boxes and rotation as before,
+      // held by the page itself.
+      auto split = Load(out);
+      TPDFDictionary* before = original ? original->GetPageTree()->FindPage(page) : nullptr;
+      TPDFDictionary* after = split ? split->GetPageTree()->FindPage(1) : nullptr;
+      if (before && after) {
+        EXPECT_TRUE(after->GetValue("MediaBox") && after->GetValue("Rotate") && after->GetValue("Resources"));
+        EXPECT_EQ(TPDFPageTree::GetPageRotate(after), TPDFPageTree::GetPageRotate(before));
+        EXPECT_EQ(TPDFPageTree::GetPageBox(after, "MediaBox"), TPDFPageTree::GetPageBox(before, "MediaBox"));
+        auto crop = [](TPDFDictionary* d) {
+          auto box = TPDFPageTree::GetPageBox(d, "CropBox");
+          return box ? box : TPDFPageTree::GetPageBox(d, "MediaBox");
+        };
+        EXPECT_EQ(crop(after), crop(before));
+      }
       EXPECT_NE(RunCommand({"qpdf", "--check", out}).exitCode, 2);
       const auto a = RunCommand({"pdftoppm", "-r", "12", "-f", std::to_string(page), "-l", std::to_string(page),
                                  path});
@@ -505,7 +521,10 @@ TEST(FacadeExtractPageTextFromFile, AgreesWithTheLoadedDocumentAlsoWhenEncrypted
     const std::vector<std::vector<std::string>> variants = {
         {"40", "--"}, {"128", "--use-aes=n", "--"}, {"128", "--use-aes=y", "--"}, {"256", "--"}};
     for (size_t i = 0; i < variants.size(); ++i) {
-      std::vector<std::string> argv = {"qpdf", "--allow-weak-crypto", "--encrypt", "usr", "own"};
+      // Half of them keep their objects in (encrypted) object streams.
+      std::vector<std::string> argv = {"qpdf", "--allow-weak-crypto",
+                                       i % 2 ? "--object-streams=generate" : "--object-streams=disable", "--encrypt",
+                                       "usr", "own"};
       argv.insert(argv.end(), variants[i].begin(), variants[i].end());
       const std::string out = dir.File("enc" + std::to_string(i) + ".pdf");
       argv.insert(argv.end(), {plain, out});
