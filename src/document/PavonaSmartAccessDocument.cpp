@@ -208,45 +208,52 @@ TPDFIndRef* TSmartPDFDocument::FindPage(int32_t n) {
 }
 
 void TSmartPDFDocument::pushDown(const std::vector<bool>* only) {
+  // What each page receives: a value of the file (copied structurally, so
+  // numbers keep every digit) or a default given as text.
+  struct TAdd {
+    TPDFObject* value = nullptr;
+    const char* text = nullptr;
+  };
   int32_t index = 0;
-  std::vector<std::pair<TPageEntry, std::array<std::string, 4>>> changes;
+  std::vector<std::pair<TPageEntry, std::array<TAdd, 4>>> changes;
   walkPages([&](const TPageEntry& e, TPDFDictionary* page, TPDFObject* const inherited[4]) {
     const int32_t n = index++;
     if (only && (size_t(n) >= only->size() || !(*only)[size_t(n)])) return;
-    std::array<std::string, 4> add;
+    std::array<TAdd, 4> add;
     bool any = false;
     TPDFArray* media = PDFAsArray(resolve(page->GetValue("MediaBox")));
-    std::string mediaText;
     if (!media) {
-      TPDFArray* from = PDFAsArray(resolve(inherited[0]));
-      mediaText = from ? from->WriteText() : "[ 0 0 612 792 ]";
-      add[0] = mediaText;
+      media = PDFAsArray(resolve(inherited[0]));
+      add[0] = media ? TAdd{media, nullptr} : TAdd{nullptr, "[ 0 0 612 792 ]"};
       any = true;
-    } else {
-      mediaText = media->WriteText();
     }
     if (!page->GetValue("CropBox")) {
       TPDFArray* from = PDFAsArray(resolve(inherited[1]));
-      add[1] = from ? from->WriteText() : mediaText;
+      add[1] = from ? TAdd{from, nullptr} : media ? TAdd{media, nullptr} : TAdd{nullptr, "[ 0 0 612 792 ]"};
       any = true;
     }
     if (!page->GetValue("Rotate")) {
       TPDFNumeric* from = PDFAsNumeric(resolve(inherited[2]));
-      add[2] = from ? from->WriteText() : "0";
+      add[2] = from ? TAdd{from, nullptr} : TAdd{nullptr, "0"};
       any = true;
     }
     if (!page->GetValue("Resources")) {
       // A reference stays a reference: the resources are shared, not copied.
-      add[3] = inherited[3] ? inherited[3]->WriteText() : "<< >>";
+      add[3] = inherited[3] ? TAdd{inherited[3], nullptr} : TAdd{nullptr, "<< >>"};
       any = true;
     }
     if (any) changes.push_back({e, add});
   });
+  // The values read during the walk stay alive: the reader's pool keeps
+  // every object it parsed until the reader goes.
   for (auto& [entry, add] : changes) {
     TPDFDictionary* page = editableDict(entry.number);
     if (!page) continue;
-    for (int k = 0; k < 4; ++k)
-      if (!add[size_t(k)].empty()) page->SetValue(kInheritedKeys[k], pool_->ParseObject(add[size_t(k)]));
+    for (int k = 0; k < 4; ++k) {
+      const TAdd& a = add[size_t(k)];
+      if (a.value) page->SetValue(kInheritedKeys[k], copyIn(a.value, pool_.get()));
+      else if (a.text) page->SetValue(kInheritedKeys[k], pool_->ParseObject(a.text));
+    }
   }
 }
 
