@@ -329,9 +329,15 @@ int32_t TPavona::MergeDocument(int32_t handle) {
   lastError_ = 0;
   TPDFDocument* other = GetDocumentByHandle(handle);
   if (!other || other == selected_ || documentIndex(other) < 0) return 0;
-  // Appending one document to another arrives with page copying.
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  int32_t result = 0;
+  try {
+    if (selected_->AppendDocument(*other) != 1) return 0;
+    result = 1;
+    RemoveDocument(handle);
+    selected_->SetInfo("Producer", AsciiToWide(Banner()));
+  } catch (const std::exception&) {
+  }
+  return result;
 }
 
 // ---------------------------------------------------------------------------

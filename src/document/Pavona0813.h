@@ -173,9 +173,103 @@ public:
   // ---- Outlines, attachments, information and security
   // (outline items and destinations, embedded files, document information,
   // encryption and decryption)
+  // Outline items are numbered from 1 depth first; handles of 0 or of the
+  // wrong kind give 0 or empty results. Reading a destination never changes
+  // the document.
+  int32_t OutlineCount();
+  int32_t GetOutlineHandle(int32_t n);
+  int32_t GetFirstOutline();
+  int32_t GetFirstChildOutline(int32_t item);
+  int32_t GetNextOutline(int32_t item);
+  int32_t GetParentOutline(int32_t item);
+  void GetOutlineTitle(int32_t item, std::u16string& out);
+  // A new last child of parent (0: top level) leading to page at the
+  // vertical position (caller units).
+  int32_t NewOutline(int32_t parent, std::u16string_view title, int32_t page, double position);
+  int32_t NewChildOutline(int32_t parent, std::u16string_view title);
+  int32_t RemoveOutline(int32_t item);
+  int32_t SetOutlineColor(int32_t item, double red, double green, double blue);
+  double GetOutlineColor(int32_t item, int32_t component);
+  int32_t SetOutlineWebLink(int32_t item, std::u16string_view address);
+  void GetOutlineAction(int32_t item, std::u16string& out);
+  int32_t GetOutlinePage(int32_t item);
+  int32_t GetActionDestination(int32_t handle);
+  int32_t GetDestinationPage(int32_t handle);
+  // The destination array a handle leads to (reference, array, action or
+  // destination dictionary, named destination), nullptr when none.
+  TPDFObject* ResolveDestination(int32_t handle);
+
+  // Embedded files, numbered from 1 in name-tree order. Kinds of the
+  // strings: 1 file name, 2 MIME type, 3 creation date, 4 modification
+  // date, 5 name-tree key, 7 description; of the integers: 5 and 6 size.
+  int32_t EmbedFile(std::u16string_view title, std::u16string_view path, std::u16string_view mimeType);
+  int32_t CreateEmbeddedFile(std::u16string_view path, std::u16string_view mimeType);
+  int32_t EmbeddedFileCount();
+  void GetEmbeddedFileString(int32_t n, int32_t kind, std::u16string& out);
+  int64_t GetEmbeddedFileInt(int32_t n, int32_t kind);
+  int32_t GetEmbeddedFileHandle(int32_t n);
+  void GetEmbeddedFileContent(int32_t n, std::string& out);
+  int32_t SaveEmbeddedFileToFile(int32_t n, std::u16string_view path);
+  int32_t RemoveEmbeddedFile(int32_t n);
+
+  // Information: 0 PDF version, 1 Author, 2 Title, 3 Subject, 4 Keywords,
+  // 5 Creator, 6 Producer, 7 CreationDate, 8 ModDate (7 and 8 read only).
+  void GetInformation(int32_t index, std::u16string& out);
+  int32_t SetInformation(int32_t index, std::u16string_view text);
+  // 0 UseNone, 1 UseOutlines, 2 UseThumbs, 3 FullScreen, 4 UseOC, 5 UseAttachments.
+  int32_t SetPageMode(int32_t mode);
+
+  // 0 not encrypted, 1 the standard handler, 2 a handler this system cannot use.
+  int32_t IsEncrypted();
+  // Bits 0..7: print, copy, modify, annotate, fill forms, extract for
+  // accessibility, assemble, high-quality print (p == 1 allows); bits 16..23
+  // the check byte (bits 0..7 xor 0xCD).
+  int32_t EncodePermissions(int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5, int32_t p6, int32_t p7,
+                            int32_t p8);
+  // Strength 0 RC4 40, 1 RC4 128, 2 AES-128, 3 AES-256; takes effect at the
+  // next save. Passwords keep their characters: AES-256 takes any (UTF-8
+  // after SASLprep), the others only characters of PDFDocEncoding
+  // (pvlErrEncryptionSetup otherwise).
+  int32_t Encrypt(std::u16string_view ownerPassword, std::u16string_view userPassword, int32_t strength,
+                  int32_t permissions);
+  int32_t Decrypt();
 
   // ---- Merging, splitting and extraction
   // (file lists, direct-access merge and split, pages and text from files)
+  // Outputs are written to a temporary file beside the target and renamed
+  // over it; an output path that names one of the inputs is refused
+  // (pvlErrBadArgument). Encrypted inputs of a merge or split give
+  // pvlErrEncryptedInput.
+  // Appends a file name to a named list (names compare without case). 1.
+  int32_t AddToFileList(std::u16string_view listName, std::u16string_view fileName);
+  // Merges the list's files in order into output: the number of files that
+  // went into the last successful merge; 0 (and no output) on failure.
+  int32_t MergeFileList(std::u16string_view listName, std::u16string_view output);
+  int32_t MergeFiles(std::u16string_view first, std::u16string_view second, std::u16string_view output);
+  // The pages of the second after those of the first, both read object by
+  // object; outlines, form fields, form resources and named destinations of
+  // both are kept.
+  int32_t MergeStreams(TStream& first, TStream& second, TStream& output);
+  // The pages a range text ("1,3-5") names, into a file of their own. An
+  // empty selection writes nothing and gives pvlErrNoPages.
+  int32_t ExtractPageRangesToFile(std::u16string_view input, std::u16string_view ranges, std::u16string_view output);
+  // Text of one page of a file (modes as GetPageText), read by direct access.
+  void ExtractPageTextFromFile(std::u16string_view path, std::u16string_view password, int32_t page, int32_t mode,
+                               std::u16string& out);
+  // Pages first .. first + count - 1 of the selected document as a new
+  // loaded document, which becomes selected.
+  int32_t ExtractPages(int32_t first, int32_t count);
+  int32_t CopyFile(std::u16string_view source, std::u16string_view target);
+  int32_t CheckTempDirectory();
+
+private:
+  struct TFileList {
+    std::string Name;
+    std::vector<std::string> Files;  // UTF-8
+  };
+  std::vector<TFileList> fileLists_;
+
+public:
 
   // ---- Metafiles and rich text
   // (metafile images, HTML-subset text)

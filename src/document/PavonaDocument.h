@@ -307,6 +307,17 @@ public:
   void SetPermissions(int32_t p);
   int32_t ComputeP() const;
 
+  // ---- Pages of another document
+  // Copies the pages a range text names ("1,3-5"; a page may be named twice)
+  // from source, with everything they reach, after this document's pages;
+  // references to pages that are not copied become null. The one empty page
+  // of a new document gives way to the copies. False when the range selects
+  // no page.
+  bool CopyPagesFrom(TPDFDocument& source, std::string_view rangeText);
+  // Takes over every object of other (numbers shifted past this document's)
+  // and hangs its page tree under this root; its form joins this one. 1.
+  int32_t AppendDocument(TPDFDocument& other);
+
   // ---- Rich text and metafiles on the selected page
   // The four HTML fonts (Helvetica and its bold, oblique and bold-oblique
   // forms), made once per document and made resources of the selected page.
@@ -336,6 +347,9 @@ private:
   void walkOutline(const std::function<bool(TPDFIndRef*)>& visit);
   TPDFIndRef* addOutline(TPDFIndRef* parent, std::u16string_view title, bool withDest, double top, int32_t page);
   TPDFNameTree* embeddedFilesTree(bool create);
+  // Every page of the tree gets its MediaBox, CropBox, Rotate and Resources
+  // as its own (a page without them inherits from its Pages nodes).
+  void copyInheritedAttributes(TPDFPageTree* tree);
   TPDFStream* embeddedStream(int32_t n, TPDFDictionary** spec, std::string* key);
 
   std::unique_ptr<TPDFStructure> pool_;

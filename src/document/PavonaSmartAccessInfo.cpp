@@ -1,0 +1,476 @@
+// Direct-access document facts and the direct-access standard security
+// handler: which file this is (catalog, information, page tree root, form)
+// and whether and how it is encrypted, with password checks for every
+// revision of the standard handler (RC4 40 and 128 bits, AES-128, AES-256
+// of revisions 5 and 6).
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "document/PavonaDocument.h"
+#include "document/PavonaSmartAccess.h"
+#include "objects/PavonaDigest.h"
+#include "objects/PavonaExtra.h"
+
+namespace {
+
+const char kPadding[] =
+    "\x28\xBF\x4E\x5E\x4E\x75\x8A\x41\x64\x00\x4E\x56\xFF\xFA\x01\x08"
+    "\x2E\x2E\x00\xB6\xD0\x68\x3E\x80\x2F\x0C\xA9\xFE\x64\x53\x69\x7A";
+
+std::string padPassword(std::string_view password) {
+  std::string out(password.substr(0, 32));
+  out.append(kPadding, 32 - out.size());
+  return out;
+}
+
+std::string md5(std::string_view data) {
+  return MD5DigestToBytes(MD5OfString(data));
+}
+
+std::string sha(int bits, std::string_view data) {
+  std::string out(static_cast<size_t>(bits / 8), '\0');
+  auto* digest = reinterpret_cast<uint8_t*>(out.data());
+  if (bits == 256) SHA256OfBuffer(data.data(), data.size(), digest);
+  else if (bits == 384) SHA384OfBuffer(data.data(), data.size(), digest);
+  else SHA512OfBuffer(data.data(), data.size(), digest);
+  return out;
+}
+
+// AES-CBC without padding over whole blocks (the key derivations of AES-256
+// files); empty when the cipher cannot run.
+std::string aesNoPadding(std::string_view key, std::string_view iv, std::string_view data, bool encrypt) {
+  if (data.empty() || data.size() % 16 != 0 || iv.size() != 16) return std::string();
+  const EVP_CIPHER* cipher = key.size() == 32 ? EVP_aes_256_cbc() : key.size() == 16 ? EVP_aes_128_cbc() : nullptr;
+  if (!cipher) return std::string();
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  if (!ctx) return std::string();
+  std::string out(data.size() + 16, '\0');
+  int n1 = 0, n2 = 0;
+  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
+                              reinterpret_cast<const unsigned char*>(iv.data()), encrypt ? 1 : 0) == 1 &&
+            EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+            EVP_CipherUpdate(ctx, reinterpret_cast<unsigned char*>(out.data()), &n1,
+                             reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size())) == 1 &&
+            EVP_CipherFinal_ex(ctx, reinterpret_cast<unsigned char*>(out.data()) + n1, &n2) == 1;
+  EVP_CIPHER_CTX_free(ctx);
+  if (!ok) return std::string();
+  out.resize(static_cast<size_t>(n1 + n2));
+  return out;
+}
+
+const std::string kZeroIV(16, '\0');
+
+// The password hash of AES-256 files: one SHA-256 for revision 5, the
+// iterated hash of ISO 32000-2 for revision 6.
+std::string hashAES256(int32_t revision, std::string_view password, std::string_view salt, std::string_view userData) {
+  std::string input;
+  input.append(password).append(salt).append(userData);
+  std::string k = sha(256, input);
+  if (revision < 6) return k;
+  for (int round = 0;; ++round) {
+    std::string k1;
+    std::string unit;
+    unit.append(password).append(k).append(userData);
+    k1.reserve(unit.size() * 64);
+    for (int i = 0; i < 64; ++i) k1 += unit;
+    const std::string e = aesNoPadding(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), k1, true);
+    if (e.size() < 16) return std::string();
+    int sum = 0;
+    for (int i = 0; i < 16; ++i) sum += static_cast<uint8_t>(e[static_cast<size_t>(i)]);
+    const int mod = sum % 3;
+    k = sha(mod == 0 ? 256 : mod == 1 ? 384 : 512, e);
+    if (round >= 63 && static_cast<uint8_t>(e.back()) <= round + 1 - 32) break;
+    if (round > 1000) break;  // cannot happen with a sound cipher; bounds the loop regardless
+  }
+  return k.substr(0, 32);
+}
+
+std::string littleEndian(uint32_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TSmartPDFCrypt
+
+TSmartPDFCrypt::TSmartPDFCrypt(const TSmartPDFEncryption& encryption, std::string firstID, int32_t state)
+    : e_(encryption), firstID_(std::move(firstID)), state_(state) {
+  permissions_ = e_.P;
+  updateCipherKind();
+}
+
+void TSmartPDFCrypt::updateCipherKind() {
+  cipherKind_ = e_.KeyLength == 40 ? 0 : 1;
+  if (e_.AES) cipherKind_ = e_.KeyLength == 32 ? 3 : 2;
+}
+
+std::vector<std::string> TSmartPDFCrypt::candidates(std::string_view password) const {
+  const std::u16string wide = UTF8ToWide(password);
+  std::vector<std::string> out;
+  if (e_.R >= 5) {
+    try {
+      out.push_back(SASLPrepPassword(wide).substr(0, 127));
+    } catch (const std::exception&) {
+    }
+    std::string raw(password.substr(0, 127));
+    if (out.empty() || out.front() != raw) out.push_back(raw);
+    return out;
+  }
+  std::string doc;
+  bool complete = true;
+  for (char16_t unit : wide) {
+    const int32_t code = UnicodeToPDFDoc(unit);
+    if (code < 0) {
+      complete = false;
+      break;
+    }
+    doc += static_cast<char>(code);
+  }
+  if (complete) out.push_back(doc);
+  if (out.empty() || out.front() != password) out.emplace_back(password);
+  return out;
+}
+
+std::string TSmartPDFCrypt::legacyFileKey(const std::string& paddedPassword) const {
+  const size_t n = e_.R == 2 ? 5 : static_cast<size_t>(std::clamp(e_.KeyLength / 8, 5, 16));
+  std::string input = padPassword(paddedPassword) + e_.O.substr(0, 32) + littleEndian(static_cast<uint32_t>(e_.P), 4) +
+                      firstID_;
+  if (e_.R >= 4 && !e_.EncryptMetadata) input.append(4, '\xFF');
+  std::string key = md5(input);
+  if (e_.R >= 3)
+    for (int i = 0; i < 50; ++i) key = md5(key.substr(0, n));
+  return key.substr(0, n);
+}
+
+std::string TSmartPDFCrypt::aes256Key(const std::string& password, bool owner) const {
+  if (e_.U.size() < 48 || e_.O.size() < 48) return std::string();
+  const std::string_view u48 = std::string_view(e_.U).substr(0, 48);
+  const std::string& hashHolder = owner ? e_.O : e_.U;
+  const std::string userData = owner ? std::string(u48) : std::string();
+  if (hashAES256(e_.R, password, std::string_view(hashHolder).substr(32, 8), userData) != hashHolder.substr(0, 32))
+    return std::string();
+  const std::string& wrapped = owner ? e_.OE : e_.UE;
+  if (wrapped.size() < 32) return std::string();
+  const std::string key = hashAES256(e_.R, password, std::string_view(hashHolder).substr(40, 8), userData);
+  return aesNoPadding(key, kZeroIV, std::string_view(wrapped).substr(0, 32), false);
+}
+
+std::string TSmartPDFCrypt::userKey(const std::string& password) const {
+  if (state_ != 1) return std::string();
+  if (e_.R >= 5) return aes256Key(password, false);
+  if (e_.U.size() < 16) return std::string();
+  const std::string key = legacyFileKey(password);
+  std::string u;
+  size_t compare = 16;
+  if (e_.R == 2) {
+    u = RC4Crypt(key, std::string(kPadding, 32));
+    compare = 32;
+  } else {
+    u = RC4Crypt(key, md5(std::string(kPadding, 32) + firstID_));
+    std::string k = key;
+    for (int i = 1; i <= 19; ++i) {
+      for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<char>(key[j] ^ i);
+      u = RC4Crypt(k, u);
+    }
+  }
+  if (e_.U.size() < compare || u.compare(0, compare, e_.U, 0, compare) != 0) return std::string();
+  return key;
+}
+
+std::string TSmartPDFCrypt::ownerKey(const std::string& password) const {
+  if (state_ != 1) return std::string();
+  if (e_.R >= 5) return aes256Key(password, true);
+  if (e_.O.size() < 32) return std::string();
+  const size_t n = e_.R == 2 ? 5 : static_cast<size_t>(std::clamp(e_.KeyLength / 8, 5, 16));
+  std::string key = md5(padPassword(password));
+  if (e_.R >= 3)
+    for (int i = 0; i < 50; ++i) key = md5(key);
+  key.resize(n);
+  std::string user = e_.O.substr(0, 32);
+  if (e_.R == 2) {
+    user = RC4Crypt(key, user);
+  } else {
+    std::string k = key;
+    for (int i = 19; i >= 0; --i) {
+      for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<char>(key[j] ^ i);
+      user = RC4Crypt(k, user);
+    }
+  }
+  return userKey(user);
+}
+
+bool TSmartPDFCrypt::CheckUserPassword(std::string_view password) {
+  if (state_ == 0) return password.empty();
+  for (const std::string& c : candidates(password))
+    if (!userKey(c).empty()) return true;
+  return false;
+}
+
+bool TSmartPDFCrypt::CheckOwnerPassword(std::string_view password) {
+  if (state_ == 0) return password.empty();
+  for (const std::string& c : candidates(password))
+    if (!ownerKey(c).empty()) return true;
+  return false;
+}
+
+void TSmartPDFCrypt::SetPassword(std::string_view password) {
+  password_.clear();
+  fileKey_.clear();
+  permissions_ = e_.P;
+  updateCipherKind();
+  if (state_ == 0) {
+    if (password.empty()) password_ = "!";
+    return;
+  }
+  for (const std::string& c : candidates(password)) {
+    std::string key = userKey(c);
+    if (key.empty()) key = ownerKey(c);
+    if (key.empty()) continue;
+    fileKey_ = key;
+    password_ = "!" + std::string(password);
+    readPerms();
+    return;
+  }
+}
+
+// AES-256 files repeat their permissions in /Perms, encrypted with the file
+// key; those are the ones that count when they check out.
+void TSmartPDFCrypt::readPerms() {
+  if (e_.R < 5 || fileKey_.size() != 32 || e_.Perms.size() < 16) return;
+  const std::string plain = aesNoPadding(fileKey_, kZeroIV, std::string_view(e_.Perms).substr(0, 16), false);
+  if (plain.size() == 16 && plain.compare(9, 3, "adb") == 0) {
+    uint32_t p = 0;
+    for (int i = 0; i < 4; ++i) p |= uint32_t(static_cast<uint8_t>(plain[size_t(i)])) << (8 * i);
+    permissions_ = static_cast<int32_t>(p);
+  }
+}
+
+std::string TSmartPDFCrypt::GetObjectKey(int32_t number, int32_t generation) const {
+  if (cipherKind_ == 3) return fileKey_;
+  std::string input = fileKey_ + littleEndian(static_cast<uint32_t>(number), 3) +
+                      littleEndian(static_cast<uint32_t>(generation), 2);
+  if (cipherKind_ == 2) input += "sAlT";
+  return md5(input).substr(0, std::min<size_t>(fileKey_.size() + 5, 16));
+}
+
+void TSmartPDFCrypt::transform(std::string_view key, TPDFObject* obj, bool decrypt, int depth) {
+  if (!obj || depth > kMaxObjectDepth) return;
+  auto crypt = [&](std::string_view data) {
+    if (e_.AES) return decrypt ? AESDecryptCBC(key, data) : AESEncryptCBC(key, data);
+    return RC4Crypt(key, data);
+  };
+  switch (obj->GetKind()) {
+    case 's': {
+      TPDFString* s = obj->AsString();
+      s->SetValue(crypt(s->GetValue()));
+      break;
+    }
+    case 'A':
+      for (TPDFObject* item : obj->AsArray()->Items()) transform(key, item, decrypt, depth + 1);
+      break;
+    case 'D':
+      for (const TPDFDictEntry& entry : obj->AsDictionary()->Entries()) transform(key, entry.value, decrypt, depth + 1);
+      break;
+    case 'S': {
+      TPDFStream* s = obj->AsStream();
+      TPDFDictionary* dict = s->GetDictionary();
+      const std::string type = dict ? dict->GetNameValue("Type") : std::string();
+      if (type == "XRef" || (type == "Metadata" && !e_.EncryptMetadata)) break;
+      if (dict) transform(key, dict, decrypt, depth + 1);
+      s->SetRawData(crypt(s->GetData()));
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TSmartPDFCrypt::DecryptObject(std::string_view key, TPDFObject* obj) {
+  transform(key, obj, true, 0);
+}
+
+void TSmartPDFCrypt::EncryptObject(std::string_view key, TPDFObject* obj) {
+  transform(key, obj, false, 0);
+}
+
+int32_t TSmartPDFCrypt::GetSecurityAnswer(int32_t query) {
+  if (state_ == 2) return 9;
+  if (state_ == 0) {
+    switch (query) {
+      case 0: return 0;
+      case 1:
+      case 2: return 2;
+      case 3: return 4;
+      default: return query >= 4 && query <= 9 ? 6 : 11;
+    }
+  }
+  auto bit = [&](int n) { return (static_cast<uint32_t>(permissions_) >> (n - 1)) & 1u; };
+  switch (query) {
+    case 0: return 1;
+    case 1: return CheckUserPassword("") ? 2 : 3;
+    case 2: {
+      if (CheckOwnerPassword("")) return 2;
+      if (password_.size() > 1 && CheckOwnerPassword(std::string_view(password_).substr(1))) return 2;
+      return 3;
+    }
+    case 3:
+      if (!bit(3)) return 5;
+      return cipherKind_ == 0 || bit(12) ? 4 : 10;
+    case 4: return bit(4) ? 6 : 5;
+    case 5: return bit(5) ? 6 : 5;
+    case 6: return bit(6) ? 6 : 5;
+    // Bits 9 to 12 exist from revision 3 on, for every cipher that has them.
+    case 7: return cipherKind_ != 0 && bit(9) ? 6 : 5;
+    case 8: return cipherKind_ != 0 && bit(10) ? 6 : 5;
+    case 9: return cipherKind_ != 0 && bit(11) ? 6 : 5;
+    case 10: return cipherKind_ == 0 ? 7 : cipherKind_ == 1 ? 8 : cipherKind_ == 2 ? 12 : 11;
+    default: return 11;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TSmartPDFInfo
+
+TSmartPDFInfo::TSmartPDFInfo(TSmartPDFReader& reader, std::string_view password) : reader_(reader) {
+  version_ = reader.GetVersion();
+  readEncryption();
+  std::string firstID;
+  if (TPDFDictionary* trailer = reader.GetTrailer())
+    if (TPDFArray* ids = PDFAsArray(PDFResolve(trailer->GetValue("ID"))); ids && ids->GetCount() > 0)
+      if (TPDFString* s = PDFAsString(PDFResolve(ids->GetItem(0)))) firstID = s->GetValue();
+  crypt_ = std::make_unique<TSmartPDFCrypt>(encryption_, firstID, state_);
+  reader.OnIdentifierCreated = [this](TSmartPDFReader& r) {
+    if (TPDFDictionary* trailer = r.GetTrailer())
+      if (TPDFArray* ids = PDFAsArray(trailer->GetValue("ID")); ids && ids->GetCount() > 0)
+        if (TPDFString* s = PDFAsString(ids->GetItem(0))) crypt_->SetFirstID(s->GetValue());
+  };
+  reader.OnObjectStream = [this](int32_t number, TPDFStream* stream) {
+    if (state_ == 1 && crypt_->IsAuthenticated())
+      crypt_->DecryptObject(crypt_->GetObjectKey(number, reader_.GetGeneration(number)), stream);
+  };
+  password_ = std::string(password);
+  crypt_->SetPassword(password);
+  readFacts();
+}
+
+TSmartPDFInfo::~TSmartPDFInfo() {
+  reader_.OnIdentifierCreated = nullptr;
+  reader_.OnObjectStream = nullptr;
+}
+
+void TSmartPDFInfo::readEncryption() {
+  TPDFDictionary* trailer = reader_.GetTrailer();
+  TPDFObject* entry = trailer ? trailer->GetValue("Encrypt") : nullptr;
+  if (!entry) return;
+  TPDFDictionary* dict = nullptr;
+  if (TPDFIndRef* ref = PDFAsIndRef(entry)) dict = PDFAsDictionary(reader_.GetCachedObject(ref->GetRefNumber()));
+  else dict = PDFAsDictionary(entry);
+  // An Encrypt entry that cannot be read still means the strings are not
+  // plain: such a file is one this handler cannot use.
+  state_ = 2;
+  if (!dict) return;
+  auto integer = [&](std::string_view key, int64_t def) {
+    TPDFNumeric* n = PDFAsNumeric(PDFResolve(dict->GetValue(key)));
+    return n ? static_cast<int64_t>(n->GetValue()) : def;
+  };
+  auto text = [&](std::string_view key) {
+    TPDFString* s = PDFAsString(PDFResolve(dict->GetValue(key)));
+    return s ? s->GetValue() : std::string();
+  };
+  if (PDFAsName(PDFResolve(dict->GetValue("Filter"))) == nullptr || dict->GetNameValue("Filter") != "Standard") return;
+  const int64_t v = integer("V", 0), r = integer("R", 0);
+  TSmartPDFEncryption e;
+  e.V = static_cast<int32_t>(std::clamp<int64_t>(v, -1, 100));
+  e.R = static_cast<int32_t>(std::clamp<int64_t>(r, -1, 100));
+  e.O = text("O");
+  e.U = text("U");
+  e.P = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(integer("P", 0))));
+  if (TPDFBoolean* b = PDFAsBoolean(PDFResolve(dict->GetValue("EncryptMetadata")))) e.EncryptMetadata = b->GetValue();
+  // The crypt filter of strings and streams, for V 4 and 5.
+  auto standardFilter = [&]() -> TPDFDictionary* {
+    if (dict->GetNameValue("StrF") != "StdCF" || dict->GetNameValue("StmF") != "StdCF") return nullptr;
+    TPDFDictionary* cf = PDFAsDictionary(PDFResolve(dict->GetValue("CF")));
+    return cf ? PDFAsDictionary(PDFResolve(cf->GetValue("StdCF"))) : nullptr;
+  };
+  bool handled = false;
+  if ((v == 1 || v == 2) && (r == 2 || r == 3)) {
+    e.KeyLength = v == 2 ? static_cast<int32_t>(std::clamp<int64_t>(integer("Length", 40), 40, 128)) : 40;
+    e.KeyLength -= e.KeyLength % 8;
+    handled = true;
+  } else if (v == 4 && r == 4) {
+    if (TPDFDictionary* stdcf = standardFilter()) {
+      const std::string cfm = stdcf->GetNameValue("CFM");
+      TPDFNumeric* len = PDFAsNumeric(PDFResolve(stdcf->GetValue("Length")));
+      if (cfm == "AESV2") {
+        e.AES = 1;
+        e.KeyLength = 128;
+        handled = true;
+      } else if (cfm == "V2") {
+        // The crypt filter's Length is in bytes by the standard, in bits in
+        // some writers.
+        int64_t bits = len ? static_cast<int64_t>(len->GetValue()) : 40;
+        if (bits > 0 && bits <= 16) bits *= 8;
+        e.KeyLength = static_cast<int32_t>(std::clamp<int64_t>(bits, 40, 128));
+        e.KeyLength -= e.KeyLength % 8;
+        handled = true;
+      }
+    }
+  } else if (v == 5 && (r == 5 || r == 6)) {
+    if (TPDFDictionary* stdcf = standardFilter(); stdcf && stdcf->GetNameValue("CFM") == "AESV3") {
+      e.OE = text("OE");
+      e.UE = text("UE");
+      e.Perms = text("Perms");
+      e.AES = 1;
+      e.KeyLength = 32;
+      handled = true;
+    }
+  }
+  // The state follows V and R together: only a combination handled above
+  // counts as one this handler can use.
+  if (handled) {
+    encryption_ = e;
+    state_ = 1;
+  }
+}
+
+void TSmartPDFInfo::readFacts() {
+  catalog_ = reader_.GetTrailerDict("Root");
+  info_ = reader_.GetTrailerDict("Info");
+  pagesRoot_ = nullptr;
+  pageCount_ = 0;
+  acroForm_ = nullptr;
+  fieldCount_ = 0;
+  if (!catalog_) return;
+  auto resolve = [&](TPDFObject* obj) -> TPDFObject* {
+    if (TPDFIndRef* ref = PDFAsIndRef(obj)) return reader_.GetCachedObject(ref->GetRefNumber());
+    return obj;
+  };
+  pagesRoot_ = PDFAsDictionary(resolve(catalog_->GetValue("Pages")));
+  if (pagesRoot_)
+    if (TPDFNumeric* count = PDFAsNumeric(resolve(pagesRoot_->GetValue("Count"))))
+      if (count->GetValue() >= 0 && count->GetValue() <= kMaxObjectNumber)
+        pageCount_ = static_cast<int32_t>(count->GetValue());
+  acroForm_ = PDFAsDictionary(resolve(catalog_->GetValue("AcroForm")));
+  if (acroForm_)
+    if (TPDFArray* fields = PDFAsArray(resolve(acroForm_->GetValue("Fields")))) fieldCount_ = fields->GetCount();
+}
+
+bool TSmartPDFInfo::CheckPassword(std::string_view password) {
+  return crypt_->CheckUserPassword(password) || crypt_->CheckOwnerPassword(password);
+}
+
+void TSmartPDFInfo::SetPassword(std::string_view password) {
+  password_ = std::string(password);
+  crypt_->SetPassword(password);
+  readFacts();
+}
+
+std::string TSmartPDFInfo::GetSecurityInfo(int32_t query) {
+  return std::to_string(crypt_->GetSecurityAnswer(query));
+}

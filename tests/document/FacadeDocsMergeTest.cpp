@@ -1,0 +1,566 @@
+// Merging, splitting and page extraction through the facade, against qpdf,
+// pdfinfo, pdftotext and pdftoppm as oracles, on corpus files and on small
+// files built here (nested page trees with inherited attributes, outlines,
+// forms, named destinations).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <regex>
+
+#include "TestSupport.h"
+#include "document/Pavona0813.h"
+#include "document/PavonaDocument.h"
+#include "objects/PavonaExtra.h"
+#include "pages/PavonaPageTree.h"
+#include "platform/Classes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pvltest::RunCommand;
+
+std::u16string W(const std::string& s) { return NativePathToWide(s); }
+
+bool tools(std::initializer_list<const char*> names) {
+  for (const char* t : names)
+    if (!pvltest::HaveTool(t)) {
+      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
+      return false;
+    }
+  return true;
+}
+
+// A file of the given objects (numbered from 1; "STREAM:" + data makes a
+// stream with a correct Length), classic table, trailer extra entries.
+std::string MakePdf(const std::vector<std::string>& objects, const std::string& trailerExtra = "") {
+  std::string text = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(text.size());
+    std::string body = objects[i];
+    if (body.rfind("STREAM:", 0) == 0) {
+      const std::string data = body.substr(7);
+      body = "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+    }
+    text += std::to_string(i + 1) + " 0 obj\n" + body + "\nendobj\n";
+  }
+  const size_t xref = text.size();
+  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  char line[32];
+  for (size_t off : offsets) {
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    text += line;
+  }
+  text += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra +
+          " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return text;
+}
+
+// pages pages under an intermediate node that holds MediaBox [0 0 300 400],
+// Rotate 90 and the font resources; the root itself has Rotate 180, which
+// the node overrides. Each page shows "<label> k". With outline, the
+// document has one top-level bookmark per page; with a form, one text field
+// and DR fonts; with dests, a named destination "<label>-first".
+std::string NestedTree(int pages, const std::string& label, bool outline = false, bool form = false,
+                       bool dests = false) {
+  // 1 catalog, 2 root, 3 node, 4 font, then per page: page, content; then
+  // outline root + items; then field; then names leaf.
+  std::vector<std::string> objs(4);
+  std::string kids;
+  const int firstPage = 5;
+  for (int k = 0; k < pages; ++k) {
+    const int page = firstPage + 2 * k;
+    kids += std::to_string(page) + " 0 R ";
+    objs.push_back("<< /Type /Page /Parent 3 0 R /Contents " + std::to_string(page + 1) + " 0 R >>");
+    objs.push_back("STREAM:BT /F1 24 Tf 40 200 Td (" + label + " " + std::to_string(k + 1) + ") Tj ET");
+  }
+  std::string catalog = "<< /Type /Catalog /Pages 2 0 R";
+  if (outline) {
+    const int root = static_cast<int>(objs.size()) + 1;
+    const int first = root + 1, last = root + pages;
+    objs.push_back("<< /Type /Outlines /First " + std::to_string(first) + " 0 R /Last " + std::to_string(last) +
+                   " 0 R /Count " + std::to_string(pages) + " >>");
+    for (int k = 0; k < pages; ++k) {
+      const int n = first + k;
+      std::string item = "<< /Title (" + label + " mark " + std::to_string(k + 1) + ") /Parent " +
+                         std::to_string(root) + " 0 R /Dest [" + std::to_string(firstPage + 2 * k) +
+                         " 0 R /XYZ 0 400 0]";
+      if (k > 0) item += " /Prev " + std::to_string(n - 1) + " 0 R";
+      if (k + 1 < pages) item += " /Next " + std::to_string(n + 1) + " 0 R";
+      objs.push_back(item + " >>");
+    }
+    catalog += " /Outlines " + std::to_string(root) + " 0 R";
+  }
+  if (form) {
+    const int field = static_cast<int>(objs.size()) + 1;
+    objs.push_back("<< /FT /Tx /T (" + label + "field) /Type /Annot /Subtype /Widget /Rect [10 10 100 30] /P " +
+                   std::to_string(firstPage) + " 0 R /DA (/" + label + "F 10 Tf 0 g) >>");
+    catalog += " /AcroForm << /Fields [" + std::to_string(field) + " 0 R] /DR << /Font << /" + label +
+               "F 4 0 R >> >> /DA (/" + label + "F 10 Tf 0 g) >>";
+  }
+  if (dests) {
+    const int leaf = static_cast<int>(objs.size()) + 1;
+    objs.push_back("<< /Names [(" + label + "-first) [" + std::to_string(firstPage) + " 0 R /Fit]] >>");
+    catalog += " /Names << /Dests " + std::to_string(leaf) + " 0 R >>";
+  }
+  objs[0] = catalog + " >>";
+  objs[1] = "<< /Type /Pages /Kids [3 0 R] /Count " + std::to_string(pages) + " /Rotate 180 >>";
+  objs[2] = "<< /Type /Pages /Parent 2 0 R /Kids [" + kids + "] /Count " + std::to_string(pages) +
+            " /MediaBox [0 0 300 400] /Rotate 90 /Resources << /Font << /F1 4 0 R >> >> >>";
+  objs[3] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+  return MakePdf(objs, " /Info << /Title (" + label + ") >>");
+}
+
+std::string Output(const std::vector<std::string>& argv) {
+  return RunCommand(argv).out;
+}
+
+int QpdfPages(const std::string& file) {
+  const auto r = RunCommand({"qpdf", "--show-npages", file});
+  return r.exitCode == 0 ? std::atoi(r.out.c_str()) : -1;
+}
+
+// Page sizes and rotations as pdfinfo sees them, one line per page.
+std::string PageSizes(const std::string& file) {
+  const int n = QpdfPages(file);
+  const std::string out = Output({"pdfinfo", "-f", "1", "-l", std::to_string(n), file});
+  std::string lines;
+  std::regex re("Page +[0-9]+ (size|rot): +(.*)");
+  for (std::sregex_iterator it(out.begin(), out.end(), re), end; it != end; ++it) lines += (*it)[2].str() + "\n";
+  return lines;
+}
+
+int QpdfOutlineCount(const std::string& file) {
+  const std::string json = Output({"qpdf", "--json", "--json-key=outlines", file});
+  size_t count = 0;
+  for (size_t at = json.find("\"title\""); at != std::string::npos; at = json.find("\"title\"", at + 1)) ++count;
+  return static_cast<int>(count);
+}
+
+// Loaded page k's effective attributes through the engine's read-only view.
+struct TPageFacts {
+  std::array<double, 4> media{};
+  int32_t rotate = 0;
+  bool ownMedia = false, ownRotate = false, ownResources = false;
+};
+TPageFacts Facts(TPDFDocument& doc, int32_t k) {
+  TPageFacts f;
+  TPDFDictionary* page = doc.GetPageTree()->FindPage(k);
+  if (!page) return f;
+  if (auto box = TPDFPageTree::GetPageBox(page, "MediaBox")) f.media = *box;
+  f.rotate = TPDFPageTree::GetPageRotate(page);
+  f.ownMedia = page->GetValue("MediaBox") != nullptr;
+  f.ownRotate = page->GetValue("Rotate") != nullptr;
+  f.ownResources = page->GetValue("Resources") != nullptr;
+  return f;
+}
+
+std::unique_ptr<TPDFDocument> Load(const std::string& path) {
+  auto doc = std::make_unique<TPDFDocument>();
+  if (doc->LoadFromString(pvltest::ReadFile(path), u"") != TPDFDocument::kLoadOk) return nullptr;
+  return doc;
+}
+
+// Mean absolute difference of two PPM images of the same size; -1 when the
+// sizes differ or a file is not a binary PPM.
+double PpmDifference(const std::string& a, const std::string& b) {
+  auto parse = [](const std::string& bytes, int& w, int& h, size_t& data) {
+    int maxval = 0;
+    char magic[3] = {0, 0, 0};
+    int consumed = 0;
+    if (std::sscanf(bytes.c_str(), "%2s %d %d %d%n", magic, &w, &h, &maxval, &consumed) != 4) return false;
+    data = size_t(consumed) + 1;
+    return std::string(magic) == "P6" && bytes.size() >= data + size_t(w) * size_t(h) * 3;
+  };
+  int wa, ha, wb, hb;
+  size_t da, db;
+  if (!parse(a, wa, ha, da) || !parse(b, wb, hb, db) || wa != wb || ha != hb) return -1;
+  double sum = 0;
+  const size_t n = size_t(wa) * size_t(ha) * 3;
+  for (size_t i = 0; i < n; ++i)
+    sum += std::abs(int(static_cast<uint8_t>(a[da + i])) - int(static_cast<uint8_t>(b[db + i])));
+  return sum / double(n);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Merging
+
+TEST(FacadeMerge, CorpusFilesAgreeWithQpdf) {
+  if (!tools({"qpdf", "pdfinfo", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  const std::vector<std::vector<std::string>> cases = {
+      {"samples/pdflatex-outline.pdf"},
+      {"samples/pdflatex-4-pages.pdf", "samples/pdflatex-outline.pdf"},
+      {"samples/pdflatex-outline.pdf", "samples/habibi-rotated.pdf", "samples/libreoffice-form.pdf"},
+      {"samples/crazyones-pdfa.pdf", "samples/pdflatex-outline.pdf", "samples/pdflatex-outline.pdf"},
+  };
+  for (const auto& files : cases) {
+    SCOPED_TRACE(files.size() == 1 ? files[0] : files[0] + " + " + files[1]);
+    pvltest::TempDir dir;
+    TPavona facade;
+    std::vector<std::string> qpdf = {"qpdf", "--empty", "--pages"};
+    int outlines = 0;
+    for (const std::string& f : files) {
+      facade.AddToFileList(u"Parts", W(pvltest::CorpusPath(f)));
+      qpdf.push_back(pvltest::CorpusPath(f));
+      outlines += QpdfOutlineCount(pvltest::CorpusPath(f));
+    }
+    qpdf.insert(qpdf.end(), {"--", dir.File("qpdf.pdf")});
+    ASSERT_EQ(RunCommand(qpdf).exitCode, 0);
+    // List names compare without case.
+    ASSERT_EQ(facade.MergeFileList(u"parts", W(dir.File("ours.pdf"))), static_cast<int32_t>(files.size()))
+        << facade.LastErrorCode();
+    const std::string ours = dir.File("ours.pdf"), theirs = dir.File("qpdf.pdf");
+    const auto check = RunCommand({"qpdf", "--check", ours});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_EQ(QpdfPages(ours), QpdfPages(theirs));
+    EXPECT_EQ(PageSizes(ours), PageSizes(theirs));
+    EXPECT_EQ(Output({"pdftotext", ours, "-"}), Output({"pdftotext", theirs, "-"}));
+    EXPECT_EQ(QpdfOutlineCount(ours), outlines);
+  }
+}
+
+TEST(FacadeMerge, SecondTreeKeepsItsAttributesFormsOutlinesAndNames) {
+  if (!tools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  pvltest::TempDir dir;
+  pvltest::WriteFile(dir.File("a.pdf"), NestedTree(2, "Alpha", true, true, true));
+  pvltest::WriteFile(dir.File("b.pdf"), NestedTree(3, "Beta", true, true, true));
+  TPavona facade;
+  ASSERT_EQ(facade.MergeFiles(W(dir.File("a.pdf")), W(dir.File("b.pdf")), W(dir.File("m.pdf"))), 1)
+      << facade.LastErrorCode();
+  const auto check = RunCommand({"qpdf", "--check", dir.File("m.pdf")});
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+  auto doc = Load(dir.File("m.pdf"));
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->GetPageTree()->GetPageCount(), 5);
+  for (int32_t k = 1; k <= 5; ++k) {
+    SCOPED_TRACE(k);
+    const TPageFacts f = Facts(*doc, k);
+    EXPECT_EQ(f.media, (std::array<double, 4>{0, 0, 300, 400}));
+    // The first root's Rotate 180 must not reach the second file's pages.
+    EXPECT_EQ(f.rotate, 90);
+    if (k > 2) EXPECT_TRUE(f.ownMedia && f.ownRotate && f.ownResources);
+  }
+  const std::string text = Output({"pdftotext", dir.File("m.pdf"), "-"});
+  EXPECT_LT(text.find("Alpha 2"), text.find("Beta 1"));
+  EXPECT_NE(text.find("Beta 3"), std::string::npos);
+  // Outlines: the chain runs through both files' items in order.
+  TPavona reader;
+  ASSERT_EQ(reader.LoadFromFile(W(dir.File("m.pdf")), u""), 1);
+  ASSERT_EQ(reader.OutlineCount(), 5);
+  std::vector<std::string> titles;
+  std::vector<int32_t> pages;
+  for (int32_t item = reader.GetFirstOutline(); item && titles.size() < 10; item = reader.GetNextOutline(item)) {
+    std::u16string title;
+    reader.GetOutlineTitle(item, title);
+    titles.push_back(WideToUTF8(title));
+    pages.push_back(reader.GetOutlinePage(item));
+  }
+  EXPECT_EQ(titles, (std::vector<std::string>{"Alpha mark 1", "Alpha mark 2", "Beta mark 1", "Beta mark 2",
+                                              "Beta mark 3"}));
+  EXPECT_EQ(pages, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  // Forms: both fields, both fonts of the default resources.
+  TPDFDictionary* form = PDFAsDictionary(doc->GetRoot()->GetValue("AcroForm", true));
+  ASSERT_TRUE(form);
+  TPDFArray* fields = PDFAsArray(form->GetValue("Fields", true));
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->GetCount(), 2);
+  TPDFDictionary* dr = PDFAsDictionary(form->GetValue("DR", true));
+  TPDFDictionary* fonts = dr ? PDFAsDictionary(dr->GetValue("Font", true)) : nullptr;
+  ASSERT_TRUE(fonts);
+  EXPECT_TRUE(fonts->GetValue("AlphaF") && fonts->GetValue("BetaF"));
+  // Named destinations of both files, each leading to its own first page.
+  for (const auto& [name, page] : {std::pair<std::string, int32_t>{"Alpha-first", 1}, {"Beta-first", 3}}) {
+    TPDFArray* dest = PDFAsArray(PDFResolve(doc->FindNamedDestination(name)));
+    ASSERT_TRUE(dest) << name;
+    EXPECT_EQ(doc->PageIndexOf(PDFAsIndRef(dest->GetItem(0))), page) << name;
+  }
+  // Size covers every number written.
+  EXPECT_EQ(doc->GetTrailer()->GetInteger("Size", 0), doc->GetHighestNumber() + 1);
+}
+
+TEST(FacadeMerge, VersionIsTheHighestOfTheInputs) {
+  pvltest::TempDir dir;
+  std::string a = NestedTree(1, "A"), b = NestedTree(1, "B");
+  b.replace(0, 8, "%PDF-1.7");
+  pvltest::WriteFile(dir.File("a.pdf"), a);
+  pvltest::WriteFile(dir.File("b.pdf"), b);
+  TPavona facade;
+  ASSERT_EQ(facade.MergeFiles(W(dir.File("a.pdf")), W(dir.File("b.pdf")), W(dir.File("m.pdf"))), 1);
+  EXPECT_EQ(pvltest::ReadFile(dir.File("m.pdf")).substr(0, 8), "%PDF-1.7");
+}
+
+TEST(FacadeMerge, FailuresAreReportedAndWriteNothing) {
+  pvltest::TempDir dir;
+  const std::string good = dir.File("good.pdf"), other = dir.File("other.pdf");
+  pvltest::WriteFile(good, NestedTree(2, "G"));
+  pvltest::WriteFile(other, NestedTree(1, "O"));
+  pvltest::WriteFile(dir.File("junk.pdf"), "this is not a PDF file at all");
+  std::string encrypted = dir.File("enc.pdf");
+  const bool haveQpdf = tools({"qpdf"});
+  if (haveQpdf) RunCommand({"qpdf", "--encrypt", "u", "o", "256", "--", good, encrypted});
+  struct TCase {
+    std::string first, second, output;
+    int32_t code;
+  };
+  std::vector<TCase> cases = {
+      {dir.File("missing.pdf"), good, dir.File("out1.pdf"), pvlErrUnreadable},
+      {good, dir.File("junk.pdf"), dir.File("out2.pdf"), pvlErrNoXRef},
+      {good, other, good, pvlErrBadArgument},
+      {good, other, dir.File("./other.pdf"), pvlErrBadArgument},
+  };
+  if (haveQpdf) cases.push_back({good, encrypted, dir.File("out3.pdf"), pvlErrEncryptedInput});
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.first + " + " + c.second + " -> " + c.output);
+    const std::string before = fs::exists(c.output) ? pvltest::ReadFile(c.output) : std::string("(none)");
+    TPavona facade;
+    EXPECT_EQ(facade.MergeFiles(W(c.first), W(c.second), W(c.output)), 0);
+    EXPECT_EQ(facade.LastErrorCode(), c.code);
+    EXPECT_EQ(fs::exists(c.output) ? pvltest::ReadFile(c.output) : std::string("(none)"), before);
+  }
+  if (geteuid() != 0) {
+    // A read-only output that cannot be replaced.
+    pvltest::WriteFile(dir.File("ro.pdf"), "keep");
+    fs::permissions(dir.File("ro.pdf"), fs::perms::owner_read);
+    TPavona facade;
+    EXPECT_EQ(facade.MergeFiles(W(good), W(other), W(dir.File("ro.pdf"))), 0);
+    EXPECT_EQ(facade.LastErrorCode(), pvlErrCannotDelete);
+  }
+  // No temporary file is left in the output folder.
+  for (const auto& entry : fs::directory_iterator(dir.Path()))
+    EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+}
+
+TEST(FacadeMergeFileList, CountsTheFilesOfTheLastSuccessfulMerge) {
+  pvltest::TempDir dir;
+  for (const char* name : {"a", "b", "c"}) pvltest::WriteFile(dir.File(std::string(name) + ".pdf"), NestedTree(1, name));
+  pvltest::WriteFile(dir.File("junk.pdf"), "%PDF-1.4\nnothing else");
+  struct TCase {
+    std::vector<std::string> files;
+    int32_t result;
+    bool output;
+  };
+  const std::vector<TCase> cases = {
+      {{}, 0, false},
+      {{"a"}, 1, true},
+      {{"a", "b", "c"}, 3, true},
+      {{"a", "b", "junk"}, 2, false},
+      {{"junk", "a"}, 0, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.files.size());
+    TPavona facade;
+    for (const std::string& f : c.files) facade.AddToFileList(u"L", W(dir.File(f + ".pdf")));
+    const std::string out = dir.File("out.pdf");
+    fs::remove(out);
+    EXPECT_EQ(facade.MergeFileList(u"L", W(out)), c.result);
+    EXPECT_EQ(fs::exists(out), c.output);
+    if (c.output) {
+      auto doc = Load(out);
+      ASSERT_TRUE(doc);
+      EXPECT_EQ(doc->GetPageTree()->GetPageCount(), static_cast<int32_t>(c.files.size()));
+    }
+  }
+  TPavona facade;
+  EXPECT_EQ(facade.MergeFileList(u"unknown", W(dir.File("x.pdf"))), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Splitting
+
+TEST(FacadeSplit, EveryReadableCorpusFileSplitsIntoPagesThatRenderAlike) {
+  if (!tools({"qpdf", "pdftoppm"})) GTEST_SKIP() << "peer tools missing";
+  int files = 0;
+  for (const std::string& path : pvltest::CorpusPdfFiles()) {
+    if (path.find("fuzz") != std::string::npos) continue;
+    if (fs::file_size(path) > 3'000'000) continue;
+    const auto enc = RunCommand({"qpdf", "--show-encryption", path});
+    if (enc.exitCode != 0 || enc.out.find("not encrypted") == std::string::npos) continue;
+    const int n = QpdfPages(path);
+    if (n < 1) continue;
+    SCOPED_TRACE(path);
+    ++files;
+    pvltest::TempDir dir;
+    std::vector<int> pages = {1};
+    if (n > 1) pages.push_back(n);
+    auto original = Load(path);
+    for (int page : pages) {
+      SCOPED_TRACE(page);
+      const std::string out = dir.File("p" + std::to_string(page) + ".pdf");
+      TPavona facade;
+      ASSERT_EQ(facade.ExtractPageRangesToFile(W(path), AsciiToWide(std::to_string(page)), W(out)), 1)
+          << facade.LastErrorCode();
+      EXPECT_EQ(QpdfPages(out), 1);
+      // The page carries what it inherited: boxes and rotation as before,
+      // held by the page itself.
+      auto split = Load(out);
+      TPDFDictionary* before = original ? original->GetPageTree()->FindPage(page) : nullptr;
+      TPDFDictionary* after = split ? split->GetPageTree()->FindPage(1) : nullptr;
+      if (before && after) {
+        EXPECT_TRUE(after->GetValue("MediaBox") && after->GetValue("Rotate") && after->GetValue("Resources"));
+        EXPECT_EQ(TPDFPageTree::GetPageRotate(after), TPDFPageTree::GetPageRotate(before));
+        // Numbers are written with the serialiser's four decimals.
+        auto same = [](const std::optional<std::array<double, 4>>& a, const std::optional<std::array<double, 4>>& b) {
+          if (!a || !b) return !a && !b;
+          for (size_t i = 0; i < 4; ++i)
+            if (std::abs((*a)[i] - (*b)[i]) > 1e-3) return false;
+          return true;
+        };
+        EXPECT_TRUE(same(TPDFPageTree::GetPageBox(after, "MediaBox"), TPDFPageTree::GetPageBox(before, "MediaBox")));
+        auto crop = [](TPDFDictionary* d) {
+          auto box = TPDFPageTree::GetPageBox(d, "CropBox");
+          return box ? box : TPDFPageTree::GetPageBox(d, "MediaBox");
+        };
+        EXPECT_TRUE(same(crop(after), crop(before)));
+      }
+      EXPECT_NE(RunCommand({"qpdf", "--check", out}).exitCode, 2);
+      const auto a = RunCommand({"pdftoppm", "-r", "12", "-f", std::to_string(page), "-l", std::to_string(page),
+                                 path});
+      const auto b = RunCommand({"pdftoppm", "-r", "12", out});
+      if (a.exitCode != 0 || a.out.empty()) continue;  // a page pdftoppm cannot draw
+      const double diff = PpmDifference(a.out, b.out);
+      EXPECT_GE(diff, 0) << "page sizes differ";
+      EXPECT_LT(diff, 3.0);
+    }
+  }
+  EXPECT_GT(files, 50);
+}
+
+TEST(FacadeSplit, PagesCarryWhatTheyInheritedAndNothingOfOtherPages) {
+  pvltest::TempDir dir;
+  const std::string in = dir.File("in.pdf");
+  pvltest::WriteFile(in, NestedTree(3, "Gamma", true, true, false));
+  TPavona facade;
+  ASSERT_EQ(facade.ExtractPageRangesToFile(W(in), u"2", W(dir.File("two.pdf"))), 1) << facade.LastErrorCode();
+  const std::string bytes = pvltest::ReadFile(dir.File("two.pdf"));
+  EXPECT_NE(bytes.find("(Gamma 2)"), std::string::npos);
+  EXPECT_EQ(bytes.find("(Gamma 1)"), std::string::npos);
+  EXPECT_EQ(bytes.find("(Gamma 3)"), std::string::npos);
+  auto doc = Load(dir.File("two.pdf"));
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->GetPageTree()->GetPageCount(), 1);
+  const TPageFacts f = Facts(*doc, 1);
+  EXPECT_TRUE(f.ownMedia && f.ownRotate && f.ownResources);
+  EXPECT_EQ(f.media, (std::array<double, 4>{0, 0, 300, 400}));
+  EXPECT_EQ(f.rotate, 90);
+  // A bookmark of a page left out keeps no reference to it.
+  TPavona reader;
+  ASSERT_EQ(reader.LoadFromFile(W(dir.File("two.pdf")), u""), 1);
+  EXPECT_EQ(reader.GetOutlinePage(reader.GetOutlineHandle(1)), 0);
+  EXPECT_EQ(reader.GetOutlinePage(reader.GetOutlineHandle(2)), 1);
+  if (tools({"qpdf"})) EXPECT_EQ(RunCommand({"qpdf", "--check", dir.File("two.pdf")}).exitCode, 0);
+
+  // Ranges keep their order; pages named twice come once.
+  ASSERT_EQ(facade.ExtractPageRangesToFile(W(in), u"3,1-2,3", W(dir.File("many.pdf"))), 1);
+  auto many = Load(dir.File("many.pdf"));
+  ASSERT_TRUE(many);
+  EXPECT_EQ(many->GetPageTree()->GetPageCount(), 3);
+}
+
+TEST(FacadeSplit, FailuresAreReportedAndWriteNothing) {
+  pvltest::TempDir dir;
+  const std::string in = dir.File("in.pdf");
+  pvltest::WriteFile(in, NestedTree(3, "D"));
+  struct TCase {
+    std::string input, range, output;
+    int32_t code;
+  };
+  std::vector<TCase> cases = {
+      {in, "0", dir.File("o1.pdf"), pvlErrNoPages},
+      {in, "7-9", dir.File("o2.pdf"), pvlErrNoPages},
+      {in, "", dir.File("o3.pdf"), pvlErrNoPages},
+      {in, "1", in, pvlErrBadArgument},
+      {dir.File("none.pdf"), "1", dir.File("o4.pdf"), pvlErrUnreadable},
+  };
+  if (tools({"qpdf"})) {
+    RunCommand({"qpdf", "--encrypt", "", "o", "256", "--", in, dir.File("enc.pdf")});
+    cases.push_back({dir.File("enc.pdf"), "1", dir.File("o5.pdf"), pvlErrEncryptedInput});
+  }
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.range + " " + c.output);
+    const std::string before = pvltest::ReadFile(in);
+    TPavona facade;
+    EXPECT_EQ(facade.ExtractPageRangesToFile(W(c.input), AsciiToWide(c.range), W(c.output)), 0);
+    EXPECT_EQ(facade.LastErrorCode(), c.code);
+    if (c.output != in) EXPECT_FALSE(fs::exists(c.output));
+    EXPECT_EQ(pvltest::ReadFile(in), before);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Pages and text
+
+TEST(FacadeExtractPages, ClampsTheRangeAndSelectsTheNewDocument) {
+  pvltest::TempDir dir;
+  pvltest::WriteFile(dir.File("six.pdf"), NestedTree(6, "Six"));
+  TPavona facade;
+  ASSERT_EQ(facade.LoadFromFile(W(dir.File("six.pdf")), u""), 1);
+  const int32_t documents = facade.DocumentCount();
+  ASSERT_EQ(facade.ExtractPages(5, 10), 1) << facade.LastErrorCode();
+  EXPECT_EQ(facade.DocumentCount(), documents + 1);
+  ASSERT_EQ(facade.PageCount(), 2);
+  std::u16string text;
+  facade.SelectPage(1);
+  facade.GetPageText(0, text);
+  EXPECT_NE(WideToUTF8(text).find("Six 5"), std::string::npos) << WideToUTF8(text);
+  facade.SelectPage(2);
+  facade.GetPageText(0, text);
+  EXPECT_NE(WideToUTF8(text).find("Six 6"), std::string::npos) << WideToUTF8(text);
+  TPDFDocument* doc = facade.GetSelectedDocumentObject();
+  EXPECT_EQ(TPDFPageTree::GetPageRotate(doc->GetPageTree()->FindPage(1)), 90);
+
+  TPavona empty;
+  EXPECT_EQ(empty.ExtractPages(1, 0), 0);
+  EXPECT_EQ(empty.LastErrorCode(), pvlErrNoPages);
+}
+
+TEST(FacadeExtractPageTextFromFile, AgreesWithTheLoadedDocumentAlsoWhenEncrypted) {
+  pvltest::TempDir dir;
+  const std::string plain = dir.File("plain.pdf");
+  pvltest::WriteFile(plain, NestedTree(3, "Text"));
+  std::vector<std::pair<std::string, std::string>> files = {{plain, ""}};
+  if (tools({"qpdf"})) {
+    const std::vector<std::vector<std::string>> variants = {
+        {"40", "--"}, {"128", "--use-aes=n", "--"}, {"128", "--use-aes=y", "--"}, {"256", "--"}};
+    for (size_t i = 0; i < variants.size(); ++i) {
+      // Half of them keep their objects in (encrypted) object streams.
+      std::vector<std::string> argv = {"qpdf", "--allow-weak-crypto",
+                                       i % 2 ? "--object-streams=generate" : "--object-streams=disable", "--encrypt",
+                                       "usr", "own"};
+      argv.insert(argv.end(), variants[i].begin(), variants[i].end());
+      const std::string out = dir.File("enc" + std::to_string(i) + ".pdf");
+      argv.insert(argv.end(), {plain, out});
+      ASSERT_EQ(RunCommand(argv).exitCode, 0);
+      files.push_back({out, "usr"});
+      files.push_back({out, "own"});
+    }
+  }
+  for (const auto& [file, password] : files) {
+    SCOPED_TRACE(file + " / " + password);
+    for (int32_t mode : {0, 1, 8}) {
+      TPavona facade;
+      std::u16string direct;
+      facade.ExtractPageTextFromFile(W(file), AsciiToWide(password), 2, mode, direct);
+      EXPECT_EQ(facade.LastErrorCode(), 0);
+      EXPECT_NE(WideToUTF8(direct).find("Text 2"), std::string::npos) << mode << ": " << WideToUTF8(direct);
+      ASSERT_EQ(facade.LoadFromFile(W(plain), u""), 1);
+      facade.SelectPage(2);
+      std::u16string loaded;
+      facade.GetPageText(mode == 1 ? 2 : mode, loaded);
+      EXPECT_EQ(direct, loaded) << mode;
+    }
+  }
+  if (files.size() > 1) {
+    TPavona facade;
+    std::u16string text;
+    facade.ExtractPageTextFromFile(W(files[1].first), u"wrong", 1, 0, text);
+    EXPECT_EQ(facade.LastErrorCode(), pvlErrWrongPassword);
+    EXPECT_TRUE(text.empty());
+  }
+}
