@@ -410,6 +410,48 @@ TEST(FacadePages, PvlInsertDeleteAndStamp) {
   EXPECT_EQ(r.exitCode, 2);
 }
 
+TEST(FacadePages, ImageSearchFindsEachImageOnceThroughFormsPatternsAndAppearances) {
+  // Image 9 is drawn by pages 1, 2 and 3 (directly, through form 8 and
+  // through pattern 13); image 10 only by an annotation's appearance; forms
+  // 8 and 12 draw each other.
+  std::vector<std::string> o(14, "null");
+  o[0] = "<< /Type /Pages /Count 3 /Kids [2 0 R 3 0 R 4 0 R] /MediaBox [0 0 100 100] >>";
+  o[1] = "<< /Type /Page /Parent 1 0 R /Resources << /XObject << /Im 9 0 R >> >> >>";
+  o[2] = "<< /Type /Page /Parent 1 0 R /Resources << /XObject << /Fm 8 0 R >> >> /Annots [7 0 R] >>";
+  o[3] = "<< /Type /Page /Parent 1 0 R /Resources << /Pattern << /P 13 0 R >> >> >>";
+  o[4] = "<< /Type /Catalog /Pages 1 0 R >>";
+  o[6] = "<< /Type /Annot /Subtype /Square /Rect [0 0 1 1] /AP << /N 11 0 R >> >>";
+  o[7] = stream("/Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /Im 9 0 R /Other 12 0 R >> >>", "");
+  o[8] = stream("/Subtype /Image /Width 2 /Height 3 /ColorSpace /DeviceGray /BitsPerComponent 8", "abcdef");
+  o[9] = stream("/Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8", "z");
+  o[10] = stream("/Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /I 10 0 R >> >>", "");
+  o[11] = stream("/Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /Back 8 0 R >> >>", "");
+  o[12] = stream("/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 1 1] /XStep 1 /YStep 1 "
+                 "/Resources << /XObject << /Im 9 0 R >> >>",
+                 "");
+  TPavona f;
+  ASSERT_EQ(f.LoadFromString(buildPdf(o, 5), u""), 1);
+  TPDFDocument* doc = f.GetSelectedDocumentObject();
+  EXPECT_EQ(doc->FindImagesByPages(0), 2);
+  ASSERT_EQ(doc->GetImageCount(), 2);
+  std::vector<int32_t> found;
+  for (int32_t i = 0; i < doc->GetImageCount(); ++i) found.push_back(doc->GetImage(i)->GetObject()->GetRefNumber());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<int32_t>{9, 10}));
+  EXPECT_EQ(doc->GetImage(0)->GetObject()->GetRefNumber() == 9 ? doc->GetImage(0)->GetHeight()
+                                                               : doc->GetImage(1)->GetHeight(),
+            3);
+  EXPECT_EQ(doc->FindImagesByObjects(0), 2);
+  // Every page's inherited attributes become its own.
+  doc->CopyAllInheritedAttributes();
+  for (int32_t n = 1; n <= 3; ++n) {
+    TPDFDictionary* page = doc->GetPageTree()->FindPage(n);
+    ASSERT_NE(page, nullptr);
+    EXPECT_NE(page->GetValue("MediaBox"), nullptr) << n;
+    EXPECT_NE(page->GetValue("Rotate"), nullptr) << n;
+  }
+}
+
 // Every corpus file that qpdf reads stays readable with the expected page
 // count after its first page is deleted, and after a page is inserted.
 TEST(FacadePages, CorpusRoundTripsThroughDeleteAndInsert) {
