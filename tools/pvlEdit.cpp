@@ -51,8 +51,8 @@ int cmdInsert(const Options& o) {
   loadInto(facade, o);
   const int32_t pages = facade.PageCount();
   if (at > pages + 1)
-    throw Failure{kExitUsage, "position " + std::to_string(at) + " is beyond the end (" + std::to_string(pages) +
-                                  " pages)"};
+    throw Failure{kExitUsage,
+                  "position " + std::to_string(at) + " is beyond the end (" + std::to_string(pages) + " pages)"};
   // The new pages take the size of the page they are put before.
   facade.SelectPage(static_cast<int32_t>(at <= pages ? at : pages));
   if (!facade.InsertPages(static_cast<int32_t>(at), static_cast<int32_t>(count)))
@@ -76,8 +76,7 @@ int cmdDelete(const Options& o) {
     last = dash + 1 == range.size() ? pages : wholeNumber(range.substr(dash + 1), 1, 1000000000, "page range");
   }
   if (first > last) throw Failure{kExitUsage, "bad page range " + range};
-  if (first > pages)
-    throw Failure{kExitUsage, "the document has " + std::to_string(pages) + " pages"};
+  if (first > pages) throw Failure{kExitUsage, "the document has " + std::to_string(pages) + " pages"};
   if (last > pages) last = pages;
   if (!facade.DeletePages(static_cast<int32_t>(first), static_cast<int32_t>(last - first + 1)) &&
       facade.LastErrorCode() != 0)

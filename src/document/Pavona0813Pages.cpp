@@ -139,7 +139,9 @@ int32_t TPavona::RotatePage(int32_t angle) {
   return 0;
 }
 
-int32_t TPavona::PageRotation() { return selected_->GetPageRotation(); }
+int32_t TPavona::PageRotation() {
+  return selected_->GetPageRotation();
+}
 
 int32_t TPavona::SetPageThumbnail() {
   lastError_ = 0;
@@ -155,7 +157,9 @@ int32_t TPavona::SetPageThumbnail() {
   return 1;
 }
 
-int32_t TPavona::HasFontResources() { return selected_->HasFontResources() ? 1 : 0; }
+int32_t TPavona::HasFontResources() {
+  return selected_->HasFontResources() ? 1 : 0;
+}
 
 int32_t TPavona::SetPageMode(int32_t mode) {
   lastError_ = 0;
@@ -247,7 +251,8 @@ int32_t TPavona::SetTextColor(double red, double green, double blue) {
 
 int32_t TPavona::SetTextAlign(int32_t alignment) {
   TPDFPageTree* tree = selected_->GetPageTree();
-  if (tree && tree->GetPainter()) tree->GetPainter()->SetTextAlignment(alignment >= 1 && alignment <= 5 ? alignment : 0);
+  if (tree && tree->GetPainter())
+    tree->GetPainter()->SetTextAlignment(alignment >= 1 && alignment <= 5 ? alignment : 0);
   return 1;
 }
 
@@ -491,8 +496,8 @@ int32_t TPavona::AddLinkToWeb(std::u16string_view address, int32_t options, doub
   TPDFPageTree* tree = selected_->GetPageTree();
   try {
     if (tree && !address.empty() &&
-        tree->AddLinkToWeb(addressToURI(address), (options & 1) != 0, ToPageX(left), ToPageY(top),
-                           ToPageLength(width), ToPageLength(height)))
+        tree->AddLinkToWeb(addressToURI(address), (options & 1) != 0, ToPageX(left), ToPageY(top), ToPageLength(width),
+                           ToPageLength(height)))
       return 1;
   } catch (const std::exception&) {
   }
@@ -522,8 +527,8 @@ int32_t TPavona::AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view des
   TPDFIndRef* ref = GetIndRefByHandle(fileSpec);
   try {
     if (tree && ref && PDFAsDictionary(ref->Resolve()) &&
-        tree->AddFileAttachmentAnnotation(ref, WideToPDFText(description), option == 1, ToPageX(left),
-                                          ToPageY(top), ToPageLength(width), ToPageLength(height)))
+        tree->AddFileAttachmentAnnotation(ref, WideToPDFText(description), option == 1, ToPageX(left), ToPageY(top),
+                                          ToPageLength(width), ToPageLength(height)))
       return 1;
   } catch (const std::exception&) {
   }

@@ -18,9 +18,10 @@
 namespace {
 
 constexpr const char* kStandardFontNames[14] = {
-    "Courier",   "Courier-Bold", "Courier-BoldOblique", "Courier-Oblique",  "Helvetica",
-    "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique", "Times-Roman", "Times-Bold",
-    "Times-Italic", "Times-BoldItalic", "Symbol", "ZapfDingbats"};
+    "Courier",     "Courier-Bold",   "Courier-BoldOblique",   "Courier-Oblique",
+    "Helvetica",   "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique",
+    "Times-Roman", "Times-Bold",     "Times-Italic",          "Times-BoldItalic",
+    "Symbol",      "ZapfDingbats"};
 
 // Largest number of image entries one search makes.
 constexpr size_t kMaxImageEntries = 100000;
@@ -102,7 +103,9 @@ int32_t TPDFDocument::GetPageCount() {
   return tree ? tree->GetPageCount() : 0;
 }
 
-TPDFIndRef* TPDFDocument::GetPagesRef() { return PDFAsIndRef(GetRoot()->GetValue("Pages")); }
+TPDFIndRef* TPDFDocument::GetPagesRef() {
+  return PDFAsIndRef(GetRoot()->GetValue("Pages"));
+}
 
 void TPDFDocument::CopyAllInheritedAttributes() {
   TPDFPageTree* tree = GetPageTree();

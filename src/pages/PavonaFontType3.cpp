@@ -36,13 +36,13 @@ constexpr const char* kStandardNameLists[14] = {
     "Times-Italic*TimesNewRoman-Italic*TimesNewRoman,Italic*TimesNewRomanPS-Italic*TimesNewRomanPS-ItalicMT*",
     "Times-BoldItalic*TimesNewRoman-BoldItalic*TimesNewRoman,BoldItalic*TimesNewRomanPS-BoldItalic*"
     "TimesNewRomanPS-BoldItalicMT*",
-    "Symbol*",
-    "ZapfDingbats*"};
+    "Symbol*", "ZapfDingbats*"};
 
 constexpr const char* kStandardNames[14] = {
-    "Courier",   "Courier-Bold", "Courier-BoldOblique", "Courier-Oblique",  "Helvetica",
-    "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique", "Times-Roman", "Times-Bold",
-    "Times-Italic", "Times-BoldItalic", "Symbol", "ZapfDingbats"};
+    "Courier",     "Courier-Bold",   "Courier-BoldOblique",   "Courier-Oblique",
+    "Helvetica",   "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique",
+    "Times-Roman", "Times-Bold",     "Times-Italic",          "Times-BoldItalic",
+    "Symbol",      "ZapfDingbats"};
 
 // Widths of a font read from a file come from its own numbers; a range
 // beyond this is not a font's.
@@ -107,7 +107,9 @@ struct TGlyphPath : TGlyphOutlineSink {
 uint16_t be16(std::string_view d, size_t at) {
   return at + 2 <= d.size() ? static_cast<uint16_t>((uint8_t(d[at]) << 8) | uint8_t(d[at + 1])) : 0;
 }
-int16_t bes16(std::string_view d, size_t at) { return static_cast<int16_t>(be16(d, at)); }
+int16_t bes16(std::string_view d, size_t at) {
+  return static_cast<int16_t>(be16(d, at));
+}
 
 }  // namespace
 
@@ -167,8 +169,8 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
   } catch (const std::exception&) {
     return false;
   }
-  const int32_t unicodeTable = parser.FindCmapSubtable(3, 1) >= 0 ? parser.FindCmapSubtable(3, 1)
-                                                                  : parser.FindCmapSubtable(3, 0);
+  const int32_t unicodeTable =
+      parser.FindCmapSubtable(3, 1) >= 0 ? parser.FindCmapSubtable(3, 1) : parser.FindCmapSubtable(3, 0);
   const double unitsPerEm = parser.GetUnitsPerEm() > 0 ? parser.GetUnitsPerEm() : 1000;
   auto em = [unitsPerEm](double v) { return static_cast<int32_t>(std::lround(v * 1000.0 / unitsPerEm)); };
 
@@ -282,7 +284,8 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
   for (size_t start = 0; start < glyphs.size(); start += 50) {
     const size_t end = std::min(glyphs.size(), start + 50);
     cmap += std::to_string(end - start) + " beginbfchar\n";
-    for (size_t i = start; i < end; ++i) cmap += "<" + hex(uint32_t(glyphs[i].code), 2) + "> <" + hex(glyphs[i].ch, 4) + ">\n";
+    for (size_t i = start; i < end; ++i)
+      cmap += "<" + hex(uint32_t(glyphs[i].code), 2) + "> <" + hex(glyphs[i].ch, 4) + ">\n";
     cmap += "endbfchar\n";
   }
   cmap += "\nendcmap\nCMapName currentdict /CMap\ndefineresource pop\nend\nend";
@@ -299,7 +302,8 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
   fontDictionary_->SetValue("Subtype", pool_->NewName("Type3"));
   const int32_t box[4] = {boxLeft_, boxBottom_, boxRight_, boxTop_};
   fontDictionary_->SetValue("FontBBox", pool_->NewIntegerArray(box));
-  fontDictionary_->SetValue("FontMatrix", pool_->ParseObject(unitMatrix ? "[ 0.001 0 0 0.001 0 0 ]" : "[ 1 0 0 1 0 0 ]"));
+  fontDictionary_->SetValue("FontMatrix",
+                            pool_->ParseObject(unitMatrix ? "[ 0.001 0 0 0.001 0 0 ]" : "[ 1 0 0 1 0 0 ]"));
   fontDictionary_->SetValue("Encoding", encoding);
   fontDictionary_->SetValue("CharProcs", charProcs);
   fontDictionary_->SetValue("FirstChar", pool_->NewNumeric(firstCode_));
@@ -389,11 +393,16 @@ void TPDFFont::LoadFromDictionary(TPDFIndRef* reference) {
     if (codeMap_.empty()) ApplyDifferences("WinAnsiEncoding", nullptr);
     return;
   }
-  if (subtype == "Type1") kind_ = pdffkType1;
-  else if (subtype == "TrueType") kind_ = pdffkTrueType;
-  else if (subtype == "Type3") kind_ = pdffkType3Read;
-  else if (subtype == "CIDFontType0") kind_ = pdffkCIDType0;
-  else if (subtype == "CIDFontType2") kind_ = pdffkCIDType2;
+  if (subtype == "Type1")
+    kind_ = pdffkType1;
+  else if (subtype == "TrueType")
+    kind_ = pdffkTrueType;
+  else if (subtype == "Type3")
+    kind_ = pdffkType3Read;
+  else if (subtype == "CIDFontType0")
+    kind_ = pdffkCIDType0;
+  else if (subtype == "CIDFontType2")
+    kind_ = pdffkCIDType2;
 
   if (descriptor) {
     ascent_ = static_cast<int32_t>(integer(descriptor->GetValue("Ascent"), 0));
@@ -450,7 +459,8 @@ void TPDFFont::LoadFromDictionary(TPDFIndRef* reference) {
       }
       int64_t last = 0, width = 0;
       if (!numberAt(i + 1, last) || !numberAt(i + 2, width) || last < first || last > kMaxCode) break;
-      for (int64_t c = first; c <= last; ++c) byCid[int32_t(c)] = static_cast<int32_t>(std::clamp<int64_t>(width, -1000000, 1000000));
+      for (int64_t c = first; c <= last; ++c)
+        byCid[int32_t(c)] = static_cast<int32_t>(std::clamp<int64_t>(width, -1000000, 1000000));
       i += 3;
     }
     if (!byCid.empty()) {

@@ -91,8 +91,8 @@ std::string attachmentIconPixels() {
     for (int x = left; x <= right; ++x) {
       const bool cut = x > right - fold && y < top + (x - (right - fold));
       if (cut) continue;
-      const bool edge = x == left || y == bottom || (x == right && y >= top + fold) || (y == top && x <= right - fold) ||
-                        (x > right - fold && y == top + (x - (right - fold)));
+      const bool edge = x == left || y == bottom || (x == right && y >= top + fold) ||
+                        (y == top && x <= right - fold) || (x > right - fold && y == top + (x - (right - fold)));
       if (edge)
         put(x, y, 0x30, 0x30, 0x30);
       else
@@ -116,8 +116,8 @@ struct TNoteIcon {
   int32_t Width;
   int32_t Height;
 };
-constexpr TNoteIcon kNoteIcons[] = {{"Note", 20, 24},      {"Comment", 22, 24},      {"Help", 22, 24},
-                                    {"Insert", 14, 14},    {"Key", 26, 16},          {"NewParagraph", 22, 24},
+constexpr TNoteIcon kNoteIcons[] = {{"Note", 20, 24},     {"Comment", 22, 24}, {"Help", 22, 24},
+                                    {"Insert", 14, 14},   {"Key", 26, 16},     {"NewParagraph", 22, 24},
                                     {"Paragraph", 22, 24}};
 
 }  // namespace
@@ -182,8 +182,10 @@ void TPDFPageTree::InsertPages(int32_t position, int32_t count, double width, do
     parent = foundParent_;
     const auto& items = kids ? kids->Items() : std::vector<TPDFObject*>{};
     auto it = std::find(items.begin(), items.end(), static_cast<TPDFObject*>(foundRef_));
-    if (it == items.end()) kids = nullptr;
-    else slot = static_cast<int32_t>(it - items.begin()) + 1;
+    if (it == items.end())
+      kids = nullptr;
+    else
+      slot = static_cast<int32_t>(it - items.begin()) + 1;
   }
   if (!kids || !parent) {
     SelectPage(position);
@@ -204,8 +206,7 @@ void TPDFPageTree::InsertPages(int32_t position, int32_t count, double width, do
     page->SetValue("Resources", pool_->ParseObject("<< /ProcSet [ /PDF /Text /ImageB /ImageC /ImageI ] >>"));
     TPDFIndRef* ref = registerObject(page);
     kids->Insert(slot++, ref);
-    if (TPDFIndRef* content = newContentStream(true, nullptr))
-      page->SetValue("Contents", pool_->NewArrayOf({content}));
+    if (TPDFIndRef* content = newContentStream(true, nullptr)) page->SetValue("Contents", pool_->NewArrayOf({content}));
   }
   forgetPages();
   SelectPage(position);
@@ -559,9 +560,9 @@ TPDFIndRef* TPDFPageTree::AddLinkToFile(std::u16string_view fileName, int32_t ta
   file->SetValue("F", pool_->NewString(WideToAnsi(fileName)));
   action->SetValue("F", file);
   action->SetValue("NewWindow", pool_->NewBoolean(newWindow));
-  action->SetValue("D", pool_->NewArrayOf({pool_->NewNumeric(std::max(targetPage, 1) - 1), pool_->NewName("XYZ"),
-                                           pool_->NewNumeric(0), pool_->NewNumeric(destinationTop),
-                                           pool_->NewNumeric(0)}));
+  action->SetValue("D",
+                   pool_->NewArrayOf({pool_->NewNumeric(std::max(targetPage, 1) - 1), pool_->NewName("XYZ"),
+                                      pool_->NewNumeric(0), pool_->NewNumeric(destinationTop), pool_->NewNumeric(0)}));
   link->SetValue("A", action);
   return appendAnnotation(link);
 }

@@ -17,7 +17,9 @@
 
 namespace {
 
-std::u16string W(const std::string& s) { return NativePathToWide(s); }
+std::u16string W(const std::string& s) {
+  return NativePathToWide(s);
+}
 
 bool tools(std::initializer_list<const char*> names) {
   for (const char* t : names)
@@ -230,7 +232,8 @@ TEST(FacadePages, AnImageSharedThroughAFormSurvivesTheDeletionOfAnotherPageUsing
   int images = 0;
   for (int32_t i = 0; i < doc->GetObjectCount(); ++i) {
     TPDFStream* s = PDFAsStream(doc->GetIndObj(i)->GetObject());
-    if (s && s->GetDictionary()->GetNameValue("Subtype") == "Image" && s->GetDictionary()->GetInteger("Width", 0) == 2) {
+    if (s && s->GetDictionary()->GetNameValue("Subtype") == "Image" &&
+        s->GetDictionary()->GetInteger("Width", 0) == 2) {
       EXPECT_EQ(s->GetDecodedData(), std::string("\xFF\0\0\0\xFF\0\0\0\xFF\xFF\xFF\0", 12));
       ++images;
     }
@@ -249,9 +252,9 @@ TEST(FacadePages, LinksAndNotesReadBackByQpdfAndDrawnByPdftoppm) {
   EXPECT_EQ(f.AddLinkToPage(3, 0, 72, 650, 100, 20, 500), 0) << "no page 3";
   EXPECT_EQ(f.AddLinkToLocalFile(u"other \u0444.pdf", 3, 72, 600, 100, 20, 300, 1, 0), 1);
   EXPECT_EQ(f.AddLinkToLocalFile(u"other.pdf", 0, 72, 600, 100, 20, 300, 1, 0), 0);
-  EXPECT_EQ(f.AddAnnotation(0, u"Reviewer", 300, 500, 320, 500, 150, 80, u"\u041F\u0440\u0438\u0432\u0435\u0442", 1, 0,
-                            0, 1),
-            1);
+  EXPECT_EQ(
+      f.AddAnnotation(0, u"Reviewer", 300, 500, 320, 500, 150, 80, u"\u041F\u0440\u0438\u0432\u0435\u0442", 1, 0, 0, 1),
+      1);
   const std::string out = saveTo(f, dir, "links.pdf");
   expectSound(out, 2);
   auto json = pvltest::RunCommand({"qpdf", "--json", "--json-key=qpdf", out});
@@ -296,9 +299,9 @@ TEST(FacadePages, TextInStandardTrueTypeAndType3FontsIsFoundAndSeen) {
   expectSound(out, 1);
   const std::vector<std::string> texts = pageTexts(out);
   ASSERT_EQ(texts.size(), 1u);
-  for (const char* line : {"Standard Helvetica line", "TrueType Latin line",
-                           "\xD0\x9A\xD0\xB8\xD1\x80\xD0\xB8\xD0\xBB\xD0\xBB\xD0\xB8\xD1\x86\xD0\xB0 text",
-                           "Type3 glyphs"})
+  for (const char* line :
+       {"Standard Helvetica line", "TrueType Latin line",
+        "\xD0\x9A\xD0\xB8\xD1\x80\xD0\xB8\xD0\xBB\xD0\xBB\xD0\xB8\xD1\x86\xD0\xB0 text", "Type3 glyphs"})
     EXPECT_NE(texts[0].find(line), std::string::npos) << line << " in " << texts[0];
   const std::string image = render(out, 1);
   for (int top : {700, 600, 500, 400}) EXPECT_GT(darkPixels(image, 72, 792 - top - 16, 300, 792 - top + 4), 40) << top;
@@ -380,8 +383,8 @@ TEST(FacadePages, PvlInsertDeleteAndStamp) {
   r = pvltest::RunCommand({pvl, "delete", dir.File("six.pdf"), "5-", "--out", dir.File("tail.pdf")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   expectSound(dir.File("tail.pdf"), 4);
-  r = pvltest::RunCommand({pvl, "stamp", dir.File("six.pdf"), "Stamped copy", "--size", "12", "--out",
-                           dir.File("stamp.pdf")});
+  r = pvltest::RunCommand(
+      {pvl, "stamp", dir.File("six.pdf"), "Stamped copy", "--size", "12", "--out", dir.File("stamp.pdf")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   expectSound(dir.File("stamp.pdf"), 6);
   const std::vector<std::string> texts = pageTexts(dir.File("stamp.pdf"));
@@ -393,8 +396,8 @@ TEST(FacadePages, PvlInsertDeleteAndStamp) {
   // Text Helvetica cannot show needs a font that can; errors are usage errors.
   r = pvltest::RunCommand({pvl, "stamp", dir.File("six.pdf"), "\xD0\x96", "--out", dir.File("x.pdf")});
   EXPECT_EQ(r.exitCode, 3);
-  r = pvltest::RunCommand({pvl, "stamp", dir.File("six.pdf"), "\xD0\x96 ok", "--font", "DejaVu Sans {1251}", "--out",
-                           dir.File("cyr.pdf")});
+  r = pvltest::RunCommand(
+      {pvl, "stamp", dir.File("six.pdf"), "\xD0\x96 ok", "--font", "DejaVu Sans {1251}", "--out", dir.File("cyr.pdf")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(pageTexts(dir.File("cyr.pdf"))[0].find("\xD0\x96 ok"), std::string::npos);
   for (const std::vector<std::string>& bad :
@@ -426,9 +429,10 @@ TEST(FacadePages, ImageSearchFindsEachImageOnceThroughFormsPatternsAndAppearance
   o[9] = stream("/Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8", "z");
   o[10] = stream("/Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /I 10 0 R >> >>", "");
   o[11] = stream("/Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /Back 8 0 R >> >>", "");
-  o[12] = stream("/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 1 1] /XStep 1 /YStep 1 "
-                 "/Resources << /XObject << /Im 9 0 R >> >>",
-                 "");
+  o[12] = stream(
+      "/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 1 1] /XStep 1 /YStep 1 "
+      "/Resources << /XObject << /Im 9 0 R >> >>",
+      "");
   TPavona f;
   ASSERT_EQ(f.LoadFromString(buildPdf(o, 5), u""), 1);
   TPDFDocument* doc = f.GetSelectedDocumentObject();

@@ -37,11 +37,22 @@ public:
 };
 
 TEST(PageEditFontNames, StandardNamesAreMatchedWhole) {
-  const std::pair<const char*, int32_t> cases[] = {
-      {"Helvetica", 5},     {"Arial", 5},        {"Arial,Bold", 6},     {"Arial,BoldMT,Bold", 6},
-      {"Arial-BoldMT", 6},  {"ArialBlack", 0},   {"Arial-Black", 0},    {"Helv", 0},
-      {"Courier", 1},       {"Courier-Bold", 2}, {"TimesNewRoman,Italic", 11}, {"Times-Roman", 9},
-      {"Symbol", 13},       {"ZapfDingbats", 14}, {"", 0},             {"*", 0}};
+  const std::pair<const char*, int32_t> cases[] = {{"Helvetica", 5},
+                                                   {"Arial", 5},
+                                                   {"Arial,Bold", 6},
+                                                   {"Arial,BoldMT,Bold", 6},
+                                                   {"Arial-BoldMT", 6},
+                                                   {"ArialBlack", 0},
+                                                   {"Arial-Black", 0},
+                                                   {"Helv", 0},
+                                                   {"Courier", 1},
+                                                   {"Courier-Bold", 2},
+                                                   {"TimesNewRoman,Italic", 11},
+                                                   {"Times-Roman", 9},
+                                                   {"Symbol", 13},
+                                                   {"ZapfDingbats", 14},
+                                                   {"", 0},
+                                                   {"*", 0}};
   for (const auto& [name, number] : cases) EXPECT_EQ(TPDFFont::StandardFontNumberOf(name), number) << name;
 }
 

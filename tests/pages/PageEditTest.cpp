@@ -90,15 +90,17 @@ std::string flat(TPDFObject* obj) {
   return out;
 }
 
-int64_t countOf(EditDoc& d, int32_t node) { return d.Dict(node)->GetInteger("Count", -1); }
+int64_t countOf(EditDoc& d, int32_t node) {
+  return d.Dict(node)->GetInteger("Count", -1);
+}
 
 TEST(PageEditInsert, FirstMiddleAndLastPlacesOfANestedTree) {
   struct Case {
     const char* name;
     int32_t position;
     int32_t count;
-    int32_t holder;                  // node whose Kids receive the pages
-    std::vector<int32_t> before;     // old pages before the new ones, in order
+    int32_t holder;                     // node whose Kids receive the pages
+    std::vector<int32_t> before;        // old pages before the new ones, in order
     std::map<int32_t, int64_t> counts;  // Count of nodes afterwards
   };
   const std::vector<Case> cases = {
@@ -195,7 +197,8 @@ void buildShared(EditDoc& d) {
   d.AddStream(20, "<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /Im 30 0 R >> >> >>",
               "/Im Do");
   for (int n = 30; n <= 32; ++n)
-    d.AddStream(n, "<< /Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 >>",
+    d.AddStream(n,
+                "<< /Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 >>",
                 std::string(1, char(n)));
   d.AddStream(33, "<< >>", "font program of F1");
   d.AddStream(34, "<< >>", "font program of F2");
@@ -338,10 +341,12 @@ TEST(PageEditAnnotations, NotesLinksAndAttachmentsAsWritten) {
     const char* rect;
     bool dated;
   };
-  for (const NoteCase& c : {NoteCase{103, "Insert", "[ 10 86 24 100 ]", false}, NoteCase{9, "Note", "[ 10 76 30 100 ]", true},
-                            NoteCase{-1, "Note", "[ 10 76 30 100 ]", true}, NoteCase{4, "Key", "[ 10 84 36 100 ]", true}}) {
+  for (const NoteCase& c :
+       {NoteCase{103, "Insert", "[ 10 86 24 100 ]", false}, NoteCase{9, "Note", "[ 10 76 30 100 ]", true},
+        NoteCase{-1, "Note", "[ 10 76 30 100 ]", true}, NoteCase{4, "Key", "[ 10 84 36 100 ]", true}}) {
     SCOPED_TRACE(c.icon);
-    TPDFIndRef* ref = tree->AddNoteAnnotation(c.icon, u"Title \u0416", true, 1, 0, 0, u"Text", 10, 100, 50, 200, 80, 60);
+    TPDFIndRef* ref =
+        tree->AddNoteAnnotation(c.icon, u"Title \u0416", true, 1, 0, 0, u"Text", 10, 100, 50, 200, 80, 60);
     ASSERT_NE(ref, nullptr);
     TPDFDictionary* note = d.Dict(ref->GetRefNumber());
     EXPECT_EQ(note->GetNameValue("Name"), c.name);
@@ -367,7 +372,8 @@ TEST(PageEditAnnotations, NotesLinksAndAttachmentsAsWritten) {
 
   TPDFIndRef* web = tree->AddLinkToWeb("https://example.org/%C3%A9", false, 1, 2, 3, 4);
   ASSERT_NE(web, nullptr);
-  EXPECT_EQ(d.Dict(web->GetRefNumber())->GetDictionary("A")->GetString("URI")->GetValue(), "https://example.org/%C3%A9");
+  EXPECT_EQ(d.Dict(web->GetRefNumber())->GetDictionary("A")->GetString("URI")->GetValue(),
+            "https://example.org/%C3%A9");
 
   d.Add(70, "<< /Type /Filespec /F (a.txt) >>");
   const std::string contents = std::string("\xFE\xFF\x04\x16\x00!", 6);
@@ -380,7 +386,8 @@ TEST(PageEditAnnotations, NotesLinksAndAttachmentsAsWritten) {
   ASSERT_NE(ap, nullptr);
   TPDFStream* icon = PDFAsStream(ap->GetValue("N", true));
   ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(icon->GetDecodedData().rfind("q 10 0 0 10 0 0 cm BI /W 28 /H 28 /CS /RGB /BPC 8 /F [ /AHx /Fl ] ID ", 0), 0u);
+  EXPECT_EQ(icon->GetDecodedData().rfind("q 10 0 0 10 0 0 cm BI /W 28 /H 28 /CS /RGB /BPC 8 /F [ /AHx /Fl ] ID ", 0),
+            0u);
   EXPECT_EQ(ap->GetValue("D")->WriteText(), ap->GetValue("N")->WriteText());
 
   // A widget is added once.
