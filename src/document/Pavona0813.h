@@ -166,6 +166,69 @@ public:
   // ---- Pages, drawing, fonts and images
   // (page size, rotation, insertion and deletion; text, shapes and images on
   // the selected page; annotations and links)
+  // Codes of this group: text with characters the selected font cannot
+  // encode (what it can encode is still drawn), and a page operation
+  // refused because the document has no usable page tree.
+  static constexpr int32_t pvlErrUnencodableText = 440;
+  static constexpr int32_t pvlErrNoPageTree = 441;
+
+  // Pages. W and H: the selected page's size.
+  // One W x H page after the last; its number, 0 on failure.
+  int32_t NewPage();
+  // count (1..9999) W x H pages at position; the new page count, 0 on failure.
+  int32_t InsertPages(int32_t position, int32_t count);
+  // Removes pages first .. first + count - 1 (clipped to the document);
+  // the new page count, 0 with pvlErrBadArgument when nothing was removed.
+  int32_t DeletePages(int32_t first, int32_t count);
+  int32_t SetPageDimensions(double width, double height);
+  int32_t RotatePage(int32_t angle);
+  int32_t PageRotation();
+  int32_t SetPageThumbnail();
+  int32_t HasFontResources();
+  // 0..5; any other mode is refused (0, pvlErrBadArgument).
+  int32_t SetPageMode(int32_t mode);
+
+  // Fonts and the text state.
+  int32_t AddStandardFont(int32_t index);
+  // mode 1 and 2 embed the font program (2 also where the font asks not to
+  // be embedded); other modes embed nothing.
+  int32_t AddTrueTypeFont(std::u16string_view name, int32_t mode);
+  // A Type 3 font holding exactly the characters given, drawn from the
+  // outlines of an installed font; registered and selected.
+  int32_t AddType3Font(std::u16string_view face, std::u16string_view characters);
+  int32_t GetFontHandle(int32_t n);
+  int32_t SetTextSize(double size);
+  double GetTextSize();
+  int32_t SetTextColor(double red, double green, double blue);
+  int32_t SetTextAlign(int32_t alignment);
+  int32_t SetTextMode(int32_t mode);
+  int32_t SetTransparency(int32_t percent);
+  double GetTextWidth(std::u16string_view text);
+  double WidestCharWidth();
+  void EncodeTextLines(std::u16string_view text, std::u16string_view separator, std::u16string& out);
+
+  // Drawing on the selected page (caller units and origin). Text with
+  // characters the font cannot encode draws the rest and answers 0 with
+  // pvlErrUnencodableText.
+  int32_t DrawText(std::u16string_view text, double x, double y);
+  int32_t DrawRotatedText(std::u16string_view text, double x, double y, double angle);
+  int32_t DrawTextBox(std::u16string_view text, int32_t alignment, double left, double top, double width,
+                      double height, double angle);
+  int32_t DrawImage(double left, double top, double width, double height);
+  int32_t AddImageFromFile(std::u16string_view path, int32_t index);
+
+  // Annotations and links on the selected page.
+  int32_t AddLinkToPage(int32_t targetPage, int32_t options, double left, double top, double width, double height,
+                        double destinationTop);
+  int32_t AddLinkToWeb(std::u16string_view address, int32_t options, double left, double top, double width,
+                       double height);
+  int32_t AddLinkToLocalFile(std::u16string_view path, int32_t page, double left, double top, double width,
+                             double height, double destinationTop, int32_t newWindow, int32_t options);
+  int32_t AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view description, double left, double top,
+                                double width, double height, int32_t option);
+  int32_t AddAnnotation(int32_t icon, std::u16string_view title, double x, double top, double popupLeft,
+                        double popupTop, double popupWidth, double popupHeight, std::u16string_view contents,
+                        double red, double green, double blue, int32_t open);
 
   // ---- Form fields
   // (fields, widget kids, values and appearances)

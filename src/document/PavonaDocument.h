@@ -325,6 +325,52 @@ public:
   // An object as a resource of the selected page (group "Font", "XObject" ...).
   void AddPageResource(std::string_view group, std::string_view name, TPDFIndRef* ref);
 
+  // ---- Catalogue and page features of the facade's page operations
+  // Page mode 0 UseNone, 1 UseOutlines, 2 UseThumbs, 3 FullScreen, 4 UseOC,
+  // 5 UseAttachments; false (nothing changed) for any other mode.
+  bool SetPageMode(int32_t mode);
+  // Writer fonts made and added to the font list, named "PavonaF" + tag.
+  // A standard font by its index 0..13 (Courier ... ZapfDingbats).
+  TPDFFont* AddStandardFont(int32_t index);
+  // A TrueType font of the installed fonts; nullptr when it cannot be made.
+  TPDFFont* AddTrueTypeFont(std::string_view name, bool embed, bool kerning, bool ignoreRestriction);
+  // A Type 3 font holding exactly the given characters, drawn from an
+  // installed font's outlines; nullptr when it cannot be made.
+  TPDFFont* AddType3Font(std::string_view face, std::u16string_view characters, bool unitMatrix);
+  // True when some page's Resources hold a Font dictionary.
+  bool HasFontResources();
+  // Rotate of the selected page: 0 (unchanged) for an angle that is not a
+  // multiple of 90 or without a selected page, else 1.
+  int32_t SetPageRotation(int32_t angle);
+  // The selected page's rotation (inherited), 0 when none.
+  int32_t GetPageRotation();
+  int32_t GetPageCount();
+  // The catalogue's Pages when it is a reference.
+  TPDFIndRef* GetPagesRef();
+  // Every page gets its inherited attributes as its own.
+  void CopyAllInheritedAttributes();
+  // A transparency graphics state (alpha = percent / 100) as a resource of
+  // the selected page, set through the page's painter; one state per
+  // percent and document.
+  void SetTransparency(int32_t percent);
+  // An image file read into a new image of the image list; nullptr when
+  // the file is not a usable image.
+  TPDFImage* AddImageFromStream(TStream& stream, int32_t index);
+  // Image XObjects of the document as entries of the image list (each
+  // object once); the number of entries made.
+  int32_t FindImagesByPages(int32_t option);
+  int32_t FindImagesByObjects(int32_t option);
+
+private:
+  struct TTransparencyState {
+    int32_t Percent = 0;
+    std::string Name;
+    TPDFIndRef* Reference = nullptr;
+  };
+  std::vector<TTransparencyState> transparencyStates_;
+  int32_t addImageEntry(TPDFStream* stream, int32_t number, int32_t generation);
+
+public:
 private:
   friend class TPDFIndObj;
   void resetObjectState();

@@ -32,6 +32,8 @@ void TPDFDocument::newPageTree(TPDFDictionary* pages) {
   // objects; the bound keeps a hostile Count from sizing the page cache.
   const int64_t limit = std::max<int64_t>(GetObjectCount(), 1);
   pageTree_ = std::make_unique<TPDFPageTree>(pages, limit, [this](TPDFIndRef* page) { return PageIndexOf(page); });
+  // Page deletion keeps whatever the rest of the document still reaches.
+  pageTree_->OnDocumentTrailer = [this]() -> TPDFObject* { return trailer_; };
 }
 
 int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view password) {

@@ -98,6 +98,20 @@ public:
   const std::vector<int32_t>& GetWidths() const { return widths_; }
   const std::vector<std::pair<int32_t, int32_t>>& GetKerningPairs() const { return kerningPairs_; }
 
+  // ---- Type 3 fonts and fonts of loaded files
+  // A Type 3 font holding exactly the characters of the text (each once),
+  // its glyphs the outlines and advances of an installed font ("Face" with
+  // an optional style suffix). With unitMatrix the glyphs are drawn in
+  // thousandths of an em; without it the caller scales the size by 0.001.
+  // False when no installed font can be read or nothing could be coded.
+  bool BuildFont(std::string_view face, uint8_t charset, bool unitMatrix, std::u16string_view characters);
+  // Fills the font from a font dictionary of a loaded document, so that
+  // text can be measured and encoded in it.
+  void LoadFromDictionary(TPDFIndRef* reference);
+  // Number (1..14) of the standard font that a font name stands for
+  // (whole names only), 0 when none.
+  static int32_t StandardFontNumberOf(std::string_view baseName);
+
   bool Compress = true;
 
 private:

@@ -39,6 +39,8 @@ constexpr std::string_view kContentMarkerValue = "iSPV";
 constexpr int64_t kMaxAppendStreamSize = 500000;
 
 class TStream;
+class TPDFFont;
+class TPDFImage;
 class TPDFTextFunnel;
 class TPVLPrinter;
 
@@ -156,9 +158,67 @@ public:
   // The owner raises the limit as the document grows.
   void SetPageLimit(int64_t limit);
 
+
+  // ---- Page editing and page resources
+  // Inserts count blank pages of width x height so that they become pages
+  // position .. position + count - 1, then selects page position. Nothing
+  // is inserted without a root, a Kids array or a way to register objects.
+  void InsertPages(int32_t position, int32_t count, double width, double height);
+  // Removes pages first .. first + count - 1 from the tree (the range is
+  // clipped to the pages there are). The removed page objects stay in the
+  // pool, unlinked; their content streams and the resource streams that
+  // nothing else in the document reaches any more are emptied. Afterwards
+  // the page at first (or the last page) is selected.
+  void DeletePages(int32_t first, int32_t count);
+  // Joins the selected page's content streams into its first one, enclosed
+  // in "q" .. "Q". A stream that another page also uses is never changed:
+  // the joined text then goes into a new stream. False when Contents is not
+  // an array.
+  bool WrapPageContents();
+  // Adds delta to Count of node and of each node above it.
+  void AdjustParentCounts(TPDFDictionary* node, int32_t delta);
+  // Empties the resource streams of pages first .. first + count - 1 that
+  // no other page (nor anything else of the document) reaches.
+  void ReleasePageResources(int32_t first, int32_t count);
+  // Makes Resources, MediaBox, CropBox and Rotate (and with allBoxes the
+  // BleedBox, TrimBox and ArtBox) explicit on the selected page.
+  void CopyInheritedAttributes(bool allBoxes);
+  // Resource registration on the selected page.
+  void AddFontResource(TPDFFont* font);
+  void AddImageResource(TPDFImage* image);
+  void AddExtGStateResource(std::string_view name, TPDFIndRef* ref);
+  void AddPatternResource(std::string_view name, TPDFIndRef* ref);
+  // Annotations on the selected page; rectangles are left, top, width,
+  // height in page space. Each returns the new annotation's reference
+  // (nullptr when nothing was added).
+  TPDFIndRef* AddLinkToWeb(std::string_view address, bool border, double left, double top, double width,
+                           double height);
+  TPDFIndRef* AddLinkToPage(int32_t targetPage, bool border, double left, double top, double width, double height,
+                            double destinationTop);
+  TPDFIndRef* AddLinkToFile(std::u16string_view fileName, int32_t targetPage, bool border, bool newWindow,
+                            double left, double top, double width, double height, double destinationTop);
+  TPDFIndRef* AddNoteAnnotation(int32_t icon, std::u16string_view title, bool open, double red, double green,
+                                double blue, std::u16string_view contents, double left, double top, double popupLeft,
+                                double popupTop, double popupWidth, double popupHeight);
+  // fileSpec refers to a file specification; contents is a PDF text string
+  // (PDFDocEncoding, or FE FF and UTF-16BE).
+  TPDFIndRef* AddFileAttachmentAnnotation(TPDFIndRef* fileSpec, std::string_view contents, bool icon,
+                                          double left, double top, double width, double height);
+  // Adds a form field's widget reference to Annots unless it is there.
+  void AddFieldToPage(TPDFIndRef* widget);
+  // Set by the document: its trailer, from which everything that must keep
+  // its data on a page deletion is reached.
+  std::function<TPDFObject*()> OnDocumentTrailer;
+
   TPageIndexCallback OnPageIndex;
 
 private:
+  // Page editing helpers.
+  TPDFArray* selectedAnnots();
+  TPDFIndRef* registerObject(TPDFObject* obj);
+  TPDFIndRef* appendAnnotation(TPDFDictionary* annot);
+  void addResource(std::string_view category, std::string_view name, TPDFIndRef* ref);
+  void forgetPages();
   struct TWalk;
   TPDFDictionary* walkKids(TWalk& walk, TPDFArray* kids, int depth);
   int64_t countLeaves(TPDFArray* kids, int depth, std::vector<const TPDFObject*>& visited, int64_t limit);
