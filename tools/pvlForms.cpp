@@ -34,11 +34,20 @@ std::string escaped(std::u16string_view text) {
   std::string out;
   for (char c : WideToUTF8(text)) {
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(c);
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   return out;
@@ -69,8 +78,8 @@ int cmdFields(const Options& o) {
     out += escaped(f->GetFullName()) + "\t" + kindName(f->GetFieldKind()) + "\t" + escaped(f->GetValue()) + "\t" +
            std::to_string(static_cast<uint32_t>(f->GetFlags())) + "\t";
     if (f->Width > 0 || f->Height > 0)
-      out += number(f->Left) + " " + number(f->Top - f->Height) + " " + number(f->Left + f->Width) + " " +
-             number(f->Top);
+      out +=
+          number(f->Left) + " " + number(f->Top - f->Height) + " " + number(f->Left + f->Width) + " " + number(f->Top);
     out += "\n";
   }
   WriteOut(out);

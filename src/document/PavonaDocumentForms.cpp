@@ -6,10 +6,11 @@
 
 namespace {
 
-const char* const kStandardFontNames[14] = {"Courier",     "Courier-Bold",     "Courier-BoldOblique",   "Courier-Oblique",
-                                            "Helvetica",   "Helvetica-Bold",   "Helvetica-BoldOblique", "Helvetica-Oblique",
-                                            "Times-Roman", "Times-Bold",       "Times-Italic",          "Times-BoldItalic",
-                                            "Symbol",      "ZapfDingbats"};
+const char* const kStandardFontNames[14] = {
+    "Courier",     "Courier-Bold",   "Courier-BoldOblique",   "Courier-Oblique",
+    "Helvetica",   "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique",
+    "Times-Roman", "Times-Bold",     "Times-Italic",          "Times-BoldItalic",
+    "Symbol",      "ZapfDingbats"};
 
 }  // namespace
 

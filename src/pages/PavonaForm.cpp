@@ -21,12 +21,19 @@ bool flagHonoured(uint8_t kind, int32_t bit) {
   static const std::vector<int32_t> choice = {18, 19, 20, 22, 23, 27};
   const std::vector<int32_t>* table = nullptr;
   switch (kind) {
-    case pdffkText: table = &text; break;
+    case pdffkText:
+      table = &text;
+      break;
     case pdffkPushButton:
     case pdffkCheckBox:
-    case pdffkRadioGroup: table = &button; break;
-    case pdffkChoice: table = &choice; break;
-    default: return false;
+    case pdffkRadioGroup:
+      table = &button;
+      break;
+    case pdffkChoice:
+      table = &choice;
+      break;
+    default:
+      return false;
   }
   return std::find(table->begin(), table->end(), bit) != table->end();
 }
@@ -163,7 +170,9 @@ std::string TPDFForm::GetFontName(int32_t n) {
   return e.key ? e.key->GetValue() : std::string();
 }
 
-std::string TPDFForm::GetFirstFontName() { return GetFontCount() > 0 ? GetFontName(1) : std::string(); }
+std::string TPDFForm::GetFirstFontName() {
+  return GetFontCount() > 0 ? GetFontName(1) : std::string();
+}
 
 int32_t TPDFForm::AddFont(TPDFFont* font) {
   if (!font || !Dict || !Pool) return 0;
@@ -363,15 +372,15 @@ TPDFObject* TPDFField::GetInheritedValue(TPDFDictionary* dict, std::string_view 
 int32_t TPDFField::GetFlags() {
   TPDFNumeric* n = PDFAsNumeric(ResolveObject(GetInheritedValue(Dict, "Ff")));
   if (!n || !std::isfinite(n->GetValue())) return 0;
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(std::llround(
-      std::clamp(n->GetValue(), -4294967295.0, 4294967295.0)))));
+  return static_cast<int32_t>(static_cast<uint32_t>(
+      static_cast<int64_t>(std::llround(std::clamp(n->GetValue(), -4294967295.0, 4294967295.0)))));
 }
 
 int32_t TPDFField::GetMaxLen() {
   TPDFNumeric* n = PDFAsNumeric(ResolveObject(GetInheritedValue(Dict, "MaxLen")));
   if (!n || !std::isfinite(n->GetValue())) return 0;
-  return static_cast<int32_t>(std::clamp(std::llround(std::clamp(n->GetValue(), -1e9, 1e9)), -1000000000LL,
-                                         1000000000LL));
+  return static_cast<int32_t>(
+      std::clamp(std::llround(std::clamp(n->GetValue(), -1e9, 1e9)), -1000000000LL, 1000000000LL));
 }
 
 bool TPDFField::HasFieldFlag(int32_t n) {
@@ -510,8 +519,7 @@ void TPDFField::LoadOptions() {
   const uint8_t kind = GetFieldKind();
   if (kind == pdffkCheckBox || kind == pdffkRadioGroup) {
     addOption("Off", -1);
-    if (TPDFDictionary* ap = PDFAsDictionary(ResolveObject(Dict->GetValue("AP"))))
-      collectAppearanceStates(ap, -1);
+    if (TPDFDictionary* ap = PDFAsDictionary(ResolveObject(Dict->GetValue("AP")))) collectAppearanceStates(ap, -1);
     // The widgets of a group (or of a check box shown in several places)
     // carry the states.
     if (TPDFArray* kids = kidsArray()) {

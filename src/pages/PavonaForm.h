@@ -126,8 +126,7 @@ private:
   void writeDefaultAppearance(const std::string& da);
   std::string formatNumber(double v) const;
   bool buildWidgetAppearance(TPDFDictionary* widget);
-  double writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary* widget, int32_t combCells, double h,
-                                  double w);
+  double writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary* widget, int32_t combCells, double h, double w);
 };
 
 class TPDFForm {

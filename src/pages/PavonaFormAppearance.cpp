@@ -80,9 +80,9 @@ double tokenNumber(const std::vector<std::string>& tokens, int32_t index) {
 // The standard face whose metrics stand in for a form font: its number in
 // the standard-font table (1-based) and its name.
 std::pair<int32_t, const char*> standardFaceFor(TPDFDictionary* fontDict, std::string_view resourceName) {
-  static const char* const kNames[14] = {"Courier",     "Courier-Bold",     "Courier-BoldOblique",   "Courier-Oblique",
-                                         "Helvetica",   "Helvetica-Bold",   "Helvetica-BoldOblique", "Helvetica-Oblique",
-                                         "Times-Roman", "Times-Bold",       "Times-Italic",          "Times-BoldItalic",
+  static const char* const kNames[14] = {"Courier",     "Courier-Bold",   "Courier-BoldOblique",   "Courier-Oblique",
+                                         "Helvetica",   "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique",
+                                         "Times-Roman", "Times-Bold",     "Times-Italic",          "Times-BoldItalic",
                                          "Symbol",      "ZapfDingbats"};
   std::string base = fontDict ? fontDict->GetNameValue("BaseFont") : std::string();
   if (base.size() > 7 && base[6] == '+') base = base.substr(7);  // subset tag
@@ -101,8 +101,10 @@ std::pair<int32_t, const char*> standardFaceFor(TPDFDictionary* fontDict, std::s
   const bool bold = has("bold") || has("black") || has("heavy");
   const bool italic = has("italic") || has("oblique");
   int32_t family = 4;  // Helvetica
-  if (has("courier") || has("mono")) family = 0;
-  else if (has("times") || has("roman") || (has("serif") && !has("sans"))) family = 8;
+  if (has("courier") || has("mono"))
+    family = 0;
+  else if (has("times") || has("roman") || (has("serif") && !has("sans")))
+    family = 8;
   int32_t index = family;
   if (family == 8) {
     index += bold && italic ? 3 : bold ? 1 : italic ? 2 : 0;
@@ -163,7 +165,8 @@ std::u16string TPDFField::GetValueText(TPDFObject* value) {
         }
       }
       return {};
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -211,8 +214,9 @@ bool TPDFField::SetValueByKey(std::u16string_view text, std::string_view key) {
       }
       if (found < 0 && GetOptionCount() > 1) return false;
       setKidStates(bytes);
-      if (!PDFAsName(ResolveObject(Dict->GetValue(key)))) Dict->SetValue(key, Pool->NewName(bytes));
-      PDFAsName(ResolveObject(Dict->GetValue(key)))->SetValue(bytes);
+      // A new name object rather than an edit of the old one, which another
+      // dictionary may hold too.
+      Dict->SetValue(key, Pool->NewName(bytes));
       // The field's own /AS only where the field is itself a widget.
       if (key == "V" && (Dict->GetValue("AS") || !kidsArray())) {
         std::string shown = bytes;
@@ -249,21 +253,24 @@ bool TPDFField::SetValueByKey(std::u16string_view text, std::string_view key) {
         return false;  // the current value stays
       }
       if (flags & (1u << 21)) {  // multiple selection: the value is added
+        // The selections so far, written into a new array: the old one may
+        // be shared.
+        std::vector<std::u16string> chosen;
         TPDFObject* current = ResolveObject(Dict->GetValue(key));
-        TPDFArray* values = PDFAsArray(current);
-        if (TPDFString* s = PDFAsString(current)) {
-          values = Pool->NewArray();
-          values->Add(Pool->NewTextString(s->GetText()));
-          Dict->SetValue(key, values);
-        } else if (!values) {
-          values = Pool->NewArray();
-          Dict->SetValue(key, values);
+        if (TPDFString* s = PDFAsString(current)) chosen.push_back(s->GetText());
+        if (TPDFArray* old = PDFAsArray(current)) {
+          for (TPDFObject* item : old->Items()) {
+            if (TPDFString* s = PDFAsString(ResolveObject(item))) chosen.push_back(s->GetText());
+          }
         }
+        TPDFArray* values = Pool->NewArray();
         bool present = false;
-        for (TPDFObject* item : values->Items()) {
-          TPDFString* s = PDFAsString(ResolveObject(item));
-          if (s && s->GetText() == text) present = true;
+        for (const std::u16string& c : chosen) {
+          values->Add(Pool->NewTextString(c));
+          if (c == text) present = true;
         }
+        Dict->DeleteKey(key);
+        Dict->SetValue(key, values);
         if (!present) values->Add(Pool->NewTextString(text));
         if (key == "V") {
           std::vector<int32_t> selected;
@@ -284,12 +291,8 @@ bool TPDFField::SetValueByKey(std::u16string_view text, std::string_view key) {
         return true;
       }
       // Single selection: the value becomes exactly this option.
-      if (TPDFString* s = PDFAsString(ResolveObject(Dict->GetValue(key)))) {
-        s->SetText(text);
-      } else {
-        Dict->DeleteKey(key);
-        Dict->SetValue(key, Pool->NewTextString(text));
-      }
+      Dict->DeleteKey(key);
+      Dict->SetValue(key, Pool->NewTextString(text));
       if (key == "V") {
         Dict->DeleteKey("I");
         const int32_t one[1] = {index};
@@ -297,7 +300,8 @@ bool TPDFField::SetValueByKey(std::u16string_view text, std::string_view key) {
       }
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -690,8 +694,10 @@ double TPDFField::writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary*
       borderColor = true;
       if (v.size() == 1) {
         TPDFName* cs = PDFAsName(ResolveObject(mk->GetValue("PavonaBCColorSpace")));
-        if (cs) painter.SetLineColorSpace(cs->GetValue(), v[0]);
-        else painter.SetLineColor(v[0], v[0], v[0]);
+        if (cs)
+          painter.SetLineColorSpace(cs->GetValue(), v[0]);
+        else
+          painter.SetLineColor(v[0], v[0], v[0]);
       } else if (v.size() == 3) {
         painter.SetLineColor(v[0], v[1], v[2]);
       } else if (v.size() >= 4) {
@@ -703,8 +709,10 @@ double TPDFField::writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary*
       background = true;
       if (bg.size() == 1) {
         TPDFName* cs = PDFAsName(ResolveObject(mk->GetValue("PavonaBGColorSpace")));
-        if (cs) painter.SetFillColorSpace(cs->GetValue(), bg[0]);
-        else painter.SetFillColor(bg[0], bg[0], bg[0]);
+        if (cs)
+          painter.SetFillColorSpace(cs->GetValue(), bg[0]);
+        else
+          painter.SetFillColor(bg[0], bg[0], bg[0]);
       } else if (bg.size() == 3) {
         painter.SetFillColor(bg[0], bg[1], bg[2]);
       } else if (bg.size() >= 4) {
@@ -737,8 +745,10 @@ double TPDFField::writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary*
     auto polygon = [&](std::initializer_list<std::pair<double, double>> points) {
       bool first = true;
       for (const auto& p : points) {
-        if (first) painter.MoveTo(p.first, p.second);
-        else painter.LineTo(p.first, p.second);
+        if (first)
+          painter.MoveTo(p.first, p.second);
+        else
+          painter.LineTo(p.first, p.second);
         first = false;
       }
       painter.ClosePath();
@@ -757,8 +767,10 @@ double TPDFField::writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary*
     } else if (style == "B" || style == "I") {
       inset = 3 * b;
       strokeRect();
-      if (style == "B") painter.SetFillColor(1, 1, 1);
-      else painter.SetFillColor(0.5, 0.5, 0.5);
+      if (style == "B")
+        painter.SetFillColor(1, 1, 1);
+      else
+        painter.SetFillColor(0.5, 0.5, 0.5);
       polygon({{b, h - b}, {w - b, h - b}, {w - 2 * b, h - 2 * b}, {2 * b, h - 2 * b}, {2 * b, 2 * b}, {b, b}});
       if (style == "B") {
         // The shade of the background: darker by the same factor in every

@@ -21,7 +21,9 @@
 
 namespace {
 
-std::u16string W(const std::string& s) { return NativePathToWide(s); }
+std::u16string W(const std::string& s) {
+  return NativePathToWide(s);
+}
 
 bool tools(std::initializer_list<const char*> names) {
   for (const char* t : names)
@@ -32,7 +34,9 @@ bool tools(std::initializer_list<const char*> names) {
   return true;
 }
 
-std::string scriptPath() { return std::string(PVL_SOURCE_DIR) + "/tests/document/form_fields.py"; }
+std::string scriptPath() {
+  return std::string(PVL_SOURCE_DIR) + "/tests/document/form_fields.py";
+}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -142,7 +146,9 @@ TEST(FacadeForms, FilledFieldsReadBackAndDrawLikePdftoppm) {
     // Text values are on the page for pdftotext (drawn through /AP).
     const std::string text = pvltest::RunCommand({"pdftotext", out, "-"}).out;
     for (const auto& [name, value] : fill.values) {
-      if (value.size() > 3 && value != "combtext") EXPECT_NE(text.find(value), std::string::npos) << fill.file << value;
+      if (value.size() > 3 && value != "combtext") {
+        EXPECT_NE(text.find(value), std::string::npos) << fill.file << value;
+      }
     }
     // Our renderer and pdftoppm draw the filled page alike.
     pvltest::TReference ref;
@@ -179,6 +185,19 @@ TEST(FacadeForms, FillRefusesUnknownFieldsAndValues) {
   EXPECT_EQ(f.SetFormFieldValue(0, u"x"), 0);
   EXPECT_EQ(f.SetFormFieldValue(10000, u"x"), 0);
   EXPECT_FALSE(f.GetFormField(pvlFieldKidBase + 3 * 256 + 9));
+  // A sub-field number names the widget that shows a state of a radio group.
+  TPavona buttons;
+  ASSERT_EQ(buttons.LoadFromFile(W(pvltest::CorpusPath("pdfjs/annotation-button-widget.pdf")), u""), 1);
+  const int32_t group = buttons.FindFormField(u"formulier1[0].#subform[0].LijstKeuzerondje[0]");
+  ASSERT_GT(group, 0);
+  TPDFField* radio = buttons.GetFormField(group).Field;
+  ASSERT_GE(radio->GetOptionCount(), 2);
+  EXPECT_EQ(radio->GetOptionName(0), "Off");
+  TPavona::TFormFieldLookup kid = buttons.GetFormField(pvlFieldKidBase + group * 256 + 2);
+  ASSERT_TRUE(kid);
+  EXPECT_TRUE(kid.Field->IsKid);
+  EXPECT_EQ(kid.Field->Parent, radio);
+  EXPECT_GT(kid.Field->Width, 0);
   // Loading and saving without edits keeps the form as it was.
   const std::string saved = dir.File("same.pdf");
   ASSERT_EQ(f.SaveToFile(W(saved)), 1);
@@ -259,6 +278,19 @@ TEST(FacadeForms, NewFieldsOfEveryKindSaveAndDraw) {
     return ink;
   };
   const int64_t checked = boxInk(path);
+  // Our renderer draws the new fields (the check mark, the text, the choice) as pdftoppm does.
+  {
+    pvltest::TempDir d;
+    pvltest::TReference ref;
+    ASSERT_TRUE(pvltest::RenderReference(path, d, ref));
+    TPavona viewer;
+    ASSERT_EQ(viewer.LoadFromFile(W(path), u""), 1);
+    TMemoryStream bmp;
+    ASSERT_EQ(viewer.RenderPageToStream(72, 1, pofBMP, bmp), 1);
+    TBitmap image;
+    image.LoadFromBytes(bmp.Bytes());
+    EXPECT_LE(pvltest::DifferingFraction(image, ref), 0.003);
+  }
   EXPECT_EQ(f.SetFormFieldValue(3, u"Off"), 1);
   const std::string off = dir.File("off.pdf");
   ASSERT_EQ(f.SaveToFile(W(off)), 1);

@@ -105,8 +105,7 @@ TEST(FormModel, CheckBoxWithSeveralWidgetsStaysACheckBox) {
   const int32_t box = p.Add("<< >>");
   const int32_t w1 = p.Add("<< /Rect [0 0 10 10] /AP << /N << /Yes 1 0 R /Off 1 0 R >> >> /AS /Off >>");
   const int32_t w2 = p.Add("<< /Rect [20 0 30 10] /AP << /N << /Yes 1 0 R /Off 1 0 R >> >> /AS /Off >>");
-  p.Set(box, "<< /FT /Btn /T (agree) /V /Off /Kids [" + std::to_string(w1) + " 0 R " + std::to_string(w2) +
-                 " 0 R] >>");
+  p.Set(box, "<< /FT /Btn /T (agree) /V /Off /Kids [" + std::to_string(w1) + " 0 R " + std::to_string(w2) + " 0 R] >>");
   auto form = p.LoadForm("<< /Fields [" + std::to_string(box) + " 0 R] >>");
   ASSERT_EQ(form->GetFieldCount(), 1);  // the widgets are not fields
   TPDFField* f = form->GetField(0);
@@ -247,9 +246,9 @@ TEST(FormModel, FontAndSizeEditsKeepTheRestOfTheDefaultAppearance) {
   const int32_t f1 = p.Add("<< /FT /Tx /T (a) /DA (/Helv 0 Tf 0 g) >>");
   const int32_t f2 = p.Add("<< /FT /Tx /T (b) /DA (0 g) >>");
   const int32_t f3 = p.Add("<< /FT /Tx /T (c) >>");
-  auto form = p.LoadForm("<< /Fields [" + std::to_string(f1) + " 0 R " + std::to_string(f2) + " 0 R " +
-                         std::to_string(f3) + " 0 R] /DR << /Font << /Helv " + std::to_string(font) +
-                         " 0 R /Cour 1 0 R >> >> >>");
+  auto form =
+      p.LoadForm("<< /Fields [" + std::to_string(f1) + " 0 R " + std::to_string(f2) + " 0 R " + std::to_string(f3) +
+                 " 0 R] /DR << /Font << /Helv " + std::to_string(font) + " 0 R /Cour 1 0 R >> >> >>");
   form->GetField(0)->SetFontSize(10.5);
   EXPECT_EQ(p.Dict(f1)->GetString("DA")->GetValue(), "/Helv 10.5 Tf 0 g");
   form->GetField(1)->SetFontSize(12);
@@ -424,6 +423,29 @@ TEST(FormAppearance, RotationCombAndAlignment) {
     const size_t start = ap.rfind("1 0 0 1 ", tm);
     EXPECT_GT(std::stod(ap.substr(start + 8)), 50) << ap;
   }
+}
+
+TEST(FormAppearance, ButtonsKeepTheirIconsAndSignaturesTheirLook) {
+  TFormPool p;
+  const int32_t font = p.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  const int32_t icon = p.Add("<< /Type /XObject /Subtype /Form /BBox [0 0 10 10] >>");
+  const int32_t button = p.Add("<< /FT /Btn /Ff 65536 /T (b) /DA (/Helv 0 Tf 0 g) /Rect [0 0 40 20] /MK << /I " +
+                               std::to_string(icon) + " 0 R >> /AP << /N " + std::to_string(icon) + " 0 R >> >>");
+  const int32_t sig = p.Add("<< /FT /Sig /T (s) /DA (/Helv 0 Tf 0 g) /Rect [0 0 40 20] /AP << /N " +
+                            std::to_string(icon) + " 0 R >> >>");
+  const int32_t caption =
+      p.Add("<< /FT /Btn /Ff 65536 /T (c) /DA (/Helv 0 Tf 0 g) /Rect [0 0 40 20] /MK << /CA (Go) >> >>");
+  auto form =
+      p.LoadForm("<< /Fields [" + std::to_string(button) + " 0 R " + std::to_string(sig) + " 0 R " +
+                 std::to_string(caption) + " 0 R] /DR << /Font << /Helv " + std::to_string(font) + " 0 R >> >> >>");
+  for (int32_t i = 0; i < 2; ++i) {
+    form->GetField(i)->SetBounds(0, 30, 50, 30);
+    EXPECT_EQ(norm(form->GetField(i)->Dict->GetDictionary("AP")->GetValue("N")->WriteText()),
+              std::to_string(icon) + " 0 R");
+  }
+  // A captioned button draws its caption, centred.
+  form->GetField(2)->SetAlignment(0);
+  EXPECT_NE(streamData(p, p.Dict(caption)).find("(Go)Tj"), std::string::npos);
 }
 
 TEST(FormAppearance, FieldWithoutUsableFontKeepsItsAppearanceAndAsksViewers) {
