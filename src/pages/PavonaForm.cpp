@@ -38,10 +38,6 @@ bool flagHonoured(uint8_t kind, int32_t bit) {
   return std::find(table->begin(), table->end(), bit) != table->end();
 }
 
-std::string refText(const TPDFIndRef* ref) {
-  return std::to_string(ref->GetRefNumber()) + " " + std::to_string(ref->GetRefGeneration()) + " R";
-}
-
 double numberOf(TPDFObject* obj) {
   TPDFNumeric* n = PDFAsNumeric(obj);
   return n ? n->GetValue() : 0;
@@ -118,9 +114,11 @@ TPDFField* TPDFForm::GetField(int32_t index) const {
 
 TPDFField* TPDFForm::FindFieldByRef(const TPDFIndRef* ref) const {
   if (!ref) return nullptr;
-  const std::string wanted = refText(ref);
+  // Number and generation, which is what the reference's text says.
   for (const auto& f : fields_) {
-    if (f->Ref && refText(f->Ref) == wanted) return f.get();
+    if (f->Ref && f->Ref->GetRefNumber() == ref->GetRefNumber() &&
+        f->Ref->GetRefGeneration() == ref->GetRefGeneration())
+      return f.get();
   }
   return nullptr;
 }

@@ -118,7 +118,9 @@ const TFill kFills[] = {
       {"formulier1[0].#subform[0].Keuzelijst1[0]", "Amet"}},
      0.021},
     {"pdfjs/annotation-button-widget.pdf",
-     {{"formulier1[0].#subform[0].Selectievakje1[0]", "1"}, {"formulier1[0].#subform[0].LijstKeuzerondje[0]", "Off"}},
+     {{"formulier1[0].#subform[0].Selectievakje1[0]", "1"},
+      {"formulier1[0].#subform[0].LijstKeuzerondje[0]", "Off"},
+      {"formulier1[0].#subform[0].LijstKeuzerondje[1]", "0"}},
      0.008},
 };
 
