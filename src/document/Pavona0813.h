@@ -32,6 +32,8 @@ class TPDFFont;
 class TPDFImage;
 class TPDFTextFunnel;
 class TPDFPageTree;
+class TPDFField;
+class TPDFForm;
 
 // The last-error codes.
 constexpr int32_t pvlErrStrength = 101;            // encryption strength outside 0..3
@@ -232,6 +234,29 @@ public:
 
   // ---- Form fields
   // (fields, widget kids, values and appearances)
+  // A field found by GetFormField: a field of the form, or a widget kid made
+  // for a sub-field number (owned here and freed with the result).
+  struct TFormFieldLookup {
+    TPDFField* Field = nullptr;
+    std::unique_ptr<TPDFField> Kid;
+    explicit operator bool() const { return Field != nullptr; }
+  };
+  // A field of kind 1..7 (text, push button, check box, radio group,
+  // choice, signature, parent) titled title; its 1-based index, 0 on failure.
+  int32_t NewFormField(std::u16string_view title, int32_t kind);
+  // Field number n (1-based) or sub-field number pvlFieldKidBase + f * 256 + k.
+  TFormFieldLookup GetFormField(int32_t number);
+  // Number of fields of the selected document's form (0 without a form).
+  int32_t FormFieldCount();
+  // 1-based index of the field with that fully qualified name; 0 when none.
+  int32_t FindFormField(std::u16string_view fullName);
+  int32_t SetFormFieldValue(int32_t index, std::u16string_view value);
+  int32_t SetFormFieldBounds(int32_t number, double left, double top, double width, double height);
+  int32_t SetFormFieldOption(int32_t number, int32_t option);
+  int32_t SetFormFieldFont(int32_t number, int32_t fontIndex);
+  int32_t FormFontCount();
+  int32_t AddFormFont(int32_t fontHandle);
+  int32_t SetNeedAppearances(int32_t flag);
 
   // ---- Outlines, attachments, information and security
   // (outline items and destinations, embedded files, document information,

@@ -19,6 +19,7 @@
 #include "../objects/PavonaExtra.h"
 #include "../objects/PavonaStructure.h"
 #include "../pages/PavonaFont.h"
+#include "../pages/PavonaForm.h"
 #include "../pages/PavonaImage.h"
 #include "../pages/PavonaPageTree.h"
 
@@ -324,6 +325,17 @@ public:
   void PrepareHTMLFonts(TPDFFont* fonts[4]);
   // An object as a resource of the selected page (group "Font", "XObject" ...).
   void AddPageResource(std::string_view group, std::string_view name, TPDFIndRef* ref);
+  // ---- Interactive form (the catalogue's AcroForm; reading it changes nothing)
+  // Loads the form once; true when the document has one.
+  bool LoadForm();
+  void ReloadForm();
+  // Adds << /Fields [ ] >> as the catalogue's AcroForm when it has none.
+  void CreateAcroForm();
+  // The loaded form, nullptr when the document has none.
+  TPDFForm* GetForm();
+  // Standard font index (0..13; others mean Helvetica) as a font of the
+  // document and of the form's /DR under its form name ("Helv" ...).
+  TPDFIndRef* AddFormFont(int32_t index);
 
   // ---- Catalogue and page features of the facade's page operations
   // Page mode 0 UseNone, 1 UseOutlines, 2 UseThumbs, 3 FullScreen, 4 UseOC,
@@ -424,6 +436,8 @@ private:
   std::unique_ptr<TPDFNameTree> embeddedTree_;
   std::vector<std::unique_ptr<TPDFFont>> fonts_;
   std::vector<std::unique_ptr<TPDFImage>> images_;
+  std::unique_ptr<TPDFForm> form_;
+  bool formLoaded_ = false;
   // Declared last: it points into the pool and goes first.
   std::unique_ptr<TPDFPageTree> pageTree_;
 };

@@ -84,6 +84,8 @@ void TPDFDocument::resetObjectState() {
 
 void TPDFDocument::Clear() {
   pageTree_.reset();  // these point into the pool
+  form_.reset();
+  formLoaded_ = false;
   embeddedTree_.reset();
   fonts_.clear();
   images_.clear();

@@ -1,0 +1,62 @@
+// The document's interactive form: loaded on first use, with the callbacks
+// that let it add objects and standard fonts to the document.
+#include <algorithm>
+
+#include "PavonaDocument.h"
+
+namespace {
+
+const char* const kStandardFontNames[14] = {
+    "Courier",     "Courier-Bold",   "Courier-BoldOblique",   "Courier-Oblique",
+    "Helvetica",   "Helvetica-Bold", "Helvetica-BoldOblique", "Helvetica-Oblique",
+    "Times-Roman", "Times-Bold",     "Times-Italic",          "Times-BoldItalic",
+    "Symbol",      "ZapfDingbats"};
+
+}  // namespace
+
+bool TPDFDocument::LoadForm() {
+  if (formLoaded_) return form_ != nullptr;
+  formLoaded_ = true;
+  form_.reset();
+  TPDFDictionary* root = GetRoot();
+  TPDFDictionary* acroForm = root ? PDFAsDictionary(PDFResolve(root->GetValue("AcroForm"))) : nullptr;
+  if (!acroForm) return false;
+  auto form = std::make_unique<TPDFForm>();
+  form->Load(acroForm);
+  form->OnAddObject = [this](void*, TPDFObject* obj, int32_t& number, int32_t& generation) {
+    RegisterIndirect(pool_.get(), obj, number, generation);
+  };
+  form->OnStandardFont = [this](int32_t index) { return AddFormFont(index); };
+  form_ = std::move(form);
+  return true;
+}
+
+void TPDFDocument::ReloadForm() {
+  formLoaded_ = false;
+  LoadForm();
+}
+
+void TPDFDocument::CreateAcroForm() {
+  TPDFDictionary* root = GetRoot();
+  if (root && !PDFAsDictionary(PDFResolve(root->GetValue("AcroForm")))) {
+    TPDFDictionary* acroForm = pool_->NewDictionary();
+    acroForm->SetValue("Fields", pool_->NewArray());
+    root->SetValue("AcroForm", AddIndirectRef(acroForm));
+  }
+  formLoaded_ = false;
+}
+
+TPDFForm* TPDFDocument::GetForm() {
+  LoadForm();
+  return form_.get();
+}
+
+TPDFIndRef* TPDFDocument::AddFormFont(int32_t index) {
+  if (index < 0 || index > 13) index = 4;
+  auto font = std::make_unique<TPDFFont>(pool_.get(), kFormFontNames[index]);
+  font->CreateStandardFont(kStandardFontNames[index], index + 1);
+  TPDFFont* added = AddFont(std::move(font));
+  if (!added) return nullptr;
+  if (TPDFForm* form = GetForm()) form->AddFont(added);
+  return added->GetReference();
+}
