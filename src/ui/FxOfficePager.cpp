@@ -243,6 +243,9 @@ TFxOfficePager::~TFxOfficePager() {
   destroying_ = true;
   UnhookForm();
   if (attachedStyler_) attachedStyler_->RemovePager(this);
+  internalStyler_->RemovePager(this);
+  delete internalStyler_;
+  internalStyler_ = nullptr;
   // Pages are child widgets and go with the pager; they must not call back.
   for (int i = 0; i < pages_.Count(); ++i) {
     TFxOfficePage* page = pages_.Get(i);
