@@ -648,6 +648,18 @@ void TFxCustomGlowButton::Paint(QImage& canvas) {
     }
   }
   DrawGlowButton(canvas, look, enabled, focusFrame, false);
+  // Rounded corners: the corner pixels take the parent's background.
+  if (parentWidget() && rounded_ && (!transparent_ || mouseInside_ || state_ == rsDown || hot_) &&
+      position_ != bpMiddle) {
+    QImage under(canvas.size(), QImage::Format_ARGB32_Premultiplied);
+    under.fill(0);
+    PaintParentBackground(under);
+    const int w = canvas.width() - 1, h = canvas.height() - 1;
+    std::vector<QPoint> corners;
+    if (position_ == bpStandalone || position_ == bpLeft) corners.insert(corners.end(), {{0, 0}, {0, h}});
+    if (position_ == bpStandalone || position_ == bpRight) corners.insert(corners.end(), {{w, 0}, {w, h}});
+    for (QPoint c : corners) canvas.setPixel(c, under.pixel(c));
+  }
   if (OnDrawButton)
     OnDrawButton(this, canvas, rect(), state_ == rsDown ? gsDown : mouseInside_ ? gsHot : gsNormal);
   painting_ = false;
@@ -684,7 +696,9 @@ void TFxCustomGlowButton::DrawGlowButton(QImage& canvas, const Look& look, bool 
   const bool pressedOrHot = state_ == rsDown || hot_ || mouseInside_;
   int contentRight = w, contentBottom = h;
   if (dropDownButton_) (dropDownPosition_ == dpRight ? contentRight : contentBottom) -= 14;
-  if (!measureOnly) {
+  // A transparent button at rest shows its parent instead of a face.
+  const bool skipBackground = transparent_ && !mouseInside_ && !hot_ && state_ != rsDown && state_ != rsExclusive;
+  if (!measureOnly && !skipBackground) {
     TGPGraphics g(canvas);
     if (dropDownButton_ && pressedOrHot && dropDownSplit_) {
       // Main part and a 12-pixel drop-down part, the part the cursor is not
