@@ -9,9 +9,10 @@ import struct
 import sys
 
 GLYPHS = {
+    # The bottom-left pixel is the transparent colour: keep the corners clear.
     "KVXAOCLOSE": [
-        "#.......#", ".#.....#.", "..#...#..", "...#.#...", "....#....",
-        "...#.#...", "..#...#..", ".#.....#.", "#.......#"],
+        ".........", ".##...##.", "..##.##..", "...###...", "....#....",
+        "...###...", "..##.##..", ".##...##.", "........."],
     "KVXAOLIST": [
         ".........", "#########", ".........", ".........", "#########",
         ".#######.", "..#####..", "...###...", "....#...."],
@@ -61,6 +62,8 @@ def bmp8(rows):
 
 
 def main():
+    for name, rows in GLYPHS.items():
+        assert rows[-1][0] == ".", name + ": the bottom-left pixel must be background"
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "data", "ui")
     for name, rows in GLYPHS.items():
         assert all(len(r) == len(rows[0]) for r in rows), name
