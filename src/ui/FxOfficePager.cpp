@@ -514,6 +514,16 @@ void TFxOfficePager::SetAntiAlias(TAntiAlias value) {
   Relayout();
 }
 
+void TFxOfficePager::SetImages(TCustomImageList* value) {
+  images_ = value;
+  Relayout();
+}
+
+void TFxOfficePager::SetDisabledImages(TCustomImageList* value) {
+  disabledImages_ = value;
+  Relayout();
+}
+
 void TFxOfficePager::SetCloseOnTab(bool value) {
   if (closeOnTab_ == value) return;
   closeOnTab_ = value;

@@ -544,6 +544,10 @@ public:
   TTabPosition GetTabPosition() const { return tabPosition_; }
   void SetTabPosition(TTabPosition value);
   TFxHintInfo& OfficeHint() { return *officeHint_; }
+  TCustomImageList* GetImages() const { return images_; }
+  void SetImages(TCustomImageList* value);
+  TCustomImageList* GetDisabledImages() const { return disabledImages_; }
+  void SetDisabledImages(TCustomImageList* value);
   QString Version() const { return "1.7.1.4"; }
   bool FreeOnClose = false;
   bool Glow = true;
@@ -689,6 +693,7 @@ private:
   TCloseOnTabPos closeOnTabPosition_ = cpRight;
   int pageMargin_ = 1;
   TTabPosition tabPosition_ = tpTop;
+  TCustomImageList *images_ = nullptr, *disabledImages_ = nullptr;
   QPointer<TFxGlowButton> closeButton_, pageListButton_, prevButton_, nextButton_, firstButton_, lastButton_;
   QImage backBuffer_;
   QImage buttonAreaBackground_;

@@ -116,6 +116,10 @@ QSize TFxOfficePager::GetTabImageSize(int index) const {
   TFxPicture* pic = !page->GetTabEnabled() && !page->DisabledPicture().GetEmpty() ? &page->DisabledPicture()
                                                                                    : &page->Picture();
   if (!pic->GetEmpty() && pic->MeasureImage()) return {pic->GetWidth(), pic->GetHeight()};
+  if ((images_ || disabledImages_) && page->GetImageIndex() >= 0) {
+    TCustomImageList* list = !page->GetTabEnabled() && disabledImages_ ? disabledImages_ : images_;
+    if (list) return {list->Width(), list->Height()};
+  }
   return {0, 0};
 }
 

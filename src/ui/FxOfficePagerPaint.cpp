@@ -320,8 +320,20 @@ void TFxOfficePager::DrawTab(QImage& canvas, int i) {
     // Picture.
     TFxPicture* pic = !page->GetTabEnabled() && !page->DisabledPicture().GetEmpty() ? &page->DisabledPicture()
                                                                                      : &page->Picture();
-    if (!pic->GetEmpty() && pic->MeasureImage()) {
-      const int w = pic->GetWidth(), h = pic->GetHeight();
+    // An image-list image when the tab has no picture.
+    TCustomImageList* list = nullptr;
+    bool listEnabled = page->GetTabEnabled();
+    const bool hasPicture = !pic->GetEmpty() && pic->MeasureImage();
+    if (!hasPicture && (images_ || disabledImages_) && page->GetImageIndex() >= 0) {
+      if (page->GetTabEnabled())
+        list = images_;
+      else if (disabledImages_)
+        list = disabledImages_, listEnabled = true;
+      else
+        list = images_;
+    }
+    if (hasPicture || list) {
+      const int w = hasPicture ? pic->GetWidth() : list->Width(), h = hasPicture ? pic->GetHeight() : list->Height();
       int x = content.left(), y = content.top() + (content.height() - h) / 2;
       switch (tabSettings_->GetImagePosition()) {
         case ipLeft: content.setLeft(content.left() + w + 2); break;
@@ -338,7 +350,10 @@ void TFxOfficePager::DrawTab(QImage& canvas, int i) {
           content.setBottom(content.bottom() - h);
           break;
       }
-      pic->Draw(canvas, QRect(x, y, w, h));
+      if (hasPicture)
+        pic->Draw(canvas, QRect(x, y, w, h));
+      else
+        list->Draw(canvas, x, y, page->GetImageIndex(), listEnabled);
     }
     // Caption.
     const QString caption = page->TabCaption();

@@ -388,6 +388,29 @@ TEST_F(PagerTest, LayoutOfTheStripAndThePage) {
   EXPECT_GT(pager_->GetTabRect(0).width(), plain + 22 + 40);
 }
 
+TEST_F(PagerTest, TabImagesFromTheImageLists) {
+  AddPages(2);
+  pager_->SetActivePageIndex(1);
+  const int plain = pager_->GetTabRect(0).width();
+  TImageList images(12, 12), disabled(12, 12);
+  QImage red(12, 12, QImage::Format_ARGB32_Premultiplied), blue = red;
+  red.fill(Qt::red), blue.fill(Qt::blue);
+  images.Add(red);
+  disabled.Add(blue);
+  pager_->SetImages(&images);
+  EXPECT_EQ(pager_->GetTabRect(0).width(), plain);  // no image index yet
+  pages_[0]->SetImageIndex(0);
+  pager_->SetImages(&images);
+  EXPECT_EQ(pager_->GetTabRect(0).width(), plain + 12 + 2);
+  EXPECT_EQ(pager_->GetTabImageSize(0), QSize(12, 12));
+  const QRect tab = pager_->GetTabRect(0);
+  const QPoint inImage(tab.left() + 4 + 6, tab.center().y());  // after the left margin
+  EXPECT_EQ(pager_->RenderPager().pixel(inImage), QColor(Qt::red).rgb());
+  pager_->SetDisabledImages(&disabled);
+  pages_[0]->SetTabEnabled(false);
+  EXPECT_EQ(pager_->RenderPager().pixel(inImage), QColor(Qt::blue).rgb());
+}
+
 TEST_F(PagerTest, ScrollerSwitchesOnForManyTabs) {
   pager_->resize(885, 200);
   pager_->TabSettings().SetWidth(200);
@@ -564,7 +587,9 @@ TEST(PagerCaptions, TruncationKeepsWholeCharacters) {
     EXPECT_EQ(caption.left(body.size()), body);
     ASSERT_FALSE(body.isEmpty() && width > 60) << width;
     EXPECT_EQ(body.size() % 2, 0) << width << " " << body.size();
-    if (!body.isEmpty()) EXPECT_FALSE(body.back().isHighSurrogate());
+    if (!body.isEmpty()) {
+      EXPECT_FALSE(body.back().isHighSurrogate());
+    }
     EXPECT_LT(QFontMetrics(font).horizontalAdvance(cut), width);
   }
   EXPECT_EQ(GetTruncatedCaptionW(caption, QRect(0, 0, 10, 20), true, true, tpTop, true, font), caption);
