@@ -465,7 +465,7 @@ private:
   struct TextCache {
     bool valid = false;
     QString text;
-    QString fontKey;
+    QFont font;
     int antiAlias = -1;
     bool wordWrap = false;
     bool side = false;
@@ -673,6 +673,8 @@ private:
   void SettleAfterRemoval(TFxOfficePage* wasActive, int oldActiveIndex, TFxOfficePage* next);
   TFxOfficePage* NextSelectablePage(int from, bool forward) const;
   QRect TextExtent(TFxOfficePage* page, bool side) const;
+  // The tab's length along the strip (its caption measured once, see TextExtent).
+  int TabLength(int index) const;
   const TTabAppearance& AppearanceOf(TFxOfficePage* page) const;
   void UnhookForm();
 

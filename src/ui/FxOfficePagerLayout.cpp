@@ -84,8 +84,7 @@ QRect TFxOfficePager::TextExtent(TFxOfficePage* page, bool side) const {
   const QString text = page->TabCaption();
   const QFont& font = AppearanceOf(page).GetFont();
   auto& c = page->textCache_;
-  const QString key = font.key();
-  if (c.valid && c.text == text && c.fontKey == key && c.antiAlias == antiAlias_ &&
+  if (c.valid && c.text == text && c.font == font && c.antiAlias == antiAlias_ &&
       c.wordWrap == tabSettings_->GetWordWrap() && c.side == side)
     return c.extent;
   QRect extent(0, 0, 0, 0);
@@ -106,7 +105,7 @@ QRect TFxOfficePager::TextExtent(TFxOfficePage* page, bool side) const {
       extent = QRect(QPoint(0, 0), QPoint(R(drawn) - 5 - 1, B(drawn) - 1));
     }
   }
-  c = {true, text, key, antiAlias_, tabSettings_->GetWordWrap(), side, extent};
+  c = {true, text, font, antiAlias_, tabSettings_->GetWordWrap(), side, extent};
   return extent;
 }
 
@@ -136,6 +135,32 @@ QSize TFxOfficePager::GetTabTextSize(int index) const {
   return {w, r.height()};
 }
 
+int TFxOfficePager::TabLength(int index) const {
+  TFxOfficePage* page = pages_.Get(index);
+  const bool side = tabPosition_ == tpLeft || tabPosition_ == tpRight;
+  const TPagerTabSettings& ts = *tabSettings_;
+  if (ts.GetWidth() > 0) return ts.GetWidth();
+  const QRect caption = TextExtent(page, side);
+  const QSize image = GetTabImageSize(index);
+  const bool closeOnThis = buttonSettings_->GetCloseButton() && closeOnTab_ && page->GetShowClose();
+  const int extras = (closeOnThis ? 22 : 0) + (page->GetShowCheckBox() ? 20 : 0);
+  if (!side) {
+    int w = GetLeftShapeExtra() + ts.GetLeftMargin() + R(caption) + 5 + ts.GetRightMargin() + GetRightShapeExtra() + 3;
+    if (ts.GetImagePosition() == ipLeft || ts.GetImagePosition() == ipRight)
+      w += image.width() + (image.width() > 0 ? 2 : 0);
+    return w + extras;
+  }
+  int w = ts.GetLeftMargin() + R(caption) + 5 + ts.GetRightMargin();
+  int t = B(caption);
+  if (ts.GetImagePosition() == ipTop || ts.GetImagePosition() == ipBottom) t += image.height() + 2;
+  if (ts.GetImagePosition() == ipLeft || ts.GetImagePosition() == ipRight) {
+    w += image.width() + 2;
+    t = std::max(t, image.height());
+  }
+  t += 12;
+  return rotateTabLeftRight_ ? w + GetLeftShapeExtra() + GetRightShapeExtra() + extras : t;
+}
+
 bool TFxOfficePager::LayoutTabs(int start, int index, QRect& result, bool useScroller) const {
   result = kNone;
   if (index < 0 || index >= pages_.Count() || !pages_.Get(index)->GetTabVisible() || start > index) return false;
@@ -145,41 +170,12 @@ bool TFxOfficePager::LayoutTabs(int start, int index, QRect& result, bool useScr
   int nearEdge = side ? area.top() : area.left();
   int farEdge = side ? B(area) : R(area);
   if (fullWidth_) farEdge = side ? height() : width();
-  const TPagerTabSettings& ts = *tabSettings_;
   int k = 0;
   for (int i = start; i <= index; ++i) {
-    TFxOfficePage* page = pages_.Get(i);
-    if (!page->GetTabVisible()) continue;
-    QRect caption = TextExtent(page, side);
-    QSize image = GetTabImageSize(i);
-    int L = 0;
-    const bool closeOnThis = buttonSettings_->GetCloseButton() && closeOnTab_ && page->GetShowClose();
-    if (!side) {
-      int w = GetLeftShapeExtra() + ts.GetLeftMargin() + R(caption) + 5 + ts.GetRightMargin() +
-              GetRightShapeExtra() + 3;
-      if (ts.GetImagePosition() == ipLeft || ts.GetImagePosition() == ipRight)
-        w += image.width() + (image.width() > 0 ? 2 : 0);
-      L = w + (closeOnThis ? 22 : 0) + (page->GetShowCheckBox() ? 20 : 0);
-      if (ts.GetWidth() > 0) L = ts.GetWidth();
-    } else {
-      int w = ts.GetLeftMargin() + R(caption) + 5 + ts.GetRightMargin();
-      int t = B(caption);
-      if (ts.GetImagePosition() == ipTop || ts.GetImagePosition() == ipBottom) t += image.height() + 2;
-      if (ts.GetImagePosition() == ipLeft || ts.GetImagePosition() == ipRight) {
-        w += image.width() + 2;
-        t = std::max(t, image.height());
-      }
-      t += 12;
-      if (rotateTabLeftRight_) {
-        L = w + GetLeftShapeExtra() + GetRightShapeExtra() + (closeOnThis ? 22 : 0) +
-            (page->GetShowCheckBox() ? 20 : 0);
-      } else {
-        L = t;
-      }
-      if (ts.GetWidth() > 0) L = ts.GetWidth();
-    }
+    if (!pages_.Get(i)->GetTabVisible()) continue;
     const bool skipped = useScroller && scroller_.Visible && k < scroller_.Position;
     if (!skipped) {
+      const int L = TabLength(i);
       if (nearEdge + L > farEdge - pageMargin_) {
         if (!useScroller) return false;
         if (scroller_.Visible && i == index && scroller_.Position != index) return false;
@@ -189,7 +185,7 @@ bool TFxOfficePager::LayoutTabs(int start, int index, QRect& result, bool useScr
                       : Ltrb(nearEdge, area.top(), nearEdge + L, B(area));
         return true;
       }
-      nearEdge += L + ts.GetSpacing();
+      nearEdge += L + tabSettings_->GetSpacing();
     }
     ++k;
   }
@@ -237,17 +233,32 @@ int TFxOfficePager::ComputeScrollMax(bool& fitting) {
       break;
     }
   if (p <= 0) return 0;
-  int visibleBefore = 0;
-  for (int s = 0; s <= p; ++s) {
-    if (s > 0) scroller_.Visible = true;  // the scroll buttons take room from the tabs
-    QRect r;
-    if (LayoutTabs(s, p, r, false) && r.left() >= 0 && r.right() >= 0) {
-      fitting = true;
-      return visibleBefore;
-    }
-    if (pages_.Get(s)->GetTabVisible()) ++visibleBefore;
+  QRect r;
+  if (LayoutTabs(0, p, r, false) && r.left() >= 0 && r.right() >= 0) {
+    fitting = true;
+    return 0;
   }
-  return 0;
+  // Starting later than the first tab: the scroll buttons take room from
+  // the tabs. The last tab fits from start s when the tabs from s to it fit
+  // together, so walk back from it once instead of laying out from every s.
+  scroller_.Visible = true;
+  const bool side = tabPosition_ == tpLeft || tabPosition_ == tpRight;
+  const QRect area = GetTabsArea();
+  const int nearEdge = side ? area.top() : area.left();
+  const int farEdge = (fullWidth_ ? (side ? height() : width()) : (side ? B(area) : R(area))) - pageMargin_;
+  int used = 0, firstFitting = -1;
+  for (int i = p; i >= 1; --i) {
+    if (!pages_.Get(i)->GetTabVisible()) continue;
+    const int next = used + (used > 0 ? tabSettings_->GetSpacing() : 0) + TabLength(i);
+    if (nearEdge + next > farEdge) break;
+    used = next;
+    firstFitting = i;
+  }
+  if (firstFitting < 0) return 0;
+  fitting = true;
+  int before = 0;
+  for (int i = 0; i < firstFitting; ++i) before += pages_.Get(i)->GetTabVisible() ? 1 : 0;
+  return before;
 }
 
 void TFxOfficePager::UpdateTabScroller() {

@@ -452,6 +452,30 @@ TEST_F(PagerTest, ScrollerSwitchesOnForManyTabs) {
   EXPECT_GE(pager_->GetTabRect(9).left(), 0);
 }
 
+TEST_F(PagerTest, ManyCaptionedTabsScrollToTheLast) {
+  AddPages(300);
+  const TPagerTabScroller& s = pager_->TabScroller();
+  ASSERT_TRUE(s.Visible);
+  pager_->ScrollLast();
+  const QRect area = pager_->GetTabsArea();
+  QRect last = pager_->GetTabRect(299);
+  ASSERT_GE(last.left(), 0);
+  EXPECT_LE(last.right(), area.right());
+  // Shown from the tab at Position on, packed from the area's start: one
+  // more tab would not have fitted.
+  EXPECT_EQ(pager_->GetTabRect(s.Max - 1).left(), -1);
+  EXPECT_EQ(pager_->GetTabRect(s.Max).left(), area.left());
+  const int spare = area.right() - last.right();
+  EXPECT_LT(spare, pager_->GetTabRect(s.Max - 1 + 1).width() + 8 + pager_->TabSettings().GetSpacing() + 40);
+  // A longer caption of one tab is measured again and moves its neighbours.
+  const int m = s.Max;
+  QRect before, after;
+  ASSERT_TRUE(pager_->LayoutTabs(m, m, before, false));
+  pages_[m]->SetCaption(pages_[m]->GetCaption() + "-renamed");
+  ASSERT_TRUE(pager_->LayoutTabs(m, m, after, false));
+  EXPECT_GT(after.width(), before.width() + 20);
+}
+
 TEST_F(PagerTest, OneTabWiderThanTheStripIsStillLaidOut) {
   pager_->TabSettings().SetWidth(900);
   AddPages(1);
