@@ -282,6 +282,39 @@ TEST_F(PagerTest, MouseButtonsOnTabs) {
   EXPECT_FALSE(pages_[0]->GlowTimerRunning());
 }
 
+TEST_F(PagerTest, HoverAndClickGlowOfATab) {
+  AddPages(2);
+  pager_->SetActivePageIndex(0);
+  QCursor::setPos(pager_->mapToGlobal(QPoint(300, 150)));  // the pointer rests off the tabs
+  QMouseEvent move(QEvent::MouseMove, QPointF(pager_->GetTabRect(1).center()),
+                   QPointF(pager_->mapToGlobal(pager_->GetTabRect(1).center())), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(pager_, &move);
+  TFxOfficePage* page = pages_[1];
+  ASSERT_TRUE(page->GlowTimerRunning());
+  EXPECT_EQ(page->GlowMode(), 0);
+  for (int expected : {20, 40, 60, 80, 100}) {
+    page->GlowTimerTick();
+    EXPECT_EQ(page->HoverGlow(), expected);
+  }
+  // Past full strength with the pointer elsewhere: the fade-out begins.
+  page->GlowTimerTick();
+  EXPECT_EQ(page->HoverGlow(), 120);
+  EXPECT_EQ(pager_->HotIndex(), -1);
+  for (int i = 0; i < 7 && page->GlowTimerRunning(); ++i) page->GlowTimerTick();
+  EXPECT_FALSE(page->GlowTimerRunning());
+  EXPECT_EQ(page->GlowMode(), 2);
+  // A click selects the tab and flashes it for six ticks.
+  ClickTab(1);
+  ASSERT_TRUE(page->GlowTimerRunning());
+  EXPECT_EQ(page->GlowMode(), 1);
+  for (int i = 0; i < 5; ++i) page->GlowTimerTick();
+  EXPECT_EQ(page->ClickGlow(), 100);
+  page->GlowTimerTick();
+  EXPECT_FALSE(page->GlowTimerRunning());
+  EXPECT_EQ(page->ClickGlow(), 0);
+}
+
 TEST_F(PagerTest, CheckBoxOnATab) {
   AddPages(2);
   pager_->SetActivePageIndex(0);
