@@ -180,6 +180,12 @@ TEST_P(PagerPixels, TabColoursOfTheScheme) {
   TFxOfficePage* page = pager_->GetActivePage();
   QImage body = page->grab().toImage();
   EXPECT_COLOR_NEAR(At(body, QPoint(body.width() / 2, 6)), styler_->PageAppearance().GetColor(), 14);
+  // No border along the strip, but one in the blended border colour on
+  // the sides; under the active tab the edge is open in the body colour.
+  const TColor borderPen = BlendColor(0xFFFFFF, styler_->PageAppearance().GetBorderColor(), styler_->BorderBlend);
+  EXPECT_COLOR_NEAR(At(body, QPoint(1, body.height() / 2)), borderPen, 2);
+  const int underTab = pager_->GetTabRect(0).center().x() - page->x();
+  EXPECT_COLOR_NEAR(At(body, QPoint(underTab, 0)), styler_->PageAppearance().GetColor(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, PagerPixels, testing::Values(psOffice2003Blue, psOffice2007Silver));

@@ -444,6 +444,38 @@ TEST_F(PagerTest, TabImagesFromTheImageLists) {
   EXPECT_EQ(pager_->RenderPager().pixel(inImage), QColor(Qt::blue).rgb());
 }
 
+TEST_F(PagerTest, RectanglesForEveryTabPosition) {
+  // 600 x 200, height 26, margins 4, page margin 1, no buttons: the
+  // button area's near end lies 6 pixels before the far edge less the margin.
+  struct Row {
+    TTabPosition position;
+    QRect page, area;
+    bool alongX;
+  } rows[] = {
+      {tpTop, QRect(QPoint(1, 26), QPoint(598, 197)), QRect(QPoint(5, 4), QPoint(592, 29)), true},
+      {tpBottom, QRect(QPoint(1, 2), QPoint(598, 173)), QRect(QPoint(5, 170), QPoint(592, 195)), true},
+      {tpLeft, QRect(QPoint(26, 2), QPoint(598, 197)), QRect(QPoint(4, 5), QPoint(29, 192)), false},
+      {tpRight, QRect(QPoint(1, 2), QPoint(573, 197)), QRect(QPoint(570, 5), QPoint(595, 192)), false},
+  };
+  AddPages(2);
+  pager_->TabSettings().SetWidth(60);
+  pager_->SetActivePageIndex(1);
+  for (const Row& r : rows) {
+    pager_->SetTabPosition(r.position);
+    SCOPED_TRACE(r.position);
+    EXPECT_EQ(pager_->GetPageRect(), r.page);
+    EXPECT_EQ(pager_->GetTabsArea(), r.area);
+    EXPECT_EQ(pages_[1]->geometry(), r.page);
+    QRect t1 = pager_->GetTabRect(1);
+    if (r.alongX)
+      EXPECT_EQ(t1, QRect(r.area.left() + 64, r.area.top(), 60, 26));
+    else
+      EXPECT_EQ(t1, QRect(r.area.left(), r.area.top() + 64, 26, 60));
+    EXPECT_FALSE(pager_->TabScroller().Visible);
+    EXPECT_EQ(pager_->PtOnTab(t1.center().x(), t1.center().y()), 1);
+  }
+}
+
 TEST_F(PagerTest, ScrollerSwitchesOnForManyTabs) {
   pager_->resize(885, 200);
   pager_->TabSettings().SetWidth(200);
