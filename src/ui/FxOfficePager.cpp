@@ -277,6 +277,8 @@ bool TFxOfficePager::IsTabVisible(int index) const {
 
 int TFxOfficePager::AddPage(TFxOfficePage* page) {
   if (!page) return -1;
+  // A page lives in one pager only.
+  if (page->pager_ && page->pager_ != this) page->pager_->RemovePage(page);
   int index = pages_.IndexOf(page);
   if (index < 0) index = pages_.Add(page);
   if (page->parentWidget() != this) page->setParent(this);

@@ -90,6 +90,22 @@ TEST_F(PagerTest, NewPagerAndAddedPages) {
   EXPECT_THROW(pager_->GetPage(3), EListError);
 }
 
+TEST_F(PagerTest, APageMovesBetweenPagers) {
+  AddPages(2);
+  pager_->SetActivePageIndex(1);
+  TFxOfficePager other(window_.get());
+  pages_[1]->SetFxOfficePager(&other);
+  EXPECT_EQ(pager_->GetPageCount(), 1);
+  EXPECT_EQ(pager_->GetActivePage(), pages_[0]);
+  EXPECT_EQ(other.GetPageCount(), 1);
+  EXPECT_EQ(pages_[1]->parentWidget(), &other);
+  EXPECT_EQ(pages_[1]->GetPageIndex(), 0);
+  other.AddPage(pages_[0]);
+  EXPECT_EQ(pager_->GetPageCount(), 0);
+  EXPECT_EQ(pager_->GetActivePageIndex(), -1);
+  EXPECT_EQ(other.GetPageCount(), 2);
+}
+
 TEST_F(PagerTest, ReselectingRunsAgainOnlyWithOnePage) {
   AddPages(1);
   pager_->SetActivePageIndex(0);
