@@ -4,8 +4,12 @@
 // buffer that is then put on the widget.
 #pragma once
 
+#include <QAction>
+#include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <vector>
 #include <functional>
 #include <memory>
 
@@ -78,6 +82,46 @@ enum TFxButtonStyle { bsButton, bsCheck };
 enum TFocusType { ftBorder, ftHot, ftHotBorder, ftNone };
 enum TBorderStyle { bsNone, bsSingle };
 enum TGlowButtonState { gsNormal, gsHot, gsDown };
+enum TDropDownPosition { dpRight, dpBottom };
+enum TDropDownDirection { ddDown, ddRight };
+enum TButtonSizeState { bsGlyph, bsLabel, bsLarge };
+
+// A list of equally sized images drawn by index (the class library's image
+// list): enabled images as they are, disabled ones greyed.
+class TCustomImageList {
+public:
+  TCustomImageList(int width = 16, int height = 16) : width_(width), height_(height) {}
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int Count() const { return static_cast<int>(images_.size()); }
+  // Scales the image to the list's size; returns its index.
+  int Add(const QImage& image);
+  // False when the index names no image.
+  bool Draw(QImage& canvas, int x, int y, int index, bool enabled) const;
+
+private:
+  int width_, height_;
+  std::vector<QImage> images_;
+};
+using TImageList = TCustomImageList;
+
+// Small borderless window showing a key hint: a vertical gradient from Color
+// to ColorTo, the text centred on one line and a grey rounded frame.
+class TShortCutHintWindow : public QWidget {
+public:
+  explicit TShortCutHintWindow(QWidget* parent = nullptr);
+  TColor Color = 0xFFFFFF;
+  TColor ColorTo = 0xF0F0F0;
+  void SetCaption(const QString& text);
+  QString Caption() const { return caption_; }
+  QImage Render();
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  QString caption_;
+};
 
 class TFxCustomGlowButton : public QWidget {
 public:
@@ -134,6 +178,82 @@ public:
   void SetTabStop(bool value);
   QString Version() const { return "1.8.4.7"; }
 
+  // Class-library basics the pager sets on its buttons.
+  int GetTag() const { return tag_; }
+  void SetTag(int value) { tag_ = value; }
+  QString GetHint() const { return hint_; }
+  void SetHint(const QString& value);
+  bool GetShowHint() const { return showHint_; }
+  void SetShowHint(bool value);
+
+  // Drop-down part.
+  bool GetDropDownButton() const { return dropDownButton_; }
+  void SetDropDownButton(bool value);
+  TDropDownPosition GetDropDownPosition() const { return dropDownPosition_; }
+  void SetDropDownPosition(TDropDownPosition value);
+  TDropDownDirection GetDropDownDirection() const { return dropDownDirection_; }
+  void SetDropDownDirection(TDropDownDirection value);
+  bool GetDropDownSplit() const { return dropDownSplit_; }
+  void SetDropDownSplit(bool value);
+  QMenu* GetDropDownMenu() const { return dropDownMenu_; }
+  void SetDropDownMenu(QMenu* menu) { dropDownMenu_ = menu; }
+  void DoDropDown();
+  void DoClickAction();
+  // Where the drop-down menu opens, in screen coordinates.
+  QPoint DropDownPoint() const;
+  // Shows a menu; tests replace it so that no modal loop runs.
+  std::function<void(QMenu*, const QPoint&)> PopupMenuAt;
+  virtual bool ForceDropDown() const { return false; }
+
+  // Sizing and glyphs.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool value);
+  int GetMarginHorz() const { return marginHorz_; }
+  void SetMarginHorz(int value);
+  int GetMarginVert() const { return marginVert_; }
+  void SetMarginVert(int value);
+  TButtonSizeState GetButtonSizeState() const { return sizeState_; }
+  void SetButtonSizeState(TButtonSizeState value);
+  TCustomImageList* GetImages() const { return images_; }
+  void SetImages(TCustomImageList* value);
+  TCustomImageList* GetHotImages() const { return hotImages_; }
+  void SetHotImages(TCustomImageList* value);
+  TCustomImageList* GetDisabledImages() const { return disabledImages_; }
+  void SetDisabledImages(TCustomImageList* value);
+  int GetImageIndex() const { return imageIndex_; }
+  void SetImageIndex(int value);
+  bool GetWordWrap() const { return wordWrap_; }
+  void SetWordWrap(bool value);
+
+  // Action: caption, enabled, visible and checked state follow the action;
+  // a click triggers it.
+  QAction* GetAction() const { return action_; }
+  void SetAction(QAction* action);
+
+  // Dialog keys.
+  bool GetDefault() const { return default_; }
+  void SetDefault(bool value);
+  bool GetCancel() const { return cancel_; }
+  void SetCancel(bool value);
+  int GetModalResult() const { return modalResult_; }
+  void SetModalResult(int value) { modalResult_ = value; }
+  bool DefaultActive() const { return defaultActive_; }
+  // Handles the caption's accelerator character; true when it did.
+  bool DialogChar(QChar ch);
+
+  // The shortcut-hint window (created on demand).
+  QString ShortCutHint;
+  TShortCutHintWindow* ShortCutHintWindow() const { return hintWindow_; }
+  void ShowShortCutHint();
+  void HideShortCutHint();
+  // Recolours the appearance for one of the predefined looks (8 leaves the
+  // colours) and repaints.
+  void SetComponentStyle(int style);
+
+  std::function<void(TFxCustomGlowButton*)> OnDropDown;
+  // The content size the last measuring pass found.
+  QSize ContentSize() const { return contentSize_; }
+
   std::function<void(TFxCustomGlowButton*)> OnClick;
   std::function<void(TFxCustomGlowButton*)> OnMouseEnter;
   std::function<void(TFxCustomGlowButton*)> OnMouseLeave;
@@ -164,6 +284,8 @@ protected:
   void focusInEvent(QFocusEvent*) override;
   void focusOutEvent(QFocusEvent*) override;
   void changeEvent(QEvent*) override;
+  bool event(QEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   struct Look {
@@ -176,7 +298,13 @@ private:
   Look CheckedLook() const;
   Look DisabledLook() const;
   void Paint(QImage& canvas);
-  void DrawGlowButton(QImage& canvas, const Look& look, bool enabled, bool focusFrame);
+  void DrawGlowButton(QImage& canvas, const Look& look, bool enabled, bool focusFrame, bool measureOnly);
+  void DrawGlyphAndCaption(QImage& canvas, bool enabled, bool measureOnly, int contentRight, int contentBottom);
+  void UpdateSize();
+  void HookWindow();
+  void ActionChanged();
+  void PaintParentBackground(QImage& canvas);
+  bool InDropDownZone(const QPoint& p, int zone) const;
   void DoMouseEnter();
   void DoMouseLeave();
   void StartGlowTimer();
@@ -208,6 +336,29 @@ private:
   int hotBlend_ = 0, downBlend_ = 0, step_ = 20;
   enum { abNone, abHot, abDown } animated_ = abNone;
   bool focused_ = false, painting_ = false;
+
+  int tag_ = 0;
+  QString hint_;
+  bool showHint_ = false;
+  bool dropDownButton_ = false, dropDownSplit_ = true, dropDownHover_ = false, dropDownOpen_ = false;
+  TDropDownPosition dropDownPosition_ = dpRight;
+  TDropDownDirection dropDownDirection_ = ddDown;
+  QPointer<QMenu> dropDownMenu_;
+  bool autoSize_ = false, measurePending_ = false, wordWrap_ = true;
+  int marginHorz_ = 1, marginVert_ = 1;
+  TButtonSizeState sizeState_ = bsLarge;
+  TButtonLayout savedLayout_ = blGlyphLeft;
+  TDropDownPosition savedDropDownPosition_ = dpRight;
+  TCustomImageList *images_ = nullptr, *hotImages_ = nullptr, *disabledImages_ = nullptr;
+  int imageIndex_ = -1;
+  QPointer<QAction> action_;
+  QMetaObject::Connection actionConnection_;
+  bool default_ = false, cancel_ = false, defaultActive_ = false;
+  int modalResult_ = 0;
+  QPointer<QWidget> hookedWindow_;
+  QMetaObject::Connection focusConnection_;
+  TShortCutHintWindow* hintWindow_ = nullptr;  // child widget
+  QSize contentSize_;
 };
 
 class TFxGlowButton : public TFxCustomGlowButton {
