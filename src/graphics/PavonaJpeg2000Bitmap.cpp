@@ -280,12 +280,17 @@ bool DeclaredSizeBeyondData(std::string_view bytes, int64_t maxPixels) {
   const int64_t xt = u32(20), yt = u32(24), xto = u32(28), yto = u32(32);
   const int64_t comps = (int64_t(p[36]) << 8) | p[37];
   if (xsiz <= xo || ysiz <= yo || xt <= 0 || yt <= 0 || xsiz <= xto || ysiz <= yto) return false;
-  const int64_t pixels = (xsiz - xo) * (ysiz - yo);  // each side below 2^32: no overflow
-  const int64_t tiles = ((xsiz - xto + xt - 1) / xt) * ((ysiz - yto + yt - 1) / yt);
+  // Each side is checked before the product (two sides near 2^32 would
+  // overflow it).
+  if (xsiz - xo > maxPixels || ysiz - yo > maxPixels || (xsiz - xo) > maxPixels / (ysiz - yo)) return true;
+  const int64_t pixels = (xsiz - xo) * (ysiz - yo);
   const int64_t size = static_cast<int64_t>(bytes.size());
-  if (pixels > maxPixels) return true;
   if (pixels > kFreePixels && pixels / kMaxPixelsPerByte > size) return true;
-  return tiles * std::max<int64_t>(comps, 1) > std::max(kFreeTiles, size * kMaxTilesPerByte);
+  // Tiles across and down are each below 2^32; their product and the
+  // component count are compared by division, so nothing overflows.
+  const int64_t across = (xsiz - xto + xt - 1) / xt, down = (ysiz - yto + yt - 1) / yt;
+  const int64_t allowed = std::max(kFreeTiles, size * kMaxTilesPerByte) / std::max<int64_t>(comps, 1);
+  return across > allowed || down > allowed || across * down > allowed;
 }
 
 // Decodes JP2 (type 1) or codestream (type 2) bytes. An image of more than

@@ -48,13 +48,18 @@ TEST(FuzzReproTest, JBIG2RegionSizeNear2To32IsRefusedWithoutOverflow) {
 }
 
 // A 202-byte codestream that declares a canvas of 3,342,464 x 64 pixels in
-// 52,226 tiles: refused from its header, since its data cannot hold such a
-// picture, before OpenJPEG allocates it.
+// 52,226 tiles, and one whose sides are both near 2^32 (found by the fuzz
+// run after the first was mended: the product of the sides overflowed):
+// refused from the SIZ marker, before OpenJPEG sets the tiles up.
 TEST(FuzzReproTest, JPXCanvasBeyondWhatItsDataCanHoldIsRefused) {
-  const std::string input = Seed("fuzz_jpx", "jpx-huge-canvas-timeout.bin");
-  TMemoryStream s(input);
-  TJpeg2000Bitmap bm;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_THROW(bm.LoadFromStream(s), EJpeg2000Error);
-  EXPECT_LT(SecondsSince(start), kMaxSeconds);
+  for (const char* name : {"jpx-huge-canvas-timeout.bin", "jpx-sides-near-2to32.bin"}) {
+    SCOPED_TRACE(name);
+    const std::string input = Seed("fuzz_jpx", name);
+    ASSERT_FALSE(input.empty());
+    TMemoryStream s(input);
+    TJpeg2000Bitmap bm;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(bm.LoadFromStream(s), EJpeg2000Error);
+    EXPECT_LT(SecondsSince(start), kMaxSeconds);
+  }
 }
