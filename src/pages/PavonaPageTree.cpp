@@ -86,6 +86,7 @@ int32_t TPDFPageTree::GetPageCount() {
     countSource_ = source;
     const int64_t written = count ? count->AsInteger() : -1;
     trustCounts_ = true;
+    countChecked_ = false;
     if (source >= 0 && written >= 0 && written <= pageLimit_) {
       // Trusted until a page it promises cannot be found (see FindPage):
       // counting the pages themselves would parse every page on opening.
@@ -177,9 +178,21 @@ TPDFDictionary* TPDFPageTree::distrustCountAndFind(int32_t n) {
   // Count too high): from now on the pages are counted one by one, and the
   // document shows the pages that can be reached. Pages looked up before
   // may have been found by Counts that were wrong: the cache starts anew.
-  trustCounts_ = false;
+  // When the root's Count does not promise more than can be reached (only
+  // an inner Count is wrong), the Counts stay believed and the page is
+  // missing, as before; the tree is counted once.
+  if (countChecked_) {
+    storeCache(n, nullptr);
+    return nullptr;
+  }
+  countChecked_ = true;
   const int64_t reached = countReachable();
-  if (reached < pageCount_) pageCount_ = static_cast<int32_t>(reached);
+  if (reached >= pageCount_) {
+    storeCache(n, nullptr);
+    return nullptr;
+  }
+  trustCounts_ = false;
+  pageCount_ = static_cast<int32_t>(reached);
   pageCache_.assign(static_cast<size_t>(pageCount_), nullptr);
   return FindPage(n);
 }

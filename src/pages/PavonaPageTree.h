@@ -208,4 +208,6 @@ private:
   // Cleared when a page that Count promises is not found; pages are then
   // counted one by one and the page count is what can be reached.
   bool trustCounts_ = true;
+  // The pages that can be reached were counted against Count once.
+  bool countChecked_ = false;
 };
