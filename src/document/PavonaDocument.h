@@ -400,6 +400,9 @@ private:
   std::string computeFileKey(const std::string& password) const;
   std::string computeU(const std::string& fileKey) const;
   void newPageTree(TPDFDictionary* pages);
+  // Puts a page that the catalogue names as its Pages under a new Pages
+  // node of one kid; returns that node (nullptr when it cannot be done).
+  TPDFDictionary* adoptLonePage(TPDFDictionary* root, TPDFDictionary* page);
   void detectLinearization();
   void writeBody(TStream& stream);
   void walkOutline(const std::function<bool(TPDFIndRef*)>& visit);
@@ -419,6 +422,8 @@ private:
   std::vector<int64_t> sectionOffsets_;
   bool trailerSeen_ = false;
   bool reconstructed_ = false;
+  // The entries come from a scan of the whole file alone (no chain entries).
+  bool fullyReconstructed_ = false;
   std::vector<std::unique_ptr<TPDFIndObj>> table_;
   std::vector<int32_t> indexNumbers_;    // ascending object numbers
   std::vector<int32_t> indexPositions_;  // matching table positions

@@ -79,6 +79,7 @@ void TPDFDocument::resetObjectState() {
   sectionOffsets_.clear();
   trailerSeen_ = false;
   reconstructed_ = false;
+  fullyReconstructed_ = false;
   loadDepth_ = 0;
 }
 
@@ -200,6 +201,7 @@ bool TPDFDocument::ReadXRef() {
       entries_.clear();
       defined_.Clear();
       highestNumber_ = 0;
+      fullyReconstructed_ = true;
     } else {
       // Scanned definitions must not be hidden by free entries of a chain
       // that is known to be damaged.
@@ -226,6 +228,7 @@ bool TPDFDocument::RebuildXRef() {
   reader.OnTrailer = [this](const std::string& text) { OnTrailer(text); };
   reader.OnSection = [this](int64_t offset) { OnXRefSection(offset); };
   reconstructed_ = true;
+  fullyReconstructed_ = true;
   reader.Reconstruct();
   entries_.shrink_to_fit();
   const bool ok = trailer_ != nullptr;
@@ -270,7 +273,7 @@ void TPDFDocument::BuildObjectTable() {
     record->Compressed = e.Compressed;
     record->StreamNumber = e.StreamNumber;
     record->StreamIndex = e.StreamIndex;
-    if (!e.Compressed && e.Offset > 0 && e.Offset < fileLength) {
+    if (!e.Compressed && e.Offset >= 0 && e.Offset < fileLength) {
       // The slice reaches to the next boundary (object or section), or to
       // the end of the file for the last one.
       int64_t end = fileLength;
@@ -318,7 +321,7 @@ TPDFObject* TPDFDocument::LookupObject(int32_t number) {
 
 std::string_view TPDFDocument::recordSlice(const TPDFIndObj* record) const {
   const int64_t size = static_cast<int64_t>(fileText_.size());
-  if (record->Offset <= 0 || record->Offset >= size || record->Length <= 0) return {};
+  if (record->Offset < 0 || record->Offset >= size || record->Length <= 0) return {};
   int64_t length = std::min(record->Length, size - record->Offset);
   return std::string_view(fileText_).substr(static_cast<size_t>(record->Offset), static_cast<size_t>(length));
 }

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr size_t kHeaderWindow = 1024;
+// The version of a file without a header (and of a new document).
+constexpr const char* kDefaultVersion = "1.4";
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -22,6 +24,36 @@ std::string versionAt(std::string_view text, size_t pos) {
   while (n < window.size() && (isDigit(window[n]) || window[n] == '.')) ++n;
   std::string run(window.substr(0, n));
   return !run.empty() && IsNumberText(run) ? run : std::string();
+}
+
+// True when text starts, after blanks and % comment lines, with "N G obj".
+bool startsWithObject(std::string_view text) {
+  size_t p = 0;
+  for (;;) {
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n' ||
+                               text[p] == '\f' || text[p] == '\0'))
+      ++p;
+    if (p >= text.size() || text[p] != '%') break;
+    while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
+  }
+  auto digits = [&](size_t& q) {
+    const size_t start = q;
+    while (q < text.size() && isDigit(text[q]) && q - start < 10) ++q;
+    return q > start;
+  };
+  auto blanks = [&](size_t& q) {
+    const size_t start = q;
+    while (q < text.size() && (text[q] == ' ' || text[q] == '\t' || text[q] == '\r' || text[q] == '\n')) ++q;
+    return q > start;
+  };
+  return digits(p) && blanks(p) && digits(p) && blanks(p) && text.compare(p, 3, "obj") == 0;
+}
+
+// A node that is a page: Type Page, or no Type and no Kids.
+bool isPageNode(TPDFDictionary* node) {
+  TPDFName* type = PDFAsName(node->GetValue("Type", true));
+  if (type) return type->GetValue() == "Page";
+  return !node->GetValue("Type") && !node->GetValue("Kids");
 }
 
 }  // namespace
@@ -90,7 +122,13 @@ bool TPDFDocument::ReadHeader() {
     const size_t found = std::string_view(fileText_).substr(from, 20).find("PDF-");
     if (found != std::string_view::npos) version = versionAt(fileText_, from + found + 4);
   }
-  if (version.empty()) return false;
+  if (version.empty()) {
+    // No header at all, but the file starts (after comment lines) with an
+    // object: other readers open such files by reconstruction, so this one
+    // does too, with the version a new document gets.
+    if (pdf != std::string_view::npos || ps != std::string_view::npos || !startsWithObject(head)) return false;
+    version = kDefaultVersion;
+  }
   version_ = version;
   versionChanged_ = false;
   return true;
@@ -112,11 +150,26 @@ int32_t TPDFDocument::Open(std::u16string_view password) {
     }
     TPDFDictionary* root = PDFAsDictionary(trailer_->GetValue("Root", true));
     pages = root ? PDFAsDictionary(root->GetValue("Pages", true)) : nullptr;
-    if (pages) break;
+    if (pages) {
+      // A Pages entry that is itself a page (some writers of one-page
+      // files): it gets a Pages node of its own, so it shows as one page
+      // and a saved copy has an ordinary tree.
+      if (isPageNode(pages)) pages = adoptLonePage(root, pages);
+      // Kids written as one reference to a node instead of an array of
+      // them: that node is the one kid.
+      if (pages) {
+        if (TPDFIndRef* kid = PDFAsIndRef(pages->GetValue("Kids")); kid && PDFAsDictionary(kid->Resolve())) {
+          pages->SetValue("Kids", pool_->NewArrayOf({pool_->NewIndRef(kid->GetRefNumber(), kid->GetRefGeneration())}));
+        }
+      }
+      if (pages) break;
+    }
     // A chain that reads but whose offsets miss the objects (a file shifted
-    // by bytes before its header, a damaged table): the objects are found
-    // by scanning the file, once.
-    if (attempt > 0 || WasReconstructed()) return kLoadUnreadable;
+    // by bytes before its header, a damaged table), or whose sections lost
+    // the catalogue or its pages: the objects are found by scanning the
+    // whole file, once. A chain that broke and was completed by a scan is
+    // scanned again whole, since its newest entries may be the damaged ones.
+    if (attempt > 0 || fullyReconstructed_) return kLoadUnreadable;
     encryption_ = TPDFEncryption();
     openedWithoutPassword_ = false;
     password_.clear();
@@ -126,6 +179,28 @@ int32_t TPDFDocument::Open(std::u16string_view password) {
   newPageTree(pages);
   detectLinearization();
   return kLoadOk;
+}
+
+TPDFDictionary* TPDFDocument::adoptLonePage(TPDFDictionary* root, TPDFDictionary* page) {
+  TPDFIndRef* pageRef = PDFAsIndRef(root->GetValue("Pages"));
+  if (!pageRef) {
+    // A direct page dictionary: moved into an object of its own.
+    TPDFObject* moved = pool_->ParseObject(page->WriteText());
+    if (!PDFAsDictionary(moved)) return nullptr;
+    pageRef = AddIndirectRef(moved);
+    page = PDFAsDictionary(moved);
+  } else {
+    pageRef = pool_->NewIndRef(pageRef->GetRefNumber(), pageRef->GetRefGeneration());
+  }
+  TPDFDictionary* pages = pool_->NewDictionary();
+  pages->SetValue("Type", pool_->KeyName("Pages"));
+  pages->SetValue("Kids", pool_->NewArrayOf({pageRef}));
+  pages->SetValue("Count", pool_->NewNumeric(1));
+  TPDFIndRef* pagesRef = AddIndirectRef(pages);
+  page->SetValue("Type", pool_->KeyName("Page"));
+  page->SetValue("Parent", pool_->NewIndRef(pagesRef->GetRefNumber(), pagesRef->GetRefGeneration()));
+  root->SetValue("Pages", pagesRef);
+  return pages;
 }
 
 void TPDFDocument::detectLinearization() {

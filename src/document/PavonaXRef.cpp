@@ -1,6 +1,7 @@
 #include "PavonaXRef.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -12,6 +13,15 @@ namespace {
 // hostile chain.
 constexpr int kMaxXRefStmDepth = 8;
 constexpr int64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
+// How far around a section offset that misses its section the section is
+// looked for, and how many candidates there are read at most.
+// Blanks after the offset are skipped whatever their number; beyond them
+// only this many bytes either side count (a section further away is not
+// taken for the one meant: a table whose offsets belong to another version
+// of the file must not win over a reconstruction).
+constexpr int64_t kNearbyWindow = 64;
+constexpr int64_t kMaxSkippedBlanks = 4096;
+constexpr int kMaxNearbyTries = 16;
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -171,12 +181,75 @@ bool TPDFXRefReader::readOneSection(int64_t offset, int depth, int64_t& prev) {
     } catch (const std::exception&) {
       ok = false;
     }
+    // A common writer slip: the offset points into the blanks before the
+    // section, or a little past its start. The section nearest to the
+    // offset within a small window is read instead, as other readers do.
+    if (!ok) ok = readNearbySection(offset, depth, prev);
   }
   if (!ok) {
     prev = 0;
     if (OnSection) OnSection(-offset);
   }
   return ok;
+}
+
+bool TPDFXRefReader::readNearbySection(int64_t offset, int depth, int64_t& prev) {
+  // An offset inside a run of blanks stands for what follows the run.
+  size_t after = static_cast<size_t>(offset);
+  while (after < text_.size() && isWhite(text_[after]) && after - static_cast<size_t>(offset) < kMaxSkippedBlanks)
+    ++after;
+  const int64_t low = std::max<int64_t>(0, offset - kNearbyWindow);
+  const int64_t high = static_cast<int64_t>(after) + kNearbyWindow;
+  const std::string_view window = readRange(low, high - low);
+  // Candidates: a table ("xref" followed by a subsection header, so that a
+  // failed attempt delivers no entries) or an "N G obj" header; nearest
+  // first. A stream candidate delivers nothing unless it is an XRef stream.
+  struct Candidate {
+    int64_t distance;
+    bool table;
+    int64_t position;  // just behind "xref" or "obj"
+  };
+  std::vector<Candidate> candidates;
+  auto distanceTo = [&](int64_t at) {
+    if (at < offset) return offset - at;
+    return at <= static_cast<int64_t>(after) ? 0 : at - static_cast<int64_t>(after);
+  };
+  for (size_t p = window.find("xref"); p != std::string_view::npos; p = window.find("xref", p + 1)) {
+    const size_t abs = static_cast<size_t>(low) + p;
+    if (abs >= 5 && text_.compare(abs - 5, 5, "start") == 0) continue;
+    size_t q = abs + 4;
+    skipWhite(text_, q);
+    if (q >= text_.size() || !isDigit(text_[q])) continue;
+    candidates.push_back({distanceTo(static_cast<int64_t>(abs)), true, static_cast<int64_t>(abs) + 4});
+  }
+  for (size_t p = window.find("obj"); p != std::string_view::npos; p = window.find("obj", p + 1)) {
+    const size_t abs = static_cast<size_t>(low) + p;
+    if (abs + 3 < text_.size() && !isWhite(text_[abs + 3]) && !isDelimiter(text_[abs + 3])) continue;
+    // "N G" before it, the number starting a line or after blanks.
+    size_t q = abs;
+    while (q > 0 && isWhite(text_[q - 1])) --q;
+    const size_t genEnd = q;
+    while (q > 0 && isDigit(text_[q - 1])) --q;
+    if (q == genEnd || q == 0 || !isWhite(text_[q - 1])) continue;
+    while (q > 0 && isWhite(text_[q - 1])) --q;
+    const size_t numEnd = q;
+    while (q > 0 && isDigit(text_[q - 1])) --q;
+    if (q == numEnd || (q > 0 && !isWhite(text_[q - 1]) && !isDelimiter(text_[q - 1]))) continue;
+    candidates.push_back({distanceTo(static_cast<int64_t>(q)), false, static_cast<int64_t>(abs) + 3});
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  int tries = 0;
+  for (const Candidate& c : candidates) {
+    if (++tries > kMaxNearbyTries) break;
+    try {
+      prev = 0;
+      if (c.table ? readXRefTable(c.position, depth, prev) : readXRefStream(c.position, prev)) return true;
+    } catch (const std::exception&) {
+    }
+  }
+  prev = 0;
+  return false;
 }
 
 int64_t TPDFXRefReader::offsetValue(TPDFDictionary* dict, std::string_view key) const {

@@ -58,6 +58,9 @@ public:
 private:
   bool readSectionAt(int64_t offset, int depth);
   bool readOneSection(int64_t offset, int depth, int64_t& prev);
+  // The section nearest to offset within a small window around it, for an
+  // offset that misses its section by some bytes.
+  bool readNearbySection(int64_t offset, int depth, int64_t& prev);
   bool readXRefTable(int64_t position, int depth, int64_t& prev);
   bool readXRefStream(int64_t position, int64_t& prev);
   // Clamped range of the file: offset below 0 reads from 0, the count is cut

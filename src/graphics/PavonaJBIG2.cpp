@@ -198,6 +198,13 @@ class TRegionSegment : public TSegment {
 public:
   TRegionSegment(TJBIG2StreamDecoder& d, TSegmentHeader h, bool isInline) : TSegment(d, std::move(h)), inline_(isInline) {}
   uint32_t regionBitmapWidth = 0, regionBitmapHeight = 0;
+  // Each side is checked before the two are multiplied: sides near 2^32
+  // would overflow a signed 64-bit product.
+  bool RegionTooLarge() const {
+    constexpr uint64_t limit = static_cast<uint64_t>(TJBIG2StreamDecoder::MaxBitmapPixels);
+    const uint64_t w = regionBitmapWidth, h = regionBitmapHeight;
+    return w > limit || h > limit || (h != 0 && w > limit / h);
+  }
   int32_t regionBitmapXLocation = 0, regionBitmapYLocation = 0;
   TFlags regionFlags = RegionFlags();
 
@@ -445,7 +452,7 @@ public:
       auto* page = Page();
       if (page && page->pageBitmap) {
         if (inline_) GrowPageFor(regionBitmapHeight);
-        if (int64_t(regionBitmapWidth) * regionBitmapHeight > TJBIG2StreamDecoder::MaxBitmapPixels)
+        if (RegionTooLarge())
           throw EJBIG2Error("region too large");
         pageSlice = page->pageBitmap->GetSlice(regionBitmapXLocation, regionBitmapYLocation,
                                                static_cast<int32_t>(regionBitmapWidth),
@@ -491,7 +498,7 @@ public:
     p.numInstances = r.ReadUInt32();
     p.symbols = ReferredSymbols();
     p.symCodeLen = CeilLog2(p.symbols.size());
-    if (int64_t(regionBitmapWidth) * regionBitmapHeight > TJBIG2StreamDecoder::MaxBitmapPixels)
+    if (RegionTooLarge())
       throw EJBIG2Error("region too large");
     p.width = static_cast<int32_t>(regionBitmapWidth);
     p.height = static_cast<int32_t>(regionBitmapHeight);

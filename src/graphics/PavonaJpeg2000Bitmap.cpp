@@ -261,6 +261,38 @@ int DetectJpeg2000FileType(TStream& stream) {
 
 namespace {
 
+// Reads the image and tile sizes from the codestream's SIZ marker (right
+// after SOC, also inside a JP2 file's codestream box) and tells whether they
+// are beyond what the data can hold. OpenJPEG allocates the parameters of
+// every tile while it reads the header and the whole canvas before it finds
+// the data missing, so a tiny codestream declaring millions of pixels in
+// tens of thousands of tiles is refused before OpenJPEG sees it.
+bool DeclaredSizeBeyondData(std::string_view bytes, int64_t maxPixels) {
+  constexpr int64_t kFreePixels = int64_t(1) << 24;
+  constexpr int64_t kMaxPixelsPerByte = int64_t(1) << 16;
+  constexpr int64_t kFreeTiles = 4096;
+  constexpr int64_t kMaxTilesPerByte = 16;
+  const size_t at = bytes.find(std::string_view("\xFF\x4F\xFF\x51", 4));
+  if (at == std::string_view::npos || bytes.size() - at < 4 + 40) return false;  // OpenJPEG judges the rest
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at + 4);
+  auto u32 = [&](size_t o) { return (int64_t(p[o]) << 24) | (int64_t(p[o + 1]) << 16) | (int64_t(p[o + 2]) << 8) | p[o + 3]; };
+  const int64_t xsiz = u32(4), ysiz = u32(8), xo = u32(12), yo = u32(16);
+  const int64_t xt = u32(20), yt = u32(24), xto = u32(28), yto = u32(32);
+  const int64_t comps = (int64_t(p[36]) << 8) | p[37];
+  if (xsiz <= xo || ysiz <= yo || xt <= 0 || yt <= 0 || xsiz <= xto || ysiz <= yto) return false;
+  // Each side is checked before the product (two sides near 2^32 would
+  // overflow it).
+  if (xsiz - xo > maxPixels || ysiz - yo > maxPixels || (xsiz - xo) > maxPixels / (ysiz - yo)) return true;
+  const int64_t pixels = (xsiz - xo) * (ysiz - yo);
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  if (pixels > kFreePixels && pixels / kMaxPixelsPerByte > size) return true;
+  // Tiles across and down are each below 2^32; their product and the
+  // component count are compared by division, so nothing overflows.
+  const int64_t across = (xsiz - xto + xt - 1) / xt, down = (ysiz - yto + yt - 1) / yt;
+  const int64_t allowed = std::max(kFreeTiles, size * kMaxTilesPerByte) / std::max<int64_t>(comps, 1);
+  return across > allowed || down > allowed || across * down > allowed;
+}
+
 // Decodes JP2 (type 1) or codestream (type 2) bytes. An image of more than
 // maxPixels pixels, or whose components would need more than maxSamples
 // samples, is refused after its header and before any sample is decoded.
@@ -271,8 +303,8 @@ TImage DecodeImage(std::string_view bytes, int type, int64_t maxPixels, uint64_t
   TMemoryData mem;
   mem.in = bytes;
   TImage image;
-  bool decoded = false, tooLarge = false;
-  {
+  bool decoded = false, tooLarge = DeclaredSizeBeyondData(bytes, maxPixels);
+  if (!tooLarge) {
     TCodec codec(opj_create_decompress(type == 1 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
     TOpjStream s = MemoryStream(mem, true);
     if (codec && s) {

@@ -85,19 +85,28 @@ int32_t TPDFPageTree::GetPageCount() {
     countKnown_ = true;
     countSource_ = source;
     const int64_t written = count ? count->AsInteger() : -1;
+    trustCounts_ = true;
+    countChecked_ = false;
     if (source >= 0 && written >= 0 && written <= pageLimit_) {
+      // Trusted until a page it promises cannot be found (see FindPage):
+      // counting the pages themselves would parse every page on opening.
       pageCount_ = static_cast<int32_t>(written);
     } else {
       // The root does not say how many pages there are, or claims more
       // than the document can hold: count the pages themselves.
-      std::vector<const TPDFObject*> visited;
-      visited.push_back(root_);
-      TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true));
-      pageCount_ = kids ? static_cast<int32_t>(countLeaves(kids, 1, visited, pageLimit_)) : 0;
+      pageCount_ = static_cast<int32_t>(countReachable());
+      trustCounts_ = false;
     }
   }
   if (pageCache_.size() != static_cast<size_t>(pageCount_)) pageCache_.resize(static_cast<size_t>(pageCount_), nullptr);
   return pageCount_;
+}
+
+int64_t TPDFPageTree::countReachable() {
+  std::vector<const TPDFObject*> visited;
+  visited.push_back(root_);
+  TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true));
+  return kids ? countLeaves(kids, 1, visited, pageLimit_) : 0;
 }
 
 int64_t TPDFPageTree::countLeaves(TPDFArray* kids, int depth, std::vector<const TPDFObject*>& visited,
@@ -140,7 +149,7 @@ TPDFDictionary* TPDFPageTree::FindPage(int32_t n) {
     return nullptr;
   }
   // A flat tree (every page a direct kid of the root) is indexed directly.
-  if (kids->GetCount() == pageCount_) {
+  if (kids->GetCount() == pageCount_ && trustCounts_) {
     TPDFObject* item = kids->GetItem(n - 1);
     foundRef_ = PDFAsIndRef(item);
     foundNumber_ = foundRef_ ? foundRef_->GetRefNumber() : 0;
@@ -151,13 +160,41 @@ TPDFDictionary* TPDFPageTree::FindPage(int32_t n) {
       storeCache(n, page);
       return page;
     }
+    // A kid that is not a page where Count says the tree is flat: the
+    // tree does not hold what Count says.
+    if (!page || nodeKind(page) != TNodeKind::nkPages) return distrustCountAndFind(n);
   }
   TWalk walk;
   walk.target = n;
   walk.entered.insert(root_);
   TPDFDictionary* page = walkKids(walk, kids, 1);
+  if (!page && trustCounts_) return distrustCountAndFind(n);
   storeCache(n, page);
   return page;
+}
+
+TPDFDictionary* TPDFPageTree::distrustCountAndFind(int32_t n) {
+  // A page that Count promises is not there (missing or broken kids, a
+  // Count too high): from now on the pages are counted one by one, and the
+  // document shows the pages that can be reached. Pages looked up before
+  // may have been found by Counts that were wrong: the cache starts anew.
+  // When the root's Count does not promise more than can be reached (only
+  // an inner Count is wrong), the Counts stay believed and the page is
+  // missing, as before; the tree is counted once.
+  if (countChecked_) {
+    storeCache(n, nullptr);
+    return nullptr;
+  }
+  countChecked_ = true;
+  const int64_t reached = countReachable();
+  if (reached >= pageCount_) {
+    storeCache(n, nullptr);
+    return nullptr;
+  }
+  trustCounts_ = false;
+  pageCount_ = static_cast<int32_t>(reached);
+  pageCache_.assign(static_cast<size_t>(pageCount_), nullptr);
+  return FindPage(n);
 }
 
 TPDFDictionary* TPDFPageTree::walkKids(TWalk& walk, TPDFArray* kids, int depth) {
@@ -176,7 +213,7 @@ TPDFDictionary* TPDFPageTree::walkKids(TWalk& walk, TPDFArray* kids, int depth) 
         if (depth >= kMaxPageTreeDepth || !walk.entered.insert(node).second) break;
         TPDFArray* sub = PDFAsArray(node->GetValue("Kids", true));
         std::optional<int64_t> count = nodeCount(node);
-        if (count) {
+        if (count && trustCounts_) {
           if (walk.counter + *count < walk.target) {
             walk.counter += *count;
             break;

@@ -221,6 +221,11 @@ private:
   void forgetPages();
   struct TWalk;
   TPDFDictionary* walkKids(TWalk& walk, TPDFArray* kids, int depth);
+  // The pages that can be reached from the root, counted one by one.
+  int64_t countReachable();
+  // Stops believing Count (the page count becomes what can be reached) and
+  // looks page n up again.
+  TPDFDictionary* distrustCountAndFind(int32_t n);
   int64_t countLeaves(TPDFArray* kids, int depth, std::vector<const TPDFObject*>& visited, int64_t limit);
   // A new empty stream registered as an indirect object (marked when asked);
   // nullptr when the pool cannot register objects.
@@ -259,4 +264,10 @@ private:
   bool countKnown_ = false;
   double countSource_ = -1;
   int32_t pageCount_ = 0;
+  // The Count values are believed: the walk may skip a node by its Count.
+  // Cleared when a page that Count promises is not found; pages are then
+  // counted one by one and the page count is what can be reached.
+  bool trustCounts_ = true;
+  // The pages that can be reached were counted against Count once.
+  bool countChecked_ = false;
 };

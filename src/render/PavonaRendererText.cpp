@@ -227,7 +227,10 @@ void TPDFRenderer::ShowText(TRun& run) {
             }
           for (uint16_t code : codes) {
             double w = t;
-            if (font->GetCIDWidth(code, w)) w += charSpacing;
+            // Character spacing applies to every glyph, also one that takes
+            // the default width.
+            font->GetCIDWidth(code, w);
+            w += charSpacing;
             glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
             drawGlyph(glyphKey);
             if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
@@ -235,10 +238,14 @@ void TPDFRenderer::ShowText(TRun& run) {
           }
         } else {
           for (unsigned char c : bytes) {
-            double w = font->Widths[c];
-            if (rasterizer && k != 0) w /= k;
-            w += charSpacing;
-            if (c == 32) w += wordSpacing;
+            // x counts in the rasterizer's glyph units (a font matrix other
+            // than 1/1000 scales them by k): the widths, the spacings and
+            // the TJ numbers all go through the same scale, or Tc and Tw
+            // would shrink or grow with the font's matrix.
+            const double scale = rasterizer && k != 0 ? k : 1;
+            double w = font->Widths[c] / scale;
+            w += charSpacing / scale;
+            if (c == 32) w += wordSpacing / scale;
             drawGlyph(font->GlyphNames[c]);
             if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
             x += w;

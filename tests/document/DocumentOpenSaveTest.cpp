@@ -88,7 +88,10 @@ TEST(DocumentOpen, ResultCodesHeadersAndJunk) {
       {"PostScript-style header", "%!PS-Adobe-3.0 PDF-1.2\n" + good.substr(9), 0, "1.2"},
       {"header beyond the first 1024 bytes", lateHeader + good, 2, ""},
       {"no version after the header", "%PDF-x\n" + good.substr(9), 2, ""},
-      {"no header", good.substr(9), 2, ""},
+      // Without a header, a file that starts with an object opens (as the
+      // peers open it), with the version defaulted; other text does not.
+      {"no header, starts with an object", good.substr(9), 0, "1.4"},
+      {"no header, starts with text", "Hello\n" + good.substr(9), 2, ""},
       {"empty", "", 2, ""},
       {"catalogue without Pages", replaced(good, "/Pages 2 0 R", "/Pagez 2 0 R"), 2, ""},
   };

@@ -37,7 +37,10 @@ struct CommandResult {
 };
 // Runs argv (no shell) and captures its output.
 CommandResult RunCommand(const std::vector<std::string>& argv);
-// True when the program is on PATH.
+// True when the environment says it is CI (CI=true, 1 or yes).
+bool InCI();
+// True when the program is on PATH. Under CI a missing program also records a
+// failure in the running test, so that a test skipping for it fails instead.
 bool HaveTool(const std::string& program);
 
 }  // namespace pvltest
