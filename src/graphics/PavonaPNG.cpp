@@ -325,8 +325,22 @@ std::string TPNGReader::GetIndexedColorSpace() const {
 // ---------------------------------------------------------------------------
 // Writer
 
-TPNGWriter::TPNGWriter(const TBitmap& bitmap) : bitmap_(bitmap) {
-  if (bitmap_.PixelFormat() != TPixelFormat::pf24bit) bitmap_.SetPixelFormat(TPixelFormat::pf24bit);
+TPNGWriter::TPNGWriter(const TBitmap& bitmap) {
+  if (bitmap.PixelFormat() == TPixelFormat::pf24bit) {
+    bitmap_ = bitmap;
+  } else {
+    TBitmap copy = bitmap;
+    copy.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap_ = std::move(copy);
+  }
+}
+
+TPNGWriter::TPNGWriter(TBitmap&& bitmap) : bitmap_(std::move(bitmap)) {
+  // Only the colour bytes are written: 32-bit pixels with alpha would need
+  // the alpha taken out first, as the copying constructor does.
+  const bool opaque32 =
+      bitmap_.PixelFormat() == TPixelFormat::pf32bit && bitmap_.AlphaFormat() == TAlphaFormat::afIgnored;
+  if (bitmap_.PixelFormat() != TPixelFormat::pf24bit && !opaque32) bitmap_.SetPixelFormat(TPixelFormat::pf24bit);
 }
 
 void TPNGWriter::SetBitmap(const TBitmap* alphaBitmap, bool invert) {
@@ -354,6 +368,41 @@ void TPNGWriter::SetTransparentColor(TColor color) {
 void TPNGWriter::SetICCProfile(std::string_view profile) { iccProfile_ = CompressString(profile); }
 
 namespace {
+
+// Deflates (zlib format, the default level, as CompressString does) data
+// fed in pieces; the output is the same as deflating the pieces joined.
+class TPNGDeflater {
+public:
+  TPNGDeflater() { ready_ = deflateInit(&zs_, Z_DEFAULT_COMPRESSION) == Z_OK; }
+  ~TPNGDeflater() {
+    if (ready_) deflateEnd(&zs_);
+  }
+  TPNGDeflater(const TPNGDeflater&) = delete;
+  TPNGDeflater& operator=(const TPNGDeflater&) = delete;
+
+  bool Feed(const char* data, size_t size, bool last) {
+    if (!ready_) return false;
+    zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    zs_.avail_in = static_cast<uInt>(size);
+    const int flush = last ? Z_FINISH : Z_NO_FLUSH;
+    for (;;) {
+      Bytef buffer[1 << 16];
+      zs_.next_out = buffer;
+      zs_.avail_out = sizeof buffer;
+      const int rc = deflate(&zs_, flush);
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return false;
+      out_.append(reinterpret_cast<const char*>(buffer), sizeof buffer - zs_.avail_out);
+      if (rc == Z_STREAM_END) return true;
+      if (zs_.avail_in == 0 && zs_.avail_out != 0 && !last) return true;
+    }
+  }
+  const std::string& Output() const { return out_; }
+
+private:
+  z_stream zs_{};
+  bool ready_ = false;
+  std::string out_;
+};
 
 void writeChunk(TStream& stream, const char* type, std::string_view data) {
   std::string chunk;
@@ -406,34 +455,41 @@ void TPNGWriter::SaveToStream(TStream& stream) const {
     writeChunk(stream, "iCCP", iccp);
   }
 
+  // Rows are filtered (filter type 0) into a strip and deflated strip by
+  // strip: the whole image never exists twice, and the compressed data are
+  // the same as deflating all rows at once.
   const size_t channels = alpha ? 4 : 3;
-  std::string rows;
-  rows.reserve((static_cast<size_t>(width) * channels + 1) * height);
+  const size_t rowBytes = static_cast<size_t>(width) * channels + 1;
+  const size_t stripRows = std::max<size_t>(1, (size_t(1) << 18) / rowBytes);
+  const int sourceBytes = bitmap_.PixelFormat() == TPixelFormat::pf32bit ? 4 : 3;
   const size_t alphaHeight = alpha ? alphaRows_.size() : 0;
   const bool resample = alpha && (alphaHeight != static_cast<size_t>(height) ||
                                   alphaRows_[0].size() != static_cast<size_t>(width));
-  for (int y = 0; y < height; ++y) {
-    rows.push_back('\0');
-    const uint8_t* line = bitmap_.ScanLine(y);
-    const std::string* alphaRow = nullptr;
-    if (alpha) {
+  TPNGDeflater deflater;
+  std::string strip(rowBytes * std::min<size_t>(stripRows, static_cast<size_t>(height)), '\0');
+  for (int y0 = 0; y0 < height; y0 += static_cast<int>(stripRows)) {
+    const int y1 = static_cast<int>(std::min<int64_t>(height, int64_t(y0) + static_cast<int64_t>(stripRows)));
+    auto* out = reinterpret_cast<uint8_t*>(strip.data());
+    for (int y = y0; y < y1; ++y) {
+      *out++ = 0;
+      const uint8_t* line = bitmap_.ScanLine(y);
+      if (!alpha) {
+        for (int x = 0; x < width; ++x, line += sourceBytes, out += 3) out[0] = line[2], out[1] = line[1], out[2] = line[0];
+        continue;
+      }
       size_t ay = static_cast<size_t>(y);
       if (resample) ay = height > 1 ? static_cast<size_t>(y) * (alphaHeight - 1) / (height - 1) : 0;
-      alphaRow = &alphaRows_[ay];
-    }
-    for (int x = 0; x < width; ++x) {
-      rows.push_back(static_cast<char>(line[3 * x + 2]));
-      rows.push_back(static_cast<char>(line[3 * x + 1]));
-      rows.push_back(static_cast<char>(line[3 * x]));
-      if (alphaRow) {
+      const std::string& alphaRow = alphaRows_[ay];
+      for (int x = 0; x < width; ++x, line += sourceBytes, out += 4) {
+        out[0] = line[2], out[1] = line[1], out[2] = line[0];
         size_t ax = static_cast<size_t>(x);
-        if (resample) ax = width > 1 ? static_cast<size_t>(x) * (alphaRow->size() - 1) / (width - 1) : 0;
-        rows.push_back(ax < alphaRow->size() ? (*alphaRow)[ax] : '\xFF');
+        if (resample) ax = width > 1 ? static_cast<size_t>(x) * (alphaRow.size() - 1) / (width - 1) : 0;
+        out[3] = ax < alphaRow.size() ? static_cast<uint8_t>(alphaRow[ax]) : 0xFF;
       }
     }
+    if (!deflater.Feed(strip.data(), static_cast<size_t>(y1 - y0) * rowBytes, y1 == height))
+      throw EPNGError("PNG image data could not be compressed");
   }
-  std::string compressed = CompressString(rows);
-  if (compressed.empty()) throw EPNGError("PNG image data could not be compressed");
-  writeChunk(stream, "IDAT", compressed);
+  writeChunk(stream, "IDAT", deflater.Output());
   writeChunk(stream, "IEND", "");
 }

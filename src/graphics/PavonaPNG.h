@@ -79,6 +79,9 @@ class TPNGWriter {
 public:
   // Keeps a 24-bit copy of the bitmap; no alpha, no transparency.
   explicit TPNGWriter(const TBitmap& bitmap);
+  // Takes the bitmap over instead of copying it: an opaque 32-bit bitmap
+  // (a rendered page) is written as it stands, without a 24-bit copy.
+  explicit TPNGWriter(TBitmap&& bitmap);
   // The alpha channel comes from the blue byte of a second bitmap (at 24
   // bits), complemented when invert is set. nullptr changes nothing.
   void SetBitmap(const TBitmap* alphaBitmap, bool invert);
@@ -91,7 +94,7 @@ public:
 
 private:
   int32_t dpi_ = 0;
-  TBitmap bitmap_;
+  TBitmap bitmap_;  // 24 bits, or 32 bits without alpha
   std::vector<std::string> alphaRows_;
   bool hasAlpha_ = false;
   bool hasTransparentColor_ = false;

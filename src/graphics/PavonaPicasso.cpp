@@ -23,6 +23,9 @@ ARGB GdipColor(TColor color, double opacity) {
 
 long RoundHalfEven(double v) { return std::lrint(v); }
 
+// Longest side of a picture the drawing library can address (cairo's limit).
+constexpr int kMaxPictureSide = 32767;
+
 std::string Num(double v) { return FormatPDFNumber(3, v); }
 
 std::string HexColor(TColor c) {
@@ -863,13 +866,33 @@ void TPDFPicasso::DrawEncoded(const std::string& bytes, const double pts[6], boo
 
 void TPDFPicasso::DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2, double y2) {
   if (kind_ == pkNone || kind_ == pkHTML) return;
+  const double pts[6] = {x0, y0, x1, y1, x2, y2};
+  if (const auto* bitmap = dynamic_cast<const TBitmap*>(&image)) {
+    // A bitmap is drawn from its pixels: the same picture its BMP file would
+    // decode to, without writing and reading the file.
+    if (kind_ == pkGDI && !(bitmap->PixelFormat() == TPixelFormat::pf32bit &&
+                            bitmap->AlphaFormat() == TAlphaFormat::afPremultiplied)) {
+      // GDI converts any bitmap to its drawing format once, as the decoded
+      // picture would be: no intermediate copy.
+      if (bitmap->Empty() || bitmap->Width() > kMaxPictureSide || bitmap->Height() > kMaxPictureSide) return;
+      HDC dc = canvas_ ? canvas_->Handle() : dc_;
+      POINT p[3];
+      for (int i = 0; i < 3; ++i)
+        p[i] = POINT{int32_t(RoundHalfEven(pts[2 * i])), int32_t(RoundHalfEven(pts[2 * i + 1]))};
+      if (dc) PlgBlt(dc, p, *bitmap, 0, 0, bitmap->Width(), bitmap->Height());
+      return;
+    }
+    TBitmap picture;
+    if (!PremultipliedPicture(*bitmap, picture)) return;
+    DrawPicture(picture, pts, false, 0, 0, 0, 0);
+    return;
+  }
   TMemoryStream stream;
   try {
     image.SaveToStream(stream);
   } catch (const Exception&) {
     return;
   }
-  const double pts[6] = {x0, y0, x1, y1, x2, y2};
   DrawEncoded(stream.Bytes(), pts, false, 0, 0, 0, 0);
 }
 

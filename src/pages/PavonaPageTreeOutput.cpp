@@ -31,6 +31,9 @@ uint8_t outputKindOf(int32_t format) {
   }
 }
 
+// Longest side of a surface cairo draws on.
+constexpr int kMaxCairoSide = 32767;
+
 void appendError(std::string& errors, int32_t page, const std::string& reason) {
   if (!errors.empty()) errors += '\n';
   errors += "page " + std::to_string(page) + ": " + reason;
@@ -100,15 +103,28 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
   // Page images are drawn through cairo on the bitmap when the settings ask
   // for anti-aliased drawing: of the back-ends here it comes closest to
   // other readers (the renderer falls back to GDI when cairo cannot be loaded).
+  // The bitmap is 32-bit, the format cairo draws in, so cairo works on its
+  // pixels in place; pixels are converted only where a format asks for 24
+  // bits. It is marked premultiplied while drawn (all zero is transparent
+  // black, valid as it stands) and opaque after: the page is painted white
+  // before anything else, which also makes clearing it first unnecessary.
   TBitmap cairoBitmap;
   const bool throughCairo = renderer.OutputKind == rokBitmap && settings.AntiAlias;
   if (throughCairo) {
-    cairoBitmap = TBitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
-    TCanvas canvas(cairoBitmap);
-    renderer.OutputKind = rokCairo;
-    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
-    renderer.RenderPage();
-    canvas.Flush();
+    // cairo paints every pixel white before drawing, on any page it can
+    // address (32767 pixels a side): such a page is not cleared first.
+    const int w = renderer.GetOutputWidth(), h = renderer.GetOutputHeight();
+    cairoBitmap = w <= kMaxCairoSide && h <= kMaxCairoSide ? TBitmap::ForOverwrite(w, h, TPixelFormat::pf32bit)
+                                                           : TBitmap(w, h, TPixelFormat::pf32bit);
+    cairoBitmap.SetAlphaFormat(TAlphaFormat::afPremultiplied);
+    {
+      TCanvas canvas(cairoBitmap);
+      renderer.OutputKind = rokCairo;
+      renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
+      renderer.RenderPage();
+      canvas.Flush();
+    }
+    cairoBitmap.SetAlphaFormat(TAlphaFormat::afIgnored);
   } else {
     renderer.RenderPage();
   }
@@ -117,7 +133,11 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
   try {
     TBitmap& bitmap = throughCairo ? cairoBitmap : renderer.GetBitmap();
     switch (format) {
-      case pofBMP: bitmap.SaveToStream(output); break;
+      case pofBMP:
+        // BMP page files are 24-bit.
+        if (bitmap.PixelFormat() != TPixelFormat::pf24bit) bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        bitmap.SaveToStream(output);
+        break;
       case pofJPEG: {
         TPDFJPEGImage jpeg;
         jpeg.CompressionQuality = jpegQuality == 0 ? 1 : std::min<uint8_t>(jpegQuality, 100);
@@ -126,7 +146,7 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
         break;
       }
       case pofPNG: {
-        TPNGWriter png(bitmap);
+        TPNGWriter png(std::move(bitmap));  // the page is not needed after this
         png.SetDPI(static_cast<int32_t>(std::nearbyint(dpi)));
         if (toFile && useTransparent) png.SetTransparentColor(transparentColor);
         png.SaveToStream(output);

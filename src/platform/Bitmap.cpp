@@ -154,11 +154,28 @@ void TBitmap::Reset(int width, int height, TPixelFormat format) {
   palette_ = DefaultPalette(format);
 }
 
+TBitmap TBitmap::ForOverwrite(int width, int height, TPixelFormat format) {
+  if (format != TPixelFormat::pf24bit && format != TPixelFormat::pf32bit)
+    throw EBitmapError("Only 24- and 32-bit bitmaps are made for overwriting");
+  CheckSize(width, height, format);
+  TBitmap result;
+  result.width_ = width;
+  result.height_ = height;
+  result.format_ = format;
+  result.stride_ = static_cast<int>(StrideFor(width, format));
+  result.pixels_.resize(static_cast<size_t>(result.stride_) * height);  // not cleared
+  const size_t used = static_cast<size_t>(width) * (format == TPixelFormat::pf24bit ? 3 : 4);
+  if (used < static_cast<size_t>(result.stride_))
+    for (int y = 0; y < height; ++y)
+      std::memset(result.pixels_.data() + static_cast<size_t>(y) * result.stride_ + used, 0, result.stride_ - used);
+  return result;
+}
+
 void TBitmap::SetSize(int width, int height) {
   if (width == width_ && height == height_) return;
   CheckSize(width, height, format_);
   int newStride = static_cast<int>(StrideFor(width, format_));
-  std::vector<uint8_t> pixels(static_cast<size_t>(newStride) * height, 0);
+  std::vector<uint8_t, TPixelAllocator<uint8_t>> pixels(static_cast<size_t>(newStride) * height, 0);
   int rows = std::min(height, height_);
   int64_t keepBits = static_cast<int64_t>(std::min(width, width_)) * BitsPerPixel();
   size_t wholeBytes = static_cast<size_t>(keepBits / 8);
@@ -313,7 +330,13 @@ void TBitmap::Fill(TColor color) {
 void TBitmap::SetPixelFormat(TPixelFormat format) {
   if (format == format_) return;
   TBitmap target;
-  target.Reset(width_, height_, format);
+  // Between 24 and 32 bits every pixel is written: nothing to clear first.
+  const bool direct = (format_ == TPixelFormat::pf32bit && format == TPixelFormat::pf24bit) ||
+                      (format_ == TPixelFormat::pf24bit && format == TPixelFormat::pf32bit);
+  if (direct)
+    target = ForOverwrite(width_, height_, format);
+  else
+    target.Reset(width_, height_, format);
   bool srcIndexed = format_ == TPixelFormat::pf1bit || format_ == TPixelFormat::pf8bit;
   bool dstIndexed = format == TPixelFormat::pf1bit || format == TPixelFormat::pf8bit;
   if (srcIndexed && dstIndexed && palette_.size() <= target.palette_.size() &&
@@ -331,6 +354,12 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
       const uint8_t* s = ScanLine(y);
       uint8_t* d = target.ScanLine(y);
       for (int x = 0; x < width_; ++x, s += 4, d += 3) std::memcpy(d, s, 3);
+    }
+  } else if (format_ == TPixelFormat::pf24bit && format == TPixelFormat::pf32bit) {
+    for (int y = 0; y < height_; ++y) {
+      const uint8_t* s = ScanLine(y);
+      uint8_t* d = target.ScanLine(y);
+      for (int x = 0; x < width_; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 255;
     }
   } else {
     // Anything to 24 or 32 bits through the colours.

@@ -8,8 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Classes.h"
@@ -54,6 +56,27 @@ public:
   void SaveToFile(const std::string& path) const;
 };
 
+// Allocator of pixel storage: resizing leaves new bytes as they come
+// (value-initialising a page-sized buffer is a pass over all of it); every
+// operation that promises zeros writes them itself.
+template <class T>
+struct TPixelAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TPixelAllocator<U>;
+  };
+  TPixelAllocator() = default;
+  template <class U>
+  TPixelAllocator(const TPixelAllocator<U>&) noexcept {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
 class TBitmap : public TGraphic {
 public:
   // Largest number of pixels a bitmap may have; protects against absurd
@@ -64,6 +87,11 @@ public:
 
   TBitmap() = default;
   TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf24bit);
+  // A 24- or 32-bit bitmap whose pixels the caller writes every one of
+  // before reading any (a page painted white first, a conversion's target):
+  // the pixels are not cleared first; the padding of 24-bit rows is.
+  // Raises EBitmapError as the constructor does, and for other formats.
+  static TBitmap ForOverwrite(int width, int height, TPixelFormat format);
 
   int Width() const override { return width_; }
   int Height() const override { return height_; }
@@ -140,7 +168,7 @@ private:
   TPixelFormat format_ = TPixelFormat::pf24bit;
   TAlphaFormat alphaFormat_ = TAlphaFormat::afIgnored;
   int stride_ = 0;
-  std::vector<uint8_t> pixels_;
+  std::vector<uint8_t, TPixelAllocator<uint8_t>> pixels_;
   std::vector<TRGBQuad> palette_;
 };
 

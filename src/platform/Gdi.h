@@ -169,3 +169,12 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int xSrc,
 // Decodes an encoded picture (BMP or PNG) into a 32-bit bitmap with
 // premultiplied alpha. False when the bytes are neither or are damaged.
 bool DecodePicture(std::string_view bytes, TBitmap& result);
+// The pixels of a bitmap of any format as premultiplied 32-bit pixels
+// (opaque formats get alpha 255, straight alpha is multiplied in), written
+// row by row at out with outStride bytes per row (at least Width() * 4).
+void CopyToPremultiplied(const TBitmap& source, uint8_t* out, int outStride);
+// The picture DecodePicture makes of the bitmap's BMP file, without the file:
+// the same pixels (alpha already premultiplied goes through straight alpha
+// and back, as the file does), the same refusal of pictures wider or higher
+// than the drawing library can address. False for an empty or too large one.
+bool PremultipliedPicture(const TBitmap& source, TBitmap& result);

@@ -183,9 +183,11 @@ void TPDFRenderer::RenderPage() {
   std::unique_ptr<TCanvas> canvas;
   try {
     if (OutputKind == rokBitmap) {
-      bitmap_->SetPixelFormat(TPixelFormat::pf24bit);
-      bitmap_->SetSize(OutputWidth, OutputHeight);
+      // Drawn in the canvas's own 32-bit format, in place (white is opaque,
+      // so premultiplied as it stands), and made 24-bit once at the end.
+      *bitmap_ = TBitmap::ForOverwrite(OutputWidth, OutputHeight, TPixelFormat::pf32bit);
       bitmap_->Fill(0xFFFFFF);
+      bitmap_->SetAlphaFormat(TAlphaFormat::afPremultiplied);
       canvas = std::make_unique<TCanvas>(*bitmap_);
     }
   } catch (const Exception& e) {
@@ -243,5 +245,9 @@ void TPDFRenderer::RenderPage() {
     RunContentStream(backend, PageObject, {}, nullptr);
     if (OutputKind == rokHTML && htmlStream_) backend.EndHTMLCanvas(OutputWidth, OutputHeight);
   }
-  if (canvas) canvas->Flush();
+  if (canvas) {
+    canvas.reset();  // the canvas draws on the pixels: gone before they are converted
+    bitmap_->SetAlphaFormat(TAlphaFormat::afIgnored);
+    bitmap_->SetPixelFormat(TPixelFormat::pf24bit);
+  }
 }

@@ -316,6 +316,45 @@ TEST(PNGWriter, ChunksFollowTheSettings) {
   EXPECT_THROW(w.SaveToStream(s), EPNGError);
 }
 
+// The image data are deflated strip by strip; the IDAT chunk must hold what
+// deflating all filtered rows at once gives (the page images written before
+// strips were the same bytes). A page-sized image spans several strips; a
+// rendered page handed over as opaque 32-bit pixels writes the same file as
+// its 24-bit copy.
+TEST(PNGWriter, StripsDeflateAsOneAndPagesNeedNoCopy) {
+  const int w = 613, h = 977;  // rows of 1840 bytes: several strips
+  TBitmap page(w, h, TPixelFormat::pf32bit);
+  std::string rows;
+  for (int y = 0; y < h; ++y) {
+    rows.push_back('\0');
+    uint8_t* line = page.ScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      const uint8_t r = static_cast<uint8_t>((x * y) >> 3), g = static_cast<uint8_t>(y * 3), b = static_cast<uint8_t>(x ^ y);
+      line[4 * x] = b, line[4 * x + 1] = g, line[4 * x + 2] = r, line[4 * x + 3] = 255;
+      rows += static_cast<char>(r);
+      rows += static_cast<char>(g);
+      rows += static_cast<char>(b);
+    }
+  }
+  TBitmap as24 = page;
+  as24.SetPixelFormat(TPixelFormat::pf24bit);
+  const std::string fromCopy = writePNG(TPNGWriter(as24));
+  TBitmap handed = page;
+  const std::string fromPage = writePNG(TPNGWriter(std::move(handed)));
+  EXPECT_EQ(fromPage, fromCopy);
+  const size_t idat = fromCopy.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  const uint32_t length = (uint32_t(uint8_t(fromCopy[idat - 4])) << 24) | (uint32_t(uint8_t(fromCopy[idat - 3])) << 16) |
+                          (uint32_t(uint8_t(fromCopy[idat - 2])) << 8) | uint8_t(fromCopy[idat - 1]);
+  EXPECT_EQ(fromCopy.substr(idat + 4, length), CompressString(rows));
+
+  // 32-bit pixels with alpha handed over lose the alpha, as a copy does.
+  TBitmap straight = page;
+  straight.SetAlphaFormat(TAlphaFormat::afDefined);
+  straight.ScanLine(0)[3] = 7;
+  EXPECT_EQ(writePNG(TPNGWriter(std::move(straight))), fromCopy);
+}
+
 TEST(PNGWriter, ImageMagickReadsTheSamePixels) {
   if (!HaveTool("convert") || !HaveTool("pngcheck")) GTEST_SKIP() << "ImageMagick or pngcheck missing";
   TempDir dir;

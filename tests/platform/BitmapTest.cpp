@@ -188,6 +188,44 @@ TEST(Bitmap, ResizeKeepsTopLeftAndConversionsKeepColours) {
   EXPECT_EQ(g.PixelIndex(1, 0), 245);
 }
 
+// The direct 24 <-> 32-bit conversions write every byte their target keeps:
+// colours, opaque alpha, and zero row padding (so files written from a
+// converted bitmap do not depend on what the memory held before).
+TEST(Bitmap, DirectConversionsAndOverwriteTargets) {
+  TBitmap b = MakePattern(5, 4, TPixelFormat::pf24bit);  // 15 of 16 bytes a row used
+  TBitmap wide = b;
+  wide.SetPixelFormat(TPixelFormat::pf32bit);
+  ASSERT_EQ(wide.PixelFormat(), TPixelFormat::pf32bit);
+  EXPECT_EQ(wide.AlphaFormat(), TAlphaFormat::afIgnored);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) {
+      EXPECT_EQ(wide.Pixel(x, y), b.Pixel(x, y)) << x << "," << y;
+      EXPECT_EQ(wide.ScanLine(y)[4 * x + 3], 255);
+    }
+  // Scribbled alpha does not leak into the 24-bit result.
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) wide.ScanLine(y)[4 * x + 3] = static_cast<uint8_t>(x * 50 + y);
+  wide.SetPixelFormat(TPixelFormat::pf24bit);
+  EXPECT_TRUE(wide == b);
+  EXPECT_EQ(wide.SaveToBytes(), b.SaveToBytes());  // padding included
+
+  for (int round = 0; round < 3; ++round) {
+    // Fresh heap blocks may hold anything: the padding is cleared each time.
+    TBitmap over = TBitmap::ForOverwrite(5, 4, TPixelFormat::pf24bit);
+    EXPECT_EQ(over.Stride(), 16);
+    for (int y = 0; y < 4; ++y) EXPECT_EQ(over.ScanLine(y)[15], 0) << y;
+    std::memset(over.Bits(), 0xAB, over.BitsSize());
+  }
+  TBitmap page = TBitmap::ForOverwrite(7, 3, TPixelFormat::pf32bit);
+  EXPECT_EQ(page.Stride(), 28);
+  EXPECT_EQ(page.BitsSize(), 84u);
+  page.Fill(0xFFFFFF);
+  EXPECT_EQ(page.Pixel(6, 2), 0xFFFFFFu);
+  EXPECT_THROW(TBitmap::ForOverwrite(4, 4, TPixelFormat::pf8bit), EBitmapError);
+  EXPECT_THROW(TBitmap::ForOverwrite(-1, 4, TPixelFormat::pf32bit), EBitmapError);
+  EXPECT_THROW(TBitmap::ForOverwrite(1 << 20, 1 << 20, TPixelFormat::pf32bit), EBitmapError);
+}
+
 // Every pixel format written by us opens in ImageMagick with the same pixels
 // as a PNG made independently from the same colours.
 TEST(Bitmap, WrittenFilesMatchImageMagick) {

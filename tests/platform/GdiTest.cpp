@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "TestSupport.h"
 #include "platform/GdiCanvas.h"
 
@@ -204,6 +207,91 @@ TEST(GdiPicture, TooWideBitmapIsRefused) {
   small.Fill(0x0000FF);
   ASSERT_TRUE(DecodePicture(small.SaveToBytes(), result));
   EXPECT_EQ(result.Width(), 3);
+}
+
+// A bitmap drawn as a picture gives the pixels its BMP file decodes to,
+// for every format and alpha meaning (premultiplied alpha goes out to the
+// file's straight alpha and back, rounding included).
+TEST(GdiPicture, BitmapsGiveThePixelsOfTheirFiles) {
+  struct Case {
+    const char* name;
+    TPixelFormat format;
+    TAlphaFormat alpha;
+  };
+  const Case cases[] = {
+      {"1 bit", TPixelFormat::pf1bit, TAlphaFormat::afIgnored},
+      {"8 bits", TPixelFormat::pf8bit, TAlphaFormat::afIgnored},
+      {"24 bits", TPixelFormat::pf24bit, TAlphaFormat::afIgnored},
+      {"32 bits opaque", TPixelFormat::pf32bit, TAlphaFormat::afIgnored},
+      {"32 bits straight", TPixelFormat::pf32bit, TAlphaFormat::afDefined},
+      {"32 bits premultiplied", TPixelFormat::pf32bit, TAlphaFormat::afPremultiplied},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int w = 37, h = 11;
+    TBitmap b(w, h, c.format);
+    if (c.format == TPixelFormat::pf8bit) {
+      std::vector<TRGBQuad> pal(200);  // indexes 200-255 lie beyond the palette
+      for (int i = 0; i < 200; ++i) pal[i] = TRGBQuad{uint8_t(i * 7), uint8_t(255 - i), uint8_t(i), 0};
+      b.SetPalette(pal);
+    }
+    if (c.format == TPixelFormat::pf1bit) b.SetPalette({TRGBQuad{10, 20, 200, 0}, TRGBQuad{250, 240, 5, 0}});
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = b.ScanLine(y);
+      const int bytes = static_cast<int>((int64_t(w) * b.BitsPerPixel() + 7) / 8);
+      for (int i = 0; i < bytes; ++i) row[i] = static_cast<uint8_t>(i * 31 + y * 17 + (i * y) % 7);
+      if (c.format == TPixelFormat::pf32bit)
+        for (int x = 0; x < w; ++x) row[4 * x + 3] = static_cast<uint8_t>(x * 7 + y * 23);  // 0 and 255 among them
+    }
+    b.SetAlphaFormat(c.alpha);
+    TBitmap fromFile, direct;
+    ASSERT_TRUE(DecodePicture(b.SaveToBytes(), fromFile));
+    ASSERT_TRUE(PremultipliedPicture(b, direct));
+    ASSERT_EQ(direct.PixelFormat(), TPixelFormat::pf32bit);
+    EXPECT_EQ(direct.AlphaFormat(), TAlphaFormat::afPremultiplied);
+    ASSERT_EQ(direct.BitsSize(), fromFile.BitsSize());
+    EXPECT_EQ(std::memcmp(direct.Bits(), fromFile.Bits(), direct.BitsSize()), 0);
+  }
+  TBitmap result;
+  EXPECT_FALSE(PremultipliedPicture(TBitmap(), result));
+  EXPECT_FALSE(PremultipliedPicture(TBitmap(40000, 1, TPixelFormat::pf24bit), result));  // as DecodePicture
+  EXPECT_FALSE(PremultipliedPicture(TBitmap(1, 33000, TPixelFormat::pf8bit), result));
+}
+
+// A DC over a bitmap that is not 32-bit draws on a converted copy and
+// writes it back: pixels it did not draw on come back as they were.
+TEST(Gdi, DrawingOnOtherFormatsKeepsUntouchedPixels) {
+  for (TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf8bit, TPixelFormat::pf1bit}) {
+    SCOPED_TRACE(TBitmap::BitsPerPixel(format));
+    TBitmap b(21, 9, format);
+    if (format == TPixelFormat::pf8bit) {
+      std::vector<TRGBQuad> pal(256);
+      for (int i = 0; i < 256; ++i) pal[i] = TRGBQuad{uint8_t(i * 7), uint8_t(255 - i), uint8_t(i), 0};
+      pal[255] = TRGBQuad{0, 0, 255, 0};  // red, what is drawn
+      b.SetPalette(pal);
+    }
+    if (format == TPixelFormat::pf1bit) b.SetPalette({TRGBQuad{255, 255, 255, 0}, TRGBQuad{0, 0, 255, 0}});
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 21; ++x) {
+        if (format == TPixelFormat::pf24bit)
+          b.SetPixel(x, y, RGB(uint8_t(x * 11), uint8_t(y * 27), uint8_t(x * y)));
+        else
+          b.SetPixelIndex(x, y, format == TPixelFormat::pf1bit ? 0 : (x * 13 + y * 5) % 255);
+      }
+    const TBitmap before = b;
+    HDC dc = CreateBitmapDC(b);
+    ASSERT_NE(dc, nullptr);
+    HBRUSH red = CreateSolidBrush(kRed);
+    RECT r{4, 2, 9, 6};
+    FillRect(dc, &r, red);
+    DeleteDC(dc);
+    DeleteObject(red);
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 21; ++x) {
+        const bool inside = x >= 4 && x < 9 && y >= 2 && y < 6;
+        EXPECT_EQ(b.Pixel(x, y), inside ? kRed : before.Pixel(x, y)) << x << "," << y;
+      }
+  }
 }
 
 }  // namespace
