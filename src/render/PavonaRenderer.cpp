@@ -206,6 +206,8 @@ void TPDFRenderer::RenderPage() {
     try {
       TMetafileCanvas canvas(*metafile_);
       if (!canvas.Handle()) throw EEmfWriteError("The metafile cannot be recorded");
+      RECT page{0, 0, OutputWidth, OutputHeight};
+      FillRect(canvas.Handle(), &page, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
       const double s = Resolution / 72;
       MatrixMultiply(CTM, TPDFMatrix{s, 0, 0, -s, 0, double(OutputHeight)}, CTM);
       rotateAndMove(boxWidth, boxHeight);
