@@ -133,19 +133,57 @@ TEST(FacadeVectorOutput, EmfPagesComeBackThroughOurOwnMetafileConverter) {
   EXPECT_GT(d.inkRecall, 0.9);
 }
 
-TEST(FacadeVectorOutput, WmfPagesAreRefusedWithAClearReason) {
+TEST(FacadeVectorOutput, WmfPagesArePlaceableMetafilesThatLibwmfDraws) {
+  REQUIRE_TOOLS("wmf2gd");
+  pvltest::TempDir dir;
   TPavona f;
-  ASSERT_EQ(f.LoadFromFile(W(pvltest::CorpusPath("samples/minimal-document.pdf")), u""), 1);
+  ASSERT_EQ(f.LoadFromFile(W(pvltest::CorpusPath("samples/pdflatex-image.pdf")), u""), 1);
   TMemoryStream wmf;
-  const int32_t result = f.RenderPageToStream(72, 1, pofWMF, wmf);
-  if (result == 1) {
-    // A placeable WMF: key, then a memory metafile header.
-    ASSERT_GE(wmf.Bytes().size(), 40u);
-    EXPECT_TRUE(IsPlaceableWmf(wmf.Bytes()));
+  ASSERT_EQ(f.RenderPageToStream(72, 1, pofWMF, wmf), 1) << f.LastRenderMessage();
+  const std::string& bytes = wmf.Bytes();
+  ASSERT_TRUE(IsPlaceableWmf(bytes));
+  auto u16 = [&](size_t at) { return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  EXPECT_EQ(u16(10), 595u);  // bounds: the page in device units (rounded, as metafiles are)
+  EXPECT_EQ(u16(12), 842u);
+  EXPECT_EQ(u16(14), 72u);   // units per inch
+  // The memory metafile header counts the file's words; the records walk
+  // to the end record exactly, none larger than the header says.
+  ASSERT_EQ(u16(22), 1u);
+  EXPECT_EQ(u32(28) * 2 + 22, bytes.size());
+  size_t at = 22 + 18, records = 0;
+  uint32_t largest = 0;
+  bool ended = false;
+  while (at + 6 <= bytes.size()) {
+    const uint32_t words = u32(at);
+    ASSERT_GE(words, 3u);
+    largest = std::max(largest, words);
+    ++records;
+    if (u16(at + 4) == 0) {
+      ended = at + words * 2 == bytes.size();
+      break;
+    }
+    at += words * 2;
+  }
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(largest, u32(34));
+  EXPECT_GT(records, 20u);
+  pvltest::WriteFile(dir.File("page.wmf"), bytes);
+  auto r = RunCommand({"wmf2gd", "-t", "png", "--maxwidth=596", "--maxheight=842", "-o", dir.File("wmf.png"),
+                       dir.File("page.wmf")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const TBitmap drawn = LoadPng(dir.File("wmf.png"));
+  ASSERT_FALSE(drawn.Empty());
+  const TBitmap peer = PeerPage(pvltest::CorpusPath("samples/pdflatex-image.pdf"), 1, dir, "peer");
+  if (drawn.Width() == peer.Width()) {
+    const auto d = CompareImages(peer, drawn);
+    EXPECT_GT(d.inkRecall, 0.7);
+    EXPECT_LT(d.mean, 20.0);
   } else {
-    EXPECT_EQ(f.LastErrorCode(), pvlErrRenderFailed);
-    EXPECT_NE(f.LastRenderMessage().find("Windows metafile"), std::string::npos) << f.LastRenderMessage();
-    EXPECT_EQ(wmf.GetSize(), 0);
+    int dark = 0;
+    for (int y = 0; y < drawn.Height(); ++y)
+      for (int x = 0; x < drawn.Width(); ++x) dark += (drawn.Pixel(x, y) & 0xFF) < 128;
+    EXPECT_GT(dark, drawn.Width() * drawn.Height() / 50) << "the picture and the text are drawn";
   }
 }
 
