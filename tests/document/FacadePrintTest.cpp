@@ -254,9 +254,8 @@ TEST(FacadePrint, PagesPrintedToAFileAreAValidPdfThatLooksLikeThePages) {
   EXPECT_EQ(files, 0);
 }
 
-// A landscape page holding one wide black bar.
-std::string LandscapeBarPdf() {
-  const std::string content = "0 g 71 247 700 100 re f";
+// A one-page document with the given box, content and page entries.
+std::string OnePagePdf(const std::string& box, const std::string& content, const std::string& pageExtra = "") {
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   auto obj = [&](const std::string& body) {
@@ -265,7 +264,7 @@ std::string LandscapeBarPdf() {
   };
   obj("<< /Type /Catalog /Pages 2 0 R >>");
   obj("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-  obj("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 842 595] /Contents 4 0 R >>");
+  obj("<< /Type /Page /Parent 2 0 R /MediaBox " + box + " /Contents 4 0 R " + pageExtra + " >>");
   obj("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
   const size_t xref = pdf.size();
   pdf += "xref\n0 5\n0000000000 65535 f \n";
@@ -282,7 +281,8 @@ TEST(FacadePrint, PlacementOnThePaperFollowsScalingAndRotation) {
   REQUIRE_TOOLS("pdftoppm");
   pvltest::TempDir dir;
   TPavona f;
-  ASSERT_EQ(f.LoadFromString(LandscapeBarPdf(), u""), 1);
+  // A landscape page holding one wide black bar.
+  ASSERT_EQ(f.LoadFromString(OnePagePdf("[0 0 842 595]", "0 g 71 247 700 100 re f"), u""), 1);
   f.SetPrinterSettings(u"paper", Draft());
   struct TCase {
     int32_t scaling, rotate;
@@ -315,6 +315,25 @@ TEST(FacadePrint, PlacementOnThePaperFollowsScalingAndRotation) {
       EXPECT_NEAR(box[1], 248, 3);
     }
   }
+}
+
+TEST(FacadePrint, TurnedPagesAreScaledAfterTheTurn) {
+  REQUIRE_TOOLS("pdftoppm");
+  pvltest::TempDir dir;
+  TPavona f;
+  // 400 x 200 points turned a quarter: a black page 200 wide and 400 tall,
+  // which fitting doubles and more (842 / 400) to fill the paper's height.
+  ASSERT_EQ(f.LoadFromString(OnePagePdf("[0 0 400 200]", "0 g 0 0 400 200 re f", "/Rotate 90"), u""), 1);
+  f.SetPrinterSettings(u"paper", Draft());
+  f.SetPrintOutputFile(W(dir.File("turned.pdf")));
+  ASSERT_EQ(f.PrintDocument(u"paper", 1, 1, f.PrintOptions(1, 0, u"turned")), 1) << f.LastRenderMessage();
+  const TBitmap paper = PeerPage(dir.File("turned.pdf"), 1, dir, "turned");
+  const auto box = InkBox(paper);
+  const double scale = 842.0 / 400;
+  EXPECT_NEAR(box[3] - box[1] + 1, 400 * scale, 4);
+  EXPECT_NEAR(box[2] - box[0] + 1, 200 * scale, 4);
+  EXPECT_NEAR((box[0] + box[2]) / 2.0, 595 / 2.0, 3) << "centred across the paper";
+  EXPECT_LE(box[1], 2);
 }
 
 TEST(FacadePrint, FailuresAreReportedAndLeaveNoFile) {
