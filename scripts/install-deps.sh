@@ -20,6 +20,8 @@ PACKAGES=(
   xvfb xauth
   # metafiles written through libEMF's GDI calls, drawn by emf2svg and rsvg
   libemf-dev emf2svg librsvg2-bin
+  # Windows metafile pages drawn by libwmf's converter
+  libwmf-bin
   # fonts and data
   fonts-urw-base35 fonts-liberation2 fonts-dejavu-core fonts-droid-fallback
   poppler-data aglfn

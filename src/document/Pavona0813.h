@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@
 
 #include "graphics/PavonaPicasso.h"
 #include "pages/PavonaPageFormats.h"
+#include "render/PavonaPrinting.h"
 
 class TStream;
 class TPDFDocument;
@@ -164,6 +166,29 @@ public:
     backgroundColor_ = color;
     useBackground_ = use;
   }
+  // Printing. PrintOptions stores the job title and returns the option
+  // code: scaling (0..15) in bits 0-3, 16 for automatic rotation, and
+  // (449 + title count) << 8 naming the title just stored.
+  int32_t PrintOptions(int32_t scaling, int32_t autoRotate, std::u16string_view title);
+  // The current printer's name; empty when there is none.
+  void GetDefaultPrinterName(std::u16string& out);
+  // Chooses the printer by name (stored settings applied when the name has
+  // some), then PrintToPrinter on it.
+  int32_t PrintDocument(std::u16string_view printerName, int32_t first, int32_t last, int32_t options);
+  // Prints pages first..last of the selected document on the printer. 1; 0
+  // with the message and pvlErrRenderFailed when a page or the job failed.
+  int32_t PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, int32_t options);
+  // Print settings (none by default): a file the job is printed to, the
+  // printer's own device context, the job held in the spooler as it
+  // starts, options stored per printer name, a stored device mode.
+  void SetPrintOutputFile(std::u16string_view path) { printOutputFile_ = path; }
+  void SetPrintOwnContext(bool on) { printOwnContext_ = on; }
+  void SetPrintJobControl(bool on) { printJobControl_ = on; }
+  void SetPrinterSettings(std::u16string_view printerName, const TPrinterOptions& options);
+  void SetPrinterDeviceMode(std::string bytes) { printDeviceMode_ = std::move(bytes); }
+  // The job number and device of the last job printed with the own context.
+  int32_t LastPrintJob() const { return printJob_; }
+  const std::string& LastPrintJobText() const { return printJobText_; }
 
   // ---- Pages, drawing, fonts and images
   // (page size, rotation, insertion and deletion; text, shapes and images on
@@ -414,4 +439,12 @@ private:
   uint32_t backgroundColor_ = 0xFFFFFF;
   bool useBackground_ = false;
   std::vector<THandleEntry> handles_;
+  std::vector<std::string> printTitles_;
+  std::u16string printOutputFile_;
+  bool printOwnContext_ = false;
+  bool printJobControl_ = false;
+  std::map<std::string, TPrinterOptions> printerSettings_;  // by upper-case printer name
+  std::string printDeviceMode_;
+  int32_t printJob_ = 0;
+  std::string printJobText_;
 };

@@ -1,10 +1,12 @@
 // The facade's page output: pages of the selected document as images in a
 // stream or in files, and the text of the selected page.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
+#include "objects/PavonaExtra.h"
 #include "render/PavonaTextFunnel.h"
 
 namespace {
@@ -136,4 +138,127 @@ void TPavona::GetPageText(int32_t mode, std::u16string& out) {
     out.clear();
     lastError_ = pvlErrRenderFailed;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Printing
+
+namespace {
+
+constexpr const char* kDefaultJobTitle = "Pavona Library Document";
+constexpr int32_t kFirstTitleCode = 450;
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+int32_t TPavona::PrintOptions(int32_t scaling, int32_t autoRotate, std::u16string_view title) {
+  lastError_ = 0;
+  printTitles_.push_back(WideToUTF8(title));
+  // The title code has 16 bits: beyond them the newest titles cannot be
+  // named, and the job prints under the default title.
+  const int64_t code = static_cast<int64_t>(printTitles_.size()) + kFirstTitleCode - 1;
+  const int32_t titleBits = code <= 0xFFFF ? static_cast<int32_t>(code) << 8 : 0;
+  return (scaling & 15) | (autoRotate == 1 ? 16 : 0) | titleBits;
+}
+
+void TPavona::GetDefaultPrinterName(std::u16string& out) {
+  out.clear();
+  lastError_ = 0;
+  TPrinter& printer = Printer();
+  const int index = printer.PrinterIndex();
+  const auto& names = printer.Printers();
+  if (index >= 0 && static_cast<size_t>(index) < names.size()) out = UTF8ToWide(names[static_cast<size_t>(index)]);
+}
+
+void TPavona::SetPrinterSettings(std::u16string_view printerName, const TPrinterOptions& options) {
+  printerSettings_[UpperCase(WideToUTF8(printerName))] = options;
+}
+
+int32_t TPavona::PrintDocument(std::u16string_view printerName, int32_t first, int32_t last, int32_t options) {
+  lastRenderMessage_.clear();
+  TPrinter& printer = Printer();
+  try {
+    const std::string name = WideToUTF8(printerName);
+    auto it = printerSettings_.find(UpperCase(name));
+    if (it == printerSettings_.end()) {
+      printer.SetPrinter(name, "WINSPOOL", "", nullptr);
+    } else {
+      const std::string stored = it->second.PrinterName.empty() ? name : WideToUTF8(it->second.PrinterName);
+      printer.SetPrinter(stored, "WINSPOOL", "", nullptr);
+      ApplyPrinterOptions(it->second, printer);
+    }
+  } catch (const std::exception& e) {
+    lastRenderMessage_ = e.what();
+    lastError_ = pvlErrRenderFailed;
+    return 0;
+  }
+  return PrintToPrinter(printer, first, last, options);
+}
+
+int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, int32_t options) {
+  lastRenderMessage_.clear();
+  printJob_ = 0;
+  printJobText_.clear();
+  lastError_ = 0;
+  TPageKeeper keeper(*this);
+  TPDFPageTree* tree = selected_->GetPageTree();
+  const int32_t count = PageCount();
+  if (!tree || count <= 0) {
+    lastRenderMessage_ = "the document has no pages";
+    lastError_ = pvlErrRenderFailed;
+    return 0;
+  }
+  first = std::max(first, 1);
+  if (last < first) last = first;
+  last = std::min(last, count);
+  if (first > last) {
+    lastRenderMessage_ = "the page range names no page of the document";
+    lastError_ = pvlErrBadArgument;
+    return 0;
+  }
+  const bool ownDC = !printOutputFile_.empty() || printOwnContext_ || printJobControl_;
+  TPVLPrinter wrapper(&printer, ownDC, printOutputFile_);
+  wrapper.SetJobControl(printJobControl_);
+  const int32_t titleCode = (options >> 8) & 0xFFFF;
+  std::string title = kDefaultJobTitle;
+  if (titleCode >= kFirstTitleCode && static_cast<size_t>(titleCode - kFirstTitleCode) < printTitles_.size())
+    title = printTitles_[static_cast<size_t>(titleCode - kFirstTitleCode)];
+  wrapper.SetTitle(title);
+  int32_t result = 1;
+  bool started = false;
+  try {
+    if (!printDeviceMode_.empty()) SetPrinterDevMode(printer, printDeviceMode_);
+    wrapper.BeginDoc();
+    started = !ownDC || wrapper.JobId > 0;
+    if (!started) throw EPrinterError("the print job could not start on \"" + wrapper.DeviceName + "\"");
+    if (!tree->PrintPage(&wrapper, first, last, drawingSettings_, options, lastRenderMessage_)) result = 0;
+  } catch (const std::exception& e) {
+    if (!lastRenderMessage_.empty()) lastRenderMessage_ += '\n';
+    lastRenderMessage_ += e.what();
+    result = 0;
+  }
+  // The job is ended whatever happened to its pages.
+  if (started) {
+    try {
+      if (!wrapper.EndDoc()) {
+        if (!lastRenderMessage_.empty()) lastRenderMessage_ += '\n';
+        lastRenderMessage_ += "the print job could not be finished";
+        result = 0;
+      }
+    } catch (const std::exception& e) {
+      if (!lastRenderMessage_.empty()) lastRenderMessage_ += '\n';
+      lastRenderMessage_ += e.what();
+      result = 0;
+    }
+  }
+  if (printOwnContext_) {
+    printJob_ = wrapper.JobId;
+    printJobText_ = wrapper.DeviceName;
+  }
+  if (!result) lastError_ = pvlErrRenderFailed;
+  return result;
 }

@@ -121,6 +121,12 @@ public:
   int32_t RenderPageToStream(int32_t page, int32_t format, double dpi, uint8_t jpegQuality,
                              const TGDIPlusSettings& settings, TStream& output, std::string& errorText,
                              int32_t pageBox = 2);
+  // Pages first..last drawn on the printer's canvas, a new printer page
+  // before each but the first (the caller starts and ends the job). Options:
+  // low four bits the scaling (1 fit to the paper, 2 shrink only), 16 turn
+  // pages to the paper's orientation. 1, or 0 with "page N: ..." lines.
+  int32_t PrintPage(TPVLPrinter* printer, int32_t first, int32_t last, const TGDIPlusSettings& settings,
+                    int32_t options, std::string& errorText);
   // Text of the selected page: options 0..2 through the content extractor,
   // 3..8 through the renderer's text funnel (the caller's, when given).
   void ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::u16string& out);

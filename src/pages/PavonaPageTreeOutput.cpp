@@ -11,8 +11,11 @@
 #include "graphics/PavonaTIFF.h"
 #include "objects/PavonaExtra.h"
 #include "pages/PavonaPageTree.h"
+#include "platform/EmfWriter.h"
 #include "platform/GdiCanvas.h"
+#include "render/PavonaEPS.h"
 #include "render/PavonaExtractor.h"
+#include "render/PavonaPrinting.h"
 #include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
 #include "render/PavonaTextFunnel.h"
@@ -73,11 +76,6 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
     error = "the page cannot be found";
     return false;
   }
-  // Kinds the page output cannot make (yet) are refused before any work.
-  if (format == pofWMF || format == pofEMF || format == pofEPS) {
-    error = "the page-image format " + std::to_string(format) + " is not available";
-    return false;
-  }
   // An HTML canvas page goes only into streams; a file request leaves the
   // file empty.
   if (format == pofHTML && toFile) return true;
@@ -93,7 +91,9 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
   const auto geometry = renderer.MeasurePage();
   (void)geometry;
   const int64_t pixels = int64_t(renderer.GetOutputWidth()) * renderer.GetOutputHeight();
-  if (renderer.GetOutputWidth() <= 0 || renderer.GetOutputHeight() <= 0 || pixels > kMaxImagePixels) {
+  // EPS is written in points whatever the resolution: no size to guard.
+  if (format != pofEPS &&
+      (renderer.GetOutputWidth() <= 0 || renderer.GetOutputHeight() <= 0 || pixels > kMaxImagePixels)) {
     error = "the page image would be " + std::to_string(renderer.GetOutputWidth()) + " x " +
             std::to_string(renderer.GetOutputHeight()) + " pixels, more than the page output makes";
     return false;
@@ -163,6 +163,15 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
         if (!SaveBitmapAsTIFF(bitmap, output, static_cast<int32_t>(std::nearbyint(dpi))))
           throw Exception("the page image is empty");
         break;
+      case pofWMF:
+      case pofEMF:
+        if (renderer.GetMetafile().Empty()) {
+          if (error.empty()) error = "the metafile could not be recorded";
+          return false;
+        }
+        renderer.GetMetafile().SaveToStream(output);
+        break;
+      case pofEPS: renderer.GetEPSExport().SaveToStream(output); break;
       default: break;  // raw and HTML pages were written while rendering
     }
   } catch (const std::exception& e) {
@@ -252,4 +261,43 @@ void TPDFPageTree::ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::
   TPDFFontCollection fonts;
   TPDFExtractor extractor(GetPageResources(), &fonts);
   out = extractor.Extract(content, option);
+}
+
+int32_t TPDFPageTree::PrintPage(TPVLPrinter* printer, int32_t first, int32_t last, const TGDIPlusSettings& settings,
+                                int32_t options, std::string& errorText) {
+  errorText.clear();
+  if (!printer || !printer->GetCanvas()) {
+    errorText = "no printer to print on";
+    return 0;
+  }
+  TPDFFontCollection fonts;
+  fonts.LoadOutlines = true;
+  TPDFRenderer renderer(&fonts);
+  renderer.GDIPlusSettings = settings;
+  renderer.OutputKind = rokPrinter;
+  renderer.Printer = printer;
+  renderer.PrintFitMode = static_cast<uint8_t>(options & 15);
+  renderer.PrintAutoRotate = (options & 16) ? 1 : 0;
+  bool allPrinted = true;
+  for (int32_t n = first; n <= last; ++n) {
+    if (n > first) printer->NewPage();
+    if (printer->Aborted()) {
+      appendError(errorText, n, "the print job was cancelled");
+      return 0;
+    }
+    // The printer's resolution is the canvas font's, which follows the device.
+    renderer.Resolution = printer->GetCanvas()->FontPixelsPerInch;
+    renderer.PageObject = FindPage(n);
+    if (!renderer.PageObject) {
+      allPrinted = false;
+      appendError(errorText, n, "the page cannot be found");
+      continue;
+    }
+    renderer.RenderPage();
+    if (!renderer.GetErrorText().empty()) {
+      allPrinted = false;
+      appendError(errorText, n, renderer.GetErrorText());
+    }
+  }
+  return allPrinted ? 1 : 0;
 }

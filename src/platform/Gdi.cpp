@@ -1,5 +1,7 @@
 #include "platform/Gdi.h"
 
+#include "platform/EmfWriter.h"
+
 #include <cairo.h>
 
 #include <algorithm>
@@ -121,6 +123,11 @@ struct DCObj : GdiObject {
   bool recording = false;  // between BeginPath and EndPath
   bool pathDefined = false;
   PathData path;
+
+  // Metafile DCs: the writer that records the drawing (nothing is painted)
+  // and the placeholder bitmap that carries the DC's state.
+  TEmfWriter* emf = nullptr;
+  std::unique_ptr<TBitmap> ownBitmap;
 };
 
 class Registry {
@@ -285,6 +292,7 @@ bool SetupPen(DCObj* d, const PenObj* pen) {
 }
 
 void StrokeWithPen(DCObj* d, const PathData& path) {
+  if (d->emf) return;  // recorded by the caller
   PenObj* pen = CurrentPen(d);
   if (!SetupPen(d, pen)) return;
   ApplyClip(d);
@@ -297,7 +305,7 @@ void StrokeWithPen(DCObj* d, const PathData& path) {
 }
 
 void FillWithBrush(DCObj* d, const PathData& path, BrushObj* brush) {
-  if (!brush || brush->hollow) return;
+  if (d->emf || !brush || brush->hollow) return;
   ApplyClip(d);
   SetSourceColor(d->cr, brush->color);
   ReplayPath(d->cr, path);
@@ -343,6 +351,7 @@ private:
 bool DrawBitmapMapped(DCObj* d, const TBitmap& source, int xSrc, int ySrc, int w, int h, const cairo_matrix_t& m,
                       double alpha) {
   if (source.Empty() || w <= 0 || h <= 0) return false;
+  if (d->emf) return true;  // recorded by the caller
   double det = m.xx * m.yy - m.xy * m.yx;
   if (!std::isfinite(det) || std::fabs(det) < 1e-12) return false;
   SourceSurface src(source);
@@ -404,6 +413,59 @@ void Select(uintptr_t& slot, uintptr_t id) {
   if (GdiObject* now = Reg().Find(id)) ++now->selectedCount;
 }
 
+// ---------------------------------------------------------------------------
+// Metafile recording
+
+// The writers of live metafile DCs, told when an object is deleted.
+std::vector<TEmfWriter*>& LiveWriters() {
+  static std::vector<TEmfWriter*> writers;
+  return writers;
+}
+
+int32_t RoundCoord(double v) { return static_cast<int32_t>(std::lrint(v)); }
+
+void RecordPen(DCObj* d, uintptr_t id, const PenObj* pen) {
+  DWORD style = pen->style;
+  double width = pen->width;
+  if (!pen->geometric) {
+    // Wide pens of CreatePen are geometric pens with round ends and joins.
+    if (width > 1 && (style & PS_STYLE_MASK) != PS_NULL)
+      style = (style & PS_STYLE_MASK) | PS_GEOMETRIC | PS_ENDCAP_ROUND | PS_JOIN_ROUND;
+    else
+      width = 1;
+  }
+  d->emf->SelectPen(id, style, width, pen->color, pen->dashes);
+}
+
+// A path replayed into the metafile as path records.
+void RecordPathSegments(TEmfWriter& w, const PathData& path) {
+  for (const Segment& s : path) {
+    switch (s.kind) {
+      case SegKind::Move: w.MoveTo(RoundCoord(s.x[0]), RoundCoord(s.y[0])); break;
+      case SegKind::Line: w.LineTo(RoundCoord(s.x[0]), RoundCoord(s.y[0])); break;
+      case SegKind::Curve: {
+        POINT pts[3];
+        for (int k = 0; k < 3; ++k) pts[k] = POINT{RoundCoord(s.x[k]), RoundCoord(s.y[k])};
+        w.PolyBezierTo(pts, 3);
+        break;
+      }
+      case SegKind::Close: w.CloseFigure(); break;
+    }
+  }
+}
+
+// A region's shapes intersected into the metafile's clip.
+void RecordClipRegion(DCObj* d, const RegionData& region) {
+  for (const ClipShape& shape : region.shapes) {
+    d->emf->SetPolyFillMode(shape.fillMode);
+    d->emf->BeginPath();
+    RecordPathSegments(*d->emf, shape.path);
+    d->emf->EndPath();
+    d->emf->SelectClipPath(RGN_AND);
+  }
+  d->emf->SetPolyFillMode(d->state.fillMode);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -442,6 +504,18 @@ HDC CreateBitmapDC(TBitmap& bitmap) {
   return ToHandle<HDC>(id);
 }
 
+HDC CreateMetafileDC(TEmfWriter& writer) {
+  auto placeholder = std::make_unique<TBitmap>(1, 1, TPixelFormat::pf32bit);
+  HDC dc = CreateBitmapDC(*placeholder);
+  if (!dc) return nullptr;
+  std::lock_guard lock(Reg().mutex);
+  DCObj* d = GetDC(dc);
+  d->emf = &writer;
+  d->ownBitmap = std::move(placeholder);
+  LiveWriters().push_back(&writer);
+  return dc;
+}
+
 BOOL GdiFlushDC(HDC dc) {
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
@@ -473,6 +547,10 @@ BOOL DeleteDC(HDC dc) {
       release(s.pen);
       release(s.brush);
     }
+    if (d->emf) {
+      auto& writers = LiveWriters();
+      writers.erase(std::remove(writers.begin(), writers.end(), d->emf), writers.end());
+    }
     Reg().Remove(Id(dc));
   }
   // Outside the lock: the hook may free what the DC drew on and call GDI.
@@ -483,7 +561,7 @@ BOOL DeleteDC(HDC dc) {
 BOOL GetDCSurface(HDC dc, TGdiSurface& surface) {
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
-  if (!d) return 0;
+  if (!d || d->emf) return 0;
   cairo_surface_flush(d->surface);
   surface = TGdiSurface{d->data, d->width, d->height, d->stride};
   return 1;
@@ -550,14 +628,20 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     case ObjKind::Pen:
       old = d->state.pen;
       Select(d->state.pen, Id(object));
+      if (d->emf) RecordPen(d, Id(object), static_cast<PenObj*>(o));
       return ToHandle<HGDIOBJ>(old);
     case ObjKind::Brush:
       old = d->state.brush;
       Select(d->state.brush, Id(object));
+      if (d->emf) d->emf->SelectBrush(Id(object), static_cast<BrushObj*>(o)->hollow, static_cast<BrushObj*>(o)->color);
       return ToHandle<HGDIOBJ>(old);
     case ObjKind::Region: {
       // Selecting a region sets a copy of it as the clip.
       SetClip(d, static_cast<RegionObj*>(o)->data);
+      if (d->emf) {
+        d->emf->ResetClip();
+        RecordClipRegion(d, static_cast<RegionObj*>(o)->data);
+      }
       return ToHandle<HGDIOBJ>(static_cast<uintptr_t>(COMPLEXREGION));
     }
     default: return nullptr;
@@ -571,6 +655,7 @@ BOOL DeleteObject(HGDIOBJ object) {
   if (o->stock) return 1;
   if (o->selectedCount > 0) return 0;
   Reg().Remove(Id(object));
+  for (TEmfWriter* w : LiveWriters()) w->ObjectDeleted(Id(object));
   return 1;
 }
 
@@ -580,6 +665,7 @@ BOOL SetMiterLimit(HDC dc, float limit, float* old) {
   if (!d || !(limit >= 1)) return 0;
   if (old) *old = static_cast<float>(d->state.miterLimit);
   d->state.miterLimit = limit;
+  if (d->emf) d->emf->SetMiterLimit(limit);
   return 1;
 }
 
@@ -589,6 +675,7 @@ int SetPolyFillMode(HDC dc, int mode) {
   if (!d || (mode != ALTERNATE && mode != WINDING)) return 0;
   int old = d->state.fillMode;
   d->state.fillMode = mode;
+  if (d->emf) d->emf->SetPolyFillMode(mode);
   return old;
 }
 
@@ -604,6 +691,7 @@ BOOL MoveToEx(HDC dc, int x, int y, POINT* old) {
   if (!d) return 0;
   if (old) *old = d->state.pos;
   d->state.pos = POINT{x, y};
+  if (d->emf) d->emf->MoveTo(x, y);
   if (d->recording) AddSegment(d, SegKind::Move, {POINT{x, y}});
   return 1;
 }
@@ -622,6 +710,7 @@ BOOL LineTo(HDC dc, int x, int y) {
     StrokeWithPen(d, p);
   }
   d->state.pos = POINT{x, y};
+  if (d->emf) d->emf->LineTo(x, y);
   return 1;
 }
 
@@ -642,6 +731,7 @@ BOOL PolyBezierTo(HDC dc, const POINT* points, DWORD count) {
     target.push_back(s);
   }
   if (count) d->state.pos = points[count - 1];
+  if (d->emf) d->emf->PolyBezierTo(points, count);
   if (!d->recording) StrokeWithPen(d, local);
   return 1;
 }
@@ -661,6 +751,7 @@ BOOL Polygon(HDC dc, const POINT* points, int count) {
   DCObj* d = GetDC(dc);
   if (!d || !points || count < 2) return 0;
   PathData p = PolyPath(points, count, true);
+  if (d->emf) d->emf->Polygon(points, static_cast<uint32_t>(count));
   if (d->recording) {
     d->path.insert(d->path.end(), p.begin(), p.end());
   } else {
@@ -675,6 +766,7 @@ BOOL Polyline(HDC dc, const POINT* points, int count) {
   DCObj* d = GetDC(dc);
   if (!d || !points || count < 2) return 0;
   PathData p = PolyPath(points, count, false);
+  if (d->emf) d->emf->Polyline(points, static_cast<uint32_t>(count));
   if (d->recording)
     d->path.insert(d->path.end(), p.begin(), p.end());
   else
@@ -688,6 +780,7 @@ BOOL Rectangle(HDC dc, int left, int top, int right, int bottom) {
   if (!d) return 0;
   if (right < left) std::swap(left, right);
   if (bottom < top) std::swap(top, bottom);
+  if (d->emf) d->emf->Rectangle(left, top, right, bottom);
   if (d->recording) {
     PathData p = RectPath(left, top, right, bottom);
     d->path.insert(d->path.end(), p.begin(), p.end());
@@ -703,6 +796,7 @@ BOOL Ellipse(HDC dc, int left, int top, int right, int bottom) {
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
   if (!d) return 0;
+  if (d->emf) d->emf->Ellipse(left, top, right, bottom);
   double cx = (left + right) / 2.0, cy = (top + bottom) / 2.0;
   double rx = std::fabs(right - left) / 2.0, ry = std::fabs(bottom - top) / 2.0;
   const double k = 0.5522847498;
@@ -731,6 +825,7 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   DCObj* d = GetDC(dc);
   BrushObj* b = Reg().Get<BrushObj>(Id(brush), ObjKind::Brush);
   if (!d || !rect || !b) return 0;
+  if (d->emf) d->emf->FillRect(*rect, b->hollow, b->color);
   FillWithBrush(d, RectPath(rect->left, rect->top, rect->right, rect->bottom), b);
   return 1;
 }
@@ -744,6 +839,12 @@ BOOL ResetPath(HDC dc, bool recording) {
   d->recording = recording;
   d->pathDefined = false;
   d->path.clear();
+  if (d->emf) {
+    if (recording)
+      d->emf->BeginPath();
+    else
+      d->emf->AbortPath();
+  }
   return 1;
 }
 }  // namespace
@@ -758,6 +859,7 @@ BOOL EndPath(HDC dc) {
   if (!d || !d->recording) return 0;
   d->recording = false;
   d->pathDefined = true;
+  if (d->emf) d->emf->EndPath();
   return 1;
 }
 
@@ -770,6 +872,7 @@ BOOL CloseFigure(HDC dc) {
   DCObj* d = GetDC(dc);
   if (!d || !d->recording) return 0;
   d->path.push_back(Segment{SegKind::Close, {}, {}});
+  if (d->emf) d->emf->CloseFigure();
   return 1;
 }
 
@@ -789,6 +892,7 @@ BOOL FillPath(HDC dc) {
   DCObj* d = GetDC(dc);
   PathData p;
   if (!d || !TakePath(d, p)) return 0;
+  if (d->emf) d->emf->FillPath();
   FillWithBrush(d, p, CurrentBrush(d));
   return 1;
 }
@@ -798,6 +902,7 @@ BOOL StrokePath(HDC dc) {
   DCObj* d = GetDC(dc);
   PathData p;
   if (!d || !TakePath(d, p)) return 0;
+  if (d->emf) d->emf->StrokePath();
   StrokeWithPen(d, p);
   return 1;
 }
@@ -807,6 +912,7 @@ BOOL StrokeAndFillPath(HDC dc) {
   DCObj* d = GetDC(dc);
   PathData p;
   if (!d || !TakePath(d, p)) return 0;
+  if (d->emf) d->emf->StrokeAndFillPath();
   FillWithBrush(d, p, CurrentBrush(d));
   StrokeWithPen(d, p);
   return 1;
@@ -818,6 +924,7 @@ BOOL SelectClipPath(HDC dc, int mode) {
   if (!d || (mode != RGN_AND && mode != RGN_COPY)) return 0;
   PathData p;
   if (!TakePath(d, p)) return 0;
+  if (d->emf) d->emf->SelectClipPath(mode);
   RegionData r;
   r.shapes.push_back(ClipShape{std::move(p), d->state.fillMode});
   if (mode == RGN_COPY)
@@ -860,10 +967,15 @@ int ExtSelectClipRgn(HDC dc, HRGN region, int mode) {
   if (!region) {
     if (mode != RGN_COPY) return RGN_ERROR;
     SetClip(d, std::nullopt);
+    if (d->emf) d->emf->ResetClip();
     return SIMPLEREGION;
   }
   RegionObj* r = Reg().Get<RegionObj>(Id(region), ObjKind::Region);
-  if (!r) return RGN_ERROR;
+  if (!r || (mode != RGN_COPY && mode != RGN_AND)) return RGN_ERROR;
+  if (d->emf) {
+    if (mode == RGN_COPY) d->emf->ResetClip();
+    RecordClipRegion(d, r->data);
+  }
   if (mode == RGN_COPY)
     SetClip(d, r->data);
   else if (mode == RGN_AND)
@@ -892,6 +1004,7 @@ int IntersectClipRect(HDC dc, int left, int top, int right, int bottom) {
   RegionData r;
   r.shapes.push_back(ClipShape{RectPath(left, top, right, bottom), ALTERNATE});
   IntersectClip(d, r);
+  if (d->emf) d->emf->IntersectClipRect(left, top, right, bottom);
   return COMPLEXREGION;
 }
 
@@ -900,6 +1013,7 @@ int SaveDC(HDC dc) {
   DCObj* d = GetDC(dc);
   if (!d) return 0;
   d->saved.push_back(d->state);
+  if (d->emf) d->emf->SaveDC();
   if (GdiObject* o = Reg().Find(d->state.pen)) ++o->selectedCount;
   if (GdiObject* o = Reg().Find(d->state.brush)) ++o->selectedCount;
   return static_cast<int>(d->saved.size());
@@ -912,6 +1026,7 @@ BOOL RestoreDC(HDC dc, int savedDC) {
   int count = static_cast<int>(d->saved.size());
   int level = savedDC < 0 ? count + 1 + savedDC : savedDC;
   if (level < 1 || level > count) return 0;
+  if (d->emf) d->emf->RestoreDC(savedDC);
   while (static_cast<int>(d->saved.size()) >= level) {
     DCState s = std::move(d->saved.back());
     d->saved.pop_back();
@@ -942,6 +1057,10 @@ COLORREF GetPixel(HDC dc, int x, int y) {
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF color) {
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
+  if (d && d->emf) {
+    d->emf->SetPixel(x, y, color);
+    return color & 0xFFFFFF;
+  }
   if (!d || x < 0 || y < 0 || x >= d->width || y >= d->height) return CLR_INVALID;
   ApplyClip(d);
   if (!cairo_in_clip(d->cr, x + 0.5, y + 0.5)) return CLR_INVALID;
@@ -957,6 +1076,10 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
   if (!d || rop != SRCCOPY || srcWidth <= 0 || srcHeight <= 0 || destWidth == 0 || destHeight == 0) return 0;
+  if (d->emf) {
+    d->emf->StretchBitmap(xDest, yDest, destWidth, destHeight, source, xSrc, ySrc, srcWidth, srcHeight, 1.0);
+    return srcHeight;
+  }
   cairo_matrix_t m;
   cairo_matrix_init(&m, double(destWidth) / srcWidth, 0, 0, double(destHeight) / srcHeight, xDest, yDest);
   return DrawBitmapMapped(d, source, xSrc, ySrc, srcWidth, srcHeight, m, 1.0) ? srcHeight : 0;
@@ -966,6 +1089,10 @@ BOOL PlgBlt(HDC dc, const POINT* points, const TBitmap& source, int xSrc, int yS
   std::lock_guard lock(Reg().mutex);
   DCObj* d = GetDC(dc);
   if (!d || !points || width <= 0 || height <= 0) return 0;
+  if (d->emf) {
+    d->emf->ParallelogramBitmap(points, source, xSrc, ySrc, width, height);
+    return 1;
+  }
   cairo_matrix_t m;
   cairo_matrix_init(&m, double(points[1].x - points[0].x) / width, double(points[1].y - points[0].y) / width,
                     double(points[2].x - points[0].x) / height, double(points[2].y - points[0].y) / height,
@@ -986,6 +1113,11 @@ BOOL AlphaBlend(HDC dc, int xDest, int yDest, int destWidth, int destHeight, con
     src.SetAlphaFormat(TAlphaFormat::afPremultiplied);
   } else if (src.PixelFormat() == TPixelFormat::pf32bit) {
     src.SetAlphaFormat(TAlphaFormat::afIgnored);
+  }
+  if (d->emf) {
+    d->emf->StretchBitmap(xDest, yDest, destWidth, destHeight, src, xSrc, ySrc, srcWidth, srcHeight,
+                          blend.SourceConstantAlpha / 255.0);
+    return 1;
   }
   cairo_matrix_t m;
   cairo_matrix_init(&m, double(destWidth) / srcWidth, 0, 0, double(destHeight) / srcHeight, xDest, yDest);

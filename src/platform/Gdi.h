@@ -81,6 +81,11 @@ constexpr BYTE AC_SRC_OVER = 0, AC_SRC_ALPHA = 1;
 // resized while the DC exists. Returns nullptr for an empty bitmap.
 HDC CreateBitmapDC(TBitmap& bitmap);
 BOOL DeleteDC(HDC dc);
+// A metafile DC: what is drawn on it is recorded by the writer (which must
+// outlive the DC) instead of painted. Its pixels cannot be had
+// (GetDCSurface fails), so drawing libraries fall back to GDI calls.
+class TEmfWriter;
+HDC CreateMetafileDC(TEmfWriter& writer);
 // Called after a DC is deleted (the printing layer frees the pages of its
 // printer DCs this way); one hook per process.
 using TDeleteDCHook = void (*)(HDC dc);

@@ -80,7 +80,8 @@ struct DOCINFOW {
 using ABORTPROC = int (*)(HDC dc, int error);
 
 constexpr int SP_ERROR = -1;
-constexpr int HORZRES = 8, VERTRES = 10, LOGPIXELSX = 88, LOGPIXELSY = 90, PHYSICALWIDTH = 110, PHYSICALHEIGHT = 111;
+constexpr int HORZRES = 8, VERTRES = 10, LOGPIXELSX = 88, LOGPIXELSY = 90, PHYSICALWIDTH = 110, PHYSICALHEIGHT = 111,
+              PHYSICALOFFSETX = 112, PHYSICALOFFSETY = 113;
 
 // A printer DC for the device and its device mode (nullptr: the defaults);
 // driver and port are informational. nullptr when the page cannot be made.

@@ -416,3 +416,163 @@ void TPDFEPSExport::SaveToStream(TStream& stream) const {
   }
   stream.WriteString(out);
 }
+
+// ---------------------------------------------------------------------------
+// EPS back-end
+
+namespace {
+
+std::string ColorLine(TColor color, const std::array<double, 4>* cmyk) {
+  if (cmyk) {
+    return FormatPDFNumber(4, (*cmyk)[0]) + " " + FormatPDFNumber(4, (*cmyk)[1]) + " " +
+           FormatPDFNumber(4, (*cmyk)[2]) + " " + FormatPDFNumber(4, (*cmyk)[3]) + " setcmykcolor";
+  }
+  return FormatPDFNumber(4, GetRValue(color) / 255.0) + " " + FormatPDFNumber(4, GetGValue(color) / 255.0) + " " +
+         FormatPDFNumber(4, GetBValue(color) / 255.0) + " setrgbcolor";
+}
+
+}  // namespace
+
+void TEPSBackend::SetFillState(TColor color, const std::array<double, 4>* cmyk, int rule) {
+  fillColor_ = ColorLine(color, cmyk);
+  fillRule_ = rule;
+}
+
+void TEPSBackend::SetStrokeState(TColor color, const std::array<double, 4>* cmyk, double width, int cap, int join,
+                                 double miterLimit) {
+  strokeColor_ = ColorLine(color, cmyk);
+  lineWidth_ = width;
+  lineCap_ = cap;
+  lineJoin_ = join;
+  miterLimit_ = miterLimit;
+}
+
+void TEPSBackend::BeginPath() { path_.clear(); }
+
+void TEPSBackend::MoveTo(double x, double y) {
+  path_.push_back(TSegment{'m', {x, y}});
+  curX_ = x, curY_ = y;
+}
+
+void TEPSBackend::LineTo(double x, double y) {
+  path_.push_back(TSegment{'l', {x, y}});
+  curX_ = x, curY_ = y;
+}
+
+void TEPSBackend::CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
+  path_.push_back(TSegment{'c', {x1, y1, x2, y2, x3, y3}});
+  curX_ = x3, curY_ = y3;
+}
+
+void TEPSBackend::QuadraticCurveTo(double cx, double cy, double x, double y) {
+  CurveTo(curX_ + (cx - curX_) * 2 / 3, curY_ + (cy - curY_) * 2 / 3, x + (cx - x) * 2 / 3, y + (cy - y) * 2 / 3, x,
+          y);
+}
+
+void TEPSBackend::ClosePath() { path_.push_back(TSegment{'h', {}}); }
+
+void TEPSBackend::writePath() {
+  output_.NewPath();
+  for (const TSegment& s : path_) {
+    switch (s.op) {
+      case 'm': output_.MoveTo(s.v[0], s.v[1]); break;
+      case 'l': output_.LineTo(s.v[0], s.v[1]); break;
+      case 'c': output_.CurveTo(s.v[0], s.v[1], s.v[2], s.v[3], s.v[4], s.v[5]); break;
+      default: output_.ClosePath(); break;
+    }
+  }
+}
+
+void TEPSBackend::applyClip() {
+  if (clipRule_ == 0) return;
+  // A clip comes after the painting of its path and lasts until the state
+  // saved before it is restored, as in the page.
+  writePath();
+  output_.Clip(clipRule_ == 2);
+  output_.NewPath();
+  clipRule_ = 0;
+}
+
+void TEPSBackend::paint(bool fill, bool stroke) {
+  if (!path_.empty() && (fill || stroke)) {
+    writePath();
+    if (fill && stroke) {
+      // PostScript's fill ends the path: the saved state keeps it for the stroke.
+      output_.SaveState();
+      output_.SetColor(fillColor_);
+      output_.Fill(fillRule_ == 2);
+      output_.RestoreState();
+    } else if (fill) {
+      output_.SetColor(fillColor_);
+      output_.Fill(fillRule_ == 2);
+    }
+    if (stroke) {
+      output_.SetColor(strokeColor_);
+      output_.SetLineWidth(lineWidth_);
+      output_.SetLineCap(static_cast<uint8_t>(std::clamp(lineCap_, 0, 2)));
+      output_.SetLineJoin(static_cast<uint8_t>(std::clamp(lineJoin_, 0, 2)));
+      output_.SetMiterLimit(std::max(1.0, miterLimit_));
+      output_.Stroke();
+    }
+  }
+  applyClip();
+  path_.clear();
+}
+
+void TEPSBackend::EndPath() {
+  applyClip();
+  path_.clear();
+}
+
+void TEPSBackend::StrokePath() { paint(false, true); }
+void TEPSBackend::FillPath() { paint(true, false); }
+void TEPSBackend::FillAndStrokePath() { paint(true, true); }
+
+void TEPSBackend::DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2,
+                            double y2) {
+  const auto* picture = dynamic_cast<const TBitmap*>(&image);
+  if (!picture || picture->Empty()) return;
+  const int w = picture->Width(), h = picture->Height();
+  TBitmap pixels = *picture;
+  pixels.SetPixelFormat(TPixelFormat::pf32bit);
+  const bool premultiplied = picture->PixelFormat() == TPixelFormat::pf32bit &&
+                             picture->AlphaFormat() == TAlphaFormat::afPremultiplied;
+  const bool hasAlpha = picture->PixelFormat() == TPixelFormat::pf32bit &&
+                        picture->AlphaFormat() != TAlphaFormat::afIgnored;
+  TBitmap rgb(w, h, TPixelFormat::pf24bit), mask;
+  bool translucent = false;
+  uint64_t hash = 1469598103934665603ull;  // FNV-1a over the pixels: equal pictures share one key
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = pixels.ScanLine(y);
+    uint8_t* dst = rgb.ScanLine(y);
+    for (int x = 0; x < w; ++x, src += 4, dst += 3) {
+      const uint8_t a = hasAlpha ? src[3] : 255;
+      for (int c = 0; c < 3; ++c) {
+        uint8_t v = src[c];
+        if (premultiplied && a != 0 && a != 255) v = static_cast<uint8_t>(std::min(255, (v * 255 + a / 2) / a));
+        dst[c] = v;
+      }
+      if (a != 255) translucent = true;
+      for (int c = 0; c < 4; ++c) hash = (hash ^ (c < 3 ? dst[c] : a)) * 1099511628211ull;
+    }
+  }
+  if (translucent) {
+    // Coverage as grey: the export dithers it into the stencil of the picture.
+    mask = TBitmap(w, h, TPixelFormat::pf24bit);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* src = pixels.ScanLine(y);
+      uint8_t* dst = mask.ScanLine(y);
+      for (int x = 0; x < w; ++x, src += 4, dst += 3) dst[0] = dst[1] = dst[2] = src[3];
+    }
+  }
+  static const char* digits = "0123456789ABCDEF";
+  std::string key = "Pic";
+  for (int i = 15; i >= 0; --i) key += digits[(hash >> (4 * i)) & 15];
+  key += "x" + std::to_string(w) + "x" + std::to_string(h);
+  // The unit square, row 0 at the top, onto the three corners.
+  const TPDFMatrix m{x1 - x0, y1 - y0, x0 - x2, y0 - y2, x2, y2};
+  output_.SaveState();
+  output_.ConcatMatrix(m);
+  output_.DrawImage(rgb, translucent ? &mask : nullptr, key);
+  output_.RestoreState();
+}

@@ -2,6 +2,7 @@
 // dithering its image masks go through.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "graphics/PavonaGenericCanvas.h"
 #include "graphics/PavonaMatrix.h"
+#include "graphics/PavonaPicasso.h"
 #include "objects/PavonaExtra.h"
 #include "platform/Bitmap.h"
 #include "platform/Classes.h"
@@ -161,4 +163,54 @@ private:
   TPavonaCaseSensitiveStringList colorStack_;
   std::string lastColor_;
   double currentX_ = 0, currentY_ = 0;
+};
+
+// The drawing back-end of the renderer's EPS output. The page is run with
+// the identity as base transform, so the device points the canvas slots
+// receive are user-space points; paths are collected and written to the
+// export when they are painted or become a clip. The renderer tells it what
+// the slots do not carry: the painting colours and line settings before a
+// paint, the clip rule, a path ended without painting, and saved states.
+class TEPSBackend : public TPDFPicasso {
+public:
+  explicit TEPSBackend(TPDFEPSExport& output) : output_(output) {}
+
+  void SetFillState(TColor color, const std::array<double, 4>* cmyk, int rule);
+  void SetStrokeState(TColor color, const std::array<double, 4>* cmyk, double width, int cap, int join,
+                      double miterLimit);
+  void SetClipRule(int rule) { clipRule_ = rule; }
+  void EndPath();
+  void SaveState() { output_.SaveState(); }
+  void RestoreState() { output_.RestoreState(); }
+
+  void BeginPath() override;
+  void MoveTo(double x, double y) override;
+  void LineTo(double x, double y) override;
+  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void QuadraticCurveTo(double cx, double cy, double x, double y) override;
+  void ClosePath() override;
+  void StrokePath() override;
+  void FillPath() override;
+  void FillAndStrokePath() override;
+  // A decoded picture (premultiplied 32-bit, alpha = coverage) onto the
+  // parallelogram of its upper-left, upper-right and lower-left corners.
+  void DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2, double y2) override;
+
+private:
+  struct TSegment {
+    char op;  // 'm', 'l', 'c', 'h'
+    double v[6];
+  };
+  void writePath();
+  void paint(bool fill, bool stroke);
+  void applyClip();
+
+  TPDFEPSExport& output_;
+  std::vector<TSegment> path_;
+  double curX_ = 0, curY_ = 0;
+  std::string fillColor_ = "0 0 0 setrgbcolor", strokeColor_ = "0 0 0 setrgbcolor";
+  int fillRule_ = 1;
+  double lineWidth_ = 1, miterLimit_ = 10;
+  int lineCap_ = 0, lineJoin_ = 0;
+  int clipRule_ = 0;  // 0: no clip pending
 };

@@ -154,14 +154,15 @@ void TPVLPrinter::NewPage() {
   if (Canvas) Canvas->Refresh();
 }
 
-void TPVLPrinter::EndDoc() {
-  if (!Printer) return;
+bool TPVLPrinter::EndDoc() {
+  if (!Printer) return false;
   if (!UseOwnDC) {
     Printer->EndDoc();
-    return;
+    return true;
   }
   EndPage(DC);
-  if (!Aborted()) ::EndDoc(DC);
+  if (Aborted()) return false;
+  return ::EndDoc(DC) > 0;
 }
 
 TPVLPrinter* CurrentPVLPrinter() {

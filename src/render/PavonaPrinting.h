@@ -43,7 +43,9 @@ public:
 
   void BeginDoc();
   void NewPage();
-  void EndDoc();
+  // False when the document could not be finished (own DC: the spooler or
+  // the output file refused it, or the job was aborted).
+  bool EndDoc();
   // Own DC: the local canvas (made on first use); otherwise the printer's
   // canvas; nullptr without a printer.
   TPrinterCanvas* GetCanvas();

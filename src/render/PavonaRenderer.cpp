@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/EmfWriter.h"
 #include "platform/GdiCanvas.h"
+#include "render/PavonaEPS.h"
 #include "render/PavonaFontCollection.h"
+#include "render/PavonaPrinting.h"
 #include "render/PavonaRendererInternal.h"
 
 namespace {
@@ -32,7 +35,10 @@ int32_t outputSide(double size, double resolution) {
 }  // namespace
 
 TPDFRenderer::TPDFRenderer(TPDFFontCollection* fontCollection)
-    : fontCollection_(fontCollection), bitmap_(std::make_unique<TBitmap>()) {
+    : fontCollection_(fontCollection),
+      bitmap_(std::make_unique<TBitmap>()),
+      metafile_(std::make_unique<TMetafile>()),
+      epsExport_(std::make_unique<TPDFEPSExport>()) {
   GDIPlusSettings.LibraryName = "gdiplus.dll";
   GDIPlusSettings.AntiAlias = 1;
 }
@@ -161,10 +167,6 @@ void TPDFRenderer::RenderPage() {
   if (fontCollection_) fontCollection_->KeepDifferences = OutputKind == rokText;
   ErrorText.clear();
   OutputWidth = OutputHeight = 0;
-  if (OutputKind >= rokMetafile && OutputKind <= rokPrinter) {
-    ErrorText = "Output kind " + std::to_string(OutputKind) + " is not available";
-    return;
-  }
   if (OutputKind == rokText) {
     // Text positions are user-space points: the resolution plays no part.
     Resolution = 72;
@@ -178,6 +180,82 @@ void TPDFRenderer::RenderPage() {
   const double x1 = g.x1, y1 = g.y1, boxWidth = g.boxWidth, boxHeight = g.boxHeight;
   const int32_t rotate = g.rotate;
   CTM = IdentityMatrix;
+  // The page turned by its rotation and moved to the box's corner: the last
+  // step of every device transform.
+  auto rotateAndMove = [&](double w, double h) {
+    TPDFMatrix rotation = IdentityMatrix;
+    switch (rotate) {
+      case 90: rotation = TPDFMatrix{0, -1, 1, 0, 0, h}; break;
+      case 180: rotation = TPDFMatrix{-1, 0, 0, -1, w, h}; break;
+      case 270: rotation = TPDFMatrix{0, 1, -1, 0, w, 0}; break;
+      default: break;
+    }
+    MatrixMultiply(CTM, rotation, CTM);
+    MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, -x1, -y1}, CTM);
+  };
+
+  if (OutputKind == rokMetafile || OutputKind == rokEnhancedMetafile) {
+    // Metafiles take the rounded size, without the pixel a bitmap adds.
+    OutputWidth = std::max(1, roundSide(boxWidth * Resolution / 72));
+    OutputHeight = std::max(1, roundSide(boxHeight * Resolution / 72));
+    metafile_->Clear();
+    metafile_->Enhanced = OutputKind == rokEnhancedMetafile;
+    metafile_->Width = OutputWidth;
+    metafile_->Height = OutputHeight;
+    metafile_->DPI = Resolution;
+    try {
+      TMetafileCanvas canvas(*metafile_);
+      if (!canvas.Handle()) throw EEmfWriteError("The metafile cannot be recorded");
+      RECT page{0, 0, OutputWidth, OutputHeight};
+      FillRect(canvas.Handle(), &page, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+      const double s = Resolution / 72;
+      MatrixMultiply(CTM, TPDFMatrix{s, 0, 0, -s, 0, double(OutputHeight)}, CTM);
+      rotateAndMove(boxWidth, boxHeight);
+      RenderOnDC(canvas.Handle(), OutputWidth, OutputHeight);
+      canvas.Close();
+    } catch (const EEmfWriteError& e) {
+      metafile_->Clear();
+      if (ErrorText.empty()) ErrorText = std::string("Rendering exception: ") + e.what();
+    }
+    return;
+  }
+  if (OutputKind == rokPrinter) {
+    TPrinterCanvas* printerCanvas = Printer ? Printer->GetCanvas() : nullptr;
+    HDC dc = printerCanvas ? printerCanvas->Handle() : nullptr;
+    if (!dc) {
+      ErrorText = "Rendering exception: no printer to print on";
+      return;
+    }
+    OutputWidth = GetDeviceCaps(dc, PHYSICALWIDTH);
+    OutputHeight = GetDeviceCaps(dc, PHYSICALHEIGHT);
+    RECT paper{0, 0, OutputWidth, OutputHeight};
+    FillRect(dc, &paper, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    double w = boxWidth, h = boxHeight;
+    PlaceOnPaper(dc, boxWidth, boxHeight, w, h);
+    rotateAndMove(w, h);
+    RenderOnDC(dc, OutputWidth, OutputHeight);
+    return;
+  }
+  if (OutputKind == rokEPS) {
+    // User-space points, unrotated: the EPS shows the page box as it is.
+    OutputWidth = roundSide(g.x2) + 1;
+    OutputHeight = roundSide(g.y2) + 1;
+    epsExport_->WriteHeader(g.x1, g.y1, g.x2, g.y2);
+    {
+      TEPSBackend backend(*epsExport_);
+      eps_ = &backend;
+      BaseCTM = CTM;
+      try {
+        RunContentStream(backend, PageObject, {}, nullptr);
+      } catch (...) {
+        eps_ = nullptr;
+        throw;
+      }
+      eps_ = nullptr;
+    }
+    epsExport_->WriteTrailer();
+    return;
+  }
   const bool drawn = OutputKind != rokImageList && OutputKind != rokText;
 
   std::unique_ptr<TCanvas> canvas;
@@ -203,15 +281,7 @@ void TPDFRenderer::RenderPage() {
     if (OutputKind == rokDeviceContext) CTM = TPDFMatrix{1, 0, 0, 1, double(dcX_), double(dcY_)};
     const double s = Resolution / 72;
     MatrixMultiply(CTM, TPDFMatrix{s, 0, 0, -s, 0, double(OutputHeight)}, CTM);
-    TPDFMatrix rotation = IdentityMatrix;
-    switch (rotate) {
-      case 90: rotation = TPDFMatrix{0, -1, 1, 0, 0, boxHeight}; break;
-      case 180: rotation = TPDFMatrix{-1, 0, 0, -1, boxWidth, boxHeight}; break;
-      case 270: rotation = TPDFMatrix{0, 1, -1, 0, boxWidth, 0}; break;
-      default: break;
-    }
-    MatrixMultiply(CTM, rotation, CTM);
-    MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, -x1, -y1}, CTM);
+    rotateAndMove(boxWidth, boxHeight);
   }
 
   {
@@ -250,4 +320,70 @@ void TPDFRenderer::RenderPage() {
     bitmap_->SetAlphaFormat(TAlphaFormat::afIgnored);
     bitmap_->SetPixelFormat(TPixelFormat::pf24bit);
   }
+}
+
+void TPDFRenderer::RenderOnDC(HDC dc, int32_t width, int32_t height) {
+  TPDFPicasso backend;
+  if (OutputKind == rokPrinter && GDIPlusSettings.AntiAlias && !GDIPlusSettings.DrawPagesWithGdiPlus) {
+    // Printed pages are drawn as page images are: through cairo when
+    // anti-aliased drawing is asked for (GDI when cairo is missing).
+    backend.BeginCairo(dc, "libcairo.so.2", false);
+  } else {
+    // GDI+ where it can reach the pixels; a metafile DC has none, so its
+    // drawing falls back to GDI calls, which the metafile records.
+    backend.SetDeviceContext(width, height, dc);
+    backend.AttachCanvas(nullptr, GDIPlusSettings);
+  }
+  BaseCTM = CTM;
+  RunContentStream(backend, PageObject, {}, nullptr);
+}
+
+void TPDFRenderer::PlaceOnPaper(HDC dc, double bw, double bh, double& rotWidth, double& rotHeight) {
+  const double W = GetDeviceCaps(dc, PHYSICALWIDTH), H = GetDeviceCaps(dc, PHYSICALHEIGHT);
+  const double offX = GetDeviceCaps(dc, PHYSICALOFFSETX), offY = GetDeviceCaps(dc, PHYSICALOFFSETY);
+  const double pw = Printer->GetPageWidth(), ph = Printer->GetPageHeight();
+  const double R = Resolution, u = 72.0 / R;
+  auto concat = [&](const TPDFMatrix& n) { MatrixMultiply(CTM, n, CTM); };
+  concat(TPDFMatrix{1, 0, 0, 1, -offX, H - offY});
+  concat(TPDFMatrix{R / 72, 0, 0, -R / 72, 0, 0});
+  // The rotation below works on the page before it is scaled.
+  rotWidth = bw;
+  rotHeight = bh;
+  const bool differs = (bw > bh && pw < ph) || (bw < bh && pw > ph);
+  const bool autoRotate = PrintAutoRotate != 0;
+  const uint8_t fit = PrintFitMode == 1 || PrintFitMode == 2 ? PrintFitMode : 0;
+  double s = 1, X = 0, Y = 0;
+  if (fit != 0) {
+    double r = bw, q = bh;
+    if (autoRotate && differs) std::swap(r, q);
+    s = std::min(pw * u / r, ph * u / q);
+    if (!std::isfinite(s) || s <= 0) s = 1;
+    if (fit == 2 && s > 1) s = 1;
+    bw *= s;
+    bh *= s;
+    if (!autoRotate) {
+      X = (bw - pw * u) / 2 - offX * u;
+      Y = (bh - ph * u) / 2 - (H - ph - offY) * u;
+      concat(TPDFMatrix{1, 0, 0, 1, -X, -Y});
+    }
+  }
+  if (autoRotate) {
+    if (s != 1) {
+      X = ((differs ? bw - ph * u : bw - pw * u)) / 2 - offX * u;
+      Y = ((differs ? bh - pw * u : bh - ph * u)) / 2 - (H - ph - offY) * u;
+    } else if (differs) {
+      X = (bw - H * u) / 2;
+      Y = (bh - W * u) / 2;
+    } else {
+      X = (bw - W * u) / 2;
+      Y = (bh - H * u) / 2;
+    }
+    if (differs)
+      concat(TPDFMatrix{0, 1, -1, 0, bh - Y, -X});
+    else
+      concat(TPDFMatrix{1, 0, 0, 1, -X, -Y});
+  } else if (fit == 0) {
+    concat(TPDFMatrix{1, 0, 0, 1, 0, H * u - bh});  // the page at the top of the paper
+  }
+  if (s != 1) concat(TPDFMatrix{s, 0, 0, s, 0, 0});
 }

@@ -26,6 +26,10 @@ class TPDFFontCollection;
 class TPDFFontCollectionData;
 class TPDFTextFunnel;
 class TPDFType3Rasterizer;
+class TMetafile;
+class TPDFEPSExport;
+class TEPSBackend;
+class TPVLPrinter;
 
 // Raised inside interpretation for content that cannot be rendered safely
 // (content that draws itself, too much nested work).
@@ -118,6 +122,12 @@ public:
   void SetDeviceContext(HDC dc, bool hasDC, int32_t x, int32_t y);
   // Kind 10: draws with cairo (loaded from libraryPath) on the device context.
   void SetCairoTarget(HDC dc, const std::string& libraryPath, bool clearToWhite);
+  // Kind 4: the printer whose canvas receives the page, and the placement
+  // on its paper: PrintFitMode 0 actual size, 1 fit to the paper, 2 shrink
+  // only; PrintAutoRotate turns a page whose orientation differs from the paper's.
+  TPVLPrinter* Printer = nullptr;
+  uint8_t PrintFitMode = 0;
+  uint8_t PrintAutoRotate = 0;
 
   void RenderPage();
   // The page's box, rotation and output size (OutputWidth, OutputHeight)
@@ -135,6 +145,9 @@ public:
   int32_t GetOutputWidth() const { return OutputWidth; }
   int32_t GetOutputHeight() const { return OutputHeight; }
   TBitmap& GetBitmap() { return *bitmap_; }
+  // Kinds 1 and 2: the recorded metafile; kind 3: the EPS lines.
+  TMetafile& GetMetafile() { return *metafile_; }
+  TPDFEPSExport& GetEPSExport() { return *epsExport_; }
   const TPDFMatrix& GetCTM() const { return CTM; }
 
   // Helpers also used by the owner.
@@ -208,6 +221,15 @@ private:
   std::vector<TPDFImageCacheEntry> imageCache_;
   int64_t imageCacheBytes_ = 0;
   std::unique_ptr<TBitmap> bitmap_;
+  std::unique_ptr<TMetafile> metafile_;
+  std::unique_ptr<TPDFEPSExport> epsExport_;
+  // The EPS back-end during a kind 3 run: told the painting state the
+  // canvas slots do not carry (colours, line settings, clips, saved states).
+  TEPSBackend* eps_ = nullptr;
+  // Kinds 1, 2 and 4: the page drawn on a device context.
+  void RenderOnDC(HDC dc, int32_t width, int32_t height);
+  // Kind 4: the page's device transform on the printer's paper.
+  void PlaceOnPaper(HDC dc, double boxWidth, double boxHeight, double& rotWidth, double& rotHeight);
   std::unique_ptr<TPDFTextFunnel> ownFunnel_;
   TPDFTextFunnel* funnel_ = nullptr;
   TStream* rawStream_ = nullptr;

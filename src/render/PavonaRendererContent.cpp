@@ -6,6 +6,7 @@
 
 #include "objects/PavonaContentLexer.h"
 #include "objects/PavonaExtra.h"
+#include "render/PavonaEPS.h"
 #include "render/PavonaRenderer.h"
 #include "render/PavonaRendererInternal.h"
 #include "render/PavonaType3.h"
@@ -199,6 +200,7 @@ void TPDFRenderer::PushState(TRun& run) {
   }
   run.gs.ClipRegion = run.canvas->SaveClip();
   run.stack.push_back(run.gs);
+  if (eps_) eps_->SaveState();
 }
 
 void TPDFRenderer::PopState(TRun& run) {
@@ -209,6 +211,7 @@ void TPDFRenderer::PopState(TRun& run) {
   if (!run.stack.empty()) {
     run.gs = std::move(run.stack.back());
     run.stack.pop_back();
+    if (eps_) eps_->RestoreState();
   }
   run.canvas->RestoreClip(run.gs.ClipRegion);
   CTM = run.gs.CTM;
@@ -263,6 +266,9 @@ void TPDFRenderer::StrokeSetup(TRun& run) {
   c.SetLineJoin(run.gs.LineJoin);
   c.SetLineCap(run.gs.LineCap);
   c.SetMiterLimit(run.gs.MiterLimit);
+  if (eps_)
+    eps_->SetStrokeState(run.gs.StrokeColor, nullptr, std::hypot(b.x - a.x, b.y - a.y), run.gs.LineCap,
+                         run.gs.LineJoin, run.gs.MiterLimit);
 }
 
 void TPDFRenderer::FillSetup(TRun& run, int rule) {
@@ -270,6 +276,7 @@ void TPDFRenderer::FillSetup(TRun& run, int rule) {
   run.canvas->SetFillAlpha(run.gs.FillAlpha);
   run.canvas->SetFillRule(rule);
   run.canvas->SetFillColor(run.gs.FillColor);
+  if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, rule);
 }
 
 void TPDFRenderer::Paint(TRun& run, int what) {
@@ -285,6 +292,7 @@ void TPDFRenderer::Paint(TRun& run, int what) {
   }
   if (!run.visible || (!fill && !stroke)) {
     run.canvas->EndPathNoPaint();
+    if (eps_) eps_->EndPath();
   } else if (fill && stroke) {
     run.canvas->FillAndStrokePath();
   } else if (fill) {
@@ -304,6 +312,7 @@ void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double 
   run.canvas->ClosePath();
   run.canvas->SetClip(2);
   run.canvas->EndPathNoPaint();
+  if (eps_) eps_->SetClipRule(2), eps_->EndPath();
   run.pathOpen = false;
 }
 
@@ -381,9 +390,13 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
           return;
         case 'n':
           canvas.EndPathNoPaint();
+          if (eps_) eps_->EndPath();
           r.pathOpen = false;
           return;
-        case 'W': canvas.SetClip(1); return;
+        case 'W':
+          canvas.SetClip(1);
+          if (eps_) eps_->SetClipRule(1);
+          return;
         case 'q': PushState(r); return;
         case 'Q':
           PopState(r);
@@ -451,6 +464,7 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
       }
       if (token == "W*") {
         canvas.SetClip(2);
+        if (eps_) eps_->SetClipRule(2);
         return;
       }
       if (token == "re") {
@@ -975,6 +989,7 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
   if (!ref || !pd || pd->GetInteger("PatternType", 0) != 1 || !xstepValue || !ystepValue ||
       !readNumbers(*this, pd->GetValue("BBox"), 4, bbox) || OutputWidth <= 0 || OutputHeight <= 0) {
     canvas.EndPathNoPaint();
+    if (eps_) eps_->EndPath();
     return;
   }
   const double xstep = std::fabs(xstepValue->GetValue()), ystep = std::fabs(ystepValue->GetValue());
@@ -985,6 +1000,7 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
   const double det = toDevice.a * toDevice.d - toDevice.b * toDevice.c;
   if (!(xstep > 0) || !(ystep > 0) || !std::isfinite(det) || std::fabs(det) < 1e-12) {
     canvas.EndPathNoPaint();
+    if (eps_) eps_->EndPath();
     return;
   }
   // The output's corners in pattern space give the cells that can show.
@@ -1013,11 +1029,13 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
   if (!std::isfinite(cells) || cells > double(MaxPatternCells) || cells < 1) {
     // Too many cells to draw one by one: the area stays unpainted.
     canvas.EndPathNoPaint();
+    if (eps_) eps_->EndPath();
     return;
   }
   const uintptr_t outerClip = canvas.SaveClip();
   canvas.SetClip(rule);
   canvas.EndPathNoPaint();
+  if (eps_) eps_->SaveState(), eps_->SetClipRule(rule), eps_->EndPath();
   const TPDFMatrix savedCTM = CTM;
   const bool uncoloured = pd->GetInteger("PaintType", 1) == 2;
   try {
@@ -1046,8 +1064,10 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
   } catch (...) {
     CTM = savedCTM;
     canvas.RestoreClip(outerClip);
+    if (eps_) eps_->RestoreState();
     throw;
   }
   CTM = savedCTM;
   canvas.RestoreClip(outerClip);
+  if (eps_) eps_->RestoreState();
 }

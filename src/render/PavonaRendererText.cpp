@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "render/PavonaFontCollection.h"
+#include "render/PavonaEPS.h"
 #include "render/PavonaRenderer.h"
 #include "render/PavonaTextFunnel.h"
 #include "render/PavonaRendererInternal.h"
@@ -283,6 +284,7 @@ void TPDFRenderer::ShowText(TRun& run) {
     if (mode >= 4 && mode <= 7) {
       canvas.SetClip(1);
       canvas.EndPathNoPaint();
+      if (eps_) eps_->SetClipRule(1), eps_->EndPath();
     }
     return;
   }
@@ -294,6 +296,7 @@ void TPDFRenderer::ShowText(TRun& run) {
   if (mode == 1 || mode == 2 || mode == 5 || mode == 6) StrokeSetup(run);
   if (mode == 0 || mode == 2 || mode == 4 || mode == 6) FillSetup(run, 1);
   if (mode >= 4) canvas.SetClip(1);
+  if (mode >= 4 && eps_) eps_->SetClipRule(1);
   switch (mode) {
     case 0:
     case 4: canvas.FillPath(); break;
@@ -301,7 +304,10 @@ void TPDFRenderer::ShowText(TRun& run) {
     case 5: canvas.StrokePath(); break;
     case 2:
     case 6: canvas.FillAndStrokePath(); break;
-    case 7: canvas.EndPathNoPaint(); break;
+    case 7:
+      canvas.EndPathNoPaint();
+      if (eps_) eps_->EndPath();
+      break;
     default: break;
   }
 }
