@@ -212,7 +212,8 @@ public:
   int32_t PageRotation();
   int32_t SetPageThumbnail();
   int32_t HasFontResources();
-  // 0..5; any other mode is refused (0, pvlErrBadArgument).
+  // 0 UseNone, 1 UseOutlines, 2 UseThumbs, 3 FullScreen, 4 UseOC,
+  // 5 UseAttachments; any other mode is refused (0, pvlErrBadArgument).
   int32_t SetPageMode(int32_t mode);
 
   // Fonts and the text state.
@@ -329,9 +330,6 @@ public:
   // 5 Creator, 6 Producer, 7 CreationDate, 8 ModDate (7 and 8 read only).
   void GetInformation(int32_t index, std::u16string& out);
   int32_t SetInformation(int32_t index, std::u16string_view text);
-  // 0 UseNone, 1 UseOutlines, 2 UseThumbs, 3 FullScreen, 4 UseOC, 5 UseAttachments.
-  int32_t SetPageMode(int32_t mode);
-
   // 0 not encrypted, 1 the standard handler, 2 a handler this system cannot use.
   int32_t IsEncrypted();
   // Bits 0..7: print, copy, modify, annotate, fill forms, extract for

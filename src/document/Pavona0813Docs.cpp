@@ -808,18 +808,6 @@ int32_t TPavona::SetInformation(int32_t index, std::u16string_view text) {
   }
 }
 
-int32_t TPavona::SetPageMode(int32_t mode) {
-  static const char* kModes[] = {"UseNone", "UseOutlines", "UseThumbs", "FullScreen", "UseOC", "UseAttachments"};
-  if (mode < 0 || mode > 5) mode = 0;
-  try {
-    TPDFDictionary* root = selected_->GetRoot();
-    root->SetValue("PageMode", root->GetOwner()->NewName(kModes[mode]));
-    return 1;
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Security
 

@@ -160,6 +160,8 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
       }
       case pofTIFF:
         // Our own baseline TIFF writer stands in for GDI+'s encoder.
+        // Pages are opaque: three samples per pixel.
+        if (bitmap.PixelFormat() != TPixelFormat::pf24bit) bitmap.SetPixelFormat(TPixelFormat::pf24bit);
         if (!SaveBitmapAsTIFF(bitmap, output, static_cast<int32_t>(std::nearbyint(dpi))))
           throw Exception("the page image is empty");
         break;

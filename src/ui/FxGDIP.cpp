@@ -153,10 +153,11 @@ public:
     for (const auto& e : kEntries) *e.slot = dlsym(library_, e.name);
     started_ = GdiPlusStart(token_);
   }
-  ~TGdiplusSession() {
-    if (started_) GdiPlusStop(token_);
-    // The library stays mapped: other code may still hold its objects.
-  }
+  // GDI+ is not shut down at process exit: its shutdown finalises
+  // fontconfig, which aborts when the toolkit still holds fontconfig caches
+  // of its own. The process ends anyway; the library stays mapped, since
+  // other code may still hold its objects.
+  ~TGdiplusSession() = default;
   bool started() const { return started_; }
 
 private:

@@ -458,6 +458,6 @@ TEST(FacadeInformation, EntriesVersionAndPageMode) {
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(facade.SetPageMode(5), 1);
   EXPECT_EQ(facade.GetSelectedDocumentObject()->GetRoot()->GetNameValue("PageMode"), "UseAttachments");
-  EXPECT_EQ(facade.SetPageMode(17), 1);
-  EXPECT_EQ(facade.GetSelectedDocumentObject()->GetRoot()->GetNameValue("PageMode"), "UseNone");
+  EXPECT_EQ(facade.SetPageMode(17), 0) << "an unknown mode is refused";
+  EXPECT_EQ(facade.GetSelectedDocumentObject()->GetRoot()->GetNameValue("PageMode"), "UseAttachments");
 }
