@@ -67,7 +67,7 @@ const char* const kMessageKeys[] = {
     "StringExtractPages",        "StringEnterStartPage",    "StringEnterEndPage",    "StringInsertBlankPage",
     "StringInsertAtPosition",    "StringEncryptFile",       "StringEnterOwnerPassword", "StringNoMatches",
     "StringLastVersion",         "StringNewVersionIsAvailable", "StringCantConnectToServer", "StringFileIsDamaged",
-    "StringCantSaveVersionFile"};
+    "StringCantSaveVersionFile", "StringSaveChanges", "StringCantSaveFile"};
 
 // Quotes a path for the Exec key of a desktop entry.
 QString desktopQuote(const QString& path) {
@@ -111,6 +111,8 @@ void TForm1::FormCreate() {
   formBookmark_ = new TFormBookmark(*this);
   formUpdate_ = new TFormUpdate(*this);
   formAbout_ = new TFormAbout(*this);
+  formBookmark_->AddBookmark = [this](const QString& title, const QString& link, int32_t page, int32_t kind,
+                                      const QString& color) { AddBookmark(title, link, page, kind, color); };
   formSplitPageImage_->SavePagesAsImages = [this](int32_t first, int32_t last, int32_t kind) {
     SavePagesAsImages(first, last, kind);
   };
@@ -152,9 +154,9 @@ void TForm1::createMenus() {
   connect(addAction(file, "MClose", "Close"), &QAction::triggered, this, &TForm1::MCloseClick);
   connect(addAction(file, "MCloseAll", "Close All"), &QAction::triggered, this, &TForm1::MCloseAllClick);
   file->addSeparator();
-  addAction(file, "MSave", "Save");
-  addAction(file, "MSaveAs", "Save as ...");
-  addAction(file, "MSaveAttach", "Save Attachment ...");
+  connect(addAction(file, "MSave", "Save"), &QAction::triggered, this, &TForm1::MSaveClick);
+  connect(addAction(file, "MSaveAs", "Save as ..."), &QAction::triggered, this, &TForm1::MSaveAsClick);
+  connect(addAction(file, "MSaveAttach", "Save Attachment ..."), &QAction::triggered, this, &TForm1::MSaveAttachClick);
   file->addSeparator();
   addAction(file, "MPrint", "Print ...");
   file->addSeparator();
@@ -162,8 +164,12 @@ void TForm1::createMenus() {
 
   QMenu* edit = menu("MEdit", "Edit");
   QMenu* bookmarks = menu("MBookmarks", "Bookmarks", edit);
-  addAction(bookmarks, "MBookmarksAdd", "Add");
-  addAction(bookmarks, "MBookmarksRemoveAll", "Remove All");
+  connect(addAction(bookmarks, "MBookmarksAdd", "Add"), &QAction::triggered, this, [this] {
+    LoadLanguage(languageName_);
+    formBookmark_->exec();
+  });
+  connect(addAction(bookmarks, "MBookmarksRemoveAll", "Remove All"), &QAction::triggered, this,
+          &TForm1::MBookmarksRemoveAllClick);
   addAction(edit, "MChangeInfo", "Change Info");
   edit->addSeparator();
   addAction(edit, "MEncrypt", "Encrypt");
@@ -187,8 +193,9 @@ void TForm1::createMenus() {
   connect(addAction(view, "MFitWidth", "Fit Width"), &QAction::triggered, this, &TForm1::MFitWidthClick);
   connect(addAction(view, "MFitPage", "Fit Page"), &QAction::triggered, this, &TForm1::MFitPageClick);
   view->addSeparator();
-  addAction(view, "MRotate", "Rotate");
-  addAction(view, "MResetRotation", "Reset Rotation");
+  connect(addAction(view, "MRotate", "Rotate"), &QAction::triggered, this, &TForm1::MRotateClick);
+  connect(addAction(view, "MResetRotation", "Reset Rotation"), &QAction::triggered, this,
+          &TForm1::MResetRotationClick);
   view->addSeparator();
   connect(addAction(view, "MPreview", "Preview Panel"), &QAction::triggered, this, &TForm1::MPreviewClick);
   connect(addAction(view, "MAttach", "Attachments Panel"), &QAction::triggered, this, &TForm1::MAttachClick);
@@ -204,7 +211,7 @@ void TForm1::createMenus() {
   addAction(watermarks, "MText", "Text");
   addAction(watermarks, "MImage", "Image");
   add->addSeparator();
-  addAction(add, "MAttachFiles", "Attach Files");
+  connect(addAction(add, "MAttachFiles", "Attach Files"), &QAction::triggered, this, &TForm1::MAttachFilesClick);
   QMenu* convert = menu("MConvert", "Convert", tools);
   addAction(convert, "MConvertImage", "Images to PDF ...");
   QMenu* extract = menu("MExtract", "Extract", tools);
@@ -255,9 +262,8 @@ void TForm1::createMenus() {
   connect(addAction(help, "MAbout", "About Program"), &QAction::triggered, this, &TForm1::MAboutClick);
 
   // Commands that arrive with the editing features are shown but not offered yet.
-  for (const char* name : {"MSave", "MSaveAs", "MSaveAttach", "MPrint", "MBookmarks", "MBookmarksAdd",
-                           "MBookmarksRemoveAll", "MChangeInfo", "MEncrypt", "MDecrypt", "MRotate", "MResetRotation",
-                           "MAdd", "MConvert", "MExtract", "MInsert", "MSplitPages"})
+  for (const char* name : {"MPrint", "MChangeInfo", "MEncrypt", "MDecrypt", "MAnnotations", "MThumbnails",
+                           "MWatermarks", "MConvert", "MExtract", "MInsert", "MSplitPages"})
     actions_[name]->setEnabled(false);
 }
 
@@ -278,7 +284,7 @@ void TForm1::createToolBar() {
   button("tbFitActual", "Actual Size", "1:1", "MActualSize");
   button("tbFitWidth", "Fit Width", "\u2194", "MFitWidth");
   button("tbFitPage", "Fit Page", "\u2195", "MFitPage");
-  button("tbRotate", "Rotate", "\u21bb", nullptr)->setEnabled(false);
+  button("tbRotate", "Rotate", "\u21bb", "MRotate");
   toolBar1_->addSeparator();
   button("tbFirstPage", "First Page", "|\u25c0", "MFirstPage");
   button("tbPrevPage", "Previous Page", "\u25c0", "MPrevPage");
@@ -367,6 +373,19 @@ void TForm1::createPanels() {
   treeViewBookmarks_->setObjectName("TreeViewBookmarks");
   treeViewBookmarks_->setHeaderHidden(true);
   pageControl1_->addTab(treeViewBookmarks_, "Bookmarks");
+  treeViewBookmarks_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* popupAdd = new QAction("Add", treeViewBookmarks_);
+  popupAdd->setObjectName("PMBookmarksAdd");
+  connect(popupAdd, &QAction::triggered, this, [this] {
+    LoadLanguage(languageName_);
+    formBookmark_->exec();
+  });
+  auto* popupDelete = new QAction("Delete", treeViewBookmarks_);
+  popupDelete->setObjectName("PMBookmarksDelete");
+  connect(popupDelete, &QAction::triggered, this, &TForm1::PMBookmarksDeleteClick);
+  treeViewBookmarks_->addActions({popupAdd, popupDelete});
+  connect(treeViewBookmarks_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* node) { TreeViewBookmarksChange(node); });
   pageControl1_->setMinimumWidth(160);
   pageControl1_->hide();
 
@@ -402,8 +421,21 @@ void TForm1::createPanels() {
   attachLayout->addLayout(buttons);
   listViewAttach_ = new QTreeWidget(panelAttach_);
   listViewAttach_->setObjectName("ListViewAttach");
-  listViewAttach_->setHeaderLabels({"Name", "Description", "Size", "Packed", "Date Created", "Date Modyfied", "Type"});
+  listViewAttach_->setHeaderLabels(
+      {"File Name", "Type", "Date Created", "Date Modyfied", "Title", "Description", "File Size"});
+  int attachColumn = 0;
+  for (int width : {150, 90, 115, 115, 90, 130, 70}) listViewAttach_->setColumnWidth(attachColumn++, width);
   listViewAttach_->setRootIsDecorated(false);
+  listViewAttach_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  listViewAttach_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  connect(panelAttach_->findChild<QPushButton*>("ButtonAttachAdd"), &QPushButton::clicked, this,
+          &TForm1::MAttachFilesClick);
+  connect(panelAttach_->findChild<QPushButton*>("ButtonAttachRemove"), &QPushButton::clicked, this,
+          [this] { RemoveAttachments(false); });
+  connect(panelAttach_->findChild<QPushButton*>("ButtonAttachRemoveAll"), &QPushButton::clicked, this,
+          [this] { RemoveAttachments(true); });
+  connect(panelAttach_->findChild<QPushButton*>("ButtonAttachSave"), &QPushButton::clicked, this,
+          &TForm1::MSaveAttachClick);
   attachLayout->addWidget(listViewAttach_);
   panelAttach_->hide();
   vertical->setStretchFactor(0, 1);
@@ -422,6 +454,9 @@ void TForm1::setViewControlsEnabled(bool on) {
   editSearchInput_->setEnabled(on);
   for (const char* name : {"sbSearchPre", "sbSearchNext"}) findChild<QToolButton*>(name)->setEnabled(on);
   actions_["MSplitPagesAsImage"]->setEnabled(on);
+  for (const char* name : {"MSave", "MSaveAs", "MSaveAttach", "MBookmarks", "MBookmarksAdd", "MBookmarksRemoveAll",
+                           "MRotate", "MResetRotation", "MAdd", "MAttachFiles", "tbRotate"})
+    actions_[name]->setEnabled(on);
   actions_["MSplit"]->setEnabled(on);
 }
 
@@ -646,6 +681,8 @@ void TForm1::FxOfficePager1Change(int index) {
   comboBoxPage_->setCurrentIndex(currentPage_ - 1);
   ApplyZoom();
   ClearThumbnails();
+  LoadBookmarks();
+  LoadAttachments();
   if (pageControl1_->isVisible() && pageControl1_->currentIndex() == 0)
     QTimer::singleShot(0, this, &TForm1::BuildThumbnails);
 }
@@ -656,12 +693,14 @@ void TForm1::MCloseClick() {
 
 void TForm1::MCloseAllClick() {
   closingAll_ = true;
-  while (pager_->count() > 0) CloseTab(pager_->count() - 1);
+  while (pager_->count() > 0)
+    if (!CloseTab(pager_->count() - 1)) break;  // the user kept this one
   closingAll_ = false;
 }
 
-void TForm1::CloseTab(int index) {
-  if (index < 0 || index >= pager_->count()) return;
+bool TForm1::CloseTab(int index) {
+  if (index < 0 || index >= pager_->count()) return false;
+  if (!ConfirmClose(index)) return false;
   // The document goes first, so the change event that removing the tab
   // fires finds the lists already in step with the tabs.
   docInfos_.erase(docInfos_.begin() + index);
@@ -673,6 +712,7 @@ void TForm1::CloseTab(int index) {
   }
   FxOfficePager1ClosedPage(index);
   if (pager_->count() > 0) FxOfficePager1Change(pager_->currentIndex());
+  return true;
 }
 
 void TForm1::FxOfficePager1ClosedPage(int) {
@@ -681,6 +721,9 @@ void TForm1::FxOfficePager1ClosedPage(int) {
   pageControl1_->hide();
   actions_["MPreview"]->setChecked(false);
   comboBoxPage_->clear();
+  treeViewBookmarks_->clear();
+  listViewAttach_->clear();
+  for (QPushButton* b : panelAttach_->findChildren<QPushButton*>()) b->setEnabled(false);
   ClearThumbnails();
   delete pageImage_;
   delete pageShadow_;
@@ -919,6 +962,12 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // Nothing edited goes without the user's word.
+  for (int i = 0; i < static_cast<int>(docInfos_.size()); ++i)
+    if (!ConfirmClose(i)) {
+      event->ignore();
+      return;
+    }
   writeSettings();
   event->accept();
 }

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMap>
+#include <QMessageBox>
+#include <functional>
 #include <QPointer>
 #include <map>
 #include <memory>
@@ -26,6 +28,7 @@ class QToolBar;
 class QTreeWidget;
 class QWidget;
 class QLineEdit;
+class QTreeWidgetItem;
 class QSplitter;
 class TPavona;
 class TStDropFiles;
@@ -46,6 +49,7 @@ struct TDocInfo {
   int32_t ScrollPos = 0;
   QString FileName;  // the file's name without its folder: the tab caption
   QString Path;      // the file as opened
+  bool Modified = false;  // edits not saved yet
 };
 
 class TForm1 : public QMainWindow {
@@ -141,6 +145,35 @@ public:
   void sbSearchNextClick();
   void sbSearchPreClick();
 
+  // Bookmarks tree and attachments list of the selected document.
+  QTreeWidget* TreeViewBookmarks() const { return treeViewBookmarks_; }
+  QTreeWidget* ListViewAttach() const { return listViewAttach_; }
+  void LoadBookmarks();
+  void TreeViewBookmarksChange(QTreeWidgetItem* node);
+  void AddBookmark(const QString& title, const QString& link, int32_t page, int32_t kind, const QString& colorText);
+  void PMBookmarksDeleteClick();
+  void MBookmarksRemoveAllClick();
+  void LoadAttachments();
+  void AttachFiles(const QStringList& files);
+  void MAttachFilesClick();
+  // Removes the selected embedded files, or all of them.
+  void RemoveAttachments(bool all);
+  void MSaveAttachClick();
+  void MRotateClick();
+  void MResetRotationClick();
+  // Saves the selected document (Creator and Producer set to the program).
+  bool SaveDocument(const QString& fileName);
+  void MSaveClick();
+  void MSaveAsClick();
+  // Asks before a document with unsaved edits goes: true when it may go
+  // (saved or discarded), false when the user cancelled.
+  bool ConfirmClose(int index);
+  // Marks the active document as edited (or saved).
+  void SetModified(bool modified);
+  // Answers questions and save dialogs in place of the user (tests).
+  std::function<int(const QString&)> QuestionHook;
+  std::function<QString(const QString&)> SaveFileHook;
+
   // Renders pages first..last as image files beside the document, named
   // after it; kind is the image format (0 BMP .. 7 TIFF).
   void SavePagesAsImages(int32_t first, int32_t last, int32_t kind);
@@ -150,7 +183,8 @@ public:
   void ShowPage(int32_t page);
   void ApplyZoom();
   void SetZoom(double zoom);
-  void CloseTab(int index);
+  // False when the user keeps the document (unsaved edits, Cancel).
+  bool CloseTab(int index);
   void BuildThumbnails();
 
 public slots:
@@ -194,6 +228,8 @@ private:
   void RenderThumbnails(int generation);
   void ClearThumbnails();
   void setViewControlsEnabled(bool on);
+  void AddBookmarkChildren(QTreeWidgetItem* parent, int32_t item, int depth);
+  int Ask(const QString& text, QMessageBox::StandardButtons buttons);
   void readSettings();
   void writeSettings() const;
   void showError(const QString& text);

@@ -121,6 +121,7 @@ std::string HttpReply(int status, const std::string& body) {
 
 // A window whose settings point the update check at root.
 std::unique_ptr<TForm1> WindowWithWebRoot(const QString& root) {
+  QDir().mkpath(QFileInfo(TForm1::SettingsFileName()).absolutePath());
   TIniFile ini(TForm1::SettingsFileName().toStdString());
   ini.WriteString("Options", "WebRoot", root.toStdString());
   ini.UpdateFile();
