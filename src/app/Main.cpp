@@ -111,6 +111,8 @@ void TForm1::FormCreate() {
   formBookmark_ = new TFormBookmark(*this);
   formUpdate_ = new TFormUpdate(*this);
   formAbout_ = new TFormAbout(*this);
+  formWatermark_->AddTextWatermark = [this] { AddTextWatermark(); };
+  formAnnotation_->AddTextAnnotation = [this] { AddTextAnnotation(); };
   formBookmark_->AddBookmark = [this](const QString& title, const QString& link, int32_t page, int32_t kind,
                                       const QString& color) { AddBookmark(title, link, page, kind, color); };
   formSplitPageImage_->SavePagesAsImages = [this](int32_t first, int32_t last, int32_t kind) {
@@ -158,7 +160,7 @@ void TForm1::createMenus() {
   connect(addAction(file, "MSaveAs", "Save as ..."), &QAction::triggered, this, &TForm1::MSaveAsClick);
   connect(addAction(file, "MSaveAttach", "Save Attachment ..."), &QAction::triggered, this, &TForm1::MSaveAttachClick);
   file->addSeparator();
-  addAction(file, "MPrint", "Print ...");
+  connect(addAction(file, "MPrint", "Print ..."), &QAction::triggered, this, &TForm1::MPrintClick);
   file->addSeparator();
   connect(addAction(file, "MExit", "Exit"), &QAction::triggered, this, &TForm1::MExitClick);
 
@@ -170,10 +172,10 @@ void TForm1::createMenus() {
   });
   connect(addAction(bookmarks, "MBookmarksRemoveAll", "Remove All"), &QAction::triggered, this,
           &TForm1::MBookmarksRemoveAllClick);
-  addAction(edit, "MChangeInfo", "Change Info");
+  connect(addAction(edit, "MChangeInfo", "Change Info"), &QAction::triggered, this, &TForm1::MChangeInfoClick);
   edit->addSeparator();
-  addAction(edit, "MEncrypt", "Encrypt");
-  addAction(edit, "MDecrypt", "Decrypt");
+  connect(addAction(edit, "MEncrypt", "Encrypt"), &QAction::triggered, this, &TForm1::MEncryptClick);
+  connect(addAction(edit, "MDecrypt", "Decrypt"), &QAction::triggered, this, &TForm1::MDecryptClick);
 
   QMenu* document = menu("MDocument", "Document");
   connect(addAction(document, "MFirstPage", "First Page"), &QAction::triggered, this, &TForm1::MFirstPageClick);
@@ -205,10 +207,17 @@ void TForm1::createMenus() {
   QMenu* tools = menu("MTools", "Tools");
   QMenu* add = menu("MAdd", "Add", tools);
   QMenu* annotations = menu("MAnnotations", "Annotations", add);
-  addAction(annotations, "MAnText", "Text");
+  connect(addAction(annotations, "MAnText", "Text"), &QAction::triggered, this, [this] {
+    LoadLanguage(languageName_);
+    formAnnotation_->exec();
+  });
   addAction(add, "MThumbnails", "Thumbnails");
   QMenu* watermarks = menu("MWatermarks", "Watermarks", add);
-  addAction(watermarks, "MText", "Text");
+  connect(addAction(watermarks, "MText", "Text"), &QAction::triggered, this, [this] {
+    formWatermark_->SetKind("text");
+    LoadLanguage(languageName_);
+    formWatermark_->exec();
+  });
   addAction(watermarks, "MImage", "Image");
   add->addSeparator();
   connect(addAction(add, "MAttachFiles", "Attach Files"), &QAction::triggered, this, &TForm1::MAttachFilesClick);
@@ -216,16 +225,16 @@ void TForm1::createMenus() {
   addAction(convert, "MConvertImage", "Images to PDF ...");
   QMenu* extract = menu("MExtract", "Extract", tools);
   addAction(extract, "MExtractPages", "Pages");
-  addAction(extract, "MExtractText", "Text");
+  connect(addAction(extract, "MExtractText", "Text"), &QAction::triggered, this, &TForm1::MExtractTextClick);
   addAction(extract, "MExtractImages", "Images");
   QMenu* insert = menu("MInsert", "Insert", tools);
-  addAction(insert, "MInsertBlank", "Blank Page");
-  addAction(insert, "MInsertText", "Text from ...");
+  connect(addAction(insert, "MInsertBlank", "Blank Page"), &QAction::triggered, this, &TForm1::MInsertBlankClick);
+  connect(addAction(insert, "MInsertText", "Text from ..."), &QAction::triggered, this, &TForm1::MInsertTextClick);
   insert->addSeparator();
-  addAction(insert, "MMerge", "Merge with ...");
-  addAction(insert, "MMergeFiles", "Merge files ...");
+  connect(addAction(insert, "MMerge", "Merge with ..."), &QAction::triggered, this, &TForm1::MMergeClick);
+  connect(addAction(insert, "MMergeFiles", "Merge files ..."), &QAction::triggered, this, &TForm1::MMergeFilesClick);
   QMenu* split = menu("MSplit", "Split", tools);
-  addAction(split, "MSplitPages", "Pages");
+  connect(addAction(split, "MSplitPages", "Pages"), &QAction::triggered, this, &TForm1::MSplitPagesClick);
   connect(addAction(split, "MSplitPagesAsImage", "Pages As Image"), &QAction::triggered, this, [this] {
     LoadLanguage(languageName_);
     formSplitPageImage_->exec();
@@ -261,9 +270,8 @@ void TForm1::createMenus() {
   help->addSeparator();
   connect(addAction(help, "MAbout", "About Program"), &QAction::triggered, this, &TForm1::MAboutClick);
 
-  // Commands that arrive with the editing features are shown but not offered yet.
-  for (const char* name : {"MPrint", "MChangeInfo", "MEncrypt", "MDecrypt", "MAnnotations", "MThumbnails",
-                           "MWatermarks", "MConvert", "MExtract", "MInsert", "MSplitPages"})
+  // Commands not offered yet.
+  for (const char* name : {"MThumbnails", "MImage", "MConvert", "MExtractPages", "MExtractImages"})
     actions_[name]->setEnabled(false);
 }
 
@@ -279,7 +287,7 @@ void TForm1::createToolBar() {
     return a;
   };
   button("tbOpen", "Open File", "Open", "MOpen");
-  button("tbPrint", "Print", "Print", nullptr)->setEnabled(false);
+  button("tbPrint", "Print", "Print", "MPrint");
   toolBar1_->addSeparator();
   button("tbFitActual", "Actual Size", "1:1", "MActualSize");
   button("tbFitWidth", "Fit Width", "\u2194", "MFitWidth");
@@ -455,7 +463,9 @@ void TForm1::setViewControlsEnabled(bool on) {
   for (const char* name : {"sbSearchPre", "sbSearchNext"}) findChild<QToolButton*>(name)->setEnabled(on);
   actions_["MSplitPagesAsImage"]->setEnabled(on);
   for (const char* name : {"MSave", "MSaveAs", "MSaveAttach", "MBookmarks", "MBookmarksAdd", "MBookmarksRemoveAll",
-                           "MRotate", "MResetRotation", "MAdd", "MAttachFiles", "tbRotate"})
+                           "MRotate", "MResetRotation", "MAdd", "MAttachFiles", "tbRotate", "MPrint", "tbPrint",
+                           "MChangeInfo", "MEncrypt", "MDecrypt", "MAnnotations", "MWatermarks", "MExtract",
+                           "MInsert", "MSplitPages"})
     actions_[name]->setEnabled(on);
   actions_["MSplit"]->setEnabled(on);
 }

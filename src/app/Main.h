@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QMessageBox>
 #include <functional>
+#include <optional>
 #include <QPointer>
 #include <map>
 #include <memory>
@@ -170,6 +171,25 @@ public:
   bool ConfirmClose(int index);
   // Marks the active document as edited (or saved).
   void SetModified(bool modified);
+  // Document commands (the active tab's document).
+  void AddTextWatermark();
+  void AddTextAnnotation();
+  void MChangeInfoClick();
+  void MEncryptClick();
+  void MDecryptClick();
+  void MInsertBlankClick();
+  void MInsertTextClick();
+  void MMergeClick();
+  void MMergeFilesClick();
+  void MSplitPagesClick();
+  void MExtractTextClick();
+  void MPrintClick();
+  // Input queries share one text: each starts with the last one entered.
+  std::optional<QString> InputQuery(const QString& caption, const QString& prompt, const QString& start);
+  std::function<std::optional<QString>(const QString&, const QString&, const QString&)> InputHook;
+  std::function<QStringList(const QString&)> OpenFilesHook;
+  // Fills the information dialog's nine edits in place of the user (tests).
+  std::function<void(QLineEdit**)> InfoHook;
   // Answers questions and save dialogs in place of the user (tests).
   std::function<int(const QString&)> QuestionHook;
   std::function<QString(const QString&)> SaveFileHook;
@@ -230,6 +250,12 @@ private:
   void setViewControlsEnabled(bool on);
   void AddBookmarkChildren(QTreeWidgetItem* parent, int32_t item, int depth);
   int Ask(const QString& text, QMessageBox::StandardButtons buttons);
+  QStringList ChooseFiles(const QString& filter);
+  QString ChooseSaveFile(const QString& start, const QString& filter);
+  QString loadedFileName() const;
+  void reportFailure(const QString& what);
+  bool askPageRange(int32_t& first, int32_t& last);
+  QString inputText_;
   void readSettings();
   void writeSettings() const;
   void showError(const QString& text);

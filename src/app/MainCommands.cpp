@@ -1,0 +1,356 @@
+// The main window's document commands: watermarks and notes, document
+// information, encryption, blank pages, text from files, merging, splitting,
+// extraction and printing. Each works on the active tab's document.
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <algorithm>
+#include <optional>
+#include <cmath>
+
+#include "app/FormCommon.h"
+#include "app/Main.h"
+#include "app/Watermark.h"
+#include "document/Pavona0813.h"
+#include "platform/Classes.h"
+
+namespace {
+
+std::u16string u16(const QString& s) { return s.toStdU16String(); }
+QString text16(const std::u16string& s) { return QString::fromStdU16String(s); }
+
+const int kFontSizes[] = {8, 9, 10, 11, 12, 13, 14, 16, 18, 20, 22, 24, 26, 28, 36, 48, 72, 96};
+
+}  // namespace
+
+std::optional<QString> TForm1::InputQuery(const QString& caption, const QString& prompt, const QString& start) {
+  if (InputHook) return InputHook(caption, prompt, start);
+  bool ok = false;
+  const QString value = QInputDialog::getText(this, caption, prompt, QLineEdit::Normal, start, &ok);
+  if (!ok) return std::nullopt;
+  return value;
+}
+
+QStringList TForm1::ChooseFiles(const QString& filter) {
+  if (OpenFilesHook) return OpenFilesHook(filter);
+  return QFileDialog::getOpenFileNames(this, QString(), QString(), filter);
+}
+
+QString TForm1::ChooseSaveFile(const QString& start, const QString& filter) {
+  if (SaveFileHook) return SaveFileHook(start);
+  return QFileDialog::getSaveFileName(this, QString(), start, filter);
+}
+
+QString TForm1::loadedFileName() const {
+  std::u16string name;
+  viewPDF_->LoadedFileName(name);
+  return text16(name);
+}
+
+void TForm1::reportFailure(const QString& what) {
+  const std::string detail = viewPDF_->LastRenderMessage();
+  showError(detail.empty() ? what + " (" + QString::number(viewPDF_->LastErrorCode()) + ")"
+                           : what + ": " + QString::fromStdString(detail));
+}
+
+// ---------------------------------------------------------------------------
+// Watermarks and notes
+
+void TForm1::AddTextWatermark() {
+  if (docInfos_.empty()) return;
+  const QStringList families = QFontDatabase::families();
+  const int fontIndex = Option("wmFontName").toInt();
+  QString family = fontIndex >= 0 && fontIndex < families.size() ? families[fontIndex] : QString();
+  // The style buttons choose the face of the family.
+  const bool bold = Option("wmFontStyleBold") == "1", italic = Option("wmFontStyleItalic") == "1";
+  if (bold || italic) family += QString(" [") + (bold ? "Bold" : "") + (italic ? "Italic" : "") + "]";
+  const int32_t font = viewPDF_->AddTrueTypeFont(u16(family), 1);
+  if (font == 0) {
+    reportFailure(LanguageText("FormWatermark.LabelFontName.Caption", "Font:") + " " + family);
+    return;
+  }
+  viewPDF_->SelectFont(font);
+  const int sizeIndex = Option("wmFontSize").toInt();
+  const QColor color = ColorFromText(Option("wmFontColor"));
+  const int posHor = Option("wmPosHor").toInt(), posVer = Option("wmPosVer").toInt();
+  const double angle = Option("wmAngle").toDouble();
+  const std::u16string text = u16(Option("wmText"));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QProgressBar* progress = formWatermark_->Progress();
+  const int32_t count = viewPDF_->PageCount();
+  for (int32_t n = 1; n <= count; ++n) {
+    viewPDF_->SelectPage(n);
+    viewPDF_->SetOrigin(1);
+    viewPDF_->SetTextMode(Option("wmRenderMode").toInt());
+    if (sizeIndex >= 0 && sizeIndex < 18) viewPDF_->SetTextSize(kFontSizes[sizeIndex]);
+    viewPDF_->SetTextColor(color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0);
+    viewPDF_->SetTransparency(100 - Option("wmStrokeOpacity").toInt());
+    if (posHor >= 0 && posHor <= 2) viewPDF_->SetTextAlign(posHor);
+    const double w = std::nearbyint(viewPDF_->PageWidth()), h = std::nearbyint(viewPDF_->PageHeight());
+    const int32_t placement = posVer == 0 ? 1 : posVer == 1 ? 0 : 2;
+    if (posVer >= 0 && posVer <= 2) viewPDF_->DrawTextBox(text, placement, 0, 0, w, h, angle);
+    if (posHor == 3 || posVer == 3) {
+      const double x = Option("wmPosX").toDouble(), y = Option("wmPosY").toDouble();
+      viewPDF_->DrawRotatedText(text, x, y, angle);
+    }
+    progress->setValue(progress->maximum() * n / count);
+    formWatermark_->PageCounter()->setText(QString("%1/%2").arg(n).arg(count));
+    QApplication::processEvents();
+  }
+  progress->setValue(0);
+  formWatermark_->PageCounter()->clear();
+  QApplication::restoreOverrideCursor();
+  SetModified(true);
+  // One redraw at the end shows every page's change.
+  viewPDF_->SelectPage(currentPage_);
+  ShowPage(currentPage_);
+}
+
+void TForm1::AddTextAnnotation() {
+  if (docInfos_.empty()) return;
+  const QColor color = ColorFromText(Option("anColor"));
+  viewPDF_->SelectPage(currentPage_);
+  viewPDF_->SetOrigin(1);
+  const double left = Option("anLeft").toDouble(), right = Option("anRight").toDouble();
+  const double top = Option("anTop").toDouble(), bottom = Option("anBottom").toDouble();
+  if (viewPDF_->AddAnnotation(1, u16(Option("anTitle")), Option("anAnchorLeft").toDouble(),
+                              Option("anAnchorRight").toDouble(), left, top, right - left, bottom - top,
+                              u16(Option("anContents")), color.red() / 255.0, color.green() / 255.0,
+                              color.blue() / 255.0, AnnotationOpen ? 1 : 0) == 0) {
+    reportFailure(LanguageText("FormAnnotation.Caption", "Text Annotation"));
+    return;
+  }
+  // Kept in memory and marked: the user saves (or is asked when closing).
+  SetModified(true);
+  ShowPage(currentPage_);
+}
+
+// ---------------------------------------------------------------------------
+// Document information
+
+void TForm1::MChangeInfoClick() {
+  if (docInfos_.empty()) return;
+  LoadLanguage(languageName_);
+  QDialog dialog(this);
+  dialog.setObjectName("FormInfo");
+  dialog.setWindowTitle(LanguageText("FormInfo.Caption", "Document Info"));
+  auto* form = new QFormLayout(&dialog);
+  const char* const names[] = {"Version", "Author", "Title", "Subject", "Keywords",
+                               "Creator", "Producer", "DateCreate", "DateModify"};
+  const char* const captions[] = {"PDF Version:", "Author:",   "Title:",        "Subject:",    "Keywords:",
+                                  "Creator:",     "Producer:", "Date Created:", "Date Modify:"};
+  QLineEdit* edits[9];
+  for (int i = 0; i < 9; ++i) {
+    std::u16string value;
+    viewPDF_->GetInformation(i, value);
+    edits[i] = new QLineEdit(text16(value), &dialog);
+    edits[i]->setObjectName(QString("Edit") + names[i]);
+    edits[i]->setReadOnly(i >= 7);  // the dates are the file's own
+    form->addRow(LanguageText(QString("FormInfo.Label") + names[i] + ".Caption", captions[i]), edits[i]);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  if (InfoHook) {
+    InfoHook(edits);
+  } else if (dialog.exec() != QDialog::Accepted) {
+    return;
+  }
+  for (int i = 0; i <= 6; ++i)
+    if (viewPDF_->SetInformation(i, u16(edits[i]->text())) == 0 && i == 0) {
+      reportFailure(LanguageText("FormInfo.LabelVersion.Caption", "PDF Version:"));
+      return;
+    }
+  // The document keeps the Creator and Producer as typed.
+  QString name = loadedFileName();
+  if (name.isEmpty()) name = ChooseSaveFile(QString(), "Adobe PDF File (*.pdf)");
+  if (name.isEmpty()) return;
+  if (viewPDF_->SaveToFile(u16(name)) == 0) reportFailure(name);
+  else SetModified(false);
+}
+
+// ---------------------------------------------------------------------------
+// Security
+
+void TForm1::MEncryptClick() {
+  if (docInfos_.empty()) return;
+  const auto owner = InputQuery(Message("StringEncryptFile"), Message("StringEnterOwnerPassword"), inputText_);
+  if (!owner) return;
+  inputText_ = *owner;
+  const auto user = InputQuery(Message("StringEncryptFile"), Message("StringEnterUserPassword"), inputText_);
+  if (!user) return;
+  inputText_ = *user;
+  const int32_t permissions = viewPDF_->EncodePermissions(1, 1, 1, 1, 1, 1, 1, 1);
+  if (viewPDF_->Encrypt(u16(*owner), u16(*user), 1, permissions) == 0) {
+    reportFailure(Message("StringEncryptFile"));
+    return;
+  }
+  SaveDocument(loadedFileName());
+}
+
+void TForm1::MDecryptClick() {
+  if (docInfos_.empty()) return;
+  if (viewPDF_->Decrypt() == 0) {
+    reportFailure(actions_["MDecrypt"]->text());
+    return;
+  }
+  SaveDocument(loadedFileName());
+}
+
+// ---------------------------------------------------------------------------
+// Pages
+
+void TForm1::MInsertBlankClick() {
+  if (docInfos_.empty()) return;
+  const auto answer = InputQuery(Message("StringInsertBlankPage"), Message("StringInsertAtPosition"),
+                                 QString::number(viewPDF_->PageCount() + 1));
+  if (!answer) return;
+  inputText_ = *answer;
+  bool ok = false;
+  const int32_t position = answer->trimmed().toInt(&ok);
+  viewPDF_->SelectPage(currentPage_);
+  if (!ok || viewPDF_->InsertPages(position, 1) == 0) {
+    reportFailure(Message("StringInsertBlankPage"));
+    return;
+  }
+  SetModified(true);
+  FillPageList();
+  GoToPage(std::clamp(position, 1, viewPDF_->PageCount()));
+}
+
+void TForm1::MInsertTextClick() {
+  if (docInfos_.empty()) return;
+  const QStringList files =
+      ChooseFiles("Text Files (*.txt);;HTML Files (*.htm *.html);;All Files (*)");
+  if (files.isEmpty()) return;
+  const QString ext = QFileInfo(files[0]).suffix().toLower();
+  QFile file(files[0]);
+  if (!file.open(QIODevice::ReadOnly)) {
+    showError(files[0]);
+    return;
+  }
+  // A text file is a few pages' worth; more would only be drawn off the page.
+  const QStringList lines = QString::fromUtf8(file.read(4 << 20)).split(QRegularExpression("\\r?\\n"));
+  viewPDF_->SelectPage(currentPage_);
+  viewPDF_->SetOrigin(1);
+  bool drawn = false;
+  for (int k = 0; k < lines.size(); ++k) {
+    const double y = 30.0 * k + 30;
+    if (ext == "txt") drawn = viewPDF_->DrawText(u16(lines[k]), 30, y) != 0 || drawn;
+    else if (ext == "htm" || ext == "html")
+      drawn = viewPDF_->DrawHTMLText(u16(lines[k]), 30, y, viewPDF_->PageWidth()) != 0 || drawn;
+  }
+  if (drawn) SetModified(true);
+  GoToPage(currentPage_);
+}
+
+// ---------------------------------------------------------------------------
+// Merging, splitting and extraction
+
+void TForm1::MMergeClick() {
+  if (docInfos_.empty()) return;
+  const QStringList files = ChooseFiles("Adobe PDF Files (*.pdf)");
+  // The pages go to the document on screen.
+  const int32_t target = viewPDF_->SelectedDocument();
+  bool merged = false;
+  for (const QString& file : files) {
+    if (viewPDF_->LoadFromFile(u16(file), u"") != 1) {
+      viewPDF_->SelectDocument(target);
+      showError(file + ": " + Message("StringFileIsDamaged"));
+      continue;
+    }
+    const int32_t added = viewPDF_->SelectedDocument();
+    viewPDF_->SelectDocument(target);
+    if (viewPDF_->MergeDocument(added) == 0) {
+      viewPDF_->RemoveDocument(added);
+      viewPDF_->SelectDocument(target);
+      reportFailure(file);
+      continue;
+    }
+    merged = true;
+  }
+  if (!merged) return;
+  SetModified(true);
+  FillPageList();
+  GoToPage(1);
+}
+
+void TForm1::MMergeFilesClick() {
+  const QStringList files = ChooseFiles("Adobe PDF Files (*.pdf)");
+  if (files.isEmpty()) return;
+  // The output first: a cancelled merge leaves nothing in the list.
+  const QString output = ChooseSaveFile(docInfos_.empty() ? QString() : loadedFileName(), "Adobe PDF File (*.pdf)");
+  if (output.isEmpty()) return;
+  for (const QString& file : files) viewPDF_->AddToFileList(u"FilesToMerge", u16(file));
+  if (viewPDF_->MergeFileList(u"FilesToMerge", u16(output)) != static_cast<int32_t>(files.size()))
+    reportFailure(output);
+}
+
+bool TForm1::askPageRange(int32_t& first, int32_t& last) {
+  const auto start = InputQuery(Message("StringExtractPages"), Message("StringEnterStartPage"), "1");
+  if (!start) return false;
+  const auto end = InputQuery(Message("StringExtractPages"), Message("StringEnterEndPage"),
+                              QString::number(viewPDF_->PageCount()));
+  if (!end) return false;
+  first = start->trimmed().toInt();
+  last = end->trimmed().toInt();
+  return true;
+}
+
+void TForm1::MSplitPagesClick() {
+  if (docInfos_.empty()) return;
+  const QString base = ChooseSaveFile(loadedFileName(), "Adobe PDF File (*.pdf)");
+  if (base.isEmpty()) return;
+  int32_t first = 0, last = 0;
+  if (!askPageRange(first, last)) return;
+  for (int32_t p = std::max(first, 1); p <= std::min(last, viewPDF_->PageCount()); ++p)
+    if (viewPDF_->ExtractPageRangesToFile(u16(loadedFileName()), u16(QString::number(p)),
+                                          u16(base + QString::number(p) + ".pdf")) == 0) {
+      reportFailure(base + QString::number(p) + ".pdf");
+      return;
+    }
+}
+
+void TForm1::MExtractTextClick() {
+  if (docInfos_.empty()) return;
+  const QString output = ChooseSaveFile(QFileInfo(loadedFileName()).completeBaseName() + ".txt",
+                                        "Text File (*.txt)");
+  if (output.isEmpty()) return;
+  QStringList pages;
+  const int32_t count = viewPDF_->PageCount();
+  for (int32_t p = 1; p <= count; ++p) {
+    viewPDF_->SelectPage(p);
+    std::u16string text;
+    viewPDF_->GetPageText(8, text);
+    pages << text16(text);
+  }
+  viewPDF_->SelectPage(currentPage_);
+  try {
+    WriteFileBytesAtomic(output.toUtf8().toStdString(), pages.join("\n").toUtf8().toStdString());
+  } catch (const std::exception& e) {
+    showError(output + ": " + QString::fromUtf8(e.what()));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Printing
+
+void TForm1::MPrintClick() {
+  if (docInfos_.empty()) return;
+  const int32_t options = viewPDF_->PrintOptions(0, 0, u"Print document");
+  std::u16string printer;
+  viewPDF_->GetDefaultPrinterName(printer);
+  if (viewPDF_->PrintDocument(printer, 1, viewPDF_->PageCount(), options) == 0)
+    reportFailure(actions_["MPrint"]->text());
+  viewPDF_->SelectPage(currentPage_);
+}

@@ -1,0 +1,160 @@
+// The document commands as a person runs them (the dialogs' answers given in
+// place of the user), each result checked by a peer tool on the saved file.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <cctype>
+#include <memory>
+
+#include "TestSupport.h"
+#include "app/Main.h"
+#include "document/Pavona0813.h"
+
+namespace {
+
+struct TOpened {
+  pvltest::TempDir dir;
+  std::string file;
+  std::unique_ptr<TForm1> form;
+};
+
+std::unique_ptr<TOpened> Open(const char* corpusFile) {
+  auto o = std::make_unique<TOpened>();
+  o->file = o->dir.File("doc.pdf");
+  pvltest::WriteFile(o->file, pvltest::ReadFile(pvltest::CorpusPath(corpusFile)));
+  o->form = std::make_unique<TForm1>();
+  o->form->resize(900, 700);
+  o->form->show();
+  QApplication::processEvents();
+  o->form->OpenFiles({QString::fromStdString(o->file)});
+  return o;
+}
+
+std::string Output(const std::vector<std::string>& argv) { return pvltest::RunCommand(argv).out; }
+
+int Pages(const std::string& file) {
+  const std::string info = Output({"pdfinfo", file});
+  const size_t at = info.find("Pages:");
+  return at == std::string::npos ? -1 : std::stoi(info.substr(at + 6));
+}
+
+// Answers the input queries in order.
+auto Answers(std::vector<QString> values) {
+  auto queue = std::make_shared<std::vector<QString>>(std::move(values));
+  return [queue](const QString&, const QString&, const QString&) -> std::optional<QString> {
+    if (queue->empty()) return std::nullopt;
+    QString v = queue->front();
+    queue->erase(queue->begin());
+    return v;
+  };
+}
+
+}  // namespace
+
+TEST(Commands, TextWatermarkAndNoteAreSavedOnEveryPage) {
+  for (const char* tool : {"pdftotext", "qpdf"}) ASSERT_TRUE(pvltest::HaveTool(tool)) << tool;
+  auto o = Open("samples/pdflatex-4-pages.pdf");
+  TForm1& f = *o->form;
+  f.SetOption("wmText", "CONFIDENTIAL");
+  f.SetOption("wmFontName", "0");
+  f.SetOption("wmFontSize", "14");
+  f.SetOption("wmPosHor", "1");
+  f.SetOption("wmPosVer", "1");
+  f.SetOption("wmStrokeOpacity", "100");
+  f.SetOption("wmFontStyleBold", "1");
+  f.AddTextWatermark();
+  f.SetOption("anTitle", "Reviewer");
+  f.SetOption("anContents", "Check this page");
+  f.SetOption("anLeft", "100");
+  f.SetOption("anRight", "300");
+  f.SetOption("anTop", "100");
+  f.SetOption("anBottom", "200");
+  f.AddTextAnnotation();
+  f.MSaveClick();
+  EXPECT_EQ(pvltest::RunCommand({"qpdf", "--check", o->file}).exitCode, 0);
+  for (int p = 1; p <= 4; ++p) {
+    const std::string text = Output({"pdftotext", "-f", std::to_string(p), "-l", std::to_string(p), o->file, "-"});
+    EXPECT_NE(text.find("CONFIDENTIAL"), std::string::npos) << "page " << p;
+  }
+  const std::string json = Output({"qpdf", "--json", o->file});
+  EXPECT_NE(json.find("Check this page"), std::string::npos);
+}
+
+TEST(Commands, InformationAndEncryptionRoundTrip) {
+  ASSERT_TRUE(pvltest::HaveTool("qpdf"));
+  auto o = Open("samples/minimal-document.pdf");
+  TForm1& f = *o->form;
+  f.InfoHook = [](QLineEdit** edits) {
+    edits[1]->setText("Ада Лавлейс");
+    edits[2]->setText("Notes on the engine");
+  };
+  f.MChangeInfoClick();
+  const std::string info = Output({"pdfinfo", o->file});
+  EXPECT_NE(info.find("Notes on the engine"), std::string::npos) << info;
+  EXPECT_NE(info.find("Ада Лавлейс"), std::string::npos) << info;
+
+  f.InputHook = Answers({"owner-secret", "user-secret"});
+  f.MEncryptClick();
+  EXPECT_NE(pvltest::RunCommand({"qpdf", "--check", o->file}).exitCode, 0) << "a password is needed now";
+  EXPECT_EQ(pvltest::RunCommand({"qpdf", "--password=user-secret", "--check", o->file}).exitCode, 0);
+  f.MDecryptClick();
+  EXPECT_EQ(pvltest::RunCommand({"qpdf", "--check", o->file}).exitCode, 0);
+  EXPECT_NE(Output({"qpdf", "--show-encryption", o->file}).find("not encrypted"), std::string::npos);
+}
+
+TEST(Commands, BlankPagesMergingAndSplitting) {
+  auto o = Open("samples/pdflatex-4-pages.pdf");
+  TForm1& f = *o->form;
+  f.InputHook = Answers({"2"});
+  f.MInsertBlankClick();
+  EXPECT_EQ(f.ViewPDF()->PageCount(), 5);
+  EXPECT_EQ(f.CurrentPage(), 2);
+  f.InputHook = Answers({"abc"});
+  f.MInsertBlankClick();
+  EXPECT_EQ(f.ViewPDF()->PageCount(), 5) << "a position that is no number inserts nothing";
+
+  f.OpenFilesHook = [](const QString&) {
+    return QStringList{QString::fromStdString(pvltest::CorpusPath("samples/minimal-document.pdf"))};
+  };
+  f.MMergeClick();
+  EXPECT_EQ(f.ViewPDF()->PageCount(), 6);
+  EXPECT_EQ(f.ViewPDF()->DocumentCount(), 2) << "the merged file leaves the facade's list";
+  f.MSaveClick();
+  EXPECT_EQ(Pages(o->file), 6);
+
+  // Split pages 2 to 3 of what is on disk: base + page number + ".pdf".
+  const std::string base = o->dir.File("part.pdf");
+  f.SaveFileHook = [&](const QString&) { return QString::fromStdString(base); };
+  f.InputHook = Answers({"2", "3"});
+  f.MSplitPagesClick();
+  EXPECT_EQ(Pages(base + "2.pdf"), 1);
+  EXPECT_EQ(Pages(base + "3.pdf"), 1);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(base + "4.pdf")));
+}
+
+TEST(Commands, TextExtractionAndPrintingToAFile) {
+  ASSERT_TRUE(pvltest::HaveTool("pdftotext"));
+  auto o = Open("samples/pdflatex-4-pages.pdf");
+  TForm1& f = *o->form;
+  const std::string text = o->dir.File("doc.txt");
+  f.SaveFileHook = [&](const QString&) { return QString::fromStdString(text); };
+  f.MExtractTextClick();
+  const std::string ours = pvltest::ReadFile(text);
+  const std::string theirs = Output({"pdftotext", o->file, "-"});
+  // The same characters in the same order; spacing may differ.
+  auto squeeze = [](std::string t) {
+    std::erase_if(t, [](unsigned char c) { return std::isspace(c); });
+    return t;
+  };
+  const std::string start = squeeze(theirs).substr(0, 40);
+  ASSERT_GE(start.size(), 20u);
+  EXPECT_NE(squeeze(ours).find(start), std::string::npos) << ours.substr(0, 200);
+
+  const std::string printed = o->dir.File("printed.pdf");
+  f.ViewPDF()->SetPrintOutputFile(QString::fromStdString(printed).toStdU16String());
+  f.MPrintClick();
+  EXPECT_EQ(Pages(printed), 4);
+  EXPECT_EQ(f.ViewPDF()->SelectedPage(), f.CurrentPage());
+}
