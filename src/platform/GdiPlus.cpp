@@ -17,6 +17,7 @@ int gStatus = gdipNotLoaded;
 std::mutex gStartMutex;
 int gStartCount = 0;
 uintptr_t gStartToken = 0;
+bool gStarted = false;
 
 struct Entry {
   const char* name;
@@ -193,20 +194,25 @@ bool GdiPlusStart(uintptr_t& token) {
   std::lock_guard lock(gStartMutex);
   token = 0;
   if (gStatus != gdipReady) return false;
-  if (gStartCount == 0) {
+  if (!gStarted) {
     gdip::GdiplusStartupInput input;
     gdip::GdiplusStartupOutput output;
     if (GdiPlus.GdiplusStartup(&gStartToken, &input, &output) != 0) return false;
+    gStarted = true;
   }
   ++gStartCount;
-  token = gStartToken;
+  // A caller's token is never 0, so its stop is counted.
+  token = gStartToken ? gStartToken : 1;
   return true;
 }
 
 void GdiPlusStop(uintptr_t token) {
   std::lock_guard lock(gStartMutex);
   if (token == 0 || gStartCount == 0 || gStatus != gdipReady) return;
-  if (--gStartCount == 0) GdiPlus.GdiplusShutdown(gStartToken);
+  // Once started, GDI+ stays up for the life of the process: its shutdown
+  // finalises fontconfig, which aborts while a toolkit in the same process
+  // still holds fontconfig caches (and a restart per page costs time).
+  --gStartCount;
 }
 
 bool GetGdiPlusEncoderClsid(const std::string& mimeType, gdip::CLSID& clsid) {
