@@ -5,6 +5,9 @@
 //                                        become pages AT .. AT + COUNT - 1
 //   pvl delete FILE RANGE --out OUT      removes pages RANGE ("N", "A-B" or
 //                                        "A-" for A to the last page)
+//   pvl copy SRC RANGE DST --out OUT     DST with pages RANGE of SRC after
+//                                        its own (parts separated by
+//                                        commas: "2,2" copies page 2 twice)
 //   pvl stamp FILE TEXT --out OUT [--size PT] [--x X] [--y Y]
 //          [--font NAME] [--embed 0|1]   draws TEXT (UTF-8) on every page,
 //                                        X, Y from the bottom left corner
@@ -15,6 +18,7 @@
 //
 // Exit status: 0 success, 1 wrong password, 2 unreadable file, 3 wrong usage,
 // a refused edit, text the font cannot show, or a failed save.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -57,6 +61,52 @@ int cmdInsert(const Options& o) {
   facade.SelectPage(static_cast<int32_t>(at <= pages ? at : pages));
   if (!facade.InsertPages(static_cast<int32_t>(at), static_cast<int32_t>(count)))
     throw Failure{kExitUsage, "the pages could not be inserted"};
+  saveTo(facade, o.Value("out"));
+  return kExitOk;
+}
+
+// "N", "A-B" or "A-" (A to the last page) of a document of pages pages.
+std::pair<long, long> pageRange(const std::string& range, int32_t pages) {
+  const size_t dash = range.find('-');
+  long first = 0, last = 0;
+  if (dash == std::string::npos) {
+    first = last = wholeNumber(range, 1, 1000000000, "page range");
+  } else {
+    first = wholeNumber(range.substr(0, dash), 1, 1000000000, "page range");
+    last = dash + 1 == range.size() ? pages : wholeNumber(range.substr(dash + 1), 1, 1000000000, "page range");
+  }
+  if (first > last) throw Failure{kExitUsage, "bad page range " + range};
+  if (first > pages) throw Failure{kExitUsage, "the document has " + std::to_string(pages) + " pages"};
+  return {first, std::min<long>(last, pages)};
+}
+
+// Appends pages of SRC to DST: each comma-separated part of RANGE in turn,
+// so "2,2" copies page 2 twice.
+int cmdCopy(const Options& o) {
+  if (o.positional.size() != 3 || !o.Has("out"))
+    throw Failure{kExitUsage, "usage: pvl copy SRC RANGE DST --out OUT"};
+  TPavona facade;
+  loadInto(facade, o);
+  const int32_t source = facade.SelectedDocument();
+  if (!facade.LoadFromFile(NativePathToWide(o.positional[2]), UTF8ToWide(o.password)))
+    throw Failure{kExitUnreadable, "cannot open " + o.positional[2] + " as a PDF file"};
+  const int32_t target = facade.SelectedDocument();
+  facade.SelectDocument(source);
+  const int32_t pages = facade.PageCount();
+  std::string ranges = o.positional[1];
+  for (size_t start = 0; start <= ranges.size();) {
+    size_t comma = ranges.find(',', start);
+    if (comma == std::string::npos) comma = ranges.size();
+    const auto [first, last] = pageRange(ranges.substr(start, comma - start), pages);
+    facade.SelectDocument(source);
+    if (!facade.ExtractPages(static_cast<int32_t>(first), static_cast<int32_t>(last - first + 1)))
+      throw Failure{kExitUsage, "the pages could not be taken from " + o.positional[0]};
+    const int32_t part = facade.SelectedDocument();
+    facade.SelectDocument(target);
+    if (!facade.MergeDocument(part)) throw Failure{kExitUsage, "the pages could not be appended"};
+    start = comma + 1;
+  }
+  facade.SelectDocument(target);
   saveTo(facade, o.Value("out"));
   return kExitOk;
 }
@@ -118,6 +168,7 @@ int cmdStamp(const Options& o) {
 const bool kEditCommands[] = {
     RegisterCommand("insert", "insert FILE COUNT AT --out OUT", cmdInsert),
     RegisterCommand("delete", "delete FILE RANGE --out OUT", cmdDelete),
+    RegisterCommand("copy", "copy SRC RANGE DST --out OUT", cmdCopy),
     RegisterCommand("stamp", "stamp FILE TEXT --out OUT [--size PT] [--x X] [--y Y] [--font NAME]", cmdStamp),
 };
 

@@ -40,6 +40,7 @@
 #include "app/Watermark.h"
 #include "document/Pavona0813.h"
 #include "platform/Classes.h"
+#include "platform/GdiPlus.h"
 #include "platform/IniFile.h"
 
 namespace {
@@ -100,6 +101,8 @@ QString TForm1::SettingsFileName() {
 QString TForm1::LanguageFolder() { return QCoreApplication::applicationDirPath() + "/language"; }
 
 void TForm1::FormCreate() {
+  // The toolkit shares fontconfig with GDI+, which must not shut it down.
+  GdiPlusKeepRunning();
   setObjectName("Form1");
   setWindowTitle(QString(ProductName) + " " + ProductVersion);
   createMenus();

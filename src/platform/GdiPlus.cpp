@@ -18,6 +18,7 @@ std::mutex gStartMutex;
 int gStartCount = 0;
 uintptr_t gStartToken = 0;
 bool gStarted = false;
+bool gKeepRunning = false;
 
 struct Entry {
   const char* name;
@@ -206,13 +207,18 @@ bool GdiPlusStart(uintptr_t& token) {
   return true;
 }
 
+void GdiPlusKeepRunning() {
+  std::lock_guard lock(gStartMutex);
+  gKeepRunning = true;
+}
+
 void GdiPlusStop(uintptr_t token) {
   std::lock_guard lock(gStartMutex);
   if (token == 0 || gStartCount == 0 || gStatus != gdipReady) return;
-  // Once started, GDI+ stays up for the life of the process: its shutdown
-  // finalises fontconfig, which aborts while a toolkit in the same process
-  // still holds fontconfig caches (and a restart per page costs time).
-  --gStartCount;
+  if (--gStartCount == 0 && !gKeepRunning) {
+    GdiPlus.GdiplusShutdown(gStartToken);
+    gStarted = false;
+  }
 }
 
 bool GetGdiPlusEncoderClsid(const std::string& mimeType, gdip::CLSID& clsid) {

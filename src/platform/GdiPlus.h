@@ -189,6 +189,10 @@ bool GdiPlusEntryBound(const std::string& name);
 // ready or its start-up failed.
 bool GdiPlusStart(uintptr_t& token);
 void GdiPlusStop(uintptr_t token);
+// Keeps GDI+ started once it is, for the life of the process. A program
+// with a toolkit that uses fontconfig needs this: GDI+'s shutdown finalises
+// fontconfig, which aborts while the toolkit still holds its caches.
+void GdiPlusKeepRunning();
 
 // CLSID of the encoder with exactly this MIME type ("image/bmp" ...). GDI+
 // must be bound and started. False (clsid untouched) when there is none.

@@ -308,12 +308,14 @@ TEST(ProgramWindow, ShowsThePageUnderXvfb) {
   }
   pvltest::TempDir dir;
   const std::string shot = dir.File("shot.png");
-  // The suite itself runs off-screen; the program gets the X server. The
+  // The suite itself runs off-screen; the program gets the X server (its
+  // own display numbers, so that another screenshot test beside it never
+  // takes the same one). The
   // sanitizer build under a loaded machine takes its time to show a page.
   const std::string script = std::string("unset QT_QPA_PLATFORM; \"") + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kOnePage) + "\" \"" +
                              pvltest::CorpusPath(kFourPages) + "\" & pid=$!; sleep 30; import -window root \"" + shot +
                              "\"; kill $pid; wait $pid 2>/dev/null; true";
-  auto r = pvltest::RunCommand({"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "sh", "-c", script});
+  auto r = pvltest::RunCommand({"xvfb-run", "-a", "-n", "150", "-s", "-screen 0 1280x1024x24", "sh", "-c", script});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   QImage screen(QString::fromStdString(shot));
   ASSERT_FALSE(screen.isNull()) << r.err;

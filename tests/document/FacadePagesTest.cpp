@@ -457,8 +457,11 @@ TEST(FacadePages, ImageSearchFindsEachImageOnceThroughFormsPatternsAndAppearance
 }
 
 // Every corpus file that qpdf reads stays readable with the expected page
-// count after its first page is deleted, and after a page is inserted.
-TEST(FacadePages, CorpusRoundTripsThroughDeleteAndInsert) {
+// count after its first page is deleted, after a page is inserted, and
+// after pvl copy appends its first page twice.
+std::string pvlProgram() { return std::string(PVL_BINARY_DIR) + "/tools/pvl"; }
+
+TEST(FacadePages, CorpusRoundTripsThroughDeleteInsertAndCopy) {
   if (!tools({"qpdf"})) return;
   pvltest::TempDir dir;
   int checked = 0;
@@ -483,6 +486,14 @@ TEST(FacadePages, CorpusRoundTripsThroughDeleteAndInsert) {
     EXPECT_EQ(after.exitCode, 0) << after.out << after.err;
     auto count = pvltest::RunCommand({"qpdf", "--show-npages", out});
     EXPECT_EQ(std::atoi(count.out.c_str()), pages > 1 ? pages - 1 : 2);
+    // pvl copy: the file's first page twice after its own pages.
+    const std::string copied = dir.File("copied.pdf");
+    auto copy = pvltest::RunCommand({pvlProgram(), "copy", file, "1,1", file, "--out", copied});
+    ASSERT_EQ(copy.exitCode, 0) << copy.err;
+    after = pvltest::RunCommand({"qpdf", "--check", copied});
+    EXPECT_EQ(after.exitCode, 0) << after.out << after.err;
+    count = pvltest::RunCommand({"qpdf", "--show-npages", copied});
+    EXPECT_EQ(std::atoi(count.out.c_str()), pages + 2);
     ++checked;
   }
   EXPECT_GT(checked, 20);

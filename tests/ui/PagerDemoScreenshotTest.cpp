@@ -56,7 +56,7 @@ TEST(PagerDemo, ScreenshotUnderXvfbMatchesTheSchemeRectangles) {
   const std::string script = std::string("unset QT_QPA_PLATFORM; \"") + PVL_PAGER_DEMO + "\" --layout \"" + layout +
                              "\" --quit-after 6000 & pid=$!; sleep 3; import -window root -crop 900x300+0+0 \"" +
                              shot + "\"; wait $pid; true";
-  auto r = pvltest::RunCommand({"xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "sh", "-c", script});
+  auto r = pvltest::RunCommand({"xvfb-run", "-a", "-n", "170", "-s", "-screen 0 1024x768x24", "sh", "-c", script});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   QImage screen(QString::fromStdString(shot));
   ASSERT_FALSE(screen.isNull()) << r.err;
