@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "app/MainPager.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,7 +23,6 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -353,15 +353,32 @@ void TForm1::createPanels() {
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
-  pager_ = new QTabBar(central);
+  pager_ = new TFxOfficePager(central);
   pager_->setObjectName("FxOfficePager1");
-  pager_->setTabsClosable(true);
-  pager_->setExpanding(false);
-  pager_->setDocumentMode(true);
+  // One tab per document, closed by the button on the tab itself; a closed
+  // tab's page is freed, and the page list reaches tabs scrolled out of view.
+  pager_->ButtonSettings().SetCloseButton(true);
+  pager_->ButtonSettings().SetPageListButton(true);
+  pager_->SetCloseOnTab(true);
+  pager_->FreeOnClose = true;
+  pager_->ShowTabHint = true;
+  // No hover fade: its timers would only repaint the strip behind the view.
+  pager_->Glow = false;
+  pagerStyler_ = new TFxOfficePagerOfficeStyler(this);
+  pagerStyler_->SetStyle(psOffice2007Silver);
+  pager_->SetFxOfficePagerStyler(pagerStyler_);
+  // The document view is a control of its own: the pager's page body is
+  // only a thin strip under the tabs.
+  pager_->setFixedHeight(pager_->TabSettings().GetHeight() + 8);
   pager_->hide();
   column->addWidget(pager_);
-  connect(pager_, &QTabBar::currentChanged, this, &TForm1::FxOfficePager1Change);
-  connect(pager_, &QTabBar::tabCloseRequested, this, &TForm1::CloseTab);
+  connect(pager_, &TFxOfficePager::OnChange, this,
+          [this](TFxOfficePager* sender) { FxOfficePager1Change(sender->GetActivePageIndex()); });
+  connect(pager_, &TFxOfficePager::OnClosedPage, this,
+          [this](TFxOfficePager*, int pageIndex) { FxOfficePager1ClosedPage(pageIndex); });
+  // Unsaved edits are asked for before the pager lets a tab go, whether the
+  // close comes from the tab's button or from a command.
+  pager_->OnClosePage = [this](TFxOfficePager*, int pageIndex, bool& allow) { allow = ConfirmClose(pageIndex); };
 
   auto* vertical = new QSplitter(Qt::Vertical, central);
   splitter1_ = new QSplitter(Qt::Horizontal, vertical);
@@ -643,18 +660,20 @@ void TForm1::AddDocumentTab(const QString& fileName) {
   info.Path = fileName;
   docInfos_.push_back(info);
   pager_->show();
-  // Adding the first tab makes it current at once; the change event sees
-  // the new entry already in place.
-  pager_->addTab(info.FileName);
-  pager_->setTabToolTip(pager_->count() - 1, fileName);
+  auto* page = new TFxOfficePage(pager_);
+  page->SetCaption(info.FileName);
+  page->TabHint = fileName;
+  pager_->AddPage(page);
 }
 
 void TForm1::ActivateLastDocument() {
-  const int last = pager_->count() - 1;
-  if (pager_->currentIndex() == last)
+  const int last = pager_->GetPageCount() - 1;
+  // Selecting the tab that is already active reports no change; the new
+  // documents still have to be shown.
+  if (pager_->GetActivePageIndex() == last)
     FxOfficePager1Change(last);
   else
-    pager_->setCurrentIndex(last);
+    pager_->SetActivePageIndex(last);
   setViewControlsEnabled(true);
   MFitPageClick();
   // The tab strip that the first tab shows takes height from the view only
@@ -665,11 +684,11 @@ void TForm1::ActivateLastDocument() {
   scrollBoxView_->setFocus();
 }
 
-int TForm1::DocumentTabCount() const { return pager_->count(); }
-int TForm1::ActiveTab() const { return pager_->currentIndex(); }
+int TForm1::DocumentTabCount() const { return pager_->GetPageCount(); }
+int TForm1::ActiveTab() const { return pager_->GetActivePageIndex(); }
 
 const TDocInfo* TForm1::CurrentDocInfo() const {
-  const int i = pager_->currentIndex();
+  const int i = pager_->GetActivePageIndex();
   return i >= 0 && i < static_cast<int>(docInfos_.size()) ? &docInfos_[static_cast<size_t>(i)] : nullptr;
 }
 
@@ -701,35 +720,44 @@ void TForm1::FxOfficePager1Change(int index) {
 }
 
 void TForm1::MCloseClick() {
-  if (pager_->currentIndex() >= 0) CloseTab(pager_->currentIndex());
+  if (pager_->GetActivePageIndex() >= 0) pager_->CloseActivePage();
 }
 
 void TForm1::MCloseAllClick() {
   closingAll_ = true;
-  while (pager_->count() > 0)
-    if (!CloseTab(pager_->count() - 1)) break;  // the user kept this one
+  bool kept = false;
+  while (pager_->GetPageCount() > 0)
+    if (!CloseTab(pager_->GetPageCount() - 1)) {
+      kept = true;  // the user kept this one
+      break;
+    }
   closingAll_ = false;
+  // Tab switches went unheard while closing: show the tab that stayed.
+  if (kept) FxOfficePager1Change(pager_->GetActivePageIndex());
 }
 
 bool TForm1::CloseTab(int index) {
-  if (index < 0 || index >= pager_->count()) return false;
-  if (!ConfirmClose(index)) return false;
-  // The document goes first, so the change event that removing the tab
-  // fires finds the lists already in step with the tabs.
-  docInfos_.erase(docInfos_.begin() + index);
-  viewPDF_->RemoveDocument(viewPDF_->GetDocumentHandle(index + 2));
-  thumbPDF_->RemoveDocument(thumbPDF_->GetDocumentHandle(index + 2));
-  {
-    const QSignalBlocker block(pager_);
-    pager_->removeTab(index);
-  }
-  FxOfficePager1ClosedPage(index);
-  if (pager_->count() > 0) FxOfficePager1Change(pager_->currentIndex());
-  return true;
+  if (index < 0 || index >= pager_->GetPageCount()) return false;
+  // The pager closes its active tab; the user sees the document that the
+  // unsaved-edits question is about.
+  if (pager_->GetActivePageIndex() != index) pager_->SetActivePageIndex(index);
+  if (pager_->GetActivePageIndex() != index) return false;
+  const int before = pager_->GetPageCount();
+  pager_->CloseActivePage();  // asks through OnClosePage, then FxOfficePager1ClosedPage
+  return pager_->GetPageCount() < before;
 }
 
-void TForm1::FxOfficePager1ClosedPage(int) {
-  if (pager_->count() > 0) return;
+void TForm1::FxOfficePager1ClosedPage(int pageIndex) {
+  if (pageIndex < 0 || pageIndex >= static_cast<int>(docInfos_.size())) return;
+  docInfos_.erase(docInfos_.begin() + pageIndex);
+  viewPDF_->RemoveDocument(viewPDF_->GetDocumentHandle(pageIndex + 2));
+  thumbPDF_->RemoveDocument(thumbPDF_->GetDocumentHandle(pageIndex + 2));
+  const int count = pager_->GetPageCount();
+  if (count > 0) {
+    // The last remaining tab takes over; its change event shows it.
+    if (pager_->GetActivePageIndex() != count - 1) pager_->SetActivePageIndex(count - 1);
+    return;
+  }
   pager_->hide();
   pageControl1_->hide();
   actions_["MPreview"]->setChecked(false);
@@ -792,7 +820,7 @@ void TForm1::GoToPage(int32_t page) {
   currentPage_ = page;
   ShowPage(page);
   comboBoxPage_->setCurrentIndex(page - 1);
-  docInfos_[static_cast<size_t>(pager_->currentIndex())].Page = page;
+  docInfos_[static_cast<size_t>(pager_->GetActivePageIndex())].Page = page;
 }
 
 void TForm1::MFirstPageClick() { GoToPage(1); }
@@ -811,7 +839,7 @@ void TForm1::SetZoom(double zoom) {
 }
 
 void TForm1::ApplyZoom() {
-  const int i = pager_->currentIndex();
+  const int i = pager_->GetActivePageIndex();
   if (i < 0 || i >= static_cast<int>(docInfos_.size())) return;
   docInfos_[static_cast<size_t>(i)].Zoom = zoom_;
   comboBoxZoom_->setEditText(QString::number(zoom_, 'g', 6));
@@ -945,7 +973,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // The wheel moves the view; the position is kept per document.
     const bool handled = QMainWindow::eventFilter(watched, event);
     QTimer::singleShot(0, this, [this] {
-      const int i = pager_->currentIndex();
+      const int i = pager_->GetActivePageIndex();
       if (i >= 0 && i < static_cast<int>(docInfos_.size()))
         docInfos_[static_cast<size_t>(i)].ScrollPos = scrollBoxView_->verticalScrollBar()->value();
     });

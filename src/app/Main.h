@@ -19,11 +19,12 @@
 #include <vector>
 
 class QAction;
+class TFxOfficePager;
+class TFxOfficePagerOfficeStyler;
 class QComboBox;
 
 class QMenu;
 class QScrollArea;
-class QTabBar;
 class QTabWidget;
 class QToolBar;
 class QTreeWidget;
@@ -93,7 +94,7 @@ public:
   QLabel* PageShadow() const { return pageShadow_; }
   QScrollArea* ScrollBoxView() const { return scrollBoxView_; }
   QWidget* ScrollBoxPreview() const { return scrollBoxPreview_; }
-  QTabBar* Pager() const { return pager_; }
+  TFxOfficePager* Pager() const { return pager_; }
   QComboBox* ComboBoxZoom() const { return comboBoxZoom_; }
   int ThumbnailCount() const { return static_cast<int>(thumbnails_.size()); }
   QAction* ActionByName(const QString& name) const;
@@ -282,7 +283,8 @@ private:
   QComboBox* comboBoxPage_ = nullptr;
   QComboBox* comboBoxZoom_ = nullptr;
   QLabel* labelSearchInput_ = nullptr;
-  QTabBar* pager_ = nullptr;
+  TFxOfficePager* pager_ = nullptr;
+  TFxOfficePagerOfficeStyler* pagerStyler_ = nullptr;
   QTabWidget* pageControl1_ = nullptr;
   QSplitter* splitter1_ = nullptr;
   QScrollArea* scrollBoxView_ = nullptr;

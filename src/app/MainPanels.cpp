@@ -13,6 +13,7 @@
 
 #include "app/FormCommon.h"
 #include "app/Main.h"
+#include "app/MainPager.h"
 #include "document/Pavona0813.h"
 
 namespace {
@@ -39,11 +40,11 @@ int TForm1::Ask(const QString& text, QMessageBox::StandardButtons buttons) {
 }
 
 void TForm1::SetModified(bool modified) {
-  const int i = pager_->currentIndex();
-  if (i < 0 || i >= static_cast<int>(docInfos_.size())) return;
+  const int i = pager_->GetActivePageIndex();
+  if (i < 0 || i >= static_cast<int>(docInfos_.size()) || i >= pager_->GetPageCount()) return;
   docInfos_[static_cast<size_t>(i)].Modified = modified;
   const QString caption = docInfos_[static_cast<size_t>(i)].FileName;
-  pager_->setTabText(i, modified ? caption + " *" : caption);
+  pager_->GetPage(i)->SetCaption(modified ? caption + " *" : caption);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,7 +234,7 @@ bool TForm1::SaveDocument(const QString& fileName) {
   for (int i = 0; i < static_cast<int>(docInfos_.size()); ++i)
     if (viewPDF_->GetDocumentHandle(i + 2) == viewPDF_->SelectedDocument()) {
       docInfos_[static_cast<size_t>(i)].Modified = false;
-      pager_->setTabText(i, docInfos_[static_cast<size_t>(i)].FileName);
+      if (i < pager_->GetPageCount()) pager_->GetPage(i)->SetCaption(docInfos_[static_cast<size_t>(i)].FileName);
     }
   return true;
 }

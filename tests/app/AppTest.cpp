@@ -14,7 +14,6 @@
 #include <QImage>
 #include <QMimeData>
 #include <QScrollArea>
-#include <QTabBar>
 #include <QUrl>
 #include <cmath>
 #include <cstdlib>
@@ -23,6 +22,7 @@
 
 #include "TestSupport.h"
 #include "app/Main.h"
+#include "app/MainPager.h"
 #include "document/Pavona0813.h"
 #include "objects/PavonaExtra.h"
 #include "platform/Classes.h"
@@ -146,10 +146,10 @@ TEST(Program, TheViewingRoad) {
 
   // Each tab keeps its own page and zoom.
   form->GoToPage(5);
-  form->Pager()->setCurrentIndex(0);
+  form->Pager()->SetActivePageIndex(0);
   EXPECT_EQ(form->ViewPDF()->PageCount(), 4);
   EXPECT_EQ(form->CurrentPage(), 1);
-  form->Pager()->setCurrentIndex(1);
+  form->Pager()->SetActivePageIndex(1);
   EXPECT_EQ(form->CurrentPage(), 5);
 }
 
@@ -157,14 +157,14 @@ TEST(Program, ClosingTheMiddleTabKeepsEveryOtherDocumentInStep) {
   auto form = NewWindow();
   form->OpenFiles({Corpus(kFourPages), Corpus(kFourteenPages), Corpus(kOnePage)});
   ASSERT_EQ(form->DocumentTabCount(), 3);
-  form->Pager()->setCurrentIndex(1);
+  form->Pager()->SetActivePageIndex(1);
   form->CloseTab(1);
   ASSERT_EQ(form->DocumentTabCount(), 2);
   EXPECT_EQ(form->ViewPDF()->DocumentCount(), 3);
   EXPECT_EQ(form->ThumbPDF()->DocumentCount(), 3);
   // Whatever tab is active now, the facade shows that tab's document.
   for (int tab : {0, 1}) {
-    form->Pager()->setCurrentIndex(tab);
+    form->Pager()->SetActivePageIndex(tab);
     std::u16string name;
     form->ViewPDF()->LoadedFileName(name);
     EXPECT_EQ(QFileInfo(QString::fromStdU16String(name)).fileName(), form->CurrentDocInfo()->FileName);
@@ -257,7 +257,7 @@ TEST(Program, DroppedFilesOpenInNewTabsWithTheirNames) {
   QApplication::sendEvent(form.get(), &drop);
   ASSERT_EQ(form->DocumentTabCount(), 2);
   EXPECT_EQ(form->DocInfos()[0].FileName, QString::fromUtf8("Übersicht – café.pdf"));
-  EXPECT_EQ(form->Pager()->tabText(0), QString::fromUtf8("Übersicht – café.pdf"));
+  EXPECT_EQ(form->Pager()->GetPage(0)->GetCaption(), QString::fromUtf8("Übersicht – café.pdf"));
   EXPECT_EQ(form->DocInfos()[1].FileName, "second.pdf");
 }
 

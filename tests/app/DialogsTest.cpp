@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTabBar>
 #include <QTest>
 #include <QToolButton>
 #include <atomic>
@@ -30,6 +29,7 @@
 #include "app/Annotation.h"
 #include "app/Bookmark.h"
 #include "app/Main.h"
+#include "app/MainPager.h"
 #include "app/SplitPageImage.h"
 #include "app/Update.h"
 #include "app/Watermark.h"
@@ -409,11 +409,11 @@ TEST(Search, FindsEveryOccurrenceAndWrapsBothWays) {
 TEST(Search, MatchesAreClearedOnATabSwitch) {
   auto form = NewWindow();
   form->OpenFiles({Corpus("pdfjs/TAMReview.pdf"), Corpus("samples/pdflatex-4-pages.pdf")});
-  form->Pager()->setCurrentIndex(0);
+  form->Pager()->SetActivePageIndex(0);
   form->EditSearchInput()->setText("Papers");
   form->Search();
   ASSERT_FALSE(form->SearchMatches().isEmpty());
-  form->Pager()->setCurrentIndex(1);
+  form->Pager()->SetActivePageIndex(1);
   EXPECT_TRUE(form->SearchMatches().isEmpty());
   form->sbSearchNextClick();
   EXPECT_EQ(form->CurrentPage(), 1);

@@ -9,12 +9,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QTabBar>
+#include <QTest>
 #include <QTreeWidget>
 #include <memory>
 
 #include "TestSupport.h"
 #include "app/Main.h"
+#include "app/MainPager.h"
 #include "document/Pavona0813.h"
 
 namespace {
@@ -36,6 +37,19 @@ std::vector<std::string> Lines(const std::string& text) {
   for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     if (end > start) out.push_back(text.substr(start, end - start));
   return out;
+}
+
+// Clicks the close button that the pager puts on the tab, where the pager
+// placed it, and lets the button go as the pager schedules it.
+void ClickTabClose(TFxOfficePager* pager, int index) {
+  QApplication::processEvents();
+  ASSERT_LT(index, pager->GetPageCount());
+  TFxGlowButton* button = pager->GetPage(index)->CloseButton();
+  ASSERT_TRUE(button) << "tab " << index << " has no close button";
+  ASSERT_TRUE(button->isVisible());
+  EXPECT_EQ(button->geometry(), pager->GetCloseButtonRect(index));
+  QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace
@@ -64,7 +78,7 @@ TEST(Panels, BookmarksFollowTheOutlineAndEditsAreSaved) {
   form->GoToPage(1);
   form->AddBookmark("Summary", "", 4, 0, "clRed");
   form->AddBookmark("Web", "https://example.org/a b", 0, 1, "$00FF0000");
-  EXPECT_TRUE(form->Pager()->tabText(0).endsWith("*"));
+  EXPECT_TRUE(form->Pager()->GetPage(0)->GetCaption().endsWith("*"));
   tree->setCurrentItem(tree->topLevelItem(0));
   form->PMBookmarksDeleteClick();
   ASSERT_EQ(tree->topLevelItemCount(), static_cast<int>(outline.size()) + 1);
@@ -73,7 +87,7 @@ TEST(Panels, BookmarksFollowTheOutlineAndEditsAreSaved) {
   EXPECT_EQ(tree->topLevelItem(tree->topLevelItemCount() - 1)->foreground(0).color(), QColor(0, 0, 255));
   form->SaveFileHook = [&](const QString&) { return QString::fromStdString(dir.File("edited.pdf")); };
   form->MSaveAsClick();
-  EXPECT_FALSE(form->Pager()->tabText(0).endsWith("*"));
+  EXPECT_FALSE(form->Pager()->GetPage(0)->GetCaption().endsWith("*"));
   EXPECT_EQ(pvltest::RunCommand({"qpdf", "--check", dir.File("edited.pdf")}).exitCode, 0);
   const auto saved = Lines(pvltest::RunCommand({"mutool", "show", dir.File("edited.pdf"), "outline"}).out);
   ASSERT_EQ(saved.size(), outline.size() + 1);
@@ -86,6 +100,66 @@ TEST(Panels, BookmarksFollowTheOutlineAndEditsAreSaved) {
   form->MBookmarksRemoveAllClick();
   EXPECT_EQ(tree->topLevelItemCount(), 0);
   EXPECT_EQ(form->ViewPDF()->OutlineCount(), 0);
+}
+
+TEST(Panels, TheCloseButtonOnATabClosesItsDocumentUnlessTheUserKeepsTheEdit) {
+  pvltest::TempDir dir;
+  for (const char* name : {"first.pdf", "second.pdf"})
+    pvltest::WriteFile(dir.File(name), pvltest::ReadFile(pvltest::CorpusPath("samples/pdflatex-4-pages.pdf")));
+  auto form = std::make_unique<TForm1>();
+  form->resize(900, 700);
+  form->show();
+  QApplication::processEvents();
+  form->OpenFiles({QString::fromStdString(dir.File("first.pdf")), QString::fromStdString(dir.File("second.pdf"))});
+  TFxOfficePager* pager = form->Pager();
+  ASSERT_EQ(pager->GetPageCount(), 2);
+  ASSERT_EQ(pager->GetActivePageIndex(), 1);
+  EXPECT_TRUE(pager->isVisible());
+
+  // An edit is pending on the second document: Cancel keeps tab and document.
+  form->MRotateClick();
+  EXPECT_EQ(pager->GetPage(1)->GetCaption(), "second.pdf *");
+  QStringList asked;
+  int answer = QMessageBox::Cancel;
+  form->QuestionHook = [&](const QString& text) {
+    asked << text;
+    return answer;
+  };
+  ClickTabClose(pager, 1);
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_TRUE(asked[0].startsWith("second.pdf")) << asked[0].toStdString();
+  ASSERT_EQ(pager->GetPageCount(), 2);
+  EXPECT_EQ(form->DocumentTabCount(), 2);
+  EXPECT_EQ(form->ViewPDF()->DocumentCount(), 3);
+  EXPECT_EQ(form->ThumbPDF()->DocumentCount(), 3);
+  EXPECT_EQ(pager->GetActivePageIndex(), 1);
+  EXPECT_EQ(pager->GetPage(1)->GetCaption(), "second.pdf *");
+  EXPECT_EQ(form->ViewPDF()->PageRotation(), 90) << "the kept edit is still there";
+
+  // Discard: that document goes from both instances; the other one is shown.
+  answer = QMessageBox::Discard;
+  ClickTabClose(pager, 1);
+  EXPECT_EQ(asked.size(), 2);
+  ASSERT_EQ(pager->GetPageCount(), 1);
+  EXPECT_EQ(form->ViewPDF()->DocumentCount(), 2);
+  EXPECT_EQ(form->ThumbPDF()->DocumentCount(), 2);
+  EXPECT_EQ(pager->GetActivePageIndex(), 0);
+  EXPECT_EQ(pager->GetPage(0)->GetCaption(), "first.pdf");
+  ASSERT_TRUE(form->CurrentDocInfo());
+  EXPECT_EQ(form->CurrentDocInfo()->FileName, "first.pdf");
+  std::u16string name;
+  form->ViewPDF()->LoadedFileName(name);
+  EXPECT_EQ(QFileInfo(QString::fromStdU16String(name)).fileName(), "first.pdf");
+  EXPECT_EQ(form->ViewPDF()->PageRotation(), 0);
+
+  // The last tab, unedited: nothing to ask, and the pager goes away.
+  ClickTabClose(pager, 0);
+  EXPECT_EQ(asked.size(), 2);
+  EXPECT_EQ(pager->GetPageCount(), 0);
+  EXPECT_EQ(form->DocumentTabCount(), 0);
+  EXPECT_EQ(form->ViewPDF()->DocumentCount(), 1);
+  EXPECT_EQ(form->CurrentDocInfo(), nullptr);
+  EXPECT_FALSE(pager->isVisible());
 }
 
 TEST(Panels, BookmarkLinksGoOnlyToTheWebAndTheProgramStays) {
