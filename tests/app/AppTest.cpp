@@ -313,7 +313,7 @@ TEST(ProgramWindow, ShowsThePageUnderXvfb) {
   // takes the same one). The
   // sanitizer build under a loaded machine takes its time to show a page.
   const std::string script = std::string("unset QT_QPA_PLATFORM; \"") + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kOnePage) + "\" \"" +
-                             pvltest::CorpusPath(kFourPages) + "\" & pid=$!; sleep 30; import -window root \"" + shot +
+                             pvltest::CorpusPath(kFourPages) + "\" & pid=$!; sleep 45; import -window root \"" + shot +
                              "\"; kill $pid; wait $pid 2>/dev/null; true";
   auto r = pvltest::RunCommand({"xvfb-run", "-a", "-n", "150", "-s", "-screen 0 1280x1024x24", "sh", "-c", script});
   ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -52,10 +52,13 @@ TEST(PagerDemo, ScreenshotUnderXvfbMatchesTheSchemeRectangles) {
     }
   }
   pvltest::TempDir dir;
+  // The demo writes its layout once it has drawn; the shot waits for that,
+  // however loaded the machine is.
   const std::string shot = dir.File("shot.png"), layout = dir.File("layout.txt");
   const std::string script = std::string("unset QT_QPA_PLATFORM; \"") + PVL_PAGER_DEMO + "\" --layout \"" + layout +
-                             "\" --quit-after 6000 & pid=$!; sleep 3; import -window root -crop 900x300+0+0 \"" +
-                             shot + "\"; wait $pid; true";
+                             "\" --quit-after 60000 & pid=$!; for i in $(seq 240); do [ -s \"" + layout +
+                             "\" ] && break; sleep 0.5; done; sleep 1; import -window root -crop 900x300+0+0 \"" +
+                             shot + "\"; kill $pid; wait $pid; true";
   auto r = pvltest::RunCommand({"xvfb-run", "-a", "-n", "170", "-s", "-screen 0 1024x768x24", "sh", "-c", script});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   QImage screen(QString::fromStdString(shot));
