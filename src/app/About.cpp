@@ -34,13 +34,8 @@ TFormAbout::TFormAbout(TForm1& main) : TAppDialog(main, "FormAbout", "About Prog
   label("LabelAbout", "pdf files viewer");
   panel->addLayout(texts);
   column->addLayout(panel);
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("ButtonOk");
-  ok->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  column->addLayout(buttons);
+  QPushButton* ok = nullptr;
+  column->addLayout(ButtonRow({{"ButtonOk", "OK"}}, &ok));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 

@@ -53,16 +53,9 @@ TFormAnnotation::TFormAnnotation(TForm1& main) : TAppDialog(main, "FormAnnotatio
   boundsForm->addRow(label(bounds, "LabelTop", "Top:"), top_);
   boundsForm->addRow(label(bounds, "LabelBottom", "Bottom:"), bottom_);
   form->addRow(bounds);
-  auto* ok = named(new QPushButton("Ok", this), "ButtonOk");
-  auto* cancel = named(new QPushButton("Cancel", this), "ButtonCancel");
-  ok->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  form->addRow(buttons);
+  QPushButton* ok = nullptr;
+  form->addRow(ButtonRow({{"ButtonOk", "Ok"}, {"ButtonCancel", "Cancel"}}, &ok));
   connect(ok, &QPushButton::clicked, this, &TFormAnnotation::ButtonOkClick);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFormAnnotation::showEvent(QShowEvent* event) {

@@ -40,20 +40,11 @@ TFormBookmark::TFormBookmark(TForm1& main) : TAppDialog(main, "FormBookmark", "A
   link_ = new QLineEdit(this);
   link_->setObjectName("EditBoLink");
   form->addRow(labelLink_, link_);
-  auto* ok = new QPushButton("Ok", this);
-  ok->setObjectName("ButtonOk");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("ButtonCancel");
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  form->addRow(buttons);
+  QPushButton* ok = nullptr;
+  form->addRow(ButtonRow({{"ButtonOk", "Ok"}, {"ButtonCancel", "Cancel"}}, &ok));
   destPage_->setChecked(true);
   connect(destPage_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
   connect(ok, &QPushButton::clicked, this, &TFormBookmark::ButtonOkClick);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   updateEnabled();
 }
 

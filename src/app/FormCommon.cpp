@@ -4,6 +4,8 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
@@ -101,4 +103,22 @@ void TAppDialog::ApplyLanguage(const TIniFile& language) {
         combo->setItemText(i, read(QString("%1.Items.Strings[%2]").arg(name).arg(i), combo->itemText(i)));
     }
   }
+}
+
+QHBoxLayout* TAppDialog::ButtonRow(std::initializer_list<std::pair<const char*, const char*>> buttons,
+                                   QPushButton** first) {
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  QPushButton* last = nullptr;
+  for (const auto& [name, caption] : buttons) {
+    last = new QPushButton(caption, this);
+    last->setObjectName(name);
+    if (row->count() == 1) {
+      last->setDefault(true);
+      if (first) *first = last;
+    }
+    row->addWidget(last);
+  }
+  if (last && buttons.size() > 1) connect(last, &QPushButton::clicked, this, &QDialog::reject);
+  return row;
 }

@@ -7,6 +7,11 @@
 #include <QDialog>
 #include <QLabel>
 #include <QString>
+#include <initializer_list>
+#include <utility>
+
+class QHBoxLayout;
+class QPushButton;
 
 class TIniFile;
 class TForm1;
@@ -51,5 +56,10 @@ public:
   void ApplyLanguage(const TIniFile& language);
 
 protected:
+  // A right-aligned row of named buttons; the first one is the default and
+  // the last one only closes the dialog (Cancel or Close).
+  QHBoxLayout* ButtonRow(std::initializer_list<std::pair<const char*, const char*>> buttons,
+                         QPushButton** first = nullptr);
+
   TForm1& main_;
 };

@@ -31,17 +31,9 @@ TFormSplitPageImage::TFormSplitPageImage(TForm1& main) : TAppDialog(main, "FormS
     types->addWidget(new QRadioButton(t, type_));
   type_->findChildren<QRadioButton*>().first()->setChecked(true);
   form->addRow(type_);
-  auto* split = new QPushButton("Split", this);
-  split->setObjectName("ButtonSplit");
-  auto* close = new QPushButton("Close", this);
-  close->setObjectName("ButtonClose");
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(split);
-  buttons->addWidget(close);
-  form->addRow(buttons);
+  QPushButton* split = nullptr;
+  form->addRow(ButtonRow({{"ButtonSplit", "Split"}, {"ButtonClose", "Close"}}, &split));
   connect(split, &QPushButton::clicked, this, &TFormSplitPageImage::ButtonSplitClick);
-  connect(close, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFormSplitPageImage::showEvent(QShowEvent* event) {

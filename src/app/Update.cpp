@@ -214,18 +214,10 @@ TFormUpdate::TFormUpdate(TForm1& main) : TAppDialog(main, "FormUpdate", "Softwar
   setMouseTracking(true);
   column->addWidget(labelText_, 0, Qt::AlignHCenter);
   column->addWidget(labelLink_, 0, Qt::AlignHCenter);
-  auto* check = new QPushButton("Check", this);
-  check->setObjectName("ButtonCheck");
-  auto* close = new QPushButton("Close", this);
-  close->setObjectName("ButtonClose");
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(check);
-  buttons->addWidget(close);
-  column->addLayout(buttons);
+  QPushButton* check = nullptr;
+  column->addLayout(ButtonRow({{"ButtonCheck", "Check"}, {"ButtonClose", "Close"}}, &check));
   setMinimumWidth(360);
   connect(check, &QPushButton::clicked, this, &TFormUpdate::ButtonCheckClick);
-  connect(close, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFormUpdate::CentreLabels() {

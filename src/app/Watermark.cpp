@@ -99,14 +99,8 @@ TFormWatermark::TFormWatermark(TForm1& main) : TAppDialog(main, "FormWatermark",
   progress->addWidget(pb1_);
   progress->addWidget(panelCountPage_);
   form->addRow(progress);
-  auto* ok = named(new QPushButton("Ok", this), "ButtonOk");
-  auto* cancel = named(new QPushButton("Cancel", this), "ButtonCancel");
-  ok->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  form->addRow(buttons);
+  QPushButton* ok = nullptr;
+  form->addRow(ButtonRow({{"ButtonOk", "Ok"}, {"ButtonCancel", "Cancel"}}, &ok));
 
   connect(rbText_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
   connect(posHor_, &QComboBox::currentIndexChanged, this, [this] { updateEnabled(); });
@@ -116,7 +110,6 @@ TFormWatermark::TFormWatermark(TForm1& main) : TAppDialog(main, "FormWatermark",
     if (!name.isEmpty()) editImage_->setText(name);
   });
   connect(ok, &QPushButton::clicked, this, &TFormWatermark::ButtonOkClick);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFormWatermark::SetKind(const QString& kind) { kind_ = kind; }
