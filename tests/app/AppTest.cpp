@@ -310,11 +310,14 @@ TEST(ProgramWindow, ShowsThePageUnderXvfb) {
   const std::string shot = dir.File("shot.png");
   // The suite itself runs off-screen; the program gets the X server (its
   // own display numbers, so that another screenshot test beside it never
-  // takes the same one). The
-  // sanitizer build under a loaded machine takes its time to show a page.
-  const std::string script = std::string("unset QT_QPA_PLATFORM; \"") + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kOnePage) + "\" \"" +
-                             pvltest::CorpusPath(kFourPages) + "\" & pid=$!; sleep 45; import -window root \"" + shot +
-                             "\"; kill $pid; wait $pid 2>/dev/null; true";
+  // takes the same one). The sanitizer build on a loaded machine takes its
+  // time: shots are taken until the grey page view crosses the middle row,
+  // then once more after the page has had time to draw.
+  const std::string script =
+      std::string("unset QT_QPA_PLATFORM; \"") + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kOnePage) + "\" \"" +
+      pvltest::CorpusPath(kFourPages) + "\" & pid=$!; for i in $(seq 60); do sleep 3; import -window root \"" + shot +
+      "\"; n=$(convert \"" + shot + "\" -crop 1280x1+0+512 txt:- | grep -c '#808080'); [ \"$n\" -gt 100 ] && break; done; " +
+      "sleep 5; import -window root \"" + shot + "\"; kill $pid; wait $pid 2>/dev/null; true";
   auto r = pvltest::RunCommand({"xvfb-run", "-a", "-n", "150", "-s", "-screen 0 1280x1024x24", "sh", "-c", script});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   QImage screen(QString::fromStdString(shot));
