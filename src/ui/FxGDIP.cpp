@@ -151,6 +151,9 @@ public:
     library_ = dlopen(kGdiPlusLibrary, RTLD_NOW | RTLD_LOCAL);
     if (!library_) return;
     for (const auto& e : kEntries) *e.slot = dlsym(library_, e.name);
+    // The widgets share fontconfig with GDI+, whose shutdown would finalise
+    // it under the toolkit (an abort): GDI+ stays up once started.
+    GdiPlusKeepRunning();
     started_ = GdiPlusStart(token_);
   }
   // GDI+ is not shut down at process exit: its shutdown finalises
