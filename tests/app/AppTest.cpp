@@ -28,6 +28,11 @@
 #include "platform/Classes.h"
 #include "platform/IniFile.h"
 
+// xkbcommon hands strndup a length past the end of a string that ends
+// earlier, which strict string checks report; the window's process runs
+// without them (the rest of the sanitizers stay on).
+constexpr const char* kGuiAsanOptions = "export ASAN_OPTIONS=\"${ASAN_OPTIONS}:strict_string_checks=0\"; ";
+
 namespace {
 
 // One application on the off-screen platform, with the XDG folders in a
@@ -314,7 +319,7 @@ TEST(ProgramWindow, ShowsThePageUnderXvfb) {
   // time: shots are taken until the grey page view crosses the middle row,
   // then once more after the page has had time to draw.
   const std::string script =
-      std::string("unset QT_QPA_PLATFORM; \"") + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kOnePage) + "\" \"" +
+      std::string(kGuiAsanOptions) + "unset QT_QPA_PLATFORM; \"" + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kOnePage) + "\" \"" +
       pvltest::CorpusPath(kFourPages) + "\" & pid=$!; for i in $(seq 60); do sleep 3; import -window root \"" + shot +
       "\"; n=$(convert \"" + shot + "\" -crop 1280x1+0+512 txt:- | grep -c '#808080'); [ \"$n\" -gt 100 ] && break; done; " +
       "sleep 5; import -window root \"" + shot + "\"; kill $pid; wait $pid 2>/dev/null; true";

@@ -14,6 +14,11 @@
 #include "TestSupport.h"
 #include "ui/FxOfficePagerStylers.h"
 
+// xkbcommon hands strndup a length past the end of a string that ends
+// earlier, which strict string checks report; the window's process runs
+// without them (the rest of the sanitizers stay on).
+constexpr const char* kGuiAsanOptions = "export ASAN_OPTIONS=\"${ASAN_OPTIONS}:strict_string_checks=0\"; ";
+
 namespace {
 
 QColor Q(TColor c) {
@@ -55,7 +60,7 @@ TEST(PagerDemo, ScreenshotUnderXvfbMatchesTheSchemeRectangles) {
   // The demo writes its layout once it has drawn; the shot waits for that,
   // however loaded the machine is.
   const std::string shot = dir.File("shot.png"), layout = dir.File("layout.txt");
-  const std::string script = std::string("unset QT_QPA_PLATFORM; \"") + PVL_PAGER_DEMO + "\" --layout \"" + layout +
+  const std::string script = std::string(kGuiAsanOptions) + "unset QT_QPA_PLATFORM; \"" + PVL_PAGER_DEMO + "\" --layout \"" + layout +
                              "\" --quit-after 60000 & pid=$!; for i in $(seq 240); do [ -s \"" + layout +
                              "\" ] && break; sleep 0.5; done; sleep 1; import -window root -crop 900x300+0+0 \"" +
                              shot + "\"; kill $pid; wait $pid; true";
