@@ -34,6 +34,7 @@ class TPDFFont;
 class TPDFImage;
 class TPDFTextFunnel;
 class TPDFPageTree;
+class TPDFPainter;
 class TPDFField;
 class TPDFForm;
 
@@ -416,6 +417,14 @@ private:
   // render scale, bounded) and page count; nullptr, with the message and
   // the code set, when the request cannot be served.
   TPDFPageTree* outputTree(double dpi, int32_t format, double& resolution, int32_t& count);
+  // The selected page's painter set to the selected font (a standard font
+  // is added when there is none), the font registered in the page's
+  // resources; nullptr without a page or a font. Throws what the engine throws.
+  TPDFPainter* textPainter();
+  // One line of text through show, which gets the characters the font can
+  // encode; the facade's result and code for the drawing operations.
+  int32_t showTextLine(std::u16string_view text,
+                       const std::function<void(TPDFPainter&, const std::u16string&)>& show);
 
   std::vector<std::unique_ptr<TPDFDocument>> documents_;
   TPDFDocument* selected_ = nullptr;

@@ -16,6 +16,7 @@
 
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
+#include "document/PavonaFacadeGuard.h"
 #include "document/PavonaSmartAccess.h"
 #include "objects/PavonaDigest.h"
 #include "objects/PavonaExtra.h"
@@ -480,93 +481,54 @@ int32_t TPavona::CheckTempDirectory() {
 // Outlines and destinations
 
 int32_t TPavona::OutlineCount() {
-  try {
-    return selected_->GetOutlineCount();
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return selected_->GetOutlineCount(); });
 }
 
 int32_t TPavona::GetOutlineHandle(int32_t n) {
-  try {
-    return RegisterHandle(selected_->GetOutlineItem(n));
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return RegisterHandle(selected_->GetOutlineItem(n)); });
 }
 
 int32_t TPavona::GetFirstOutline() {
-  try {
-    return RegisterHandle(selected_->GetFirstOutline());
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return RegisterHandle(selected_->GetFirstOutline()); });
 }
 
 int32_t TPavona::GetFirstChildOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  try {
-    return ref ? RegisterHandle(selected_->GetFirstChildOutline(ref)) : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return ref ? Shielded(0, [&] { return RegisterHandle(selected_->GetFirstChildOutline(ref)); }) : 0;
 }
 
 int32_t TPavona::GetNextOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  try {
-    return ref ? RegisterHandle(selected_->GetNextOutline(ref)) : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return ref ? Shielded(0, [&] { return RegisterHandle(selected_->GetNextOutline(ref)); }) : 0;
 }
 
 int32_t TPavona::GetParentOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  try {
-    return ref ? RegisterHandle(selected_->GetParentOutline(ref)) : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return ref ? Shielded(0, [&] { return RegisterHandle(selected_->GetParentOutline(ref)); }) : 0;
 }
 
 void TPavona::GetOutlineTitle(int32_t item, std::u16string& out) {
-  out.clear();
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  try {
+  ShieldedInto(out, [&] {
     if (ref) out = selected_->GetOutlineTitle(ref);
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  });
 }
 
 int32_t TPavona::NewOutline(int32_t parent, std::u16string_view title, int32_t page, double position) {
   TPDFIndRef* parentRef = nullptr;
   if (parent != 0 && !(parentRef = GetIndRefByHandle(parent))) return 0;
-  try {
-    return RegisterHandle(selected_->NewOutline(parentRef, title, ToPageY(position), page));
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return RegisterHandle(selected_->NewOutline(parentRef, title, ToPageY(position), page)); });
 }
 
 int32_t TPavona::NewChildOutline(int32_t parent, std::u16string_view title) {
   TPDFIndRef* parentRef = nullptr;
   if (parent != 0 && !(parentRef = GetIndRefByHandle(parent))) return 0;
-  try {
-    return RegisterHandle(selected_->NewChildOutline(parentRef, title));
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return RegisterHandle(selected_->NewChildOutline(parentRef, title)); });
 }
 
 int32_t TPavona::RemoveOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  try {
-    return ref && selected_->RemoveOutline(ref) ? 1 : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return ref ? Shielded(0, [&] { return selected_->RemoveOutline(ref) ? 1 : 0; }) : 0;
 }
 
 int32_t TPavona::SetOutlineColor(int32_t item, double red, double green, double blue) {
@@ -707,45 +669,23 @@ int32_t TPavona::CreateEmbeddedFile(std::u16string_view path, std::u16string_vie
 }
 
 int32_t TPavona::EmbeddedFileCount() {
-  try {
-    return selected_->GetEmbeddedFileCount();
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return selected_->GetEmbeddedFileCount(); });
 }
 
 void TPavona::GetEmbeddedFileString(int32_t n, int32_t kind, std::u16string& out) {
-  out.clear();
-  try {
-    out = selected_->GetEmbeddedFileString(n, kind);
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  ShieldedInto(out, [&] { out = selected_->GetEmbeddedFileString(n, kind); });
 }
 
 int64_t TPavona::GetEmbeddedFileInt(int32_t n, int32_t kind) {
-  try {
-    return kind == 5 || kind == 6 ? selected_->GetEmbeddedFileInt(n, kind) : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(int64_t{0}, [&] { return kind == 5 || kind == 6 ? selected_->GetEmbeddedFileInt(n, kind) : 0; });
 }
 
 int32_t TPavona::GetEmbeddedFileHandle(int32_t n) {
-  try {
-    return RegisterHandle(selected_->GetEmbeddedFileSpec(n));
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return RegisterHandle(selected_->GetEmbeddedFileSpec(n)); });
 }
 
 void TPavona::GetEmbeddedFileContent(int32_t n, std::string& out) {
-  out.clear();
-  try {
-    out = selected_->GetEmbeddedFileContent(n);
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  ShieldedInto(out, [&] { out = selected_->GetEmbeddedFileContent(n); });
 }
 
 int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
@@ -760,11 +700,7 @@ int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
 }
 
 int32_t TPavona::RemoveEmbeddedFile(int32_t n) {
-  try {
-    return selected_->RemoveEmbeddedFile(n) ? 1 : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(0, [&] { return selected_->RemoveEmbeddedFile(n) ? 1 : 0; });
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
+#include "document/PavonaFacadeGuard.h"
 #include "objects/PavonaExtra.h"
 #include "pages/PavonaFont.h"
 #include "pages/PavonaImage.h"
@@ -41,22 +42,14 @@ std::string addressToURI(std::u16string_view address) {
 // Pages
 
 int32_t TPavona::NewPage() {
-  lastError_ = 0;
+  // A page after the last one: InsertPages' result is then the new page's number.
   TPDFPageTree* tree = selected_->GetPageTree();
-  if (!tree || !tree->GetRoot()) {
-    lastError_ = pvlErrNoPageTree;
+  const int32_t count = tree && tree->GetRoot() ? Shielded(-1, [&] { return tree->GetPageCount(); }) : 0;
+  if (count < 0) {
+    lastError_ = pvlErrBadArgument;
     return 0;
   }
-  try {
-    const int32_t count = tree->GetPageCount();
-    const double w = tree->GetPageWidth(), h = tree->GetPageHeight();
-    tree->InsertPages(count + 1, 1, w, h);
-    if (selectedFont_) SelectFont(RegisterHandle(selectedFont_, selected_));
-    if (tree->GetPageCount() == count + 1) return count + 1;
-  } catch (const std::exception&) {
-  }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return InsertPages(count + 1, 1);
 }
 
 int32_t TPavona::InsertPages(int32_t position, int32_t count) {
@@ -336,31 +329,44 @@ void TPavona::EncodeTextLines(std::u16string_view text, std::u16string_view sepa
 // ---------------------------------------------------------------------------
 // Drawing
 
-int32_t TPavona::DrawText(std::u16string_view text, double x, double y) {
-  lastError_ = 0;
-  if (text.empty()) return 1;
+TPDFPainter* TPavona::textPainter() {
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
-  if (!painter || !tree->GetSelectedPage() || !selectedFont_) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!painter || !tree->GetSelectedPage() || !selectedFont_) return nullptr;
+  if (painter->GetFont() != selectedFont_)
+    painter->SetFont(selectedFont_, painter->GetFontSize() > 0 ? painter->GetFontSize() : 12);
+  tree->AddFontResource(selectedFont_);
+  return painter;
+}
+
+int32_t TPavona::showTextLine(std::u16string_view text,
+                              const std::function<void(TPDFPainter&, const std::u16string&)>& show) {
   try {
-    if (painter->GetFont() != selectedFont_)
-      painter->SetFont(selectedFont_, painter->GetFontSize() > 0 ? painter->GetFontSize() : 12);
-    tree->AddFontResource(selectedFont_);
+    TPDFPainter* painter = textPainter();
+    if (!painter) {
+      lastError_ = pvlErrBadArgument;
+      return 0;
+    }
     const std::u16string shown = FilterMappedChars(*selectedFont_, text);
-    if (!shown.empty()) painter->DrawTextW(shown, ToPageX(x), ToPageY(y));
+    if (!shown.empty()) show(*painter, shown);
     if (shown.size() != text.size()) {
       lastError_ = pvlErrUnencodableText;
       return 0;
     }
+    return 1;
   } catch (const std::exception&) {
     lastError_ = pvlErrBadArgument;
     return 0;
   }
-  return 1;
+}
+
+int32_t TPavona::DrawText(std::u16string_view text, double x, double y) {
+  lastError_ = 0;
+  if (text.empty()) return 1;
+  return showTextLine(text, [&](TPDFPainter& painter, const std::u16string& shown) {
+    painter.DrawTextW(shown, ToPageX(x), ToPageY(y));
+  });
 }
 
 int32_t TPavona::DrawRotatedText(std::u16string_view text, double x, double y, double angle) {
@@ -369,28 +375,9 @@ int32_t TPavona::DrawRotatedText(std::u16string_view text, double x, double y, d
     lastError_ = pvlErrBadArgument;
     return 0;
   }
-  TPDFPageTree* tree = selected_->GetPageTree();
-  TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
-  if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
-  if (!painter || !tree->GetSelectedPage() || !selectedFont_) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
-  try {
-    if (painter->GetFont() != selectedFont_)
-      painter->SetFont(selectedFont_, painter->GetFontSize() > 0 ? painter->GetFontSize() : 12);
-    tree->AddFontResource(selectedFont_);
-    const std::u16string shown = FilterMappedChars(*selectedFont_, text);
-    if (!shown.empty()) painter->DrawRotatedText(shown, ToPageX(x), ToPageY(y), angle);
-    if (shown.size() != text.size()) {
-      lastError_ = pvlErrUnencodableText;
-      return 0;
-    }
-  } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
-  return 1;
+  return showTextLine(text, [&](TPDFPainter& painter, const std::u16string& shown) {
+    painter.DrawRotatedText(shown, ToPageX(x), ToPageY(y), angle);
+  });
 }
 
 int32_t TPavona::DrawTextBox(std::u16string_view text, int32_t alignment, double left, double top, double width,
@@ -405,9 +392,7 @@ int32_t TPavona::DrawTextBox(std::u16string_view text, int32_t alignment, double
     return 0;
   }
   try {
-    if (painter->GetFont() != selectedFont_)
-      painter->SetFont(selectedFont_, painter->GetFontSize() > 0 ? painter->GetFontSize() : 12);
-    tree->AddFontResource(selectedFont_);
+    textPainter();
     const std::u16string separator = AsciiToWide(selected_->GetLineSeparator());
     std::u16string encoded;
     EncodeTextLines(text, separator, encoded);

@@ -12,42 +12,6 @@
 
 namespace {
 
-bool tools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) {
-      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
-      return false;
-    }
-  return true;
-}
-
-// Objects by number (0 = left out, so that the table has a gap); "STREAM:"
-// + data makes a stream.
-std::string MakePdf(const std::vector<std::string>& objects) {
-  std::string text = "%PDF-1.4\n";
-  std::vector<size_t> offsets(objects.size(), 0);
-  for (size_t i = 0; i < objects.size(); ++i) {
-    if (objects[i].empty()) continue;
-    offsets[i] = text.size();
-    std::string body = objects[i];
-    if (body.rfind("STREAM:", 0) == 0) {
-      const std::string data = body.substr(7);
-      body = "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
-    }
-    text += std::to_string(i + 1) + " 0 obj\n" + body + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t off : offsets) {
-    std::snprintf(line, sizeof line, off ? "%010zu 00000 n \n" : "0000000000 00001 f \n", off);
-    text += line;
-  }
-  text += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-          std::to_string(xref) + "\n%%EOF\n";
-  return text;
-}
-
 // Pages under an intermediate node with MediaBox [0 0 300 400], Rotate 90
 // and a shared font; page 2 (when there is one) links to page 3 and to
 // itself. Objects: 1 catalog, 2 root, 3 node, 4 font, then page/content
@@ -79,7 +43,7 @@ std::string Pages(int pages, const std::string& label, int gapAt = 0) {
     objs.resize(std::max<size_t>(objs.size(), size_t(gapAt) + 1));
     objs[size_t(gapAt - 1)].clear();
   }
-  return MakePdf(objs);
+  return pvltest::MakePdf(objs);
 }
 
 std::unique_ptr<TPDFDocument> Open(const std::string& text) {
@@ -105,7 +69,7 @@ std::string PageText(TPDFDocument& doc, int32_t page) {
 // Saves and loads again; qpdf checks the saved bytes when it is there.
 std::unique_ptr<TPDFDocument> RoundTrip(TPDFDocument& doc) {
   const std::string bytes = doc.SaveToString();
-  if (tools({"qpdf"})) {
+  if (pvltest::HaveTools({"qpdf"})) {
     pvltest::TempDir dir;
     pvltest::WriteFile(dir.File("x.pdf"), bytes);
     const auto r = pvltest::RunCommand({"qpdf", "--check", dir.File("x.pdf")});

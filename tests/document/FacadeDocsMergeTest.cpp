@@ -26,41 +26,6 @@ using pvltest::RunCommand;
 
 std::u16string W(const std::string& s) { return NativePathToWide(s); }
 
-bool tools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) {
-      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
-      return false;
-    }
-  return true;
-}
-
-// A file of the given objects (numbered from 1; "STREAM:" + data makes a
-// stream with a correct Length), classic table, trailer extra entries.
-std::string MakePdf(const std::vector<std::string>& objects, const std::string& trailerExtra = "") {
-  std::string text = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(text.size());
-    std::string body = objects[i];
-    if (body.rfind("STREAM:", 0) == 0) {
-      const std::string data = body.substr(7);
-      body = "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
-    }
-    text += std::to_string(i + 1) + " 0 obj\n" + body + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t off : offsets) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    text += line;
-  }
-  text += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra +
-          " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return text;
-}
-
 // pages pages under an intermediate node that holds MediaBox [0 0 300 400],
 // Rotate 90 and the font resources; the root itself has Rotate 180, which
 // the node overrides. Each page shows "<label> k". With outline, the
@@ -113,7 +78,7 @@ std::string NestedTree(int pages, const std::string& label, bool outline = false
   objs[2] = "<< /Type /Pages /Parent 2 0 R /Kids [" + kids + "] /Count " + std::to_string(pages) +
             " /MediaBox [0 0 300 400] /Rotate 90 /Resources << /Font << /F1 4 0 R >> >> >>";
   objs[3] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
-  return MakePdf(objs, " /Info << /Title (" + label + ") >>");
+  return pvltest::MakePdf(objs, " /Info << /Title (" + label + ") >>");
 }
 
 std::string Output(const std::vector<std::string>& argv) {
@@ -193,7 +158,7 @@ double PpmDifference(const std::string& a, const std::string& b) {
 // Merging
 
 TEST(FacadeMerge, CorpusFilesAgreeWithQpdf) {
-  if (!tools({"qpdf", "pdfinfo", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  if (!pvltest::HaveTools({"qpdf", "pdfinfo", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
   const std::vector<std::vector<std::string>> cases = {
       {"samples/pdflatex-outline.pdf"},
       {"samples/pdflatex-4-pages.pdf", "samples/pdflatex-outline.pdf"},
@@ -227,7 +192,7 @@ TEST(FacadeMerge, CorpusFilesAgreeWithQpdf) {
 }
 
 TEST(FacadeMerge, SecondTreeKeepsItsAttributesFormsOutlinesAndNames) {
-  if (!tools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
   pvltest::TempDir dir;
   pvltest::WriteFile(dir.File("a.pdf"), NestedTree(2, "Alpha", true, true, true));
   pvltest::WriteFile(dir.File("b.pdf"), NestedTree(3, "Beta", true, true, true));
@@ -303,7 +268,7 @@ TEST(FacadeMerge, FailuresAreReportedAndWriteNothing) {
   pvltest::WriteFile(other, NestedTree(1, "O"));
   pvltest::WriteFile(dir.File("junk.pdf"), "this is not a PDF file at all");
   std::string encrypted = dir.File("enc.pdf");
-  const bool haveQpdf = tools({"qpdf"});
+  const bool haveQpdf = pvltest::HaveTools({"qpdf"});
   if (haveQpdf) RunCommand({"qpdf", "--encrypt", "u", "o", "256", "--", good, encrypted});
   struct TCase {
     std::string first, second, output;
@@ -375,7 +340,7 @@ TEST(FacadeMergeFileList, CountsTheFilesOfTheLastSuccessfulMerge) {
 // Splitting
 
 TEST(FacadeSplit, EveryReadableCorpusFileSplitsIntoPagesThatRenderAlike) {
-  if (!tools({"qpdf", "pdftoppm"})) GTEST_SKIP() << "peer tools missing";
+  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) GTEST_SKIP() << "peer tools missing";
   int files = 0;
   for (const std::string& path : pvltest::CorpusPdfFiles()) {
     if (path.find("fuzz") != std::string::npos) continue;
@@ -454,7 +419,7 @@ TEST(FacadeSplit, PagesCarryWhatTheyInheritedAndNothingOfOtherPages) {
   ASSERT_EQ(reader.LoadFromFile(W(dir.File("two.pdf")), u""), 1);
   EXPECT_EQ(reader.GetOutlinePage(reader.GetOutlineHandle(1)), 0);
   EXPECT_EQ(reader.GetOutlinePage(reader.GetOutlineHandle(2)), 1);
-  if (tools({"qpdf"})) EXPECT_EQ(RunCommand({"qpdf", "--check", dir.File("two.pdf")}).exitCode, 0);
+  if (pvltest::HaveTools({"qpdf"})) EXPECT_EQ(RunCommand({"qpdf", "--check", dir.File("two.pdf")}).exitCode, 0);
 
   // Ranges keep their order; pages named twice come once.
   ASSERT_EQ(facade.ExtractPageRangesToFile(W(in), u"3,1-2,3", W(dir.File("many.pdf"))), 1);
@@ -478,7 +443,7 @@ TEST(FacadeSplit, FailuresAreReportedAndWriteNothing) {
       {in, "1", in, pvlErrBadArgument},
       {dir.File("none.pdf"), "1", dir.File("o4.pdf"), pvlErrUnreadable},
   };
-  if (tools({"qpdf"})) {
+  if (pvltest::HaveTools({"qpdf"})) {
     RunCommand({"qpdf", "--encrypt", "", "o", "256", "--", in, dir.File("enc.pdf")});
     cases.push_back({dir.File("enc.pdf"), "1", dir.File("o5.pdf"), pvlErrEncryptedInput});
   }
@@ -525,7 +490,7 @@ TEST(FacadeExtractPageTextFromFile, AgreesWithTheLoadedDocumentAlsoWhenEncrypted
   const std::string plain = dir.File("plain.pdf");
   pvltest::WriteFile(plain, NestedTree(3, "Text"));
   std::vector<std::pair<std::string, std::string>> files = {{plain, ""}};
-  if (tools({"qpdf"})) {
+  if (pvltest::HaveTools({"qpdf"})) {
     const std::vector<std::vector<std::string>> variants = {
         {"40", "--"}, {"128", "--use-aes=n", "--"}, {"128", "--use-aes=y", "--"}, {"256", "--"}};
     for (size_t i = 0; i < variants.size(); ++i) {

@@ -22,15 +22,6 @@ using pvltest::RunCommand;
 
 std::u16string W(const std::string& s) { return NativePathToWide(s); }
 
-bool tools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) {
-      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
-      return false;
-    }
-  return true;
-}
-
 std::string PvlPath() { return std::string(PVL_BINARY_DIR) + "/tools/pvl"; }
 
 // qpdf's permission lines ("print high resolution: allowed") by name.
@@ -54,7 +45,7 @@ std::string Field(const std::string& out, const std::string& key) {
 // Encryption
 
 TEST(FacadeEncrypt, EveryStrengthAgreesWithQpdfAndDecryptsToTheSameText) {
-  if (!tools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
   const std::string source = pvltest::CorpusPath("samples/pdflatex-4-pages.pdf");
   const std::string text = RunCommand({"pdftotext", source, "-"}).out;
   struct TCase {
@@ -153,7 +144,7 @@ TEST(FacadeEncrypt, PermissionCodesAndFailures) {
 }
 
 TEST(FacadeEncrypt, AES256PasswordsKeepTheirCharacters) {
-  if (!tools({"qpdf"})) GTEST_SKIP() << "qpdf missing";
+  if (!pvltest::HaveTools({"qpdf"})) GTEST_SKIP() << "qpdf missing";
   pvltest::TempDir dir;
   TPavona facade;
   const std::u16string user = u"\u00E6\u00F8\u00E5-\u5BC6";
@@ -169,7 +160,7 @@ TEST(FacadeEncrypt, AES256PasswordsKeepTheirCharacters) {
 // Security answers of the direct-access handler against qpdf's view
 
 TEST(SmartAccessSecurity, AnswersAgreeWithQpdfAtEveryRevision) {
-  if (!tools({"qpdf"})) GTEST_SKIP() << "qpdf missing";
+  if (!pvltest::HaveTools({"qpdf"})) GTEST_SKIP() << "qpdf missing";
   const std::string source = pvltest::CorpusPath("samples/pdflatex-4-pages.pdf");
   struct TCase {
     std::string name;
@@ -272,7 +263,7 @@ TEST(SmartAccessSecurity, UnencryptedAndUnusableHandlers) {
 // Outlines
 
 TEST(FacadeOutline, CorpusOutlineAgreesWithQpdfAndMutool) {
-  if (!tools({"qpdf", "mutool"})) GTEST_SKIP() << "peer tools missing";
+  if (!pvltest::HaveTools({"qpdf", "mutool"})) GTEST_SKIP() << "peer tools missing";
   for (const char* name : {"samples/pdflatex-outline.pdf", "samples/mistitled_outlines_example.pdf"}) {
     SCOPED_TRACE(name);
     const std::string path = pvltest::CorpusPath(name);
@@ -351,7 +342,7 @@ TEST(FacadeOutline, NumericDestinationsAreReadWithoutRewriting) {
 }
 
 TEST(FacadeOutline, PvlOutlineListsTitlesAndPages) {
-  if (!tools({"mutool"})) GTEST_SKIP() << "mutool missing";
+  if (!pvltest::HaveTools({"mutool"})) GTEST_SKIP() << "mutool missing";
   const std::string path = pvltest::CorpusPath("samples/pdflatex-outline.pdf");
   const auto ours = RunCommand({PvlPath(), "outline", path});
   ASSERT_EQ(ours.exitCode, 0) << ours.err;
@@ -379,7 +370,7 @@ TEST(FacadeOutline, PvlOutlineListsTitlesAndPages) {
 // Attachments and information
 
 TEST(FacadeAttachments, RoundTripByteForByte) {
-  if (!tools({"pdfdetach", "qpdf"})) GTEST_SKIP() << "peer tools missing";
+  if (!pvltest::HaveTools({"pdfdetach", "qpdf"})) GTEST_SKIP() << "peer tools missing";
   pvltest::TempDir dir;
   std::string payload;
   for (int i = 0; i < 70000; ++i) payload += static_cast<char>((i * 7919) >> 3);

@@ -25,15 +25,6 @@ std::u16string W(const std::string& s) {
   return NativePathToWide(s);
 }
 
-bool tools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) {
-      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
-      return false;
-    }
-  return true;
-}
-
 std::string scriptPath() {
   return std::string(PVL_SOURCE_DIR) + "/tests/document/form_fields.py";
 }
@@ -84,7 +75,7 @@ std::vector<std::string> qpdfFields(const std::string& path, int* status = nullp
 }
 
 TEST(FacadeForms, EveryCorpusFormListsTheFieldsQpdfLists) {
-  if (!tools({"qpdf", "python3"})) return;
+  if (!pvltest::HaveTools({"qpdf", "python3"})) return;
   int forms = 0;
   for (const std::string& path : pvltest::CorpusPdfFiles()) {
     const std::string bytes = pvltest::ReadFile(path);
@@ -125,7 +116,7 @@ const TFill kFills[] = {
 };
 
 TEST(FacadeForms, FilledFieldsReadBackAndDrawLikePdftoppm) {
-  if (!tools({"qpdf", "python3", "pdftoppm", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "python3", "pdftoppm", "pdftotext"})) return;
   for (const TFill& fill : kFills) {
     pvltest::TempDir dir;
     const std::string out = dir.File("filled.pdf");
@@ -245,7 +236,7 @@ std::string makeNewForm(const pvltest::TempDir& dir, TPavona& f) {
 }
 
 TEST(FacadeForms, NewFieldsOfEveryKindSaveAndDraw) {
-  if (!tools({"qpdf", "python3", "pdftoppm", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "python3", "pdftoppm", "pdftotext"})) return;
   pvltest::TempDir dir;
   TPavona f;
   const std::string path = makeNewForm(dir, f);
@@ -302,7 +293,7 @@ TEST(FacadeForms, NewFieldsOfEveryKindSaveAndDraw) {
 }
 
 TEST(FacadeForms, TextAppearanceLooksLikeQpdfs) {
-  if (!tools({"qpdf", "pdftoppm"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) return;
   pvltest::TempDir dir;
   TPavona f;
   f.NewDocument();

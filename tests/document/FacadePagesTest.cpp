@@ -21,15 +21,6 @@ std::u16string W(const std::string& s) {
   return NativePathToWide(s);
 }
 
-bool tools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) {
-      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
-      return false;
-    }
-  return true;
-}
-
 // A PDF file from object texts (object i + 1 is objects[i]), with a correct
 // cross-reference table.
 std::string buildPdf(const std::vector<std::string>& objects, int32_t root) {
@@ -142,7 +133,7 @@ std::string render(const std::string& path, int page) {
 }
 
 TEST(FacadePages, InsertAtFirstMiddleAndLastPlacesOfANestedTree) {
-  if (!tools({"qpdf", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) return;
   struct Case {
     int32_t position, count;
     std::vector<std::string> texts;
@@ -168,7 +159,7 @@ TEST(FacadePages, InsertAtFirstMiddleAndLastPlacesOfANestedTree) {
 }
 
 TEST(FacadePages, DeletedRangesLeaveTheRestInOrder) {
-  if (!tools({"qpdf", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) return;
   struct Case {
     int32_t first, count;
     std::vector<std::string> texts;
@@ -198,7 +189,7 @@ TEST(FacadePages, DeletedRangesLeaveTheRestInOrder) {
 }
 
 TEST(FacadePages, AnImageSharedThroughAFormSurvivesTheDeletionOfAnotherPageUsingIt) {
-  if (!tools({"qpdf", "pdfimages"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdfimages"})) return;
   // Pages 1 and 2 draw form 8, which draws the 2 x 2 image 9; page 3 draws
   // the 3 x 1 image 10 alone.
   std::vector<std::string> o(12, "null");
@@ -242,7 +233,7 @@ TEST(FacadePages, AnImageSharedThroughAFormSurvivesTheDeletionOfAnotherPageUsing
 }
 
 TEST(FacadePages, LinksAndNotesReadBackByQpdfAndDrawnByPdftoppm) {
-  if (!tools({"qpdf", "pdftoppm"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) return;
   pvltest::TempDir dir;
   TPavona f;
   ASSERT_EQ(f.InsertPages(2, 1), 2);
@@ -279,7 +270,7 @@ TEST(FacadePages, LinksAndNotesReadBackByQpdfAndDrawnByPdftoppm) {
 }
 
 TEST(FacadePages, TextInStandardTrueTypeAndType3FontsIsFoundAndSeen) {
-  if (!tools({"qpdf", "pdftotext", "pdftoppm"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext", "pdftoppm"})) return;
   pvltest::TempDir dir;
   TPavona f;
   ASSERT_EQ(f.SelectPage(1), 1);
@@ -367,7 +358,7 @@ TEST(FacadePages, NewPagesSizesAndThumbnails) {
 }
 
 TEST(FacadePages, PvlInsertDeleteAndStamp) {
-  if (!tools({"qpdf", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) return;
   pvltest::TempDir dir;
   const std::string pvl = std::string(PVL_BINARY_DIR) + "/tools/pvl";
   pvltest::WriteFile(dir.File("six.pdf"), nestedSixPages());
@@ -462,7 +453,7 @@ TEST(FacadePages, ImageSearchFindsEachImageOnceThroughFormsPatternsAndAppearance
 std::string pvlProgram() { return std::string(PVL_BINARY_DIR) + "/tools/pvl"; }
 
 TEST(FacadePages, CorpusRoundTripsThroughDeleteInsertAndCopy) {
-  if (!tools({"qpdf"})) return;
+  if (!pvltest::HaveTools({"qpdf"})) return;
   pvltest::TempDir dir;
   int checked = 0;
   for (const std::string& file : pvltest::CorpusPdfFiles()) {

@@ -21,15 +21,6 @@ using pvltest::TEmfBuilder;
 
 std::u16string W(const std::string& s) { return NativePathToWide(s); }
 
-bool tools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) {
-      if (std::getenv("CI")) ADD_FAILURE() << t << " is missing";
-      return false;
-    }
-  return true;
-}
-
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -37,7 +28,7 @@ size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST(RichFacade, HtmlTextLandsInItsBoxWithCheckedPageLinks) {
-  if (!tools({"pdftotext", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdftotext", "qpdf"})) return;
   pvltest::TempDir dir;
   TPavona f;
   ASSERT_EQ(f.LoadFromFile(W(pvltest::CorpusPath("samples/pdflatex-4-pages.pdf")), u""), 1);
@@ -77,7 +68,7 @@ TEST(RichFacade, HtmlTextLandsInItsBoxWithCheckedPageLinks) {
 }
 
 TEST(RichFacade, MetafilePageTakesThePicturesSizeAndLooksLikeIt) {
-  if (!tools({"pdftoppm", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdftoppm", "qpdf"})) return;
   pvltest::TempDir dir;
   TEmfBuilder b(400, 200);  // 100 x 50 mm
   b.Brush(1, 0, TEmfBuilder::Rgb(0, 0, 255)).Select(1).Rectangle(0, 0, 200, 200);
@@ -114,7 +105,7 @@ TEST(RichFacade, MetafilePageTakesThePicturesSizeAndLooksLikeIt) {
 }
 
 TEST(RichFacade, PvlConvertsMetafilesAndHtml) {
-  if (!tools({"pdftotext", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdftotext", "qpdf"})) return;
   pvltest::TempDir dir;
   const std::string pvl = std::string(PVL_BINARY_DIR) + "/tools/pvl";
   TEmfBuilder b(400, 200);

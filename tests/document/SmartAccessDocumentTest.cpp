@@ -12,30 +12,6 @@
 
 namespace {
 
-std::string MakePdf(const std::vector<std::string>& objects) {
-  std::string text = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(text.size());
-    std::string body = objects[i];
-    if (body.rfind("STREAM:", 0) == 0) {
-      const std::string data = body.substr(7);
-      body = "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
-    }
-    text += std::to_string(i + 1) + " 0 obj\n" + body + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t off : offsets) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    text += line;
-  }
-  text += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-          std::to_string(xref) + "\n%%EOF\n";
-  return text;
-}
-
 // 1 catalog, 2 root (rootExtra inside), 3 node with MediaBox, Rotate 90 and
 // the font, 4 font, then page/content pairs; nodeKidsExtra is appended to
 // the node's Kids.
@@ -52,7 +28,7 @@ std::string Tree(int pages, const std::string& rootExtra = " /Count 1", const st
   objs[2] = "<< /Type /Pages /Parent 2 0 R /Kids [" + kids + nodeKidsExtra + "] /MediaBox [0 0 300 400] /Rotate 90 "
             "/Resources << /Font << /F1 4 0 R >> >> >>";
   objs[3] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
-  return MakePdf(objs);
+  return pvltest::MakePdf(objs);
 }
 
 }  // namespace
@@ -84,7 +60,7 @@ TEST(SmartDocument, PageCountComesFromTheTreeNotFromCount) {
     EXPECT_FALSE(document.FindPage(0));
   }
   // No catalog at all: no pages, and nothing breaks.
-  TMemoryStream bare(MakePdf({"<< /Type /Foo >>"}));
+  TMemoryStream bare(pvltest::MakePdf({"<< /Type /Foo >>"}));
   TSmartPDFReader reader(bare);
   TSmartPDFDocument document(reader);
   EXPECT_EQ(document.GetPageCount(), 0);

@@ -8,32 +8,18 @@
 #include <string>
 
 #include "objects/PavonaStructure.h"
+#include "NumberedPool.h"
 #include "pages/PavonaFont.h"
 
 namespace {
 
-class FontDoc {
+// A numbered pool whose Add answers a reference to the new object.
+class FontDoc : public pagetest::NumberedPool {
 public:
-  FontDoc() {
-    pool.OnLookupObject = [this](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
-      auto it = objects.find(number);
-      return it == objects.end() ? nullptr : it->second;
-    };
-    pool.OnGetObjectNumber = [this](TPDFStructure*, TPDFObject* obj, int32_t& number, int32_t& generation) {
-      number = objects.empty() ? 1 : objects.rbegin()->first + 1;
-      generation = 0;
-      obj->SetIndirect(number, 0);
-      objects[number] = obj;
-    };
-  }
   TPDFIndRef* Add(int32_t n, const std::string& text) {
-    TPDFObject* obj = pool.ParseObject(text);
-    obj->SetIndirect(n, 0);
-    objects[n] = obj;
+    NumberedPool::Add(n, text);
     return pool.NewIndRef(n, 0);
   }
-  TPDFStructure pool;
-  std::map<int32_t, TPDFObject*> objects;
 };
 
 TEST(PageEditFontNames, StandardNamesAreMatchedWhole) {

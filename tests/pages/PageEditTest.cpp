@@ -9,40 +9,14 @@
 #include <vector>
 
 #include "objects/PavonaStructure.h"
+#include "NumberedPool.h"
 #include "pages/PavonaPageTree.h"
 
 namespace {
 
-// A pool whose references resolve to objects added by number, and which
-// numbers new objects after the highest one; the trailer names the root.
-class EditDoc {
+// A numbered pool whose trailer names the root.
+class EditDoc : public pagetest::NumberedPool {
 public:
-  EditDoc() {
-    pool.OnLookupObject = [this](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
-      auto it = objects.find(number);
-      return it == objects.end() ? nullptr : it->second;
-    };
-    pool.OnGetObjectNumber = [this](TPDFStructure*, TPDFObject* obj, int32_t& number, int32_t& generation) {
-      number = objects.empty() ? 1 : objects.rbegin()->first + 1;
-      generation = 0;
-      obj->SetIndirect(number, 0);
-      objects[number] = obj;
-    };
-  }
-  TPDFObject* Add(int32_t n, const std::string& text) {
-    TPDFObject* obj = pool.ParseObject(text);
-    obj->SetIndirect(n, 0);
-    objects[n] = obj;
-    return obj;
-  }
-  TPDFStream* AddStream(int32_t n, const std::string& dict, const std::string& data) {
-    TPDFStream* s = pool.NewStreamWith(data, pool.ParseObject(dict)->AsDictionary());
-    s->SetIndirect(n, 0);
-    objects[n] = s;
-    return s;
-  }
-  TPDFDictionary* Dict(int32_t n) { return PDFAsDictionary(objects.at(n)); }
-  TPDFStream* Stream(int32_t n) { return PDFAsStream(objects.at(n)); }
   // A tree over root object 1 whose trailer is the given catalogue text.
   std::unique_ptr<TPDFPageTree> Tree(const std::string& trailer = "<< /Root 100 0 R >>") {
     if (!objects.count(100)) Add(100, "<< /Type /Catalog /Pages 1 0 R >>");
@@ -51,8 +25,6 @@ public:
     tree->OnDocumentTrailer = [this]() { return trailer_; };
     return tree;
   }
-  TPDFStructure pool;
-  std::map<int32_t, TPDFObject*> objects;
 
 private:
   TPDFObject* trailer_ = nullptr;

@@ -8,44 +8,12 @@
 #include <vector>
 
 #include "objects/PavonaStructure.h"
+#include "NumberedPool.h"
 #include "pages/PavonaPageTree.h"
 
 namespace {
 
-// A pool whose references resolve to objects added by number, and which
-// numbers new objects after the highest one.
-class TestDoc {
-public:
-  TestDoc() {
-    pool.OnLookupObject = [this](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
-      auto it = objects.find(number);
-      return it == objects.end() ? nullptr : it->second;
-    };
-    pool.OnGetObjectNumber = [this](TPDFStructure*, TPDFObject* obj, int32_t& number, int32_t& generation) {
-      number = objects.empty() ? 1 : objects.rbegin()->first + 1;
-      generation = 0;
-      obj->SetIndirect(number, 0);
-      objects[number] = obj;
-    };
-  }
-  // Object number n from PDF syntax.
-  TPDFObject* Add(int32_t n, const std::string& text) {
-    TPDFObject* obj = pool.ParseObject(text);
-    obj->SetIndirect(n, 0);
-    objects[n] = obj;
-    return obj;
-  }
-  TPDFStream* AddStream(int32_t n, const std::string& dict, const std::string& data) {
-    TPDFDictionary* d = pool.ParseObject(dict)->AsDictionary();
-    TPDFStream* s = pool.NewStreamWith(data, d);
-    s->SetIndirect(n, 0);
-    objects[n] = s;
-    return s;
-  }
-  TPDFDictionary* Dict(int32_t n) { return PDFAsDictionary(objects.at(n)); }
-  TPDFStructure pool;
-  std::map<int32_t, TPDFObject*> objects;
-};
+using TestDoc = pagetest::NumberedPool;
 
 int32_t numberOf(TPDFDictionary* d) {
   return d ? d->GetObjectNumber() : 0;

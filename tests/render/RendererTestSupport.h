@@ -17,22 +17,7 @@ namespace pvlrender {
 // A PDF file of the given objects (object i is number i + 1; object 1 must be
 // the catalog) with a correct cross-reference table.
 inline std::string MakePdf(const std::vector<std::string>& objects) {
-  std::string pdf = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t o : offsets) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return pvltest::MakePdf(objects);
 }
 
 // A stream object with the given dictionary entries.

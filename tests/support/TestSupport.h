@@ -2,6 +2,7 @@
 // running peer tools (qpdf, pdftoppm, mutool ...) as oracles.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,13 @@ bool InCI();
 // True when the program is on PATH. Under CI a missing program also records a
 // failure in the running test, so that a test skipping for it fails instead.
 bool HaveTool(const std::string& program);
+// True when every program is on PATH (HaveTool for each, stopping at the first missing one).
+bool HaveTools(std::initializer_list<const char*> programs);
+
+// A PDF file of the given objects (object i is number i + 1) with a correct
+// cross-reference table and a trailer naming object 1 as the root, plus
+// trailerExtra inside the trailer. "STREAM:" + data makes a stream with a
+// correct Length; an empty entry leaves a gap (a free entry in the table).
+std::string MakePdf(const std::vector<std::string>& objects, const std::string& trailerExtra = "");
 
 }  // namespace pvltest
