@@ -1,7 +1,7 @@
 // pvl images: the image XObjects of a file as the facade finds them, one line
 // each, and optionally their data written into a folder:
 //
-//   pvl images FILE [--method 1-4] [--extract DIR] [--password PW]
+//   pvl images FILE [--method 1-4] [--extract DIR] [--password P]
 //
 // Lines: "N WIDTH HEIGHT KIND" (KIND 1 JPEG, 2 BMP, 3 TIFF, 4 PNG, 0 when the
 // data cannot be read). With --extract each image goes to DIR/image-N.EXT.
@@ -29,7 +29,8 @@ const char* extensionOf(int32_t kind) {
 }
 
 int cmdImages(const Options& o) {
-  if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl images FILE [--method 1-4] [--extract DIR]"};
+  if (o.positional.size() != 1)
+    throw Failure{kExitUsage, "usage: pvl images FILE [--method 1-4] [--extract DIR] [--password P]"};
   TPavona facade;
   if (!facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) {
     if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
@@ -59,7 +60,7 @@ int cmdImages(const Options& o) {
 }
 
 const bool kImageCommands[] = {
-    RegisterCommand("images", "images FILE [--method 1-4] [--extract DIR]", cmdImages),
+    RegisterCommand("images", "images FILE [--method 1-4] [--extract DIR] [--password P]", cmdImages),
 };
 
 }  // namespace
