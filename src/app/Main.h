@@ -174,6 +174,9 @@ public:
   void SetModified(bool modified);
   // Document commands (the active tab's document).
   void AddTextWatermark();
+  void AddImageWatermark();
+  // The current page's thumbnail from an image file.
+  void MThumbnailsClick();
   void AddTextAnnotation();
   void MChangeInfoClick();
   void MEncryptClick();
@@ -184,6 +187,11 @@ public:
   void MMergeFilesClick();
   void MSplitPagesClick();
   void MExtractTextClick();
+  void MExtractPagesClick();
+  // Every image of the document into a file beside it.
+  void MExtractImagesClick();
+  // Image files into a new PDF file (the open documents stay as they are).
+  void MConvertImageClick();
   void MPrintClick();
   // Input queries share one text: each starts with the last one entered.
   std::optional<QString> InputQuery(const QString& caption, const QString& prompt, const QString& start);

@@ -67,9 +67,20 @@ void TForm1::reportFailure(const QString& what) {
 
 void TForm1::AddTextWatermark() {
   if (docInfos_.empty()) return;
+  if (Option("wmText").isEmpty()) {
+    showError(LanguageText("FormWatermark.LabelText.Caption", "Text:") + " " + QString("nothing to draw"));
+    return;
+  }
   const QStringList families = QFontDatabase::families();
-  const int fontIndex = Option("wmFontName").toInt();
-  QString family = fontIndex >= 0 && fontIndex < families.size() ? families[fontIndex] : QString();
+  bool numeric = false;
+  const int fontIndex = Option("wmFontName").toInt(&numeric);
+  if (!numeric || fontIndex < 0 || fontIndex >= families.size()) {
+    // No font of that number on this system: say so and change nothing.
+    showError(LanguageText("FormWatermark.LabelFontName.Caption", "Font Name:") + " " + Option("wmFontName") +
+              ": " + QString("no such font (%1 installed)").arg(families.size()));
+    return;
+  }
+  QString family = families[fontIndex];
   // The style buttons choose the face of the family.
   const bool bold = Option("wmFontStyleBold") == "1", italic = Option("wmFontStyleItalic") == "1";
   if (bold || italic) family += QString(" [") + (bold ? "Bold" : "") + (italic ? "Italic" : "") + "]";
@@ -79,6 +90,7 @@ void TForm1::AddTextWatermark() {
     return;
   }
   viewPDF_->SelectFont(font);
+  const bool underline = Option("wmFontStyleUnder") == "1";
   const int sizeIndex = Option("wmFontSize").toInt();
   const QColor color = ColorFromText(Option("wmFontColor"));
   const int posHor = Option("wmPosHor").toInt(), posVer = Option("wmPosVer").toInt();
@@ -87,6 +99,7 @@ void TForm1::AddTextWatermark() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QProgressBar* progress = formWatermark_->Progress();
   const int32_t count = viewPDF_->PageCount();
+  int32_t failed = 0;
   for (int32_t n = 1; n <= count; ++n) {
     viewPDF_->SelectPage(n);
     viewPDF_->SetOrigin(1);
@@ -95,13 +108,17 @@ void TForm1::AddTextWatermark() {
     viewPDF_->SetTextColor(color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0);
     viewPDF_->SetTransparency(100 - Option("wmStrokeOpacity").toInt());
     if (posHor >= 0 && posHor <= 2) viewPDF_->SetTextAlign(posHor);
+    // The underline goes with the text: same colour, opacity and turn.
+    viewPDF_->SetTextDecoration(underline ? 1 : 0);
     const double w = std::nearbyint(viewPDF_->PageWidth()), h = std::nearbyint(viewPDF_->PageHeight());
     const int32_t placement = posVer == 0 ? 1 : posVer == 1 ? 0 : 2;
-    if (posVer >= 0 && posVer <= 2) viewPDF_->DrawTextBox(text, placement, 0, 0, w, h, angle);
+    if (posVer >= 0 && posVer <= 2 && viewPDF_->DrawTextBox(text, placement, 0, 0, w, h, angle) == 0) ++failed;
     if (posHor == 3 || posVer == 3) {
       const double x = Option("wmPosX").toDouble(), y = Option("wmPosY").toDouble();
-      viewPDF_->DrawRotatedText(text, x, y, angle);
+      if (viewPDF_->DrawRotatedText(text, x, y, angle) == 0) ++failed;
     }
+    // Later text on the page (text from a file, say) is not underlined.
+    viewPDF_->SetTextDecoration(0);
     progress->setValue(progress->maximum() * n / count);
     formWatermark_->PageCounter()->setText(QString("%1/%2").arg(n).arg(count));
     QApplication::processEvents();
@@ -113,6 +130,66 @@ void TForm1::AddTextWatermark() {
   // One redraw at the end shows every page's change.
   viewPDF_->SelectPage(currentPage_);
   ShowPage(currentPage_);
+  if (failed > 0)
+    showError(LanguageText("FormWatermark.Caption", "Add Watermark") + ": " +
+              QString("the text did not fit or could not be drawn %1 time(s)").arg(failed));
+}
+
+void TForm1::AddImageWatermark() {
+  if (docInfos_.empty()) return;
+  const QString path = Option("wmImage");
+  // Loading selects the image; a failed load must not leave an earlier
+  // image to be drawn in its place.
+  if (viewPDF_->AddImageFromFile(u16(path), 0) == 0) {
+    showError(path + ": " + QString("not an image file that can be read (%1)").arg(viewPDF_->LastErrorCode()));
+    return;
+  }
+  const double iw = viewPDF_->ImageWidth(), ih = viewPDF_->ImageHeight();
+  const int posHor = Option("wmPosHor").toInt(), posVer = Option("wmPosVer").toInt();
+  const int posX = Option("wmPosX").toInt(), posY = Option("wmPosY").toInt();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QProgressBar* progress = formWatermark_->Progress();
+  const int32_t count = viewPDF_->PageCount();
+  int32_t failed = 0;
+  for (int32_t n = 1; n <= count; ++n) {
+    viewPDF_->SelectPage(n);
+    viewPDF_->SetOrigin(1);
+    const int w = static_cast<int>(std::lround(viewPDF_->PageWidth()));
+    const int h = static_cast<int>(std::lround(viewPDF_->PageHeight()));
+    // Integer division truncates toward zero, as the settings expect.
+    const int x = posHor == 0 ? 0 : posHor == 1 ? (w - posX) / 2 : posHor == 2 ? w - posX : posX;
+    const int y = posVer == 0 ? 0 : posVer == 1 ? (h - posY) / 2 : posVer == 2 ? h - posY : posY;
+    if (viewPDF_->DrawImage(x, y, iw, ih) == 0) ++failed;
+    progress->setValue(progress->maximum() * n / count);
+    formWatermark_->PageCounter()->setText(QString("%1/%2").arg(n).arg(count));
+    QApplication::processEvents();
+  }
+  progress->setValue(0);
+  formWatermark_->PageCounter()->clear();
+  QApplication::restoreOverrideCursor();
+  if (failed < count) SetModified(true);
+  viewPDF_->SelectPage(currentPage_);
+  ShowPage(currentPage_);
+  if (failed > 0) reportFailure(path + QString(": not drawn on %1 of %2 pages").arg(failed).arg(count));
+}
+
+void TForm1::MThumbnailsClick() {
+  if (docInfos_.empty()) return;
+  const QStringList files = ChooseFiles("All Files (*)");
+  if (files.isEmpty()) return;
+  viewPDF_->SelectPage(currentPage_);
+  // Only the image just chosen may become the thumbnail: when it cannot be
+  // read, the page keeps what it had.
+  if (viewPDF_->AddImageFromFile(u16(files[0]), 0) == 0) {
+    showError(files[0] + ": " + QString("not an image file that can be read (%1)").arg(viewPDF_->LastErrorCode()));
+    return;
+  }
+  if (viewPDF_->SetPageThumbnail() == 0) {
+    reportFailure(actions_["MThumbnails"]->text());
+    return;
+  }
+  SetModified(true);
+  GoToPage(currentPage_);
 }
 
 void TForm1::AddTextAnnotation() {
@@ -313,12 +390,24 @@ void TForm1::MSplitPagesClick() {
   if (base.isEmpty()) return;
   int32_t first = 0, last = 0;
   if (!askPageRange(first, last)) return;
-  for (int32_t p = std::max(first, 1); p <= std::min(last, viewPDF_->PageCount()); ++p)
-    if (viewPDF_->ExtractPageRangesToFile(u16(loadedFileName()), u16(QString::number(p)),
-                                          u16(base + QString::number(p) + ".pdf")) == 0) {
-      reportFailure(base + QString::number(p) + ".pdf");
-      return;
+  // Each page is copied from the document as it is on screen (edits and
+  // all, decrypted when it was opened with a password), not from the file.
+  const int32_t source = viewPDF_->SelectedDocument();
+  for (int32_t p = std::max(first, 1); p <= std::min(last, viewPDF_->PageCount()); ++p) {
+    const QString name = base + QString::number(p) + ".pdf";
+    bool saved = false;
+    if (viewPDF_->ExtractPages(p, 1) == 1 && viewPDF_->SelectedDocument() != source) {
+      const int32_t copy = viewPDF_->SelectedDocument();
+      saved = viewPDF_->SaveToFile(u16(name)) == 1;
+      viewPDF_->RemoveDocument(copy);
     }
+    viewPDF_->SelectDocument(source);
+    if (!saved) {
+      reportFailure(name);
+      break;
+    }
+  }
+  viewPDF_->SelectPage(currentPage_);
 }
 
 void TForm1::MExtractTextClick() {
@@ -340,6 +429,94 @@ void TForm1::MExtractTextClick() {
   } catch (const std::exception& e) {
     showError(output + ": " + QString::fromUtf8(e.what()));
   }
+}
+
+void TForm1::MExtractPagesClick() {
+  if (docInfos_.empty()) return;
+  const QString output = ChooseSaveFile(loadedFileName(), "Adobe PDF File (*.pdf)");
+  if (output.isEmpty()) return;
+  int32_t first = 0, last = 0;
+  if (!askPageRange(first, last)) return;
+  const int32_t count = viewPDF_->PageCount();
+  if (first < 1 || last < first || first > count) {
+    showError(Message("StringExtractPages") + QString(": %1-%2 (1-%3)").arg(first).arg(last).arg(count));
+    return;
+  }
+  // The copy is made from the document as it is on screen (edits and all,
+  // decrypted when it was opened with a password), saved, and dropped again
+  // so that the tabs keep their documents.
+  const int32_t source = viewPDF_->SelectedDocument();
+  if (viewPDF_->ExtractPages(first, std::min(last, count) - first + 1) == 0) {
+    viewPDF_->SelectDocument(source);
+    reportFailure(Message("StringExtractPages"));
+    return;
+  }
+  const int32_t copy = viewPDF_->SelectedDocument();
+  if (copy != source) {
+    SaveDocument(output);
+    viewPDF_->RemoveDocument(copy);
+  }
+  viewPDF_->SelectDocument(source);
+  viewPDF_->SelectPage(currentPage_);
+}
+
+void TForm1::MExtractImagesClick() {
+  if (docInfos_.empty()) return;
+  const QString base = loadedFileName();
+  // The search appends its entries after the images the document already
+  // lists (a watermark image, an earlier search): count those first.
+  int32_t before = 0;
+  while (viewPDF_->GetImageHandle(before + 1) != 0) ++before;
+  const int32_t found = viewPDF_->FindImages();
+  int32_t written = 0;
+  QStringList failures;
+  QString ext = ".bmp";
+  for (int32_t i = 1; i <= found; ++i) {
+    viewPDF_->SelectImage(viewPDF_->GetImageHandle(before + i));
+    const int32_t kind = viewPDF_->ImageType();
+    if (kind <= 0) {
+      failures << QString("%1 (%2)").arg(i).arg(viewPDF_->LastErrorCode());
+      continue;
+    }
+    ext = kind == 1 ? ".jpg" : kind == 2 ? ".bmp" : kind == 3 ? ".tiff" : kind == 4 ? ".png" : ext;
+    const QString name = base + " - Image " + QString::number(i) + ext;
+    if (viewPDF_->SaveImageToFile(u16(name)) == 0) failures << name;
+    else ++written;
+  }
+  if (!failures.isEmpty())
+    showError(actions_["MExtractImages"]->text() + QString(": %1 of %2 written; not written: ").arg(written).arg(found) +
+              failures.join(", "));
+  else if (found == 0)
+    showError(actions_["MExtractImages"]->text() + ": " + QString("the document has no images"));
+}
+
+void TForm1::MConvertImageClick() {
+  const QStringList files = ChooseFiles("All Files (*)");
+  if (files.isEmpty()) return;
+  // A facade of its own: the new document never mixes with the open ones
+  // (of the page view or of the thumbnails).
+  TPavona converter;
+  for (int i = 0; i < files.size(); ++i) {
+    if (i > 0 && converter.NewPage() == 0) {
+      showError(files[i] + QString(": no page for it (%1)").arg(converter.LastErrorCode()));
+      return;
+    }
+    converter.SelectPage(i + 1);
+    if (converter.AddImageFromFile(u16(files[i]), 0) == 0) {
+      showError(files[i] + ": " + QString("not an image file that can be read (%1)").arg(converter.LastErrorCode()));
+      return;
+    }
+    const double w = converter.ImageWidth(), h = converter.ImageHeight();
+    converter.SetOrigin(1);
+    if (converter.SetPageDimensions(w, h) == 0 || converter.DrawImage(0, 0, w, h) == 0) {
+      showError(files[i] + QString(": could not be drawn (%1)").arg(converter.LastErrorCode()));
+      return;
+    }
+  }
+  const QString output = ChooseSaveFile("pdf_from_images.pdf", "Adobe PDF File (*.pdf)");
+  if (output.isEmpty()) return;
+  if (converter.SaveToFile(u16(output)) == 0)
+    showError(output + ": " + Message("StringCantSaveFile"));
 }
 
 // ---------------------------------------------------------------------------

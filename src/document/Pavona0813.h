@@ -232,6 +232,10 @@ public:
   int32_t SetTextAlign(int32_t alignment);
   int32_t SetTextMode(int32_t mode);
   int32_t SetTransparency(int32_t percent);
+  // Lines drawn with the text that follows on the selected page, in the text
+  // colour: 0 none, 1 underline, 2 double underline, 3 strike-through, 4
+  // overline. 1; 0 with pvlErrBadArgument for another kind or no page.
+  int32_t SetTextDecoration(int32_t kind);
   double GetTextWidth(std::u16string_view text);
   double WidestCharWidth();
   void EncodeTextLines(std::u16string_view text, std::u16string_view separator, std::u16string& out);
@@ -245,6 +249,49 @@ public:
                       double height, double angle);
   int32_t DrawImage(double left, double top, double width, double height);
   int32_t AddImageFromFile(std::u16string_view path, int32_t index);
+
+  // Image XObjects of the selected document (definitions in Pavona0813Images.cpp).
+  // Search methods: 1 through the pages (resources, forms, patterns,
+  // annotation appearances), 2 through the object table; 3 and 4 the same,
+  // keeping JPEG data as stored instead of decoding it. 1 for 1..4; any
+  // other method is refused (0, pvlErrBadArgument).
+  int32_t SetImageSearchMethod(int32_t method);
+  int32_t GetImageSearchMethod() const { return imageSearchMethod_; }
+  // Appends an image entry for every image XObject found by the method;
+  // the number of entries made (images found earlier or added from files
+  // stay in the list before them).
+  int32_t FindImages();
+  // Handle of the document's n-th image (1-based, in list order); 0 with
+  // pvlErrBadArgument when there is none.
+  int32_t GetImageHandle(int32_t n);
+  // Pixel size of the selected image; 0 with pvlErrBadArgument without one.
+  int32_t ImageWidth();
+  int32_t ImageHeight();
+  // Kind of the data SaveImageToFile writes: 1 JPEG, 2 BMP, 3 TIFF, 4 PNG;
+  // 0 without a selected image (pvlErrBadArgument) or when its data cannot
+  // be read (pvlErrUnreadable).
+  int32_t ImageType();
+  // Writes the selected image's data (temporary file renamed over the
+  // target). 1; 0 with pvlErrBadArgument without an image, pvlErrUnreadable
+  // when its data cannot be read, pvlErrCannotWrite when the file cannot.
+  int32_t SaveImageToFile(std::u16string_view path);
+
+private:
+  // The selected image read out once: ImageType and SaveImageToFile in turn
+  // read it a single time. Keyed by handle, which no other object ever gets.
+  struct TImageData {
+    int32_t Handle = 0;
+    bool KeepEncoded = false;
+    int32_t Kind = 0;
+    std::string Bytes;
+  };
+  bool readSelectedImage(const TImageData*& out);
+  int32_t imageSearchMethod_ = 1;
+  // Images entered by a search keep the search's wish about JPEG data.
+  std::map<int32_t, bool> imageKeepEncoded_;
+  TImageData imageData_;
+
+public:
 
   // Annotations and links on the selected page.
   int32_t AddLinkToPage(int32_t targetPage, int32_t options, double left, double top, double width, double height,
