@@ -259,90 +259,84 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
     out->Picture.SetAlphaFormat(TAlphaFormat::afPremultiplied);
   }
 
-  // Each grid column and row belongs to one target column and row; a target
-  // pixel is the mean of its block, colours weighted by their alpha (the
-  // average of premultiplied pixels). A block of one pixel is that pixel.
+  // Exact area averages: in units where a grid pixel is tw wide and a target
+  // pixel w wide (th and h high), each grid pixel overlaps at most two
+  // target columns (rows) by whole numbers of units, its weights there. A
+  // target pixel gathers w * h units; colours are weighted by alpha (the
+  // mean of premultiplied pixels). A picture kept at its own size is copied.
   std::vector<int32_t> column(static_cast<size_t>(w));
-  for (int32_t x = 0; x < w; ++x) column[size_t(x)] = int32_t(int64_t(x) * tw / w);
-  std::vector<uint32_t> blockWidth(size_t(tw), 0);
-  for (int32_t x = 0; x < w; ++x) ++blockWidth[size_t(column[size_t(x)])];
-  std::vector<uint8_t> line(size_t(w) * 4);
-  std::vector<uint64_t> sums(size_t(tw) * 4);
-  if (rows.Opaque() && rows.Bilevel()) {
-    // Two colours: a target pixel is their mix by its share of 1 samples,
-    // the same mean as of the expanded pixels.
-    const uint8_t* c0 = decoder.GetBilevelColor(0);
-    const uint8_t* c1 = decoder.GetBilevelColor(1);
-    std::vector<uint32_t> ones(static_cast<size_t>(tw), 0);
-    for (int32_t ty = 0; ty < th; ++ty) {
-      const int32_t y0 = int32_t(int64_t(ty) * h / th), y1 = int32_t(int64_t(ty + 1) * h / th);
-      std::fill(ones.begin(), ones.end(), 0);
-      for (int32_t y = y0; y < y1; ++y) {
-        rows.FetchBits(y, line.data());
-        for (int32_t x = 0; x < w; ++x) ones[size_t(column[size_t(x)])] += line[size_t(x)];
-      }
-      uint8_t* dst = out->Picture.ScanLine(ty);
-      for (int32_t x = 0; x < tw; ++x, dst += 4) {
-        const uint64_t n = uint64_t(y1 - y0) * blockWidth[size_t(x)], k = ones[size_t(x)];
-        for (int c = 0; c < 3; ++c)
-          dst[c] = static_cast<uint8_t>((uint64_t(c0[c]) * (n - k) + uint64_t(c1[c]) * k + n / 2) / n);
-        dst[3] = 255;
-      }
-    }
-    return out;
+  std::vector<uint32_t> weight(static_cast<size_t>(w));
+  for (int32_t x = 0; x < w; ++x) {
+    const int64_t from = int64_t(x) * tw;
+    const int32_t t = int32_t(from / w);
+    column[size_t(x)] = t;
+    weight[size_t(x)] = uint32_t(std::min<int64_t>(from + tw, int64_t(t + 1) * w) - from);
   }
-  if (rows.Opaque()) {
-    // Opaque colours: plain means.
-    for (int32_t ty = 0; ty < th; ++ty) {
-      const int32_t y0 = int32_t(int64_t(ty) * h / th), y1 = int32_t(int64_t(ty + 1) * h / th);
-      std::fill(sums.begin(), sums.end(), 0);
-      for (int32_t y = y0; y < y1; ++y) {
+  const uint64_t total = uint64_t(w) * uint64_t(h);
+  const bool opaque = rows.Opaque(), bits = opaque && rows.Bilevel();
+  const uint8_t* c0 = decoder.GetBilevelColor(0);
+  const uint8_t* c1 = decoder.GetBilevelColor(1);
+  std::vector<uint8_t> line(size_t(w) * 4);
+  // Per target column: weighted sums of B, G, R (alpha-weighted unless
+  // opaque) and alpha; for packed pictures only the weight of 1 samples.
+  std::vector<uint64_t> rowSums(size_t(tw + 1) * 4), sums(size_t(tw) * 4);
+  auto add = [&](size_t t, uint32_t wx, uint64_t v0, uint64_t v1, uint64_t v2, uint64_t v3) {
+    uint64_t* r = &rowSums[t * 4];
+    r[0] += v0 * wx, r[1] += v1 * wx, r[2] += v2 * wx, r[3] += v3 * wx;
+  };
+  for (int32_t ty = 0; ty < th; ++ty) {
+    const int64_t top = int64_t(ty) * h, bottom = top + h;  // in row units (a grid row is th)
+    const int32_t y0 = int32_t(top / th), y1 = int32_t((bottom + th - 1) / th);
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int32_t y = y0; y < std::min(y1, h); ++y) {
+      const uint64_t wy = uint64_t(std::min<int64_t>(bottom, int64_t(y + 1) * th) - std::max<int64_t>(top, int64_t(y) * th));
+      if (wy == 0) continue;
+      std::fill(rowSums.begin(), rowSums.end(), 0);
+      if (bits) {
+        rows.FetchBits(y, line.data());
+        // Without branches: ink and paper alternate unpredictably.
+        for (int32_t x = 0; x < w; ++x) {
+          const uint64_t bit = line[size_t(x)];
+          const size_t t = size_t(column[size_t(x)]);
+          const uint32_t wx = weight[size_t(x)];
+          rowSums[t * 4] += wx * bit, rowSums[t * 4 + 4] += (uint32_t(tw) - wx) * bit;
+        }
+      } else {
         rows.Fetch(y, line.data());
         const uint8_t* p = line.data();
         for (int32_t x = 0; x < w; ++x, p += 4) {
-          uint64_t* s = &sums[size_t(column[size_t(x)]) * 4];
-          s[0] += p[0], s[1] += p[1], s[2] += p[2];
+          const size_t t = size_t(column[size_t(x)]);
+          const uint32_t wx = weight[size_t(x)];
+          const uint64_t a = p[3];
+          const uint64_t b = opaque ? p[0] : p[0] * a, g = opaque ? p[1] : p[1] * a, r = opaque ? p[2] : p[2] * a;
+          add(t, wx, b, g, r, a);
+          if (wx < uint32_t(tw)) add(t + 1, uint32_t(tw) - wx, b, g, r, a);
         }
       }
-      uint8_t* dst = out->Picture.ScanLine(ty);
-      for (int32_t x = 0; x < tw; ++x, dst += 4) {
-        const uint64_t n = uint64_t(y1 - y0) * blockWidth[size_t(x)];
-        const uint64_t* s = &sums[size_t(x) * 4];
-        for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((s[c] + n / 2) / n);
-        dst[3] = 255;
-      }
+      for (size_t i = 0; i < sums.size(); ++i) sums[i] += rowSums[i] * wy;
     }
-    return out;
-  }
-  for (int32_t ty = 0; ty < th; ++ty) {
-    const int32_t y0 = int32_t(int64_t(ty) * h / th), y1 = int32_t(int64_t(ty + 1) * h / th);
-    std::fill(sums.begin(), sums.end(), 0);
-    for (int32_t y = y0; y < y1; ++y) {
-      rows.Fetch(y, line.data());
-      const uint8_t* p = line.data();
-      for (int32_t x = 0; x < w; ++x, p += 4) {
-        uint64_t* s = &sums[size_t(column[size_t(x)]) * 4];
-        const uint32_t a = p[3];
-        s[0] += uint32_t(p[0]) * a, s[1] += uint32_t(p[1]) * a, s[2] += uint32_t(p[2]) * a, s[3] += a;
-      }
-    }
-    const uint64_t rowsIn = uint64_t(y1 - y0);
     if (out->Stencil) {
       uint8_t* dst = &out->Coverage[size_t(ty) * size_t(tw)];
-      for (int32_t x = 0; x < tw; ++x) {
-        const uint64_t n = rowsIn * blockWidth[size_t(x)];
-        dst[x] = static_cast<uint8_t>((sums[size_t(x) * 4 + 3] + n / 2) / n);
-      }
+      for (int32_t x = 0; x < tw; ++x) dst[x] = static_cast<uint8_t>((sums[size_t(x) * 4 + 3] + total / 2) / total);
       continue;
     }
     uint8_t* dst = out->Picture.ScanLine(ty);
     for (int32_t x = 0; x < tw; ++x, dst += 4) {
-      const uint64_t n = rowsIn * blockWidth[size_t(x)];
-      const uint64_t* s = &sums[size_t(x) * 4];
-      const uint8_t a = static_cast<uint8_t>((s[3] + n / 2) / n);
-      for (int c = 0; c < 3; ++c)
-        dst[c] = static_cast<uint8_t>(std::min<uint64_t>(a, (s[c] + 255 * n / 2) / (255 * n)));
-      dst[3] = a;
+      const uint64_t* v = &sums[size_t(x) * 4];
+      if (bits) {
+        // v[0]: the units of 1 samples; the rest are 0 samples.
+        for (int c = 0; c < 3; ++c)
+          dst[c] = static_cast<uint8_t>((uint64_t(c0[c]) * (total - v[0]) + uint64_t(c1[c]) * v[0] + total / 2) / total);
+        dst[3] = 255;
+      } else if (opaque) {
+        for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((v[c] + total / 2) / total);
+        dst[3] = 255;
+      } else {
+        const uint8_t a = static_cast<uint8_t>((v[3] + total / 2) / total);
+        for (int c = 0; c < 3; ++c)
+          dst[c] = static_cast<uint8_t>(std::min<uint64_t>(a, (v[c] + 255 * total / 2) / (255 * total)));
+        dst[3] = a;
+      }
     }
   }
   return out;

@@ -165,7 +165,11 @@ public:
   void RunContentStream(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
                         TPDFIndRef* reference);
 
-  int32_t GetImageCacheCount() const { return static_cast<int32_t>(imageCache_.size()); }
+  // Images this renderer keeps: decoded ones of the recorded kinds and the
+  // pictures of its own image cache (none when the owner lends one).
+  int32_t GetImageCacheCount() const {
+    return static_cast<int32_t>(imageCache_.size()) + (ownImageCache_ ? ownImageCache_->GetCount() : 0);
+  }
 
 private:
   struct TRun;
