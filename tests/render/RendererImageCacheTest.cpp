@@ -9,6 +9,7 @@
 
 #include "PageImageCompare.h"
 #include "RendererTestSupport.h"
+#include "graphics/PavonaJPEG.h"
 #include "render/PavonaImageCache.h"
 
 using namespace pvlrender;
@@ -228,12 +229,27 @@ TEST(RendererImageCache, ReducedPicturesMatchPdftoppm) {
       ImageObject(1200, 900, "/ColorSpace /DeviceRGB /BitsPerComponent 8", Samples(1200, 900, 3, 8)),
       ImageObject(1600, 1200, "/ColorSpace /DeviceGray /BitsPerComponent 1", Samples(1600, 1200, 1, 1)),
       ImageObject(800, 600, "/ImageMask true /BitsPerComponent 1", Samples(800, 600, 1, 1)),
+      // A JPEG photograph-like picture, decoded at an eighth or a quarter.
+      ImageObject(1600, 1200, "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode", [] {
+        TBitmap picture(1600, 1200, TPixelFormat::pf24bit);
+        for (int y = 0; y < 1200; ++y) {
+          uint8_t* row = picture.ScanLine(y);
+          for (int x = 0; x < 1600; ++x) {
+            row[3 * x] = uint8_t(x * 255 / 1600), row[3 * x + 1] = uint8_t(y * 255 / 1200);
+            row[3 * x + 2] = uint8_t(128 + 100 * std::sin(x / 40.0) * std::cos(y / 30.0));
+          }
+        }
+        TPDFJPEGImage jpeg;
+        jpeg.Assign(picture);
+        jpeg.Compress();
+        return jpeg.JPEGBytes();
+      }()),
   };
   const std::string content =
       "q 120 0 0 90 10 10 cm /A Do Q q 160 0 0 120 140 10 cm /B Do Q "
-      "q 0.8 0.1 0.1 rg 80 0 0 60 10 140 cm /C Do Q";
-  const std::string pdf =
-      PagePdf(content, "<< /XObject << /A 4 0 R /B 5 0 R /C 6 0 R >> >>", objects, "", "[0 0 310 210]");
+      "q 0.8 0.1 0.1 rg 80 0 0 60 10 140 cm /C Do Q q 80 0 0 60 140 140 cm /D Do Q";
+  const std::string pdf = PagePdf(content, "<< /XObject << /A 4 0 R /B 5 0 R /C 6 0 R /D 7 0 R >> >>", objects, "",
+                                  "[0 0 310 210]");
   pvltest::TempDir dir;
   pvltest::WriteFile(dir.File("reduced.pdf"), pdf);
   auto doc = LoadPdf(pdf);
