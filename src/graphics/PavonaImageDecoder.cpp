@@ -401,7 +401,7 @@ void TPDFImageDecoder::ApplyFilters(TPDFObject* filter, TPDFObject* parms) {
 
 void TPDFImageDecoder::DecodeImageData() {
   if (imageFilter_.empty())
-    UnpackSamples();
+    UnpackOrKeepBilevel();
   else if (imageFilter_ == "DCTDecode")
     DecodeDCT();
   else if (imageFilter_ == "CCITTFaxDecode")
@@ -413,6 +413,40 @@ void TPDFImageDecoder::DecodeImageData() {
     if (TPDFStream* g = PDFAsStream(Resolve(jbig2Globals_))) globals = g->GetDecodedData();
     DecodeJBIG2(globals);
   }
+}
+
+void TPDFImageDecoder::UnpackOrKeepBilevel() {
+  // Masks read for another image, colour keys and matte colours need the
+  // unpacked picture; everything else of one 1-bit component stays packed.
+  const bool packed = KeepBilevel && !isMaskDecoder_ && bpc_ == 1 && colorSpace_ && colorSpace_->Components == 1 &&
+                      maskKind_ != imkColorKey && imageMatte_.empty() && softMaskMatte_.empty();
+  if (!packed) {
+    UnpackSamples();
+    return;
+  }
+  ready_ = false;
+  if (!CheckGeometry(1, 1)) return;
+  // The same refusal as unpacking: a large picture is not made of a few bytes.
+  const int64_t expected = (int64_t(width_) + 7) / 8 * height_;
+  const int64_t have = static_cast<int64_t>(data_.size());
+  if (expected > (int64_t(4) << 20) && have < expected / 8)
+    return Fail("image data hold " + std::to_string(have) + " of " + std::to_string(expected) + " bytes");
+  std::vector<double> dec = colorSpace_->DefaultDecode(1);
+  if (decode_.size() >= 2 && dec.size() >= 2) std::copy(decode_.begin(), decode_.begin() + 2, dec.begin());
+  for (int v = 0; v < 2; ++v) {
+    double c = dec[0] + v * (dec[1] - dec[0]);
+    uint8_t rgb[3];
+    colorSpace_->ToRGB(&c, rgb, *manager_);
+    bilevelColor_[v][0] = rgb[2], bilevelColor_[v][1] = rgb[1], bilevelColor_[v][2] = rgb[0];
+  }
+  bilevel_ = true;
+  ready_ = true;
+}
+
+void TPDFImageDecoder::ExpandBilevel() {
+  if (!bilevel_) return;
+  bilevel_ = false;
+  UnpackSamples();
 }
 
 std::string RunLengthDecodeString(std::string_view data, TPDFDecodeStatus* status) {
@@ -493,6 +527,13 @@ void drawFitting(TPDFGenericCanvas& canvas, const TBitmap& picture, double x0, d
 }  // namespace
 
 void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], TColor fillColor) {
+  if (bilevel_) {
+    try {
+      ExpandBilevel();
+    } catch (...) {
+      return;
+    }
+  }
   if (!ready_ || !bitmap_ || bitmap_->Empty()) return;
   try {
     // Corners of the unit square: top-left (0,1), top-right (1,1), bottom-left (0,0).
@@ -544,11 +585,20 @@ std::string TPDFImageDecoder::GetImageBytes() const {
 }
 
 std::string TPDFImageDecoder::GetBitmapBytes() const {
+  // A packed picture is built when its bytes are asked for.
+  if (bilevel_) const_cast<TPDFImageDecoder*>(this)->ExpandBilevel();
   if (!bitmap_ || bitmap_->Empty()) return {};
   return bitmap_->SaveToBytes();
 }
 
 TColor TPDFImageDecoder::GetCentrePixel() const {
+  if (bilevel_) {
+    const int64_t stride = (int64_t(width_) + 7) / 8;
+    const int64_t at = int64_t(height_ / 2) * stride + (width_ / 2) / 8;
+    const int bit = at < int64_t(data_.size()) ? (uint8_t(data_[size_t(at)]) >> (7 - (width_ / 2) % 8)) & 1 : 0;
+    const uint8_t* c = bilevelColor_[bit];
+    return RGB(c[2], c[1], c[0]);
+  }
   if (!bitmap_ || bitmap_->Empty()) return 0;
   return bitmap_->Pixel(width_ / 2, height_ / 2);
 }

@@ -80,6 +80,17 @@ public:
   TPDFStreamNotify OnAfterRead;
   // Keep the codec's own encoding where it has one (JPEG): image extraction.
   bool KeepEncoded = false;
+  // Leave images of one 1-bit component (bi-level codecs, raw 1-bit samples,
+  // stencils) packed instead of building the 24-bit picture: a scanned page
+  // then costs a bit per pixel until it is drawn. GetBilevelRows and
+  // GetBilevelColor give the packed picture; the 24-bit one is built when
+  // something asks for it (ExpandBilevel, DrawImage, GetBitmapBytes).
+  bool KeepBilevel = false;
+  // The size the picture is wanted at (0: full size). A codec that decodes
+  // smaller pictures cheaply (JPEG, by halves) stops at the smallest size
+  // not below it; the results then report that size.
+  int32_t NeededWidth = 0;
+  int32_t NeededHeight = 0;
 
   // Results.
   bool IsReady() const { return ready_; }
@@ -101,7 +112,19 @@ public:
   const std::vector<double>& GetColorKey() const { return colorKey_; }
   // The decoded picture (24-bit) and its alpha (8-bit grey ramp, 255 opaque),
   // nullptr when absent. A stencil's bitmap holds 0 where it paints.
+  // With KeepBilevel and a packed picture, the bitmap is empty until
+  // ExpandBilevel.
   const TBitmap* GetImageBitmap() const { return bitmap_.get(); }
+  // True while the picture is held packed (KeepBilevel).
+  bool IsBilevel() const { return bilevel_; }
+  // The packed rows: (width + 7) / 8 bytes each, the first pixel in the
+  // high bit; rows beyond the data read as zero bits.
+  const std::string& GetBilevelRows() const { return data_; }
+  // B, G, R of the pixels whose sample is 0 or 1 (/Decode applied). For a
+  // stencil, blue 0 marks the pixels painted.
+  const uint8_t* GetBilevelColor(int sample) const { return bilevelColor_[sample ? 1 : 0]; }
+  // Builds the 24-bit picture of a packed one (nothing otherwise).
+  void ExpandBilevel();
   const TBitmap* GetMaskBitmap() const { return mask_.get(); }
   // Size of the encoded form when one was kept, else of the image data.
   int64_t GetImageByteCount() const;
@@ -134,6 +157,9 @@ private:
   void DecodeJPX();
   // Packed 1-bit samples of a bi-level codec (0 black) through the sample unpacker.
   void UnpackBilevel(std::string samples);
+  // Raw samples unpacked, or with KeepBilevel a 1-bit picture of one
+  // component left packed.
+  void UnpackOrKeepBilevel();
   // Colours blended with a matte colour (components of the image's colour
   // space) under the soft mask are taken apart again: c = m + (c' - m) / alpha.
   void Unpremultiply(const std::vector<double>& matte);
@@ -160,6 +186,8 @@ private:
   std::unique_ptr<TPDFStructure> filterPool_;
   TGDIPlusSettings settings_;
   bool ready_ = false;
+  bool bilevel_ = false;
+  uint8_t bilevelColor_[2][3] = {{0, 0, 0}, {255, 255, 255}};
   bool isMaskDecoder_ = false;
   bool imageMaskFlag_ = false;
   uint8_t maskKind_ = imkNone;

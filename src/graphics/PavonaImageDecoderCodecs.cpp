@@ -30,6 +30,15 @@ void TPDFImageDecoder::DecodeDCT() {
   if (pixels <= 0) return Fail("JPEG data without a readable header");
   if (pixels > PixelLimit() || (pixels > (int64_t(1) << 20) && int64_t(data_.size()) < pixels / 2048))
     return Fail("JPEG image size out of range");
+  // A picture wanted smaller is decoded at the smallest half, quarter or
+  // eighth not below the wanted size.
+  for (int scale = 3; scale > 0 && NeededWidth > 0 && NeededHeight > 0; --scale) {
+    const int64_t d = int64_t(1) << scale;
+    if ((jpeg.Width() + d - 1) / d >= NeededWidth && (jpeg.Height() + d - 1) / d >= NeededHeight) {
+      jpeg.Scale = static_cast<uint8_t>(scale);
+      break;
+    }
+  }
   std::string samples;
   int w = 0, h = 0, components = 0;
   if (!jpeg.DecodeSamples(samples, w, h, components, PixelLimit())) return Fail("JPEG data could not be decoded");
@@ -106,13 +115,14 @@ void TPDFImageDecoder::UnpackBilevel(std::string samples) {
   }
   bpc_ = 1;
   data_ = std::move(samples);
-  UnpackSamples();
+  UnpackOrKeepBilevel();
 }
 
 void TPDFImageDecoder::DecodeJBIG2(const std::string& globals) {
   ready_ = false;
   TPVLJBIG2Decoder decoder;
   decoder.MaxPixels = PixelLimit();
+  decoder.PackRows = true;
   if (!decoder.DecodeWithGlobals(data_, globals))
     return Fail("JBIG2 data could not be decoded (or its page is larger than " + std::to_string(PixelLimit()) +
                 " pixels)");
@@ -120,16 +130,10 @@ void TPDFImageDecoder::DecodeJBIG2(const std::string& globals) {
   if (decoder.Height > 0) height_ = decoder.Height;
   if (!CheckGeometry(1, 1)) return;
   if (colorSpace_ && colorSpace_->Components != 1) return Fail("JBIG2 image with a colour space of several components");
-  // The filter's samples: 0 for black, 1 for white, packed.
-  const int64_t stride = (int64_t(width_) + 7) / 8;
-  std::string samples(static_cast<size_t>(stride * height_), '\xFF');
-  std::vector<uint8_t> row;
-  for (int32_t y = 0; y < height_; ++y) {
-    if (!decoder.GetScanline(y, row)) continue;
-    const int32_t n = std::min<int32_t>(width_, static_cast<int32_t>(row.size()));
-    for (int32_t x = 0; x < n; ++x)
-      if (row[size_t(x)]) samples[size_t(y * stride + x / 8)] &= static_cast<char>(~(0x80 >> (x % 8)));
-  }
+  // The filter's samples: 0 for black, 1 for white, packed (the decoder's
+  // rows inverted; the bits past a row's end stay white).
+  std::string samples = std::move(decoder.PackedRows);
+  for (char& c : samples) c = static_cast<char>(~c);
   UnpackBilevel(std::move(samples));
 }
 

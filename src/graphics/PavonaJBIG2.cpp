@@ -864,6 +864,7 @@ bool TPVLJBIG2Decoder::DecodeWithGlobals(std::string_view data, std::string_view
   Width = 0;
   Height = 0;
   Scanlines.clear();
+  PackedRows.clear();
   if (data.empty()) return false;
   TJBIG2StreamDecoder decoder;
   if (!globals.empty()) decoder.SetGlobalData(globals);
@@ -875,6 +876,17 @@ bool TPVLJBIG2Decoder::DecodeWithGlobals(std::string_view data, std::string_view
   if (int64_t(page->width) * page->height > MaxPixels) return false;
   Width = page->width;
   Height = page->height;
+  if (PackRows) {
+    const size_t stride = (static_cast<size_t>(Width) + 7) / 8;
+    PackedRows.assign(stride * static_cast<size_t>(Height), '\0');
+    for (int32_t y = 0; y < Height; ++y) {
+      const uint8_t* row = page->Row(y);
+      char* out = &PackedRows[stride * static_cast<size_t>(y)];
+      for (int32_t x = 0; x < Width; ++x)
+        if (row[x]) out[x >> 3] = static_cast<char>(out[x >> 3] | (0x80 >> (x & 7)));
+    }
+    return true;
+  }
   Scanlines.reserve(static_cast<size_t>(Height));
   for (int32_t y = 0; y < Height; ++y) Scanlines.push_back(page->GetRow(y));
   return true;

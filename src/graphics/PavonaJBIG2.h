@@ -230,6 +230,11 @@ public:
   int32_t Width = 0;
   int32_t Height = 0;
   std::vector<std::vector<uint8_t>> Scanlines;
+  // Set before decoding: the page is given as PackedRows (8 pixels a byte,
+  // the first in the high bit, a set bit black; rows of (Width + 7) / 8
+  // bytes) instead of Scanlines, an eighth of the memory.
+  bool PackRows = false;
+  std::string PackedRows;
   // A page of more pixels than this is refused before its rows are copied
   // out (callers with a smaller picture limit lower it).
   int64_t MaxPixels = TJBIG2StreamDecoder::MaxBitmapPixels;

@@ -244,15 +244,17 @@ int RunDecode(const std::string& data, const TDecodeSettings& s, TBitmap& bitmap
 // Decodes into interleaved samples as the library delivers them (no colour
 // conversion beyond the JPEG's own YCbCr and YCCK transforms). Plain data
 // only in this frame, as in RunDecode.
-int RunDecodeSamples(const std::string& data, int64_t maxPixels, std::string& samples, int& width, int& height,
-                     int& components, TErrorManager& err) {
+int RunDecodeSamples(const std::string& data, int64_t maxPixels, int scale, std::string& samples, int& width,
+                     int& height, int& components, TErrorManager& err) {
   jpeg_decompress_struct cinfo;
   InstallErrorHooks(err);
   cinfo.err = &err.pub;
   int reason = setjmp(err.jump);
   if (reason == jrNone) {
     jpeg_create_decompress(&cinfo);
-    SetUpDecompressor(cinfo, data, TDecodeSettings());
+    TDecodeSettings settings;
+    settings.scale = scale;
+    SetUpDecompressor(cinfo, data, settings);
     if (cinfo.out_color_space == JCS_EXT_BGR) cinfo.out_color_space = JCS_RGB;
     jpeg_calc_output_dimensions(&cinfo);
     const int64_t pixels = int64_t(cinfo.output_width) * cinfo.output_height;
@@ -464,7 +466,7 @@ bool TPDFJPEGImage::DecodeSamples(std::string& samples, int& width, int& height,
   width = height = components = 0;
   if (!data_->HasData) return false;
   TErrorManager err;
-  int reason = RunDecodeSamples(data_->Data, maxPixels, samples, width, height, components, err);
+  int reason = RunDecodeSamples(data_->Data, maxPixels, Scale, samples, width, height, components, err);
   if (reason != jrNone || samples.empty()) {
     samples.clear();
     width = height = components = 0;

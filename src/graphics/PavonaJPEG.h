@@ -86,7 +86,7 @@ public:
   void SetColorManager(TCMYKToRGBProc manager);
   // Decodes CMYK data again, taking the samples as stored (not inverted).
   void DecodeInvertedCMYK();
-  // The held data decoded at full size into interleaved 8-bit samples as the
+  // The held data decoded at 1 / 2^Scale of full size into interleaved 8-bit samples as the
   // library delivers them (grey; red, green, blue; or C, M, Y, K as stored,
   // never inverted), for callers that convert colours themselves. A picture
   // of more than maxPixels is refused before anything is allocated. False

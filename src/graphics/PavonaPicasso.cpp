@@ -896,6 +896,19 @@ void TPDFPicasso::DrawImage(const TGraphic& image, double x0, double y0, double 
   DrawEncoded(stream.Bytes(), pts, false, 0, 0, 0, 0);
 }
 
+void TPDFPicasso::DrawPremultiplied(const TBitmap& picture, double x0, double y0, double x1, double y1, double x2,
+                                    double y2) {
+  if (kind_ == pkNone || kind_ == pkHTML) return;
+  if (picture.PixelFormat() != TPixelFormat::pf32bit || picture.AlphaFormat() != TAlphaFormat::afPremultiplied ||
+      picture.Width() > kMaxPictureSide || picture.Height() > kMaxPictureSide) {
+    DrawImage(picture, x0, y0, x1, y1, x2, y2);
+    return;
+  }
+  const double pts[6] = {x0, y0, x1, y1, x2, y2};
+  // Unkeyed drawing only reads the pixels.
+  DrawPicture(const_cast<TBitmap&>(picture), pts, false, 0, 0, 0, 0);
+}
+
 void TPDFPicasso::DrawImageStreamPoints(TStream& stream, double x0, double y0, double x1, double y1, double x2,
                                         double y2) {
   std::string bytes;

@@ -98,6 +98,10 @@ public:
   void FillPath() override;
   void FillAndStrokePath() override;
   void DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2, double y2) override;
+  // Draws a premultiplied 32-bit picture as it stands, without the copy
+  // DrawImage makes (pictures the renderer prepared and keeps); any other
+  // bitmap goes through DrawImage.
+  void DrawPremultiplied(const TBitmap& picture, double x0, double y0, double x1, double y1, double x2, double y2);
 
   // Images.
   void DrawBitmap(const TBitmap& bitmap, double x, double y, double w, double h);

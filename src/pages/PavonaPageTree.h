@@ -43,6 +43,7 @@ class TPDFFont;
 class TPDFImage;
 class TPDFTextFunnel;
 class TPVLPrinter;
+class TPDFImageCache;
 
 
 // The file name of one page of a page-image series: every "%p" of the
@@ -265,6 +266,10 @@ private:
   bool heightCached_ = false;
   bool contentsWrapped_ = false;
   std::vector<TPDFDictionary*> pageCache_;
+  // Pictures prepared for drawing, shared by the pages rendered and printed
+  // from this document.
+  std::shared_ptr<TPDFImageCache> imageCache_;
+  TPDFImageCache* imageCache();
   int64_t pageLimit_;
   // The root Count value the derived page count was computed from.
   bool countKnown_ = false;

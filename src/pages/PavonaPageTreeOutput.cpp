@@ -68,6 +68,11 @@ std::u16string PageImageFileName(std::u16string_view pattern, int32_t page) {
   return name;
 }
 
+TPDFImageCache* TPDFPageTree::imageCache() {
+  if (!imageCache_) imageCache_ = std::make_shared<TPDFImageCache>();
+  return imageCache_.get();
+}
+
 bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t jpegQuality,
                                  const TGDIPlusSettings& settings, TStream& output, bool toFile, bool useTransparent,
                                  uint32_t transparentColor, int32_t pageBox, std::string& error) {
@@ -83,6 +88,7 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
   TPDFFontCollection fonts;
   fonts.LoadOutlines = true;
   TPDFRenderer renderer(&fonts);
+  renderer.ImageCache = imageCache();
   renderer.GDIPlusSettings = settings;
   renderer.Resolution = dpi;
   renderer.PageBoxKind = pageBox;
@@ -275,6 +281,7 @@ int32_t TPDFPageTree::PrintPage(TPVLPrinter* printer, int32_t first, int32_t las
   TPDFFontCollection fonts;
   fonts.LoadOutlines = true;
   TPDFRenderer renderer(&fonts);
+  renderer.ImageCache = imageCache();
   renderer.GDIPlusSettings = settings;
   renderer.OutputKind = rokPrinter;
   renderer.Printer = printer;

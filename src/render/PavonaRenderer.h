@@ -21,6 +21,7 @@
 #include "objects/PavonaStructure.h"
 #include "platform/Bitmap.h"
 #include "platform/Classes.h"
+#include "render/PavonaImageCache.h"
 
 class TPDFFontCollection;
 class TPDFFontCollectionData;
@@ -108,6 +109,9 @@ public:
   int32_t PageBoxKind = 2;  // 1 MediaBox, 2 CropBox, 3 BleedBox, 4 TrimBox, 5 ArtBox
   TGDIPlusSettings GDIPlusSettings;
   TPDFImageList* ImageList = nullptr;  // kind 6; not owned
+  // Pictures prepared for drawing, kept between pages by the document's
+  // owner (not owned); without one the renderer keeps its own for the page.
+  TPDFImageCache* ImageCache = nullptr;
   TPDFObjectLookup OnLookupObject;
   TPDFStreamNotify OnDecryptStream;
   TPDFStreamNotify OnEncryptStream;
@@ -161,7 +165,11 @@ public:
   void RunContentStream(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
                         TPDFIndRef* reference);
 
-  int32_t GetImageCacheCount() const { return static_cast<int32_t>(imageCache_.size()); }
+  // Images this renderer keeps: decoded ones of the recorded kinds and the
+  // pictures of its own image cache (none when the owner lends one).
+  int32_t GetImageCacheCount() const {
+    return static_cast<int32_t>(imageCache_.size()) + (ownImageCache_ ? ownImageCache_->GetCount() : 0);
+  }
 
 private:
   struct TRun;
@@ -182,6 +190,9 @@ private:
   void ApplyExtGState(TRun& run, std::string_view name);
   void DrawXObject(TRun& run, std::string_view name);
   void DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref);
+  // Raster kinds: the image decoded once, reduced to its size on the device
+  // and kept in the image cache.
+  void DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref, const double matrix[6]);
   void DrawInlineImage(TRun& run);
   void BeginMarkedContent(TRun& run, std::string_view tag, std::string_view properties);
   void DrawAnnotations(TRun& run);
@@ -220,6 +231,14 @@ private:
   std::vector<TPDFObject*> deviceNKeys_, labKeys_, indexedKeys_;
   std::vector<TPDFImageCacheEntry> imageCache_;
   int64_t imageCacheBytes_ = 0;
+  std::unique_ptr<TPDFImageCache> ownImageCache_;
+  // The image decoded last: an image drawn again at another size on the page
+  // is reduced from it instead of decoded again.
+  struct TLastImage {
+    int32_t Number = 0, Generation = 0;
+    uint64_t Fingerprint = 0;
+    std::unique_ptr<TPDFImageDecoder> Decoder;
+  } lastImage_;
   std::unique_ptr<TBitmap> bitmap_;
   std::unique_ptr<TMetafile> metafile_;
   std::unique_ptr<TPDFEPSExport> epsExport_;

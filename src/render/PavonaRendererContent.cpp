@@ -800,6 +800,14 @@ void TPDFRenderer::DrawXObject(TRun& run, std::string_view name) {
 }
 
 void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref) {
+  // Raster targets take pictures at their device size; recorded and
+  // exported kinds (metafiles, EPS, image lists) keep every pixel.
+  if (OutputKind == rokBitmap || OutputKind == rokCairo || OutputKind == rokDeviceContext ||
+      OutputKind == rokPrinter) {
+    const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
+    DrawPreparedImageXObject(run, stream, ref, matrix);
+    return;
+  }
   TPDFImageDecoder* decoder = nullptr;
   std::unique_ptr<TPDFImageDecoder> uncached;
   if (ref) {
@@ -853,6 +861,69 @@ void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* r
   decoder->DrawImage(*run.canvas, matrix, run.gs.FillColor);
 }
 
+void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref,
+                                            const double matrix[6]) {
+  if (!stream || !stream->GetDictionary()) return;
+  TPDFDictionary* dict = stream->GetDictionary();
+  auto dimension = [&](const char* key) {
+    TPDFNumeric* n = PDFAsNumeric(ResolveObject(dict->GetValue(key)));
+    const double v = n ? n->GetValue() : 0;
+    return v >= 1 && v <= TPDFImageDecoder::MaxImageSide ? static_cast<int32_t>(v) : 0;
+  };
+  int32_t width = 0, height = 0;
+  PreparedImageSize(dimension("Width"), dimension("Height"), matrix, width, height);
+  if (!ImageCache && !ownImageCache_) ownImageCache_ = std::make_unique<TPDFImageCache>();
+  TPDFImageCache& cache = ImageCache ? *ImageCache : *ownImageCache_;
+  // Images reached without a reference (direct streams) have no identity to
+  // keep them under; they are prepared for the one draw.
+  TPDFImageCacheKey key;
+  if (ref) {
+    key = TPDFImageCacheKey{ref->GetRefNumber(), ref->GetRefGeneration(), ImageStreamFingerprint(stream), width,
+                            height};
+    if (auto prepared = cache.Find(key)) {
+      DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
+      return;
+    }
+  }
+  // The last decoded picture serves when it is the same image decoded at
+  // no less than this size.
+  const bool again = ref && lastImage_.Decoder && lastImage_.Number == key.Number &&
+                     lastImage_.Generation == key.Generation && lastImage_.Fingerprint == key.Fingerprint &&
+                     (!lastImage_.Decoder->IsReady() || (lastImage_.Decoder->GetWidth() >= width &&
+                                                         lastImage_.Decoder->GetHeight() >= height));
+  if (!again) {
+    // The previous picture goes before the next is decoded: one at a time.
+    lastImage_.Decoder.reset();
+    auto fresh = std::make_unique<TPDFImageDecoder>();
+    fresh->KeepBilevel = true;
+    fresh->NeededWidth = width;
+    fresh->NeededHeight = height;
+    fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
+    fresh->OnBeforeRead = OnDecryptStream;
+    fresh->OnAfterRead = OnEncryptStream;
+    if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
+    fresh->SetImage(stream);
+    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    lastImage_ = TLastImage{key.Number, key.Generation, key.Fingerprint, std::move(fresh)};
+  }
+  TPDFImageDecoder& decoder = *lastImage_.Decoder;
+  if (!decoder.IsReady()) return;
+  // The codec's own size holds where it differs from the dictionary's.
+  int32_t preparedWidth = width, preparedHeight = height;
+  if (decoder.GetWidth() != dimension("Width") || decoder.GetHeight() != dimension("Height"))
+    PreparedImageSize(decoder.GetWidth(), decoder.GetHeight(), matrix, preparedWidth, preparedHeight);
+  std::shared_ptr<TPDFPreparedImage> prepared;
+  try {
+    prepared = PrepareImage(decoder, preparedWidth, preparedHeight);
+  } catch (...) {
+    return;  // a picture that cannot be prepared is left out of the page
+  }
+  if (!prepared) return;
+  DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
+  if (ref) cache.Insert(key, std::move(prepared));
+  if (!ref) lastImage_.Decoder.reset();
+}
+
 void TPDFRenderer::DrawInlineImage(TRun& run) {
   TPDFInlineImage image;
   size_t position = run.pos;
@@ -863,9 +934,24 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   if (OutputKind == rokText || OutputKind == rokImageList) return;
   TPDFImageDecoder decoder;
   decoder.OnLookupObject = lookup;
+  const bool raster = OutputKind == rokBitmap || OutputKind == rokCairo || OutputKind == rokDeviceContext ||
+                      OutputKind == rokPrinter;
+  decoder.KeepBilevel = raster;
   decoder.ExpandInlineImage(image, run.resources ? run.resources->GetOwner() : Structure);
   const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
-  decoder.DrawImage(*run.canvas, matrix, run.gs.FillColor);
+  if (!raster) {
+    decoder.DrawImage(*run.canvas, matrix, run.gs.FillColor);
+    return;
+  }
+  // Drawn as image objects are (reduced to the device size), not kept.
+  int32_t width = 0, height = 0;
+  PreparedImageSize(decoder.GetWidth(), decoder.GetHeight(), matrix, width, height);
+  try {
+    if (auto prepared = PrepareImage(decoder, width, height))
+      DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
+  } catch (...) {
+    // A picture that cannot be prepared is left out of the page.
+  }
 }
 
 // ---------------------------------------------------------------------------
