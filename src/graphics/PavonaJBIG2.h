@@ -195,6 +195,9 @@ public:
   // beyond WorkLimit pixels over the whole image.
   static constexpr int64_t MaxBitmapPixels = int64_t(1) << 26;
   static constexpr int64_t WorkLimit = int64_t(1) << 27;
+  // Pages (width x height) above this are refused when their information
+  // segment is read.
+  int64_t MaxPagePixels = MaxBitmapPixels;
 
   TJBIG2StreamDecoder();
   ~TJBIG2StreamDecoder();
