@@ -87,7 +87,13 @@ void TPDFImageDecoder::DecodeCCITT(const TPDFDictionary* parms) {
   } else if (k == 0) {
     decoder.Decode1D(rows, data_);
   } else {
-    decoder.Decode2D(rows, data_);
+    // Damage or an image taller than its data (the rows end in RTC codes and
+    // nothing follows) ends the decode; the rows read so far are the picture,
+    // as the fax machine that sent them would print them.
+    try {
+      decoder.Decode2D(rows, data_);
+    } catch (const ECCITTError&) {
+    }
   }
   // The filter's samples: 0 black unless BlackIs1; the decoder's set bits are black.
   const int32_t stride = decoder.Stride();

@@ -160,6 +160,11 @@ public:
     pageInformationFlags.SetFlags(r.ReadByte());
     pageStriping = r.ReadUInt16();
     int64_t h = HeightUnknown() ? (pageStriping & 0x7FFF) : pageBitmapHeight;
+    // A page beyond the caller's pixel limit is refused before its regions
+    // are decoded, not after.
+    // Sides are checked before they are multiplied (both may be near 2^32).
+    const int64_t limit = decoder_.MaxPagePixels, w = pageBitmapWidth;
+    if (w > limit || h > limit || (h != 0 && w > limit / h)) throw EJBIG2Error("page too large");
     pageBitmap = decoder_.NewBitmap(pageBitmapWidth, h);
     if (DefaultPixel()) pageBitmap->Clear(1);
   }
@@ -167,7 +172,7 @@ public:
   // Grows a page of unknown height to hold rows up to bottom (exclusive).
   void GrowTo(int64_t bottom) {
     if (!pageBitmap || !HeightUnknown() || bottom <= pageBitmap->height) return;
-    if (bottom * int64_t(pageBitmap->width) > TJBIG2StreamDecoder::MaxBitmapPixels)
+    if (bottom * int64_t(pageBitmap->width) > decoder_.MaxPagePixels)
       throw EJBIG2Error("page too large");
     pageBitmap->Expand(static_cast<int32_t>(bottom), DefaultPixel());
   }
@@ -867,6 +872,7 @@ bool TPVLJBIG2Decoder::DecodeWithGlobals(std::string_view data, std::string_view
   PackedRows.clear();
   if (data.empty()) return false;
   TJBIG2StreamDecoder decoder;
+  decoder.MaxPagePixels = std::min(MaxPixels, TJBIG2StreamDecoder::MaxBitmapPixels);
   if (!globals.empty()) decoder.SetGlobalData(globals);
   decoder.Decode(data);
   // A file that does not declare its page count is still read for page 1.

@@ -76,6 +76,12 @@ public:
   // Returns false for the out-of-band value.
   bool DecodeInt(TIntStats which, int32_t& value);
   uint32_t DecodeIAID(int codeLength);
+  // Bytes of 1-bits fed in after the data ended (at a marker or past the
+  // end): what an encoder's flush leaves to the decoder is a handful.
+  int64_t PaddingBytes() const { return padding_; }
+  bool PastFlush() const { return padding_ > kFlushPadding; }
+  int64_t DataSize() const;
+  static constexpr int64_t kFlushPadding = 4;
 
   void ResetGenericStats(int templ, const TArithmeticDecoderStats* previous);
   void ResetRefinementStats(int templ, const TArithmeticDecoderStats* previous);
@@ -91,6 +97,7 @@ private:
   uint32_t A_ = 0, C_ = 0;
   int CT_ = 0;
   uint8_t B_ = 0;
+  int64_t padding_ = 0;
   void ByteIn();
   uint8_t NextByte();
 };
@@ -188,6 +195,9 @@ public:
   // beyond WorkLimit pixels over the whole image.
   static constexpr int64_t MaxBitmapPixels = int64_t(1) << 26;
   static constexpr int64_t WorkLimit = int64_t(1) << 27;
+  // Pages (width x height) above this are refused when their information
+  // segment is read.
+  int64_t MaxPagePixels = MaxBitmapPixels;
 
   TJBIG2StreamDecoder();
   ~TJBIG2StreamDecoder();

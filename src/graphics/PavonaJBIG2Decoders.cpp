@@ -90,8 +90,11 @@ constexpr int64_t kMaxOverrun = 4096;
 TArithmeticDecoder::TArithmeticDecoder(TStreamReader& reader)
     : intStats(IntStatsCount, TArithmeticDecoderStats(512)), reader_(reader) {}
 
+int64_t TArithmeticDecoder::DataSize() const { return reader_.Size(); }
+
 uint8_t TArithmeticDecoder::NextByte() {
   if (reader_.Overrun() > kMaxOverrun) throw EJBIG2Error("arithmetic data exhausted");
+  if (reader_.Position() >= reader_.Size()) ++padding_;
   return reader_.ReadByte();
 }
 
@@ -103,6 +106,7 @@ void TArithmeticDecoder::ByteIn() {
     if (b1 > 0x8F) {
       // A marker: nothing more is read.
       CT_ = 8;
+      ++padding_;
     } else {
       B_ = NextByte();
       C_ += 0xFE00 - (uint32_t(B_) << 9);

@@ -979,6 +979,13 @@ void TPDFRenderer::BeginMarkedContent(TRun& run, std::string_view tag, std::stri
 void TPDFRenderer::DrawAnnotations(TRun& run) {
   TPDFArray* annots = PDFAsArray(ResolveObject(PageObject->GetValue("Annots")));
   if (!annots) return;
+  // A path the page content built and never painted is no part of any
+  // appearance: left open, it joined the first annotation's clip (a
+  // page-sized shape in place of the appearance).
+  if (run.pathOpen) {
+    run.canvas->EndPathNoPaint();
+    run.pathOpen = false;
+  }
   for (TPDFObject* item : annots->Items()) {
     if (!PDFAsIndRef(item)) continue;
     TPDFDictionary* annot = PDFAsDictionary(ResolveObject(item));
@@ -1038,10 +1045,13 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
     if (i == 0 || p.y < by1) by1 = p.y;
     if (i == 0 || p.y > by2) by2 = p.y;
   }
+  // A box without area clips everything away: nothing to draw (drawing the
+  // form unscaled and unclipped would spill it over the page).
+  if (!(bx2 > bx1) || !(by2 > by1)) return;
   PushState(run);
   ClipToBox(run, xmin, ymin, xmax, ymax);
-  const double sx = bx2 != bx1 ? (xmax - xmin) / (bx2 - bx1) : 1;
-  const double sy = by2 != by1 ? (ymax - ymin) / (by2 - by1) : 1;
+  const double sx = (xmax - xmin) / (bx2 - bx1);
+  const double sy = (ymax - ymin) / (by2 - by1);
   const TPDFMatrix saved = CTM;
   MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, xmin - sx * bx1, ymin - sy * by1}, CTM);
   MatrixMultiply(CTM, TPDFMatrix{sx, 0, 0, sy, 0, 0}, CTM);

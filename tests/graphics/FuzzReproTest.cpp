@@ -1,14 +1,16 @@
 // Inputs that made the fuzz targets fail, kept as seeds of those targets
 // (tests/fuzz/seeds) and replayed here the way each target feeds them, so
 // that the sanitizer build of the tests catches a return of the fault: a
-// signed overflow in a JBIG2 region-size check, and a JPEG 2000 codestream
-// whose declared canvas took seconds to allocate and fill.
+// signed overflow in a JBIG2 region-size check, a JPEG 2000 codestream
+// whose declared canvas took seconds to allocate and fill, and a JBIG2
+// generic region whose arithmetic decoder went on long after its data.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 
 #include "TestSupport.h"
+#include "graphics/PavonaImageDecoder.h"
 #include "graphics/PavonaJBIG2.h"
 #include "graphics/PavonaJpeg2000Bitmap.h"
 #include "objects/PavonaStructure.h"
@@ -62,4 +64,25 @@ TEST(FuzzReproTest, JPXCanvasBeyondWhatItsDataCanHoldIsRefused) {
     EXPECT_THROW(bm.LoadFromStream(s), EJpeg2000Error);
     EXPECT_LT(SecondsSince(start), kMaxSeconds);
   }
+}
+
+// A 103-byte image (no /Width or /Height: the JBIG2 page gives the size)
+// whose generic region ends in an FF AC marker: the arithmetic decoder then
+// reads endless padding without moving, and decoded pixel after pixel of a
+// region far larger than its data for more than 10 s. fuzz_image_decoder
+// feeds the dictionary, a NUL byte, then the stream data.
+TEST(FuzzReproTest, JBIG2GenericRegionBeyondItsDataStopsQuickly) {
+  const std::string input = Seed("fuzz_image_decoder", "jbig2-generic-region-slow.bin");
+  const size_t split = input.find('\0');
+  ASSERT_NE(split, std::string::npos);
+  TBitmap::SetMaxPixels(int64_t(1) << 20);
+  TPDFStructure pool;
+  TPDFDictionary* dict = PDFAsDictionary(pool.ParseObject(input.substr(0, split)));
+  ASSERT_NE(dict, nullptr);
+  TPDFStream* stream = pool.NewStreamWith(input.substr(split + 1), dict);
+  const auto start = std::chrono::steady_clock::now();
+  TPDFImageDecoder dec;
+  dec.SetImage(stream);
+  EXPECT_LT(SecondsSince(start), kMaxSeconds);
+  TBitmap::SetMaxPixels(TBitmap::DefaultMaxPixels);
 }
