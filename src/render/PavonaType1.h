@@ -115,6 +115,10 @@ public:
   // charstring's width plus nominalWidthX, or defaultWidthX. The op list
   // carries no Type 2 width; callers that compare metrics read it here.
   double GetLastType2Width() const { return lastType2Width_; }
+  // Advance of a glyph in 1/1000 em (its program width mapped by the
+  // FontMatrix); false when the key names no glyph. Fonts given without
+  // /Widths take their advances from here.
+  bool GetGlyphAdvance(std::string_view glyphKey, double& width);
 
 private:
   struct TType1State;
@@ -153,6 +157,11 @@ private:
   TPDFGlyphNames encoding_;
   TPDFArray* fontBBox_ = nullptr;
   double glyphScale_ = 1.0;
+  // The whole FontMatrix x 1000 when it is more than a uniform scale (an
+  // obliqued or stretched program); glyphs are then drawn through it.
+  bool shapedMatrix_ = false;
+  TPDFMatrix fontMatrix_{1, 0, 0, 1, 0, 0};
+  void takeFontMatrix(TPDFArray* fm);
   TPavonaCaseSensitiveStringList opListCache_;
   bool cidKeyed_ = false;
   int32_t lenIV_ = 4;
