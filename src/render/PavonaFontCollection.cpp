@@ -565,6 +565,7 @@ void TPDFFontCollection::loadTrueTypeProgram(TLoadState& st) {
     cff->OnLookupObject = OnLookupObject;
     cff->OnDecryptStream = OnDecryptStream;
     cff->OnEncryptStream = OnEncryptStream;
+    cff->GlyphIndexKeys = st.subtype == "CIDFontType2";
     if (cff->LoadCFFData(data) && cff->GetCharStrings().GetCount() > 0) st.rasterizer = std::move(cff);
     return;
   }

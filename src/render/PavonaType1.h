@@ -59,6 +59,10 @@ public:
   bool DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey, double x,
                  double y) override;
   double GetGlyphScale() override { return glyphScale_; }
+  // "GID:" keys are glyph indexes even in a CID-keyed font (a CIDFontType2
+  // whose OpenType program has CFF outlines maps CIDs to glyph indexes
+  // itself); otherwise a CID-keyed font takes their number as a CID first.
+  bool GlyphIndexKeys = false;
 
   // --- Type 1 programs
   // Splits the decoded FontFile data by /Length1, /Length2, /Length3.

@@ -29,7 +29,7 @@ std::string TPDFType1Decoder::FindCharString(std::string_view glyphKey) {
   if (index < 0 && glyphKey.substr(0, 4) == "GID:") {
     std::string cid = "CID:";
     cid.append(glyphKey.substr(4));
-    index = glyphIndexOf(cid);
+    if (!GlyphIndexKeys) index = glyphIndexOf(cid);
     if (index < 0) {
       int64_t n = keyNumber(glyphKey);
       if (n >= 0 && n <= INT32_MAX) index = static_cast<int32_t>(n);

@@ -316,6 +316,7 @@ struct CFFFont {
   std::string topExtra;  // DICT bytes added to the Top DICT
   std::vector<std::string> strings;
   std::string encoding;  // a custom encoding's bytes, placed at the end
+  std::vector<int> cids;  // charset values of glyphs 1.. in place of their strings' SIDs
   int headerSize = 4;
   std::string build() const {
     std::vector<std::string> strs = strings;
@@ -323,6 +324,7 @@ struct CFFFont {
     for (size_t g = 1; g < glyphs.size(); ++g) {
       int sid = 391 + static_cast<int>(strs.size());
       strs.push_back(g - 1 < sids.size() ? sids[g - 1] : "g" + std::to_string(g));
+      if (g - 1 < cids.size()) sid = cids[g - 1];  // a CID-keyed font's charset holds CIDs
       charset += static_cast<char>(sid >> 8);
       charset += static_cast<char>(sid & 0xFF);
     }
@@ -420,6 +422,29 @@ TEST(CFFReader, EncodingSupplementsAddCodesForEncodedGlyphs) {
     TPDFGlyphNames names;
     dec.GetEncoding(names);
     for (const auto& [code, name] : c.expect) EXPECT_EQ(names[static_cast<size_t>(code)], name) << code;
+  }
+}
+
+TEST(CFFReader, CIDKeyedGlyphsByCIDOrByGlyphIndex) {
+  // Glyph 1 has CID 2 and glyph 2 CID 1 (ROS Adobe-Identity-0 makes the font CID-keyed).
+  CFFFont f;
+  f.glyphs = {"\x0e", Box(20), T2(30) + T2(0) + T2(0) + "\x15" + T2(300) + "\x06" + T2(50) + "\x07\x0e"};
+  f.cids = {2, 1};
+  f.topExtra = D(391) + D(392) + D(0) + "\x0c\x1e";
+  for (bool byIndex : {false, true}) {
+    TPDFType1Decoder dec;
+    dec.GlyphIndexKeys = byIndex;
+    ASSERT_TRUE(dec.LoadCFFData(f.build()));
+    ASSERT_TRUE(dec.IsCIDKeyed());
+    // "GID:1": the glyph of CID 1 (glyph 2, 300 wide) in a CIDFontType0C font;
+    // glyph 1 itself (100 wide) where the key is a glyph index (a CIDFontType2
+    // whose program is OpenType CFF, its CIDs already mapped to glyph indexes).
+    Outline o = Draw(dec, "GID:1");
+    ASSERT_EQ(o.size(), 1u) << byIndex;
+    double right = 0;
+    for (const auto& seg : o[0].segs) right = std::max(right, seg.x);
+    EXPECT_DOUBLE_EQ(right, byIndex ? 100 : 300) << byIndex;
+    EXPECT_TRUE(dec.DrawGlyph(nullptr, IdentityMatrix, "CID:2", 0, 0));
   }
 }
 
