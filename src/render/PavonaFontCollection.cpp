@@ -565,6 +565,7 @@ void TPDFFontCollection::loadTrueTypeProgram(TLoadState& st) {
     cff->OnLookupObject = OnLookupObject;
     cff->OnDecryptStream = OnDecryptStream;
     cff->OnEncryptStream = OnEncryptStream;
+    cff->GlyphIndexKeys = st.subtype == "CIDFontType2";
     if (cff->LoadCFFData(data) && cff->GetCharStrings().GetCount() > 0) st.rasterizer = std::move(cff);
     return;
   }
@@ -576,6 +577,21 @@ void TPDFFontCollection::loadTrueTypeProgram(TLoadState& st) {
     if (!KeepDifferences) st.applyDifferences = false;
   }
   st.rasterizer = std::move(tt);
+}
+
+void TPDFFontCollection::programWidths(TLoadState& st) {
+  if (auto* t1 = dynamic_cast<TPDFType1Decoder*>(st.rasterizer.get())) {
+    for (size_t c = 0; c < 256; ++c) {
+      double w = 0;
+      if (!st.glyphNames[c].empty() && t1->GetGlyphAdvance(st.glyphNames[c], w)) st.widths[c] = w;
+    }
+  } else if (auto* tt = dynamic_cast<TPDFTrueTypeRasterizer2*>(st.rasterizer.get()); tt && st.subtype == "TrueType") {
+    for (size_t c = 0; c < 256; ++c) {
+      bool found = false;
+      const int32_t g = tt->FindGlyphIndex(st.glyphNames[c], found);
+      if (found) st.widths[c] = tt->GetParser().GetAdvance(g);
+    }
+  }
 }
 
 void TPDFFontCollection::fallbackOutlines(TLoadState& st) {
@@ -747,6 +763,18 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
   }
   if (LoadOutlines && !st.rasterizer) fallbackOutlines(st);
   if (st.applyDifferences) ApplyDifferences(st.glyphNames, st.differences);
+  if (auto* tt = dynamic_cast<TPDFTrueTypeRasterizer2*>(st.rasterizer.get()); tt && st.subtype == "TrueType") {
+    TPDFGlyphNames names = st.glyphNames;
+    if (st.symbolicTrueType) {
+      // Names stand in for the codes of a symbolic font only where the PDF gives them.
+      for (auto& n : names) n.clear();
+      if (st.hasEncodingName || st.differences) {
+        BuildEncodingVector(st.encodingKind, names);
+        ApplyDifferences(names, st.differences);
+      }
+    }
+    tt->SetEncoding(names);
+  }
   if (st.standardRow >= 1 && st.standardRow <= 12) {
     EncodingWidths(st.standardRow, st.glyphNames, st.widths);
   } else if (st.standardRow == 13) {
@@ -761,18 +789,30 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
     TPDFNumeric* first = PDFAsNumeric(resolve(font->GetValue("FirstChar")));
     TPDFNumeric* last = PDFAsNumeric(resolve(font->GetValue("LastChar")));
     TPDFArray* widths = PDFAsArray(resolve(font->GetValue("Widths")));
-    if (first && last) {
-      st.firstChar = static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX));
-      st.lastChar = static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255));
-      if (widths) {
-        for (int32_t i = 0; i < widths->GetCount(); ++i) {
-          const int64_t code = static_cast<int64_t>(st.firstChar) + i;
-          if (code > st.lastChar) break;
-          if (code < 0) continue;
-          TPDFNumeric* w = PDFAsNumeric(resolve(widths->GetItem(i)));
-          st.widths[static_cast<size_t>(code)] = w && std::isfinite(w->GetValue()) ? w->GetValue() : 0;
-        }
+    if (widths) {
+      // Codes the array does not cover are as wide as the descriptor's
+      // /MissingWidth, 0 without one (not the 750 of a font without widths);
+      // a missing /FirstChar counts from 0, a missing /LastChar ends with the array.
+      TPDFNumeric* missing =
+          st.descriptor ? PDFAsNumeric(resolve(st.descriptor->GetValue("MissingWidth"))) : nullptr;
+      st.widths.fill(missing && std::isfinite(missing->GetValue()) ? missing->GetValue() : 0);
+      st.firstChar = first ? static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX)) : 0;
+      st.lastChar = last ? static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255))
+                         : static_cast<int32_t>(std::min<int64_t>(int64_t(st.firstChar) + widths->GetCount() - 1, 255));
+      for (int32_t i = 0; i < widths->GetCount(); ++i) {
+        const int64_t code = static_cast<int64_t>(st.firstChar) + i;
+        if (code > st.lastChar) break;
+        if (code < 0) continue;
+        TPDFNumeric* w = PDFAsNumeric(resolve(widths->GetItem(i)));
+        st.widths[static_cast<size_t>(code)] = w && std::isfinite(w->GetValue()) ? w->GetValue() : 0;
       }
+    } else {
+      if (first && last) {
+        st.firstChar = static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX));
+        st.lastChar = static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255));
+      }
+      // No widths in the PDF: an embedded program's own advances.
+      if (st.standardRow == 0 && st.descriptor) programWidths(st);
     }
   }
 

@@ -164,6 +164,8 @@ private:
   void loadSimpleProgram(TLoadState& st);
   void loadTrueTypeProgram(TLoadState& st);
   void fallbackOutlines(TLoadState& st);
+  // Widths of a font given without /Widths, from its glyph program.
+  void programWidths(TLoadState& st);
   void buildUnicode(TLoadState& st, TPDFFontCollectionData& rec, TPDFDictionary* fontDict);
   void readCIDFont(TLoadState& st, TPDFDictionary* fontDict);
   std::unique_ptr<TPDFFontRasterizer> installedFontRasterizer(std::string_view pdfFontName, int32_t flags,

@@ -156,7 +156,42 @@ int32_t StandardGlyphIndex(std::string_view name) {
   return static_cast<int32_t>(it - first) + 1;
 }
 
+namespace {
+
+uint16_t glyphListCode(std::string_view name);
+
+// "uniXXXX" (the first of its groups of four) and "uXXXX" to "uXXXXXX":
+// names that spell their character, as producers write them for glyphs the
+// glyph list does not name. Only characters of the basic plane count.
+uint16_t spelledCharacter(std::string_view name) {
+  std::string_view digits;
+  if (name.size() >= 7 && name.substr(0, 3) == "uni" && (name.size() - 3) % 4 == 0) {
+    digits = name.substr(3, 4);
+  } else if (name.size() >= 5 && name.size() <= 7 && name[0] == 'u') {
+    digits = name.substr(1);
+  } else {
+    return 0;
+  }
+  uint32_t v = 0;
+  for (char c : digits) {
+    int h = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    if (h < 0) return 0;  // the names use upper-case digits only
+    v = v * 16 + static_cast<uint32_t>(h);
+  }
+  if (v == 0 || v > 0xFFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  return static_cast<uint16_t>(v);
+}
+
+}  // namespace
+
 uint16_t GlyphNameToCode(std::string_view name) {
+  if (uint16_t u = glyphListCode(name)) return u;
+  return spelledCharacter(name);
+}
+
+namespace {
+
+uint16_t glyphListCode(std::string_view name) {
   const std::string& d = glyphListData();
   constexpr size_t kHeader = 58 * 3;
   if (name.empty() || d.size() < kHeader) return 0;
@@ -174,6 +209,8 @@ uint16_t GlyphNameToCode(std::string_view name) {
   }
   return 0;
 }
+
+}  // namespace
 
 std::string GlyphNameOfCode(uint16_t unicode) {
   if (const TPDFStandardGlyph* g = standardByUnicode(unicode)) return g->Name;

@@ -130,7 +130,63 @@ int32_t TPDFTrueTypeRasterizer2::FindGlyphIndex(std::string_view key, bool& foun
     }
   }
   if (g == 0 && hasNames) g = std::max(p.FindGlyphName(key), 0);
+  if (g == 0 && !explicitIndex) {
+    if (startsWith(key, "CID:")) {
+      // A code of a symbolic font its code-keyed tables miss: the name the
+      // PDF gives the code (Differences) through the Unicode and Macintosh
+      // tables and the glyph names.
+      int64_t n = 0;
+      if (parseDecimal(key.substr(4), n) && n >= 0 && n < 256 && !codeNames_[static_cast<size_t>(n)].empty())
+        g = glyphOfName(codeNames_[static_cast<size_t>(n)]);
+    } else if (auto it = nameCodes_.find(std::string(key)); it != nameCodes_.end()) {
+      // A name none of the font's tables knows: its code through the tables
+      // keyed by code (a symbol table, a Macintosh table of any size).
+      g = glyphOfCode(it->second);
+    }
+  }
   found = g < p.GetGlyphCount() && (g != 0 || explicitIndex);
+  return g;
+}
+
+void TPDFTrueTypeRasterizer2::SetEncoding(const TPDFGlyphNames& names) {
+  OutlineCache.clear();
+  codeNames_ = names;
+  nameCodes_.clear();
+  for (size_t c = 0; c < 256; ++c)
+    if (!names[c].empty() && names[c] != ".notdef") nameCodes_.emplace(names[c], static_cast<uint32_t>(c));
+}
+
+int32_t TPDFTrueTypeRasterizer2::glyphOfCode(uint32_t code) const {
+  const TPDFTrueTypeParser& p = *Parser;
+  auto lookup = [&](int32_t sub, uint32_t c) { return sub >= 0 ? std::max(p.CmapLookup(sub, c), 0) : 0; };
+  int32_t g = 0;
+  // Symbol tables place one-byte codes at 0xF000 (some at 0xF100, 0xF200) or at the code.
+  const int32_t symbol = p.FindCmapSubtable(3, 0);
+  for (uint32_t base : {0xF000u, 0u, 0xF100u, 0xF200u})
+    if (g == 0) g = lookup(symbol, base + code);
+  if (g == 0) g = lookup(p.FindCmapSubtable(1, 0), code);
+  if (g == 0) g = lookup(p.FindCmapSubtable(3, 1), code);
+  // A font whose only table is of another kind: its first table, as it stands.
+  if (g == 0 && p.GetCmapSubtableCount() > 0) g = lookup(0, code);
+  return g;
+}
+
+int32_t TPDFTrueTypeRasterizer2::glyphOfName(std::string_view name) const {
+  const TPDFTrueTypeParser& p = *Parser;
+  int32_t g = 0;
+  if (uint16_t u = GlyphNameToCode(name); u != 0) {
+    // Unicode tables: Microsoft's, then the Unicode platform's.
+    int32_t sub = p.FindCmapSubtable(3, 1);
+    for (uint16_t e = 0; sub < 0 && e <= 6; ++e) sub = p.FindCmapSubtable(0, e);
+    if (sub >= 0) g = std::max(p.CmapLookup(sub, u), 0);
+  }
+  if (g == 0) {
+    const int32_t mac = p.FindCmapSubtable(1, 0);
+    const int32_t index = StandardGlyphIndex(name);
+    const int16_t code = index > 0 ? kStandardGlyphs[index - 1].MacRomanCode : -1;
+    if (mac >= 0 && code >= 0 && code <= 255) g = std::max(p.CmapLookup(mac, static_cast<uint32_t>(code)), 0);
+  }
+  if (g == 0 && p.GetGlyphNameCount() > 0) g = std::max(p.FindGlyphName(name), 0);
   return g;
 }
 

@@ -77,6 +77,11 @@ public:
   // The same; found tells whether the key named a glyph of the font (an
   // explicit index inside the font, or a name or code some table maps).
   int32_t FindGlyphIndex(std::string_view glyphKey, bool& found) const;
+  // The PDF font's glyph name of each code (encoding and Differences). A
+  // name no table of the program knows is looked for by its code in the
+  // code-keyed tables, and a code key of a symbolic font that its tables
+  // miss is looked for by its name, as the other readers of such fonts do.
+  void SetEncoding(const TPDFGlyphNames& names);
 
 private:
   struct TCachedGlyph {
@@ -86,6 +91,10 @@ private:
   void buildOutline(int32_t glyph, TPDFGenericShape& shape) const;
   std::unique_ptr<TPDFTrueTypeParser> Parser;
   std::unordered_map<std::string, TCachedGlyph> OutlineCache;
+  TPDFGlyphNames codeNames_;
+  std::unordered_map<std::string, uint32_t> nameCodes_;
+  int32_t glyphOfCode(uint32_t code) const;
+  int32_t glyphOfName(std::string_view name) const;
   TFont workFont_;
 };
 

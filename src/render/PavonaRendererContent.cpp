@@ -421,19 +421,19 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
           return;
         }
         case 'g':
-          r.gs.FillColorSpace = "DeviceGray";
+          if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceGray";
           SetColor(r, true);
           return;
         case 'G':
-          r.gs.StrokeColorSpace = "DeviceGray";
+          if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceGray";
           SetColor(r, false);
           return;
         case 'k':
-          r.gs.FillColorSpace = "DeviceCMYK";
+          if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceCMYK";
           SetColor(r, true);
           return;
         case 'K':
-          r.gs.StrokeColorSpace = "DeviceCMYK";
+          if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceCMYK";
           SetColor(r, false);
           return;
         case '[': {
@@ -493,12 +493,23 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
         return;
       }
       if (token == "d1") {
+        // A glyph that sets no colour of its own: whatever it paints takes
+        // the colour the text is painted with (the fill colour, the stroke
+        // colour for text that is only stroked), strokes included.
         r.uncolouredGlyph = true;
+        TPDFGraphicsState& g = r.gs;
+        if (g.TextRenderMode == 1 || g.TextRenderMode == 5) {
+          g.FillColor = g.StrokeColor, g.FillAlpha = g.StrokeAlpha, g.FillColorSpace = g.StrokeColorSpace;
+          g.FillPattern = g.StrokePattern;
+        } else {
+          g.StrokeColor = g.FillColor, g.StrokeAlpha = g.FillAlpha, g.StrokeColorSpace = g.FillColorSpace;
+          g.StrokePattern = g.FillPattern;
+        }
         return;
       }
       if (token == "rg" || token == "RG") {
         const bool fill = token[0] == 'r';
-        (fill ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = "DeviceRGB";
+        if (!r.uncolouredGlyph) (fill ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = "DeviceRGB";
         SetColor(r, fill);
         return;
       }
@@ -507,6 +518,7 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
         return;
       }
       if (token == "cs" || token == "CS") {
+        if (r.uncolouredGlyph) return;
         std::string space = ResolveColorSpace(r, r.PopName());
         (token[0] == 'c' ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = std::move(space);
         return;

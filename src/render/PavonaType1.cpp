@@ -459,6 +459,9 @@ bool TPDFType1Decoder::ParseCleartext() {
   if (!dict) return false;
   fontDictionary_ = dict;
   fontBBox_ = PDFAsArray(dict->GetValue("FontBBox"));
+  // Programs drawn on a grid other than 1000 units per em (2048 is common)
+  // say so in their FontMatrix; their charstrings and widths are in those units.
+  takeFontMatrix(PDFAsArray(dict->GetValue("FontMatrix")));
   if (TPDFArray* enc = PDFAsArray(dict->GetValue("Encoding"))) {
     int64_t code = 0;
     for (TPDFObject* item : enc->Items()) {
@@ -470,6 +473,21 @@ bool TPDFType1Decoder::ParseCleartext() {
     }
   }
   return true;
+}
+
+void TPDFType1Decoder::takeFontMatrix(TPDFArray* fm) {
+  if (!fm || fm->GetCount() != 6) return;
+  double v[6];
+  for (int32_t i = 0; i < 6; ++i) {
+    TPDFNumeric* n = PDFAsNumeric(fm->GetItem(i));
+    if (!n || !std::isfinite(n->GetValue())) return;
+    v[i] = n->GetValue() * 1000;
+  }
+  // A matrix that maps nothing (or almost) draws nothing sensible: keep 1/1000 em.
+  if (std::fabs(v[0] * v[3] - v[1] * v[2]) < 1e-9 || v[0] == 0) return;
+  glyphScale_ = v[0];
+  shapedMatrix_ = v[1] != 0 || v[2] != 0 || v[3] != v[0] || v[4] != 0 || v[5] != 0;
+  fontMatrix_ = TPDFMatrix{v[0], v[1], v[2], v[3], v[4], v[5]};
 }
 
 // ---------------------------------------------------------------------------

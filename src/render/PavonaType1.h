@@ -59,6 +59,10 @@ public:
   bool DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey, double x,
                  double y) override;
   double GetGlyphScale() override { return glyphScale_; }
+  // "GID:" keys are glyph indexes even in a CID-keyed font (a CIDFontType2
+  // whose OpenType program has CFF outlines maps CIDs to glyph indexes
+  // itself); otherwise a CID-keyed font takes their number as a CID first.
+  bool GlyphIndexKeys = false;
 
   // --- Type 1 programs
   // Splits the decoded FontFile data by /Length1, /Length2, /Length3.
@@ -115,6 +119,10 @@ public:
   // charstring's width plus nominalWidthX, or defaultWidthX. The op list
   // carries no Type 2 width; callers that compare metrics read it here.
   double GetLastType2Width() const { return lastType2Width_; }
+  // Advance of a glyph in 1/1000 em (its program width mapped by the
+  // FontMatrix); false when the key names no glyph. Fonts given without
+  // /Widths take their advances from here.
+  bool GetGlyphAdvance(std::string_view glyphKey, double& width);
 
 private:
   struct TType1State;
@@ -153,6 +161,11 @@ private:
   TPDFGlyphNames encoding_;
   TPDFArray* fontBBox_ = nullptr;
   double glyphScale_ = 1.0;
+  // The whole FontMatrix x 1000 when it is more than a uniform scale (an
+  // obliqued or stretched program); glyphs are then drawn through it.
+  bool shapedMatrix_ = false;
+  TPDFMatrix fontMatrix_{1, 0, 0, 1, 0, 0};
+  void takeFontMatrix(TPDFArray* fm);
   TPavonaCaseSensitiveStringList opListCache_;
   bool cidKeyed_ = false;
   int32_t lenIV_ = 4;

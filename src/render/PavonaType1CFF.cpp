@@ -484,7 +484,10 @@ void TPDFType1Decoder::cffReadEncoding(TCFFLoad& ld, int64_t encodingOffset) {
   encoding_.fill(".notdef");
   int64_t p = ld.base + encodingOffset;
   if (encodingOffset < 0 || !ld.inside(p)) return;
-  uint32_t format = ld.u8(p++);
+  const uint32_t formatByte = ld.u8(p++);
+  // The high bit says that supplements follow the codes: further codes for
+  // glyphs already encoded (a glyph under two codes), read after them.
+  const uint32_t format = formatByte & 0x7F;
   const int32_t glyphs = glyphNames_.GetCount();
   if (format == 0) {
     uint32_t count = ld.u8(p++);
@@ -503,6 +506,14 @@ void TPDFType1Decoder::cffReadEncoding(TCFFLoad& ld, int64_t encodingOffset) {
         if (code <= 255 && g < glyphs) encoding_[code] = glyphNames_.GetString(g);
       }
     }
+  }
+  if (format > 1 || !(formatByte & 0x80)) return;
+  // p stands after the codes or ranges.
+  const uint32_t supplements = ld.u8(p++);
+  for (uint32_t k = 0; k < supplements; ++k, p += 3) {
+    const uint32_t code = ld.u8(p);
+    std::string name = ld.sidText(ld.u16(p + 1));
+    if (!name.empty()) encoding_[code] = std::move(name);
   }
 }
 

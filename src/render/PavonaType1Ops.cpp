@@ -1,6 +1,8 @@
 // The glyph op list: finding a glyph's charstring, building and caching its
 // op list, and replaying the list into a cached outline drawn through a matrix.
 #include <charconv>
+#include <cmath>
+#include <vector>
 
 #include "render/PavonaType1.h"
 #include "render/PavonaType1Internal.h"
@@ -27,7 +29,7 @@ std::string TPDFType1Decoder::FindCharString(std::string_view glyphKey) {
   if (index < 0 && glyphKey.substr(0, 4) == "GID:") {
     std::string cid = "CID:";
     cid.append(glyphKey.substr(4));
-    index = glyphIndexOf(cid);
+    if (!GlyphIndexKeys) index = glyphIndexOf(cid);
     if (index < 0) {
       int64_t n = keyNumber(glyphKey);
       if (n >= 0 && n <= INT32_MAX) index = static_cast<int32_t>(n);
@@ -58,7 +60,9 @@ bool TPDFType1Decoder::BuildGlyphOps(std::string_view glyphKey) {
 bool TPDFType1Decoder::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey,
                                  double x, double y) {
   TPDFMatrix M = matrix;
-  if (glyphScale_ != 1.0) {
+  if (shapedMatrix_) {
+    MatrixMultiply(M, fontMatrix_, matrix);
+  } else if (glyphScale_ != 1.0) {
     TPDFMatrix S{glyphScale_, 0, 0, glyphScale_, 0, 0};
     MatrixMultiply(M, S, matrix);
   }
@@ -89,6 +93,44 @@ bool TPDFType1Decoder::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& ma
   MatrixMultiply(M, T, M);
   if (canvas && shape) DrawShapeOnCanvas(*canvas, *shape, M);
   return result;
+}
+
+bool TPDFType1Decoder::GetGlyphAdvance(std::string_view glyphKey, double& width) {
+  double advance = 0;
+  if (charStringType_ == 2) {
+    // The op list carries no Type 2 width: translate afresh (the cached list
+    // would not set it).
+    TPavonaStringList keep;
+    keep.AddStrings(opList_);
+    const bool found = Type2CharStringToOps(glyphKey);
+    advance = lastType2Width_;
+    opList_.Clear();
+    opList_.AddStrings(keep);
+    if (!found) return false;
+  } else {
+    if (!BuildGlyphOps(glyphKey)) return false;
+    bool seen = false;
+    for (int32_t i = 0; i < opList_.GetCount() && !seen; ++i) {
+      const std::string& e = opList_.GetString(i);
+      if (e.rfind("hsbw(", 0) != 0 && e.rfind("sbw(", 0) != 0) continue;
+      size_t open = e.find('('), close = e.find(')');
+      if (close == std::string::npos || close < open) break;
+      std::string_view inner = std::string_view(e).substr(open + 1, close - open - 1);
+      std::vector<double> v;
+      while (!inner.empty()) {
+        size_t comma = inner.find(',');
+        v.push_back(NumOf(inner.substr(0, comma)));
+        if (comma == std::string_view::npos) break;
+        inner.remove_prefix(comma + 1);
+      }
+      advance = e[0] == 'h' ? (v.size() > 1 ? v[1] : 0) : (v.size() > 2 ? v[2] : 0);
+      seen = true;
+    }
+    if (!seen) return false;
+  }
+  // Glyph units to 1/1000 em through the FontMatrix (its horizontal part).
+  width = advance * (shapedMatrix_ ? fontMatrix_.a : glyphScale_);
+  return std::isfinite(width);
 }
 
 // ---------------------------------------------------------------------------

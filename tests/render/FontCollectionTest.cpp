@@ -133,17 +133,23 @@ TEST_F(FontCollectionTest, WidthArraysAreCutToTheCodeRange) {
     const char* dict;
     std::vector<std::pair<int, double>> expect;
   } cases[] = {
-      // LastChar 300 is read as 255; entries past it are not written.
-      {"/FirstChar 254 /LastChar 300 /Widths [1 2 3 4]", {{254, 1}, {255, 2}, {253, 750}}},
+      // LastChar 300 is read as 255; entries past it are not written. Codes the
+      // array does not cover are 0 wide without a /MissingWidth.
+      {"/FirstChar 254 /LastChar 300 /Widths [1 2 3 4]", {{254, 1}, {255, 2}, {253, 0}}},
       // Widths longer than the range stop at LastChar; non-numbers give 0.
-      {"/FirstChar 65 /LastChar 66 /Widths [100 /x 300]", {{65, 100}, {66, 0}, {67, 750}}},
+      {"/FirstChar 65 /LastChar 66 /Widths [100 /x 300]", {{65, 100}, {66, 0}, {67, 0}}},
       // FirstChar above LastChar writes nothing.
-      {"/FirstChar 70 /LastChar 60 /Widths [100 200]", {{70, 750}, {60, 750}}},
+      {"/FirstChar 70 /LastChar 60 /Widths [100 200]", {{70, 0}, {60, 0}}},
       // Negative first codes are skipped, not written below the array.
       {"/FirstChar -2 /LastChar 1 /Widths [5 6 7 8]", {{0, 7}, {1, 8}}},
       // Missing /Widths: the descriptor's MissingWidth, else 750.
       {"/FirstChar 0 /LastChar 255 /FontDescriptor 99 0 R", {{65, 321}, {0, 321}}},
-      {"/FirstChar 0 /LastChar 255 /Widths 98 0 R", {{0, 11}, {1, 750}}},
+      {"/FirstChar 0 /LastChar 255 /Widths 98 0 R", {{0, 11}, {1, 0}}},
+      // Uncovered codes take the MissingWidth of the descriptor.
+      {"/FirstChar 65 /LastChar 65 /Widths [500] /FontDescriptor 99 0 R", {{65, 500}, {66, 321}, {0, 321}}},
+      // Without /FirstChar the array starts at code 0; without /LastChar it ends with the array.
+      {"/Widths [10 20]", {{0, 10}, {1, 20}, {2, 0}}},
+      {"/FirstChar 48 /Widths [10 20]", {{48, 10}, {49, 20}, {50, 0}}},
   };
   // Without outlines no installed font lends its widths.
   fc.LoadOutlines = false;

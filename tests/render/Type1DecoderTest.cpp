@@ -315,6 +315,8 @@ struct CFFFont {
   std::vector<std::string> localSubrs, globalSubrs;
   std::string topExtra;  // DICT bytes added to the Top DICT
   std::vector<std::string> strings;
+  std::string encoding;  // a custom encoding's bytes, placed at the end
+  std::vector<int> cids;  // charset values of glyphs 1.. in place of their strings' SIDs
   int headerSize = 4;
   std::string build() const {
     std::vector<std::string> strs = strings;
@@ -322,11 +324,14 @@ struct CFFFont {
     for (size_t g = 1; g < glyphs.size(); ++g) {
       int sid = 391 + static_cast<int>(strs.size());
       strs.push_back(g - 1 < sids.size() ? sids[g - 1] : "g" + std::to_string(g));
+      if (g - 1 < cids.size()) sid = cids[g - 1];  // a CID-keyed font's charset holds CIDs
       charset += static_cast<char>(sid >> 8);
       charset += static_cast<char>(sid & 0xFF);
     }
+    int encOff = 0;
     auto top = [&](int cs, int cset, int psize, int poff) {
-      return topExtra + D(cset) + "\x0f" + D(cs) + "\x11" + D(psize) + D(poff) + "\x12";
+      return topExtra + D(cset) + "\x0f" + D(cs) + "\x11" + D(psize) + D(poff) + "\x12" +
+             (encoding.empty() ? std::string() : D(encOff) + "\x10");
     };
     std::string head = std::string("\x01\x00", 2) + static_cast<char>(headerSize) + '\x04' +
                        std::string(static_cast<size_t>(headerSize - 4), '\0');
@@ -337,10 +342,11 @@ struct CFFFont {
     // Subrs (19) right after this 12-byte Private DICT; defaultWidthX (20) 0.
     std::string priv = D(static_cast<int>(localSubrs.empty() ? 0 : 12)) + "\x13" + D(0) + "\x14";
     int privOff = charsetOff + static_cast<int>(charset.size());
+    encOff = privOff + static_cast<int>(priv.size() + (localSubrs.empty() ? 0 : Index(localSubrs).size()));
     std::string out = head + Index({"Test"}) + Index({top(csOff, charsetOff, static_cast<int>(priv.size()), privOff)}) +
                       Index(strs) + Index(globalSubrs) + cs + charset + priv;
     if (!localSubrs.empty()) out += Index(localSubrs);
-    return out;
+    return out + encoding;
   }
 };
 
@@ -389,6 +395,57 @@ TEST(CFFReader, NoticeWithParenthesesRealsAndShortIntegersKeepTheFont) {
   ASSERT_NE(dec.GetFontBBox(), nullptr);
   ASSERT_EQ(dec.GetFontBBox()->GetCount(), 4);
   EXPECT_DOUBLE_EQ(PDFAsNumeric(dec.GetFontBBox()->GetItem(0))->GetValue(), -200);
+}
+
+TEST(CFFReader, EncodingSupplementsAddCodesForEncodedGlyphs) {
+  struct Case {
+    std::string bytes;
+    std::vector<std::pair<int, std::string>> expect;
+  } cases[] = {
+      // Format 0 with the supplement flag: code 65 for glyph 1, then code 66 for "beta" (SID 392).
+      {std::string("\x80\x01\x41\x01\x42\x01\x88", 7), {{65, "alpha"}, {66, "beta"}, {67, ".notdef"}}},
+      // Format 1 (one range of two codes from 97) with two supplements, one a standard string (SID 34, "A").
+      {std::string("\x81\x01\x61\x01\x02\x41\x00\x22\x42\x01\x88", 11),
+       {{97, "alpha"}, {98, "beta"}, {65, "A"}, {66, "beta"}}},
+      // Without the flag nothing after the codes is read.
+      {std::string("\x00\x01\x41\x01\x42\x01\x88", 7), {{65, "alpha"}, {66, ".notdef"}}},
+      // Supplements cut short by the end of the data stay in bounds.
+      {std::string("\x80\x01\x41\xff\x42", 5), {{65, "alpha"}}},
+  };
+  for (const Case& c : cases) {
+    CFFFont f;
+    f.glyphs = {"\x0e", Box(20), Box(30)};
+    f.sids = {"alpha", "beta"};
+    f.encoding = c.bytes;
+    TPDFType1Decoder dec;
+    ASSERT_TRUE(dec.LoadCFFData(f.build()));
+    TPDFGlyphNames names;
+    dec.GetEncoding(names);
+    for (const auto& [code, name] : c.expect) EXPECT_EQ(names[static_cast<size_t>(code)], name) << code;
+  }
+}
+
+TEST(CFFReader, CIDKeyedGlyphsByCIDOrByGlyphIndex) {
+  // Glyph 1 has CID 2 and glyph 2 CID 1 (ROS Adobe-Identity-0 makes the font CID-keyed).
+  CFFFont f;
+  f.glyphs = {"\x0e", Box(20), T2(30) + T2(0) + T2(0) + "\x15" + T2(300) + "\x06" + T2(50) + "\x07\x0e"};
+  f.cids = {2, 1};
+  f.topExtra = D(391) + D(392) + D(0) + "\x0c\x1e";
+  for (bool byIndex : {false, true}) {
+    TPDFType1Decoder dec;
+    dec.GlyphIndexKeys = byIndex;
+    ASSERT_TRUE(dec.LoadCFFData(f.build()));
+    ASSERT_TRUE(dec.IsCIDKeyed());
+    // "GID:1": the glyph of CID 1 (glyph 2, 300 wide) in a CIDFontType0C font;
+    // glyph 1 itself (100 wide) where the key is a glyph index (a CIDFontType2
+    // whose program is OpenType CFF, its CIDs already mapped to glyph indexes).
+    Outline o = Draw(dec, "GID:1");
+    ASSERT_EQ(o.size(), 1u) << byIndex;
+    double right = 0;
+    for (const auto& seg : o[0].segs) right = std::max(right, seg.x);
+    EXPECT_DOUBLE_EQ(right, byIndex ? 100 : 300) << byIndex;
+    EXPECT_TRUE(dec.DrawGlyph(nullptr, IdentityMatrix, "CID:2", 0, 0));
+  }
 }
 
 TEST(CFFReader, FontMatrixScale) {

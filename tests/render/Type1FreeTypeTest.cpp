@@ -82,14 +82,10 @@ FontReport CheckType1(const std::string& data, int64_t l1, int64_t l2, int64_t l
     return rep;
   }
   // FreeType applies a program FontMatrix that is more than a scale (an
-  // oblique made by skewing); the decoder leaves that to its caller, so our
-  // outline is drawn through the same skew here.
-  TPDFMatrix programMatrix = IdentityMatrix;
-  if (TPDFArray* fm = dec.GetFontDictionary()->GetArray("FontMatrix"); fm && fm->GetCount() == 6) {
-    double v[6];
-    for (int k = 0; k < 6; ++k) v[k] = PDFAsNumeric(fm->GetItem(k)) ? PDFAsNumeric(fm->GetItem(k))->GetValue() * 1000 : 0;
-    if (v[0] != 0 && v[3] != 0) programMatrix = TPDFMatrix{1, v[1] / v[3], v[2] / v[0], 1, 0, 0};
-  }
+  // oblique made by skewing), as the decoder does; both leave the outline in
+  // the program's units, so the decoder's scale to 1/1000 em is undone here.
+  const double scale = dec.GetGlyphScale();
+  const TPDFMatrix programMatrix{1 / scale, 0, 0, 1 / scale, 0, 0};
   const auto& names = dec.GetGlyphNames();
   if (names.GetCount() != ft.GlyphCount())
     rep.note("glyph count " + std::to_string(names.GetCount()) + " vs " + std::to_string(ft.GlyphCount()));
