@@ -367,7 +367,7 @@ TEST(RendererPeerFixtures, AnnotationAppearancesMatchThePeers) {
   // A square annotation at [20 20 60 40] whose normal appearance is object 5.
   auto page = [](const std::string& content, const std::string& form, const std::string& data,
                  const std::string& annotExtra = "", const std::string& rect = "[20 20 60 40]") {
-    return MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+    return pvlrender::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Resources << >> /Contents 6 0 R "
                     "/Annots [4 0 R] >>",
                     "<< /Type /Annot /Subtype /Square /Rect " + rect + " /AP << /N 5 0 R >> " + annotExtra + " >>",
