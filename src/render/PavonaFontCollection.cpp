@@ -415,13 +415,21 @@ void TPDFFontCollection::SelectFont(TPDFObject* fontObject) {
   else if (fontObject && fontObject->IsIndirect())
     number = fontObject->GetObjectNumber();
   if (number > 0) {
+    // A collection kept for many pages meets the number again after the
+    // document put another object there: that font is loaded anew.
+    const TPDFObject* source = resolve(fontObject);
     auto it = std::lower_bound(ObjectNumbers.begin(), ObjectNumbers.end(), number);
     if (it != ObjectNumbers.end() && *it == number) {
-      CurrentFont = Fonts[static_cast<size_t>(ObjectIndex[static_cast<size_t>(it - ObjectNumbers.begin())])].get();
-      return;
+      TPDFFontCollectionData* known =
+          Fonts[static_cast<size_t>(ObjectIndex[static_cast<size_t>(it - ObjectNumbers.begin())])].get();
+      if (known->Source == source) {
+        CurrentFont = known;
+        return;
+      }
     }
     TPDFFontCollectionData* rec = LoadFont(fontObject);
     rec->ObjectNumber = number;
+    rec->Source = source;
     indexFont(number, static_cast<int32_t>(Fonts.size()) - 1);
     CurrentFont = rec;
     return;

@@ -23,6 +23,7 @@
 #include "objects/PavonaStructure.h"
 #include "render/PavonaFontConst.h"
 #include "render/PavonaFontRasterizer.h"
+#include "render/PavonaGlyphCache.h"
 
 // One record of a ToUnicode table: codes First..Last map to Destination,
 // whose last character moves with the code (see OffsetUnicodeText).
@@ -86,6 +87,8 @@ public:
   TPDFFontCollectionData& operator=(const TPDFFontCollectionData&) = delete;
 
   int32_t ObjectNumber = 0;              // 0 for a font given directly
+  const uint64_t CacheId = NewGlyphCacheFontId();  // this font program's masks in the glyph cache
+  const TPDFObject* Source = nullptr;    // the object the number named when the font was loaded
   std::array<double, 256> Widths;        // 1/1000 text space units
   std::array<std::string, 256> CodeText;  // code page 1252 byte of each code (may be empty)
   std::string FontName = "Arial";
@@ -135,6 +138,8 @@ public:
   TPDFStreamCallback OnEncryptStream;
 
   TPDFFontCollectionData* CurrentFont = nullptr;
+  // Rasterised glyphs of these fonts, shared by every page drawn with them.
+  TPDFGlyphCache GlyphCache;
   bool LoadOutlines = false;
   bool KeepDifferences = false;
 
