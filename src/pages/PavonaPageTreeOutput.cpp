@@ -84,7 +84,7 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
     renderFonts_ = std::make_unique<TPDFFontCollection>();
     renderFonts_->LoadOutlines = true;
   }
-  renderFonts_->CurrentFont = nullptr;
+  renderFonts_->BeginPage();
   TPDFRenderer renderer(renderFonts_.get());
   renderer.GDIPlusSettings = settings;
   renderer.Resolution = dpi;

@@ -70,7 +70,7 @@ public:
   // Sub-pixel positions of the glyph origin per pixel, in x and in y.
   static constexpr int32_t kPhasesX = 8, kPhasesY = 4;
 
-  explicit TPDFGlyphCache(size_t budgetBytes = 4u << 20);
+  explicit TPDFGlyphCache(size_t budgetBytes = 2u << 20);
   TPDFGlyphCache(const TPDFGlyphCache&) = delete;
   TPDFGlyphCache& operator=(const TPDFGlyphCache&) = delete;
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "CorpusPages.h"
 #include "PageImageCompare.h"
@@ -302,3 +304,46 @@ TEST(GlyphCacheText, ModesAndMatricesMatchPdftoppm) {
 }
 
 }  // namespace
+
+// A render font collection kept for a document's pages: a font the last page
+// selected keeps its record (and its masks), one it did not is dropped and
+// loaded again when a later page selects it.
+TEST(GlyphCacheFonts, PagesKeepTheFontsTheyShare) {
+  const std::string pdf = MakePdf({"<< /Type /Catalog >>",
+                                   "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                   "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>",
+                                   "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>"});
+  auto doc = LoadPdf(pdf);
+  ASSERT_TRUE(doc);
+  std::vector<TPDFObject*> refs;
+  for (int n : {2, 3, 4}) refs.push_back(doc->GetPool().ParseObject(std::to_string(n) + " 0 R"));
+  for (TPDFObject* r : refs) ASSERT_TRUE(PDFAsIndRef(r));
+
+  TPDFFontCollection fonts;
+  struct TStep {
+    std::vector<int> select;  // indexes into refs selected on the page
+    size_t fontsAfterBegin;   // records left when the page begins
+  };
+  const TStep pages[] = {{{0, 1}, 0}, {{0, 2}, 2}, {{2}, 2}, {{0}, 1}};
+  std::map<int, uint64_t> lastId;
+  std::set<int> onLastPage;
+  for (const TStep& page : pages) {
+    fonts.BeginPage();
+    EXPECT_EQ(fonts.CurrentFont, nullptr);
+    EXPECT_EQ(fonts.Fonts.size(), page.fontsAfterBegin);
+    std::set<int> used;
+    for (int i : page.select) {
+      fonts.SelectFont(refs[static_cast<size_t>(i)]);
+      ASSERT_TRUE(fonts.CurrentFont);
+      EXPECT_EQ(fonts.CurrentFont->ObjectNumber, i + 2);
+      // Kept from the page before: the same record; otherwise a new load.
+      if (onLastPage.count(i))
+        EXPECT_EQ(fonts.CurrentFont->CacheId, lastId[i]);
+      else if (lastId.count(i))
+        EXPECT_NE(fonts.CurrentFont->CacheId, lastId[i]);
+      lastId[i] = fonts.CurrentFont->CacheId;
+      used.insert(i);
+    }
+    onLastPage = used;
+  }
+}
