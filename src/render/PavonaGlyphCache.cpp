@@ -143,12 +143,16 @@ bool TPDFGlyphCache::Rasterize(TCairoDLL& cairo, const TPDFOutlineRecorder& outl
 const TPDFGlyphMask* TPDFGlyphCache::Find(TCairoDLL& cairo, uint64_t fontId, TPDFFontRasterizer& rasterizer,
                                           std::string_view glyphKey, const TPDFMatrix& matrix, double x, double y,
                                           int32_t& originX, int32_t& originY) {
+  // A rasterizer scales glyph units (the offset included) by its glyph
+  // scale before the matrix: the origin lands where it would draw it.
+  const double k = rasterizer.GetGlyphScale();
+  if (!(std::isfinite(k) && k > 0)) return nullptr;
   // A glyph whose em alone exceeds the mask limit is never cached.
-  const double emX = (std::fabs(matrix.a) + std::fabs(matrix.c)) * 1000;
-  const double emY = (std::fabs(matrix.b) + std::fabs(matrix.d)) * 1000;
+  const double emX = (std::fabs(matrix.a) + std::fabs(matrix.c)) * 1000 * k;
+  const double emY = (std::fabs(matrix.b) + std::fabs(matrix.d)) * 1000 * k;
   if (!(emX <= kMaxGlyphPixels && emY <= kMaxGlyphPixels)) return nullptr;  // also NaN
   TPDFPoint origin;
-  MatrixTransformPoint(matrix, TPDFPoint{x, y}, origin);
+  MatrixTransformPoint(matrix, TPDFPoint{x * k, y * k}, origin);
   // Far off the page (or not finite): the outline path copes with it.
   if (!(std::fabs(origin.x) < 1e7 && std::fabs(origin.y) < 1e7)) return nullptr;
   const int64_t qx = std::llround(origin.x * kPhasesX), qy = std::llround(origin.y * kPhasesY);
