@@ -613,6 +613,21 @@ void TPDFPicasso::PaintCairo(TPaintKind what) {
   recorded_.clear();
 }
 
+void TPDFPicasso::FillMask(const uint8_t* bits, int width, int height, int stride, int x, int y) {
+  if (kind_ != pkCairo || !bits || width <= 0 || height <= 0) return;
+  auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
+  constexpr int kFormatA8 = 2;
+  // cairo only reads the mask's pixels here.
+  auto* mask = cairo_->cairo_image_surface_create_for_data(const_cast<uint8_t*>(bits), kFormatA8, width, height, stride);
+  if (cairo_->cairo_surface_status(mask) == cairo_rt::CAIRO_STATUS_SUCCESS) {
+    const double inv = 1.0 / 255.0;
+    cairo_->cairo_set_source_rgba(cr, GetRValue(fillColor_) * inv, GetGValue(fillColor_) * inv,
+                                  GetBValue(fillColor_) * inv, fillAlpha_);
+    cairo_->cairo_mask_surface(cr, mask, x, y);
+  }
+  cairo_->cairo_surface_destroy(mask);
+}
+
 // ---------------------------------------------------------------------------
 // HTML5 canvas
 

@@ -103,6 +103,13 @@ public:
   // bitmap goes through DrawImage.
   void DrawPremultiplied(const TBitmap& picture, double x0, double y0, double x1, double y1, double x2, double y2);
 
+  // Glyphs from a glyph cache (kind 4 only): the loaded drawing library, to
+  // rasterise masks with (nullptr on other kinds), and the blend of an 8-bit
+  // coverage mask (width x height, rows of stride bytes) with its first pixel
+  // at device pixel (x, y), in the fill colour and alpha, inside the clip.
+  TCairoDLL* CairoLibrary() const { return kind_ == pkCairo ? cairo_.get() : nullptr; }
+  void FillMask(const uint8_t* bits, int width, int height, int stride, int x, int y);
+
   // Images.
   void DrawBitmap(const TBitmap& bitmap, double x, double y, double w, double h);
   void DrawImageStream(TStream& stream, bool useColourManagement, double x, double y, double w, double h);

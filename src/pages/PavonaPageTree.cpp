@@ -5,6 +5,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "render/PavonaFontCollection.h"
+
 namespace {
 
 enum class TNodeKind { nkPages, nkPage, nkOther };

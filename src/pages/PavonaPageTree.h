@@ -52,6 +52,8 @@ class TPDFImageCache;
 // when the name has no extension.
 std::u16string PageImageFileName(std::u16string_view pattern, int32_t page);
 
+class TPDFFontCollection;
+
 class TPDFPageTree {
 public:
   using TPageIndexCallback = std::function<int32_t(TPDFIndRef* page)>;
@@ -260,6 +262,9 @@ private:
   std::vector<TPDFStream*> contentStreams_;
   std::unique_ptr<TPDFPainter> painter_;
   std::unique_ptr<TPDFAnnots> annots_;
+  // Fonts (and their rasterised glyphs) of the pages rendered so far: a
+  // document's pages share their fonts, which are read once, not per page.
+  std::unique_ptr<TPDFFontCollection> renderFonts_;
   double widthCache_ = 0;
   double heightCache_ = 0;
   bool widthCached_ = false;

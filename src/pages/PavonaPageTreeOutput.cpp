@@ -85,9 +85,12 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
   // file empty.
   if (format == pofHTML && toFile) return true;
 
-  TPDFFontCollection fonts;
-  fonts.LoadOutlines = true;
-  TPDFRenderer renderer(&fonts);
+  if (!renderFonts_) {
+    renderFonts_ = std::make_unique<TPDFFontCollection>();
+    renderFonts_->LoadOutlines = true;
+  }
+  renderFonts_->BeginPage();
+  TPDFRenderer renderer(renderFonts_.get());
   renderer.ImageCache = imageCache();
   renderer.GDIPlusSettings = settings;
   renderer.Resolution = dpi;

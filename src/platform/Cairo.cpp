@@ -42,7 +42,8 @@
   X(cairo_surface_flush) \
   X(cairo_surface_mark_dirty) \
   X(cairo_status) \
-  X(cairo_surface_status)
+  X(cairo_surface_status) \
+  X(cairo_mask_surface)
 
 namespace {
 template <class F>

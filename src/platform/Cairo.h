@@ -88,6 +88,8 @@ public:
   void (*cairo_surface_mark_dirty)(surf*) = nullptr;
   int (*cairo_status)(cr*) = nullptr;
   int (*cairo_surface_status)(surf*) = nullptr;
+  // Blending cached glyph coverage in the source colour.
+  void (*cairo_mask_surface)(cr*, surf*, double, double) = nullptr;
 
 private:
   void Unload();

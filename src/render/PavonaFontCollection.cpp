@@ -415,34 +415,84 @@ void TPDFFontCollection::SelectFont(TPDFObject* fontObject) {
   else if (fontObject && fontObject->IsIndirect())
     number = fontObject->GetObjectNumber();
   if (number > 0) {
+    // A collection kept for many pages meets the number again after the
+    // document put another object there: that font is loaded anew.
+    const TPDFObject* source = resolve(fontObject);
     auto it = std::lower_bound(ObjectNumbers.begin(), ObjectNumbers.end(), number);
     if (it != ObjectNumbers.end() && *it == number) {
-      CurrentFont = Fonts[static_cast<size_t>(ObjectIndex[static_cast<size_t>(it - ObjectNumbers.begin())])].get();
-      return;
+      TPDFFontCollectionData* known =
+          Fonts[static_cast<size_t>(ObjectIndex[static_cast<size_t>(it - ObjectNumbers.begin())])].get();
+      if (known->Source == source) {
+        CurrentFont = known;
+        CurrentFont->LastPage = page_;
+        return;
+      }
     }
     TPDFFontCollectionData* rec = LoadFont(fontObject);
     rec->ObjectNumber = number;
+    rec->Source = source;
     indexFont(number, static_cast<int32_t>(Fonts.size()) - 1);
     CurrentFont = rec;
+    CurrentFont->LastPage = page_;
     return;
   }
   // A font given directly: two different dictionaries are two fonts.
   if (auto it = directFonts_.find(fontObject); it != directFonts_.end()) {
     CurrentFont = Fonts[static_cast<size_t>(it->second)].get();
+    CurrentFont->LastPage = page_;
     return;
   }
   TPDFFontCollectionData* rec = LoadFont(fontObject);
   directFonts_[fontObject] = static_cast<int32_t>(Fonts.size()) - 1;
   CurrentFont = rec;
+  CurrentFont->LastPage = page_;
 }
 
 void TPDFFontCollection::SelectFontByNumber(int32_t objectNumber) {
   auto it = std::lower_bound(ObjectNumbers.begin(), ObjectNumbers.end(), objectNumber);
-  if (it != ObjectNumbers.end() && *it == objectNumber)
+  if (it != ObjectNumbers.end() && *it == objectNumber) {
     CurrentFont = Fonts[static_cast<size_t>(ObjectIndex[static_cast<size_t>(it - ObjectNumbers.begin())])].get();
+    CurrentFont->LastPage = page_;
+  }
 }
 
-void TPDFFontCollection::LoadAndSelectFont(TPDFObject* fontObject) { CurrentFont = LoadFont(fontObject); }
+void TPDFFontCollection::LoadAndSelectFont(TPDFObject* fontObject) {
+  CurrentFont = LoadFont(fontObject);
+  CurrentFont->LastPage = page_;
+}
+
+void TPDFFontCollection::BeginPage() {
+  CurrentFont = nullptr;
+  // Fonts the last page did not use go: a document whose pages each bring
+  // their own fonts then holds one page's fonts, not all of them.
+  std::vector<std::unique_ptr<TPDFFontCollectionData>> kept;
+  std::vector<int32_t> newIndex(Fonts.size(), -1);
+  for (size_t i = 0; i < Fonts.size(); ++i)
+    if (Fonts[i]->LastPage == page_) {
+      newIndex[i] = static_cast<int32_t>(kept.size());
+      kept.push_back(std::move(Fonts[i]));
+    }
+  if (kept.size() != Fonts.size()) {
+    std::vector<int32_t> numbers, indexes;
+    for (size_t k = 0; k < ObjectNumbers.size(); ++k) {
+      const int32_t to = newIndex[static_cast<size_t>(ObjectIndex[k])];
+      if (to >= 0) numbers.push_back(ObjectNumbers[k]), indexes.push_back(to);
+    }
+    ObjectNumbers = std::move(numbers);
+    ObjectIndex = std::move(indexes);
+    for (auto it = directFonts_.begin(); it != directFonts_.end();) {
+      const int32_t to = newIndex[static_cast<size_t>(it->second)];
+      if (to < 0) {
+        it = directFonts_.erase(it);
+      } else {
+        it->second = to;
+        ++it;
+      }
+    }
+  }
+  Fonts = std::move(kept);
+  ++page_;
+}
 
 TPDFFontCollectionData* TPDFFontCollection::LoadFont(TPDFObject* fontObject) { return loadFont(fontObject, 0); }
 

@@ -23,6 +23,7 @@
 #include "objects/PavonaStructure.h"
 #include "render/PavonaFontConst.h"
 #include "render/PavonaFontRasterizer.h"
+#include "render/PavonaGlyphCache.h"
 
 // One record of a ToUnicode table: codes First..Last map to Destination,
 // whose last character moves with the code (see OffsetUnicodeText).
@@ -86,6 +87,9 @@ public:
   TPDFFontCollectionData& operator=(const TPDFFontCollectionData&) = delete;
 
   int32_t ObjectNumber = 0;              // 0 for a font given directly
+  const uint64_t CacheId = NewGlyphCacheFontId();  // this font program's masks in the glyph cache
+  const TPDFObject* Source = nullptr;    // the object the number named when the font was loaded
+  uint32_t LastPage = 0;                 // the collection's page count when the font was last selected
   std::array<double, 256> Widths;        // 1/1000 text space units
   std::array<std::string, 256> CodeText;  // code page 1252 byte of each code (may be empty)
   std::string FontName = "Arial";
@@ -135,6 +139,8 @@ public:
   TPDFStreamCallback OnEncryptStream;
 
   TPDFFontCollectionData* CurrentFont = nullptr;
+  // Rasterised glyphs of these fonts, shared by every page drawn with them.
+  TPDFGlyphCache GlyphCache;
   bool LoadOutlines = false;
   bool KeepDifferences = false;
 
@@ -144,6 +150,9 @@ public:
   void SelectFont(TPDFObject* fontObject);
   // Makes the loaded font with that number current; unchanged when none.
   void SelectFontByNumber(int32_t objectNumber);
+  // For a collection kept across pages, before each page: drops the fonts
+  // the previous page did not select and clears the current font.
+  void BeginPage();
   // Loads the font again, without the cache, and makes it current.
   void LoadAndSelectFont(TPDFObject* fontObject);
   // Appends the font's record (exactly one) and returns it.
@@ -177,6 +186,7 @@ private:
   auto withStream(TPDFObject* value, F&& read) const;
   void indexFont(int32_t objectNumber, int32_t index);
 
+  uint32_t page_ = 0;  // pages begun
   // Direct font dictionaries, keyed by the object itself.
   std::unordered_map<const TPDFObject*, int32_t> directFonts_;
 };

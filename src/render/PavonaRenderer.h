@@ -115,6 +115,9 @@ public:
   TPDFObjectLookup OnLookupObject;
   TPDFStreamNotify OnDecryptStream;
   TPDFStreamNotify OnEncryptStream;
+  // Filled text on cairo is drawn from the font collection's glyph masks;
+  // off, every glyph is filled as an outline.
+  bool UseGlyphCache = true;
 
   // Kind 5: the funnel that receives the page's text. Without one set, the
   // renderer's own funnel does (GetTextFunnel).

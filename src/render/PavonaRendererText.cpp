@@ -200,11 +200,30 @@ void TPDFRenderer::ShowText(TRun& run) {
       wordStart = x + w;
     }
   };
+  // Filled text on cairo is blended from cached glyph masks; the other
+  // modes need the glyphs' path (to stroke it or clip with it), Type 3
+  // glyphs run content, and a pattern fill clips to the path. Glyphs too
+  // large for a mask still join the path, filled at the end as before.
+  TCairoDLL* cairo = canvas.CairoLibrary();
+  const bool useMasks = UseGlyphCache && cairo && rasterizer && !type3 && drawing && !extracting && !eps_ &&
+                        gs.TextRenderMode == 0 && gs.FillColorSpace != "Pattern";
+  if (useMasks) FillSetup(run, 1);
   auto drawGlyph = [&](std::string_view key) {
     if (!drawing || extracting) return;
     if (type3) {
       DrawType3Glyph(run, *type3, font, key, x, rise);
     } else if (rasterizer) {
+      if (useMasks) {
+        int32_t px = 0, py = 0;
+        const TPDFGlyphMask* mask =
+            fontCollection_->GlyphCache.Find(*cairo, font->CacheId, *rasterizer, key, CTM, x, rise, px, py);
+        if (mask) {
+          if (!mask->Empty())
+            canvas.FillMask(mask->Bits.data(), mask->Width, mask->Height, mask->Stride, px + mask->Left,
+                            py + mask->Top);
+          return;
+        }
+      }
       rasterizer->DrawGlyph(&canvas, CTM, key, x, rise);
     }
   };
