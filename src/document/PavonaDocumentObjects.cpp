@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "../objects/PavonaCharClass.h"
 #include "../objects/PavonaFlate.h"
 #include "PavonaDocument.h"
 #include "PavonaXRef.h"
@@ -18,11 +19,10 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 bool isWhite(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+  return PDFIsWhite(c);
 }
 bool isDelimiter(char c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
-         c == '%';
+  return PDFIsDelimiter(c);
 }
 
 // Skips bytes that are neither digits nor "." and reads the run of digits
