@@ -232,6 +232,7 @@ int cmdObjects(const Options& o) {
     }
   }
   std::printf("%zu objects, %zu streams (%zu bytes decoded), %zu null\n", objects, streams, decodedBytes, nulls);
+  for (const std::string& warning : doc.GetWarnings()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
   return kExitOk;
 }
 

@@ -88,10 +88,20 @@ public:
 };
 
 // Security-handler parameters of a document.
+// Whether a document is encrypted in a way this engine can decrypt.
+enum TPDFEncryptionStatus : int32_t {
+  esNotEncrypted = 0,  // the trailer names no Encrypt dictionary
+  esHandled = 1,       // the standard handler in a combination that is decrypted
+  esNotHandled = 2     // another handler or combination: nothing is decrypted
+};
+
+// The cipher of the standard handler.
+enum TPDFCipher : int32_t { pcRC4 = 0, pcAES128 = 1, pcAES256 = 2 };
+
 struct TPDFEncryption {
   bool Read = false;        // Encrypt parsed since the last change
   bool HasEncrypt = false;  // the trailer names an Encrypt dictionary
-  int32_t Status = 0;       // 0 none, 1 handled, 2 not handled
+  TPDFEncryptionStatus Status = esNotEncrypted;
   int32_t V = 0;
   int32_t R = 0;
   int32_t KeyLength = 0;  // bits
@@ -99,7 +109,7 @@ struct TPDFEncryption {
   int32_t P = 0;
   bool EncryptMetadata = true;
   int32_t EncryptObjectNumber = -1;  // never encrypted nor decrypted; -1 when direct
-  int32_t Cipher = 0;                // 0 RC4, 1 AES-128, 2 AES-256
+  TPDFCipher Cipher = pcRC4;
   int32_t Strength = 0;              // 0 RC4 40-bit, 1 RC4 128-bit, 2 AES-128, 3 AES-256
   std::string FileKey;
   std::string AuthKey;
@@ -285,10 +295,15 @@ public:
   const std::vector<TPDFXRefEntry>& GetEntries() const { return entries_; }
   const std::vector<int64_t>& GetSectionOffsets() const { return sectionOffsets_; }
   int32_t GetHighestNumber() const { return highestNumber_; }
+  // Problems met while reading and decrypting objects, each naming the
+  // object and where it stands ("object 12 0 at offset 3456: expected
+  // 'endobj'"), in the order met; at most kMaxWarnings per load.
+  const std::vector<std::string>& GetWarnings() const { return warnings_; }
+  static constexpr size_t kMaxWarnings = 1000;
 
   // ---- Standard security handler
-  // 0 no Encrypt, 1 a combination that is handled, 2 any other.
-  int32_t GetEncryptionStatus();
+  // esNotEncrypted (0), esHandled (1) or esNotHandled (2).
+  TPDFEncryptionStatus GetEncryptionStatus();
   void ReadEncryption();
   // Tries the password as user password, then as owner password.
   bool Authenticate(std::u16string_view password);
@@ -392,7 +407,11 @@ private:
   std::string_view recordSlice(const TPDFIndObj* record) const;
   TPDFObject* parseRecordText(TPDFIndObj* record, std::string_view text);
   void decryptRecord(TPDFIndObj* record);
-  void transformObject(std::string_view key, TPDFObject* obj, bool decrypt);
+  // record names the object in messages about data that cannot be decrypted.
+  void transformObject(std::string_view key, TPDFObject* obj, bool decrypt, const TPDFIndObj* record = nullptr);
+  void warn(std::string message);
+  // "object N G at offset O" (or "... in object stream S") for messages.
+  std::string objectPlace(const TPDFIndObj* record, int64_t offsetInRecord = 0) const;
   bool authenticateUser(const std::string& password);
   bool authenticateOwner(const std::string& password);
   bool authenticateAES256(const std::string& password);
@@ -430,6 +449,7 @@ private:
   std::vector<std::unique_ptr<TPDFObjectStream>> objectStreams_;
   std::unordered_map<int32_t, TPDFObjectStream*> objectStreamIndex_;
   int32_t loadDepth_ = 0;
+  std::vector<std::string> warnings_;
   TPDFEncryption encryption_;
   std::string version_ = "1.4";
   bool versionChanged_ = false;

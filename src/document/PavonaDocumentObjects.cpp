@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "../objects/PavonaCharClass.h"
 #include "../objects/PavonaFlate.h"
 #include "PavonaDocument.h"
 #include "PavonaXRef.h"
@@ -18,11 +19,10 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 bool isWhite(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+  return PDFIsWhite(c);
 }
 bool isDelimiter(char c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
-         c == '%';
+  return PDFIsDelimiter(c);
 }
 
 // Skips bytes that are neither digits nor "." and reads the run of digits
@@ -81,6 +81,17 @@ void TPDFDocument::resetObjectState() {
   reconstructed_ = false;
   fullyReconstructed_ = false;
   loadDepth_ = 0;
+  warnings_.clear();
+}
+
+void TPDFDocument::warn(std::string message) {
+  if (warnings_.size() < kMaxWarnings) warnings_.push_back(std::move(message));
+}
+
+std::string TPDFDocument::objectPlace(const TPDFIndObj* record, int64_t offsetInRecord) const {
+  std::string place = "object " + std::to_string(record->Number) + " " + std::to_string(record->Generation);
+  if (record->Compressed) return place + " in object stream " + std::to_string(record->StreamNumber);
+  return place + " at offset " + std::to_string(record->Offset + offsetInRecord);
 }
 
 void TPDFDocument::Clear() {
@@ -331,7 +342,7 @@ TPDFObjectStream* TPDFDocument::objectStreamOf(int32_t number) {
   if (found != objectStreamIndex_.end()) return found->second;
   // An object stream of an encrypted file can be read only once the key is
   // known; nothing is cached before.
-  if (GetEncryptionStatus() == 1 && !IsEncryptedAndAuthenticated()) return nullptr;
+  if (GetEncryptionStatus() == esHandled && !IsEncryptedAndAuthenticated()) return nullptr;
   auto cache = std::make_unique<TPDFObjectStream>();
   cache->Number = number;
   TPDFObjectStream* result = cache.get();
@@ -396,7 +407,7 @@ TPDFObject* TPDFIndObj::GetObject() {
 
 void TPDFDocument::loadRecord(TPDFIndObj* record) {
   if (loadDepth_ >= kMaxLoadDepth) return;
-  if (record->Compressed && GetEncryptionStatus() == 1 && !IsEncryptedAndAuthenticated() &&
+  if (record->Compressed && GetEncryptionStatus() == esHandled && !IsEncryptedAndAuthenticated() &&
       !objectStreamIndex_.count(record->StreamNumber)) {
     return;  // the object stream cannot be decrypted yet; try again later
   }
@@ -426,17 +437,46 @@ void TPDFDocument::loadRecord(TPDFIndObj* record) {
 TPDFObject* TPDFDocument::parseRecordText(TPDFIndObj* record, std::string_view text) {
   size_t p = 0;
   int64_t number = 0, generation = 0;
-  if (!readObjectHeaderNumber(text, p, number) || number != record->Number) return nullptr;
-  if (!readObjectHeaderNumber(text, p, generation) || generation != record->Generation) return nullptr;
+  const std::string header = std::to_string(record->Number) + " " + std::to_string(record->Generation) + " obj";
+  if (!record->Compressed && text.empty()) {
+    warn(objectPlace(record) + ": offset outside the file");
+    return nullptr;
+  }
+  auto badHeader = [&] {
+    warn(objectPlace(record) + ": expected '" + header + "'");
+    return nullptr;
+  };
+  if (!readObjectHeaderNumber(text, p, number) || number != record->Number) return badHeader();
+  if (!readObjectHeaderNumber(text, p, generation) || generation != record->Generation) return badHeader();
   while (p < text.size() && isWhite(text[p])) ++p;
-  if (text.compare(p, 3, "obj") != 0) return nullptr;
+  if (text.compare(p, 3, "obj") != 0) return badHeader();
   p += 3;
-  if (p < text.size() && !isWhite(text[p]) && !isDelimiter(text[p])) return nullptr;
+  if (p < text.size() && !isWhite(text[p]) && !isDelimiter(text[p])) return badHeader();
   const std::string_view body = text.substr(p);
+  // Offsets in messages count from the record's start (compressed records
+  // have only their object stream to name).
+  const int64_t bodyOffset = static_cast<int64_t>(p);
   size_t consumed = 0;
   TPDFObject* obj = pool_->ParseObjectEx(body, consumed);
+  if (consumed == 0) {
+    size_t at = 0;
+    while (at < body.size() && isWhite(body[at])) ++at;
+    warn(objectPlace(record, bodyOffset + static_cast<int64_t>(at)) + ": expected an object after 'obj'");
+    return obj;
+  }
+  // What follows the object: "endobj", or "stream" after a dictionary.
+  // Objects of object streams have no "endobj".
+  size_t after = std::min(consumed, body.size());
+  for (;;) {
+    while (after < body.size() && isWhite(body[after])) ++after;
+    if (after >= body.size() || body[after] != '%') break;
+    while (after < body.size() && body[after] != '\r' && body[after] != '\n') ++after;
+  }
+  const bool endsWithEndobj = body.compare(after, 6, "endobj") == 0;
   TPDFDictionary* dict = PDFAsDictionary(obj);
-  if (!dict || consumed == 0 || body.size() - std::min(consumed, body.size()) < 13) return obj;
+  if (!endsWithEndobj && !record->Compressed && !(dict && body.compare(after, 6, "stream") == 0))
+    warn(objectPlace(record, bodyOffset + static_cast<int64_t>(after)) + ": expected 'endobj'");
+  if (!dict || body.size() - std::min(consumed, body.size()) < 13) return obj;
 
   // Stream data: "stream", one end of line, Length bytes, "endstream".
   const std::string_view rest = body;
@@ -482,7 +522,11 @@ TPDFObject* TPDFDocument::parseRecordText(TPDFIndObj* record, std::string_view t
   if (length < 0) {
     // No usable Length: the data end at the first "endstream".
     size_t found = rest.find("endstream", start);
-    if (found == std::string_view::npos) return obj;
+    if (found == std::string_view::npos) {
+      warn(objectPlace(record, bodyOffset + static_cast<int64_t>(start)) +
+           ": expected 'endstream' (the stream's data are left out)");
+      return obj;
+    }
     length = static_cast<int64_t>(stripEOL(rest, start, found) - start);
   }
   TPDFStream* stream = pool_->NewStreamWith(std::string(rest.substr(start, static_cast<size_t>(length))), dict);

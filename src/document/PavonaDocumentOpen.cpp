@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../objects/PavonaCharClass.h"
 #include "../objects/PavonaDigest.h"
 #include "PavonaDocument.h"
 
@@ -30,9 +31,7 @@ std::string versionAt(std::string_view text, size_t pos) {
 bool startsWithObject(std::string_view text) {
   size_t p = 0;
   for (;;) {
-    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n' ||
-                               text[p] == '\f' || text[p] == '\0'))
-      ++p;
+    while (p < text.size() && PDFIsWhite(text[p])) ++p;
     if (p >= text.size() || text[p] != '%') break;
     while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
   }

@@ -90,7 +90,7 @@ void TPDFDocument::writeBody(TStream& stream) {
   std::vector<TEntry> entries(static_cast<size_t>(highest) + 1);
 
   const int32_t status = GetEncryptionStatus();
-  const bool encrypt = status == 1 && IsEncryptedAndAuthenticated();
+  const bool encrypt = status == esHandled && IsEncryptedAndAuthenticated();
   for (const auto& holder : table_) {
     TPDFIndObj* record = holder.get();
     if (skipped.count(record->Number)) continue;

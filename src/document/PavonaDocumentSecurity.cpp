@@ -176,16 +176,36 @@ std::string AESEncryptCBC(std::string_view key, std::string_view data) {
   return iv + aesCBC(key, iv, data, true, true);
 }
 
-std::string AESDecryptCBC(std::string_view key, std::string_view data) {
-  if (data.size() < 16) return {};
+namespace {
+// AES-CBC decryption of "IV + data"; problem (when given) tells what was
+// wrong with damaged data, which is decrypted as far as it goes.
+std::string aesDecryptChecked(std::string_view key, std::string_view data, std::string* problem) {
+  auto report = [&](std::string text) {
+    if (problem && problem->empty()) *problem = std::move(text);
+  };
+  if (data.size() < 16) {
+    // An empty string is often left plain by writers; anything else is damage.
+    if (!data.empty()) report(std::to_string(data.size()) + " bytes, shorter than the AES initialisation vector");
+    return {};
+  }
   std::string_view iv = data.substr(0, 16);
   std::string_view body = data.substr(16);
+  if (body.size() % 16 != 0) report(std::to_string(data.size()) + " bytes, not a whole number of AES blocks");
   body = body.substr(0, body.size() - body.size() % 16);
   if (body.empty()) return {};
   std::string out = aesCBC(key, iv, body, false, false);
   unsigned pad = static_cast<unsigned char>(out.back());
-  if (pad >= 1 && pad <= 16 && pad <= out.size()) out.resize(out.size() - pad);
+  if (pad >= 1 && pad <= 16 && pad <= out.size()) {
+    out.resize(out.size() - pad);
+  } else {
+    report("bad padding (wrong key or damaged data)");
+  }
   return out;
+}
+}  // namespace
+
+std::string AESDecryptCBC(std::string_view key, std::string_view data) {
+  return aesDecryptChecked(key, data, nullptr);
 }
 
 std::string SASLPrepPassword(std::u16string_view password) {
@@ -206,7 +226,7 @@ std::string SASLPrepPassword(std::u16string_view password) {
 // ---------------------------------------------------------------------------
 // Reading Encrypt
 
-int32_t TPDFDocument::GetEncryptionStatus() {
+TPDFEncryptionStatus TPDFDocument::GetEncryptionStatus() {
   if (!encryption_.Read) ReadEncryption();
   return encryption_.Status;
 }
@@ -215,7 +235,7 @@ void TPDFDocument::ReadEncryption() {
   TPDFEncryption& e = encryption_;
   // Marked first: resolving Encrypt may load objects that ask for the status.
   e.Read = true;
-  e.Status = 0;
+  e.Status = esNotEncrypted;
   e.V = e.R = e.KeyLength = 0;
   e.O.clear();
   e.U.clear();
@@ -225,7 +245,8 @@ void TPDFDocument::ReadEncryption() {
   e.P = 0;
   e.EncryptMetadata = true;
   e.EncryptObjectNumber = -1;
-  e.Cipher = e.Strength = 0;
+  e.Cipher = pcRC4;
+  e.Strength = 0;
   TPDFObject* value = trailer_ ? trailer_->GetValue("Encrypt") : nullptr;
   e.HasEncrypt = value && value->GetKind() != pdfkNull;
   if (!e.HasEncrypt) return;
@@ -234,7 +255,7 @@ void TPDFDocument::ReadEncryption() {
     value = LookupObject(ref->GetRefNumber());
   }
   TPDFDictionary* dict = PDFAsDictionary(value);
-  e.Status = 2;
+  e.Status = esNotHandled;
   if (!dict || dict->GetNameValue("Filter") != "Standard") return;
   auto stringOf = [&](const char* key) {
     TPDFString* s = dict->GetString(key);
@@ -267,7 +288,7 @@ void TPDFDocument::ReadEncryption() {
     if (e.R == 2) bits = 40;
     if (bits < 40 || bits > 128 || bits % 8 != 0) return;
     e.KeyLength = static_cast<int32_t>(bits);
-    e.Cipher = 0;
+    e.Cipher = pcRC4;
     e.Strength = bits == 40 ? 0 : 1;
   } else if (e.V == 4 && e.R == 4) {
     int64_t filterLength = 0;
@@ -276,13 +297,13 @@ void TPDFDocument::ReadEncryption() {
     int64_t bits = filterLength > 0 && filterLength <= 16 ? filterLength * 8 : filterLength;
     if (cfm == "AESV2") {
       e.KeyLength = 128;
-      e.Cipher = 1;
+      e.Cipher = pcAES128;
       e.Strength = 2;
     } else if (cfm == "V2") {
       if (bits == 0) bits = length != 0 ? length : 40;
       if (bits < 40 || bits > 128 || bits % 8 != 0) return;
       e.KeyLength = static_cast<int32_t>(bits);
-      e.Cipher = 0;
+      e.Cipher = pcRC4;
       e.Strength = bits == 40 ? 0 : 1;
     } else {
       return;
@@ -292,12 +313,12 @@ void TPDFDocument::ReadEncryption() {
     if (cryptFilter(filterLength) != "AESV3") return;
     if (e.O.size() < 48 || e.U.size() < 48 || e.OE.size() < 32 || e.UE.size() < 32) return;
     e.KeyLength = 256;
-    e.Cipher = 2;
+    e.Cipher = pcAES256;
     e.Strength = 3;
   } else {
     return;
   }
-  e.Status = 1;
+  e.Status = esHandled;
   SetPermissions(e.P);
 }
 
@@ -417,18 +438,18 @@ bool TPDFDocument::authenticateAES256(const std::string& password) {
 
 bool TPDFDocument::Authenticate(std::u16string_view password) {
   TPDFEncryption& e = encryption_;
-  const int32_t status = GetEncryptionStatus();
+  const TPDFEncryptionStatus status = GetEncryptionStatus();
   e.UserAuthenticated = e.OwnerAuthenticated = false;
   e.FileKey.clear();
   e.AuthKey.clear();
   e.Password.clear();
   bool ok = false;
-  if (status == 0) return true;
-  if (status == 2) {
+  if (status == esNotEncrypted) return true;
+  if (status == esNotHandled) {
     // A handler we cannot use: only the empty password "opens" it, and
     // nothing is decrypted.
     ok = e.UserAuthenticated = password.empty();
-  } else if (e.Cipher == 2) {
+  } else if (e.Cipher == pcAES256) {
     std::vector<std::string> candidates;
     try {
       candidates.push_back(SASLPrepPassword(password));
@@ -462,31 +483,46 @@ bool TPDFDocument::Authenticate(std::u16string_view password) {
 }
 
 bool TPDFDocument::IsEncryptedAndAuthenticated() {
-  return GetEncryptionStatus() == 1 && (encryption_.UserAuthenticated || encryption_.OwnerAuthenticated);
+  return GetEncryptionStatus() == esHandled && (encryption_.UserAuthenticated || encryption_.OwnerAuthenticated);
 }
 
 std::string TPDFDocument::ObjectKey(int32_t number, int32_t generation) const {
   const TPDFEncryption& e = encryption_;
   if (number == e.EncryptObjectNumber) return {};
-  if (e.Cipher == 2) return e.FileKey;
+  if (e.Cipher == pcAES256) return e.FileKey;
   std::string input = e.FileKey;
   input += static_cast<char>(number & 0xFF);
   input += static_cast<char>((number >> 8) & 0xFF);
   input += static_cast<char>((number >> 16) & 0xFF);
   input += static_cast<char>(generation & 0xFF);
   input += static_cast<char>((generation >> 8) & 0xFF);
-  if (e.Cipher == 1) input += "sAlT";
+  if (e.Cipher == pcAES128) input += "sAlT";
   return md5(input).substr(0, std::min<size_t>(e.FileKey.size() + 5, 16));
 }
 
 // ---------------------------------------------------------------------------
 // Decryption and encryption of objects
 
-void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool decrypt) {
-  const bool aes = encryption_.Cipher != 0;
-  auto transform = [&](const std::string& data) -> std::string {
+void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool decrypt, const TPDFIndObj* record) {
+  const bool aes = encryption_.Cipher != pcRC4;
+  // Messages name the object: "object 7 0: cannot decrypt string: ...".
+  auto where = [&](const char* what) {
+    std::string place = record ? "object " + std::to_string(record->Number) + " " +
+                                     std::to_string(record->Generation) + ": "
+                               : std::string();
+    return place + "cannot " + (decrypt ? "decrypt " : "encrypt ") + what + ": ";
+  };
+  auto transform = [&](const std::string& data, const char* what) -> std::string {
     if (!aes) return RC4Crypt(key, data);
-    return decrypt ? AESDecryptCBC(key, data) : AESEncryptCBC(key, data);
+    try {
+      if (!decrypt) return AESEncryptCBC(key, data);
+      std::string problem;
+      std::string out = aesDecryptChecked(key, data, &problem);
+      if (!problem.empty() && record) warn(where(what) + problem);
+      return out;
+    } catch (const EPDFDocumentError& e) {
+      throw EPDFDocumentError(where(what) + e.what());
+    }
   };
   // Every new value is computed before any is stored, so that a failure
   // leaves the object as it was.
@@ -496,7 +532,7 @@ void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool d
     if (!o || depth > kMaxObjectDepth) return;
     switch (o->GetKind()) {
       case pdfkString:
-        strings.emplace_back(o->AsString(), transform(o->AsString()->GetValue()));
+        strings.emplace_back(o->AsString(), transform(o->AsString()->GetValue(), "string"));
         break;
       case pdfkArray:
         for (TPDFObject* item : o->AsArray()->Items()) {
@@ -528,7 +564,7 @@ void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool d
           std::string cryptName = parmsDict ? parmsDict->GetNameValue("Name") : std::string();
           if (cryptName.empty() || cryptName == "Identity") break;
         }
-        streams.emplace_back(stream, transform(stream->GetData()));
+        streams.emplace_back(stream, transform(stream->GetData(), "stream"));
         break;
       }
       default:
@@ -550,7 +586,7 @@ void TPDFDocument::CryptObject(std::string_view key, TPDFObject* obj) {
 
 void TPDFDocument::decryptRecord(TPDFIndObj* record) {
   std::string key = ObjectKey(record->Number, record->Generation);
-  if (!key.empty() && record->Object) DecryptObject(key, record->Object);
+  if (!key.empty() && record->Object) transformObject(key, record->Object, true, record);
   record->CryptDone = true;  // only after success
 }
 
@@ -596,7 +632,7 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
   strength = std::clamp(strength, 0, 3);
   // Objects still encrypted with the old key are decrypted first: once the
   // records are marked plain they would otherwise be taken as plain text.
-  if (GetEncryptionStatus() == 1) {
+  if (GetEncryptionStatus() == esHandled) {
     if (!IsEncryptedAndAuthenticated()) return false;
     for (auto& record : table_) record->GetObject();
   }
@@ -606,7 +642,7 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
   e.PermissionsA = setA & 15;
   e.PermissionsB = setB & 15;
   e.Strength = strength;
-  e.Cipher = strength == 3 ? 2 : strength == 2 ? 1 : 0;
+  e.Cipher = strength == 3 ? pcAES256 : strength == 2 ? pcAES128 : pcRC4;
   e.V = strength == 0 ? 1 : strength == 1 ? 2 : strength == 2 ? 4 : 5;
   // New AES-256 encryption is revision 6 (revision 5 is deprecated).
   e.R = strength == 0 ? 2 : strength == 1 ? 3 : strength == 2 ? 4 : 6;
@@ -693,7 +729,7 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
 }
 
 bool TPDFDocument::Decrypt() {
-  if (GetEncryptionStatus() != 1 || !IsEncryptedAndAuthenticated()) return false;
+  if (GetEncryptionStatus() != esHandled || !IsEncryptedAndAuthenticated()) return false;
   // Everything is decrypted before the Encrypt entry goes, so that a
   // failure leaves a consistent encrypted document.
   for (auto& record : table_) {

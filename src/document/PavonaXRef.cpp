@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "../objects/PavonaCharClass.h"
 #include "../objects/PavonaStructure.h"
 
 namespace {
@@ -26,13 +27,6 @@ constexpr int kMaxNearbyTries = 16;
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
-bool isWhite(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
-}
-bool isDelimiter(char c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
-         c == '%';
-}
 
 // Reads a run of at most maxDigits decimal digits at p; false when there is
 // none or it is longer.
@@ -48,7 +42,7 @@ bool readNumber(std::string_view text, size_t& p, int maxDigits, int64_t& value)
 }
 
 void skipWhite(std::string_view text, size_t& p) {
-  while (p < text.size() && isWhite(text[p])) ++p;
+  while (p < text.size() && PDFIsWhite(text[p])) ++p;
 }
 
 // Big-endian unsigned field of width bytes (0..8).
@@ -64,8 +58,8 @@ int32_t clampInt32(uint64_t v) {
 
 // Trims blanks (space, tab, CR, LF).
 std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && isWhite(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isWhite(s.back())) s.remove_suffix(1);
+  while (!s.empty() && PDFIsWhite(s.front())) s.remove_prefix(1);
+  while (!s.empty() && PDFIsWhite(s.back())) s.remove_suffix(1);
   return s;
 }
 
@@ -196,7 +190,7 @@ bool TPDFXRefReader::readOneSection(int64_t offset, int depth, int64_t& prev) {
 bool TPDFXRefReader::readNearbySection(int64_t offset, int depth, int64_t& prev) {
   // An offset inside a run of blanks stands for what follows the run.
   size_t after = static_cast<size_t>(offset);
-  while (after < text_.size() && isWhite(text_[after]) && after - static_cast<size_t>(offset) < kMaxSkippedBlanks)
+  while (after < text_.size() && PDFIsWhite(text_[after]) && after - static_cast<size_t>(offset) < kMaxSkippedBlanks)
     ++after;
   const int64_t low = std::max<int64_t>(0, offset - kNearbyWindow);
   const int64_t high = static_cast<int64_t>(after) + kNearbyWindow;
@@ -224,17 +218,17 @@ bool TPDFXRefReader::readNearbySection(int64_t offset, int depth, int64_t& prev)
   }
   for (size_t p = window.find("obj"); p != std::string_view::npos; p = window.find("obj", p + 1)) {
     const size_t abs = static_cast<size_t>(low) + p;
-    if (abs + 3 < text_.size() && !isWhite(text_[abs + 3]) && !isDelimiter(text_[abs + 3])) continue;
+    if (abs + 3 < text_.size() && !PDFIsWhite(text_[abs + 3]) && !PDFIsDelimiter(text_[abs + 3])) continue;
     // "N G" before it, the number starting a line or after blanks.
     size_t q = abs;
-    while (q > 0 && isWhite(text_[q - 1])) --q;
+    while (q > 0 && PDFIsWhite(text_[q - 1])) --q;
     const size_t genEnd = q;
     while (q > 0 && isDigit(text_[q - 1])) --q;
-    if (q == genEnd || q == 0 || !isWhite(text_[q - 1])) continue;
-    while (q > 0 && isWhite(text_[q - 1])) --q;
+    if (q == genEnd || q == 0 || !PDFIsWhite(text_[q - 1])) continue;
+    while (q > 0 && PDFIsWhite(text_[q - 1])) --q;
     const size_t numEnd = q;
     while (q > 0 && isDigit(text_[q - 1])) --q;
-    if (q == numEnd || (q > 0 && !isWhite(text_[q - 1]) && !isDelimiter(text_[q - 1]))) continue;
+    if (q == numEnd || (q > 0 && !PDFIsWhite(text_[q - 1]) && !PDFIsDelimiter(text_[q - 1]))) continue;
     candidates.push_back({distanceTo(static_cast<int64_t>(q)), false, static_cast<int64_t>(abs) + 3});
   }
   std::stable_sort(candidates.begin(), candidates.end(),
@@ -449,10 +443,10 @@ bool TPDFXRefReader::Reconstruct() {
   };
   std::vector<Found> found;
   for (size_t p = text.find("obj"); p != std::string_view::npos; p = text.find("obj", p + 3)) {
-    if (p + 3 < text.size() && !isWhite(text[p + 3]) && !isDelimiter(text[p + 3])) continue;
+    if (p + 3 < text.size() && !PDFIsWhite(text[p + 3]) && !PDFIsDelimiter(text[p + 3])) continue;
     // Backwards: blanks, generation, blanks, number, then a line start or "endobj".
     size_t q = p;
-    while (q > 0 && isWhite(text[q - 1])) --q;
+    while (q > 0 && PDFIsWhite(text[q - 1])) --q;
     size_t genEnd = q;
     while (q > 0 && isDigit(text[q - 1]) && genEnd - q < 6) --q;
     if (q == genEnd || (q > 0 && isDigit(text[q - 1]))) continue;
@@ -467,7 +461,7 @@ bool TPDFXRefReader::Reconstruct() {
     bool lineStart = q == 0 || text[q - 1] == '\r' || text[q - 1] == '\n';
     if (!lineStart) {
       size_t r = q;
-      while (r > 0 && isWhite(text[r - 1])) --r;
+      while (r > 0 && PDFIsWhite(text[r - 1])) --r;
       lineStart = r >= 6 && text.compare(r - 6, 6, "endobj") == 0 && r < numStart;
     }
     if (!lineStart) continue;
@@ -537,7 +531,8 @@ size_t SkipStreamKeyword(std::string_view text, size_t pos) {
   skipWhite(text, p);
   if (text.compare(std::min(p, text.size()), 6, "stream") != 0) return std::string_view::npos;
   p += 6;
-  while (p < text.size() && (text[p] == '\0' || text[p] == '\t' || text[p] == '\f' || text[p] == ' ')) ++p;
+  // White space other than an end of line may stand before the end of line.
+  while (p < text.size() && PDFIsWhite(text[p]) && text[p] != '\r' && text[p] != '\n') ++p;
   if (p + 1 < text.size() && text[p] == '\r' && text[p + 1] == '\n') return p + 2;
   if (p < text.size() && (text[p] == '\r' || text[p] == '\n')) return p + 1;
   return std::string_view::npos;

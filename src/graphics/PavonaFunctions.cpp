@@ -8,6 +8,7 @@
 #include <set>
 
 #include "objects/PavonaExtra.h"
+#include "objects/PavonaCharClass.h"
 
 namespace {
 
@@ -374,7 +375,7 @@ TCalcOp lookupOperator(std::string_view word) {
   return opNone;
 }
 
-bool isCalcSpace(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+bool isCalcSpace(uint8_t c) { return PDFIsWhite(c); }
 
 constexpr int32_t kMaxProcedureNesting = 100;
 

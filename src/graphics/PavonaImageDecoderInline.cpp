@@ -7,6 +7,7 @@
 #include "graphics/PavonaImageDecoder.h"
 #include "graphics/PavonaImageDecoderInternal.h"
 #include "objects/PavonaFlate.h"
+#include "objects/PavonaCharClass.h"
 
 namespace {
 
@@ -14,10 +15,10 @@ constexpr int kMaxEndCandidates = 64;
 constexpr int kMaxInlineKeys = 64;
 
 bool IsWhite(char c) {
-  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+  return PDFIsWhite(c);
 }
 bool IsDelimiter(char c) {
-  return std::strchr("()<>[]{}/%", c) != nullptr && c != 0;
+  return PDFIsDelimiter(c);
 }
 
 std::string TextOf(TPDFObject* obj) {

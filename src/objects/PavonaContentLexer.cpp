@@ -1,19 +1,11 @@
 #include "objects/PavonaContentLexer.h"
 
-namespace {
-
-bool isContentWhite(char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-
-bool isContentTokenEnd(char c) {
-  return isContentWhite(c) || c == '(' || c == '/' || c == '<' || c == '[' || c == ']' || c == '%';
-}
-
-}  // namespace
+#include "objects/PavonaCharClass.h"
 
 std::string_view NextContentToken(std::string_view text, size_t& pos) {
   const size_t n = text.size();
   for (;;) {
-    while (pos < n && isContentWhite(text[pos])) ++pos;
+    while (pos < n && PDFIsWhite(text[pos])) ++pos;
     if (pos < n && text[pos] == '%') {  // comment to the end of the line
       while (pos < n && text[pos] != 10 && text[pos] != 13) ++pos;
       continue;
@@ -75,11 +67,12 @@ std::string_view NextContentToken(std::string_view text, size_t& pos) {
     pos = end == std::string_view::npos ? n : end + 1;
     return text.substr(start, pos - start);
   }
-  if (c == '\'' || c == '[' || c == ']') {
+  // Quote operators, brackets and stray closing delimiters stand alone.
+  if (c == '\'' || c == '[' || c == ']' || c == '{' || c == '}' || c == ')' || c == '>') {
     ++pos;
     return text.substr(start, 1);
   }
   ++pos;
-  while (pos < n && !isContentTokenEnd(text[pos])) ++pos;
+  while (pos < n && PDFIsRegular(text[pos])) ++pos;
   return text.substr(start, pos - start);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "../platform/Classes.h"
+#include "PavonaCharClass.h"
 
 namespace {
 
@@ -408,7 +409,7 @@ std::string ASCII85DecodeString(std::string_view text, TPDFDecodeStatus* status)
         flush(5);
         count = 0;
       }
-    } else if (!(c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0)) {
+    } else if (!PDFIsWhite(c)) {
       damaged = true;  // a byte outside the alphabet is skipped
     }
     if (out.size() > limit) {
@@ -509,7 +510,7 @@ std::string ASCIIHexDecodeString(std::string_view text, TPDFDecodeStatus* status
       int upper = c & ~0x20;
       d = upper <= 'F' ? upper - 'A' + 10 : -1;
     } else {
-      if (!(c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0)) damaged = true;
+      if (!PDFIsWhite(c)) damaged = true;
       continue;
     }
     digits[count++] = d;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "PavonaExtra.h"
@@ -240,6 +241,16 @@ TPDFName::TPDFName(TPDFStructure* owner) : TPDFObject(owner) {
   kind_ = pdfkName;
 }
 
+void TPDFName::SetValue(std::string_view name) {
+  if (owner_ && serial_ < owner_->nameIndexedUpTo_ && value_ != name) {
+    owner_->unindexName(this);
+    value_ = name;
+    owner_->indexName(this);
+    return;
+  }
+  value_ = name;
+}
+
 void TPDFName::AppendText(std::string& out, int) const {
   out += '/';
   for (unsigned char c : value_) {
@@ -343,29 +354,75 @@ TPDFObject* TPDFArray::GetItem(int32_t index) const {
 
 void TPDFArray::Add(TPDFObject* obj) {
   items_.push_back(obj);
+  if (owner_) owner_->noteHold(this, obj, 1);
 }
 
 void TPDFArray::Insert(int32_t index, TPDFObject* obj) {
   if (index < 0 || index > GetCount()) return;
   items_.insert(items_.begin() + index, obj);
+  if (owner_) owner_->noteHold(this, obj, 1);
 }
 
+// The item is offered to the pool while this array still holds it, so a
+// live array keeps it live (it may be held elsewhere under the same pointer).
 void TPDFArray::Delete(int32_t index) {
   if (index < 0 || index >= GetCount()) return;
-  if (owner_ && items_[static_cast<size_t>(index)]) owner_->FreeObject(items_[static_cast<size_t>(index)]);
+  TPDFObject* item = items_[static_cast<size_t>(index)];
+  if (owner_ && item) owner_->FreeObject(item);
   items_.erase(items_.begin() + index);
+  if (owner_) owner_->noteHold(this, item, -1);
 }
 
 void TPDFArray::ReplaceItem(int32_t index, TPDFObject* obj) {
   if (index < 0 || index >= GetCount()) return;
-  if (owner_ && items_[static_cast<size_t>(index)]) owner_->FreeObject(items_[static_cast<size_t>(index)]);
+  TPDFObject* item = items_[static_cast<size_t>(index)];
+  if (owner_ && item) owner_->FreeObject(item);
   items_[static_cast<size_t>(index)] = obj;
+  if (owner_) {
+    owner_->noteHold(this, item, -1);
+    owner_->noteHold(this, obj, 1);
+  }
 }
 
 namespace {
+// Whether an object of that kind can write as text starting with first: the
+// first character of an object's text tells its kind apart from most
+// others, so containers are written out only when they could match.
+bool kindCanStartWith(char kind, char first) {
+  switch (kind) {
+    case pdfkNull:
+      return first == 'n';
+    case pdfkBoolean:
+      return first == 't' || first == 'f';
+    case pdfkName:
+      return first == '/';
+    case pdfkString:
+      return first == '(' || first == '<';
+    case pdfkArray:
+      return first == '[';
+    case pdfkDictionary:
+    case pdfkStream:
+      return first == '<';
+    case pdfkNumeric:
+    case pdfkIndRef:
+      return first == '-' || first == '.' || (first >= '0' && first <= '9');
+    default:
+      return true;
+  }
+}
+
+// A reference written as "n g R" without building a string per item.
+bool refWritesAs(const TPDFIndRef* ref, std::string_view text) {
+  char buffer[32];
+  const int n = std::snprintf(buffer, sizeof buffer, "%d %d R", static_cast<int>(ref->GetRefNumber()),
+                              static_cast<int>(ref->GetRefGeneration()));
+  return n > 0 && std::string_view(buffer, static_cast<size_t>(n)) == text;
+}
+
 // An item that cannot be written (it contains itself) equals no text.
 bool writesAs(const TPDFObject* item, std::string_view text) {
-  if (!item) return false;
+  if (!item || text.empty() || !kindCanStartWith(item->GetKind(), text.front())) return false;
+  if (item->GetKind() == pdfkIndRef) return refWritesAs(static_cast<const TPDFIndRef*>(item), text);
   try {
     return item->WriteText() == text;
   } catch (const EPDFError&) {
@@ -396,11 +453,11 @@ bool TPDFArray::ContainsText(std::string_view text) const {
 
 int32_t TPDFArray::IndexOfRef(const TPDFIndRef* ref) const {
   if (!ref) return -1;
-  const std::string text = ref->WriteText();
+  // Two references are the same when they name the same number and generation.
   for (size_t i = 0; i < items_.size(); ++i) {
-    // Only a reference can write as "n g R"; testing the kind first avoids
-    // writing whole containers.
-    if (items_[i] && items_[i]->GetKind() == pdfkIndRef && items_[i]->WriteText() == text)
+    if (!items_[i] || items_[i]->GetKind() != pdfkIndRef) continue;
+    const auto* item = static_cast<const TPDFIndRef*>(items_[i]);
+    if (item->GetRefNumber() == ref->GetRefNumber() && item->GetRefGeneration() == ref->GetRefGeneration())
       return static_cast<int32_t>(i);
   }
   return -1;
@@ -489,11 +546,14 @@ void TPDFDictionary::SetValue(std::string_view name, TPDFObject* value) {
 void TPDFDictionary::SetEntry(TPDFName* key, TPDFObject* value) {
   if (!key) return;
   int32_t i = IndexOfKey(key->GetValue());
+  const TPDFDictEntry entry{key, value};
   if (i >= 0) {
-    entries_[static_cast<size_t>(i)] = {key, value};
+    if (owner_) owner_->noteEntry(this, entries_[static_cast<size_t>(i)], -1);
+    entries_[static_cast<size_t>(i)] = entry;
   } else {
-    entries_.push_back({key, value});
+    entries_.push_back(entry);
   }
+  if (owner_) owner_->noteEntry(this, entry, 1);
 }
 
 std::string TPDFDictionary::GetTypeName() const {
@@ -537,7 +597,9 @@ std::string TPDFDictionary::GetNameValue(std::string_view name) const {
 
 void TPDFDictionary::DeleteKey(std::string_view name) {
   int32_t i = IndexOfKey(name);
-  if (i >= 0) entries_.erase(entries_.begin() + i);
+  if (i < 0) return;
+  if (owner_) owner_->noteEntry(this, entries_[static_cast<size_t>(i)], -1);
+  entries_.erase(entries_.begin() + i);
 }
 
 void TPDFDictionary::FreeKey(std::string_view name) {
@@ -549,7 +611,9 @@ void TPDFDictionary::FreeKey(std::string_view name) {
   // The release may not have changed the entries, but look the key up again
   // rather than trust the index.
   i = IndexOfKey(name);
-  if (i >= 0) entries_.erase(entries_.begin() + i);
+  if (i < 0) return;
+  if (owner_) owner_->noteEntry(this, entries_[static_cast<size_t>(i)], -1);
+  entries_.erase(entries_.begin() + i);
 }
 
 void TPDFDictionary::Clear() {
@@ -558,19 +622,24 @@ void TPDFDictionary::Clear() {
       if (e.key) owner_->FreeObject(e.key);
       if (e.value) owner_->FreeObject(e.value);
     }
+    for (const TPDFDictEntry& e : entries_) owner_->noteEntry(this, e, -1);
   }
   entries_.clear();
 }
 
 void TPDFDictionary::Assign(const TPDFDictionary* other) {
   if (!other || other == this) return;
-  if (other->owner_ == owner_) {
-    entries_ = other->entries_;
-    return;
+  const TPDFDictionary* source = other;
+  if (other->owner_ != owner_) {
+    if (!owner_) return;
+    source = PDFAsDictionary(owner_->ParseObject(other->WriteText()));
+    if (!source) return;
   }
-  if (!owner_) return;
-  TPDFDictionary* copy = PDFAsDictionary(owner_->ParseObject(other->WriteText()));
-  if (copy) entries_ = copy->entries_;
+  if (owner_)
+    for (const TPDFDictEntry& e : entries_) owner_->noteEntry(this, e, -1);
+  entries_ = source->entries_;
+  if (owner_)
+    for (const TPDFDictEntry& e : entries_) owner_->noteEntry(this, e, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -618,7 +687,11 @@ bool TPDFStream::HoldsObject(const TPDFObject* obj) const {
 void TPDFStream::SetDictionary(TPDFDictionary* dictionary) {
   TPDFDictionary* old = dictionary_;
   dictionary_ = dictionary;
-  if (old && old != dictionary && owner_) owner_->FreeObject(old);
+  if (!owner_) return;
+  owner_->noteHold(this, old, -1);
+  owner_->noteHold(this, dictionary, 1);
+  owner_->trackStreamDictionary(this);
+  if (old && old != dictionary) owner_->FreeObject(old);
 }
 
 // ---------------------------------------------------------------------------
@@ -634,6 +707,11 @@ TPDFStructure::~TPDFStructure() {
 
 void TPDFStructure::destroyAll() {
   live_.clear();
+  freedInLive_ = 0;
+  nextSerial_ = 0;
+  nameIndex_.clear();
+  nameIndexedUpTo_ = 0;
+  streamsWithFreedDictionary_.clear();
   commonKeys_.clear();
   // Destroying an object runs no code that could fail (containers do not
   // own their children), so nothing needs to be swallowed here.
@@ -656,12 +734,76 @@ void TPDFStructure::Reserve(int32_t n) {
 }
 
 int32_t TPDFStructure::GetCount() const {
+  compactLive();
   return static_cast<int32_t>(live_.size());
 }
 
 TPDFObject* TPDFStructure::GetObject(int32_t index) const {
   if (index < 0 || index >= GetCount()) return nullptr;
   return live_[static_cast<size_t>(index)];
+}
+
+void TPDFStructure::compactLive() const {
+  if (freedInLive_ == 0) return;
+  std::erase_if(live_, [](const TPDFObject* obj) { return !obj->live_; });
+  freedInLive_ = 0;
+}
+
+void TPDFStructure::noteHold(const TPDFObject* container, TPDFObject* child, int32_t delta) {
+  if (!child || !container->live_ || container->owner_ != this || child->owner_ != this) return;
+  child->heldBy_ += delta;
+}
+
+void TPDFStructure::noteEntry(const TPDFObject* container, const TPDFDictEntry& entry, int32_t delta) {
+  noteHold(container, entry.key, delta);
+  noteHold(container, entry.value, delta);
+}
+
+void TPDFStructure::dropHolds(TPDFObject* container) {
+  switch (container->GetKind()) {
+    case pdfkArray:
+      for (TPDFObject* item : static_cast<TPDFArray*>(container)->Items()) noteHold(container, item, -1);
+      break;
+    case pdfkDictionary:
+      for (const TPDFDictEntry& e : static_cast<TPDFDictionary*>(container)->Entries()) noteEntry(container, e, -1);
+      break;
+    case pdfkStream: {
+      auto* stream = static_cast<TPDFStream*>(container);
+      noteHold(container, stream->dictionary_, -1);
+      streamsWithFreedDictionary_.erase(stream);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TPDFStructure::trackStreamDictionary(TPDFStream* stream) {
+  const TPDFDictionary* d = stream->dictionary_;
+  if (stream->live_ && stream->owner_ == this && d && (d->owner_ != this || !d->live_))
+    streamsWithFreedDictionary_.insert(stream);
+  else
+    streamsWithFreedDictionary_.erase(stream);
+}
+
+void TPDFStructure::indexName(TPDFName* name) {
+  auto it = nameIndex_.find(std::string_view(name->GetValue()));
+  if (it == nameIndex_.end()) it = nameIndex_.emplace(name->GetValue(), std::vector<TPDFName*>()).first;
+  std::vector<TPDFName*>& names = it->second;
+  // Mostly the newest name: appended; otherwise kept in creation order.
+  auto at = std::upper_bound(names.begin(), names.end(), name->serial_,
+                             [](uint32_t serial, const TPDFName* n) { return serial < n->serial_; });
+  names.insert(at, name);
+}
+
+void TPDFStructure::unindexName(TPDFName* name) {
+  auto it = nameIndex_.find(std::string_view(name->GetValue()));
+  if (it == nameIndex_.end()) return;
+  std::vector<TPDFName*>& names = it->second;
+  // Searched from the back: renaming happens mostly right after creation.
+  auto found = std::find(names.rbegin(), names.rend(), name);
+  if (found != names.rend()) names.erase(std::next(found).base());
+  if (names.empty()) nameIndex_.erase(it);
 }
 
 template <class T>
@@ -672,6 +814,8 @@ T* TPDFStructure::make() {
   T* raw = obj.get();
   owned_.push_back(std::move(obj));
   live_.push_back(raw);
+  raw->live_ = 1;
+  raw->serial_ = nextSerial_++;
   return raw;
 }
 
@@ -790,25 +934,42 @@ TPDFStream* TPDFStructure::NewStreamWith(std::string rawBytes, TPDFDictionary* d
 }
 
 TPDFName* TPDFStructure::FindName(std::string_view text) const {
-  for (TPDFObject* obj : live_)
-    if (obj->GetKind() == pdfkName && static_cast<TPDFName*>(obj)->GetValue() == text)
-      return static_cast<TPDFName*>(obj);
-  return nullptr;
+  // The names made since the last lookup join the index (creation order is
+  // the order of owned_); freed ones are left out.
+  auto* self = const_cast<TPDFStructure*>(this);
+  for (; nameIndexedUpTo_ < owned_.size(); ++nameIndexedUpTo_) {
+    TPDFObject* obj = owned_[nameIndexedUpTo_].get();
+    if (obj->GetKind() == pdfkName && obj->live_) self->indexName(static_cast<TPDFName*>(obj));
+  }
+  auto it = nameIndex_.find(text);
+  if (it == nameIndex_.end()) return nullptr;
+  // Freed names are dropped here rather than when they are freed.
+  std::vector<TPDFName*>& names = it->second;
+  auto firstLive = std::find_if(names.begin(), names.end(), [](const TPDFName* n) { return n->live_ != 0; });
+  names.erase(names.begin(), firstLive);
+  if (names.empty()) {
+    nameIndex_.erase(it);
+    return nullptr;
+  }
+  return names.front();
 }
 
 void TPDFStructure::FreeObject(TPDFObject* obj) {
-  if (!obj) return;
-  auto it = std::find(live_.rbegin(), live_.rend(), obj);
-  if (it == live_.rend()) return;
+  if (!obj || obj->owner_ != this || !obj->live_) return;
   if (obj->GetKind() == pdfkName && static_cast<TPDFName*>(obj)->IsSharedKey()) return;
-  for (TPDFObject* holder : live_)
-    if (holder->HoldsObject(obj)) return;
+  // Held by a slot of a live container of this pool.
+  if (obj->heldBy_ > 0) return;
+  for (const TPDFStream* stream : streamsWithFreedDictionary_)
+    if (stream->HoldsObject(obj)) return;
   // Only detached: callers may still hold the pointer, so the memory stays
   // with the pool until Reset or destruction.
-  live_.erase(std::next(it).base());
+  dropHolds(obj);
+  obj->live_ = 0;
+  ++freedInLive_;
 }
 
 void TPDFStructure::ShiftReferences(int32_t delta, bool zeroGenerations) {
+  compactLive();
   for (TPDFObject* obj : live_) {
     if (obj->GetKind() != pdfkIndRef) continue;
     auto* ref = static_cast<TPDFIndRef*>(obj);

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -105,6 +106,14 @@ protected:
   int32_t objectNumber_ = 0;
   int32_t generation_ = 0;
   char kind_ = 0;
+
+  // Pool bookkeeping, so that freeing and name lookup need no scan of the
+  // live objects: whether the object is in its pool's live list, how many
+  // slots of live containers of the same pool hold it, and its place in
+  // creation order (the order of the live list).
+  uint8_t live_ = 0;
+  int32_t heldBy_ = 0;
+  uint32_t serial_ = 0;
 };
 
 // Null-safe kind tests and casts: PDFAsDictionary(obj) is nullptr when obj is
@@ -180,7 +189,8 @@ public:
   explicit TPDFName(TPDFStructure* owner);
   void AppendText(std::string& out, int depth) const override;
   const std::string& GetValue() const { return value_; }
-  void SetValue(std::string_view name) { value_ = name; }
+  // Keeps the pool's name index (when it has one) in step.
+  void SetValue(std::string_view name);
   bool IsSharedKey() const { return sharedKey_ != 0; }
   void SetSharedKey(bool shared) { sharedKey_ = shared ? 1 : 0; }
 
@@ -410,12 +420,46 @@ public:
   TPDFNumberingCallback OnGetObjectNumber;
 
 private:
+  friend class TPDFObject;
+  friend class TPDFName;
+  friend class TPDFArray;
+  friend class TPDFDictionary;
+  friend class TPDFStream;
+  friend struct TPDFSyntaxParser;
+
   template <class T>
   T* make();
   void destroyAll();
+  // Drops freed objects from the live list (they are only marked when freed,
+  // so that freeing is constant time); keeps the order of the others.
+  void compactLive() const;
+  // Holder bookkeeping: container (of this pool) gains or loses a slot that
+  // holds child. Only live containers and children of this pool count.
+  void noteHold(const TPDFObject* container, TPDFObject* child, int32_t delta);
+  void noteEntry(const TPDFObject* container, const TPDFDictEntry& entry, int32_t delta);
+  // The container leaves the live list: its children lose its holds.
+  void dropHolds(TPDFObject* container);
+  // A live stream whose dictionary is not live holds that dictionary's
+  // entries itself; such streams are listed (rare) and asked directly.
+  void trackStreamDictionary(TPDFStream* stream);
+  // Name index (text -> names in creation order). It is brought up to date
+  // by FindName (the names made since its last call are added then), so
+  // that making names costs nothing extra; only renaming a name already in
+  // the index updates it at once.
+  void indexName(TPDFName* name);
+  void unindexName(TPDFName* name);
+  struct TTextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
 
-  std::vector<TPDFObject*> live_;
+  mutable std::vector<TPDFObject*> live_;
+  mutable size_t freedInLive_ = 0;
+  uint32_t nextSerial_ = 0;
   std::vector<std::unique_ptr<TPDFObject>> owned_;
+  mutable size_t nameIndexedUpTo_ = 0;  // objects (in creation order) already seen by the index
+  mutable std::unordered_map<std::string, std::vector<TPDFName*>, TTextHash, std::equal_to<>> nameIndex_;
+  std::unordered_set<TPDFStream*> streamsWithFreedDictionary_;
   // Interned common key names by their place in the common list (nullptr
   // until first asked for).
   std::vector<TPDFName*> commonKeys_;

@@ -7,46 +7,14 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "PavonaCharClass.h"
 #include "PavonaExtra.h"
 #include "PavonaStructure.h"
 
 namespace {
 
-inline bool isWhite(unsigned char c) {
-  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
-}
-
-inline bool isDelimiter(unsigned char c) {
-  switch (c) {
-    case '(':
-    case ')':
-    case '<':
-    case '>':
-    case '[':
-    case ']':
-    case '{':
-    case '}':
-    case '/':
-    case '%':
-      return true;
-    default:
-      return false;
-  }
-}
-
-inline bool isDigit(unsigned char c) {
-  return c >= '0' && c <= '9';
-}
 inline bool isOctal(unsigned char c) {
   return c >= '0' && c <= '7';
-}
-
-// Value of a hex digit in either case, -1 for anything else.
-inline int hexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // Nearest integer in the 32-bit range (object numbers from untrusted text).
@@ -82,7 +50,7 @@ struct TPDFSyntaxParser {
     const size_t n = t.size();
     while (p < n) {
       unsigned char c = static_cast<unsigned char>(t[p]);
-      if (isWhite(c)) {
+      if (PDFIsWhite(c)) {
         ++p;
       } else if (c == '%') {
         while (p < n && t[p] != '\n' && t[p] != '\r') ++p;
@@ -97,8 +65,8 @@ struct TPDFSyntaxParser {
     if (t.compare(p, word.size(), word) != 0) return false;
     size_t end = p + word.size();
     if (end > t.size()) return false;
-    return end == t.size() || isWhite(static_cast<unsigned char>(t[end])) ||
-           isDelimiter(static_cast<unsigned char>(t[end]));
+    return end == t.size() || PDFIsWhite(static_cast<unsigned char>(t[end])) ||
+           PDFIsDelimiter(static_cast<unsigned char>(t[end]));
   }
 
   TPDFObject* parseObject(int depth) {
@@ -127,7 +95,7 @@ struct TPDFSyntaxParser {
       return pool.NewNull();
     }
     // "+" is a valid sign of a PDF number ("+5", "+.5").
-    if (c == '-' || c == '+' || c == '.' || isDigit(c)) return parseNumber();
+    if (c == '-' || c == '+' || c == '.' || PDFIsDigit(c)) return parseNumber();
     if (c == '(' && remaining >= 2) return parseLiteral();
     if (c == '<' && remaining >= 2) return parseHex();
     // A "/" at the very end is the empty name, as the writer writes it.
@@ -149,12 +117,15 @@ struct TPDFSyntaxParser {
       if (!name || !value) break;
       // A repeated key overwrites the earlier entry in place.
       std::string_view keyText = name->GetValue();
+      const TPDFDictEntry entry{name, value};
+      pool.noteEntry(dict, entry, 1);
       if (entries.size() < kIndexedDictionarySize) {
         int32_t i = dict->IndexOfKey(keyText);
         if (i >= 0) {
-          entries[static_cast<size_t>(i)] = {name, value};
+          pool.noteEntry(dict, entries[static_cast<size_t>(i)], -1);
+          entries[static_cast<size_t>(i)] = entry;
         } else {
-          entries.push_back({name, value});
+          entries.push_back(entry);
         }
       } else {
         if (index.empty())
@@ -162,13 +133,14 @@ struct TPDFSyntaxParser {
         auto found = index.find(keyText);
         if (found != index.end()) {
           const size_t at = found->second;
-          entries[at] = {name, value};
+          pool.noteEntry(dict, entries[at], -1);
+          entries[at] = entry;
           // The key text now lives in the new name object.
           index.erase(found);
           index.emplace(name->GetValue(), at);
         } else {
           index.emplace(keyText, entries.size());
-          entries.push_back({name, value});
+          entries.push_back(entry);
         }
       }
     }
@@ -185,6 +157,7 @@ struct TPDFSyntaxParser {
       TPDFObject* item = parseObject(depth + 1);
       if (!item) break;
       arr->items_.push_back(item);
+      pool.noteHold(arr, item, 1);
       if (first) {
         first = false;
         // A list of references (page /Kids, /Annots ...) reserves its slots
@@ -210,7 +183,7 @@ struct TPDFSyntaxParser {
     ++p;
     while (p < t.size()) {
       unsigned char c = static_cast<unsigned char>(t[p]);
-      if (isDigit(c)) {
+      if (PDFIsDigit(c)) {
         ++p;
       } else if (c == '.' && !hasDot) {
         hasDot = true;
@@ -258,7 +231,7 @@ struct TPDFSyntaxParser {
       // "n g R": a reference.
       const size_t afterFirst = p;
       skip();
-      if (p < t.size() && isDigit(static_cast<unsigned char>(t[p]))) {
+      if (p < t.size() && PDFIsDigit(static_cast<unsigned char>(t[p]))) {
         bool secondDot = false;
         const double second = numberToken(secondDot);
         skip();
@@ -360,7 +333,7 @@ struct TPDFSyntaxParser {
     bytes.reserve(content.size() / 2 + 1);
     int high = -1;
     for (unsigned char c : content) {
-      int v = hexValue(c);
+      int v = PDFHexValue(c);
       if (v < 0) continue;
       if (high < 0) {
         high = v;
@@ -376,7 +349,7 @@ struct TPDFSyntaxParser {
   TPDFObject* parseName() {
     const size_t n = t.size();
     size_t end = p + 1;
-    while (end < n && !isWhite(static_cast<unsigned char>(t[end])) && !isDelimiter(static_cast<unsigned char>(t[end])))
+    while (end < n && !PDFIsWhite(static_cast<unsigned char>(t[end])) && !PDFIsDelimiter(static_cast<unsigned char>(t[end])))
       ++end;
     std::string_view raw = t.substr(p + 1, end - p - 1);
     p = end;
@@ -389,8 +362,8 @@ struct TPDFSyntaxParser {
     value.reserve(raw.size());
     for (size_t k = 0; k < raw.size();) {
       if (raw[k] == '#' && k + 2 < raw.size()) {
-        int hi = hexValue(static_cast<unsigned char>(raw[k + 1]));
-        int lo = hexValue(static_cast<unsigned char>(raw[k + 2]));
+        int hi = PDFHexValue(static_cast<unsigned char>(raw[k + 1]));
+        int lo = PDFHexValue(static_cast<unsigned char>(raw[k + 2]));
         if (hi >= 0 && lo >= 0) {
           value += static_cast<char>(hi * 16 + lo);
           k += 3;
@@ -494,7 +467,7 @@ std::string HexStringToBytes(std::string_view text) {
   for (unsigned char c : s) {
     bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     if (!alnum) continue;
-    int v = hexValue(c);
+    int v = PDFHexValue(c);
     if (high == -2) {
       high = v;  // -1 when not a hex digit
     } else {

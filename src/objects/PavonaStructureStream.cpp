@@ -66,7 +66,7 @@ std::u16string TPDFStream::GetDecodedText() const {
 void TPDFStream::SetRawData(std::string bytes) {
   data_ = std::move(bytes);
   if (!owner_) return;
-  if (!dictionary_) dictionary_ = owner_->NewDictionary();
+  if (!dictionary_) SetDictionary(owner_->NewDictionary());
   // A new direct number, also where /Length was a reference.
   dictionary_->SetValue("Length", owner_->NewNumeric(static_cast<double>(data_.size())));
 }
@@ -76,7 +76,7 @@ void TPDFStream::SetData(std::string_view bytes, bool compress) {
     data_ = bytes;
     return;
   }
-  if (!dictionary_) dictionary_ = owner_->NewDictionary();
+  if (!dictionary_) SetDictionary(owner_->NewDictionary());
   std::string stored;
   bool flate = false;
   if (compress && !bytes.empty()) {

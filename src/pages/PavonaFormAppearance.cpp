@@ -13,6 +13,7 @@
 #include "PavonaForm.h"
 #include "PavonaPainter.h"
 #include "objects/PavonaExtra.h"
+#include "objects/PavonaCharClass.h"
 #include "objects/PavonaStructure.h"
 
 namespace {
@@ -34,7 +35,7 @@ std::vector<std::string> tokenize(std::string_view text) {
     current.clear();
   };
   for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0') {
+    if (PDFIsWhite(c)) {
       flush();
     } else if (c == '/') {
       flush();

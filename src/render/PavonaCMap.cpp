@@ -7,6 +7,7 @@
 
 #include "../platform/Classes.h"
 #include "PavonaResources.h"
+#include "../objects/PavonaCharClass.h"
 
 // ---------------------------------------------------------------------------
 // Values of codes inside a range
@@ -252,9 +253,9 @@ bool hexDigits(std::string_view t, std::string& digits) {
   digits.clear();
   if (t.size() < 2 || t.front() != '<' || t.back() != '>') return false;
   for (char c : t.substr(1, t.size() - 2)) {
-    if (std::isxdigit(static_cast<unsigned char>(c)))
+    if (PDFHexValue(c) >= 0)
       digits.push_back(c);
-    else if (kWhiteSpace.find(c) == std::string_view::npos)
+    else if (!PDFIsWhite(c))
       return false;
   }
   return true;
@@ -266,7 +267,7 @@ bool hexCode(std::string_view t, uint32_t& code, uint32_t& byteLength) {
   if (!hexDigits(t, digits)) return false;
   if (digits.empty() || digits.size() > 8) return false;
   code = 0;
-  for (char c : digits) code = code * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10);
+  for (char c : digits) code = code * 16 + static_cast<uint32_t>(PDFHexValue(c));
   byteLength = static_cast<uint32_t>((digits.size() + 1) / 2);
   return true;
 }
@@ -289,7 +290,7 @@ std::string destinationBytes(std::string_view t, uint32_t span) {
   if (hexDigits(t, digits)) {
     for (size_t i = 0; i < digits.size(); i += 2) {
       auto nibble = [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10;
+        return PDFHexValue(c);
       };
       int hi = nibble(digits[i]);
       int lo = i + 1 < digits.size() ? nibble(digits[i + 1]) : 0;

@@ -7,6 +7,7 @@
 #include "render/PavonaCMap.h"
 #include "render/PavonaType1.h"
 #include "render/PavonaType3.h"
+#include "objects/PavonaCharClass.h"
 
 // ---------------------------------------------------------------------------
 // TPDFRangeIndex
@@ -143,10 +144,7 @@ bool TPDFFontCollectionData::GetCIDWidth(uint32_t code, double& width) const {
 namespace {
 
 int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return PDFHexValue(c);
 }
 
 // Reads "<hex>" items of one block in order. Positions only move forward,

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "render/PavonaType1Internal.h"
+#include "objects/PavonaCharClass.h"
 
 using namespace pvltype1;
 
@@ -181,11 +182,10 @@ std::string EexecDecrypt(uint16_t key, int32_t leadCount, std::string_view data)
 namespace {
 
 inline bool isWhite(unsigned char c) {
-  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+  return PDFIsWhite(c);
 }
 inline bool isDelim(unsigned char c) {
-  return c == '%' || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
-         c == '}';
+  return PDFIsDelimiter(c);
 }
 inline bool isLetter(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "objects/PavonaContentLexer.h"
+#include "objects/PavonaCharClass.h"
 
 // ---------------------------------------------------------------------------
 // Loading
@@ -66,7 +67,7 @@ size_t TPDFType3Rasterizer::GetInlineImageEnd(std::string_view glyphName, size_t
 
 namespace {
 
-inline bool isWhite(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+inline bool isWhite(unsigned char c) { return PDFIsWhite(c); }
 
 }  // namespace
 

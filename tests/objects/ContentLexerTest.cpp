@@ -27,6 +27,10 @@ TEST(ContentLexer, SplitsContentAsEveryInterpreterReadsIt) {
       {"[(a)-20<41>]TJ", {"[", "(a)", "-20", "<41>", "]", "TJ"}},
       {"/P <</MCID 3 /T (>>)>> BDC", {"/P", "<</MCID 3 /T (>>)>>", "BDC"}},
       {"(x)'", {"(x)", "'"}},
+      // A regular token ends at every delimiter, closing ones included.
+      {"12 Tf)Tj", {"12", "Tf", ")", "Tj"}},
+      {"1 d0}{2", {"1", "d0", "}", "{", "2"}},
+      {"/Im1>>", {"/Im1", ">", ">"}},
       {"1 2%c\n3", {"1", "2", "3"}},
       // Damaged content still ends: unterminated string, hex string and dictionary.
       {"(open", {"(open"}},
