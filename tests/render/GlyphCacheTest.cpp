@@ -309,7 +309,7 @@ TEST(GlyphCacheText, ModesAndMatricesMatchPdftoppm) {
 // selected keeps its record (and its masks), one it did not is dropped and
 // loaded again when a later page selects it.
 TEST(GlyphCacheFonts, PagesKeepTheFontsTheyShare) {
-  const std::string pdf = MakePdf({"<< /Type /Catalog >>",
+  const std::string pdf = pvlrender::MakePdf({"<< /Type /Catalog >>",
                                    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
                                    "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>",
                                    "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>"});
