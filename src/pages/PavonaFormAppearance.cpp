@@ -648,7 +648,7 @@ bool TPDFField::storeAppearance(TPDFDictionary* widget, const std::string& paint
   TPDFDictionary* sd = stream->GetDictionary();
   sd->SetValue("Type", Pool->NewName("XObject"));
   sd->SetValue("Subtype", Pool->NewName("Form"));
-  const double box[4] = {0, 0, fieldW, fieldH};
+  const double box[4] = {0, 0, Width, Height};
   sd->SetValue("BBox", Pool->NewRealArray(box));
   // The stream's own resources: the font it uses (and /DR's colour spaces),
   // copied, never /DR itself.
