@@ -56,9 +56,35 @@ QString TForm1::loadedFileName() const {
   return text16(name);
 }
 
+// The reason of a failed command in words: the user reads what went wrong,
+// never the engine's error number.
+static QString failureReason(int32_t code) {
+  switch (code) {
+    case pvlErrStrength: return "this encryption strength is not available";
+    case pvlErrPermissionCheck: return "the permissions are not valid";
+    case pvlErrAlreadyEncrypted: return "the document is already encrypted";
+    case pvlErrEncryptionSetup: return "encryption could not be set up";
+    case pvlErrInformationIndex: return "this document information entry does not exist";
+    case pvlErrUnreadable: return "the file cannot be read";
+    case pvlErrCannotDelete: return "the existing file cannot be replaced";
+    case pvlErrCannotWrite: return "the file cannot be written";
+    case pvlErrWrongPassword: return "wrong password";
+    case pvlErrNoXRef: return "the file is not a PDF document";
+    case pvlErrEncryptedInput: return "encrypted documents cannot be merged this way";
+    case pvlErrNoPages: return "no pages were selected";
+    case pvlErrRenderFailed: return "the page could not be drawn";
+    case pvlErrBadArgument: return "the request is outside what the command accepts";
+    case pvlErrSaveFailed: return "the document could not be saved";
+    case TPavona::pvlErrMetafileWMF: return "Windows metafiles (WMF) cannot be placed; only EMF files can";
+    case TPavona::pvlErrUnencodableText: return "the text has characters the font cannot show";
+    case TPavona::pvlErrNoPageTree: return "the document has no pages";
+    default: return "the operation failed";
+  }
+}
+
 void TForm1::reportFailure(const QString& what) {
   const std::string detail = viewPDF_->LastRenderMessage();
-  showError(detail.empty() ? what + " (" + QString::number(viewPDF_->LastErrorCode()) + ")"
+  showError(detail.empty() ? what + ": " + failureReason(viewPDF_->LastErrorCode())
                            : what + ": " + QString::fromStdString(detail));
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "render/PavonaAnnotFlags.h"  // TPDFAnnotFlag, the bits of an annotation's "F" entry
+
 class TPDFArray;
 class TPDFIndRef;
 class TPDFPageTree;

@@ -429,9 +429,12 @@ void TPDFFont::CreateStandardFont(std::string_view name, int32_t number) {
 
 // --- TrueType fonts of the installed fonts -------------------------------------------------
 
-bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning, bool ignoreRestriction) {
-  baseName_ = name;
-  const TFaceName parsed = parseFaceName(name);
+namespace {
+
+// The whole font file of the installed face the name selects (empty when
+// none is found); a face of a collection comes with offsets relative to its
+// own table directory, as a stand-alone font file has them.
+std::string installedFaceData(const TFaceName& parsed) {
   TFont request;
   request.Name = parsed.face;
   request.Style = parsed.style;
@@ -453,6 +456,61 @@ bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning
       }
     }
   }
+  return fontData;
+}
+
+// Kerning pairs of the kern table (format 0, horizontal), keyed by the
+// character codes (left * 65536 + right) of the glyphs, in font units of 1000.
+template <typename TEm>
+std::vector<std::pair<int32_t, int32_t>> kernPairsOfCodes(const TPDFTrueTypeParser& parser,
+                                                          const std::array<int32_t, 256>& glyphOfCode,
+                                                          int32_t firstCode, int32_t lastCode, TEm em) {
+  std::vector<std::pair<int32_t, int32_t>> out;
+  std::map<int32_t, std::vector<int32_t>> codesOfGlyph;
+  for (int32_t c = firstCode; c <= lastCode; ++c)
+    if (glyphOfCode[size_t(c)] > 0) codesOfGlyph[glyphOfCode[size_t(c)]].push_back(c);
+  const std::string_view kern = parser.GetTableData("kern");
+  if (be16(kern, 0) == 0) {
+    size_t at = 4;
+    for (uint16_t t = 0, tables = be16(kern, 2); t < tables && at + 6 <= kern.size(); ++t) {
+      const uint16_t length = be16(kern, at + 2), coverage = be16(kern, at + 4);
+      if ((coverage >> 8) == 0 && (coverage & 1) != 0) {
+        const uint16_t pairs = be16(kern, at + 6);
+        for (uint32_t i = 0; i < pairs && at + 14 + 6 * (i + 1) <= kern.size(); ++i) {
+          size_t p = at + 14 + 6 * i;
+          auto left = codesOfGlyph.find(be16(kern, p));
+          auto right = codesOfGlyph.find(be16(kern, p + 2));
+          if (left == codesOfGlyph.end() || right == codesOfGlyph.end()) continue;
+          int32_t amount = -em(bes16(kern, p + 4));
+          for (int32_t a : left->second)
+            for (int32_t b : right->second) out.emplace_back(a * 65536 + b, amount);
+        }
+      }
+      if (length < 6) break;
+      at += length;
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The BaseFont name: the face without blanks and the style after a comma.
+std::string trueTypeBaseName(const TFaceName& parsed) {
+  std::string fontName;
+  for (char c : parsed.face)
+    if (c != ' ') fontName += c;
+  if (parsed.style == fsBold) fontName += ",Bold";
+  if (parsed.style == fsItalic) fontName += ",Italic";
+  if (parsed.style == (fsBold | fsItalic)) fontName += ",BoldItalic";
+  return fontName;
+}
+
+}  // namespace
+
+bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning, bool ignoreRestriction) {
+  baseName_ = name;
+  const TFaceName parsed = parseFaceName(name);
+  const std::string fontData = installedFaceData(parsed);
   TPDFTrueTypeParser parser;
   try {
     parser.LoadFromString(fontData);
@@ -515,34 +573,7 @@ bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning
   if (hhea.size() >= 12) maxWidth = std::max(maxWidth, em(be16(hhea, 10)));
 
   kerningPairs_.clear();
-  if (kerning) {
-    // Kerning pairs of the kern table (format 0), by character code.
-    std::map<int32_t, std::vector<int32_t>> codesOfGlyph;
-    for (int32_t c = firstCode_; c <= lastCode_; ++c)
-      if (glyphOfCode[size_t(c)] > 0) codesOfGlyph[glyphOfCode[size_t(c)]].push_back(c);
-    const std::string_view kern = parser.GetTableData("kern");
-    if (be16(kern, 0) == 0) {
-      size_t at = 4;
-      for (uint16_t t = 0, tables = be16(kern, 2); t < tables && at + 6 <= kern.size(); ++t) {
-        const uint16_t length = be16(kern, at + 2), coverage = be16(kern, at + 4);
-        if ((coverage >> 8) == 0 && (coverage & 1) != 0) {
-          const uint16_t pairs = be16(kern, at + 6);
-          for (uint32_t i = 0; i < pairs && at + 14 + 6 * (i + 1) <= kern.size(); ++i) {
-            size_t p = at + 14 + 6 * i;
-            auto left = codesOfGlyph.find(be16(kern, p));
-            auto right = codesOfGlyph.find(be16(kern, p + 2));
-            if (left == codesOfGlyph.end() || right == codesOfGlyph.end()) continue;
-            int32_t amount = -em(bes16(kern, p + 4));
-            for (int32_t a : left->second)
-              for (int32_t b : right->second) kerningPairs_.emplace_back(a * 65536 + b, amount);
-          }
-        }
-        if (length < 6) break;
-        at += length;
-      }
-    }
-    std::sort(kerningPairs_.begin(), kerningPairs_.end());
-  }
+  if (kerning) kerningPairs_ = kernPairsOfCodes(parser, glyphOfCode, firstCode_, lastCode_, em);
 
   TPDFIndRef* fontFileRef = nullptr;
   if (embed) {
@@ -554,12 +585,7 @@ bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning
     kind_ = pdffkTrueType;
   }
 
-  std::string fontName;
-  for (char c : parsed.face)
-    if (c != ' ') fontName += c;
-  if (parsed.style == fsBold) fontName += ",Bold";
-  if (parsed.style == fsItalic) fontName += ",Italic";
-  if (parsed.style == (fsBold | fsItalic)) fontName += ",BoldItalic";
+  const std::string fontName = trueTypeBaseName(parsed);
 
   TPDFDictionary* descriptor = pool_->NewDictionary();
   descriptor->SetValue("Type", pool_->NewName("FontDescriptor"));

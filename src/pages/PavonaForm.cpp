@@ -8,6 +8,7 @@
 #include "PavonaFont.h"
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaStructure.h"
+#include "pages/PavonaAnnots.h"
 
 const char* const kFormFontNames[14] = {"Cour", "CoBo", "CoBO", "CoOb", "Helv", "HeBo", "HeBO",
                                         "HeOb", "Time", "TiBo", "TiIt", "TiBI", "Symb", "ZaDb"};
@@ -246,19 +247,19 @@ TPDFField* TPDFForm::NewField(std::u16string_view name, uint8_t kind, TPDFIndRef
   switch (kind) {
     case pdffkText:
       dict->SetValue("FT", name_("Tx"));
-      dict->SetValue("F", num(4));
+      dict->SetValue("F", num(pdfafPrint));
       dict->SetValue("T", Pool->NewTextString(clean));
       break;
     case pdffkPushButton:
       dict->SetValue("FT", name_("Btn"));
       dict->SetValue("Ff", num(65536));
-      dict->SetValue("F", num(4));
+      dict->SetValue("F", num(pdfafPrint));
       dict->SetValue("T", Pool->NewTextString(clean));
       break;
     case pdffkCheckBox: {
       dict->SetValue("FT", name_("Btn"));
       dict->SetValue("Ff", num(0));
-      dict->SetValue("F", num(4));
+      dict->SetValue("F", num(pdfafPrint));
       dict->SetValue("T", Pool->NewTextString(clean));
       dict->SetValue("AS", name_("Off"));
       dict->SetValue("V", name_("Off"));
@@ -298,14 +299,14 @@ TPDFField* TPDFForm::NewField(std::u16string_view name, uint8_t kind, TPDFIndRef
       dict->SetValue("FT", name_("Ch"));
       dict->SetValue("T", Pool->NewTextString(clean));
       dict->SetValue("Opt", Pool->NewArray());
-      dict->SetValue("F", num(4));
+      dict->SetValue("F", num(pdfafPrint));
       dict->SetValue("Ff", num(131072));
       break;
     case pdffkSignature:
       Dict->SetValue("SigFlags", num(3));
       dict->SetValue("FT", name_("Sig"));
       dict->SetValue("T", Pool->NewTextString(clean));
-      dict->SetValue("F", num(4));
+      dict->SetValue("F", num(pdfafPrint));
       break;
     case pdffkParent:
       dict->SetValue("T", Pool->NewTextString(clean));

@@ -127,6 +127,14 @@ private:
   std::string formatNumber(double v) const;
   bool buildWidgetAppearance(TPDFDictionary* widget);
   double writeBorderAndBackground(TPDFPainter& painter, TPDFDictionary* widget, int32_t combCells, double h, double w);
+  // The value or caption inside the border, in the /DA colour, aligned by
+  // /Q and sized to fit when /DA gives size 0.
+  void writeFieldText(TPDFPainter& painter, TPDFFont& font, const std::u16string& text, int32_t q, double w,
+                      double h, double inset, bool comb, int32_t maxLen);
+  // The content as the widget's normal appearance stream, with the font it
+  // uses as its resources.
+  bool storeAppearance(TPDFDictionary* widget, const std::string& painted, const std::string& fontName,
+                       TPDFIndRef* fontRef);
 };
 
 class TPDFForm {

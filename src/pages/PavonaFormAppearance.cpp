@@ -553,71 +553,79 @@ bool TPDFField::buildWidgetAppearance(TPDFDictionary* widget) {
   const bool comb = kind == pdffkText && HasFieldFlag(25) && !HasFieldFlag(14) && !HasFieldFlag(21) && maxLen >= 1;
   const double inset = writeBorderAndBackground(painter, widget, comb ? maxLen : 0, h, w);
 
-  if (!text.empty()) {
-    double size = GetFontSize();
-    const bool autoSize = !(size > 0);
-    const bool multiLine = kind == pdffkText && HasFieldFlag(13);
-    if (autoSize) size = multiLine ? 12 : h - 4;
-    if (!(size > 0)) size = 1;
-    painter.SetFont(&font, size);
-    // The text colour exactly as /DA sets it.
-    const std::vector<std::string> tokens = tokenize(GetDefaultAppearance());
-    const int32_t op = lastColorOperator(tokens);
-    if (op >= 0) {
-      int32_t first = op - (tokens[size_t(op)] == "rg" ? 3 : tokens[size_t(op)] == "k" ? 4 : 1);
-      if (tokens[size_t(op)] == "sc" || tokens[size_t(op)] == "scn") {
-        for (int32_t i = op - 1; i >= 1; --i) {
-          if (tokens[size_t(i)] == "cs") {
-            first = i - 1;
-            break;
-          }
+  if (!text.empty()) writeFieldText(painter, font, text, q, w, h, inset, comb, maxLen);
+  return storeAppearance(widget, painter.GetContent(), fontName, fontRef);
+}
+
+void TPDFField::writeFieldText(TPDFPainter& painter, TPDFFont& font, const std::u16string& text, int32_t q, double w,
+                               double h, double inset, bool comb, int32_t maxLen) {
+  const uint8_t kind = GetFieldKind();
+  double size = GetFontSize();
+  const bool autoSize = !(size > 0);
+  const bool multiLine = kind == pdffkText && HasFieldFlag(13);
+  if (autoSize) size = multiLine ? 12 : h - 4;
+  if (!(size > 0)) size = 1;
+  painter.SetFont(&font, size);
+  // The text colour exactly as /DA sets it.
+  const std::vector<std::string> tokens = tokenize(GetDefaultAppearance());
+  const int32_t op = lastColorOperator(tokens);
+  if (op >= 0) {
+    int32_t first = op - (tokens[size_t(op)] == "rg" ? 3 : tokens[size_t(op)] == "k" ? 4 : 1);
+    if (tokens[size_t(op)] == "sc" || tokens[size_t(op)] == "scn") {
+      for (int32_t i = op - 1; i >= 1; --i) {
+        if (tokens[size_t(i)] == "cs") {
+          first = i - 1;
+          break;
         }
       }
-      first = std::max(first, 0);
-      painter.SetRawFillColor(joinTokens(std::vector<std::string>(tokens.begin() + first, tokens.begin() + op + 1)));
-    } else {
-      painter.SetRawFillColor("0 g");
     }
-    double x = inset + 2;
-    int32_t align = 0;
-    if ((kind == pdffkText || kind == pdffkChoice) && q == 1) {
-      x = w / 2;
-      align = 1;
-    } else if ((kind == pdffkText || kind == pdffkChoice) && q == 2) {
-      x = w - 2 - inset;
-      align = 2;
-    } else if (kind == pdffkPushButton) {
-      x = w / 2;
-      align = 1;
+    first = std::max(first, 0);
+    painter.SetRawFillColor(joinTokens(std::vector<std::string>(tokens.begin() + first, tokens.begin() + op + 1)));
+  } else {
+    painter.SetRawFillColor("0 g");
+  }
+  double x = inset + 2;
+  int32_t align = 0;
+  if ((kind == pdffkText || kind == pdffkChoice) && q == 1) {
+    x = w / 2;
+    align = 1;
+  } else if ((kind == pdffkText || kind == pdffkChoice) && q == 2) {
+    x = w - 2 - inset;
+    align = 2;
+  } else if (kind == pdffkPushButton) {
+    x = w / 2;
+    align = 1;
+  }
+  painter.SetTextAlignment(align);
+  const double innerW = w - 4 - 2 * inset, innerH = h - 4 - 2 * inset;
+  if (multiLine || (kind == pdffkChoice && text.find(kValueSeparator) != std::u16string::npos)) {
+    if (autoSize) {
+      while (size > 4 && painter.GetTextBlockHeight(text, std::u16string(1, kValueSeparator), innerW) > innerH) {
+        size -= 0.5;
+        painter.SetFont(&font, size);
+      }
     }
-    painter.SetTextAlignment(align);
-    const double innerW = w - 4 - 2 * inset, innerH = h - 4 - 2 * inset;
-    if (multiLine || (kind == pdffkChoice && text.find(kValueSeparator) != std::u16string::npos)) {
-      if (autoSize) {
-        while (size > 4 && painter.GetTextBlockHeight(text, std::u16string(1, kValueSeparator), innerW) > innerH) {
-          size -= 0.5;
-          painter.SetFont(&font, size);
-        }
+    painter.DrawTextBlockW(text, std::u16string(1, kValueSeparator), x, h - 2 - inset - painter.GetLineHeight(),
+                           innerW);
+  } else {
+    if (autoSize) {
+      const double tw = painter.GetTextWidthW(text);
+      if (tw > 0 && size > innerW / tw * size) {
+        size = std::max(innerW / tw * size, 1.0);
+        painter.SetFont(&font, size);
       }
-      painter.DrawTextBlockW(text, std::u16string(1, kValueSeparator), x, h - 2 - inset - painter.GetLineHeight(),
-                             innerW);
+    }
+    if (comb) {
+      painter.DrawCombText(text, maxLen, 0, h - 2 - inset, w, innerH);
     } else {
-      if (autoSize) {
-        const double tw = painter.GetTextWidthW(text);
-        if (tw > 0 && size > innerW / tw * size) {
-          size = std::max(innerW / tw * size, 1.0);
-          painter.SetFont(&font, size);
-        }
-      }
-      if (comb) {
-        painter.DrawCombText(text, maxLen, 0, h - 2 - inset, w, innerH);
-      } else {
-        painter.DrawTextW(text, x, (h - painter.GetLineHeight()) / 2 - painter.GetFontDescent());
-      }
+      painter.DrawTextW(text, x, (h - painter.GetLineHeight()) / 2 - painter.GetFontDescent());
     }
   }
+}
 
-  std::string content = painter.GetContent();
+bool TPDFField::storeAppearance(TPDFDictionary* widget, const std::string& painted, const std::string& fontName,
+                                TPDFIndRef* fontRef) {
+  std::string content = painted;
   if (content.substr(0, 3).find('q') == std::string::npos) content = "q " + content;
   if (content.size() < 3 || content.substr(content.size() - 3).find('Q') == std::string::npos) content += " Q";
   content = "/Tx BMC " + content + " EMC\n";
@@ -641,7 +649,7 @@ bool TPDFField::buildWidgetAppearance(TPDFDictionary* widget) {
   TPDFDictionary* sd = stream->GetDictionary();
   sd->SetValue("Type", Pool->NewName("XObject"));
   sd->SetValue("Subtype", Pool->NewName("Form"));
-  const double box[4] = {0, 0, fieldW, fieldH};
+  const double box[4] = {0, 0, Width, Height};
   sd->SetValue("BBox", Pool->NewRealArray(box));
   // The stream's own resources: the font it uses (and /DR's colour spaces),
   // copied, never /DR itself.

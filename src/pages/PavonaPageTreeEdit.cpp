@@ -14,6 +14,7 @@
 #include "PavonaPageTree.h"
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaFlate.h"
+#include "pages/PavonaAnnots.h"
 #include "pages/PavonaFont.h"
 #include "pages/PavonaImage.h"
 
@@ -585,7 +586,7 @@ TPDFIndRef* TPDFPageTree::AddNoteAnnotation(int32_t icon, std::u16string_view ti
   note->SetValue("C", pool_->NewRealArray(std::array<double, 3>{red, green, blue}));
   note->SetValue("T", pool_->NewTextString(title));
   note->SetValue("Contents", pool_->NewTextString(contents));
-  note->SetValue("F", pool_->NewNumeric(28));
+  note->SetValue("F", pool_->NewNumeric(pdfafPrint | pdfafNoZoom | pdfafNoRotate));
   TPDFIndRef* noteRef = appendAnnotation(note);
   if (!noteRef) return nullptr;
   TPDFDictionary* popup = pool_->NewDictionary();
@@ -594,7 +595,7 @@ TPDFIndRef* TPDFPageTree::AddNoteAnnotation(int32_t icon, std::u16string_view ti
   popup->SetValue("Parent", pool_->NewIndRef(noteRef->GetRefNumber(), noteRef->GetRefGeneration()));
   popup->SetValue("Rect", pool_->NewRealArray(std::array<double, 4>{popupLeft, popupTop - popupHeight,
                                                                     popupLeft + popupWidth, popupTop}));
-  popup->SetValue("F", pool_->NewNumeric(25));
+  popup->SetValue("F", pool_->NewNumeric(pdfafInvisible | pdfafNoZoom | pdfafNoRotate));
   popup->SetValue("Open", pool_->NewBoolean(open));
   if (TPDFIndRef* popupRef = appendAnnotation(popup)) note->SetValue("Popup", popupRef);
   return noteRef;

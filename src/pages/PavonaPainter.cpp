@@ -1,6 +1,7 @@
 #include "pages/PavonaPainter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "objects/PavonaExtra.h"
@@ -11,6 +12,26 @@ namespace {
 double clampUnit(double v) {
   if (!(v >= 0)) return 0;  // also NaN
   return v > 1 ? 1 : v;
+}
+
+// The stroking form of fill-colour operator text (as an appearance's default
+// appearance string gives it): the same operands with the operators g, rg,
+// k, cs, sc and scn in their stroking names. Text without them is kept.
+std::string strokeFormOfFillText(std::string_view text) {
+  static constexpr std::string_view kFill[] = {"g", "rg", "k", "cs", "sc", "scn"};
+  static constexpr std::string_view kStroke[] = {"G", "RG", "K", "CS", "SC", "SCN"};
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = std::min(text.find_first_of(" \t\r\n", pos), text.size());
+    std::string_view token = text.substr(pos, end - pos);
+    size_t k = 0;
+    while (k < std::size(kFill) && kFill[k] != token) ++k;
+    out.append(k < std::size(kFill) ? kStroke[k] : token);
+    if (end < text.size()) out += text[end];
+    pos = end + 1;
+  }
+  return out;
 }
 
 // Integer of a field of the saved text state.
@@ -106,116 +127,153 @@ void TPDFPainter::SetExtGState(std::string_view name) {
 
 // --- Pending state ------------------------------------------------------------
 
-std::string TPDFPainter::colorOp(double a, double b, double c, std::string_view op) const {
-  std::string s = FormatNumber(clampUnit(a)) + FormatNumber(clampUnit(b)) + FormatNumber(clampUnit(c));
-  s.append(op);
-  return s;
+TPDFPainter::TPendingColor TPDFPainter::TPendingColor::RGB(double r, double g, double b) {
+  TPendingColor c;
+  c.Kind = pckRGB;
+  c.C[0] = clampUnit(r);
+  c.C[1] = clampUnit(g);
+  c.C[2] = clampUnit(b);
+  return c;
 }
 
-std::string TPDFPainter::colorOp4(double a, double b, double c, double d, std::string_view op) const {
-  std::string s =
-      FormatNumber(clampUnit(a)) + FormatNumber(clampUnit(b)) + FormatNumber(clampUnit(c)) + FormatNumber(clampUnit(d));
-  s.append(op);
-  return s;
+TPDFPainter::TPendingColor TPDFPainter::TPendingColor::CMYK(double c, double m, double y, double k) {
+  TPendingColor p;
+  p.Kind = pckCMYK;
+  p.C[0] = clampUnit(c);
+  p.C[1] = clampUnit(m);
+  p.C[2] = clampUnit(y);
+  p.C[3] = clampUnit(k);
+  return p;
+}
+
+std::string TPDFPainter::formatColor(const TPendingColor& color, bool stroke) const {
+  switch (color.Kind) {
+    case TPendingColor::pckRGB:
+      return FormatNumber(color.C[0]) + FormatNumber(color.C[1]) + FormatNumber(color.C[2]) + (stroke ? "RG" : "rg");
+    case TPendingColor::pckCMYK:
+      return FormatNumber(color.C[0]) + FormatNumber(color.C[1]) + FormatNumber(color.C[2]) +
+             FormatNumber(color.C[3]) + (stroke ? "K" : "k");
+    case TPendingColor::pckSpace:
+      return "/" + color.Name + (stroke ? " CS " : " cs ") + FormatNumber(color.C[0]) + (stroke ? "SCN" : "scn");
+    case TPendingColor::pckPattern: return (stroke ? "/Pattern CS /" : "/Pattern cs /") + color.Name + (stroke ? " SCN" : " scn");
+    case TPendingColor::pckRaw: return stroke ? strokeFormOfFillText(color.Name) : color.Name;
+  }
+  return {};
+}
+
+std::string TPDFPainter::formatLineStyle() const {
+  if (!lineStyleFull_) return FormatNumber(lineWidth_) + "w";
+  return FormatNumber(miterLimit_) + "M " + FormatNumber(lineWidth_) + "w " + std::to_string(lineCap_) + " J " +
+         std::to_string(lineJoin_) + " j";
+}
+
+std::string TPDFPainter::formatDash(const TPendingDash& dash) const {
+  if (dash.Solid) return "[] 0 d";
+  return "[ " + FormatNumber(dash.On) + FormatNumber(dash.Off) + "] 0 d";
+}
+
+std::string TPDFPainter::formatFont() const {
+  return "/" + (font_ ? font_->GetResourceName() : std::string()) + " " + FormatNumber(fontSize_) + "Tf";
+}
+
+std::string TPDFPainter::formatSpacing() const {
+  return FormatNumber(wordSpacing_) + "Tw " + FormatNumber(charSpacing_) + "Tc";
+}
+
+void TPDFPainter::writePendingTextState() {
+  if (dirty(dFont)) WriteOp(formatFont());
+  if (dirty(dTextColor)) WriteOp(formatColor(textColor_, false));
+  if (dirty(dScaling)) WriteOp(FormatNumber(scaling_) + "Tz");
+  if (dirty(dRise)) WriteOp(FormatNumber(rise_) + "Ts");
+  if (dirty(dSpacing)) WriteOp(formatSpacing());
 }
 
 void TPDFPainter::SetFillColor(double r, double g, double b) {
-  fillStr_ = colorOp(r, g, b, "rg");
+  fillColor_ = TPendingColor::RGB(r, g, b);
   setDirty(dFill | dTextColor);
 }
 
 void TPDFPainter::SetLineColor(double r, double g, double b) {
-  strokeStr_ = colorOp(r, g, b, "RG");
+  strokeColor_ = TPendingColor::RGB(r, g, b);
   setDirty(dStroke);
 }
 
 void TPDFPainter::SetFillColorCMYK(double c, double m, double y, double k) {
-  fillStr_ = colorOp4(c, m, y, k, "k");
+  fillColor_ = TPendingColor::CMYK(c, m, y, k);
   setDirty(dFill | dTextColor);
 }
 
 void TPDFPainter::SetLineColorCMYK(double c, double m, double y, double k) {
-  strokeStr_ = colorOp4(c, m, y, k, "K");
+  strokeColor_ = TPendingColor::CMYK(c, m, y, k);
   setDirty(dStroke);
 }
 
 void TPDFPainter::SetTextColor(double r, double g, double b) {
-  r = clampUnit(r);
-  g = clampUnit(g);
-  b = clampUnit(b);
+  textColor_ = TPendingColor::RGB(r, g, b);
   textColorText_ = "#";
-  for (double v : {r, g, b}) textColorText_ += IntToHexStr(std::lround(v * 255), 2);
-  textFillStr_ = colorOp(r, g, b, "rg");
-  textStrokeStr_ = colorOp(r, g, b, "RG");
+  for (int i = 0; i < 3; ++i) textColorText_ += IntToHexStr(std::lround(textColor_.C[i] * 255), 2);
   setDirty(dTextColor | dFill);
 }
 
 void TPDFPainter::SetTextColorCMYK(double c, double m, double y, double k) {
-  textFillStr_ = colorOp4(c, m, y, k, "k");
-  textStrokeStr_ = colorOp4(c, m, y, k, "K");
+  textColor_ = TPendingColor::CMYK(c, m, y, k);
   setDirty(dTextColor | dFill);
 }
 
-void TPDFPainter::SetTextBackgroundColor(double r, double g, double b) { textBgStr_ = colorOp(r, g, b, "rg"); }
+void TPDFPainter::SetTextBackgroundColor(double r, double g, double b) { textBgColor_ = TPendingColor::RGB(r, g, b); }
 
 void TPDFPainter::SetFillColorSpace(std::string_view name, double tint) {
-  fillStr_ = "/" + std::string(name) + " cs " + FormatNumber(tint) + "scn";
+  fillColor_ = TPendingColor{TPendingColor::pckSpace, {tint, 0, 0, 0}, std::string(name)};
   setDirty(dFill | dTextColor);
 }
 
 void TPDFPainter::SetLineColorSpace(std::string_view name, double tint) {
-  strokeStr_ = "/" + std::string(name) + " CS " + FormatNumber(tint) + "SCN";
+  strokeColor_ = TPendingColor{TPendingColor::pckSpace, {tint, 0, 0, 0}, std::string(name)};
   setDirty(dStroke);
 }
 
 void TPDFPainter::SetTextColorSpace(std::string_view name, double tint) {
-  textFillStr_ = "/" + std::string(name) + " cs " + FormatNumber(tint) + "scn";
-  textStrokeStr_ = textFillStr_;
+  textColor_ = TPendingColor{TPendingColor::pckSpace, {tint, 0, 0, 0}, std::string(name)};
   setDirty(dTextColor | dFill);
 }
 
 void TPDFPainter::SetFillPattern(std::string_view name) {
-  fillStr_ = "/Pattern cs /" + std::string(name) + " scn";
+  fillColor_ = TPendingColor{TPendingColor::pckPattern, {0, 0, 0, 0}, std::string(name)};
   setDirty(dFill);
 }
 
 void TPDFPainter::SetRawShapeFillColor(std::string_view text) {
-  fillStr_ = text;
+  fillColor_ = TPendingColor{TPendingColor::pckRaw, {0, 0, 0, 0}, std::string(text)};
   setDirty(dFill | dTextColor);
 }
 
 void TPDFPainter::SetRawLineColor(std::string_view text) {
-  strokeStr_ = text;
+  strokeColor_ = TPendingColor{TPendingColor::pckRaw, {0, 0, 0, 0}, std::string(text)};
   setDirty(dStroke);
 }
 
 void TPDFPainter::SetRawFillColor(std::string_view text) {
-  textFillStr_ = text;
-  textStrokeStr_ = text;
+  textColor_ = TPendingColor{TPendingColor::pckRaw, {0, 0, 0, 0}, std::string(text)};
   setDirty(dTextColor | dFill);
-}
-
-void TPDFPainter::rebuildLineStyle() {
-  lineStyleStr_ = FormatNumber(miterLimit_) + "M " + FormatNumber(lineWidth_) + "w " + std::to_string(lineCap_) +
-                  " J " + std::to_string(lineJoin_) + " j";
-  setDirty(dLineStyle);
 }
 
 void TPDFPainter::SetLineWidth(double w) {
   lineWidth_ = w;
-  rebuildLineStyle();
+  lineStyleFull_ = true;
+  setDirty(dLineStyle);
 }
 
 void TPDFPainter::SetMiterLimit(double m) {
   miterLimit_ = m;
-  rebuildLineStyle();
+  lineStyleFull_ = true;
+  setDirty(dLineStyle);
 }
 
 void TPDFPainter::SetLineDash(double dash, double gap) {
   if (dash < 0.1 || gap < 0.1)
-    dashStr_ = "[] 0 d";
+    dash_ = TPendingDash{};
   else
-    dashStr_ = "[ " + FormatNumber(dash) + FormatNumber(gap) + "] 0 d";
+    dash_ = TPendingDash{false, dash, gap};
   setDirty(dDash);
 }
 
@@ -225,35 +283,27 @@ void TPDFPainter::SetFont(TPDFFont* font, double size) {
   fontSize_ = size;
   decorationWidth_ = size * 6.25 / 100;
   decorationOffset_ = 0;
-  fontStr_ = "/" + (font ? font->GetResourceName() : std::string()) + " " + FormatNumber(size) + "Tf";
   setDirty(dFont | dTextColor | dFill);
 }
 
 void TPDFPainter::SetTextScaling(double percent) {
   scaling_ = percent;
-  scalingStr_ = FormatNumber(percent) + "Tz";
   setDirty(dScaling);
 }
 
 void TPDFPainter::SetTextRise(double rise) {
   rise_ = rise;
-  riseStr_ = FormatNumber(rise) + "Ts";
   setDirty(dRise);
-}
-
-void TPDFPainter::rebuildSpacing() {
-  spacingStr_ = FormatNumber(charSpacing_) + "Tc " + FormatNumber(wordSpacing_) + "Tw";
-  setDirty(dSpacing);
 }
 
 void TPDFPainter::SetCharSpacing(double c) {
   charSpacing_ = c;
-  rebuildSpacing();
+  setDirty(dSpacing);
 }
 
 void TPDFPainter::SetWordSpacing(double w) {
   wordSpacing_ = w;
-  rebuildSpacing();
+  setDirty(dSpacing);
 }
 
 void TPDFPainter::SetTextMode(int32_t mode) {
@@ -266,43 +316,28 @@ void TPDFPainter::DiscardPendingState() { clearDirty(dFill | dStroke | dLineStyl
 void TPDFPainter::MarkAllDirty() { dirty_ = dAll; }
 
 void TPDFPainter::ResetState() {
-  textFillStr_ = "0 0 0 rg";
-  fillStr_ = "1 1 1 rg";
-  strokeStr_ = "0 0 0 RG";
-  lineStyleStr_ = "1 w";
-  dashStr_ = "[] 0 d";
-  scalingStr_ = "100 Tz";
-  riseStr_ = "0 Ts";
-  spacingStr_ = "0 Tw 0 Tc";
-  textBgStr_ = "0.5 0.5 0.5 rg";
-  textStrokeStr_ = "0 0 0 RG";
-  scaling_ = 100;
-  rise_ = 0;
-  wordSpacing_ = 0;
-  charSpacing_ = 0;
-  dashFactor_ = 0;
-  gapFactor_ = 0;
-  renderMode_ = 0;
-  alignment_ = 0;
-  leading_ = 0;
-  decorationKind_ = 0;
-  backgroundKind_ = 0;
+  fillColor_ = TPendingColor::RGB(1, 1, 1);
+  strokeColor_ = TPendingColor::RGB(0, 0, 0);
+  lineWidth_ = 1.0;
+  miterLimit_ = 10.0;
+  lineCap_ = 0;
+  lineJoin_ = 0;
+  lineStyleFull_ = false;
+  dash_ = TPendingDash{};
+  setDirty(dFill | dStroke | dLineStyle | dDash);
+  ResetTextState();
 }
 
 void TPDFPainter::ResetTextState() {
-  textFillStr_ = "0 0 0 rg";
+  textColor_ = TPendingColor::RGB(0, 0, 0);
+  textBgColor_ = TPendingColor::RGB(0.5, 0.5, 0.5);
   scaling_ = 100;
-  scalingStr_ = "100 Tz";
   charSpacing_ = 0;
   wordSpacing_ = 0;
-  spacingStr_ = "0 Tc 0 Tw";
   rise_ = 0;
-  riseStr_ = "0 Ts";
   renderMode_ = 0;
   dashFactor_ = 0;
   gapFactor_ = 0;
-  textBgStr_ = "0.5 0.5 0.5 rg";
-  textStrokeStr_ = "0 0 0 RG";
   alignment_ = 0;
   leading_ = 0;
   decorationKind_ = 0;
@@ -310,34 +345,80 @@ void TPDFPainter::ResetTextState() {
   setDirty(dTextColor | dScaling | dSpacing | dRise | dRenderMode);
 }
 
+// --- Saved text state -----------------------------------------------------------
+//
+// Tab-separated fields of exact numbers (shortest text that reads back to the
+// same double), so saving and restoring never rounds the state.
+
+namespace {
+
+constexpr size_t kSavedFields = 20;
+
+std::string exactNumber(double v) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("0");
+}
+
+double readExact(std::string_view t) {
+  double v = 0;
+  auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+  return res.ec == std::errc() && std::isfinite(v) ? v : 0;
+}
+
+// Splits at single spaces, at most limit pieces (the last keeps the rest).
+std::vector<std::string_view> splitSpaces(std::string_view text, size_t limit) {
+  std::vector<std::string_view> out;
+  while (out.size() + 1 < limit) {
+    size_t sp = text.find(' ');
+    if (sp == std::string_view::npos) break;
+    out.push_back(text.substr(0, sp));
+    text.remove_prefix(sp + 1);
+  }
+  out.push_back(text);
+  return out;
+}
+
+}  // namespace
+
 std::string TPDFPainter::SaveTextState() const {
-  auto num = [this](double v) { return FormatPDFNumber(precision_, v); };
-  std::vector<std::string> fields = {
+  // A colour: kind, four components and the name last, as the name may hold
+  // blanks; tabs in raw operator text become blanks (the same to a reader).
+  auto color = [](const TPendingColor& c) {
+    std::string out = std::to_string(static_cast<int>(c.Kind));
+    for (double v : c.C) out += ' ' + exactNumber(v);
+    out += ' ';
+    for (char ch : c.Name) out += ch == '\t' ? ' ' : ch;
+    return out;
+  };
+  const std::string lineStyle = exactNumber(lineWidth_) + ' ' + exactNumber(miterLimit_) + ' ' +
+                                std::to_string(lineCap_) + ' ' + std::to_string(lineJoin_) + ' ' +
+                                (lineStyleFull_ ? "1" : "0");
+  const std::string dash = std::string(dash_.Solid ? "1" : "0") + ' ' + exactNumber(dash_.On) + ' ' +
+                           exactNumber(dash_.Off);
+  const std::vector<std::string> fields = {
       std::to_string(font_ ? font_->GetObjectNumber() : 0),
-      num(fontSize_),
-      textFillStr_,
-      fillStr_,
-      strokeStr_,
-      lineStyleStr_,
-      dashStr_,
-      num(scaling_),
-      scalingStr_,
-      num(charSpacing_),
-      num(wordSpacing_),
-      spacingStr_,
-      textBgStr_,
-      textStrokeStr_,
-      num(dashFactor_),
-      num(gapFactor_),
+      exactNumber(fontSize_),
+      color(textColor_),
+      color(fillColor_),
+      color(strokeColor_),
+      color(textBgColor_),
+      lineStyle,
+      dash,
+      exactNumber(scaling_),
+      exactNumber(charSpacing_),
+      exactNumber(wordSpacing_),
+      exactNumber(rise_),
+      exactNumber(dashFactor_),
+      exactNumber(gapFactor_),
       std::to_string(renderMode_),
       std::to_string(alignment_),
-      num(leading_),
-      std::to_string(decorationKind_),
-      std::to_string(backgroundKind_),
-      num(rise_),
-      num(decorationWidth_),
-      num(decorationOffset_),
+      exactNumber(leading_),
+      std::to_string(decorationKind_) + ' ' + std::to_string(backgroundKind_),
+      exactNumber(decorationWidth_),
+      exactNumber(decorationOffset_),
   };
+  static_assert(kSavedFields == 20);
   std::string out;
   for (const std::string& f : fields) {
     out += f;
@@ -349,7 +430,7 @@ std::string TPDFPainter::SaveTextState() const {
 void TPDFPainter::RestoreTextState(std::string_view saved, const std::function<TPDFFont*(int32_t)>& lookupFont) {
   std::vector<std::string_view> f;
   size_t start = 0;
-  while (start <= saved.size() && f.size() < 24) {
+  while (start <= saved.size() && f.size() < kSavedFields) {
     size_t tab = saved.find('\t', start);
     if (tab == std::string_view::npos) {
       if (start < saved.size()) f.push_back(saved.substr(start));
@@ -358,32 +439,50 @@ void TPDFPainter::RestoreTextState(std::string_view saved, const std::function<T
     f.push_back(saved.substr(start, tab - start));
     start = tab + 1;
   }
-  if (f.size() < 24) return;  // not a saved state of this painter
-  auto num = [](std::string_view t) { return PDFTextToFloat(t); };
+  if (f.size() < kSavedFields) return;  // not a saved state of this painter
+  auto color = [](std::string_view text, TPendingColor& out) {
+    const std::vector<std::string_view> p = splitSpaces(text, 6);
+    if (p.size() < 6) return false;
+    const int32_t kind = fieldInt(p[0]);
+    if (kind < TPendingColor::pckRGB || kind > TPendingColor::pckRaw) return false;
+    TPendingColor c;
+    c.Kind = static_cast<TPendingColor::TKind>(kind);
+    for (size_t i = 0; i < 4; ++i) c.C[i] = readExact(p[i + 1]);
+    c.Name = p[5];
+    out = std::move(c);
+    return true;
+  };
+  TPendingColor text, fill, stroke, background;
+  const std::vector<std::string_view> style = splitSpaces(f[6], 5), dash = splitSpaces(f[7], 3),
+                                      kinds = splitSpaces(f[17], 2);
+  if (!color(f[2], text) || !color(f[3], fill) || !color(f[4], stroke) || !color(f[5], background) ||
+      style.size() < 5 || dash.size() < 3 || kinds.size() < 2)
+    return;
   TPDFFont* font = lookupFont ? lookupFont(fieldInt(f[0])) : nullptr;
-  double size = num(f[1]);
-  textFillStr_ = f[2];
-  fillStr_ = f[3];
-  strokeStr_ = f[4];
-  lineStyleStr_ = f[5];
-  dashStr_ = f[6];
-  scaling_ = num(f[7]);
-  scalingStr_ = f[8];
-  charSpacing_ = num(f[9]);
-  wordSpacing_ = num(f[10]);
-  spacingStr_ = f[11];
-  textBgStr_ = f[12];
-  textStrokeStr_ = f[13];
-  dashFactor_ = num(f[14]);
-  gapFactor_ = num(f[15]);
-  renderMode_ = std::clamp(fieldInt(f[16]), 0, 7);
-  SetTextAlignment(fieldInt(f[17]));
-  leading_ = num(f[18]);
-  SetDecorationKind(static_cast<uint8_t>(std::clamp(fieldInt(f[19]), 0, 255)));
-  SetBackgroundKind(static_cast<uint8_t>(std::clamp(fieldInt(f[20]), 0, 255)));
-  double rise = num(f[21]);
-  double decoWidth = num(f[22]);
-  double decoOffset = num(f[23]);
+  const double size = readExact(f[1]);
+  textColor_ = std::move(text);
+  fillColor_ = std::move(fill);
+  strokeColor_ = std::move(stroke);
+  textBgColor_ = std::move(background);
+  lineWidth_ = readExact(style[0]);
+  miterLimit_ = readExact(style[1]);
+  lineCap_ = std::clamp(fieldInt(style[2]), 0, 2);
+  lineJoin_ = std::clamp(fieldInt(style[3]), 0, 2);
+  lineStyleFull_ = fieldInt(style[4]) != 0;
+  dash_ = TPendingDash{fieldInt(dash[0]) != 0, readExact(dash[1]), readExact(dash[2])};
+  scaling_ = readExact(f[8]);
+  charSpacing_ = readExact(f[9]);
+  wordSpacing_ = readExact(f[10]);
+  const double rise = readExact(f[11]);
+  dashFactor_ = readExact(f[12]);
+  gapFactor_ = readExact(f[13]);
+  renderMode_ = std::clamp(fieldInt(f[14]), 0, 7);
+  SetTextAlignment(fieldInt(f[15]));
+  leading_ = readExact(f[16]);
+  SetDecorationKind(static_cast<uint8_t>(std::clamp(fieldInt(kinds[0]), 0, 255)));
+  SetBackgroundKind(static_cast<uint8_t>(std::clamp(fieldInt(kinds[1]), 0, 255)));
+  const double decoWidth = readExact(f[18]);
+  const double decoOffset = readExact(f[19]);
   if (font) SetFont(font, size);
   decorationWidth_ = decoWidth;
   decorationOffset_ = decoOffset;
@@ -429,10 +528,10 @@ void TPDFPainter::AddEndPath() {
 }
 
 void TPDFPainter::writePendingShapeState(bool fillToo) {
-  if (dirty(dStroke)) WriteOp(strokeStr_);
-  if (fillToo && dirty(dFill)) WriteOp(fillStr_);
-  if (dirty(dLineStyle)) WriteOp(lineStyleStr_);
-  if (dirty(dDash)) WriteOp(dashStr_);
+  if (dirty(dStroke)) WriteOp(formatColor(strokeColor_, true));
+  if (fillToo && dirty(dFill)) WriteOp(formatColor(fillColor_, false));
+  if (dirty(dLineStyle)) WriteOp(formatLineStyle());
+  if (dirty(dDash)) WriteOp(formatDash(dash_));
 }
 
 void TPDFPainter::paintPathWith(bool fill, bool stroke, std::string_view fillOp, std::string_view bothOp) {

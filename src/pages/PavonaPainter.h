@@ -1,9 +1,10 @@
 // The writer of one content stream (a page, a form XObject, a glyph procedure
 // or an appearance stream) as PDF operator text.
 //
-// Graphics and text state set through the setters is kept as pending operator
-// lines and written just before the next painting or text operator that needs
-// it, so consecutive drawings in one state write each state operator once.
+// Graphics and text state set through the setters is kept as values (colours,
+// line style, dash, font, spacing) and formatted into operators just before
+// the next painting or text operator that needs it, so consecutive drawings in
+// one state write each state operator once and every operator has one writer.
 // Paths are buffered one operator per entry and written when painted or
 // clipped. The owner (the page tree) is told of every completed change
 // through OnChange and stores the text in the page's content stream.
@@ -219,10 +220,28 @@ private:
   bool dirty(uint16_t flag) const { return (dirty_ & flag) != 0; }
   void setDirty(uint16_t flags) { dirty_ |= flags; }
   void clearDirty(uint16_t flags) { dirty_ &= static_cast<uint16_t>(~flags); }
-  std::string colorOp(double a, double b, double c, std::string_view op) const;
-  std::string colorOp4(double a, double b, double c, double d, std::string_view op) const;
-  void rebuildLineStyle();
-  void rebuildSpacing();
+  // A colour as set, written with the fill or the stroke operators when a
+  // drawing needs it.
+  struct TPendingColor {
+    enum TKind : uint8_t { pckRGB, pckCMYK, pckSpace, pckPattern, pckRaw };
+    TKind Kind = pckRGB;
+    double C[4] = {0, 0, 0, 0};  // components in 0..1, or the tint of pckSpace
+    std::string Name;            // colour space or pattern, or the operator text of pckRaw
+    static TPendingColor RGB(double r, double g, double b);
+    static TPendingColor CMYK(double c, double m, double y, double k);
+  };
+  // A dash pattern; solid writes the empty array.
+  struct TPendingDash {
+    bool Solid = true;
+    double On = 0, Off = 0;
+  };
+  std::string formatColor(const TPendingColor& color, bool stroke) const;
+  std::string formatLineStyle() const;
+  std::string formatDash(const TPendingDash& dash) const;
+  std::string formatFont() const;
+  std::string formatSpacing() const;
+  // Font, text colour, scaling, rise and spacing, each only when pending.
+  void writePendingTextState();
   void writePendingShapeState(bool fillToo);
   void paintPathWith(bool fill, bool stroke, std::string_view fillOp, std::string_view bothOp);
   void clipWith(std::string_view op);
@@ -262,8 +281,9 @@ private:
   int32_t lineCap_ = 0, lineJoin_ = 0;
   double lineWidth_ = 1.0;
   double miterLimit_ = 10.0;
-  std::string fontStr_, textFillStr_, fillStr_, strokeStr_, lineStyleStr_, dashStr_, scalingStr_, riseStr_,
-      spacingStr_, textBgStr_, textStrokeStr_;
+  bool lineStyleFull_ = false;  // a line style never set writes its width only
+  TPendingColor textColor_, fillColor_, strokeColor_, textBgColor_;
+  TPendingDash dash_;
   double dashFactor_ = 0, gapFactor_ = 0;
   double decorationWidth_ = 0, decorationOffset_ = 0;
   int32_t renderMode_ = 0;

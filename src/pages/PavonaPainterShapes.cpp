@@ -44,10 +44,10 @@ void TPDFPainter::writeRoundedBoxPath(double left, double top, double width, dou
 
 void TPDFPainter::DrawRoundedBox(bool fill, bool stroke, double left, double top, double width, double height,
                                  double radius) {
-  WriteOp(strokeStr_);
-  WriteOp(fillStr_);
-  WriteOp(lineStyleStr_);
-  if (dirty(dDash)) WriteOp(dashStr_);
+  WriteOp(formatColor(strokeColor_, true));
+  WriteOp(formatColor(fillColor_, false));
+  WriteOp(formatLineStyle());
+  if (dirty(dDash)) WriteOp(formatDash(dash_));
   writeRoundedBoxPath(left, top, width, height, radius, radius);
   WriteOp(paintOperator(fill, stroke));
   Changed();
@@ -59,10 +59,10 @@ void TPDFPainter::DrawRoundedBoxXY(bool fill, bool stroke, double left, double t
                                    double rx, double ry) {
   rx = std::min(rx, width / 2);
   ry = std::min(ry, height / 2);
-  WriteOp(strokeStr_);
-  WriteOp(fillStr_);
-  WriteOp(lineStyleStr_);
-  if (dirty(dDash)) WriteOp(dashStr_);
+  WriteOp(formatColor(strokeColor_, true));
+  WriteOp(formatColor(fillColor_, false));
+  WriteOp(formatLineStyle());
+  if (dirty(dDash)) WriteOp(formatDash(dash_));
   writeRoundedBoxPath(left, top, width, height, rx, ry);
   WriteOp(paintOperator(fill, stroke));
   clearDirty(dDash);
@@ -150,7 +150,7 @@ void TPDFPainter::AddArcBetweenPoints(bool pie, bool fill, double cx, double cy,
 
 void TPDFPainter::DrawImage(const TPDFImage& image, double left, double top, double width, double height) {
   WriteOp("q");
-  if (image.GetMaskKind() == 1 && dirty(dFill)) WriteOp(fillStr_);
+  if (image.GetMaskKind() == 1 && dirty(dFill)) WriteOp(formatColor(fillColor_, false));
   const double bottom = top - height;
   if (image.GetKind() == pdfikMetafile) {
     const double s = std::min(width, height);

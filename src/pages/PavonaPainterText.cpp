@@ -198,15 +198,15 @@ void TPDFPainter::WriteLiteralString(std::string_view bytes, std::string_view su
 
 void TPDFPainter::writeTextBackground(double x, double y, double w) {
   if (backgroundKind_ == 0) return;
-  const std::string savedFill = fillStr_;
-  fillStr_ = textBgStr_;
+  const TPendingColor savedFill = fillColor_;
+  fillColor_ = textBgColor_;
   setDirty(dFill);
   const double top = y + GetFontMetric(2) + rise_;
   if (backgroundKind_ == 1)
     DrawBox(true, false, x - 0.5, top, w + 1, GetLineHeight());
   else
     DrawRoundedBox(true, false, x - 0.5, top, w + 1, GetLineHeight(), GetLineHeight() / 4);
-  fillStr_ = savedFill;
+  fillColor_ = savedFill;
   setDirty(dFill | dTextColor);
 }
 
@@ -240,22 +240,21 @@ void TPDFPainter::writeDecorationLine(double x, double y, double w) {
 
 void TPDFPainter::writeTextDecoration(double x, double y, double w) {
   if (decorationKind_ == 0) return;
-  const std::string savedStroke = strokeStr_;
-  const std::string savedDash = dashStr_;
+  const TPendingColor savedStroke = strokeColor_;
+  const TPendingDash savedDash = dash_;
   const double savedWidth = lineWidth_;
-  strokeStr_ = textStrokeStr_;
+  strokeColor_ = textColor_;
   setDirty(dStroke);
   SetLineWidth(decorationWidth_);
   if (dashFactor_ != 0 && gapFactor_ != 0)
-    dashStr_ = "[ " + FormatNumber(dashFactor_ * decorationWidth_) + FormatNumber(gapFactor_ * decorationWidth_) +
-               "] 0 d";
+    dash_ = TPendingDash{false, dashFactor_ * decorationWidth_, gapFactor_ * decorationWidth_};
   else
-    dashStr_ = "[] 0 d";
+    dash_ = TPendingDash{};
   setDirty(dDash);
   writeDecorationLine(x, y, w);
   SetLineWidth(savedWidth);
-  dashStr_ = savedDash;
-  strokeStr_ = savedStroke;
+  dash_ = savedDash;
+  strokeColor_ = savedStroke;
   setDirty(dStroke | dDash | dLineStyle);
 }
 
@@ -285,11 +284,7 @@ void TPDFPainter::drawTextCore(std::string_view shown, double textWidth, double 
   if (alignment_ == 2) x -= w;
   writeTextBackground(x, y, w);
   writeRenderModeAndStroke();
-  if (dirty(dFont)) WriteOp(fontStr_);
-  if (dirty(dTextColor)) WriteOp(textFillStr_);
-  if (dirty(dScaling)) WriteOp(scalingStr_);
-  if (dirty(dRise)) WriteOp(riseStr_);
-  if (dirty(dSpacing)) WriteOp(spacingStr_);
+  writePendingTextState();
   BeginTextObject();
   WriteOp("1 0 0 1 " + FormatNumber(x) + FormatNumber(y) + "Tm");
   writeShowText(shown, false);
@@ -355,11 +350,7 @@ void TPDFPainter::DrawTextRun(std::string_view bytes, double x, double y, double
   if (alignment_ == 2) x -= w;
   writeTextBackground(x, y, w);
   writeRenderModeAndStroke();
-  if (dirty(dFont)) WriteOp(fontStr_);
-  if (dirty(dTextColor)) WriteOp(textFillStr_);
-  if (dirty(dScaling)) WriteOp(scalingStr_);
-  if (dirty(dRise)) WriteOp(riseStr_);
-  if (dirty(dSpacing)) WriteOp(spacingStr_);
+  writePendingTextState();
   BeginTextObject();
   if (angleTenths != 0) {
     // The turn goes into the text matrix: a cm inside the text object would
@@ -419,11 +410,7 @@ void TPDFPainter::DrawTextBlock(std::u16string_view separator, std::u16string_vi
     }
   }
   writeRenderModeAndStroke();
-  if (dirty(dFont)) WriteOp(fontStr_);
-  if (dirty(dTextColor)) WriteOp(textFillStr_);
-  if (dirty(dScaling)) WriteOp(scalingStr_);
-  if (dirty(dSpacing)) WriteOp(spacingStr_);
-  if (dirty(dRise)) WriteOp(riseStr_);
+  writePendingTextState();
   BeginTextObject();
   const bool ownLines = alignment_ == 1 || alignment_ == 2;
   if (!ownLines) {

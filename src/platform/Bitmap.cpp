@@ -402,55 +402,67 @@ void TGraphic::SaveToFile(const std::string& path) const {
   WriteFileBytesAtomic(path, stream.Bytes());
 }
 
-void TBitmap::LoadFromStream(TStream& stream) {
-  const int64_t start = stream.GetPosition();
-  const int64_t available = stream.GetSize() - start;
+namespace {
 
+// What the header of a BMP file says, whichever of its kinds it is.
+struct TBmpHeader {
+  uint32_t Size = 0;     // of the header after the file header
+  uint32_t OffBits = 0;  // pixel data offset from the file header
+  bool Core = false;     // 12-byte header with 16-bit sizes and 3-byte palette entries
+  bool OS2v2 = false;    // OS/2 2.x header of 16..64 bytes
+  int64_t Width = 0, Height = 0;
+  bool TopDown = false;
+  int Bits = 0;
+  uint32_t Compression = BI_RGB, ClrUsed = 0, SizeImage = 0;
+  uint8_t Bytes[kV5HeaderSize] = {};
+};
+
+// The file header and the bitmap header: core (12), OS/2 2.x (16..64), info
+// (40), the V2/V3 variants (52, 56), V4 (108), V5 (124). Checks the size,
+// planes, depth and compression so that the readers below can trust them.
+TBmpHeader readBmpHeader(TStream& stream, int64_t maxPixels) {
   uint8_t fileHeader[kFileHeaderSize];
   ReadExact(stream, fileHeader, kFileHeaderSize);
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') throw EBitmapError("Not a BMP file");
-  const uint32_t offBits = ReadU32(fileHeader + 10);
+  TBmpHeader h;
+  h.OffBits = ReadU32(fileHeader + 10);
 
-  uint8_t header[kV5HeaderSize] = {};
+  uint8_t* header = h.Bytes;
   ReadExact(stream, header, 4);
-  const uint32_t headerSize = ReadU32(header);
-  // Core (12), OS/2 2.x (16..64), info (40), the V2/V3 variants (52, 56), V4 (108), V5 (124).
-  if (headerSize != kCoreHeaderSize && headerSize != 108 && headerSize != kV5HeaderSize &&
-      (headerSize < 16 || headerSize > 64 || headerSize % 4 != 0))
-    throw EBitmapError("Unsupported BMP header size " + std::to_string(headerSize));
-  ReadExact(stream, header + 4, headerSize - 4);
-  int64_t consumed = kFileHeaderSize + headerSize;
+  h.Size = ReadU32(header);
+  if (h.Size != kCoreHeaderSize && h.Size != 108 && h.Size != kV5HeaderSize &&
+      (h.Size < 16 || h.Size > 64 || h.Size % 4 != 0))
+    throw EBitmapError("Unsupported BMP header size " + std::to_string(h.Size));
+  ReadExact(stream, header + 4, h.Size - 4);
 
-  const bool core = headerSize == kCoreHeaderSize;
-  const bool os2v2 = !core && headerSize != kInfoHeaderSize && headerSize != 52 && headerSize != 56 &&
-                     headerSize != 108 && headerSize != kV5HeaderSize;
-  int64_t width, height;
-  int bits;
-  uint32_t compression = BI_RGB, clrUsed = 0, sizeImage = 0;
-  if (core) {
-    width = ReadU16(header + 4);
-    height = static_cast<int16_t>(ReadU16(header + 6));
-    bits = ReadU16(header + 10);
+  h.Core = h.Size == kCoreHeaderSize;
+  h.OS2v2 = !h.Core && h.Size != kInfoHeaderSize && h.Size != 52 && h.Size != 56 && h.Size != 108 &&
+            h.Size != kV5HeaderSize;
+  if (h.Core) {
+    h.Width = ReadU16(header + 4);
+    h.Height = static_cast<int16_t>(ReadU16(header + 6));
+    h.Bits = ReadU16(header + 10);
   } else {
-    width = static_cast<int32_t>(ReadU32(header + 4));
-    height = static_cast<int32_t>(ReadU32(header + 8));
-    bits = ReadU16(header + 14);
-    compression = ReadU32(header + 16);  // zero in a short OS/2 header
-    sizeImage = ReadU32(header + 20);
-    clrUsed = ReadU32(header + 32);
+    h.Width = static_cast<int32_t>(ReadU32(header + 4));
+    h.Height = static_cast<int32_t>(ReadU32(header + 8));
+    h.Bits = ReadU16(header + 14);
+    h.Compression = ReadU32(header + 16);  // zero in a short OS/2 header
+    h.SizeImage = ReadU32(header + 20);
+    h.ClrUsed = ReadU32(header + 32);
   }
-  const uint16_t planes = ReadU16(header + (core ? 8 : 12));
+  const uint16_t planes = ReadU16(header + (h.Core ? 8 : 12));
   if (planes != 1) throw EBitmapError("BMP file with " + std::to_string(planes) + " planes");
-  const bool topDown = height < 0;
-  height = topDown ? -height : height;
-  if (width <= 0 || height <= 0) throw EBitmapError("BMP file with an empty or invalid size");
-  if (width * height > MaxPixels())
-    throw EBitmapError("BMP image of " + std::to_string(width) + " x " + std::to_string(height) +
+  h.TopDown = h.Height < 0;
+  if (h.TopDown) h.Height = -h.Height;
+  if (h.Width <= 0 || h.Height <= 0) throw EBitmapError("BMP file with an empty or invalid size");
+  if (h.Width * h.Height > maxPixels)
+    throw EBitmapError("BMP image of " + std::to_string(h.Width) + " x " + std::to_string(h.Height) +
                        " pixels exceeds the size limit");
-  if (os2v2 && compression >= 3) throw EBitmapError("Unsupported OS/2 BMP compression");
+  if (h.OS2v2 && h.Compression >= 3) throw EBitmapError("Unsupported OS/2 BMP compression");
+  const int bits = h.Bits;
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
     throw EBitmapError("Unsupported BMP bit depth " + std::to_string(bits));
-  switch (compression) {
+  switch (h.Compression) {
     case BI_RGB: break;
     case BI_RLE8:
       if (bits != 8) throw EBitmapError("RLE8 needs 8 bits per pixel");
@@ -462,168 +474,213 @@ void TBitmap::LoadFromStream(TStream& stream) {
     case BI_ALPHABITFIELDS:
       if (bits != 16 && bits != 32) throw EBitmapError("Bit fields need 16 or 32 bits per pixel");
       break;
-    default: throw EBitmapError("Unsupported BMP compression " + std::to_string(compression));
+    default: throw EBitmapError("Unsupported BMP compression " + std::to_string(h.Compression));
   }
+  return h;
+}
 
-  // Channel masks: inside V2..V5 headers, else after an info header.
-  ChannelMask red, green, blue, alpha;
-  if (compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS) {
+struct TBmpMasks {
+  ChannelMask Red, Green, Blue, Alpha;
+};
+
+// Channel masks: inside V2..V5 headers, else after an info header; 16-bit
+// pixels without masks are 5-5-5.
+TBmpMasks readBmpMasks(TStream& stream, const TBmpHeader& h, int64_t& consumed) {
+  TBmpMasks m;
+  if (h.Compression == BI_BITFIELDS || h.Compression == BI_ALPHABITFIELDS) {
     uint8_t masks[16] = {};
-    if (headerSize >= 52 && !os2v2) {
-      std::memcpy(masks, header + 40, headerSize >= 56 ? 16 : 12);
+    if (h.Size >= 52 && !h.OS2v2) {
+      std::memcpy(masks, h.Bytes + 40, h.Size >= 56 ? 16 : 12);
     } else {
-      int count = compression == BI_ALPHABITFIELDS ? 16 : 12;
+      int count = h.Compression == BI_ALPHABITFIELDS ? 16 : 12;
       ReadExact(stream, masks, count);
       consumed += count;
     }
-    red = ChannelMask(ReadU32(masks));
-    green = ChannelMask(ReadU32(masks + 4));
-    blue = ChannelMask(ReadU32(masks + 8));
-    alpha = ChannelMask(ReadU32(masks + 12));
-  } else if (bits == 16) {
-    red = ChannelMask(0x7C00);
-    green = ChannelMask(0x03E0);
-    blue = ChannelMask(0x001F);
+    m.Red = ChannelMask(ReadU32(masks));
+    m.Green = ChannelMask(ReadU32(masks + 4));
+    m.Blue = ChannelMask(ReadU32(masks + 8));
+    m.Alpha = ChannelMask(ReadU32(masks + 12));
+  } else if (h.Bits == 16) {
+    m.Red = ChannelMask(0x7C00);
+    m.Green = ChannelMask(0x03E0);
+    m.Blue = ChannelMask(0x001F);
   }
+  return m;
+}
 
-  // Palette.
+// The colour table of an indexed bitmap (3-byte entries in a core file).
+std::vector<TRGBQuad> readBmpPalette(TStream& stream, const TBmpHeader& h, int64_t& consumed) {
   std::vector<TRGBQuad> palette;
-  if (bits <= 8) {
-    const int entrySize = core ? 3 : 4;
-    int64_t count = clrUsed != 0 ? clrUsed : (int64_t(1) << bits);
-    if (count > 256) throw EBitmapError("BMP palette of " + std::to_string(count) + " colours");
-    // Some core files leave less room than the depth implies before the pixels.
-    if (offBits > consumed && offBits < consumed + count * entrySize)
-      count = (offBits - consumed) / entrySize;
-    std::vector<uint8_t> raw(static_cast<size_t>(count * entrySize));
-    ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()));
-    consumed += static_cast<int64_t>(raw.size());
-    int keep = static_cast<int>(std::min<int64_t>(count, int64_t(1) << bits));
-    for (int i = 0; i < keep; ++i) {
-      const uint8_t* e = raw.data() + static_cast<size_t>(i) * entrySize;
-      palette.push_back(TRGBQuad{e[0], e[1], e[2], 0});
-    }
-    if (palette.empty()) palette.push_back(TRGBQuad{});
+  if (h.Bits > 8) return palette;
+  const int entrySize = h.Core ? 3 : 4;
+  int64_t count = h.ClrUsed != 0 ? h.ClrUsed : (int64_t(1) << h.Bits);
+  if (count > 256) throw EBitmapError("BMP palette of " + std::to_string(count) + " colours");
+  // Some core files leave less room than the depth implies before the pixels.
+  if (h.OffBits > consumed && h.OffBits < consumed + count * entrySize) count = (h.OffBits - consumed) / entrySize;
+  std::vector<uint8_t> raw(static_cast<size_t>(count * entrySize));
+  ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()));
+  consumed += static_cast<int64_t>(raw.size());
+  int keep = static_cast<int>(std::min<int64_t>(count, int64_t(1) << h.Bits));
+  for (int i = 0; i < keep; ++i) {
+    const uint8_t* e = raw.data() + static_cast<size_t>(i) * entrySize;
+    palette.push_back(TRGBQuad{e[0], e[1], e[2], 0});
   }
+  if (palette.empty()) palette.push_back(TRGBQuad{});
+  return palette;
+}
 
-  // Pixel data start: the declared offset when it is plausible.
-  if (offBits > consumed && offBits <= available) {
-    int64_t skip = offBits - consumed;
-    std::vector<uint8_t> gap(static_cast<size_t>(std::min<int64_t>(skip, 65536)));
-    while (skip > 0) {
-      int64_t n = std::min<int64_t>(skip, static_cast<int64_t>(gap.size()));
-      ReadExact(stream, gap.data(), n);
-      skip -= n;
-    }
-    consumed = offBits;
+// Skips to the declared pixel offset when it is plausible.
+void skipToBmpPixels(TStream& stream, const TBmpHeader& h, int64_t available, int64_t& consumed) {
+  if (h.OffBits <= consumed || h.OffBits > available) return;
+  int64_t skip = h.OffBits - consumed;
+  std::vector<uint8_t> gap(static_cast<size_t>(std::min<int64_t>(skip, 65536)));
+  while (skip > 0) {
+    int64_t n = std::min<int64_t>(skip, static_cast<int64_t>(gap.size()));
+    ReadExact(stream, gap.data(), n);
+    skip -= n;
   }
-  const int64_t remaining = available - consumed;
+  consumed = h.OffBits;
+}
 
-  TPixelFormat format;
+TPixelFormat bmpPixelFormat(int bits) {
   switch (bits) {
-    case 1: format = TPixelFormat::pf1bit; break;
+    case 1: return TPixelFormat::pf1bit;
     case 2:
     case 4:
-    case 8: format = TPixelFormat::pf8bit; break;
-    case 32: format = TPixelFormat::pf32bit; break;
-    default: format = TPixelFormat::pf24bit; break;
+    case 8: return TPixelFormat::pf8bit;
+    case 32: return TPixelFormat::pf32bit;
+    default: return TPixelFormat::pf24bit;
   }
+}
+
+// Bitmap row of a row in file order.
+int bmpRow(const TBmpHeader& h, int64_t fileRow) {
+  return static_cast<int>(h.TopDown ? fileRow : h.Height - 1 - fileRow);
+}
+
+// Run-length coded 8- or 4-bit pixels into an 8-bit bitmap of the header's size.
+TBitmap decodeBmpRunLength(TStream& stream, const TBmpHeader& h, int64_t remaining) {
+  int64_t dataSize = h.SizeImage != 0 ? h.SizeImage : remaining;
+  if (dataSize > remaining) throw EBitmapError("BMP file is truncated");
+  std::vector<uint8_t> data(static_cast<size_t>(dataSize));
+  ReadExact(stream, data.data(), dataSize);
+  const int w = static_cast<int>(h.Width);
+  const int64_t height = h.Height;
+  TBitmap result(w, static_cast<int>(height), bmpPixelFormat(h.Bits));
+  const bool four = h.Compression == BI_RLE4;
+  size_t pos = 0;
+  int x = 0;
+  int64_t fileRow = 0;
+  auto put = [&](int index) {
+    if (x < w && fileRow < height) result.ScanLine(bmpRow(h, fileRow))[x] = static_cast<uint8_t>(index);
+    ++x;
+  };
+  auto need = [&](size_t n) {
+    if (data.size() - pos < n) throw EBitmapError("BMP run-length data are truncated");
+  };
+  while (fileRow < height && pos < data.size()) {
+    need(2);
+    uint8_t n = data[pos], v = data[pos + 1];
+    pos += 2;
+    if (n > 0) {
+      for (int i = 0; i < n && x < w; ++i) put(four ? ((i & 1) ? (v & 0x0F) : (v >> 4)) : v);
+      continue;
+    }
+    if (v == 0) {  // end of line
+      x = 0;
+      ++fileRow;
+    } else if (v == 1) {  // end of bitmap
+      break;
+    } else if (v == 2) {  // delta
+      need(2);
+      x += data[pos];
+      fileRow += data[pos + 1];
+      pos += 2;
+    } else {  // absolute run of v pixels, padded to a 16-bit boundary
+      size_t bytes = four ? (v + 1) / 2 : v;
+      size_t padded = (bytes + 1) & ~size_t(1);
+      need(bytes);
+      for (int i = 0; i < v; ++i) {
+        uint8_t b = data[pos + (four ? i / 2 : i)];
+        put(four ? ((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
+      }
+      pos += std::min(padded, data.size() - pos);
+    }
+  }
+  return result;
+}
+
+// Uncompressed or bit-field rows into a bitmap of the header's size: 1, 8 and
+// 24 bits as they are, 2 and 4 bits widened to bytes, 16 bits to 24, 32 bits
+// through the masks when given.
+TBitmap decodeBmpRows(TStream& stream, const TBmpHeader& h, const TBmpMasks& m, int64_t remaining) {
+  const int64_t width = h.Width;
+  const int bits = h.Bits;
+  const int64_t srcStride = ((width * bits + 31) / 32) * 4;
+  if (remaining < 0 || srcStride > remaining / h.Height) throw EBitmapError("BMP file is truncated");
   const int w = static_cast<int>(width);
-  const int h = static_cast<int>(height);
-  auto rowOf = [&](int64_t fileRow) { return static_cast<int>(topDown ? fileRow : h - 1 - fileRow); };
+  TBitmap result(w, static_cast<int>(h.Height), bmpPixelFormat(bits));
+  std::vector<uint8_t> row(static_cast<size_t>(srcStride));
+  for (int64_t fileRow = 0; fileRow < h.Height; ++fileRow) {
+    ReadExact(stream, row.data(), srcStride);
+    uint8_t* dst = result.ScanLine(bmpRow(h, fileRow));
+    const uint8_t* src = row.data();
+    switch (bits) {
+      case 1:
+      case 8:
+      case 24: std::memcpy(dst, src, static_cast<size_t>((width * bits + 7) / 8)); break;
+      case 2:
+        for (int x = 0; x < w; ++x) dst[x] = (src[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+        break;
+      case 4:
+        for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+        break;
+      case 16:
+        for (int x = 0; x < w; ++x) {
+          uint32_t v = ReadU16(src + 2 * x);
+          dst[3 * x] = m.Blue.Extract(v);
+          dst[3 * x + 1] = m.Green.Extract(v);
+          dst[3 * x + 2] = m.Red.Extract(v);
+        }
+        break;
+      case 32:
+        if (h.Compression == BI_RGB) {
+          std::memcpy(dst, src, static_cast<size_t>(width) * 4);
+        } else {
+          for (int x = 0; x < w; ++x) {
+            uint32_t v = ReadU32(src + 4 * x);
+            dst[4 * x] = m.Blue.Extract(v);
+            dst[4 * x + 1] = m.Green.Extract(v);
+            dst[4 * x + 2] = m.Red.Extract(v);
+            dst[4 * x + 3] = m.Alpha.mask ? m.Alpha.Extract(v) : 255;
+          }
+        }
+        break;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+void TBitmap::LoadFromStream(TStream& stream) {
+  const int64_t start = stream.GetPosition();
+  const int64_t available = stream.GetSize() - start;
+  const TBmpHeader header = readBmpHeader(stream, MaxPixels());
+  int64_t consumed = kFileHeaderSize + header.Size;
+  const TBmpMasks masks = readBmpMasks(stream, header, consumed);
+  std::vector<TRGBQuad> palette = readBmpPalette(stream, header, consumed);
+  skipToBmpPixels(stream, header, available, consumed);
+  const int64_t remaining = available - consumed;
 
   TBitmap result;
-  if (compression == BI_RLE8 || compression == BI_RLE4) {
-    int64_t dataSize = sizeImage != 0 ? sizeImage : remaining;
-    if (dataSize > remaining) throw EBitmapError("BMP file is truncated");
-    std::vector<uint8_t> data(static_cast<size_t>(dataSize));
-    ReadExact(stream, data.data(), dataSize);
-    result.Reset(w, h, format);
-    const bool four = compression == BI_RLE4;
-    size_t pos = 0;
-    int x = 0;
-    int64_t fileRow = 0;
-    auto put = [&](int index) {
-      if (x < w && fileRow < h) result.ScanLine(rowOf(fileRow))[x] = static_cast<uint8_t>(index);
-      ++x;
-    };
-    auto need = [&](size_t n) {
-      if (data.size() - pos < n) throw EBitmapError("BMP run-length data are truncated");
-    };
-    while (fileRow < h && pos < data.size()) {
-      need(2);
-      uint8_t n = data[pos], v = data[pos + 1];
-      pos += 2;
-      if (n > 0) {
-        for (int i = 0; i < n && x < w; ++i) put(four ? ((i & 1) ? (v & 0x0F) : (v >> 4)) : v);
-        continue;
-      }
-      if (v == 0) {  // end of line
-        x = 0;
-        ++fileRow;
-      } else if (v == 1) {  // end of bitmap
-        break;
-      } else if (v == 2) {  // delta
-        need(2);
-        x += data[pos];
-        fileRow += data[pos + 1];
-        pos += 2;
-      } else {  // absolute run of v pixels, padded to a 16-bit boundary
-        size_t bytes = four ? (v + 1) / 2 : v;
-        size_t padded = (bytes + 1) & ~size_t(1);
-        need(bytes);
-        for (int i = 0; i < v; ++i) {
-          uint8_t b = data[pos + (four ? i / 2 : i)];
-          put(four ? ((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
-        }
-        pos += std::min(padded, data.size() - pos);
-      }
-    }
+  if (header.Compression == BI_RLE8 || header.Compression == BI_RLE4) {
+    result = decodeBmpRunLength(stream, header, remaining);
   } else {
-    const int64_t srcStride = ((width * bits + 31) / 32) * 4;
-    if (remaining < 0 || srcStride > remaining / height) throw EBitmapError("BMP file is truncated");
-    result.Reset(w, h, format);
-    std::vector<uint8_t> row(static_cast<size_t>(srcStride));
-    for (int64_t fileRow = 0; fileRow < h; ++fileRow) {
-      ReadExact(stream, row.data(), srcStride);
-      uint8_t* dst = result.ScanLine(rowOf(fileRow));
-      const uint8_t* src = row.data();
-      switch (bits) {
-        case 1:
-        case 8:
-        case 24: std::memcpy(dst, src, static_cast<size_t>((width * bits + 7) / 8)); break;
-        case 2:
-          for (int x = 0; x < w; ++x) dst[x] = (src[x >> 2] >> (6 - 2 * (x & 3))) & 3;
-          break;
-        case 4:
-          for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
-          break;
-        case 16:
-          for (int x = 0; x < w; ++x) {
-            uint32_t v = ReadU16(src + 2 * x);
-            dst[3 * x] = blue.Extract(v);
-            dst[3 * x + 1] = green.Extract(v);
-            dst[3 * x + 2] = red.Extract(v);
-          }
-          break;
-        case 32:
-          if (compression == BI_RGB) {
-            std::memcpy(dst, src, static_cast<size_t>(width) * 4);
-          } else {
-            for (int x = 0; x < w; ++x) {
-              uint32_t v = ReadU32(src + 4 * x);
-              dst[4 * x] = blue.Extract(v);
-              dst[4 * x + 1] = green.Extract(v);
-              dst[4 * x + 2] = red.Extract(v);
-              dst[4 * x + 3] = alpha.mask ? alpha.Extract(v) : 255;
-            }
-          }
-          break;
-      }
-    }
-    if (bits == 32 && alpha.mask != 0) result.alphaFormat_ = TAlphaFormat::afDefined;
+    result = decodeBmpRows(stream, header, masks, remaining);
+    if (header.Bits == 32 && masks.Alpha.mask != 0) result.alphaFormat_ = TAlphaFormat::afDefined;
   }
-  if (bits <= 8) result.palette_ = std::move(palette);
+  if (header.Bits <= 8) result.palette_ = std::move(palette);
   *this = std::move(result);
 }
 

@@ -15,9 +15,7 @@
 #include <vector>
 
 #include "platform/Classes.h"
-
-// Colour of the class library: 0x00BBGGRR (red in bits 0-7).
-using TColor = uint32_t;
+#include "platform/Color.h"
 
 class EBitmapError : public Exception {
 public:

@@ -59,7 +59,23 @@ struct TPDFExtractor::TRun {
     }
     return scale * fontSize * sum / 1000;
   }
+  bool plain = false, rows = false;  // option 0, option 2
+  TPDFStructure syntax;              // string syntax only
+
   void lineBreak() { out += kBreak; }
+  // Operand i of the operator (1 = the last one before it).
+  double num(int i) const { return number(t[static_cast<size_t>(i - 1)]); }
+  double numOr(int i, double def) const {
+    const std::string& s = t[static_cast<size_t>(i - 1)];
+    return isNumber(s) ? number(s) : def;
+  }
+  // One line break for a move of half a line, two for a whole line (upward
+  // moves only, when asked).
+  void lineBreaksFor(double dy, bool upwardOnly) {
+    const double step = fontSize * scale * 1.7;
+    if (std::fabs(dy) >= step / 2) lineBreak();
+    if ((upwardOnly ? dy : std::fabs(dy)) >= step) lineBreak();
+  }
 };
 
 TPDFExtractor::TPDFExtractor(TPDFDictionary* resources, TPDFFontCollection* fontCollection)
@@ -109,9 +125,154 @@ void TPDFExtractor::selectFont(TRun& run, const std::string& resourceName) {
   run.codeText = font->CodeText;
 }
 
+// A row of option 2: position, colour, size and font, then the quoted text.
+void TPDFExtractor::writeRow(TRun& run, double x, double y, const std::u16string& text) const {
+  if (!run.rows) return;
+  std::string head = FormatPDFNumber(2, x) + "," + FormatPDFNumber(2, y) + "," + FontColor + "," +
+                     FormatPDFNumber(2, run.fontSize) + ",\"" + run.displayName + "\",\"";
+  run.out += PDFTextOrUTF8ToWide(head);
+  for (char16_t c : text) {
+    if (c == u'"') run.out += u'\\';
+    run.out += c;
+  }
+  run.out += u"\"";
+  run.lineBreak();
+}
+
+std::u16string TPDFExtractor::spaceText(const TRun& run) const {
+  const TPDFFontCollectionData* font = FontCollection ? FontCollection->CurrentFont : nullptr;
+  if (!font || font->IsComposite) return u" ";
+  return decode(std::string(1, static_cast<char>(run.spaceCode)));
+}
+
+// Tf: the font, its size, and which code is its space and how wide it is.
+void TPDFExtractor::setFont(TRun& run) {
+  const std::string name = run.t[1].size() > 1 ? run.t[1].substr(1) : std::string();
+  if (run.rows) run.displayName = displayName(name);
+  selectFont(run, name);
+  run.fontSize = run.numOr(1, 12);
+  int32_t code = -1;
+  if (run.codeText[32] == " ") {
+    code = 32;
+  } else {
+    for (int32_t c = 0; c < 256 && code < 0; ++c)
+      if (run.codeText[static_cast<size_t>(c)] == " ") code = c;
+  }
+  run.spaceCode = static_cast<uint8_t>(code < 0 ? 32 : code);
+  run.spaceWidth = code >= 0 && run.widths[run.spaceCode] != 750 ? run.widths[run.spaceCode] : 280;
+}
+
+// The array of a TJ, read from "[" through "]": strings are collected for the
+// TJ (spread with blanks when the character spacing exceeds half a space),
+// kerning wider than half a space becomes a blank.
+void TPDFExtractor::showArray(TRun& run, std::string_view content, size_t& pos) {
+  run.tjStartX = run.x;
+  const double spaceLimit = run.spaceWidth * run.scale * run.fontSize / 1000;
+  for (;;) {
+    std::string_view item = NextContentToken(content, pos);
+    if (item.empty() || item == "]") break;
+    if (item[0] == '(' || item[0] == '<') {
+      std::string bytes = item[0] == '(' ? run.syntax.UnescapeLiteral(item) : HexStringToBytes(item);
+      if (run.charSpacing > spaceLimit) {
+        const TPDFFontCollectionData* font = FontCollection ? FontCollection->CurrentFont : nullptr;
+        const std::u16string space = spaceText(run);
+        if (font && font->IsComposite) {
+          bool firstCode = true;
+          for (uint16_t code : FontCollection->TextToCodes(bytes)) {
+            if (!firstCode) run.pendingTJ += space;
+            run.pendingTJ += FontCollection->CodeToUnicode(code);
+            firstCode = false;
+          }
+        } else {
+          for (size_t k = 0; k < bytes.size(); ++k) {
+            if (k) run.pendingTJ += space;
+            run.pendingTJ += decode(std::string_view(bytes).substr(k, 1));
+          }
+        }
+      } else {
+        run.pendingTJ += decode(bytes);
+      }
+      run.x += run.width(bytes);
+    } else if (isNumber(item)) {
+      const double n = number(item);
+      run.x -= n * run.scale * run.fontSize / 1000;
+      if (-n > run.spaceWidth / 2) run.pendingTJ += spaceText(run);
+    }
+  }
+}
+
+// TJ, Tj, ' and ": the collected text goes out (a line break first for the
+// quote operators).
+void TPDFExtractor::showText(TRun& run, std::string_view op) {
+  if (op == "TJ") {
+    if (run.plain) run.out += run.pendingTJ;
+    writeRow(run, run.tjStartX, run.y, run.pendingTJ);
+    run.pendingTJ.clear();
+    return;
+  }
+  if (op != "Tj" && run.plain && !endsWithBreak(run.out)) run.lineBreak();
+  const std::u16string text = decode(run.pending);
+  if (run.plain) run.out += text;
+  writeRow(run, run.x, run.y, text);
+  run.x += run.width(run.pending);
+  run.pending.clear();
+}
+
+// Tm, Td, TD and T*: the new position, with a blank for a jump of half a
+// space and line breaks for a jump of lines.
+void TPDFExtractor::moveText(TRun& run, std::string_view op) {
+  if (op == "Tm") {
+    if (run.t[3] == "0" && run.t[4] == "0" && run.t[2] == run.t[5]) run.scale = run.numOr(6, 1);
+    const double newX = run.num(2), newY = run.num(1);
+    if (run.plain && !endsWithBreak(run.out) &&
+        std::fabs(newX - run.x) >= run.spaceWidth / 2 * run.scale * run.fontSize / 1000)
+      run.out += u' ';
+    run.x = newX;
+    if (run.plain && !endsWithBreak(run.out)) run.lineBreaksFor(newY - run.y, false);
+    run.y = newY;
+    run.lineX = run.x;
+    run.lineY = run.y;
+  } else if (op == "Td" || op == "TD") {
+    run.x = run.num(2) * run.scale + run.lineX;
+    if (op == "TD") {
+      run.leading = -run.numOr(1, 0) * run.scale;
+      run.y = run.lineY - run.leading;
+    } else {
+      run.y = run.num(1) * run.scale + run.lineY;
+    }
+    run.lineX = run.x;
+    run.lineY = run.y;
+    if (run.plain && !endsWithBreak(run.out)) {
+      const bool blank = op == "Td" ? std::fabs(run.x - run.lastX) >=
+                                          run.spaceWidth / 2 * run.scale * run.fontSize / 1000
+                                    : run.width(std::string(1, static_cast<char>(run.spaceCode))) <=
+                                          run.x - run.lastX;
+      if (blank) run.out += u' ';
+      run.lineBreaksFor(run.y - run.lastY, true);
+    }
+  } else {  // T*
+    run.x = run.lineX;
+    run.y -= run.leading;
+    run.lineY = run.y;
+    if (run.plain) run.lineBreak();
+  }
+}
+
+// rg and g: the colour of the rows' text.
+void TPDFExtractor::setColor(std::string_view op, const TRun& run) {
+  if (op == "rg") {
+    FontColor = "#" + hexByte(run.num(3)) + hexByte(run.num(2)) + hexByte(run.num(1));
+  } else {
+    const std::string b = hexByte(run.num(1));
+    FontColor = "#" + b + b + b;
+  }
+}
+
 std::u16string TPDFExtractor::Extract(std::string_view content, int32_t option) {
   TRun run;
   run.option = option;
+  run.plain = option == 0;
+  run.rows = option == 2;
   run.widths.fill(750);
   {
     TPDFGlyphNames names;
@@ -120,37 +281,7 @@ std::u16string TPDFExtractor::Extract(std::string_view content, int32_t option) 
   }
   FontColor = "#000000";
   fontDictionary_ = resources_ ? PDFAsDictionary(resolve(resources_->GetValue("Font"))) : nullptr;
-  const bool plain = option == 0;
-  const bool rows = option == 2;
-  auto writeRow = [&](double x, double y, const std::u16string& text) {
-    if (!rows) return;
-    std::string head = FormatPDFNumber(2, x) + "," + FormatPDFNumber(2, y) + "," + FontColor + "," +
-                       FormatPDFNumber(2, run.fontSize) + ",\"" + run.displayName + "\",\"";
-    run.out += PDFTextOrUTF8ToWide(head);
-    for (char16_t c : text) {
-      if (c == u'"') run.out += u'\\';
-      run.out += c;
-    }
-    run.out += u"\"";
-    run.lineBreak();
-  };
-  auto spaceText = [&]() -> std::u16string {
-    const TPDFFontCollectionData* font = FontCollection ? FontCollection->CurrentFont : nullptr;
-    if (!font || font->IsComposite) return u" ";
-    return decode(std::string(1, static_cast<char>(run.spaceCode)));
-  };
-  auto num = [&](int i) { return number(run.t[static_cast<size_t>(i - 1)]); };
-  auto numOr = [&](int i, double def) {
-    const std::string& s = run.t[static_cast<size_t>(i - 1)];
-    return isNumber(s) ? number(s) : def;
-  };
-  auto lineBreaksFor = [&](double dy, bool upwardOnly) {
-    const double step = run.fontSize * run.scale * 1.7;
-    if (std::fabs(dy) >= step / 2) run.lineBreak();
-    if ((upwardOnly ? dy : std::fabs(dy)) >= step) run.lineBreak();
-  };
 
-  TPDFStructure syntax;  // string syntax only
   TTokenReader rd{content};
   for (;;) {
     std::string_view token = rd.next();
@@ -158,116 +289,25 @@ std::u16string TPDFExtractor::Extract(std::string_view content, int32_t option) 
     const char first = token[0];
     try {
       if (first == '(' || first == '<') {
-        if (first == '(')
-          run.pending = syntax.UnescapeLiteral(token);
-        else
-          run.pending = HexStringToBytes(token);
+        run.pending = first == '(' ? run.syntax.UnescapeLiteral(token) : HexStringToBytes(token);
       } else if (token == "[") {
-        run.tjStartX = run.x;
-        const double spaceLimit = run.spaceWidth * run.scale * run.fontSize / 1000;
-        for (;;) {
-          std::string_view item = rd.next();
-          if (item.empty() || item == "]") break;
-          if (item[0] == '(' || item[0] == '<') {
-            std::string bytes = item[0] == '(' ? syntax.UnescapeLiteral(item) : HexStringToBytes(item);
-            if (run.charSpacing > spaceLimit) {
-              const TPDFFontCollectionData* font = FontCollection ? FontCollection->CurrentFont : nullptr;
-              const std::u16string space = spaceText();
-              if (font && font->IsComposite) {
-                bool firstCode = true;
-                for (uint16_t code : FontCollection->TextToCodes(bytes)) {
-                  if (!firstCode) run.pendingTJ += space;
-                  run.pendingTJ += FontCollection->CodeToUnicode(code);
-                  firstCode = false;
-                }
-              } else {
-                for (size_t k = 0; k < bytes.size(); ++k) {
-                  if (k) run.pendingTJ += space;
-                  run.pendingTJ += decode(std::string_view(bytes).substr(k, 1));
-                }
-              }
-            } else {
-              run.pendingTJ += decode(bytes);
-            }
-            run.x += run.width(bytes);
-          } else if (isNumber(item)) {
-            const double n = number(item);
-            run.x -= n * run.scale * run.fontSize / 1000;
-            if (-n > run.spaceWidth / 2) run.pendingTJ += spaceText();
-          }
-        }
-      } else if (token == "rg") {
-        FontColor = "#" + hexByte(num(3)) + hexByte(num(2)) + hexByte(num(1));
-      } else if (token == "g") {
-        const std::string b = hexByte(num(1));
-        FontColor = "#" + b + b + b;
+        showArray(run, content, rd.pos);
+      } else if (token == "rg" || token == "g") {
+        setColor(token, run);
       } else if (token == "BT") {
         run.lineX = run.lineY = 0;
       } else if (token == "Tf") {
-        const std::string name = run.t[1].size() > 1 ? run.t[1].substr(1) : std::string();
-        if (rows) run.displayName = displayName(name);
-        selectFont(run, name);
-        run.fontSize = numOr(1, 12);
-        int32_t code = -1;
-        if (run.codeText[32] == " ") {
-          code = 32;
-        } else {
-          for (int32_t c = 0; c < 256 && code < 0; ++c)
-            if (run.codeText[static_cast<size_t>(c)] == " ") code = c;
-        }
-        run.spaceCode = static_cast<uint8_t>(code < 0 ? 32 : code);
-        run.spaceWidth = code >= 0 && run.widths[run.spaceCode] != 750 ? run.widths[run.spaceCode] : 280;
-      } else if (token == "TJ") {
-        if (plain) run.out += run.pendingTJ;
-        writeRow(run.tjStartX, run.y, run.pendingTJ);
-        run.pendingTJ.clear();
-      } else if (token == "Tj" || token == "'" || token == "\"") {
-        if (token != "Tj" && plain && !endsWithBreak(run.out)) run.lineBreak();
-        const std::u16string text = decode(run.pending);
-        if (plain) run.out += text;
-        writeRow(run.x, run.y, text);
-        run.x += run.width(run.pending);
-        run.pending.clear();
+        setFont(run);
+      } else if (token == "TJ" || token == "Tj" || token == "'" || token == "\"") {
+        showText(run, token);
       } else if (token == "TL") {
-        run.leading = numOr(1, 0) * run.scale;
+        run.leading = run.numOr(1, 0) * run.scale;
       } else if (token == "Tw") {
-        run.wordSpacing = numOr(1, 0) * run.scale;
+        run.wordSpacing = run.numOr(1, 0) * run.scale;
       } else if (token == "Tc") {
-        run.charSpacing = numOr(1, 0) * run.scale;
-      } else if (token == "Tm") {
-        if (run.t[3] == "0" && run.t[4] == "0" && run.t[2] == run.t[5]) run.scale = numOr(6, 1);
-        const double newX = num(2), newY = num(1);
-        if (plain && !endsWithBreak(run.out) &&
-            std::fabs(newX - run.x) >= run.spaceWidth / 2 * run.scale * run.fontSize / 1000)
-          run.out += u' ';
-        run.x = newX;
-        if (plain && !endsWithBreak(run.out)) lineBreaksFor(newY - run.y, false);
-        run.y = newY;
-        run.lineX = run.x;
-        run.lineY = run.y;
-      } else if (token == "Td" || token == "TD") {
-        run.x = num(2) * run.scale + run.lineX;
-        if (token == "TD") {
-          run.leading = -numOr(1, 0) * run.scale;
-          run.y = run.lineY - run.leading;
-        } else {
-          run.y = num(1) * run.scale + run.lineY;
-        }
-        run.lineX = run.x;
-        run.lineY = run.y;
-        if (plain && !endsWithBreak(run.out)) {
-          const bool blank = token == "Td" ? std::fabs(run.x - run.lastX) >=
-                                                 run.spaceWidth / 2 * run.scale * run.fontSize / 1000
-                                           : run.width(std::string(1, static_cast<char>(run.spaceCode))) <=
-                                                 run.x - run.lastX;
-          if (blank) run.out += u' ';
-          lineBreaksFor(run.y - run.lastY, true);
-        }
-      } else if (token == "T*") {
-        run.x = run.lineX;
-        run.y -= run.leading;
-        run.lineY = run.y;
-        if (plain) run.lineBreak();
+        run.charSpacing = run.numOr(1, 0) * run.scale;
+      } else if (token == "Tm" || token == "Td" || token == "TD" || token == "T*") {
+        moveText(run, token);
       } else if (token == "ID") {
         // Inline image data: skipped through the next "EI".
         size_t ei = content.find("EI", rd.pos);
@@ -281,7 +321,7 @@ std::u16string TPDFExtractor::Extract(std::string_view content, int32_t option) 
     for (size_t k = run.t.size() - 1; k > 0; --k) run.t[k] = std::move(run.t[k - 1]);
     run.t[0] = std::string(token);
   }
-  if (!plain && !rows) return {};
+  if (!run.plain && !run.rows) return {};
   return CleanExtractedText(std::move(run.out));
 }
 

@@ -35,6 +35,14 @@ private:
   std::u16string decode(std::string_view bytes) const;
   std::string displayName(const std::string& resourceName);
   void selectFont(TRun& run, const std::string& resourceName);
+  // The operator families of Extract, each on the run's state.
+  void setFont(TRun& run);
+  void showArray(TRun& run, std::string_view content, size_t& pos);
+  void showText(TRun& run, std::string_view op);
+  void moveText(TRun& run, std::string_view op);
+  void setColor(std::string_view op, const TRun& run);
+  std::u16string spaceText(const TRun& run) const;
+  void writeRow(TRun& run, double x, double y, const std::u16string& text) const;
 
   TPDFDictionary* resources_;
   TPDFDictionary* fontDictionary_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include "objects/PavonaContentLexer.h"
 #include "objects/PavonaExtra.h"
+#include "render/PavonaAnnotFlags.h"
 #include "render/PavonaEPS.h"
 #include "render/PavonaRenderer.h"
 #include "render/PavonaRendererInternal.h"
@@ -1005,8 +1006,7 @@ void TPDFRenderer::DrawAnnotations(TRun& run) {
     TPDFNumeric* f = PDFAsNumeric(ResolveObject(annot->GetValue("F")));
     const int64_t flags = f ? f->AsInteger() : 0;
     CTM = BaseCTM;
-    bool draw = OutputKind == rokPrinter ? (flags & 2) == 0 && (flags & 4) != 0 : (flags & 2) == 0 && (flags & 32) == 0;
-    if (!draw) continue;
+    if (!AnnotationIsDrawn(static_cast<uint32_t>(flags), OutputKind == rokPrinter)) continue;
     try {
       DrawAnnotation(run, annot);
     } catch (const Exception& e) {

@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Color.h"
 #include "platform/GdiPlus.h"
 
 // Class-library colours: 0x00BBGGRR, system colours 0xFF0000nn.
-using TColor = int32_t;
 constexpr TColor clNone = 0x1FFFFFFF;
 constexpr TColor clBlack = 0x000000;
 constexpr TColor clWhite = 0xFFFFFF;
@@ -25,7 +25,7 @@ constexpr TColor clRed = 0x0000FF;
 constexpr TColor clGray = 0x808080;
 constexpr TColor clSilver = 0xC0C0C0;
 // System colours (the index of the system colour in the low byte).
-constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000);
+constexpr TColor clSystemColor = 0xFF000000u;
 constexpr TColor clWindow = clSystemColor | 5;
 constexpr TColor clWindowText = clSystemColor | 8;
 constexpr TColor clHighlight = clSystemColor | 13;

@@ -9,18 +9,7 @@
 namespace {
 
 // Content lines of the painter (split at line feeds).
-std::vector<std::string> Lines(const TPDFPainter& painter) {
-  std::vector<std::string> out;
-  const std::string& c = painter.Content();
-  size_t start = 0;
-  while (start < c.size()) {
-    size_t end = c.find('\n', start);
-    if (end == std::string::npos) end = c.size();
-    out.push_back(c.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
-}
+std::vector<std::string> Lines(const TPDFPainter& painter) { return pvltest::ContentLines(painter.Content()); }
 
 class PainterCore : public ::testing::Test {
 protected:

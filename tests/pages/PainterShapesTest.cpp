@@ -11,17 +11,8 @@ namespace {
 
 using pvltest::TTestPdf;
 
-std::vector<std::string> Lines(const std::string& c) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < c.size()) {
-    size_t end = c.find('\n', start);
-    if (end == std::string::npos) end = c.size();
-    out.push_back(c.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
-}
+using pvltest::ContentLines;
+std::vector<std::string> Lines(const std::string& c) { return ContentLines(c); }
 
 // Numbers of an operator line (the operator dropped).
 std::vector<double> Numbers(const std::string& line) {

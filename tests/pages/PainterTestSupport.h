@@ -70,6 +70,19 @@ private:
   std::vector<TPDFObject*> objects_;
 };
 
+// Content lines (split at line feeds), the unit the painter writes in.
+inline std::vector<std::string> ContentLines(const std::string& c) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < c.size()) {
+    size_t end = c.find('\n', start);
+    if (end == std::string::npos) end = c.size();
+    out.push_back(c.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
 // RGB pixels of page 1 rendered by pdftoppm at 72 dpi (one pixel per point).
 struct TRenderedPage {
   int width = 0, height = 0;

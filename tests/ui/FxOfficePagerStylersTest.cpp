@@ -16,7 +16,7 @@ TColor At(const QImage& img, QPoint p) {
 int Distance(TColor a, TColor b) {
   a = ColorToRGB(a), b = ColorToRGB(b);
   int d = 0;
-  for (int s : {0, 8, 16}) d = std::max(d, std::abs(((a >> s) & 0xFF) - ((b >> s) & 0xFF)));
+  for (int s : {0, 8, 16}) d = std::max(d, std::abs(static_cast<int>((a >> s) & 0xFF) - static_cast<int>((b >> s) & 0xFF)));
   return d;
 }
 
