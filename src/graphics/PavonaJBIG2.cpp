@@ -885,12 +885,9 @@ bool TPVLJBIG2Decoder::DecodeWithGlobals(std::string_view data, std::string_view
   if (PackRows) {
     const size_t stride = (static_cast<size_t>(Width) + 7) / 8;
     PackedRows.assign(stride * static_cast<size_t>(Height), '\0');
-    for (int32_t y = 0; y < Height; ++y) {
-      const uint8_t* row = page->Row(y);
-      char* out = &PackedRows[stride * static_cast<size_t>(y)];
-      for (int32_t x = 0; x < Width; ++x)
-        if (row[x]) out[x >> 3] = static_cast<char>(out[x >> 3] | (0x80 >> (x & 7)));
-    }
+    // The page is kept in this layout already (padding bits clear).
+    for (int32_t y = 0; y < Height; ++y)
+      std::memcpy(&PackedRows[stride * static_cast<size_t>(y)], page->PackedRow(y), stride);
     return true;
   }
   Scanlines.reserve(static_cast<size_t>(Height));

@@ -132,7 +132,10 @@ private:
 
 class TJBIG2StreamDecoder;
 
-// A bi-level image, one byte (0 or 1) per pixel.
+// A bi-level image stored packed: 8 pixels a byte, the first in the high
+// bit, each row padded to whole bytes (padding bits always 0). A 300-dpi page
+// is then about 1 MB instead of 8, and the page composes and leaves the
+// decoder as whole bytes.
 class TJBIG2Bitmap {
 public:
   TJBIG2Bitmap(int32_t width, int32_t height);
@@ -141,24 +144,30 @@ public:
 
   int GetPixel(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return 0;
-    return data_[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+    return (PackedRow(y)[x >> 3] >> (7 - (x & 7))) & 1;
   }
   void SetPixel(int32_t x, int32_t y, int value) {
     if (x < 0 || y < 0 || x >= width || y >= height) return;
-    data_[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = static_cast<uint8_t>(value);
+    uint8_t& b = PackedRow(y)[x >> 3];
+    const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+    b = static_cast<uint8_t>(value ? (b | bit) : (b & ~bit));
   }
   void Clear(int value);
   void CopyRow(int32_t to, int32_t from);
   void Combine(const TJBIG2Bitmap& bitmap, int64_t x, int64_t y, int op);
   std::unique_ptr<TJBIG2Bitmap> GetSlice(int32_t x, int32_t y, int32_t w, int32_t h) const;
   void Expand(int32_t newHeight, int defaultValue);
+  // One byte (0 or 1) per pixel; rows outside the bitmap read white.
   std::vector<uint8_t> GetRow(int32_t row) const;
-  uint8_t* Row(int32_t y) { return data_.data() + static_cast<size_t>(y) * static_cast<size_t>(width); }
-  const uint8_t* Row(int32_t y) const {
-    return data_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-  }
+  // Bytes per packed row.
+  size_t Stride() const { return stride_; }
+  uint8_t* PackedRow(int32_t y) { return data_.data() + static_cast<size_t>(y) * stride_; }
+  const uint8_t* PackedRow(int32_t y) const { return data_.data() + static_cast<size_t>(y) * stride_; }
+  // Clears the padding bits of rows [from, to) after whole bytes were written.
+  void ClearPadding(int32_t from, int32_t to);
 
 private:
+  size_t stride_ = 0;
   std::vector<uint8_t> data_;
 };
 

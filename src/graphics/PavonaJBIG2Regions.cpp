@@ -12,42 +12,68 @@
 TJBIG2Bitmap::TJBIG2Bitmap(int32_t width, int32_t height)
     : width(std::max(width, 0)),
       height(std::max(height, 0)),
-      data_(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)), 0) {}
+      stride_((static_cast<size_t>(std::max(width, 0)) + 7) / 8),
+      data_(stride_ * static_cast<size_t>(std::max(height, 0)), 0) {}
 
-void TJBIG2Bitmap::Clear(int value) { std::fill(data_.begin(), data_.end(), static_cast<uint8_t>(value ? 1 : 0)); }
+void TJBIG2Bitmap::ClearPadding(int32_t from, int32_t to) {
+  if (width % 8 == 0 || stride_ == 0) return;
+  const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - width % 8));
+  for (int32_t y = std::max(from, 0); y < std::min(to, height); ++y) PackedRow(y)[stride_ - 1] &= keep;
+}
+
+void TJBIG2Bitmap::Clear(int value) {
+  std::fill(data_.begin(), data_.end(), static_cast<uint8_t>(value ? 0xFF : 0));
+  if (value) ClearPadding(0, height);
+}
 
 void TJBIG2Bitmap::CopyRow(int32_t to, int32_t from) {
   if (to < 0 || to >= height) return;
   if (from < 0 || from >= height)
-    std::memset(Row(to), 0, static_cast<size_t>(width));
+    std::memset(PackedRow(to), 0, stride_);
   else
-    std::memcpy(Row(to), Row(from), static_cast<size_t>(width));
+    std::memcpy(PackedRow(to), PackedRow(from), stride_);
 }
+
+namespace {
+
+// Eight source pixels starting at pixel s of a packed row of n bytes (s may
+// be negative or run past the row: those pixels read 0).
+inline uint8_t FetchByte(const uint8_t* row, int64_t n, int64_t s) {
+  const int64_t i = s >> 3;  // floor division, also for negative s
+  const int sh = static_cast<int>(s & 7);
+  const uint32_t hi = i >= 0 && i < n ? row[i] : 0;
+  if (sh == 0) return static_cast<uint8_t>(hi);
+  const uint32_t lo = i + 1 >= 0 && i + 1 < n ? row[i + 1] : 0;
+  return static_cast<uint8_t>((hi << sh) | (lo >> (8 - sh)));
+}
+
+}  // namespace
 
 void TJBIG2Bitmap::Combine(const TJBIG2Bitmap& bitmap, int64_t x, int64_t y, int op) {
   int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
   int64_t x1 = std::min<int64_t>(x + bitmap.width, width), y1 = std::min<int64_t>(y + bitmap.height, height);
   if (x0 >= x1 || y0 >= y1) return;
+  const int64_t firstByte = x0 >> 3, lastByte = (x1 - 1) >> 3;
+  const uint8_t firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
+  const uint8_t lastMask = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
+  const int64_t srcBytes = static_cast<int64_t>(bitmap.stride_);
   for (int64_t yy = y0; yy < y1; ++yy) {
-    uint8_t* dst = Row(static_cast<int32_t>(yy)) + x0;
-    const uint8_t* src = bitmap.Row(static_cast<int32_t>(yy - y)) + (x0 - x);
-    int64_t n = x1 - x0;
-    switch (op) {
-      case 0:
-        for (int64_t i = 0; i < n; ++i) dst[i] |= src[i];
-        break;
-      case 1:
-        for (int64_t i = 0; i < n; ++i) dst[i] &= src[i];
-        break;
-      case 2:
-        for (int64_t i = 0; i < n; ++i) dst[i] ^= src[i];
-        break;
-      case 3:
-        for (int64_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>((dst[i] ^ src[i]) ^ 1);
-        break;
-      default:
-        std::memcpy(dst, src, static_cast<size_t>(n));
-        break;
+    uint8_t* dst = PackedRow(static_cast<int32_t>(yy));
+    const uint8_t* src = bitmap.PackedRow(static_cast<int32_t>(yy - y));
+    for (int64_t b = firstByte; b <= lastByte; ++b) {
+      uint8_t mask = 0xFF;
+      if (b == firstByte) mask &= firstMask;
+      if (b == lastByte) mask &= lastMask;
+      const uint8_t s = FetchByte(src, srcBytes, b * 8 - x), d = dst[b];
+      uint8_t r;
+      switch (op) {
+        case 0: r = d | s; break;
+        case 1: r = d & s; break;
+        case 2: r = d ^ s; break;
+        case 3: r = static_cast<uint8_t>(~(d ^ s)); break;
+        default: r = s; break;
+      }
+      dst[b] = static_cast<uint8_t>((d & ~mask) | (r & mask));
     }
   }
 }
@@ -60,13 +86,18 @@ std::unique_ptr<TJBIG2Bitmap> TJBIG2Bitmap::GetSlice(int32_t x, int32_t y, int32
 
 void TJBIG2Bitmap::Expand(int32_t newHeight, int defaultValue) {
   if (newHeight <= height) return;
-  data_.resize(static_cast<size_t>(width) * static_cast<size_t>(newHeight), static_cast<uint8_t>(defaultValue ? 1 : 0));
+  data_.resize(stride_ * static_cast<size_t>(newHeight), static_cast<uint8_t>(defaultValue ? 0xFF : 0));
+  const int32_t old = height;
   height = newHeight;
+  if (defaultValue) ClearPadding(old, newHeight);
 }
 
 std::vector<uint8_t> TJBIG2Bitmap::GetRow(int32_t row) const {
   std::vector<uint8_t> r(static_cast<size_t>(width), 0);
-  if (row >= 0 && row < height) std::memcpy(r.data(), Row(row), static_cast<size_t>(width));
+  if (row >= 0 && row < height) {
+    const uint8_t* p = PackedRow(row);
+    for (int32_t x = 0; x < width; ++x) r[static_cast<size_t>(x)] = (p[x >> 3] >> (7 - (x & 7))) & 1;
+  }
   return r;
 }
 
@@ -112,17 +143,17 @@ void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGeneri
     }
     // Rows above and the current row; pixels outside the bitmap read 0.
     const int32_t w = bm.width;
-    const uint8_t* r0 = bm.Row(y);
-    const uint8_t* r1 = y >= 1 ? bm.Row(y - 1) : nullptr;
-    const uint8_t* r2 = y >= 2 ? bm.Row(y - 2) : nullptr;
+    const uint8_t* r0 = bm.PackedRow(y);
+    const uint8_t* r1 = y >= 1 ? bm.PackedRow(y - 1) : nullptr;
+    const uint8_t* r2 = y >= 2 ? bm.PackedRow(y - 2) : nullptr;
     for (int32_t x = 0; x < w; ++x) {
       if (p.skip && p.skip->GetPixel(x, y)) {
-        bm.Row(y)[x] = 0;
+        bm.SetPixel(x, y, 0);
         continue;
       }
       auto px = [&](const uint8_t* row, int dx) -> uint32_t {
         int32_t xx = x + dx;
-        return row && xx >= 0 && xx < w ? row[xx] : 0;
+        return row && xx >= 0 && xx < w ? (row[xx >> 3] >> (7 - (xx & 7))) & 1 : 0;
       };
       auto c = [&](int dx) { return px(r0, dx); };
       auto u = [&](int dx) { return px(r1, dx); };
@@ -148,7 +179,7 @@ void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGeneri
                u(-2) << 8 | u(-3) << 9;
           break;
       }
-      bm.Row(y)[x] = static_cast<uint8_t>(ad.DecodeBit(stats, cx));
+      bm.SetPixel(x, y, ad.DecodeBit(stats, cx));
     }
   }
 }
@@ -162,12 +193,11 @@ void ReadMMRRegion(TJBIG2Bitmap& bm, TStreamReader& reader, int64_t dataLength) 
   std::vector<uint8_t> packed;
   ccitt.DecodeT6(packed, data);
   int32_t stride = ccitt.Stride();
-  if (packed.size() >= static_cast<size_t>(stride) * static_cast<size_t>(bm.height)) {
-    for (int32_t y = 0; y < bm.height; ++y) {
-      const uint8_t* src = packed.data() + static_cast<size_t>(y) * static_cast<size_t>(stride);
-      uint8_t* dst = bm.Row(y);
-      for (int32_t x = 0; x < bm.width; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
-    }
+  if (stride >= 0 && static_cast<size_t>(stride) >= bm.Stride() &&
+      packed.size() >= static_cast<size_t>(stride) * static_cast<size_t>(bm.height)) {
+    for (int32_t y = 0; y < bm.height; ++y)
+      std::memcpy(bm.PackedRow(y), packed.data() + static_cast<size_t>(y) * static_cast<size_t>(stride), bm.Stride());
+    bm.ClearPadding(0, bm.height);
   }
   if (dataLength >= 0) {
     reader.SetPosition(start + dataLength);
@@ -208,7 +238,7 @@ void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TAr
         for (int j = -1; j <= 1 && same; ++j)
           for (int i = -1; i <= 1 && same; ++i) same = ref.GetPixel(rx + i, ry + j) == v;
         if (same) {
-          bm.Row(y)[x] = static_cast<uint8_t>(v);
+          bm.SetPixel(x, y, v);
           continue;
         }
       }
@@ -223,7 +253,7 @@ void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TAr
         cx = g(-1, 0) | g(1, -1) << 1 | g(0, -1) << 2 | g(-1, -1) << 3 | r(1, 1) << 4 | r(0, 1) << 5 | r(1, 0) << 6 |
              r(0, 0) << 7 | r(-1, 0) << 8 | r(0, -1) << 9;
       }
-      bm.Row(y)[x] = static_cast<uint8_t>(ad.DecodeBit(stats, cx));
+      bm.SetPixel(x, y, ad.DecodeBit(stats, cx));
     }
   }
 }
@@ -485,9 +515,10 @@ void DecodeSymbolDictionary(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p
         int64_t stride = (totWidth + 7) / 8;
         for (int32_t y = 0; y < collective->height; ++y) {
           std::string_view row = p.reader->ReadBytes(stride);
-          for (int32_t x = 0; x < collective->width && size_t(x / 8) < row.size(); ++x)
-            collective->Row(y)[x] = (static_cast<uint8_t>(row[static_cast<size_t>(x / 8)]) >> (7 - x % 8)) & 1;
+          const size_t n = std::min(row.size(), collective->Stride());
+          if (n) std::memcpy(collective->PackedRow(y), row.data(), n);
         }
+        collective->ClearPadding(0, collective->height);
       } else {
         int64_t start = p.reader->Position();
         ReadMMRRegion(*collective, *p.reader, bmSize);
@@ -534,7 +565,7 @@ std::vector<uint32_t> DecodeGrayScaleImage(TJBIG2StreamDecoder& dec, TGenericPar
     for (int32_t y = 0; y < h; ++y)
       for (int32_t x = 0; x < w; ++x) {
         size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-        uint8_t bit = bm.Row(y)[x] ^ previous[i];  // Gray code
+        uint8_t bit = static_cast<uint8_t>(bm.GetPixel(x, y)) ^ previous[i];  // Gray code
         previous[i] = bit;
         values[i] = (values[i] << 1) | bit;
       }

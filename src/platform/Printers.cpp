@@ -5,6 +5,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <cups/cups.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,89 @@
 #include <map>
 #include <mutex>
 #include <random>
+
+
+namespace {
+
+// The CUPS library (and the TLS, Kerberos, D-Bus and Avahi libraries it
+// pulls in) costs every process several megabytes of resident memory at
+// start-up, though only printing uses it; it is loaded at the first call
+// that talks to the scheduler. Without it every such call fails as a
+// scheduler that cannot be reached does.
+struct TCupsLibrary {
+  bool loaded = false;
+#define PVL_CUPS_FUNCTIONS(X)                                                                                         \
+  X(cupsCancelJob2) X(cupsCreateJob) X(cupsDoRequest) X(cupsFinishDocument) X(cupsFreeDests) X(cupsFreeJobs)          \
+  X(cupsGetDests2) X(cupsGetJobs2) X(cupsGetNamedDest) X(cupsLastError) X(cupsStartDocument) X(cupsUser)             \
+  X(cupsWriteRequestData) X(ippAddString) X(ippDelete) X(ippNewRequest)
+#define PVL_CUPS_POINTER(name) decltype(&::name) name##_ = nullptr;
+  PVL_CUPS_FUNCTIONS(PVL_CUPS_POINTER)
+#undef PVL_CUPS_POINTER
+
+  TCupsLibrary() {
+    void* lib = dlopen("libcups.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return;
+    bool all = true;
+#define PVL_CUPS_RESOLVE(name) \
+  name##_ = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name)); \
+  all = all && name##_;
+    PVL_CUPS_FUNCTIONS(PVL_CUPS_RESOLVE)
+#undef PVL_CUPS_RESOLVE
+    loaded = all;  // the library stays loaded for the process's life
+  }
+
+  int cupsCancelJob2(http_t* h, const char* n, int id, int purge) { return loaded ? cupsCancelJob2_(h, n, id, purge) : 0; }
+  int cupsCreateJob(http_t* h, const char* n, const char* title, int numOptions, cups_option_t* options) {
+    return loaded ? cupsCreateJob_(h, n, title, numOptions, options) : 0;
+  }
+  ipp_t* cupsDoRequest(http_t* h, ipp_t* request, const char* resource) {
+    return loaded ? cupsDoRequest_(h, request, resource) : nullptr;
+  }
+  ipp_status_t cupsFinishDocument(http_t* h, const char* n) {
+    return loaded ? cupsFinishDocument_(h, n) : IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+  }
+  void cupsFreeDests(int count, cups_dest_t* dests) {
+    if (loaded) cupsFreeDests_(count, dests);
+  }
+  void cupsFreeJobs(int count, cups_job_t* jobs) {
+    if (loaded) cupsFreeJobs_(count, jobs);
+  }
+  int cupsGetDests2(http_t* h, cups_dest_t** dests) {
+    *dests = nullptr;
+    return loaded ? cupsGetDests2_(h, dests) : 0;
+  }
+  int cupsGetJobs2(http_t* h, cups_job_t** jobs, const char* n, int myJobs, int which) {
+    *jobs = nullptr;
+    return loaded ? cupsGetJobs2_(h, jobs, n, myJobs, which) : -1;
+  }
+  cups_dest_t* cupsGetNamedDest(http_t* h, const char* n, const char* instance) {
+    return loaded ? cupsGetNamedDest_(h, n, instance) : nullptr;
+  }
+  ipp_status_t cupsLastError() { return loaded ? cupsLastError_() : IPP_STATUS_ERROR_SERVICE_UNAVAILABLE; }
+  http_status_t cupsStartDocument(http_t* h, const char* n, int id, const char* docname, const char* format, int last) {
+    return loaded ? cupsStartDocument_(h, n, id, docname, format, last) : HTTP_STATUS_ERROR;
+  }
+  const char* cupsUser() { return loaded ? cupsUser_() : ""; }
+  http_status_t cupsWriteRequestData(http_t* h, const char* buffer, size_t length) {
+    return loaded ? cupsWriteRequestData_(h, buffer, length) : HTTP_STATUS_ERROR;
+  }
+  ipp_attribute_t* ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t valueTag, const char* name, const char* language,
+                                const char* value) {
+    return loaded && ipp ? ippAddString_(ipp, group, valueTag, name, language, value) : nullptr;
+  }
+  void ippDelete(ipp_t* ipp) {
+    if (loaded) ippDelete_(ipp);
+  }
+  ipp_t* ippNewRequest(ipp_op_t op) { return loaded ? ippNewRequest_(op) : nullptr; }
+};
+#undef PVL_CUPS_FUNCTIONS
+
+TCupsLibrary& Cups() {
+  static TCupsLibrary library;  // thread-safe first use
+  return library;
+}
+
+}  // namespace
 
 namespace {
 
@@ -133,7 +217,7 @@ struct TPrintJob {
     closePdf();
     if (!pdfPath.empty()) std::remove(pdfPath.c_str());
     pdfPath.clear();
-    if (spooled && jobId > 0) cupsCancelJob2(CUPS_HTTP_DEFAULT, device.c_str(), jobId, 0);
+    if (spooled && jobId > 0) Cups().cupsCancelJob2(CUPS_HTTP_DEFAULT, device.c_str(), jobId, 0);
     docStarted = pageOpen = false;
   }
   ~TPrintJob() {
@@ -263,8 +347,8 @@ int StartDocW(HDC dc, const DOCINFOW* info) {
   job->pages = 0;
   job->spooled = job->output.empty();
   if (job->spooled) {
-    if (!cupsGetNamedDest(CUPS_HTTP_DEFAULT, job->device.c_str(), nullptr)) return SP_ERROR;
-    job->jobId = cupsCreateJob(CUPS_HTTP_DEFAULT, job->device.c_str(),
+    if (!Cups().cupsGetNamedDest(CUPS_HTTP_DEFAULT, job->device.c_str(), nullptr)) return SP_ERROR;
+    job->jobId = Cups().cupsCreateJob(CUPS_HTTP_DEFAULT, job->device.c_str(),
                                job->title.empty() ? "Document" : job->title.c_str(), 0, nullptr);
     if (job->jobId <= 0) return SP_ERROR;
     job->pdfPath = TemporaryBeside((std::filesystem::temp_directory_path() / "x").string());
@@ -336,10 +420,10 @@ int EndDoc(HDC dc) {
     const std::string bytes = ReadWhole(job->pdfPath);
     std::remove(job->pdfPath.c_str());
     const char* title = job->title.empty() ? "Document" : job->title.c_str();
-    if (cupsStartDocument(CUPS_HTTP_DEFAULT, job->device.c_str(), job->jobId, title, CUPS_FORMAT_PDF, 1) !=
+    if (Cups().cupsStartDocument(CUPS_HTTP_DEFAULT, job->device.c_str(), job->jobId, title, CUPS_FORMAT_PDF, 1) !=
             HTTP_STATUS_CONTINUE ||
-        cupsWriteRequestData(CUPS_HTTP_DEFAULT, bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE ||
-        cupsFinishDocument(CUPS_HTTP_DEFAULT, job->device.c_str()) > IPP_STATUS_OK_CONFLICTING)
+        Cups().cupsWriteRequestData(CUPS_HTTP_DEFAULT, bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE ||
+        Cups().cupsFinishDocument(CUPS_HTTP_DEFAULT, job->device.c_str()) > IPP_STATUS_OK_CONFLICTING)
       result = SP_ERROR;
   }
   job->pdfPath.clear();
@@ -397,9 +481,9 @@ BOOL OpenPrinterA(const char* name, HANDLE* printer, DWORD /*desiredAccess*/) {
   if (!printer) return 0;
   *printer = nullptr;
   if (!name || !*name) return 0;
-  cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name, nullptr);
+  cups_dest_t* dest = Cups().cupsGetNamedDest(CUPS_HTTP_DEFAULT, name, nullptr);
   if (!dest) return 0;
-  cupsFreeDests(1, dest);
+  Cups().cupsFreeDests(1, dest);
   auto handle = std::make_unique<TPrinterHandle>(TPrinterHandle{name});
   *printer = handle.get();
   std::lock_guard lock(JobsMutex());
@@ -415,7 +499,7 @@ BOOL ClosePrinter(HANDLE printer) {
 BOOL GetJobA(HANDLE printer, DWORD jobId, JOB_INFO_1& info) {
   if (!printer) return 0;
   cups_job_t* jobs = nullptr;
-  const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, printer->name.c_str(), 0, CUPS_WHICHJOBS_ALL);
+  const int count = Cups().cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, printer->name.c_str(), 0, CUPS_WHICHJOBS_ALL);
   BOOL found = 0;
   DWORD position = 0;
   for (int i = 0; i < count; ++i) {
@@ -464,21 +548,21 @@ BOOL GetJobA(HANDLE printer, DWORD jobId, JOB_INFO_1& info) {
     found = 1;
     break;
   }
-  cupsFreeJobs(count, jobs);
+  Cups().cupsFreeJobs(count, jobs);
   return found;
 }
 
 BOOL SetJobA(HANDLE printer, DWORD jobId, DWORD command) {
   if (!printer) return 0;
   if (command == JOB_CONTROL_DELETE)
-    return cupsCancelJob2(CUPS_HTTP_DEFAULT, printer->name.c_str(), int(jobId), 0) != 0;
+    return Cups().cupsCancelJob2(CUPS_HTTP_DEFAULT, printer->name.c_str(), int(jobId), 0) != 0;
   if (command != JOB_CONTROL_PAUSE && command != JOB_CONTROL_RESUME) return 0;
-  ipp_t* request = ippNewRequest(command == JOB_CONTROL_PAUSE ? IPP_OP_HOLD_JOB : IPP_OP_RELEASE_JOB);
+  ipp_t* request = Cups().ippNewRequest(command == JOB_CONTROL_PAUSE ? IPP_OP_HOLD_JOB : IPP_OP_RELEASE_JOB);
   const std::string uri = "ipp://localhost/jobs/" + std::to_string(jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
-  return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+  Cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+  Cups().ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, Cups().cupsUser());
+  Cups().ippDelete(Cups().cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
+  return Cups().cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
 }
 
 // ---------------------------------------------------------------------------
@@ -510,7 +594,7 @@ void TPrinter::ensurePrinters() {
   if (printersRead_) return;
   printersRead_ = true;
   cups_dest_t* dests = nullptr;
-  const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+  const int count = Cups().cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
   int defaultIndex = -1;
   for (int i = 0; i < count; ++i) {
     std::string name = dests[i].name;
@@ -518,7 +602,7 @@ void TPrinter::ensurePrinters() {
     if (dests[i].is_default && defaultIndex < 0) defaultIndex = static_cast<int>(printers_.size());
     printers_.push_back(name);
   }
-  cupsFreeDests(count, dests);
+  Cups().cupsFreeDests(count, dests);
   if (defaultIndex > 0) index_ = defaultIndex;
 }
 
