@@ -1,5 +1,7 @@
 #include "graphics/PavonaPicasso.h"
 
+#include "graphics/PavonaPicassoBackend.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -66,14 +68,6 @@ void ApplyColorKey(TBitmap& picture, uint32_t low, uint32_t high) {
   }
 }
 
-int CairoCap(int cap) {
-  return cap == 1 ? cairo_rt::CAIRO_LINE_CAP_ROUND : cap == 2 ? cairo_rt::CAIRO_LINE_CAP_SQUARE : cairo_rt::CAIRO_LINE_CAP_BUTT;
-}
-int CairoJoin(int join) {
-  return join == 1 ? cairo_rt::CAIRO_LINE_JOIN_ROUND
-                   : join == 2 ? cairo_rt::CAIRO_LINE_JOIN_BEVEL : cairo_rt::CAIRO_LINE_JOIN_MITER;
-}
-
 }  // namespace
 
 TPDFPicasso::TPDFPicasso() { savedRegions_.reserve(100); }
@@ -87,17 +81,10 @@ TPDFPicasso::~TPDFPicasso() {
     if (gdipDC_) ReleaseDCSurface(gdipDC_);
     if (token_ && settings_.LibraryName != kLazyInit) GdiPlusStop(token_);
   }
-  if (kind_ == pkCairo && cairo_) {
-    auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-    auto* surface = static_cast<cairo_rt::cairo_surface_t*>(cairoSurface_);
-    if (cr) cairo_->cairo_destroy(cr);
-    if (surface) {
-      cairo_->cairo_surface_flush(surface);
-      cairo_->cairo_surface_destroy(surface);
-    }
-    if (cairoDC_) ReleaseDCSurface(cairoDC_);
-  }
+  // The back-end, if any, releases its device objects as it is destroyed.
 }
+
+TCairoDLL* TPDFPicasso::CairoLibrary() const { return backend_ ? backend_->CairoLibrary() : nullptr; }
 
 // ---------------------------------------------------------------------------
 // Attaching
@@ -204,22 +191,8 @@ void TPDFPicasso::BeginCairo(HDC dc, const std::string& libraryPath, bool clearT
     }
     return;
   }
-  auto* s = lib->cairo_image_surface_create_for_data(surface.data, cairo_rt::CAIRO_FORMAT_ARGB32, surface.width,
-                                                     surface.height, surface.stride);
-  if (lib->cairo_surface_status(s) != cairo_rt::CAIRO_STATUS_SUCCESS) {
-    lib->cairo_surface_destroy(s);
-    return;
-  }
-  cairo_ = std::move(lib);
-  cairoDC_ = dc;
-  cairoSurface_ = s;
-  auto* cr = cairo_->cairo_create(s);
-  cairoContext_ = cr;
-  kind_ = pkCairo;
-  if (clearToWhite) {
-    cairo_->cairo_set_source_rgba(cr, 1, 1, 1, 1);
-    cairo_->cairo_paint(cr);
-  }
+  backend_ = CreateCairoBackend(*this, std::move(lib), dc, surface, clearToWhite);
+  if (backend_) kind_ = pkCairo;
 }
 
 void TPDFPicasso::BeginHTMLCanvas(TStream& stream) {
@@ -301,10 +274,7 @@ void TPDFPicasso::BeginPath() {
       htmlPath_.clear();
       WriteHTML("ctx.beginPath();");
       break;
-    case pkCairo:
-      recorded_.clear();
-      cairo_->cairo_new_path(static_cast<cairo_rt::cairo_t*>(cairoContext_));
-      break;
+    case pkCairo: backend_->BeginPath(); break;
     default: break;
   }
 }
@@ -318,10 +288,7 @@ void TPDFPicasso::MoveTo(double x, double y) {
       if (path_) GdiPlus.GdipStartPathFigure(path_);
       break;
     case pkHTML: HTMLPath("ctx.moveTo(" + Num(x) + "," + Num(y) + ");"); break;
-    case pkCairo:
-      recorded_.push_back(Seg{Op::Move, {x}, {y}});
-      cairo_->cairo_move_to(static_cast<cairo_rt::cairo_t*>(cairoContext_), x, y);
-      break;
+    case pkCairo: backend_->MoveTo(x, y); break;
     default: break;
   }
 }
@@ -333,10 +300,7 @@ void TPDFPicasso::LineTo(double x, double y) {
       if (path_) GdiPlus.GdipAddPathLine(path_, REAL(curX_), REAL(curY_), REAL(x), REAL(y));
       break;
     case pkHTML: HTMLPath("ctx.lineTo(" + Num(x) + "," + Num(y) + ");"); break;
-    case pkCairo:
-      recorded_.push_back(Seg{Op::Line, {x}, {y}});
-      cairo_->cairo_line_to(static_cast<cairo_rt::cairo_t*>(cairoContext_), x, y);
-      break;
+    case pkCairo: backend_->LineTo(x, y); break;
     default: break;
   }
   curX_ = x;
@@ -355,10 +319,7 @@ void TPDFPicasso::CurveTo(double x1, double y1, double x2, double y2, double x3,
       HTMLPath("ctx.bezierCurveTo(" + Num(x1) + "," + Num(y1) + "," + Num(x2) + "," + Num(y2) + "," + Num(x3) + "," +
                 Num(y3) + ");");
       break;
-    case pkCairo:
-      recorded_.push_back(Seg{Op::Curve, {x1, x2, x3}, {y1, y2, y3}});
-      cairo_->cairo_curve_to(static_cast<cairo_rt::cairo_t*>(cairoContext_), x1, y1, x2, y2, x3, y3);
-      break;
+    case pkCairo: backend_->CurveTo(x1, y1, x2, y2, x3, y3); break;
     default: break;
   }
   curX_ = x3;
@@ -385,10 +346,7 @@ void TPDFPicasso::ClosePath() {
       if (path_) GdiPlus.GdipClosePathFigure(path_);
       break;
     case pkHTML: HTMLPath("ctx.closePath();"); break;
-    case pkCairo:
-      recorded_.push_back(Seg{Op::Close, {}, {}});
-      cairo_->cairo_close_path(static_cast<cairo_rt::cairo_t*>(cairoContext_));
-      break;
+    case pkCairo: backend_->ClosePath(); break;
     default: break;
   }
 }
@@ -402,7 +360,7 @@ void TPDFPicasso::Paint(TPaintKind what) {
     case pkGDI: PaintGDI(what); break;
     case pkGDIPlus: PaintGdiPlus(what); break;
     case pkHTML: PaintHTML(what); break;
-    case pkCairo: PaintCairo(what); break;
+    case pkCairo: backend_->Paint(what); break;
     default: break;
   }
 }
@@ -534,98 +492,9 @@ void TPDFPicasso::PaintGdiPlus(TPaintKind what) {
   path_ = nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// cairo
-
-void TPDFPicasso::ReplayCairo(const Path& path) {
-  auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-  cairo_->cairo_new_path(cr);
-  for (const Seg& s : path) {
-    switch (s.op) {
-      case Op::Move: cairo_->cairo_move_to(cr, s.x[0], s.y[0]); break;
-      case Op::Line: cairo_->cairo_line_to(cr, s.x[0], s.y[0]); break;
-      case Op::Curve: cairo_->cairo_curve_to(cr, s.x[0], s.y[0], s.x[1], s.y[1], s.x[2], s.y[2]); break;
-      case Op::Close: cairo_->cairo_close_path(cr); break;
-    }
-  }
-}
-
-void TPDFPicasso::ApplyCairoClip(const std::vector<ClipPath>& clips) {
-  auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-  cairo_->cairo_reset_clip(cr);
-  for (const ClipPath& c : clips) {
-    ReplayCairo(c.path);
-    cairo_->cairo_set_fill_rule(cr, c.rule == 1 ? cairo_rt::CAIRO_FILL_RULE_WINDING : cairo_rt::CAIRO_FILL_RULE_EVEN_ODD);
-    cairo_->cairo_clip(cr);
-  }
-  cairo_->cairo_new_path(cr);
-}
-
-void TPDFPicasso::PaintCairo(TPaintKind what) {
-  auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-  const double inv = 1.0 / 255.0;
-  bool keep = clipPending_;
-  if (what != TPaintKind::Stroke) {
-    cairo_->cairo_set_source_rgba(cr, GetRValue(fillColor_) * inv, GetGValue(fillColor_) * inv,
-                                  GetBValue(fillColor_) * inv, fillAlpha_);
-    cairo_->cairo_set_fill_rule(cr, fillRule_ == 1 ? cairo_rt::CAIRO_FILL_RULE_WINDING : cairo_rt::CAIRO_FILL_RULE_EVEN_ODD);
-    // The stroke (or the clip) needs the same path afterwards.
-    if (what == TPaintKind::FillStroke || keep)
-      cairo_->cairo_fill_preserve(cr);
-    else
-      cairo_->cairo_fill(cr);
-  }
-  if (what != TPaintKind::Fill) {
-    cairo_->cairo_set_source_rgba(cr, GetRValue(strokeColor_) * inv, GetGValue(strokeColor_) * inv,
-                                  GetBValue(strokeColor_) * inv, strokeAlpha_);
-    double width = lineWidth_ > 0 ? lineWidth_ : 1.0;  // zero width: the thinnest line
-    cairo_->cairo_set_line_width(cr, width);
-    cairo_->cairo_set_line_cap(cr, CairoCap(lineCap_));
-    cairo_->cairo_set_line_join(cr, CairoJoin(lineJoin_));
-    cairo_->cairo_set_miter_limit(cr, miterLimit_);
-    std::vector<double> dashes;
-    double unit = lineWidth_ > 0 ? lineWidth_ : 1.0;
-    double total = 0;
-    for (float d : dashes_) {
-      dashes.push_back(std::max(0.0, double(d) * unit));
-      total += dashes.back();
-    }
-    if (total > 0)
-      cairo_->cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), dashPhase_ * unit);
-    else
-      cairo_->cairo_set_dash(cr, nullptr, 0, 0);
-    if (keep) {
-      // cairo_stroke would drop the path the clip needs: stroke a replay.
-      cairo_->cairo_stroke(cr);
-      ReplayCairo(recorded_);
-    } else {
-      cairo_->cairo_stroke(cr);
-    }
-  }
-  if (keep) {
-    cairo_->cairo_set_fill_rule(cr, fillRule_ == 1 ? cairo_rt::CAIRO_FILL_RULE_WINDING : cairo_rt::CAIRO_FILL_RULE_EVEN_ODD);
-    cairo_->cairo_clip(cr);
-    clip_.push_back(ClipPath{recorded_, fillRule_, {}});
-    currentClip_ = 0;
-    clipPending_ = false;
-  }
-  cairo_->cairo_new_path(cr);
-  recorded_.clear();
-}
-
 void TPDFPicasso::FillMask(const uint8_t* bits, int width, int height, int stride, int x, int y) {
   if (kind_ != pkCairo || !bits || width <= 0 || height <= 0) return;
-  auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-  constexpr int kFormatA8 = 2;
-  // cairo only reads the mask's pixels here.
-  auto* mask = cairo_->cairo_image_surface_create_for_data(const_cast<uint8_t*>(bits), kFormatA8, width, height, stride);
-  if (cairo_->cairo_surface_status(mask) == cairo_rt::CAIRO_STATUS_SUCCESS) {
-    const double inv = 1.0 / 255.0;
-    cairo_->cairo_set_source_rgba(cr, GetRValue(fillColor_) * inv, GetGValue(fillColor_) * inv,
-                                  GetBValue(fillColor_) * inv, fillAlpha_);
-    cairo_->cairo_mask_surface(cr, mask, x, y);
-  }
-  cairo_->cairo_surface_destroy(mask);
+  backend_->FillMask(bits, width, height, stride, x, y);
 }
 
 // ---------------------------------------------------------------------------
@@ -697,17 +566,14 @@ void TPDFPicasso::EndPathNoPaint() {
     }
     GdiPlus.GdipDeletePath(path_);
     path_ = nullptr;
-  } else if (clipPending_ && (kind_ == pkGDI || kind_ == pkCairo)) {
-    HDC dc = kind_ == pkGDI ? (canvas_ ? canvas_->Handle() : dc_) : nullptr;
-    if (kind_ == pkGDI && dc) {
+  } else if (kind_ == pkCairo) {
+    backend_->EndPathNoPaint();
+  } else if (clipPending_ && kind_ == pkGDI) {
+    HDC dc = canvas_ ? canvas_->Handle() : dc_;
+    if (dc) {
       SetPolyFillMode(dc, fillRule_ == 1 ? WINDING : ALTERNATE);
       ReplayGDI(dc, recorded_);
       SelectClipPath(dc, RGN_AND);
-    } else if (kind_ == pkCairo) {
-      auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-      ReplayCairo(recorded_);
-      cairo_->cairo_set_fill_rule(cr, fillRule_ == 1 ? cairo_rt::CAIRO_FILL_RULE_WINDING : cairo_rt::CAIRO_FILL_RULE_EVEN_ODD);
-      cairo_->cairo_clip(cr);
     }
     clip_.push_back(ClipPath{recorded_, fillRule_, {}});
     currentClip_ = 0;
@@ -726,7 +592,6 @@ void TPDFPicasso::EndPathNoPaint() {
     currentClip_ = 0;
     clipPending_ = false;
   }
-  if (kind_ == pkCairo) cairo_->cairo_new_path(static_cast<cairo_rt::cairo_t*>(cairoContext_));
   recorded_.clear();
 }
 
@@ -795,7 +660,7 @@ void TPDFPicasso::RestoreClip(uintptr_t region) {
         }
       }
     } else if (kind_ == pkCairo) {
-      ApplyCairoClip(clip_);
+      backend_->ApplyClip(clip_);
     } else if (htmlSaved_) {
       // Back to the unclipped state, then the saved clip again.
       std::string text = "ctx.restore();ctx.save();";
@@ -849,26 +714,7 @@ void TPDFPicasso::DrawPicture(TBitmap& picture, const double pts[6], bool keyed,
     if (dc) PlgBlt(dc, p, picture, 0, 0, w, h);
     return;
   }
-  cairo_rt::cairo_matrix_t m{(pts[2] - pts[0]) / w, (pts[3] - pts[1]) / w, (pts[4] - pts[0]) / h,
-                             (pts[5] - pts[1]) / h, pts[0], pts[1]};
-  double det = m.xx * m.yy - m.xy * m.yx;
-  if (!std::isfinite(det) || std::fabs(det) < 1e-12) return;  // a flat parallelogram: nothing to draw
-  auto* cr = static_cast<cairo_rt::cairo_t*>(cairoContext_);
-  auto* s = cairo_->cairo_image_surface_create_for_data(picture.Bits(), cairo_rt::CAIRO_FORMAT_ARGB32, w, h,
-                                                        picture.Stride());
-  cairo_->cairo_save(cr);
-  cairo_->cairo_transform(cr, &m);
-  cairo_->cairo_set_source_surface(cr, s, 0, 0);
-  // Enlarged pictures keep sharp pixels, as PDF viewers draw them.
-  bool enlarged = std::fabs(det) > 1.0;
-  cairo_->cairo_pattern_set_filter(cairo_->cairo_get_source(cr),
-                                   enlarged ? cairo_rt::CAIRO_FILTER_NEAREST : cairo_rt::CAIRO_FILTER_GOOD);
-  cairo_->cairo_pattern_set_extend(cairo_->cairo_get_source(cr), cairo_rt::CAIRO_EXTEND_PAD);
-  cairo_->cairo_new_path(cr);
-  cairo_->cairo_rectangle(cr, 0, 0, w, h);
-  cairo_->cairo_fill(cr);
-  cairo_->cairo_restore(cr);
-  cairo_->cairo_surface_destroy(s);
+  backend_->DrawPicture(picture, pts);
 }
 
 void TPDFPicasso::DrawEncoded(const std::string& bytes, const double pts[6], bool keyed, uint32_t low, uint32_t high,

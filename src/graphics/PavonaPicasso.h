@@ -17,6 +17,7 @@
 #include "platform/GdiPlus.h"
 
 class TCairoDLL;
+class TPicassoBackend;
 
 // Drawing settings handed to the back-end.
 struct TGDIPlusSettings {
@@ -107,7 +108,7 @@ public:
   // rasterise masks with (nullptr on other kinds), and the blend of an 8-bit
   // coverage mask (width x height, rows of stride bytes) with its first pixel
   // at device pixel (x, y), in the fill colour and alpha, inside the clip.
-  TCairoDLL* CairoLibrary() const { return kind_ == pkCairo ? cairo_.get() : nullptr; }
+  TCairoDLL* CairoLibrary() const;
   void FillMask(const uint8_t* bits, int width, int height, int stride, int x, int y);
 
   // Images.
@@ -124,6 +125,9 @@ public:
   const gdip::CLSID& PngEncoder() const { return pngEncoder_; }
 
 private:
+  // The back-ends read the shared drawing state.
+  friend class TPicassoBackend;
+
   enum class Op : uint8_t { Move, Line, Curve, Close };
   struct Seg {
     Op op;
@@ -148,7 +152,6 @@ private:
   void Paint(TPaintKind what);
   void PaintGDI(TPaintKind what);
   void PaintGdiPlus(TPaintKind what);
-  void PaintCairo(TPaintKind what);
   void PaintHTML(TPaintKind what);
   void WriteHTML(const std::string& text);
   void HTMLPath(const std::string& text);
@@ -159,8 +162,6 @@ private:
                    int srcH);
   void ApplyQuality(bool forImage);
   void CreateGdiPlusPath();
-  void ReplayCairo(const Path& path);
-  void ApplyCairoClip(const std::vector<ClipPath>& clips);
   void ReplayGDI(HDC dc, const Path& path);
   bool FallBackToGDI();
   uintptr_t StoreSavedClip();
@@ -204,14 +205,11 @@ private:
   bool htmlSaved_ = false;  // the unclipped state is saved in the script
   double htmlAlpha_ = 1.0, htmlBaseAlpha_ = 1.0;
   HTMLLineState htmlLine_, htmlBaseLine_;
-  // cairo.
-  std::unique_ptr<TCairoDLL> cairo_;
-  void* cairoSurface_ = nullptr;
-  void* cairoContext_ = nullptr;
-  HDC cairoDC_ = nullptr;
-  // The path of kinds 1 and 4, kept to replay it for painting and clipping.
+  // The attached back-end (cairo so far; the other kinds are drawn here).
+  std::unique_ptr<TPicassoBackend> backend_;
+  // The path of kind 1, kept to replay it for painting and clipping.
   Path recorded_;
-  // Saved clips of kinds 1 and 4: handle = index + 1.
+  // Saved clips of kinds 1, 3 and 4: handle = index + 1.
   std::vector<std::vector<ClipPath>> savedClips_;
   std::vector<ClipPath> clip_;
 };
