@@ -284,6 +284,26 @@ uint32_t packWith(TPDFColorManager* manager, const double rgb[3]) {
 
 }  // namespace
 
+// Tints through the transform into an RGB-like, Lab or gray alternate give
+// the colour and a setrgbcolor text; other alternates leave both as they are.
+void TPDFSpotColorSpace::applyRGBOrGrayAlternate(const TPDFFunction& f, std::span<const double> in, int32_t outputs) {
+  std::vector<double> out;
+  if (outputs == 3 && (alternateIsRGBLike() || alternate_ == "Lab")) {
+    if (evaluate(f, in, out)) {
+      double rgb[3] = {out[0], out[1], out[2]};
+      if (alternate_ == "Lab" && manager_) manager_->LabToRGB(std::span<const double, 3>(out.data(), 3), rgb);
+      color_ = packWith(manager_, rgb);
+      postScript_ = number3(rgb[0]) + number3(rgb[1]) + number3(rgb[2]) + "setrgbcolor";
+    }
+  } else if (outputs == 1 && alternate_ == "DeviceGray") {
+    if (evaluate(f, in, out)) {
+      double rgb[3] = {out[0], out[0], out[0]};
+      color_ = packWith(manager_, rgb);
+      postScript_ = number3(out[0]) + number3(out[0]) + number3(out[0]) + "setrgbcolor";
+    }
+  }
+}
+
 void TPDFSeparationColorSpace::GetPostScript(double tint) {
   tint = finiteOrZero(tint);
   if (tint == 0) tint = 0;  // one key for 0 and -0
@@ -312,19 +332,8 @@ void TPDFSeparationColorSpace::GetPostScript(double tint) {
         postScript_ = number3(full[0]) + number3(full[1]) + number3(full[2]) + number3(full[3]) + "(" +
                       EscapePostScriptString(colorant_) + ") findcmykcustomcolor " + number3(tint) + "setcustomcolor";
       }
-    } else if (outputs == 3 && (alternateIsRGBLike() || alternate_ == "Lab")) {
-      if (evaluate(*f, in, out)) {
-        double rgb[3] = {out[0], out[1], out[2]};
-        if (alternate_ == "Lab" && manager_) manager_->LabToRGB(std::span<const double, 3>(out.data(), 3), rgb);
-        color_ = packWith(manager_, rgb);
-        postScript_ = number3(rgb[0]) + number3(rgb[1]) + number3(rgb[2]) + "setrgbcolor";
-      }
-    } else if (outputs == 1 && alternate_ == "DeviceGray") {
-      if (evaluate(*f, in, out)) {
-        double rgb[3] = {out[0], out[0], out[0]};
-        color_ = packWith(manager_, rgb);
-        postScript_ = number3(out[0]) + number3(out[0]) + number3(out[0]) + "setrgbcolor";
-      }
+    } else {
+      applyRGBOrGrayAlternate(*f, in, outputs);
     }
   }
   remember(key);
@@ -376,19 +385,8 @@ void TPDFDeviceNColorSpace::GetPostScript(std::span<const double> tints) {
         for (double t : in) text += number3(t);
         postScript_ = text + "setcustomcolor";
       }
-    } else if (outputs == 3 && (alternateIsRGBLike() || alternate_ == "Lab")) {
-      if (evaluate(*f, in, out)) {
-        double rgb[3] = {out[0], out[1], out[2]};
-        if (alternate_ == "Lab" && manager_) manager_->LabToRGB(std::span<const double, 3>(out.data(), 3), rgb);
-        color_ = packWith(manager_, rgb);
-        postScript_ = number3(rgb[0]) + number3(rgb[1]) + number3(rgb[2]) + "setrgbcolor";
-      }
-    } else if (outputs == 1 && alternate_ == "DeviceGray") {
-      if (evaluate(*f, in, out)) {
-        double rgb[3] = {out[0], out[0], out[0]};
-        color_ = packWith(manager_, rgb);
-        postScript_ = number3(out[0]) + number3(out[0]) + number3(out[0]) + "setrgbcolor";
-      }
+    } else {
+      applyRGBOrGrayAlternate(*f, in, outputs);
     }
   }
   remember(key);

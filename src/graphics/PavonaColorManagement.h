@@ -119,6 +119,9 @@ protected:
   bool fromCache(const std::string& key);
   void remember(const std::string& key);
   bool alternateIsRGBLike() const;
+  // Colour and text for a 3-output (RGB-like or Lab) or 1-output (gray)
+  // alternate; the separation and DeviceN spaces share it.
+  void applyRGBOrGrayAlternate(const TPDFFunction& f, std::span<const double> in, int32_t outputs);
 
   std::string alternate_;
   std::unique_ptr<TPDFLabColorSpace> labSpace_;

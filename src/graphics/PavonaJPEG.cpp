@@ -354,22 +354,25 @@ void TPDFJPEGImage::Changed() {
 
 void TPDFJPEGImage::NewData() { data_ = std::make_shared<TJPEGData>(); }
 
-int TPDFJPEGImage::Width() const {
-  if (bitmap_) return bitmap_->Width();
-  if (Scale == 0 || !data_->HasData) return data_->Width;
+// Size the image decodes to: the header's size reduced by Scale, the stored
+// size when unscaled, 0 x 0 when the header can't be read.
+std::pair<int, int> TPDFJPEGImage::decodedSize() const {
+  if (Scale == 0 || !data_->HasData) return {data_->Width, data_->Height};
   TDecodeSettings s;
   s.scale = Scale;
   THeaderInfo info;
-  return ReadHeaderInfo(data_->Data, s, info) == jrNone ? info.outWidth : 0;
+  if (ReadHeaderInfo(data_->Data, s, info) != jrNone) return {0, 0};
+  return {info.outWidth, info.outHeight};
+}
+
+int TPDFJPEGImage::Width() const {
+  if (bitmap_) return bitmap_->Width();
+  return decodedSize().first;
 }
 
 int TPDFJPEGImage::Height() const {
   if (bitmap_) return bitmap_->Height();
-  if (Scale == 0 || !data_->HasData) return data_->Height;
-  TDecodeSettings s;
-  s.scale = Scale;
-  THeaderInfo info;
-  return ReadHeaderInfo(data_->Data, s, info) == jrNone ? info.outHeight : 0;
+  return decodedSize().second;
 }
 
 bool TPDFJPEGImage::Empty() const {

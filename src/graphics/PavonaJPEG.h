@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Bitmap.h"
@@ -115,6 +116,7 @@ public:
   struct TProgressState;
 
 private:
+  std::pair<int, int> decodedSize() const;
   std::shared_ptr<TJPEGData> data_;
   mutable std::unique_ptr<TBitmap> bitmap_;
   std::vector<TRGBQuad> palette_;  // colour map of an earlier 8-bit decode

@@ -465,6 +465,32 @@ TPDFIndRef* TPDFImage::buildTIFFStrip(const TTIFFPage& page, std::string data, i
   return addObject(stream);
 }
 
+namespace {
+
+// Draws a strip image of `rows` rows, the last of rowsDone rows so far, at
+// its band of the unit square: the painter scales every image from there.
+std::string stripPlacement(const std::string& name, int32_t rows, int64_t rowsDone, int32_t height) {
+  return "q 1 0 0 " + FormatPDFNumber(6, double(rows) / height) + " 0 " +
+         FormatPDFNumber(6, 1 - double(rowsDone) / height) + " cm /" + name + " Do Q";
+}
+
+}  // namespace
+
+// The form that stacks a multi-strip page's strip images becomes the image.
+void TPDFImage::finishStripForm(TPDFDictionary* xobjects, std::string content, bool compress) {
+  TPDFDictionary* dict = pool_->NewDictionary();
+  dict->SetValue("Type", pool_->NewName("XObject"));
+  dict->SetValue("Subtype", pool_->NewName("Form"));
+  dict->SetValue("BBox", pool_->ParseObject("[ 0 0 1 1 ]"));
+  TPDFDictionary* resources = pool_->NewDictionary();
+  resources->SetValue("XObject", xobjects);
+  dict->SetValue("Resources", resources);
+  TPDFStream* form = pool_->NewStreamWith(std::string(), dict);
+  finishForm(form, std::move(content), compress);
+  object_ = addObject(form);
+  dictionary_ = dict;
+}
+
 void TPDFImage::finishForm(TPDFStream* form, std::string content, bool compress) {
   if (compress) {
     std::string packed = CompressString(content);
@@ -530,21 +556,9 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
         const std::string name = "PavonaIm" + NewResourceTag();
         xobjects->SetValue(name, ref);
         rowsDone += rows;
-        const double hs = double(rows) / page.Height;
-        const double y = 1 - double(rowsDone) / page.Height;
-        content += "q 1 0 0 " + FormatPDFNumber(6, hs) + " 0 " + FormatPDFNumber(6, y) + " cm /" + name + " Do Q\n";
+        content += stripPlacement(name, rows, rowsDone, page.Height) + "\n";
       }
-      TPDFDictionary* dict = pool_->NewDictionary();
-      dict->SetValue("Type", pool_->NewName("XObject"));
-      dict->SetValue("Subtype", pool_->NewName("Form"));
-      dict->SetValue("BBox", pool_->ParseObject("[ 0 0 1 1 ]"));
-      TPDFDictionary* resources = pool_->NewDictionary();
-      resources->SetValue("XObject", xobjects);
-      dict->SetValue("Resources", resources);
-      TPDFStream* form = pool_->NewStreamWith(std::string(), dict);
-      finishForm(form, content, true);
-      object_ = addObject(form);
-      dictionary_ = dict;
+      finishStripForm(xobjects, std::move(content), true);
       return true;
     }
     case tcPackBits: {
@@ -586,22 +600,9 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
         xobjects->SetValue(name, ref);
         const int32_t rows = stripRows(i);
         rowsDone += rows;
-        // Placed on the unit square like the other strip forms: the painter
-        // scales every image from there.
-        content += "q 1 0 0 " + FormatPDFNumber(6, double(rows) / page.Height) + " 0 " +
-                   FormatPDFNumber(6, 1 - double(rowsDone) / page.Height) + " cm /" + name + " Do Q ";
+        content += stripPlacement(name, rows, rowsDone, page.Height) + " ";
       }
-      TPDFDictionary* dict = pool_->NewDictionary();
-      dict->SetValue("Type", pool_->NewName("XObject"));
-      dict->SetValue("Subtype", pool_->NewName("Form"));
-      dict->SetValue("BBox", pool_->ParseObject("[ 0 0 1 1 ]"));
-      TPDFDictionary* resources = pool_->NewDictionary();
-      resources->SetValue("XObject", xobjects);
-      dict->SetValue("Resources", resources);
-      TPDFStream* form = pool_->NewStreamWith(std::string(), dict);
-      finishForm(form, content, false);
-      object_ = addObject(form);
-      dictionary_ = dict;
+      finishStripForm(xobjects, std::move(content), false);
       return true;
     }
     default:

@@ -98,6 +98,7 @@ private:
   static int32_t tiffColorChannels(const TTIFFPage& page);
   TPDFIndRef* buildTIFFStrip(const TTIFFPage& page, std::string data, int32_t rows, TPDFStream** streamOut);
   void finishForm(TPDFStream* form, std::string content, bool compress);
+  void finishStripForm(TPDFDictionary* xobjects, std::string content, bool compress);
 
   std::string source_;
   TPDFStructure* pool_;

@@ -720,6 +720,97 @@ void TPDFFontCollection::buildUnicode(TLoadState& st, TPDFFontCollectionData& re
   }
 }
 
+// /Encoding: a predefined name, an embedded CMap, or a dictionary of a base
+// encoding and /Differences; the glyph names start from the base.
+void TPDFFontCollection::readEncoding(TLoadState& st, TPDFDictionary* font) {
+  TPDFObject* encodingValue = font->GetValue("Encoding");
+  TPDFObject* encoding = resolve(encodingValue);
+  if (TPDFName* name = PDFAsName(encoding)) {
+    st.encodingName = name->GetValue();
+    st.hasEncodingName = true;
+    st.encodingKind = encodingKindOf(st.encodingName);
+  } else if (PDFIsKind(encoding, pdfkStream)) {
+    bool singleByte = false;
+    std::vector<TPDFToUnicodeRange> unused;
+    ParseToUnicodeCMap(streamData(encodingValue), singleByte, unused);
+    st.embeddedCMapSingleByte = singleByte;
+  } else if (TPDFDictionary* dict = PDFAsDictionary(encoding)) {
+    if (TPDFName* base = PDFAsName(resolve(dict->GetValue("BaseEncoding")))) {
+      st.encodingName = base->GetValue();
+      st.hasEncodingName = true;
+      st.encodingKind = encodingKindOf(st.encodingName);
+    }
+    st.differences = PDFAsArray(resolve(dict->GetValue("Differences")));
+  }
+  BuildEncodingVector(st.encodingKind, st.glyphNames);
+}
+
+// A Type0 font takes the record of its one CIDFont descendant, marked
+// composite, with the Type0 font's own encoding and ToUnicode.
+TPDFFontCollectionData* TPDFFontCollection::loadComposite(TLoadState& st, TPDFDictionary* font, int32_t depth) {
+  TPDFArray* descendants = PDFAsArray(resolve(font->GetValue("DescendantFonts")));
+  TPDFFontCollectionData* rec = nullptr;
+  // A descendant is a CIDFont; one that is itself composite is not followed.
+  TPDFDictionary* descendant =
+      descendants && descendants->GetCount() == 1 ? PDFAsDictionary(resolve(descendants->GetItem(0))) : nullptr;
+  if (descendant && depth == 0 && descendant->GetNameValue("Subtype") != "Type0") {
+    rec = loadFont(descendants->GetItem(0), depth + 1);
+  } else {
+    // No usable descendant: a record of its own, two-byte codes with the default width.
+    auto fresh = std::make_unique<TPDFFontCollectionData>();
+    fresh->GlyphNames = st.glyphNames;
+    fresh->FontName = st.fontName;
+    fresh->CIDWidths = std::make_unique<TPDFCIDWidths>();
+    fresh->CIDWidths->SetDefault(1000);
+    Fonts.push_back(std::move(fresh));
+    rec = Fonts.back().get();
+  }
+  rec->IsComposite = true;
+  rec->EncodingName = st.encodingName;
+  rec->SingleByteCodes = st.embeddedCMapSingleByte;
+  if (!rec->CIDWidths) {
+    rec->CIDWidths = std::make_unique<TPDFCIDWidths>();
+    rec->CIDWidths->SetDefault(1000);
+  }
+  if (PDFAsStream(resolve(font->GetValue("ToUnicode")))) {
+    TLoadState unicodeState;
+    buildUnicode(unicodeState, *rec, font);
+  }
+  return rec;
+}
+
+// /FirstChar, /LastChar and /Widths of a simple font; without /Widths the
+// embedded program's own advances.
+void TPDFFontCollection::readSimpleWidths(TLoadState& st, TPDFDictionary* font) {
+  TPDFNumeric* first = PDFAsNumeric(resolve(font->GetValue("FirstChar")));
+  TPDFNumeric* last = PDFAsNumeric(resolve(font->GetValue("LastChar")));
+  TPDFArray* widths = PDFAsArray(resolve(font->GetValue("Widths")));
+  if (widths) {
+    // Codes the array does not cover are as wide as the descriptor's
+    // /MissingWidth, 0 without one (not the 750 of a font without widths);
+    // a missing /FirstChar counts from 0, a missing /LastChar ends with the array.
+    TPDFNumeric* missing = st.descriptor ? PDFAsNumeric(resolve(st.descriptor->GetValue("MissingWidth"))) : nullptr;
+    st.widths.fill(missing && std::isfinite(missing->GetValue()) ? missing->GetValue() : 0);
+    st.firstChar = first ? static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX)) : 0;
+    st.lastChar = last ? static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255))
+                       : static_cast<int32_t>(std::min<int64_t>(int64_t(st.firstChar) + widths->GetCount() - 1, 255));
+    for (int32_t i = 0; i < widths->GetCount(); ++i) {
+      const int64_t code = static_cast<int64_t>(st.firstChar) + i;
+      if (code > st.lastChar) break;
+      if (code < 0) continue;
+      TPDFNumeric* w = PDFAsNumeric(resolve(widths->GetItem(i)));
+      st.widths[static_cast<size_t>(code)] = w && std::isfinite(w->GetValue()) ? w->GetValue() : 0;
+    }
+  } else {
+    if (first && last) {
+      st.firstChar = static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX));
+      st.lastChar = static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255));
+    }
+    // No widths in the PDF: an embedded program's own advances.
+    if (st.standardRow == 0 && st.descriptor) programWidths(st);
+  }
+}
+
 TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int32_t depth) {
   TLoadState st;
   st.widths.fill(750);
@@ -744,58 +835,9 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
   if (TPDFName* base = PDFAsName(resolve(font->GetValue("BaseFont")))) st.fontName = base->GetValue();
   st.subtype = font->GetNameValue("Subtype");
 
-  TPDFObject* encodingValue = font->GetValue("Encoding");
-  TPDFObject* encoding = resolve(encodingValue);
-  if (TPDFName* name = PDFAsName(encoding)) {
-    st.encodingName = name->GetValue();
-    st.hasEncodingName = true;
-    st.encodingKind = encodingKindOf(st.encodingName);
-  } else if (PDFIsKind(encoding, pdfkStream)) {
-    bool singleByte = false;
-    std::vector<TPDFToUnicodeRange> unused;
-    ParseToUnicodeCMap(streamData(encodingValue), singleByte, unused);
-    st.embeddedCMapSingleByte = singleByte;
-  } else if (TPDFDictionary* dict = PDFAsDictionary(encoding)) {
-    if (TPDFName* base = PDFAsName(resolve(dict->GetValue("BaseEncoding")))) {
-      st.encodingName = base->GetValue();
-      st.hasEncodingName = true;
-      st.encodingKind = encodingKindOf(st.encodingName);
-    }
-    st.differences = PDFAsArray(resolve(dict->GetValue("Differences")));
-  }
-  BuildEncodingVector(st.encodingKind, st.glyphNames);
+  readEncoding(st, font);
 
-  if (st.subtype == "Type0") {
-    TPDFArray* descendants = PDFAsArray(resolve(font->GetValue("DescendantFonts")));
-    TPDFFontCollectionData* rec = nullptr;
-    // A descendant is a CIDFont; one that is itself composite is not followed.
-    TPDFDictionary* descendant =
-        descendants && descendants->GetCount() == 1 ? PDFAsDictionary(resolve(descendants->GetItem(0))) : nullptr;
-    if (descendant && depth == 0 && descendant->GetNameValue("Subtype") != "Type0") {
-      rec = loadFont(descendants->GetItem(0), depth + 1);
-    } else {
-      // No usable descendant: a record of its own, two-byte codes with the default width.
-      auto fresh = std::make_unique<TPDFFontCollectionData>();
-      fresh->GlyphNames = st.glyphNames;
-      fresh->FontName = st.fontName;
-      fresh->CIDWidths = std::make_unique<TPDFCIDWidths>();
-      fresh->CIDWidths->SetDefault(1000);
-      Fonts.push_back(std::move(fresh));
-      rec = Fonts.back().get();
-    }
-    rec->IsComposite = true;
-    rec->EncodingName = st.encodingName;
-    rec->SingleByteCodes = st.embeddedCMapSingleByte;
-    if (!rec->CIDWidths) {
-      rec->CIDWidths = std::make_unique<TPDFCIDWidths>();
-      rec->CIDWidths->SetDefault(1000);
-    }
-    if (PDFAsStream(resolve(font->GetValue("ToUnicode")))) {
-      TLoadState unicodeState;
-      buildUnicode(unicodeState, *rec, font);
-    }
-    return rec;
-  }
+  if (st.subtype == "Type0") return loadComposite(st, font, depth);
 
   if (st.subtype == "Type1" || st.subtype == "MMType1" || st.subtype == "CIDFontType0") {
     loadSimpleProgram(st);
@@ -834,34 +876,7 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
   if (st.subtype == "CIDFontType0" || st.subtype == "CIDFontType2") {
     readCIDFont(st, font);
   } else {
-    TPDFNumeric* first = PDFAsNumeric(resolve(font->GetValue("FirstChar")));
-    TPDFNumeric* last = PDFAsNumeric(resolve(font->GetValue("LastChar")));
-    TPDFArray* widths = PDFAsArray(resolve(font->GetValue("Widths")));
-    if (widths) {
-      // Codes the array does not cover are as wide as the descriptor's
-      // /MissingWidth, 0 without one (not the 750 of a font without widths);
-      // a missing /FirstChar counts from 0, a missing /LastChar ends with the array.
-      TPDFNumeric* missing =
-          st.descriptor ? PDFAsNumeric(resolve(st.descriptor->GetValue("MissingWidth"))) : nullptr;
-      st.widths.fill(missing && std::isfinite(missing->GetValue()) ? missing->GetValue() : 0);
-      st.firstChar = first ? static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX)) : 0;
-      st.lastChar = last ? static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255))
-                         : static_cast<int32_t>(std::min<int64_t>(int64_t(st.firstChar) + widths->GetCount() - 1, 255));
-      for (int32_t i = 0; i < widths->GetCount(); ++i) {
-        const int64_t code = static_cast<int64_t>(st.firstChar) + i;
-        if (code > st.lastChar) break;
-        if (code < 0) continue;
-        TPDFNumeric* w = PDFAsNumeric(resolve(widths->GetItem(i)));
-        st.widths[static_cast<size_t>(code)] = w && std::isfinite(w->GetValue()) ? w->GetValue() : 0;
-      }
-    } else {
-      if (first && last) {
-        st.firstChar = static_cast<int32_t>(std::clamp<int64_t>(first->AsInteger(), INT32_MIN, INT32_MAX));
-        st.lastChar = static_cast<int32_t>(std::clamp<int64_t>(last->AsInteger(), INT32_MIN, 255));
-      }
-      // No widths in the PDF: an embedded program's own advances.
-      if (st.standardRow == 0 && st.descriptor) programWidths(st);
-    }
+    readSimpleWidths(st, font);
   }
 
   auto fresh = std::make_unique<TPDFFontCollectionData>();

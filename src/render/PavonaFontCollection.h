@@ -177,6 +177,9 @@ private:
   void programWidths(TLoadState& st);
   void buildUnicode(TLoadState& st, TPDFFontCollectionData& rec, TPDFDictionary* fontDict);
   void readCIDFont(TLoadState& st, TPDFDictionary* fontDict);
+  void readEncoding(TLoadState& st, TPDFDictionary* font);
+  TPDFFontCollectionData* loadComposite(TLoadState& st, TPDFDictionary* font, int32_t depth);
+  void readSimpleWidths(TLoadState& st, TPDFDictionary* font);
   std::unique_ptr<TPDFFontRasterizer> installedFontRasterizer(std::string_view pdfFontName, int32_t flags,
                                                               std::array<double, 256>* widths,
                                                               const TPDFGlyphNames* names);

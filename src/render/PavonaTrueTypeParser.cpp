@@ -449,27 +449,23 @@ bool TPDFTrueTypeParser::readGlyph(int32_t index, TPDFTrueTypeGlyph& g) const {
       if (!r.ok) return damaged();
     }
     g.Points.resize(points);
-    int32_t x = 0, y = 0;
-    for (size_t i = 0; i < points; ++i) {
-      uint8_t f = g.Flags[i];
-      if (f & 0x02) {
-        int32_t d = r.u8();
-        x += (f & 0x10) ? d : -d;
-      } else if (!(f & 0x10)) {
-        x += r.s16();
+    // All x deltas, then all y deltas. Per point: a one-byte delta whose sign
+    // is the "same" bit, else (same bit set) no change, else a 16-bit delta.
+    auto readAxis = [&](uint8_t shortBit, uint8_t sameBit, bool isX) {
+      int32_t v = 0;
+      for (size_t i = 0; i < points; ++i) {
+        uint8_t f = g.Flags[i];
+        if (f & shortBit) {
+          int32_t d = r.u8();
+          v += (f & sameBit) ? d : -d;
+        } else if (!(f & sameBit)) {
+          v += r.s16();
+        }
+        (isX ? g.Points[i].X : g.Points[i].Y) = v;
       }
-      g.Points[i].X = x;
-    }
-    for (size_t i = 0; i < points; ++i) {
-      uint8_t f = g.Flags[i];
-      if (f & 0x04) {
-        int32_t d = r.u8();
-        y += (f & 0x20) ? d : -d;
-      } else if (!(f & 0x20)) {
-        y += r.s16();
-      }
-      g.Points[i].Y = y;
-    }
+    };
+    readAxis(0x02, 0x10, true);
+    readAxis(0x04, 0x20, false);
     if (!r.ok) return damaged();
     for (auto& f : g.Flags) f &= 0x01;
     g.NumberOfContours = contours;

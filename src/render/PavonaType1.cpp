@@ -578,7 +578,6 @@ void TPDFType1Decoder::interpretType1(std::string_view code, TType1State& st, in
   if (depth >= kType1MaxDepth) return;
   TPavonaStringList& ops = opList_;
   auto pop = [&]() { return PopOp(ops); };
-  auto arith = [&](double v) { ops.Add(NumText(v)); };
   const size_t n = code.size();
   size_t i = 0;
   while (i < n && --stepsLeft_ >= 0) {
@@ -604,53 +603,6 @@ void TPDFType1Decoder::interpretType1(std::string_view code, TType1State& st, in
       continue;
     }
     switch (v) {
-      case 1:
-      case 3: {
-        std::string d = pop(), p = pop();
-        ops.Add((v == 1 ? "hstem(" : "vstem(") + p + "," + d + ")");
-        break;
-      }
-      case 4:
-      case 21:
-      case 22: {
-        std::string dx, dy;
-        if (v == 21) {
-          dy = pop();
-          dx = pop();
-        } else if (v == 22) {
-          dx = pop();
-          dy = "0";
-        } else {
-          dy = pop();
-          dx = "0";
-        }
-        if (st.flexMode && st.flexCount >= 0 && st.flexCount <= 6) {
-          st.flexPoints[static_cast<size_t>(st.flexCount)] = {dx, dy};
-        } else {
-          ops.Add("rmoveto(" + dx + "," + dy + ")");
-        }
-        break;
-      }
-      case 5: {
-        std::string dy = pop(), dx = pop();
-        ops.Add("rlineto(" + dx + "," + dy + ")");
-        break;
-      }
-      case 6:
-        ops.Add("rlineto(" + pop() + ",0)");
-        break;
-      case 7:
-        ops.Add("rlineto(0," + pop() + ")");
-        break;
-      case 8: {
-        std::string a[6];
-        for (int k = 5; k >= 0; --k) a[k] = pop();
-        ops.Add("rrcurveto(" + a[0] + "," + a[1] + "," + a[2] + "," + a[3] + "," + a[4] + "," + a[5] + ") rr");
-        break;
-      }
-      case 9:
-        ops.Add("closepath");
-        break;
       case 10: {
         double num = NumOf(pop());
         if (num >= INT32_MIN && num <= INT32_MAX) {
@@ -661,209 +613,300 @@ void TPDFType1Decoder::interpretType1(std::string_view code, TType1State& st, in
       }
       case 11:
         break;
-      case 13: {
-        std::string wx = pop(), sbx = pop();
-        ops.Add("hsbw(" + sbx + "," + wx + ")");
-        break;
-      }
-      case 14:
-        ops.Add("endchar");
-        break;
-      case 30: {
-        std::string a[4];
-        for (int k = 3; k >= 0; --k) a[k] = pop();
-        ops.Add("rrcurveto(0," + a[0] + "," + a[1] + "," + a[2] + "," + a[3] + ",0) vh");
-        break;
-      }
-      case 31: {
-        std::string a[4];
-        for (int k = 3; k >= 0; --k) a[k] = pop();
-        ops.Add("rrcurveto(" + a[0] + ",0," + a[1] + "," + a[2] + ",0," + a[3] + ") hv");
-        break;
-      }
       case 12: {
         if (i >= n) return;
         auto e = static_cast<uint8_t>(code[i++]);
-        switch (e) {
-          case 0:
-            ops.Add("dotsection");
-            break;
-          case 1:
-            ops.Add("vstem3");
-            break;
-          case 2:
-            ops.Add("hstem3");
-            break;
-          case 3: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            ops.Add(a != 0 && b != 0 ? "1" : "0");
-            break;
-          }
-          case 4: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            ops.Add(a != 0 || b != 0 ? "1" : "0");
-            break;
-          }
-          case 5:
-            ops.Add(NumOf(pop()) == 0 ? "1" : "0");
-            break;
-          case 6:
-            type1Seac(st, depth);
-            break;
-          case 7: {
-            std::string wy = pop(), wx = pop(), sby = pop(), sbx = pop();
-            ops.Add("sbw(" + sbx + "," + sby + "," + wx + "," + wy + ")");
-            break;
-          }
-          case 9:
-            arith(std::fabs(NumOf(pop())));
-            break;
-          case 10: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            arith(a + b);
-            break;
-          }
-          case 11: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            arith(a - b);
-            break;
-          }
-          case 12: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            ops.Add(b == 0 ? std::string("0") : FormatPDFNumber(6, a / b));
-            break;
-          }
-          case 14:
-            arith(-NumOf(pop()));
-            break;
-          case 15: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            ops.Add(a == b ? "1" : "0");
-            break;
-          }
-          case 16: {
-            double other = NumOf(pop());
-            double argc = NumOf(pop());
-            (void)argc;
-            if (other == 1) {
-              st.flexMode = true;
-              st.flexCount = 0;
-            } else if (other == 2) {
-              ++st.flexCount;
-            } else if (other == 0) {
-              std::string y = pop(), x = pop();
-              pop();  // flex height
-              if (st.flexMode && st.flexCount == 7) {
-                std::string e2 = "flex(";
-                for (size_t k = 0; k < 7; ++k) {
-                  if (k) e2 += ',';
-                  e2 += st.flexPoints[k].first + "," + st.flexPoints[k].second;
-                }
-                ops.Add(e2 + ")");
-              }
-              st.flexMode = false;
-              st.flexCount = 0;
-              st.psStack.push_back(y);
-              st.psStack.push_back(x);
-            } else if (other == 3) {
-              st.psStack.push_back("3");
-            }
-            break;
-          }
-          case 17:
-            if (st.psStack.empty()) {
-              ops.Add("0");
-            } else {
-              ops.Add(st.psStack.back());
-              st.psStack.pop_back();
-            }
-            break;
-          case 18:
-            pop();
-            break;
-          case 20: {
-            double idx = NumOf(pop());
-            std::string val = pop();
-            if (idx >= 0 && idx <= 32) st.transient[static_cast<size_t>(idx)] = val;
-            break;
-          }
-          case 21: {
-            double idx = NumOf(pop());
-            if (idx >= 0 && idx <= 32) ops.Add(st.transient[static_cast<size_t>(idx)]);
-            break;
-          }
-          case 22: {
-            double t2 = NumOf(pop()), t1 = NumOf(pop());
-            std::string s2 = pop(), s1 = pop();
-            ops.Add(t1 <= t2 ? s1 : s2);
-            break;
-          }
-          case 23: {
-            static thread_local std::mt19937 gen(12345);
-            double r = std::uniform_real_distribution<double>(0.0, 1.0)(gen);
-            arith(r == 0 ? 1 : r);
-            break;
-          }
-          case 24: {
-            double b = NumOf(pop()), a = NumOf(pop());
-            arith(a * b);
-            break;
-          }
-          case 26: {
-            double a = NumOf(pop());
-            arith(a < 0 ? 0 : std::sqrt(a));
-            break;
-          }
-          case 27: {
-            int32_t c = ops.GetCount();
-            ops.Add(c ? std::string(ops.GetString(c - 1)) : std::string());
-            break;
-          }
-          case 28: {
-            std::string b = pop(), a = pop();
-            ops.Add(b);
-            ops.Add(a);
-            break;
-          }
-          case 29: {
-            double k = NumOf(pop());
-            int32_t c = ops.GetCount();
-            if (c == 0) {
-              ops.Add("");
-            } else if (k < 0 || k >= c) {
-              ops.Add(k < 0 ? std::string(ops.GetString(c - 1)) : std::string());
-            } else {
-              ops.Add(std::string(ops.GetString(c - 1 - static_cast<int32_t>(k))));
-            }
-            break;
-          }
-          case 30: {
-            double jv = NumOf(pop()), nv = NumOf(pop());
-            int32_t c = ops.GetCount();
-            if (nv > 0 && nv <= c && std::fabs(jv) < 1e9) {
-              auto N = static_cast<int32_t>(nv);
-              auto J = static_cast<int64_t>(jv);
-              std::vector<std::string> top(static_cast<size_t>(N));
-              for (int32_t k = 0; k < N; ++k) top[static_cast<size_t>(k)] = ops.GetString(c - N + k);
-              int64_t shift = ((J % N) + N) % N;
-              for (int32_t k = 0; k < N; ++k)
-                ops.SetString(c - N + static_cast<int32_t>((k + shift) % N), top[static_cast<size_t>(k)]);
-            }
-            break;
-          }
-          case 33: {
-            std::string y = pop(), x = pop();
-            ops.Add("setcurrentpoint(" + x + "," + y + ")");
-            break;
-          }
-          default:
-            break;
-        }
+        type1Escape(e, st, depth);
         break;
       }
       default:
+        type1Op(v, st);
         break;
     }
+  }
+}
+
+// One-byte operators: hints, moves, lines, curves, width and endchar.
+void TPDFType1Decoder::type1Op(uint8_t v, TType1State& st) {
+  TPavonaStringList& ops = opList_;
+  auto pop = [&]() { return PopOp(ops); };
+  switch (v) {
+    case 1:
+    case 3: {
+      std::string d = pop(), p = pop();
+      ops.Add((v == 1 ? "hstem(" : "vstem(") + p + "," + d + ")");
+      break;
+    }
+    case 4:
+    case 21:
+    case 22:
+      type1Moveto(v, st);
+      break;
+    case 5: {
+      std::string dy = pop(), dx = pop();
+      ops.Add("rlineto(" + dx + "," + dy + ")");
+      break;
+    }
+    case 6:
+      ops.Add("rlineto(" + pop() + ",0)");
+      break;
+    case 7:
+      ops.Add("rlineto(0," + pop() + ")");
+      break;
+    case 8: {
+      std::string a[6];
+      for (int k = 5; k >= 0; --k) a[k] = pop();
+      ops.Add("rrcurveto(" + a[0] + "," + a[1] + "," + a[2] + "," + a[3] + "," + a[4] + "," + a[5] + ") rr");
+      break;
+    }
+    case 9:
+      ops.Add("closepath");
+      break;
+    case 13: {
+      std::string wx = pop(), sbx = pop();
+      ops.Add("hsbw(" + sbx + "," + wx + ")");
+      break;
+    }
+    case 14:
+      ops.Add("endchar");
+      break;
+    case 30: {
+      std::string a[4];
+      for (int k = 3; k >= 0; --k) a[k] = pop();
+      ops.Add("rrcurveto(0," + a[0] + "," + a[1] + "," + a[2] + "," + a[3] + ",0) vh");
+      break;
+    }
+    case 31: {
+      std::string a[4];
+      for (int k = 3; k >= 0; --k) a[k] = pop();
+      ops.Add("rrcurveto(" + a[0] + ",0," + a[1] + "," + a[2] + ",0," + a[3] + ") hv");
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// rmoveto (21), hmoveto (22), vmoveto (4); inside a flex the points are
+// gathered for the flex op instead of moving.
+void TPDFType1Decoder::type1Moveto(uint8_t v, TType1State& st) {
+  TPavonaStringList& ops = opList_;
+  auto pop = [&]() { return PopOp(ops); };
+  std::string dx, dy;
+  if (v == 21) {
+    dy = pop();
+    dx = pop();
+  } else if (v == 22) {
+    dx = pop();
+    dy = "0";
+  } else {
+    dy = pop();
+    dx = "0";
+  }
+  if (st.flexMode && st.flexCount >= 0 && st.flexCount <= 6) {
+    st.flexPoints[static_cast<size_t>(st.flexCount)] = {dx, dy};
+  } else {
+    ops.Add("rmoveto(" + dx + "," + dy + ")");
+  }
+}
+
+// Escaped (12 e) operators other than arithmetic.
+void TPDFType1Decoder::type1Escape(uint8_t e, TType1State& st, int32_t depth) {
+  TPavonaStringList& ops = opList_;
+  auto pop = [&]() { return PopOp(ops); };
+  switch (e) {
+    case 0:
+      ops.Add("dotsection");
+      break;
+    case 1:
+      ops.Add("vstem3");
+      break;
+    case 2:
+      ops.Add("hstem3");
+      break;
+    case 6:
+      type1Seac(st, depth);
+      break;
+    case 7: {
+      std::string wy = pop(), wx = pop(), sby = pop(), sbx = pop();
+      ops.Add("sbw(" + sbx + "," + sby + "," + wx + "," + wy + ")");
+      break;
+    }
+    case 16:
+      type1OtherSubr(st);
+      break;
+    case 17:
+      if (st.psStack.empty()) {
+        ops.Add("0");
+      } else {
+        ops.Add(st.psStack.back());
+        st.psStack.pop_back();
+      }
+      break;
+    case 33: {
+      std::string y = pop(), x = pop();
+      ops.Add("setcurrentpoint(" + x + "," + y + ")");
+      break;
+    }
+    default:
+      type1Arithmetic(e, st);
+      break;
+  }
+}
+
+// callothersubr: the flex protocol (othersubrs 0, 1, 2) and hint
+// replacement (3); results go to the PostScript stack for pop (12 17).
+void TPDFType1Decoder::type1OtherSubr(TType1State& st) {
+  TPavonaStringList& ops = opList_;
+  auto pop = [&]() { return PopOp(ops); };
+  double other = NumOf(pop());
+  double argc = NumOf(pop());
+  (void)argc;
+  if (other == 1) {
+    st.flexMode = true;
+    st.flexCount = 0;
+  } else if (other == 2) {
+    ++st.flexCount;
+  } else if (other == 0) {
+    std::string y = pop(), x = pop();
+    pop();  // flex height
+    if (st.flexMode && st.flexCount == 7) {
+      std::string e2 = "flex(";
+      for (size_t k = 0; k < 7; ++k) {
+        if (k) e2 += ',';
+        e2 += st.flexPoints[k].first + "," + st.flexPoints[k].second;
+      }
+      ops.Add(e2 + ")");
+    }
+    st.flexMode = false;
+    st.flexCount = 0;
+    st.psStack.push_back(y);
+    st.psStack.push_back(x);
+  } else if (other == 3) {
+    st.psStack.push_back("3");
+  }
+}
+
+// Escaped arithmetic, logic, stack and transient-array operators.
+void TPDFType1Decoder::type1Arithmetic(uint8_t e, TType1State& st) {
+  TPavonaStringList& ops = opList_;
+  auto pop = [&]() { return PopOp(ops); };
+  auto arith = [&](double v) { ops.Add(NumText(v)); };
+  switch (e) {
+    case 3: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      ops.Add(a != 0 && b != 0 ? "1" : "0");
+      break;
+    }
+    case 4: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      ops.Add(a != 0 || b != 0 ? "1" : "0");
+      break;
+    }
+    case 5:
+      ops.Add(NumOf(pop()) == 0 ? "1" : "0");
+      break;
+    case 9:
+      arith(std::fabs(NumOf(pop())));
+      break;
+    case 10: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      arith(a + b);
+      break;
+    }
+    case 11: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      arith(a - b);
+      break;
+    }
+    case 12: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      ops.Add(b == 0 ? std::string("0") : FormatPDFNumber(6, a / b));
+      break;
+    }
+    case 14:
+      arith(-NumOf(pop()));
+      break;
+    case 15: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      ops.Add(a == b ? "1" : "0");
+      break;
+    }
+    case 18:
+      pop();
+      break;
+    case 20: {
+      double idx = NumOf(pop());
+      std::string val = pop();
+      if (idx >= 0 && idx <= 32) st.transient[static_cast<size_t>(idx)] = val;
+      break;
+    }
+    case 21: {
+      double idx = NumOf(pop());
+      if (idx >= 0 && idx <= 32) ops.Add(st.transient[static_cast<size_t>(idx)]);
+      break;
+    }
+    case 22: {
+      double t2 = NumOf(pop()), t1 = NumOf(pop());
+      std::string s2 = pop(), s1 = pop();
+      ops.Add(t1 <= t2 ? s1 : s2);
+      break;
+    }
+    case 23: {
+      static thread_local std::mt19937 gen(12345);
+      double r = std::uniform_real_distribution<double>(0.0, 1.0)(gen);
+      arith(r == 0 ? 1 : r);
+      break;
+    }
+    case 24: {
+      double b = NumOf(pop()), a = NumOf(pop());
+      arith(a * b);
+      break;
+    }
+    case 26: {
+      double a = NumOf(pop());
+      arith(a < 0 ? 0 : std::sqrt(a));
+      break;
+    }
+    case 27: {
+      int32_t c = ops.GetCount();
+      ops.Add(c ? std::string(ops.GetString(c - 1)) : std::string());
+      break;
+    }
+    case 28: {
+      std::string b = pop(), a = pop();
+      ops.Add(b);
+      ops.Add(a);
+      break;
+    }
+    case 29: {
+      double k = NumOf(pop());
+      int32_t c = ops.GetCount();
+      if (c == 0) {
+        ops.Add("");
+      } else if (k < 0 || k >= c) {
+        ops.Add(k < 0 ? std::string(ops.GetString(c - 1)) : std::string());
+      } else {
+        ops.Add(std::string(ops.GetString(c - 1 - static_cast<int32_t>(k))));
+      }
+      break;
+    }
+    case 30: {
+      double jv = NumOf(pop()), nv = NumOf(pop());
+      int32_t c = ops.GetCount();
+      if (nv > 0 && nv <= c && std::fabs(jv) < 1e9) {
+        auto N = static_cast<int32_t>(nv);
+        auto J = static_cast<int64_t>(jv);
+        std::vector<std::string> top(static_cast<size_t>(N));
+        for (int32_t k = 0; k < N; ++k) top[static_cast<size_t>(k)] = ops.GetString(c - N + k);
+        int64_t shift = ((J % N) + N) % N;
+        for (int32_t k = 0; k < N; ++k)
+          ops.SetString(c - N + static_cast<int32_t>((k + shift) % N), top[static_cast<size_t>(k)]);
+      }
+      break;
+    }
+    default:
+      break;
   }
 }
 

@@ -132,8 +132,27 @@ private:
   TPDFObject* resolve(TPDFObject* obj) const;
   void interpretType1(std::string_view code, TType1State& st, int32_t depth);
   void type1Seac(TType1State& st, int32_t depth);
+  // Operator families of the Type 1 interpreter.
+  void type1Op(uint8_t v, TType1State& st);
+  void type1Moveto(uint8_t v, TType1State& st);
+  void type1Escape(uint8_t e, TType1State& st, int32_t depth);
+  void type1OtherSubr(TType1State& st);
+  void type1Arithmetic(uint8_t e, TType1State& st);
   void interpretType2(std::string_view code, TType2State& st, int32_t depth);
   void type2Endchar(TType2State& st, int32_t depth);
+  // Operator families of the Type 2 interpreter.
+  bool type2Number(uint8_t v, std::string_view code, size_t& i, TType2State& st);
+  void type2NoteWidth(double w);
+  void type2WidthRule(TType2State& st, bool oddMeansWidth);
+  void type2Stems(TType2State& st, bool horizontal);
+  void type2Hintmask(uint8_t v, std::string_view code, size_t& i, TType2State& st);
+  void type2Moveto(uint8_t v, TType2State& st);
+  void type2Lines(uint8_t v, TType2State& st);
+  void type2Curves(uint8_t v, TType2State& st);
+  void type2AltCurves(bool vh, TType2State& st);
+  void type2CallSubr(uint8_t v, TType2State& st, int32_t depth);
+  void type2Arithmetic(uint8_t e, TType2State& st);
+  void type2Flex(uint8_t e, TType2State& st);
   void clearGlyphs();
   void indexGlyphNames();
   int32_t glyphIndexOf(std::string_view name) const;
