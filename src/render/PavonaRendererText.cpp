@@ -19,64 +19,67 @@ void moveLine(TPDFGraphicsState& gs, double tx, double ty) {
 
 }  // namespace
 
-bool TPDFRenderer::DispatchText(TRun& run, std::string_view token) {
-  TPDFGraphicsState& gs = run.gs;
-  if (token == "BT") {
-    gs.TextMatrix = IdentityMatrix;
-    gs.TextLineMatrix = IdentityMatrix;
-  } else if (token == "Tf") {
-    gs.FontSize = run.PopNumber();
-    gs.FontKey = std::string(run.PopName());
-    SelectFontFromKey(run);
-  } else if (token == "Tm") {
-    TPDFMatrix m;
-    m.f = run.PopNumber();
-    m.e = run.PopNumber();
-    m.d = run.PopNumber();
-    m.c = run.PopNumber();
-    m.b = run.PopNumber();
-    m.a = run.PopNumber();
-    gs.TextMatrix = gs.TextLineMatrix = m;
-  } else if (token == "Td" || token == "TD") {
-    double ty = run.PopNumber(), tx = run.PopNumber();
-    moveLine(gs, tx, ty);
-    if (token[1] == 'D') gs.Leading = -ty;
-  } else if (token == "T*") {
-    moveLine(gs, 0, -gs.Leading);
-  } else if (token == "Tz") {
-    gs.HorizontalScaling = run.PopNumber();
-  } else if (token == "Ts") {
-    gs.TextRise = run.PopNumber();
-  } else if (token == "Tc") {
-    gs.CharSpacing = run.PopNumber();
-  } else if (token == "Tw") {
-    gs.WordSpacing = run.PopNumber();
-  } else if (token == "TL") {
-    gs.Leading = run.PopNumber();
-  } else if (token == "Tr") {
-    gs.TextRenderMode = static_cast<int32_t>(std::clamp(std::nearbyint(run.PopNumber()), 0.0, 7.0));
-  } else if (token == "Tj") {
-    run.textArrayCount = 1;
-    ShowText(run);
-  } else if (token == "TJ") {
-    if (run.textArrayCount > 0) ShowText(run);
-    run.textArrayCount = 0;
-  } else if (token == "'") {
-    moveLine(gs, 0, -gs.Leading);
-    run.textArrayCount = 1;
-    ShowText(run);
-  } else if (token == "\"") {
-    moveLine(gs, 0, -gs.Leading);
-    std::string_view text = run.PopName();
-    gs.CharSpacing = run.PopNumber();
-    gs.WordSpacing = run.PopNumber();
-    run.Push(text);
-    run.textArrayCount = 1;
-    ShowText(run);
-  } else {
-    return false;
-  }
-  return true;
+std::span<const TPDFRenderer::TOperator> TPDFRenderer::TextOperators() {
+  using O = TOperands;
+  static const TOperator table[] = {
+      {"BT", 0, "", [](TPDFRenderer&, TRun& r, const O&) {
+         r.gs.TextMatrix = IdentityMatrix;
+         r.gs.TextLineMatrix = IdentityMatrix;
+       }},
+      {"Tf", 2, "*n", [](TPDFRenderer& R, TRun& r, const O& o) {
+         r.gs.FontSize = o.Number(1);
+         r.gs.FontKey = std::string(o.Name(0));
+         R.SelectFontFromKey(r);
+       }},
+      {"Tm", 6, "nnnnnn", [](TPDFRenderer&, TRun& r, const O& o) {
+         TPDFMatrix m;
+         m.a = o.Number(0);
+         m.b = o.Number(1);
+         m.c = o.Number(2);
+         m.d = o.Number(3);
+         m.e = o.Number(4);
+         m.f = o.Number(5);
+         r.gs.TextMatrix = r.gs.TextLineMatrix = m;
+       }},
+      {"Td", 2, "nn", [](TPDFRenderer&, TRun& r, const O& o) { moveLine(r.gs, o.Number(0), o.Number(1)); }},
+      {"TD", 2, "nn", [](TPDFRenderer&, TRun& r, const O& o) {
+         moveLine(r.gs, o.Number(0), o.Number(1));
+         r.gs.Leading = -o.Number(1);
+       }},
+      {"T*", 0, "", [](TPDFRenderer&, TRun& r, const O&) { moveLine(r.gs, 0, -r.gs.Leading); }},
+      {"Tz", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.HorizontalScaling = o.Number(0); }},
+      {"Ts", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.TextRise = o.Number(0); }},
+      {"Tc", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.CharSpacing = o.Number(0); }},
+      {"Tw", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.WordSpacing = o.Number(0); }},
+      {"TL", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.Leading = o.Number(0); }},
+      {"Tr", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) {
+         r.gs.TextRenderMode = static_cast<int32_t>(std::clamp(std::nearbyint(o.Number(0)), 0.0, 7.0));
+       }},
+      // Showing reads the text operands marked on the stack: one string, or
+      // the items of the array '[' put there.
+      {"Tj", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         r.textArrayCount = 1;
+         R.ShowText(r);
+       }},
+      {"TJ", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (r.textArrayCount > 0) R.ShowText(r);
+         r.textArrayCount = 0;
+       }},
+      {"'", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         moveLine(r.gs, 0, -r.gs.Leading);
+         r.textArrayCount = 1;
+         R.ShowText(r);
+       }},
+      {"\"", 3, "nn*", [](TPDFRenderer& R, TRun& r, const O& o) {
+         moveLine(r.gs, 0, -r.gs.Leading);
+         r.gs.CharSpacing = o.Number(1);
+         r.gs.WordSpacing = o.Number(0);
+         r.Push(o.Name(2));
+         r.textArrayCount = 1;
+         R.ShowText(r);
+       }},
+  };
+  return table;
 }
 
 void TPDFRenderer::SelectFontFromKey(TRun& run) {
