@@ -176,6 +176,18 @@ public:
   }
 
 private:
+  // RenderPage by output kind.
+  void RenderToMetafile(const TPageGeometry& g);
+  void RenderToPrinter(const TPageGeometry& g);
+  void RenderToEPS(const TPageGeometry& g);
+  // Bitmaps, raw streams, device contexts, HTML, cairo, text and image lists.
+  void RenderToCanvas(const TPageGeometry& g);
+  // Connects the drawing back-end of the output kind (the bitmap's canvas for
+  // bitmaps).
+  void AttachBackend(TPDFPicasso& backend, TCanvas* canvas);
+  // The page turned by its rotation and moved to the box's corner: the last
+  // step of every device transform.
+  void RotateAndMove(const TPageGeometry& g, double width, double height);
   struct TRun;
   // One content operator: its text, the operands it takes off the stack and
   // its handler (see TOperator in PavonaRendererInternal.h).

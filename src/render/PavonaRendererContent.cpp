@@ -80,16 +80,8 @@ std::string_view TPDFRenderer::TRun::NextToken() { return NextContentToken(text,
 
 std::string TPDFRenderer::ReadStreamData(TPDFStream* stream, TPDFIndRef* ref) {
   if (!stream) return {};
-  if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
-  std::string data;
-  try {
-    data = stream->GetDecodedData();
-  } catch (...) {
-    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
-    throw;
-  }
-  if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
-  return data;
+  TStreamDecryption decrypted(*this, stream, ref);
+  return stream->GetDecodedData();
 }
 
 void TPDFRenderer::RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
@@ -795,19 +787,12 @@ void TPDFRenderer::DrawXObject(TRun& run, std::string_view name) {
       run.gs.CTM = CTM;
     }
     DefaultResources = run.resources;
-    PushState(run);
+    TStateSave save(*this, run);
     SavedState = run.gs;
     UseSavedState = true;
+    TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
     if (hasBox) ClipToBox(run, bbox[0], bbox[1], bbox[2], bbox[3]);
-    try {
-      RunNested(*run.canvas, stream, {}, ref);
-    } catch (...) {
-      UseSavedState = false;
-      PopState(run);
-      throw;
-    }
-    UseSavedState = false;
-    PopState(run);
+    RunNested(*run.canvas, stream, {}, ref);
   } else if (subtype == "Image") {
     if (OutputKind != rokText) DrawImageXObject(run, stream, ref);
   }
@@ -838,9 +823,10 @@ void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* r
     fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
     fresh->OnBeforeRead = OnDecryptStream;
     fresh->OnAfterRead = OnEncryptStream;
-    if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
-    fresh->SetImage(stream);
-    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    {
+      TStreamDecryption decrypted(*this, stream, ref);
+      fresh->SetImage(stream);
+    }
     if (ref) {
       if (imageCacheBytes_ > MaxImageCacheBytes) {
         imageCache_.clear();
@@ -915,9 +901,10 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
     fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
     fresh->OnBeforeRead = OnDecryptStream;
     fresh->OnAfterRead = OnEncryptStream;
-    if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
-    fresh->SetImage(stream);
-    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    {
+      TStreamDecryption decrypted(*this, stream, ref);
+      fresh->SetImage(stream);
+    }
     lastImage_ = TLastImage{key.Number, key.Generation, key.Fingerprint, std::move(fresh)};
   }
   TPDFImageDecoder& decoder = *lastImage_.Decoder;
@@ -1061,24 +1048,16 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
   // A box without area clips everything away: nothing to draw (drawing the
   // form unscaled and unclipped would spill it over the page).
   if (!(bx2 > bx1) || !(by2 > by1)) return;
-  PushState(run);
+  TStateSave save(*this, run);
   ClipToBox(run, xmin, ymin, xmax, ymax);
   const double sx = (xmax - xmin) / (bx2 - bx1);
   const double sy = (ymax - ymin) / (by2 - by1);
-  const TPDFMatrix saved = CTM;
+  TAssignOnExit<TPDFMatrix> restoreCTM(CTM);
   MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, xmin - sx * bx1, ymin - sy * by1}, CTM);
   MatrixMultiply(CTM, TPDFMatrix{sx, 0, 0, sy, 0, 0}, CTM);
   MatrixMultiply(CTM, matrix, CTM);
   DefaultResources = run.resources;
-  try {
-    RunNested(*run.canvas, appearance, {}, ref);
-  } catch (...) {
-    CTM = saved;
-    PopState(run);
-    throw;
-  }
-  CTM = saved;
-  PopState(run);
+  RunNested(*run.canvas, appearance, {}, ref);
 }
 
 // ---------------------------------------------------------------------------
@@ -1145,38 +1124,26 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
   canvas.SetClip(rule);
   canvas.EndPathNoPaint();
   if (eps_) eps_->SaveState(), eps_->SetClipRule(rule), eps_->EndPath();
-  const TPDFMatrix savedCTM = CTM;
-  const bool uncoloured = pd->GetInteger("PaintType", 1) == 2;
-  try {
-    for (double j = j0; j <= j1; ++j) {
-      for (double i = i0; i <= i1; ++i) {
-        MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, i * xstep, j * ystep}, toDevice);
-        PushState(run);
-        run.gs.CTM = CTM;
-        ClipToBox(run, bx1, by1, bx2, by2);
-        if (uncoloured) {
-          // An uncoloured cell paints in the colour the fill was set with.
-          SavedState = run.gs;
-          UseSavedState = true;
-        }
-        try {
-          RunNested(canvas, pattern, {}, ref);
-        } catch (...) {
-          UseSavedState = false;
-          PopState(run);
-          throw;
-        }
-        UseSavedState = false;
-        PopState(run);
-      }
-    }
-  } catch (...) {
-    CTM = savedCTM;
+  // The clip and state saved above are given back last, after the CTM.
+  TScopeExit restoreOuter([this, &canvas, outerClip] {
     canvas.RestoreClip(outerClip);
     if (eps_) eps_->RestoreState();
-    throw;
+  });
+  TAssignOnExit<TPDFMatrix> restoreCTM(CTM);
+  const bool uncoloured = pd->GetInteger("PaintType", 1) == 2;
+  for (double j = j0; j <= j1; ++j) {
+    for (double i = i0; i <= i1; ++i) {
+      MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, i * xstep, j * ystep}, toDevice);
+      TStateSave save(*this, run);
+      run.gs.CTM = CTM;
+      TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
+      ClipToBox(run, bx1, by1, bx2, by2);
+      if (uncoloured) {
+        // An uncoloured cell paints in the colour the fill was set with.
+        SavedState = run.gs;
+        UseSavedState = true;
+      }
+      RunNested(canvas, pattern, {}, ref);
+    }
   }
-  CTM = savedCTM;
-  canvas.RestoreClip(outerClip);
-  if (eps_) eps_->RestoreState();
 }

@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
+#include <utility>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,16 +69,92 @@ struct TPDFRenderer::TOperator {
   THandler handler = nullptr;
 };
 
-// Saves the graphics state for a scope and restores it when the scope ends,
-// by return or by exception: a failed XObject or glyph leaves the clip, the
-// CTM and the saved-state stack as they were.
+// ---------------------------------------------------------------------------
+// Scope guards. Each undoes one step of a run when its scope ends, by return
+// or by exception, so a failing form, pattern cell, glyph or image leaves the
+// renderer as it found it. An undo step that fails while an exception is
+// already on its way is dropped: the first failure is the one reported.
+
+// Runs an undo step; one that fails while an exception is already on its
+// way is dropped (a destructor may not throw then).
+template <class TUndo>
+void RunUndoStep(int exceptionsAtStart, TUndo&& undo) {
+  if (std::uncaught_exceptions() > exceptionsAtStart) {
+    try {
+      undo();
+    } catch (...) {
+    }
+  } else {
+    undo();
+  }
+}
+
+// Runs an undo step at the end of a scope.
+template <class TUndo>
+class TScopeExit {
+ public:
+  explicit TScopeExit(TUndo undo) : undo_(std::move(undo)), exceptions_(std::uncaught_exceptions()) {}
+  ~TScopeExit() noexcept(false) { RunUndoStep(exceptions_, undo_); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+ private:
+  TUndo undo_;
+  int exceptions_;
+};
+
+// Gives a variable a value at the end of a scope (the value it has now,
+// unless another is given).
+template <class T>
+class TAssignOnExit {
+ public:
+  explicit TAssignOnExit(T& variable) : variable_(variable), value_(variable) {}
+  TAssignOnExit(T& variable, T value) : variable_(variable), value_(std::move(value)) {}
+  ~TAssignOnExit() { variable_ = std::move(value_); }
+  TAssignOnExit(const TAssignOnExit&) = delete;
+  TAssignOnExit& operator=(const TAssignOnExit&) = delete;
+
+ private:
+  T& variable_;
+  T value_;
+};
+
+// Saves the graphics state (q) for a scope and restores it (Q) at its end:
+// the clip, the CTM and the saved-state stack are as they were. Nothing is
+// restored when the save itself fails.
 struct TPDFRenderer::TStateSave {
   TStateSave(TPDFRenderer& renderer, TRun& run) : renderer_(renderer), run_(run) { renderer_.PushState(run_); }
-  ~TStateSave() { renderer_.PopState(run_); }
+  ~TStateSave() noexcept(false) {
+    RunUndoStep(exceptions_, [this] { renderer_.PopState(run_); });
+  }
   TStateSave(const TStateSave&) = delete;
   TStateSave& operator=(const TStateSave&) = delete;
 
  private:
   TPDFRenderer& renderer_;
   TRun& run_;
+  int exceptions_ = std::uncaught_exceptions();
+};
+
+// Decrypts a shared stream object for a scope and encrypts it again at its
+// end: no read, failed or not, leaves a document's stream decrypted.
+class TStreamDecryption {
+ public:
+  TStreamDecryption(TPDFRenderer& renderer, TPDFStream* stream, TPDFIndRef* ref)
+      : renderer_(renderer), stream_(stream), ref_(ref) {
+    if (ref_ && renderer_.OnDecryptStream) renderer_.OnDecryptStream(stream_, ref_);
+  }
+  ~TStreamDecryption() noexcept(false) {
+    RunUndoStep(exceptions_, [this] {
+      if (ref_ && renderer_.OnEncryptStream) renderer_.OnEncryptStream(stream_, ref_);
+    });
+  }
+  TStreamDecryption(const TStreamDecryption&) = delete;
+  TStreamDecryption& operator=(const TStreamDecryption&) = delete;
+
+ private:
+  TPDFRenderer& renderer_;
+  TPDFStream* stream_;
+  TPDFIndRef* ref_;
+  int exceptions_ = std::uncaught_exceptions();
 };

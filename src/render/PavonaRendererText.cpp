@@ -123,6 +123,8 @@ void TPDFRenderer::ShowText(TRun& run) {
   canvas.BeginPath();
   run.pathOpen = false;
   const TPDFMatrix userCTM = CTM;
+  // Whatever a glyph throws, the text's own scaling leaves the CTM with it.
+  TAssignOnExit<TPDFMatrix> restoreUserCTM(CTM);
   const TPDFMatrix sizeScale{gs.FontSize * gs.HorizontalScaling / 100, 0, 0, gs.FontSize, 0, 0};
   double riseUnits = 1000;  // glyph units per text space unit, vertically
   MatrixMultiply(CTM, gs.TextMatrix, CTM);
@@ -231,65 +233,60 @@ void TPDFRenderer::ShowText(TRun& run) {
     }
   };
 
-  try {
-    const size_t first = run.operands.size() - count;
-    for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
-      std::string_view operand = run.operands[i];
-      if (operand.empty()) continue;
-      if (operand[0] == '(' || operand[0] == '<') {
-        const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
-        if (font->IsComposite) {
-          const auto codes = fontCollection_->TextToCodes(bytes);
-          // A string with a code that has no text contributes nothing to
-          // extracted text.
-          bool textless = false;
-          if (extracting)
-            for (uint16_t code : codes) {
-              const std::u16string u = fontCollection_->CodeToUnicode(code);
-              if (u.empty() || u[0] < u' ') textless = true;
-            }
+  const size_t first = run.operands.size() - count;
+  for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
+    std::string_view operand = run.operands[i];
+    if (operand.empty()) continue;
+    if (operand[0] == '(' || operand[0] == '<') {
+      const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
+      if (font->IsComposite) {
+        const auto codes = fontCollection_->TextToCodes(bytes);
+        // A string with a code that has no text contributes nothing to
+        // extracted text.
+        bool textless = false;
+        if (extracting)
           for (uint16_t code : codes) {
-            double w = t;
-            // Character spacing applies to every glyph, also one that takes
-            // the default width.
-            font->GetCIDWidth(code, w);
-            w += charSpacing;
-            glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
-            drawGlyph(glyphKey);
-            if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
-            x += w;
+            const std::u16string u = fontCollection_->CodeToUnicode(code);
+            if (u.empty() || u[0] < u' ') textless = true;
           }
-        } else {
-          for (unsigned char c : bytes) {
-            // x counts in the rasterizer's glyph units (a font matrix other
-            // than 1/1000 scales them by k): the widths, the spacings and
-            // the TJ numbers all go through the same scale, or Tc and Tw
-            // would shrink or grow with the font's matrix.
-            const double scale = rasterizer && k != 0 ? k : 1;
-            double w = font->Widths[c] / scale;
-            w += charSpacing / scale;
-            if (c == 32) w += wordSpacing / scale;
-            drawGlyph(font->GlyphNames[c]);
-            if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
-            x += w;
-          }
+        for (uint16_t code : codes) {
+          double w = t;
+          // Character spacing applies to every glyph, also one that takes
+          // the default width.
+          font->GetCIDWidth(code, w);
+          w += charSpacing;
+          glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
+          drawGlyph(glyphKey);
+          if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
+          x += w;
         }
       } else {
-        if (extracting && !pending.empty()) {
-          emit(pending);
-          pending.clear();
-          advances.clear();
-          funnel->SetMerge(true);
-        }
-        if (k != 0) {
-          x -= PDFTextToFloat(operand) * t / 1000 / k;
-          wordStart = x;
+        for (unsigned char c : bytes) {
+          // x counts in the rasterizer's glyph units (a font matrix other
+          // than 1/1000 scales them by k): the widths, the spacings and
+          // the TJ numbers all go through the same scale, or Tc and Tw
+          // would shrink or grow with the font's matrix.
+          const double scale = rasterizer && k != 0 ? k : 1;
+          double w = font->Widths[c] / scale;
+          w += charSpacing / scale;
+          if (c == 32) w += wordSpacing / scale;
+          drawGlyph(font->GlyphNames[c]);
+          if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
+          x += w;
         }
       }
+    } else {
+      if (extracting && !pending.empty()) {
+        emit(pending);
+        pending.clear();
+        advances.clear();
+        funnel->SetMerge(true);
+      }
+      if (k != 0) {
+        x -= PDFTextToFloat(operand) * t / 1000 / k;
+        wordStart = x;
+      }
     }
-  } catch (...) {
-    CTM = userCTM;
-    throw;
   }
 
   if (extracting && !pending.empty() && !(pending == u" " && funnel->KeepWordsApart)) emit(pending);
@@ -339,25 +336,18 @@ void TPDFRenderer::DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFon
   const std::string procedure = type3.GetCharProc(glyphName);
   if (procedure.empty() || !type3.FontDictionary) return;
   const int32_t fontNumber = font->ObjectNumber;
-  PushState(run);
+  // Undone in reverse: the saved state is dropped, the graphics state
+  // restored, the CTM put back and the text's font selected again (the
+  // glyph may select fonts of its own).
+  TScopeExit reselectFont([this, fontNumber] { fontCollection_->SelectFontByNumber(fontNumber); });
+  TAssignOnExit<TPDFMatrix> restoreCTM(CTM);
+  TStateSave save(*this, run);
   DefaultResources = run.resources;
-  const TPDFMatrix saved = CTM;
   MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, x, rise}, CTM);
   SavedState = run.gs;
   UseSavedState = true;
-  try {
-    RunNested(*run.canvas, type3.FontDictionary, procedure, nullptr);
-  } catch (...) {
-    UseSavedState = false;
-    PopState(run);
-    CTM = saved;
-    fontCollection_->SelectFontByNumber(fontNumber);
-    throw;
-  }
-  UseSavedState = false;
-  PopState(run);
-  CTM = saved;
-  fontCollection_->SelectFontByNumber(fontNumber);
+  TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
+  RunNested(*run.canvas, type3.FontDictionary, procedure, nullptr);
   // The glyph ran its own painting: the text path starts again.
   run.canvas->BeginPath();
 }
