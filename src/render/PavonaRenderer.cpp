@@ -176,86 +176,89 @@ void TPDFRenderer::RenderPage() {
     ErrorText = "No page to render";
     return;
   }
-  TPageGeometry g = MeasurePage();
-  const double x1 = g.x1, y1 = g.y1, boxWidth = g.boxWidth, boxHeight = g.boxHeight;
-  const int32_t rotate = g.rotate;
+  const TPageGeometry g = MeasurePage();
   CTM = IdentityMatrix;
-  // The page turned by its rotation and moved to the box's corner: the last
-  // step of every device transform.
-  auto rotateAndMove = [&](double w, double h) {
-    TPDFMatrix rotation = IdentityMatrix;
-    switch (rotate) {
-      case 90: rotation = TPDFMatrix{0, -1, 1, 0, 0, h}; break;
-      case 180: rotation = TPDFMatrix{-1, 0, 0, -1, w, h}; break;
-      case 270: rotation = TPDFMatrix{0, 1, -1, 0, w, 0}; break;
-      default: break;
-    }
-    MatrixMultiply(CTM, rotation, CTM);
-    MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, -x1, -y1}, CTM);
-  };
+  switch (OutputKind) {
+    case rokMetafile:
+    case rokEnhancedMetafile: RenderToMetafile(g); break;
+    case rokPrinter: RenderToPrinter(g); break;
+    case rokEPS: RenderToEPS(g); break;
+    default: RenderToCanvas(g); break;
+  }
+}
 
-  if (OutputKind == rokMetafile || OutputKind == rokEnhancedMetafile) {
-    // Metafiles take the rounded size, without the pixel a bitmap adds.
-    OutputWidth = std::max(1, roundSide(boxWidth * Resolution / 72));
-    OutputHeight = std::max(1, roundSide(boxHeight * Resolution / 72));
+void TPDFRenderer::RotateAndMove(const TPageGeometry& g, double width, double height) {
+  TPDFMatrix rotation = IdentityMatrix;
+  switch (g.rotate) {
+    case 90: rotation = TPDFMatrix{0, -1, 1, 0, 0, height}; break;
+    case 180: rotation = TPDFMatrix{-1, 0, 0, -1, width, height}; break;
+    case 270: rotation = TPDFMatrix{0, 1, -1, 0, width, 0}; break;
+    default: break;
+  }
+  MatrixMultiply(CTM, rotation, CTM);
+  MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, -g.x1, -g.y1}, CTM);
+}
+
+void TPDFRenderer::RenderToMetafile(const TPageGeometry& g) {
+  // Metafiles take the rounded size, without the pixel a bitmap adds.
+  OutputWidth = std::max(1, roundSide(g.boxWidth * Resolution / 72));
+  OutputHeight = std::max(1, roundSide(g.boxHeight * Resolution / 72));
+  metafile_->Clear();
+  metafile_->Enhanced = OutputKind == rokEnhancedMetafile;
+  metafile_->Width = OutputWidth;
+  metafile_->Height = OutputHeight;
+  metafile_->DPI = Resolution;
+  try {
+    TMetafileCanvas canvas(*metafile_);
+    if (!canvas.Handle()) throw EEmfWriteError("The metafile cannot be recorded");
+    RECT page{0, 0, OutputWidth, OutputHeight};
+    FillRect(canvas.Handle(), &page, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    const double s = Resolution / 72;
+    MatrixMultiply(CTM, TPDFMatrix{s, 0, 0, -s, 0, double(OutputHeight)}, CTM);
+    RotateAndMove(g, g.boxWidth, g.boxHeight);
+    RenderOnDC(canvas.Handle(), OutputWidth, OutputHeight);
+    canvas.Close();
+  } catch (const EEmfWriteError& e) {
     metafile_->Clear();
-    metafile_->Enhanced = OutputKind == rokEnhancedMetafile;
-    metafile_->Width = OutputWidth;
-    metafile_->Height = OutputHeight;
-    metafile_->DPI = Resolution;
-    try {
-      TMetafileCanvas canvas(*metafile_);
-      if (!canvas.Handle()) throw EEmfWriteError("The metafile cannot be recorded");
-      RECT page{0, 0, OutputWidth, OutputHeight};
-      FillRect(canvas.Handle(), &page, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-      const double s = Resolution / 72;
-      MatrixMultiply(CTM, TPDFMatrix{s, 0, 0, -s, 0, double(OutputHeight)}, CTM);
-      rotateAndMove(boxWidth, boxHeight);
-      RenderOnDC(canvas.Handle(), OutputWidth, OutputHeight);
-      canvas.Close();
-    } catch (const EEmfWriteError& e) {
-      metafile_->Clear();
-      if (ErrorText.empty()) ErrorText = std::string("Rendering exception: ") + e.what();
-    }
+    if (ErrorText.empty()) ErrorText = std::string("Rendering exception: ") + e.what();
+  }
+}
+
+void TPDFRenderer::RenderToPrinter(const TPageGeometry& g) {
+  TPrinterCanvas* printerCanvas = Printer ? Printer->GetCanvas() : nullptr;
+  HDC dc = printerCanvas ? printerCanvas->Handle() : nullptr;
+  if (!dc) {
+    ErrorText = "Rendering exception: no printer to print on";
     return;
   }
-  if (OutputKind == rokPrinter) {
-    TPrinterCanvas* printerCanvas = Printer ? Printer->GetCanvas() : nullptr;
-    HDC dc = printerCanvas ? printerCanvas->Handle() : nullptr;
-    if (!dc) {
-      ErrorText = "Rendering exception: no printer to print on";
-      return;
-    }
-    OutputWidth = GetDeviceCaps(dc, PHYSICALWIDTH);
-    OutputHeight = GetDeviceCaps(dc, PHYSICALHEIGHT);
-    RECT paper{0, 0, OutputWidth, OutputHeight};
-    FillRect(dc, &paper, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    double w = boxWidth, h = boxHeight;
-    PlaceOnPaper(dc, boxWidth, boxHeight, w, h);
-    rotateAndMove(w, h);
-    RenderOnDC(dc, OutputWidth, OutputHeight);
-    return;
+  OutputWidth = GetDeviceCaps(dc, PHYSICALWIDTH);
+  OutputHeight = GetDeviceCaps(dc, PHYSICALHEIGHT);
+  RECT paper{0, 0, OutputWidth, OutputHeight};
+  FillRect(dc, &paper, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  double w = g.boxWidth, h = g.boxHeight;
+  PlaceOnPaper(dc, g.boxWidth, g.boxHeight, w, h);
+  RotateAndMove(g, w, h);
+  RenderOnDC(dc, OutputWidth, OutputHeight);
+}
+
+void TPDFRenderer::RenderToEPS(const TPageGeometry& g) {
+  // User-space points, unrotated: the EPS shows the page box as it is.
+  OutputWidth = roundSide(g.x2) + 1;
+  OutputHeight = roundSide(g.y2) + 1;
+  epsExport_->WriteHeader(g.x1, g.y1, g.x2, g.y2);
+  {
+    TEPSBackend backend(*epsExport_);
+    // The back-end lives in this block only: the renderer lets go of it
+    // however the run ends.
+    TAssignOnExit<decltype(eps_)> releaseBackend(eps_, nullptr);
+    eps_ = &backend;
+    BaseCTM = CTM;
+    RunContentStream(backend, PageObject, {}, nullptr);
   }
-  if (OutputKind == rokEPS) {
-    // User-space points, unrotated: the EPS shows the page box as it is.
-    OutputWidth = roundSide(g.x2) + 1;
-    OutputHeight = roundSide(g.y2) + 1;
-    epsExport_->WriteHeader(g.x1, g.y1, g.x2, g.y2);
-    {
-      TEPSBackend backend(*epsExport_);
-      eps_ = &backend;
-      BaseCTM = CTM;
-      try {
-        RunContentStream(backend, PageObject, {}, nullptr);
-      } catch (...) {
-        eps_ = nullptr;
-        throw;
-      }
-      eps_ = nullptr;
-    }
-    epsExport_->WriteTrailer();
-    return;
-  }
+  epsExport_->WriteTrailer();
+}
+
+void TPDFRenderer::RenderToCanvas(const TPageGeometry& g) {
   const bool drawn = OutputKind != rokImageList && OutputKind != rokText;
 
   std::unique_ptr<TCanvas> canvas;
@@ -281,36 +284,12 @@ void TPDFRenderer::RenderPage() {
     if (OutputKind == rokDeviceContext) CTM = TPDFMatrix{1, 0, 0, 1, double(dcX_), double(dcY_)};
     const double s = Resolution / 72;
     MatrixMultiply(CTM, TPDFMatrix{s, 0, 0, -s, 0, double(OutputHeight)}, CTM);
-    rotateAndMove(boxWidth, boxHeight);
+    RotateAndMove(g, g.boxWidth, g.boxHeight);
   }
 
   {
     TPDFPicasso backend;
-    switch (OutputKind) {
-      case rokRawStream:
-        if (rawStream_) backend.SetStreamTarget(OutputWidth, OutputHeight, *rawStream_);
-        backend.AttachCanvas(nullptr, GDIPlusSettings);
-        break;
-      case rokDeviceContext:
-        if (targetDC_) {
-          backend.SetDeviceContext(OutputWidth, OutputHeight, targetDC_);
-          backend.AttachCanvas(nullptr, GDIPlusSettings);
-        }
-        break;
-      case rokHTML:
-        if (htmlStream_) backend.BeginHTMLCanvas(*htmlStream_);
-        break;
-      case rokCairo:
-        if (targetDC_) backend.BeginCairo(targetDC_, cairoLibrary_, cairoClear_);
-        break;
-      case rokBitmap:
-        if (GDIPlusSettings.DrawPagesWithGdiPlus)
-          backend.AttachCanvas(canvas.get(), GDIPlusSettings);
-        else
-          backend.SetCanvas(*canvas);
-        break;
-      default: break;
-    }
+    AttachBackend(backend, canvas.get());
     BaseCTM = CTM;
     RunContentStream(backend, PageObject, {}, nullptr);
     if (OutputKind == rokHTML && htmlStream_) backend.EndHTMLCanvas(OutputWidth, OutputHeight);
@@ -319,6 +298,34 @@ void TPDFRenderer::RenderPage() {
     canvas.reset();  // the canvas draws on the pixels: gone before they are converted
     bitmap_->SetAlphaFormat(TAlphaFormat::afIgnored);
     bitmap_->SetPixelFormat(TPixelFormat::pf24bit);
+  }
+}
+
+void TPDFRenderer::AttachBackend(TPDFPicasso& backend, TCanvas* canvas) {
+  switch (OutputKind) {
+    case rokRawStream:
+      if (rawStream_) backend.SetStreamTarget(OutputWidth, OutputHeight, *rawStream_);
+      backend.AttachCanvas(nullptr, GDIPlusSettings);
+      break;
+    case rokDeviceContext:
+      if (targetDC_) {
+        backend.SetDeviceContext(OutputWidth, OutputHeight, targetDC_);
+        backend.AttachCanvas(nullptr, GDIPlusSettings);
+      }
+      break;
+    case rokHTML:
+      if (htmlStream_) backend.BeginHTMLCanvas(*htmlStream_);
+      break;
+    case rokCairo:
+      if (targetDC_) backend.BeginCairo(targetDC_, cairoLibrary_, cairoClear_);
+      break;
+    case rokBitmap:
+      if (GDIPlusSettings.DrawPagesWithGdiPlus)
+        backend.AttachCanvas(canvas, GDIPlusSettings);
+      else
+        backend.SetCanvas(*canvas);
+      break;
+    default: break;
   }
 }
 

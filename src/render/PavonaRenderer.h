@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -175,8 +176,32 @@ public:
   }
 
 private:
+  // RenderPage by output kind.
+  void RenderToMetafile(const TPageGeometry& g);
+  void RenderToPrinter(const TPageGeometry& g);
+  void RenderToEPS(const TPageGeometry& g);
+  // Bitmaps, raw streams, device contexts, HTML, cairo, text and image lists.
+  void RenderToCanvas(const TPageGeometry& g);
+  // Connects the drawing back-end of the output kind (the bitmap's canvas for
+  // bitmaps).
+  void AttachBackend(TPDFPicasso& backend, TCanvas* canvas);
+  // The page turned by its rotation and moved to the box's corner: the last
+  // step of every device transform.
+  void RotateAndMove(const TPageGeometry& g, double width, double height);
   struct TRun;
-  // Operator handlers of one run.
+  // One content operator: its text, the operands it takes off the stack and
+  // its handler (see TOperator in PavonaRendererInternal.h).
+  struct TOperands;
+  struct TOperator;
+  // Scope guards of a run (PavonaRendererInternal.h).
+  struct TStateSave;
+  // The interpreter's operators, sorted by text; null for an unknown text.
+  static const TOperator* FindOperator(std::string_view name);
+  // Graphics operators (paths, state, colour, XObjects, marked content) and
+  // text operators: the two halves the operator table is built from.
+  static std::span<const TOperator> GraphicsOperators();
+  static std::span<const TOperator> TextOperators();
+  // Takes one token: operands go on the stack, operators run through the table.
   void Dispatch(TRun& run, std::string_view token);
   void PushState(TRun& run);
   void PopState(TRun& run);
@@ -208,8 +233,7 @@ private:
   void RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText, TPDFIndRef* reference);
   std::string ReadStreamData(TPDFStream* stream, TPDFIndRef* ref);
   TPDFDictionary* ResourceDictionary(TRun& run, std::string_view category) const;
-  // Text operators (text state, positioning, showing).
-  bool DispatchText(TRun& run, std::string_view token);
+  // Text showing.
   void SelectFontFromKey(TRun& run);
   void ShowText(TRun& run);
   void DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font, std::string_view glyphName,

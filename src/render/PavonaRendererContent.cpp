@@ -80,16 +80,8 @@ std::string_view TPDFRenderer::TRun::NextToken() { return NextContentToken(text,
 
 std::string TPDFRenderer::ReadStreamData(TPDFStream* stream, TPDFIndRef* ref) {
   if (!stream) return {};
-  if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
-  std::string data;
-  try {
-    data = stream->GetDecodedData();
-  } catch (...) {
-    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
-    throw;
-  }
-  if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
-  return data;
+  TStreamDecryption decrypted(*this, stream, ref);
+  return stream->GetDecodedData();
 }
 
 void TPDFRenderer::RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText,
@@ -318,269 +310,270 @@ void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double 
 }
 
 // ---------------------------------------------------------------------------
-// Dispatch
+// Operator table
+
+std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
+  using O = TOperands;
+  static const TOperator table[] = {
+      // Paths.
+      {"m", 2, "nn", [](TPDFRenderer& R, TRun& r, const O& o) {
+         R.OpenPath(r);
+         R.MoveTo(r, o.Number(0), o.Number(1));
+       }},
+      {"l", 2, "nn", [](TPDFRenderer& R, TRun& r, const O& o) { R.LineTo(r, o.Number(0), o.Number(1)); }},
+      {"c", 6, "nnnnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
+         R.CurveTo(r, o.Number(0), o.Number(1), o.Number(2), o.Number(3), o.Number(4), o.Number(5));
+       }},
+      {"v", 4, "nnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
+         TPDFPoint p2 = apply(R.CTM, o.Number(0), o.Number(1)), p3 = apply(R.CTM, o.Number(2), o.Number(3));
+         r.canvas->CurveTo(r.gs.CurrentPointX, r.gs.CurrentPointY, p2.x, p2.y, p3.x, p3.y);
+         r.gs.CurrentPointX = p3.x;
+         r.gs.CurrentPointY = p3.y;
+       }},
+      {"y", 4, "nnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
+         R.CurveTo(r, o.Number(0), o.Number(1), o.Number(2), o.Number(3), o.Number(2), o.Number(3));
+       }},
+      {"h", 0, "", [](TPDFRenderer&, TRun& r, const O&) { r.canvas->ClosePath(); }},
+      {"re", 4, "nnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
+         const double x = o.Number(0), y = o.Number(1), w = o.Number(2), h = o.Number(3);
+         R.OpenPath(r);
+         R.MoveTo(r, x, y);
+         R.LineTo(r, x + w, y);
+         R.LineTo(r, x + w, y + h);
+         R.LineTo(r, x, y + h);
+         r.canvas->ClosePath();
+         TPDFPoint p = apply(R.CTM, x, y);
+         r.gs.CurrentPointX = p.x;
+         r.gs.CurrentPointY = p.y;
+       }},
+      // Painting and clipping.
+      {"S", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.StrokeSetup(r);
+         R.Paint(r, 1);
+       }},
+      {"s", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.StrokeSetup(r);
+         r.canvas->ClosePath();
+         R.Paint(r, 1);
+       }},
+      {"f", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.FillSetup(r, 1);
+         R.Paint(r, 0);
+       }},
+      {"F", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.FillSetup(r, 1);
+         R.Paint(r, 0);
+       }},
+      {"f*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.FillSetup(r, 2);
+         R.Paint(r, 0);
+       }},
+      {"B", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.StrokeSetup(r);
+         R.FillSetup(r, 1);
+         R.Paint(r, 2);
+       }},
+      {"B*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.StrokeSetup(r);
+         R.FillSetup(r, 2);
+         R.Paint(r, 2);
+       }},
+      {"b", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.StrokeSetup(r);
+         R.FillSetup(r, 1);
+         r.canvas->ClosePath();
+         R.Paint(r, 2);
+       }},
+      {"b*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.StrokeSetup(r);
+         R.FillSetup(r, 2);
+         r.canvas->ClosePath();
+         R.Paint(r, 2);
+       }},
+      {"n", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         r.canvas->EndPathNoPaint();
+         if (R.eps_) R.eps_->EndPath();
+         r.pathOpen = false;
+       }},
+      {"W", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         r.canvas->SetClip(1);
+         if (R.eps_) R.eps_->SetClipRule(1);
+       }},
+      {"W*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         r.canvas->SetClip(2);
+         if (R.eps_) R.eps_->SetClipRule(2);
+       }},
+      // Graphics state.
+      {"q", 0, "", [](TPDFRenderer& R, TRun& r, const O&) { R.PushState(r); }},
+      {"Q", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         R.PopState(r);
+         R.SelectFontFromKey(r);
+       }},
+      {"cm", 6, "nnnnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
+         TPDFMatrix m;
+         m.a = o.Number(0);
+         m.b = o.Number(1);
+         m.c = o.Number(2);
+         m.d = o.Number(3);
+         m.e = o.Number(4);
+         m.f = o.Number(5);
+         MatrixMultiply(R.CTM, m, R.CTM);
+         r.gs.CTM = R.CTM;
+       }},
+      {"w", 1, "n", [](TPDFRenderer& R, TRun& r, const O& o) {
+         const double w = o.Number(0);
+         r.gs.LineWidth = w == 0 ? 72.0 / R.Resolution : w;
+       }},
+      {"J", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) {
+         r.gs.LineCap = static_cast<int32_t>(std::clamp(std::nearbyint(o.Number(0)), 0.0, 2.0));
+       }},
+      {"j", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) {
+         r.gs.LineJoin = static_cast<int32_t>(std::clamp(std::nearbyint(o.Number(0)), 0.0, 2.0));
+       }},
+      {"M", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.MiterLimit = o.Number(0); }},
+      // The dash array's numbers were put on the stack by '[' and counted.
+      {"d", TOperator::ReadsStack, "", [](TPDFRenderer&, TRun& r, const O&) {
+         r.gs.DashPhase = r.PopNumber();
+         size_t count = std::min<size_t>(static_cast<size_t>(std::max(r.textArrayCount, 0)), r.operands.size());
+         std::vector<double> dashes(count);
+         for (size_t i = count; i-- > 0;) dashes[i] = r.PopNumber();
+         if (count % 2 == 1) dashes.insert(dashes.end(), dashes.begin(), dashes.end());
+         r.gs.DashArray = std::move(dashes);
+         r.textArrayCount = 0;
+       }},
+      {"[", TOperator::ReadsStack, "", [](TPDFRenderer&, TRun& r, const O&) {
+         r.textArrayCount = 0;
+         for (;;) {
+           std::string_view t = r.NextToken();
+           if (t.empty() || t == "]") break;
+           r.Push(t);
+           ++r.textArrayCount;
+         }
+       }},
+      {"gs", 1, "/", [](TPDFRenderer& R, TRun& r, const O& o) { R.ApplyExtGState(r, o.Name(0)); }},
+      {"d1", 0, "", [](TPDFRenderer&, TRun& r, const O&) {
+         // A glyph that sets no colour of its own: whatever it paints takes
+         // the colour the text is painted with (the fill colour, the stroke
+         // colour for text that is only stroked), strokes included.
+         r.uncolouredGlyph = true;
+         TPDFGraphicsState& g = r.gs;
+         if (g.TextRenderMode == 1 || g.TextRenderMode == 5) {
+           g.FillColor = g.StrokeColor, g.FillAlpha = g.StrokeAlpha, g.FillColorSpace = g.StrokeColorSpace;
+           g.FillPattern = g.StrokePattern;
+         } else {
+           g.StrokeColor = g.FillColor, g.StrokeAlpha = g.FillAlpha, g.StrokeColorSpace = g.FillColorSpace;
+           g.StrokePattern = g.FillPattern;
+         }
+       }},
+      // Colour. Inside an uncoloured glyph the colour operators leave their
+      // operands where they are, so they read the stack themselves.
+      {"g", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceGray";
+         R.SetColor(r, true);
+       }},
+      {"G", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceGray";
+         R.SetColor(r, false);
+       }},
+      {"k", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceCMYK";
+         R.SetColor(r, true);
+       }},
+      {"K", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceCMYK";
+         R.SetColor(r, false);
+       }},
+      {"rg", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceRGB";
+         R.SetColor(r, true);
+       }},
+      {"RG", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceRGB";
+         R.SetColor(r, false);
+       }},
+      {"sc", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, true); }},
+      {"SC", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, false); }},
+      {"scn", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, true); }},
+      {"SCN", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, false); }},
+      {"cs", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (r.uncolouredGlyph) return;
+         r.gs.FillColorSpace = R.ResolveColorSpace(r, r.PopName());
+       }},
+      {"CS", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (r.uncolouredGlyph) return;
+         r.gs.StrokeColorSpace = R.ResolveColorSpace(r, r.PopName());
+       }},
+      // XObjects, images, shadings.
+      {"Do", 1, "*", [](TPDFRenderer& R, TRun& r, const O& o) {
+         TStateSave save(R, r);
+         R.DrawXObject(r, o.Name(0));
+       }},
+      {"BI", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.DrawInlineImage(r); }},
+      // Shadings are looked up but not painted.
+      {"sh", 1, "*", [](TPDFRenderer&, TRun&, const O&) {}},
+      // Marked content.
+      {"BMC", 1, "*", [](TPDFRenderer& R, TRun& r, const O& o) { R.BeginMarkedContent(r, o.Name(0), {}); }},
+      {"BDC", 2, "**", [](TPDFRenderer& R, TRun& r, const O& o) { R.BeginMarkedContent(r, o.Name(0), o.Name(1)); }},
+      {"EMC", 0, "", [](TPDFRenderer&, TRun& r, const O&) {
+         if (r.marked.empty()) {
+           r.visible = true;
+         } else {
+           r.visible = r.marked.back();
+           r.marked.pop_back();
+         }
+       }},
+  };
+  return table;
+}
+
+const TPDFRenderer::TOperator* TPDFRenderer::FindOperator(std::string_view name) {
+  // Built once, sorted by text, searched by halves.
+  static const std::vector<TOperator> sorted = [] {
+    std::vector<TOperator> all;
+    for (const TOperator& op : GraphicsOperators()) all.push_back(op);
+    for (const TOperator& op : TextOperators()) all.push_back(op);
+    std::sort(all.begin(), all.end(), [](const TOperator& a, const TOperator& b) { return a.name < b.name; });
+    return all;
+  }();
+  auto at = std::lower_bound(sorted.begin(), sorted.end(), name,
+                             [](const TOperator& op, std::string_view text) { return op.name < text; });
+  return at != sorted.end() && at->name == name ? &*at : nullptr;
+}
 
 void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
   const char c0 = token[0];
-  // Operands: numbers, names, strings, arrays' brackets handled below.
+  // Operands: numbers, names, strings; arrays' brackets are the '[' operator.
   if ((c0 >= '0' && c0 <= '9') || c0 == '-' || c0 == '+' || c0 == '.' || c0 == '/' || c0 == '(' ||
       (c0 == '<' && token != "<")) {
     run.Push(token);
     return;
   }
-  TRun& r = run;
-  TPDFPicasso& canvas = *run.canvas;
-  switch (token.size()) {
-    case 1:
-      switch (c0) {
-        case 'm': {
-          double y = r.PopNumber(), x = r.PopNumber();
-          OpenPath(r);
-          MoveTo(r, x, y);
-          return;
-        }
-        case 'l': {
-          double y = r.PopNumber(), x = r.PopNumber();
-          LineTo(r, x, y);
-          return;
-        }
-        case 'c': {
-          double y3 = r.PopNumber(), x3 = r.PopNumber(), y2 = r.PopNumber(), x2 = r.PopNumber();
-          double y1 = r.PopNumber(), x1 = r.PopNumber();
-          CurveTo(r, x1, y1, x2, y2, x3, y3);
-          return;
-        }
-        case 'v': {
-          double y3 = r.PopNumber(), x3 = r.PopNumber(), y2 = r.PopNumber(), x2 = r.PopNumber();
-          TPDFPoint p2 = apply(CTM, x2, y2), p3 = apply(CTM, x3, y3);
-          canvas.CurveTo(r.gs.CurrentPointX, r.gs.CurrentPointY, p2.x, p2.y, p3.x, p3.y);
-          r.gs.CurrentPointX = p3.x;
-          r.gs.CurrentPointY = p3.y;
-          return;
-        }
-        case 'y': {
-          double y3 = r.PopNumber(), x3 = r.PopNumber(), y1 = r.PopNumber(), x1 = r.PopNumber();
-          CurveTo(r, x1, y1, x3, y3, x3, y3);
-          return;
-        }
-        case 'h': canvas.ClosePath(); return;
-        case 'S':
-          StrokeSetup(r);
-          Paint(r, 1);
-          return;
-        case 's':
-          StrokeSetup(r);
-          canvas.ClosePath();
-          Paint(r, 1);
-          return;
-        case 'f':
-        case 'F':
-          FillSetup(r, 1);
-          Paint(r, 0);
-          return;
-        case 'B':
-          StrokeSetup(r);
-          FillSetup(r, 1);
-          Paint(r, 2);
-          return;
-        case 'b':
-          StrokeSetup(r);
-          FillSetup(r, 1);
-          canvas.ClosePath();
-          Paint(r, 2);
-          return;
-        case 'n':
-          canvas.EndPathNoPaint();
-          if (eps_) eps_->EndPath();
-          r.pathOpen = false;
-          return;
-        case 'W':
-          canvas.SetClip(1);
-          if (eps_) eps_->SetClipRule(1);
-          return;
-        case 'q': PushState(r); return;
-        case 'Q':
-          PopState(r);
-          SelectFontFromKey(r);
-          return;
-        case 'w': {
-          double w = r.PopNumber();
-          r.gs.LineWidth = w == 0 ? 72.0 / Resolution : w;
-          return;
-        }
-        case 'J': r.gs.LineCap = static_cast<int32_t>(std::clamp(std::nearbyint(r.PopNumber()), 0.0, 2.0)); return;
-        case 'j': r.gs.LineJoin = static_cast<int32_t>(std::clamp(std::nearbyint(r.PopNumber()), 0.0, 2.0)); return;
-        case 'M': r.gs.MiterLimit = r.PopNumber(); return;
-        case 'd': {
-          r.gs.DashPhase = r.PopNumber();
-          size_t count = std::min<size_t>(static_cast<size_t>(std::max(r.textArrayCount, 0)), r.operands.size());
-          std::vector<double> dashes(count);
-          for (size_t i = count; i-- > 0;) dashes[i] = r.PopNumber();
-          if (count % 2 == 1) dashes.insert(dashes.end(), dashes.begin(), dashes.end());
-          r.gs.DashArray = std::move(dashes);
-          r.textArrayCount = 0;
-          return;
-        }
-        case 'g':
-          if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceGray";
-          SetColor(r, true);
-          return;
-        case 'G':
-          if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceGray";
-          SetColor(r, false);
-          return;
-        case 'k':
-          if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceCMYK";
-          SetColor(r, true);
-          return;
-        case 'K':
-          if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceCMYK";
-          SetColor(r, false);
-          return;
-        case '[': {
-          r.textArrayCount = 0;
-          for (;;) {
-            std::string_view t = r.NextToken();
-            if (t.empty() || t == "]") break;
-            r.Push(t);
-            ++r.textArrayCount;
-          }
-          return;
-        }
-        default: break;
-      }
-      break;
-    case 2:
-      if (token == "f*") {
-        FillSetup(r, 2);
-        Paint(r, 0);
-        return;
-      }
-      if (token == "B*" || token == "b*") {
-        StrokeSetup(r);
-        FillSetup(r, 2);
-        if (token[0] == 'b') canvas.ClosePath();
-        Paint(r, 2);
-        return;
-      }
-      if (token == "W*") {
-        canvas.SetClip(2);
-        if (eps_) eps_->SetClipRule(2);
-        return;
-      }
-      if (token == "re") {
-        double h = r.PopNumber(), w = r.PopNumber(), y = r.PopNumber(), x = r.PopNumber();
-        OpenPath(r);
-        MoveTo(r, x, y);
-        LineTo(r, x + w, y);
-        LineTo(r, x + w, y + h);
-        LineTo(r, x, y + h);
-        canvas.ClosePath();
-        TPDFPoint p = apply(CTM, x, y);
-        r.gs.CurrentPointX = p.x;
-        r.gs.CurrentPointY = p.y;
-        return;
-      }
-      if (token == "cm") {
-        TPDFMatrix m;
-        m.f = r.PopNumber();
-        m.e = r.PopNumber();
-        m.d = r.PopNumber();
-        m.c = r.PopNumber();
-        m.b = r.PopNumber();
-        m.a = r.PopNumber();
-        MatrixMultiply(CTM, m, CTM);
-        r.gs.CTM = CTM;
-        return;
-      }
-      if (token == "d1") {
-        // A glyph that sets no colour of its own: whatever it paints takes
-        // the colour the text is painted with (the fill colour, the stroke
-        // colour for text that is only stroked), strokes included.
-        r.uncolouredGlyph = true;
-        TPDFGraphicsState& g = r.gs;
-        if (g.TextRenderMode == 1 || g.TextRenderMode == 5) {
-          g.FillColor = g.StrokeColor, g.FillAlpha = g.StrokeAlpha, g.FillColorSpace = g.StrokeColorSpace;
-          g.FillPattern = g.StrokePattern;
-        } else {
-          g.StrokeColor = g.FillColor, g.StrokeAlpha = g.FillAlpha, g.StrokeColorSpace = g.FillColorSpace;
-          g.StrokePattern = g.FillPattern;
-        }
-        return;
-      }
-      if (token == "rg" || token == "RG") {
-        const bool fill = token[0] == 'r';
-        if (!r.uncolouredGlyph) (fill ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = "DeviceRGB";
-        SetColor(r, fill);
-        return;
-      }
-      if (token == "sc" || token == "SC") {
-        SetColor(r, token[0] == 's');
-        return;
-      }
-      if (token == "cs" || token == "CS") {
-        if (r.uncolouredGlyph) return;
-        std::string space = ResolveColorSpace(r, r.PopName());
-        (token[0] == 'c' ? r.gs.FillColorSpace : r.gs.StrokeColorSpace) = std::move(space);
-        return;
-      }
-      if (token == "gs") {
-        ApplyExtGState(r, r.PopName());
-        return;
-      }
-      if (token == "Do") {
-        PushState(r);
-        std::string_view name = r.PopName();
-        try {
-          DrawXObject(r, name);
-        } catch (...) {
-          PopState(r);
-          throw;
-        }
-        PopState(r);
-        return;
-      }
-      if (token == "BI") {
-        DrawInlineImage(r);
-        return;
-      }
-      if (token == "sh") {
-        // Shadings are looked up but not painted.
-        r.PopName();
-        return;
-      }
-      break;
-    case 3:
-      if (token == "scn" || token == "SCN") {
-        SetColor(r, token[0] == 's');
-        return;
-      }
-      if (token == "BMC") {
-        std::string_view tag = r.PopName();
-        BeginMarkedContent(r, tag, {});
-        return;
-      }
-      if (token == "BDC") {
-        std::string_view properties = r.PopName();
-        std::string_view tag = r.PopName();
-        BeginMarkedContent(r, tag, properties);
-        return;
-      }
-      if (token == "EMC") {
-        if (r.marked.empty()) {
-          r.visible = true;
-        } else {
-          r.visible = r.marked.back();
-          r.marked.pop_back();
-        }
-        return;
-      }
-      break;
-    default: break;
+  const TOperator* op = FindOperator(token);
+  if (!op) {
+    // Unknown operators and other operands ("true", "ET", "d0" ...) stay on the stack.
+    run.Push(token);
+    return;
   }
-  if (DispatchText(r, token)) return;
-  // Unknown operators and other operands ("true", "ET", "d0" ...) stay on the stack.
-  r.Push(token);
+  TOperands operands;
+  if (op->count > 0) {
+    // The operator's operands are the top of the stack; the ones a short
+    // stack lacks are the first ones.
+    const size_t count = std::min(static_cast<size_t>(op->count), TOperands::MaxCount);
+    const size_t present = std::min(count, run.operands.size());
+    const size_t first = count - present;
+    for (size_t i = 0; i < present; ++i) operands.items[first + i] = run.operands[run.operands.size() - present + i];
+    run.operands.resize(run.operands.size() - present);
+    for (size_t i = 0; i < count; ++i) {
+      const char kind = i < op->kinds.size() ? op->kinds[i] : '*';
+      std::string_view item = operands.items[i];
+      if (kind == 'n') {
+        operands.numbers[i] = item.empty() ? 0 : PDFTextToFloat(item);
+      } else if (kind == '/' && !item.starts_with("/")) {
+        return;  // taken off the stack, not acted on
+      }
+    }
+  }
+  op->handler(*this, run, operands);
 }
 
 // ---------------------------------------------------------------------------
@@ -794,19 +787,12 @@ void TPDFRenderer::DrawXObject(TRun& run, std::string_view name) {
       run.gs.CTM = CTM;
     }
     DefaultResources = run.resources;
-    PushState(run);
+    TStateSave save(*this, run);
     SavedState = run.gs;
     UseSavedState = true;
+    TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
     if (hasBox) ClipToBox(run, bbox[0], bbox[1], bbox[2], bbox[3]);
-    try {
-      RunNested(*run.canvas, stream, {}, ref);
-    } catch (...) {
-      UseSavedState = false;
-      PopState(run);
-      throw;
-    }
-    UseSavedState = false;
-    PopState(run);
+    RunNested(*run.canvas, stream, {}, ref);
   } else if (subtype == "Image") {
     if (OutputKind != rokText) DrawImageXObject(run, stream, ref);
   }
@@ -837,9 +823,10 @@ void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* r
     fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
     fresh->OnBeforeRead = OnDecryptStream;
     fresh->OnAfterRead = OnEncryptStream;
-    if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
-    fresh->SetImage(stream);
-    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    {
+      TStreamDecryption decrypted(*this, stream, ref);
+      fresh->SetImage(stream);
+    }
     if (ref) {
       if (imageCacheBytes_ > MaxImageCacheBytes) {
         imageCache_.clear();
@@ -914,9 +901,10 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
     fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
     fresh->OnBeforeRead = OnDecryptStream;
     fresh->OnAfterRead = OnEncryptStream;
-    if (ref && OnDecryptStream) OnDecryptStream(stream, ref);
-    fresh->SetImage(stream);
-    if (ref && OnEncryptStream) OnEncryptStream(stream, ref);
+    {
+      TStreamDecryption decrypted(*this, stream, ref);
+      fresh->SetImage(stream);
+    }
     lastImage_ = TLastImage{key.Number, key.Generation, key.Fingerprint, std::move(fresh)};
   }
   TPDFImageDecoder& decoder = *lastImage_.Decoder;
@@ -1060,24 +1048,16 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
   // A box without area clips everything away: nothing to draw (drawing the
   // form unscaled and unclipped would spill it over the page).
   if (!(bx2 > bx1) || !(by2 > by1)) return;
-  PushState(run);
+  TStateSave save(*this, run);
   ClipToBox(run, xmin, ymin, xmax, ymax);
   const double sx = (xmax - xmin) / (bx2 - bx1);
   const double sy = (ymax - ymin) / (by2 - by1);
-  const TPDFMatrix saved = CTM;
+  TAssignOnExit<TPDFMatrix> restoreCTM(CTM);
   MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, xmin - sx * bx1, ymin - sy * by1}, CTM);
   MatrixMultiply(CTM, TPDFMatrix{sx, 0, 0, sy, 0, 0}, CTM);
   MatrixMultiply(CTM, matrix, CTM);
   DefaultResources = run.resources;
-  try {
-    RunNested(*run.canvas, appearance, {}, ref);
-  } catch (...) {
-    CTM = saved;
-    PopState(run);
-    throw;
-  }
-  CTM = saved;
-  PopState(run);
+  RunNested(*run.canvas, appearance, {}, ref);
 }
 
 // ---------------------------------------------------------------------------
@@ -1144,38 +1124,26 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
   canvas.SetClip(rule);
   canvas.EndPathNoPaint();
   if (eps_) eps_->SaveState(), eps_->SetClipRule(rule), eps_->EndPath();
-  const TPDFMatrix savedCTM = CTM;
-  const bool uncoloured = pd->GetInteger("PaintType", 1) == 2;
-  try {
-    for (double j = j0; j <= j1; ++j) {
-      for (double i = i0; i <= i1; ++i) {
-        MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, i * xstep, j * ystep}, toDevice);
-        PushState(run);
-        run.gs.CTM = CTM;
-        ClipToBox(run, bx1, by1, bx2, by2);
-        if (uncoloured) {
-          // An uncoloured cell paints in the colour the fill was set with.
-          SavedState = run.gs;
-          UseSavedState = true;
-        }
-        try {
-          RunNested(canvas, pattern, {}, ref);
-        } catch (...) {
-          UseSavedState = false;
-          PopState(run);
-          throw;
-        }
-        UseSavedState = false;
-        PopState(run);
-      }
-    }
-  } catch (...) {
-    CTM = savedCTM;
+  // The clip and state saved above are given back last, after the CTM.
+  TScopeExit restoreOuter([this, &canvas, outerClip] {
     canvas.RestoreClip(outerClip);
     if (eps_) eps_->RestoreState();
-    throw;
+  });
+  TAssignOnExit<TPDFMatrix> restoreCTM(CTM);
+  const bool uncoloured = pd->GetInteger("PaintType", 1) == 2;
+  for (double j = j0; j <= j1; ++j) {
+    for (double i = i0; i <= i1; ++i) {
+      MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, i * xstep, j * ystep}, toDevice);
+      TStateSave save(*this, run);
+      run.gs.CTM = CTM;
+      TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
+      ClipToBox(run, bx1, by1, bx2, by2);
+      if (uncoloured) {
+        // An uncoloured cell paints in the colour the fill was set with.
+        SavedState = run.gs;
+        UseSavedState = true;
+      }
+      RunNested(canvas, pattern, {}, ref);
+    }
   }
-  CTM = savedCTM;
-  canvas.RestoreClip(outerClip);
-  if (eps_) eps_->RestoreState();
 }

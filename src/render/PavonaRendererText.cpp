@@ -19,64 +19,67 @@ void moveLine(TPDFGraphicsState& gs, double tx, double ty) {
 
 }  // namespace
 
-bool TPDFRenderer::DispatchText(TRun& run, std::string_view token) {
-  TPDFGraphicsState& gs = run.gs;
-  if (token == "BT") {
-    gs.TextMatrix = IdentityMatrix;
-    gs.TextLineMatrix = IdentityMatrix;
-  } else if (token == "Tf") {
-    gs.FontSize = run.PopNumber();
-    gs.FontKey = std::string(run.PopName());
-    SelectFontFromKey(run);
-  } else if (token == "Tm") {
-    TPDFMatrix m;
-    m.f = run.PopNumber();
-    m.e = run.PopNumber();
-    m.d = run.PopNumber();
-    m.c = run.PopNumber();
-    m.b = run.PopNumber();
-    m.a = run.PopNumber();
-    gs.TextMatrix = gs.TextLineMatrix = m;
-  } else if (token == "Td" || token == "TD") {
-    double ty = run.PopNumber(), tx = run.PopNumber();
-    moveLine(gs, tx, ty);
-    if (token[1] == 'D') gs.Leading = -ty;
-  } else if (token == "T*") {
-    moveLine(gs, 0, -gs.Leading);
-  } else if (token == "Tz") {
-    gs.HorizontalScaling = run.PopNumber();
-  } else if (token == "Ts") {
-    gs.TextRise = run.PopNumber();
-  } else if (token == "Tc") {
-    gs.CharSpacing = run.PopNumber();
-  } else if (token == "Tw") {
-    gs.WordSpacing = run.PopNumber();
-  } else if (token == "TL") {
-    gs.Leading = run.PopNumber();
-  } else if (token == "Tr") {
-    gs.TextRenderMode = static_cast<int32_t>(std::clamp(std::nearbyint(run.PopNumber()), 0.0, 7.0));
-  } else if (token == "Tj") {
-    run.textArrayCount = 1;
-    ShowText(run);
-  } else if (token == "TJ") {
-    if (run.textArrayCount > 0) ShowText(run);
-    run.textArrayCount = 0;
-  } else if (token == "'") {
-    moveLine(gs, 0, -gs.Leading);
-    run.textArrayCount = 1;
-    ShowText(run);
-  } else if (token == "\"") {
-    moveLine(gs, 0, -gs.Leading);
-    std::string_view text = run.PopName();
-    gs.CharSpacing = run.PopNumber();
-    gs.WordSpacing = run.PopNumber();
-    run.Push(text);
-    run.textArrayCount = 1;
-    ShowText(run);
-  } else {
-    return false;
-  }
-  return true;
+std::span<const TPDFRenderer::TOperator> TPDFRenderer::TextOperators() {
+  using O = TOperands;
+  static const TOperator table[] = {
+      {"BT", 0, "", [](TPDFRenderer&, TRun& r, const O&) {
+         r.gs.TextMatrix = IdentityMatrix;
+         r.gs.TextLineMatrix = IdentityMatrix;
+       }},
+      {"Tf", 2, "*n", [](TPDFRenderer& R, TRun& r, const O& o) {
+         r.gs.FontSize = o.Number(1);
+         r.gs.FontKey = std::string(o.Name(0));
+         R.SelectFontFromKey(r);
+       }},
+      {"Tm", 6, "nnnnnn", [](TPDFRenderer&, TRun& r, const O& o) {
+         TPDFMatrix m;
+         m.a = o.Number(0);
+         m.b = o.Number(1);
+         m.c = o.Number(2);
+         m.d = o.Number(3);
+         m.e = o.Number(4);
+         m.f = o.Number(5);
+         r.gs.TextMatrix = r.gs.TextLineMatrix = m;
+       }},
+      {"Td", 2, "nn", [](TPDFRenderer&, TRun& r, const O& o) { moveLine(r.gs, o.Number(0), o.Number(1)); }},
+      {"TD", 2, "nn", [](TPDFRenderer&, TRun& r, const O& o) {
+         moveLine(r.gs, o.Number(0), o.Number(1));
+         r.gs.Leading = -o.Number(1);
+       }},
+      {"T*", 0, "", [](TPDFRenderer&, TRun& r, const O&) { moveLine(r.gs, 0, -r.gs.Leading); }},
+      {"Tz", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.HorizontalScaling = o.Number(0); }},
+      {"Ts", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.TextRise = o.Number(0); }},
+      {"Tc", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.CharSpacing = o.Number(0); }},
+      {"Tw", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.WordSpacing = o.Number(0); }},
+      {"TL", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.Leading = o.Number(0); }},
+      {"Tr", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) {
+         r.gs.TextRenderMode = static_cast<int32_t>(std::clamp(std::nearbyint(o.Number(0)), 0.0, 7.0));
+       }},
+      // Showing reads the text operands marked on the stack: one string, or
+      // the items of the array '[' put there.
+      {"Tj", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         r.textArrayCount = 1;
+         R.ShowText(r);
+       }},
+      {"TJ", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         if (r.textArrayCount > 0) R.ShowText(r);
+         r.textArrayCount = 0;
+       }},
+      {"'", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
+         moveLine(r.gs, 0, -r.gs.Leading);
+         r.textArrayCount = 1;
+         R.ShowText(r);
+       }},
+      {"\"", 3, "nn*", [](TPDFRenderer& R, TRun& r, const O& o) {
+         moveLine(r.gs, 0, -r.gs.Leading);
+         r.gs.CharSpacing = o.Number(1);
+         r.gs.WordSpacing = o.Number(0);
+         r.Push(o.Name(2));
+         r.textArrayCount = 1;
+         R.ShowText(r);
+       }},
+  };
+  return table;
 }
 
 void TPDFRenderer::SelectFontFromKey(TRun& run) {
@@ -120,6 +123,8 @@ void TPDFRenderer::ShowText(TRun& run) {
   canvas.BeginPath();
   run.pathOpen = false;
   const TPDFMatrix userCTM = CTM;
+  // Whatever a glyph throws, the text's own scaling leaves the CTM with it.
+  TAssignOnExit<TPDFMatrix> restoreUserCTM(CTM);
   const TPDFMatrix sizeScale{gs.FontSize * gs.HorizontalScaling / 100, 0, 0, gs.FontSize, 0, 0};
   double riseUnits = 1000;  // glyph units per text space unit, vertically
   MatrixMultiply(CTM, gs.TextMatrix, CTM);
@@ -228,65 +233,60 @@ void TPDFRenderer::ShowText(TRun& run) {
     }
   };
 
-  try {
-    const size_t first = run.operands.size() - count;
-    for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
-      std::string_view operand = run.operands[i];
-      if (operand.empty()) continue;
-      if (operand[0] == '(' || operand[0] == '<') {
-        const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
-        if (font->IsComposite) {
-          const auto codes = fontCollection_->TextToCodes(bytes);
-          // A string with a code that has no text contributes nothing to
-          // extracted text.
-          bool textless = false;
-          if (extracting)
-            for (uint16_t code : codes) {
-              const std::u16string u = fontCollection_->CodeToUnicode(code);
-              if (u.empty() || u[0] < u' ') textless = true;
-            }
+  const size_t first = run.operands.size() - count;
+  for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
+    std::string_view operand = run.operands[i];
+    if (operand.empty()) continue;
+    if (operand[0] == '(' || operand[0] == '<') {
+      const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
+      if (font->IsComposite) {
+        const auto codes = fontCollection_->TextToCodes(bytes);
+        // A string with a code that has no text contributes nothing to
+        // extracted text.
+        bool textless = false;
+        if (extracting)
           for (uint16_t code : codes) {
-            double w = t;
-            // Character spacing applies to every glyph, also one that takes
-            // the default width.
-            font->GetCIDWidth(code, w);
-            w += charSpacing;
-            glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
-            drawGlyph(glyphKey);
-            if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
-            x += w;
+            const std::u16string u = fontCollection_->CodeToUnicode(code);
+            if (u.empty() || u[0] < u' ') textless = true;
           }
-        } else {
-          for (unsigned char c : bytes) {
-            // x counts in the rasterizer's glyph units (a font matrix other
-            // than 1/1000 scales them by k): the widths, the spacings and
-            // the TJ numbers all go through the same scale, or Tc and Tw
-            // would shrink or grow with the font's matrix.
-            const double scale = rasterizer && k != 0 ? k : 1;
-            double w = font->Widths[c] / scale;
-            w += charSpacing / scale;
-            if (c == 32) w += wordSpacing / scale;
-            drawGlyph(font->GlyphNames[c]);
-            if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
-            x += w;
-          }
+        for (uint16_t code : codes) {
+          double w = t;
+          // Character spacing applies to every glyph, also one that takes
+          // the default width.
+          font->GetCIDWidth(code, w);
+          w += charSpacing;
+          glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
+          drawGlyph(glyphKey);
+          if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
+          x += w;
         }
       } else {
-        if (extracting && !pending.empty()) {
-          emit(pending);
-          pending.clear();
-          advances.clear();
-          funnel->SetMerge(true);
-        }
-        if (k != 0) {
-          x -= PDFTextToFloat(operand) * t / 1000 / k;
-          wordStart = x;
+        for (unsigned char c : bytes) {
+          // x counts in the rasterizer's glyph units (a font matrix other
+          // than 1/1000 scales them by k): the widths, the spacings and
+          // the TJ numbers all go through the same scale, or Tc and Tw
+          // would shrink or grow with the font's matrix.
+          const double scale = rasterizer && k != 0 ? k : 1;
+          double w = font->Widths[c] / scale;
+          w += charSpacing / scale;
+          if (c == 32) w += wordSpacing / scale;
+          drawGlyph(font->GlyphNames[c]);
+          if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
+          x += w;
         }
       }
+    } else {
+      if (extracting && !pending.empty()) {
+        emit(pending);
+        pending.clear();
+        advances.clear();
+        funnel->SetMerge(true);
+      }
+      if (k != 0) {
+        x -= PDFTextToFloat(operand) * t / 1000 / k;
+        wordStart = x;
+      }
     }
-  } catch (...) {
-    CTM = userCTM;
-    throw;
   }
 
   if (extracting && !pending.empty() && !(pending == u" " && funnel->KeepWordsApart)) emit(pending);
@@ -336,25 +336,18 @@ void TPDFRenderer::DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFon
   const std::string procedure = type3.GetCharProc(glyphName);
   if (procedure.empty() || !type3.FontDictionary) return;
   const int32_t fontNumber = font->ObjectNumber;
-  PushState(run);
+  // Undone in reverse: the saved state is dropped, the graphics state
+  // restored, the CTM put back and the text's font selected again (the
+  // glyph may select fonts of its own).
+  TScopeExit reselectFont([this, fontNumber] { fontCollection_->SelectFontByNumber(fontNumber); });
+  TAssignOnExit<TPDFMatrix> restoreCTM(CTM);
+  TStateSave save(*this, run);
   DefaultResources = run.resources;
-  const TPDFMatrix saved = CTM;
   MatrixMultiply(CTM, TPDFMatrix{1, 0, 0, 1, x, rise}, CTM);
   SavedState = run.gs;
   UseSavedState = true;
-  try {
-    RunNested(*run.canvas, type3.FontDictionary, procedure, nullptr);
-  } catch (...) {
-    UseSavedState = false;
-    PopState(run);
-    CTM = saved;
-    fontCollection_->SelectFontByNumber(fontNumber);
-    throw;
-  }
-  UseSavedState = false;
-  PopState(run);
-  CTM = saved;
-  fontCollection_->SelectFontByNumber(fontNumber);
+  TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
+  RunNested(*run.canvas, type3.FontDictionary, procedure, nullptr);
   // The glyph ran its own painting: the text path starts again.
   run.canvas->BeginPath();
 }
