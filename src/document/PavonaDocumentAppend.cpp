@@ -46,6 +46,37 @@ bool isBlankPage(TPDFDictionary* page) {
   return true;
 }
 
+// A structural copy of obj into pool: arrays, dictionaries and streams
+// rebuilt item by item, references through mapRef, anything nested deeper
+// than kMaxObjectDepth as null.
+template <class MapRef>
+TPDFObject* copyStructure(TPDFStructure& pool, TPDFObject* obj, int depth, MapRef& mapRef) {
+  if (!obj || depth > kMaxObjectDepth) return pool.NewNull();
+  switch (obj->GetKind()) {
+    case 'I':
+      return mapRef(obj->AsIndRef()->GetRefNumber());
+    case 'A': {
+      TPDFArray* out = pool.NewArray();
+      for (TPDFObject* item : obj->AsArray()->Items()) out->Add(copyStructure(pool, item, depth + 1, mapRef));
+      return out;
+    }
+    case 'D': {
+      TPDFDictionary* out = pool.NewDictionary();
+      for (const TPDFDictEntry& e : obj->AsDictionary()->Entries())
+        out->SetValue(e.key->GetValue(), copyStructure(pool, e.value, depth + 1, mapRef));
+      return out;
+    }
+    case 'S': {
+      TPDFStream* s = obj->AsStream();
+      TPDFDictionary* dict =
+          s->GetDictionary() ? PDFAsDictionary(copyStructure(pool, s->GetDictionary(), depth + 1, mapRef)) : nullptr;
+      return pool.NewStreamWith(s->GetData(), dict);
+    }
+    default:
+      return pool.ParseObject(obj->WriteText());
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -128,47 +159,25 @@ bool TPDFDocument::CopyPagesFrom(TPDFDocument& source, std::string_view rangeTex
   // Objects reached are reserved when first met and filled from a work list,
   // so that a long chain of references never deepens the recursion.
   std::deque<std::pair<int32_t, int32_t>> work;
-  auto copyValue = [&](auto&& self, TPDFObject* obj, int depth) -> TPDFObject* {
-    if (!obj || depth > kMaxObjectDepth) return pool_->NewNull();
-    switch (obj->GetKind()) {
-      case 'I': {
-        const int32_t n = obj->AsIndRef()->GetRefNumber();
-        if (auto it = mapping.find(n); it != mapping.end()) return pool_->NewIndRef(it->second, 0);
-        // A page that is not copied (or the source's page tree) is no
-        // destination in the target: the reference becomes null.
-        if (excluded.count(n)) return pool_->NewNull();
-        TPDFObject* target = source.LookupObject(n);
-        if (!target || PDFIsKind(target, '0')) return pool_->NewNull();
-        TPDFIndObj* record = AddObject(pool_->NewNull());
-        mapping.emplace(n, record->Number);
-        work.emplace_back(n, record->Number);
-        return pool_->NewIndRef(record->Number, 0);
-      }
-      case 'A': {
-        TPDFArray* out = pool_->NewArray();
-        for (TPDFObject* item : obj->AsArray()->Items()) out->Add(self(self, item, depth + 1));
-        return out;
-      }
-      case 'D': {
-        TPDFDictionary* out = pool_->NewDictionary();
-        for (const TPDFDictEntry& e : obj->AsDictionary()->Entries())
-          out->SetValue(e.key->GetValue(), self(self, e.value, depth + 1));
-        return out;
-      }
-      case 'S': {
-        TPDFStream* s = obj->AsStream();
-        TPDFDictionary* dict = s->GetDictionary() ? PDFAsDictionary(self(self, s->GetDictionary(), depth + 1)) : nullptr;
-        return pool_->NewStreamWith(s->GetData(), dict);
-      }
-      default:
-        return pool_->ParseObject(obj->WriteText());
-    }
+  auto mapRef = [&](int32_t n) -> TPDFObject* {
+    if (auto it = mapping.find(n); it != mapping.end()) return pool_->NewIndRef(it->second, 0);
+    // A page that is not copied (or the source's page tree) is no
+    // destination in the target: the reference becomes null.
+    if (excluded.count(n)) return pool_->NewNull();
+    TPDFObject* target = source.LookupObject(n);
+    if (!target || PDFIsKind(target, '0')) return pool_->NewNull();
+    TPDFIndObj* record = AddObject(pool_->NewNull());
+    mapping.emplace(n, record->Number);
+    work.emplace_back(n, record->Number);
+    return pool_->NewIndRef(record->Number, 0);
   };
+  auto copyValue = [&](TPDFObject* obj, int depth) { return copyStructure(*pool_, obj, depth, mapRef); };
+
   auto drain = [&]() {
     while (!work.empty()) {
       const auto [sourceNumber, targetNumber] = work.front();
       work.pop_front();
-      TPDFObject* copy = copyValue(copyValue, source.LookupObject(sourceNumber), 0);
+      TPDFObject* copy = copyValue(source.LookupObject(sourceNumber), 0);
       if (TPDFIndObj* record = FindObject(targetNumber)) {
         copy->SetIndirect(targetNumber, 0);
         record->Object = copy;
@@ -187,12 +196,12 @@ bool TPDFDocument::CopyPagesFrom(TPDFDocument& source, std::string_view rangeTex
     if (sourcePage) {
       for (const TPDFDictEntry& e : sourcePage->Entries()) {
         if (e.key->GetValue() == "Parent") continue;
-        page->SetValue(e.key->GetValue(), copyValue(copyValue, e.value, 0));
+        page->SetValue(e.key->GetValue(), copyValue(e.value, 0));
       }
       // What the page inherited in the source, made its own.
       const std::array<TPDFObject*, 4> found = inheritedAttributes(sourcePage);
       for (size_t a = 0; a < 4; ++a)
-        if (!page->GetValue(kInheritedKeys[a]) && found[a]) page->SetValue(kInheritedKeys[a], copyValue(copyValue, found[a], 0));
+        if (!page->GetValue(kInheritedKeys[a]) && found[a]) page->SetValue(kInheritedKeys[a], copyValue(found[a], 0));
     }
     if (!PDFAsArray(PDFResolve(page->GetValue("MediaBox")))) page->SetValue("MediaBox", pool_->ParseObject("[ 0 0 612 792 ]"));
     if (!page->GetValue("Rotate")) page->SetValue("Rotate", pool_->NewNumeric(0));
@@ -211,7 +220,7 @@ bool TPDFDocument::CopyPagesFrom(TPDFDocument& source, std::string_view rangeTex
       form = NewIndirectDictionary();
       GetRoot()->SetValue("AcroForm", pool_->NewIndRef(form->GetObjectNumber(), 0));
     }
-    for (const TPDFDictEntry& e : sourceForm->Entries()) form->SetValue(e.key->GetValue(), copyValue(copyValue, e.value, 0));
+    for (const TPDFDictEntry& e : sourceForm->Entries()) form->SetValue(e.key->GetValue(), copyValue(e.value, 0));
     drain();
   }
 
@@ -256,31 +265,9 @@ int32_t TPDFDocument::AppendDocument(TPDFDocument& other) {
   const int32_t otherHighest = other.GetHighestNumber();
 
   // A structural copy with every reference shifted by t and generation 0.
-  auto clone = [&](auto&& self, TPDFObject* obj, int depth) -> TPDFObject* {
-    if (!obj || depth > kMaxObjectDepth) return pool_->NewNull();
-    switch (obj->GetKind()) {
-      case 'I':
-        return pool_->NewIndRef(obj->AsIndRef()->GetRefNumber() + t, 0);
-      case 'A': {
-        TPDFArray* out = pool_->NewArray();
-        for (TPDFObject* item : obj->AsArray()->Items()) out->Add(self(self, item, depth + 1));
-        return out;
-      }
-      case 'D': {
-        TPDFDictionary* out = pool_->NewDictionary();
-        for (const TPDFDictEntry& e : obj->AsDictionary()->Entries())
-          out->SetValue(e.key->GetValue(), self(self, e.value, depth + 1));
-        return out;
-      }
-      case 'S': {
-        TPDFStream* s = obj->AsStream();
-        TPDFDictionary* dict = s->GetDictionary() ? PDFAsDictionary(self(self, s->GetDictionary(), depth + 1)) : nullptr;
-        return pool_->NewStreamWith(s->GetData(), dict);
-      }
-      default:
-        return pool_->ParseObject(obj->WriteText());
-    }
-  };
+  auto shifted = [&](int32_t n) -> TPDFObject* { return pool_->NewIndRef(n + t, 0); };
+  auto clone = [&](TPDFObject* obj, int depth) { return copyStructure(*pool_, obj, depth, shifted); };
+
   for (int32_t k = 1; k <= otherHighest; ++k) {
     TPDFObject* obj = nullptr;
     try {
@@ -293,7 +280,7 @@ int32_t TPDFDocument::AppendDocument(TPDFDocument& other) {
       if (s->GetDictionary() && (s->GetDictionary()->GetNameValue("Type") == "ObjStm" ||
                                  s->GetDictionary()->GetNameValue("Type") == "XRef"))
         obj = nullptr;
-    TPDFObject* copy = obj ? clone(clone, obj, 0) : pool_->NewNull();
+    TPDFObject* copy = obj ? clone(obj, 0) : pool_->NewNull();
     TPDFIndObj* record = AddObject(copy);
     if (record->Number != t + k) throw EPDFDocumentError("Object numbers of an appended document are out of step");
   }
@@ -327,12 +314,12 @@ int32_t TPDFDocument::AppendDocument(TPDFDocument& other) {
       }
       // Names this form already uses keep their fonts (its fields refer to them).
       for (const TPDFDictEntry& e : otherFonts->Entries())
-        if (!fonts->GetValue(e.key->GetValue())) fonts->SetValue(e.key->GetValue(), clone(clone, e.value, 0));
+        if (!fonts->GetValue(e.key->GetValue())) fonts->SetValue(e.key->GetValue(), clone(e.value, 0));
     }
   } else if (otherForm && form) {
     // The new form takes the other's fields and resources as they are.
     for (const TPDFDictEntry& e : otherForm->Entries())
-      if (e.key->GetValue() != "NeedAppearances") form->SetValue(e.key->GetValue(), clone(clone, e.value, 0));
+      if (e.key->GetValue() != "NeedAppearances") form->SetValue(e.key->GetValue(), clone(e.value, 0));
   }
 
   const int32_t own = pageTree_ ? pageTree_->GetPageCount() : 0;
