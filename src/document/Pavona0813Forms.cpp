@@ -1,8 +1,8 @@
 // The facade's form-field operations on the selected document.
 #include <cmath>
 
-#include "Pavona0813.h"
-#include "PavonaDocument.h"
+#include "document/Pavona0813.h"
+#include "document/PavonaDocument.h"
 #include "pages/PavonaForm.h"
 
 namespace {

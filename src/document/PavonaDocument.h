@@ -16,12 +16,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "../objects/PavonaExtra.h"
-#include "../objects/PavonaStructure.h"
-#include "../pages/PavonaFont.h"
-#include "../pages/PavonaForm.h"
-#include "../pages/PavonaImage.h"
-#include "../pages/PavonaPageTree.h"
+#include "objects/PavonaExtra.h"
+#include "objects/PavonaStructure.h"
+#include "pages/PavonaFont.h"
+#include "pages/PavonaForm.h"
+#include "pages/PavonaImage.h"
+#include "pages/PavonaPageTree.h"
 
 class TPDFDocument;
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <ctime>
 
-#include "PavonaDocument.h"
-#include "PavonaNameTree.h"
+#include "document/PavonaDocument.h"
+#include "document/PavonaNameTree.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // that let it add objects and standard fonts to the document.
 #include <algorithm>
 
-#include "PavonaDocument.h"
+#include "document/PavonaDocument.h"
 
 namespace {
 

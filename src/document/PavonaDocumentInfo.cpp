@@ -1,6 +1,6 @@
 // Document information keys, mirrored into the catalogue's XMP packet.
-#include "PavonaDocument.h"
-#include "PavonaXMP.h"
+#include "document/PavonaDocument.h"
+#include "document/PavonaXMP.h"
 
 std::u16string TPDFDocument::GetInfo(std::string_view key) {
   TPDFObject* value = GetInfoDictionary()->GetValue(key, true);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "../objects/PavonaCharClass.h"
-#include "../objects/PavonaFlate.h"
-#include "PavonaDocument.h"
-#include "PavonaXRef.h"
+#include "objects/PavonaCharClass.h"
+#include "objects/PavonaFlate.h"
+#include "document/PavonaDocument.h"
+#include "document/PavonaXRef.h"
 
 namespace {
 

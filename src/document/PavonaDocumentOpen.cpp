@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../objects/PavonaCharClass.h"
-#include "../objects/PavonaDigest.h"
-#include "PavonaDocument.h"
+#include "objects/PavonaCharClass.h"
+#include "objects/PavonaDigest.h"
+#include "document/PavonaDocument.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "PavonaDocument.h"
-#include "PavonaNameTree.h"
+#include "document/PavonaDocument.h"
+#include "document/PavonaNameTree.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "PavonaDocument.h"
+#include "document/PavonaDocument.h"
 
 namespace {
 

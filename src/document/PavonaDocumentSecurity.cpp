@@ -9,8 +9,8 @@
 #include <array>
 #include <cstring>
 
-#include "../objects/PavonaDigest.h"
-#include "PavonaDocument.h"
+#include "objects/PavonaDigest.h"
+#include "document/PavonaDocument.h"
 
 namespace {
 

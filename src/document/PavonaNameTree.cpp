@@ -1,4 +1,4 @@
-#include "PavonaNameTree.h"
+#include "document/PavonaNameTree.h"
 
 #include <unordered_set>
 

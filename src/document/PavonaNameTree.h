@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "../objects/PavonaStructure.h"
+#include "objects/PavonaStructure.h"
 
 // The value stored for key (as stored: it may be a reference), nullptr when
 // absent. A leaf holding the key twice gives the later value. Kids are

@@ -1,4 +1,4 @@
-#include "PavonaXMP.h"
+#include "document/PavonaXMP.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>

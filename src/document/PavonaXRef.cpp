@@ -1,12 +1,12 @@
-#include "PavonaXRef.h"
+#include "document/PavonaXRef.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <vector>
 
-#include "../objects/PavonaCharClass.h"
-#include "../objects/PavonaStructure.h"
+#include "objects/PavonaCharClass.h"
+#include "objects/PavonaStructure.h"
 
 namespace {
 

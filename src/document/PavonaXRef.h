@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "../platform/Classes.h"
+#include "platform/Classes.h"
 
 class TPDFStructure;
 class TPDFDictionary;

@@ -1,11 +1,11 @@
-#include "PavonaBuffer.h"
+#include "objects/PavonaBuffer.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 
-#include "../platform/Classes.h"
+#include "platform/Classes.h"
 
 namespace {
 

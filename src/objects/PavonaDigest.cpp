@@ -1,4 +1,4 @@
-#include "PavonaDigest.h"
+#include "objects/PavonaDigest.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>

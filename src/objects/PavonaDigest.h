@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "../platform/Classes.h"
+#include "platform/Classes.h"
 
 class EDigestError : public Exception {
 public:

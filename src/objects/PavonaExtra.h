@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../platform/Classes.h"
+#include "platform/Classes.h"
 
 // ---------------------------------------------------------------------------
 // Lists

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "PavonaExtra.h"
+#include "objects/PavonaExtra.h"
 
 std::string WidePathToNative(std::u16string_view path) { return WideToUTF8(path); }
 

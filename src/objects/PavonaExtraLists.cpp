@@ -1,7 +1,7 @@
 // The engine's string and integer lists and the set of object numbers.
 #include <algorithm>
 
-#include "PavonaExtra.h"
+#include "objects/PavonaExtra.h"
 
 namespace {
 const std::string kEmptyString;

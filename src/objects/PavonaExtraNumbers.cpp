@@ -8,7 +8,7 @@
 #include <limits>
 #include <unordered_set>
 
-#include "PavonaExtra.h"
+#include "objects/PavonaExtra.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <array>
 #include <cstring>
 
-#include "PavonaExtra.h"
+#include "objects/PavonaExtra.h"
 
 const char16_t kReplacementChar = 0xFFFD;
 const char16_t kByteOrderMark = 0xFEFF;

@@ -1,4 +1,4 @@
-#include "PavonaFlate.h"
+#include "objects/PavonaFlate.h"
 
 #include <zlib.h>
 
@@ -7,8 +7,8 @@
 #include <climits>
 #include <cstring>
 
-#include "../platform/Classes.h"
-#include "PavonaCharClass.h"
+#include "platform/Classes.h"
+#include "objects/PavonaCharClass.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "PavonaStructure.h"
+#include "objects/PavonaStructure.h"
 
 class TStream;
 

@@ -1,7 +1,7 @@
 // One filter of a stream's /Filter chain with its /DecodeParms dictionary.
 #include <climits>
 
-#include "PavonaFlate.h"
+#include "objects/PavonaFlate.h"
 
 namespace {
 

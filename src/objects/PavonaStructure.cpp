@@ -1,13 +1,13 @@
 // PDF objects and the object pool: factories, accessors, key-name interning,
 // freeing rules and the PDF syntax writer.
-#include "PavonaStructure.h"
+#include "objects/PavonaStructure.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-#include "PavonaExtra.h"
+#include "objects/PavonaExtra.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../platform/Classes.h"
+#include "platform/Classes.h"
 
 class TPDFStructure;
 class TPDFNull;

@@ -1,7 +1,7 @@
 // Name trees: lookups over every leaf of the tree, sorted insertion.
 #include <unordered_set>
 
-#include "PavonaStructure.h"
+#include "objects/PavonaStructure.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "PavonaCharClass.h"
-#include "PavonaExtra.h"
-#include "PavonaStructure.h"
+#include "objects/PavonaCharClass.h"
+#include "objects/PavonaExtra.h"
+#include "objects/PavonaStructure.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Stream data: decoding through the /Filter chain and storing new data.
 #include <algorithm>
 
-#include "PavonaExtra.h"
-#include "PavonaFlate.h"
-#include "PavonaStructure.h"
+#include "objects/PavonaExtra.h"
+#include "objects/PavonaFlate.h"
+#include "objects/PavonaStructure.h"
 
 namespace {
 // Real files chain at most a few filters; a hostile chain of thousands of

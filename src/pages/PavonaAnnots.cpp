@@ -1,4 +1,4 @@
-#include "PavonaAnnots.h"
+#include "pages/PavonaAnnots.h"
 
 #include "objects/PavonaStructure.h"
 

@@ -1,11 +1,11 @@
 // The form and its field model: loading the field tree, field kinds, new
 // fields, bounds, kids and option lists.
-#include "PavonaForm.h"
+#include "pages/PavonaForm.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "PavonaFont.h"
+#include "pages/PavonaFont.h"
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaStructure.h"
 #include "pages/PavonaAnnots.h"

@@ -9,9 +9,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "PavonaFont.h"
-#include "PavonaForm.h"
-#include "PavonaPainter.h"
+#include "pages/PavonaFont.h"
+#include "pages/PavonaForm.h"
+#include "pages/PavonaPainter.h"
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaCharClass.h"
 #include "objects/PavonaStructure.h"

@@ -1,4 +1,4 @@
-#include "PavonaPageTree.h"
+#include "pages/PavonaPageTree.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "PavonaPageTree.h"
+#include "pages/PavonaPageTree.h"
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaFlate.h"
 #include "pages/PavonaAnnots.h"

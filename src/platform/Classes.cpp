@@ -1,4 +1,4 @@
-#include "Classes.h"
+#include "platform/Classes.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "Fonts.h"
+#include "platform/Fonts.h"
 
 #include <fontconfig/fontconfig.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "Classes.h"
+#include "platform/Classes.h"
 
 namespace {
 

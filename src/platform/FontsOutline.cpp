@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "Fonts.h"
+#include "platform/Fonts.h"
 
 namespace {
 

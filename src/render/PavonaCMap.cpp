@@ -1,13 +1,13 @@
-#include "PavonaCMap.h"
+#include "render/PavonaCMap.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <mutex>
 
-#include "../platform/Classes.h"
-#include "PavonaResources.h"
-#include "../objects/PavonaCharClass.h"
+#include "platform/Classes.h"
+#include "render/PavonaResources.h"
+#include "objects/PavonaCharClass.h"
 
 // ---------------------------------------------------------------------------
 // Values of codes inside a range

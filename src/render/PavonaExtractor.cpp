@@ -1,4 +1,4 @@
-#include "PavonaExtractor.h"
+#include "render/PavonaExtractor.h"
 
 #include <algorithm>
 #include <cmath>

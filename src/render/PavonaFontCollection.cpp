@@ -1,4 +1,4 @@
-#include "PavonaFontCollection.h"
+#include "render/PavonaFontCollection.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "PavonaFontConst.h"
+#include "render/PavonaFontConst.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
 
-#include "../platform/Classes.h"
-#include "../platform/Fonts.h"
-#include "PavonaResources.h"
+#include "platform/Classes.h"
+#include "platform/Fonts.h"
+#include "render/PavonaResources.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Substitution of installed fonts for PDF fonts without a usable program.
 #include <algorithm>
 
-#include "../platform/Fonts.h"
-#include "PavonaFontConst.h"
+#include "platform/Fonts.h"
+#include "render/PavonaFontConst.h"
 
 const TPDFStandardFont kStandardFonts[14] = {
     {"Courier*CourierNew*CourierNewPSMT*CourierNewPS*", "CourierNew", {-28, -250, 628, 805}, 629, -157},

@@ -1,7 +1,7 @@
 // /Differences arrays and PDF text strings: the parts of the font constants that need the object layer.
-#include "../objects/PavonaExtra.h"
-#include "../objects/PavonaStructure.h"
-#include "PavonaFontConst.h"
+#include "objects/PavonaExtra.h"
+#include "objects/PavonaStructure.h"
+#include "render/PavonaFontConst.h"
 
 void ApplyDifferences(TPDFGlyphNames& names, const TPDFArray* differences) {
   if (!differences) return;

@@ -1,4 +1,4 @@
-#include "PavonaFontRasterizer.h"
+#include "render/PavonaFontRasterizer.h"
 
 #include <cctype>
 #include <charconv>

@@ -13,11 +13,11 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "../graphics/PavonaGenericCanvas.h"
-#include "../objects/PavonaStructure.h"
-#include "../platform/Fonts.h"
-#include "PavonaFontConst.h"
-#include "PavonaTrueTypeParser.h"
+#include "graphics/PavonaGenericCanvas.h"
+#include "objects/PavonaStructure.h"
+#include "platform/Fonts.h"
+#include "render/PavonaFontConst.h"
+#include "render/PavonaTrueTypeParser.h"
 
 // Called with a stream and its indirect reference around a read of its data.
 using TPDFStreamCallback = std::function<void(TPDFStream* stream, TPDFIndRef* reference)>;

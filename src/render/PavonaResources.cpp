@@ -1,4 +1,4 @@
-#include "PavonaResources.h"
+#include "render/PavonaResources.h"
 
 #include <zlib.h>
 

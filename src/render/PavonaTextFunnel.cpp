@@ -1,4 +1,4 @@
-#include "PavonaTextFunnel.h"
+#include "render/PavonaTextFunnel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
-#include "PavonaTrueTypeParser.h"
+#include "render/PavonaTrueTypeParser.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "../platform/Classes.h"
+#include "platform/Classes.h"
 
 namespace {
 
