@@ -1,4 +1,5 @@
 #include "app/Annotation.h"
+#include "app/Guarded.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -55,7 +56,7 @@ TFormAnnotation::TFormAnnotation(TForm1& main) : TAppDialog(main, "FormAnnotatio
   form->addRow(bounds);
   QPushButton* ok = nullptr;
   form->addRow(ButtonRow({{"ButtonOk", "Ok"}, {"ButtonCancel", "Cancel"}}, &ok));
-  connect(ok, &QPushButton::clicked, this, &TFormAnnotation::ButtonOkClick);
+  connect(ok, &QPushButton::clicked, this, Guarded(main_, this, &TFormAnnotation::ButtonOkClick));
 }
 
 void TFormAnnotation::showEvent(QShowEvent* event) {

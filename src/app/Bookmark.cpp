@@ -1,4 +1,5 @@
 #include "app/Bookmark.h"
+#include "app/Guarded.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -44,7 +45,7 @@ TFormBookmark::TFormBookmark(TForm1& main) : TAppDialog(main, "FormBookmark", "A
   form->addRow(ButtonRow({{"ButtonOk", "Ok"}, {"ButtonCancel", "Cancel"}}, &ok));
   destPage_->setChecked(true);
   connect(destPage_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
-  connect(ok, &QPushButton::clicked, this, &TFormBookmark::ButtonOkClick);
+  connect(ok, &QPushButton::clicked, this, Guarded(main_, this, &TFormBookmark::ButtonOkClick));
   updateEnabled();
 }
 

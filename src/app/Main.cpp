@@ -1,4 +1,5 @@
 #include "app/Main.h"
+#include "app/Guarded.h"
 #include "app/MainPager.h"
 
 #include <QAction>
@@ -155,100 +156,100 @@ void TForm1::createMenus() {
     return m;
   };
   QMenu* file = menu("MFile", "&File");
-  connect(addAction(file, "MOpen", "Open"), &QAction::triggered, this, &TForm1::MOpenClick);
+  connect(addAction(file, "MOpen", "Open"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MOpenClick));
   actions_["MOpen"]->setShortcut(QKeySequence::Open);
-  connect(addAction(file, "MClose", "Close"), &QAction::triggered, this, &TForm1::MCloseClick);
-  connect(addAction(file, "MCloseAll", "Close All"), &QAction::triggered, this, &TForm1::MCloseAllClick);
+  connect(addAction(file, "MClose", "Close"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MCloseClick));
+  connect(addAction(file, "MCloseAll", "Close All"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MCloseAllClick));
   file->addSeparator();
-  connect(addAction(file, "MSave", "Save"), &QAction::triggered, this, &TForm1::MSaveClick);
-  connect(addAction(file, "MSaveAs", "Save as ..."), &QAction::triggered, this, &TForm1::MSaveAsClick);
-  connect(addAction(file, "MSaveAttach", "Save Attachment ..."), &QAction::triggered, this, &TForm1::MSaveAttachClick);
+  connect(addAction(file, "MSave", "Save"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MSaveClick));
+  connect(addAction(file, "MSaveAs", "Save as ..."), &QAction::triggered, this, Guarded(*this, this, &TForm1::MSaveAsClick));
+  connect(addAction(file, "MSaveAttach", "Save Attachment ..."), &QAction::triggered, this, Guarded(*this, this, &TForm1::MSaveAttachClick));
   file->addSeparator();
-  connect(addAction(file, "MPrint", "Print ..."), &QAction::triggered, this, &TForm1::MPrintClick);
+  connect(addAction(file, "MPrint", "Print ..."), &QAction::triggered, this, Guarded(*this, this, &TForm1::MPrintClick));
   file->addSeparator();
-  connect(addAction(file, "MExit", "Exit"), &QAction::triggered, this, &TForm1::MExitClick);
+  connect(addAction(file, "MExit", "Exit"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MExitClick));
 
   QMenu* edit = menu("MEdit", "Edit");
   QMenu* bookmarks = menu("MBookmarks", "Bookmarks", edit);
-  connect(addAction(bookmarks, "MBookmarksAdd", "Add"), &QAction::triggered, this, [this] {
+  connect(addAction(bookmarks, "MBookmarksAdd", "Add"), &QAction::triggered, this, Guarded(*this, this, [this] {
     LoadLanguage(languageName_);
     formBookmark_->exec();
-  });
+  }));
   connect(addAction(bookmarks, "MBookmarksRemoveAll", "Remove All"), &QAction::triggered, this,
-          &TForm1::MBookmarksRemoveAllClick);
-  connect(addAction(edit, "MChangeInfo", "Change Info"), &QAction::triggered, this, &TForm1::MChangeInfoClick);
+          Guarded(*this, this, &TForm1::MBookmarksRemoveAllClick));
+  connect(addAction(edit, "MChangeInfo", "Change Info"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MChangeInfoClick));
   edit->addSeparator();
-  connect(addAction(edit, "MEncrypt", "Encrypt"), &QAction::triggered, this, &TForm1::MEncryptClick);
-  connect(addAction(edit, "MDecrypt", "Decrypt"), &QAction::triggered, this, &TForm1::MDecryptClick);
+  connect(addAction(edit, "MEncrypt", "Encrypt"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MEncryptClick));
+  connect(addAction(edit, "MDecrypt", "Decrypt"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MDecryptClick));
 
   QMenu* document = menu("MDocument", "Document");
-  connect(addAction(document, "MFirstPage", "First Page"), &QAction::triggered, this, &TForm1::MFirstPageClick);
-  connect(addAction(document, "MPrevPage", "Previous Page"), &QAction::triggered, this, &TForm1::MPrevPageClick);
-  connect(addAction(document, "MNextPage", "Next Page"), &QAction::triggered, this, &TForm1::MNextPageClick);
-  connect(addAction(document, "MLastPage", "Last Page"), &QAction::triggered, this, &TForm1::MLastPageClick);
+  connect(addAction(document, "MFirstPage", "First Page"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MFirstPageClick));
+  connect(addAction(document, "MPrevPage", "Previous Page"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MPrevPageClick));
+  connect(addAction(document, "MNextPage", "Next Page"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MNextPageClick));
+  connect(addAction(document, "MLastPage", "Last Page"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MLastPageClick));
   actions_["MFirstPage"]->setShortcut(Qt::Key_Home);
   actions_["MPrevPage"]->setShortcut(Qt::Key_PageUp);
   actions_["MNextPage"]->setShortcut(Qt::Key_PageDown);
   actions_["MLastPage"]->setShortcut(Qt::Key_End);
 
   QMenu* view = menu("MView", "View");
-  connect(addAction(view, "MZoomIn", "Zoom In"), &QAction::triggered, this, &TForm1::MZoomInClick);
-  connect(addAction(view, "MZoomOut", "Zoom Out"), &QAction::triggered, this, &TForm1::MZoomOutClick);
+  connect(addAction(view, "MZoomIn", "Zoom In"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MZoomInClick));
+  connect(addAction(view, "MZoomOut", "Zoom Out"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MZoomOutClick));
   view->addSeparator();
-  connect(addAction(view, "MActualSize", "Actual Size"), &QAction::triggered, this, &TForm1::MActualSizeClick);
-  connect(addAction(view, "MFitWidth", "Fit Width"), &QAction::triggered, this, &TForm1::MFitWidthClick);
-  connect(addAction(view, "MFitPage", "Fit Page"), &QAction::triggered, this, &TForm1::MFitPageClick);
+  connect(addAction(view, "MActualSize", "Actual Size"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MActualSizeClick));
+  connect(addAction(view, "MFitWidth", "Fit Width"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MFitWidthClick));
+  connect(addAction(view, "MFitPage", "Fit Page"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MFitPageClick));
   view->addSeparator();
-  connect(addAction(view, "MRotate", "Rotate"), &QAction::triggered, this, &TForm1::MRotateClick);
+  connect(addAction(view, "MRotate", "Rotate"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MRotateClick));
   connect(addAction(view, "MResetRotation", "Reset Rotation"), &QAction::triggered, this,
-          &TForm1::MResetRotationClick);
+          Guarded(*this, this, &TForm1::MResetRotationClick));
   view->addSeparator();
-  connect(addAction(view, "MPreview", "Preview Panel"), &QAction::triggered, this, &TForm1::MPreviewClick);
-  connect(addAction(view, "MAttach", "Attachments Panel"), &QAction::triggered, this, &TForm1::MAttachClick);
+  connect(addAction(view, "MPreview", "Preview Panel"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MPreviewClick));
+  connect(addAction(view, "MAttach", "Attachments Panel"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MAttachClick));
   actions_["MPreview"]->setCheckable(true);
   actions_["MAttach"]->setCheckable(true);
 
   QMenu* tools = menu("MTools", "Tools");
   QMenu* add = menu("MAdd", "Add", tools);
   QMenu* annotations = menu("MAnnotations", "Annotations", add);
-  connect(addAction(annotations, "MAnText", "Text"), &QAction::triggered, this, [this] {
+  connect(addAction(annotations, "MAnText", "Text"), &QAction::triggered, this, Guarded(*this, this, [this] {
     LoadLanguage(languageName_);
     formAnnotation_->exec();
-  });
-  connect(addAction(add, "MThumbnails", "Thumbnails"), &QAction::triggered, this, &TForm1::MThumbnailsClick);
+  }));
+  connect(addAction(add, "MThumbnails", "Thumbnails"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MThumbnailsClick));
   QMenu* watermarks = menu("MWatermarks", "Watermarks", add);
-  connect(addAction(watermarks, "MText", "Text"), &QAction::triggered, this, [this] {
+  connect(addAction(watermarks, "MText", "Text"), &QAction::triggered, this, Guarded(*this, this, [this] {
     formWatermark_->SetKind("text");
     LoadLanguage(languageName_);
     formWatermark_->exec();
-  });
-  connect(addAction(watermarks, "MImage", "Image"), &QAction::triggered, this, [this] {
+  }));
+  connect(addAction(watermarks, "MImage", "Image"), &QAction::triggered, this, Guarded(*this, this, [this] {
     formWatermark_->SetKind("image");
     LoadLanguage(languageName_);
     formWatermark_->exec();
-  });
+  }));
   add->addSeparator();
-  connect(addAction(add, "MAttachFiles", "Attach Files"), &QAction::triggered, this, &TForm1::MAttachFilesClick);
+  connect(addAction(add, "MAttachFiles", "Attach Files"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MAttachFilesClick));
   QMenu* convert = menu("MConvert", "Convert", tools);
   connect(addAction(convert, "MConvertImage", "Images to PDF ..."), &QAction::triggered, this,
-          &TForm1::MConvertImageClick);
+          Guarded(*this, this, &TForm1::MConvertImageClick));
   QMenu* extract = menu("MExtract", "Extract", tools);
-  connect(addAction(extract, "MExtractPages", "Pages"), &QAction::triggered, this, &TForm1::MExtractPagesClick);
-  connect(addAction(extract, "MExtractText", "Text"), &QAction::triggered, this, &TForm1::MExtractTextClick);
+  connect(addAction(extract, "MExtractPages", "Pages"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MExtractPagesClick));
+  connect(addAction(extract, "MExtractText", "Text"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MExtractTextClick));
   connect(addAction(extract, "MExtractImages", "Images"), &QAction::triggered, this,
-          &TForm1::MExtractImagesClick);
+          Guarded(*this, this, &TForm1::MExtractImagesClick));
   QMenu* insert = menu("MInsert", "Insert", tools);
-  connect(addAction(insert, "MInsertBlank", "Blank Page"), &QAction::triggered, this, &TForm1::MInsertBlankClick);
-  connect(addAction(insert, "MInsertText", "Text from ..."), &QAction::triggered, this, &TForm1::MInsertTextClick);
+  connect(addAction(insert, "MInsertBlank", "Blank Page"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MInsertBlankClick));
+  connect(addAction(insert, "MInsertText", "Text from ..."), &QAction::triggered, this, Guarded(*this, this, &TForm1::MInsertTextClick));
   insert->addSeparator();
-  connect(addAction(insert, "MMerge", "Merge with ..."), &QAction::triggered, this, &TForm1::MMergeClick);
-  connect(addAction(insert, "MMergeFiles", "Merge files ..."), &QAction::triggered, this, &TForm1::MMergeFilesClick);
+  connect(addAction(insert, "MMerge", "Merge with ..."), &QAction::triggered, this, Guarded(*this, this, &TForm1::MMergeClick));
+  connect(addAction(insert, "MMergeFiles", "Merge files ..."), &QAction::triggered, this, Guarded(*this, this, &TForm1::MMergeFilesClick));
   QMenu* split = menu("MSplit", "Split", tools);
-  connect(addAction(split, "MSplitPages", "Pages"), &QAction::triggered, this, &TForm1::MSplitPagesClick);
-  connect(addAction(split, "MSplitPagesAsImage", "Pages As Image"), &QAction::triggered, this, [this] {
+  connect(addAction(split, "MSplitPages", "Pages"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MSplitPagesClick));
+  connect(addAction(split, "MSplitPagesAsImage", "Pages As Image"), &QAction::triggered, this, Guarded(*this, this, [this] {
     LoadLanguage(languageName_);
     formSplitPageImage_->exec();
-  });
+  }));
 
   QMenu* options = menu("MOptions", "Options");
   QMenu* language = menu("MLanguage", "Language", options);
@@ -264,21 +265,21 @@ void TForm1::createMenus() {
     QAction* a = addAction(language, l.item, l.caption);
     a->setCheckable(true);
     const QString name = l.name;
-    connect(a, &QAction::triggered, this, [this, name] {
+    connect(a, &QAction::triggered, this, Guarded(*this, this, [this, name] {
       languageName_ = name;
       LoadLanguage(name);
-    });
+    }));
     if (QString(l.item) == "MLangRussian") language->addSeparator();
   }
   options->addSeparator();
   connect(addAction(options, "MAssociate", "Make Default PDF Viewer"), &QAction::triggered, this,
-          &TForm1::MAssociateClick);
+          Guarded(*this, this, &TForm1::MAssociateClick));
 
   QMenu* help = menu("MHelp", "Help");
   connect(addAction(help, "MCheckUpdate", "Check for updates ..."), &QAction::triggered, this,
-          &TForm1::MCheckUpdateClick);
+          Guarded(*this, this, &TForm1::MCheckUpdateClick));
   help->addSeparator();
-  connect(addAction(help, "MAbout", "About Program"), &QAction::triggered, this, &TForm1::MAboutClick);
+  connect(addAction(help, "MAbout", "About Program"), &QAction::triggered, this, Guarded(*this, this, &TForm1::MAboutClick));
 
 }
 
@@ -307,7 +308,7 @@ void TForm1::createToolBar() {
   comboBoxPage_->setObjectName("ComboBoxPage");
   comboBoxPage_->setMinimumContentsLength(9);
   toolBar1_->addWidget(comboBoxPage_);
-  connect(comboBoxPage_, &QComboBox::activated, this, [this](int index) { GoToPage(index + 1); });
+  connect(comboBoxPage_, &QComboBox::activated, this, Guarded(*this, this, [this](int index) { GoToPage(index + 1); }));
   button("tbNextPage", "Next Page", "\u25b6", "MNextPage");
   button("tbLastPage", "Last Page", "\u25b6|", "MLastPage");
   toolBar1_->addSeparator();
@@ -322,12 +323,12 @@ void TForm1::createToolBar() {
       new QRegularExpressionValidator(QRegularExpression("[0-9]{1,4}([.][0-9]{0,2})?"), comboBoxZoom_));
   toolBar1_->addWidget(comboBoxZoom_);
   connect(comboBoxZoom_, &QComboBox::activated, this,
-          [this](int index) { SetZoom(comboBoxZoom_->itemText(index).toDouble()); });
-  connect(comboBoxZoom_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+          Guarded(*this, this, [this](int index) { SetZoom(comboBoxZoom_->itemText(index).toDouble()); }));
+  connect(comboBoxZoom_->lineEdit(), &QLineEdit::returnPressed, this, Guarded(*this, this, [this] {
     bool ok = false;
     const double z = comboBoxZoom_->currentText().toDouble(&ok);
     if (ok) SetZoom(z);
-  });
+  }));
   toolBar1_->addSeparator();
   labelSearchInput_ = new QLabel("Search:", this);
   labelSearchInput_->setObjectName("LabelSearchInput");
@@ -336,7 +337,7 @@ void TForm1::createToolBar() {
   editSearchInput_->setObjectName("EditSearchInput");
   editSearchInput_->setMaximumWidth(160);
   toolBar1_->addWidget(editSearchInput_);
-  connect(editSearchInput_, &QLineEdit::returnPressed, this, &TForm1::Search);
+  connect(editSearchInput_, &QLineEdit::returnPressed, this, Guarded(*this, this, &TForm1::Search));
   auto searchButton = [this](const char* name, const char* hint, const char* text) {
     auto* b = new QToolButton(this);
     b->setObjectName(name);
@@ -346,9 +347,9 @@ void TForm1::createToolBar() {
     return b;
   };
   connect(searchButton("sbSearchPre", "Search previous", "\u25b2"), &QToolButton::clicked, this,
-          &TForm1::sbSearchPreClick);
+          Guarded(*this, this, &TForm1::sbSearchPreClick));
   connect(searchButton("sbSearchNext", "Search next", "\u25bc"), &QToolButton::clicked, this,
-          &TForm1::sbSearchNextClick);
+          Guarded(*this, this, &TForm1::sbSearchNextClick));
 }
 
 void TForm1::createPanels() {
@@ -377,9 +378,9 @@ void TForm1::createPanels() {
   pager_->hide();
   column->addWidget(pager_);
   connect(pager_, &TFxOfficePager::OnChange, this,
-          [this](TFxOfficePager* sender) { FxOfficePager1Change(sender->GetActivePageIndex()); });
+          Guarded(*this, this, [this](TFxOfficePager* sender) { FxOfficePager1Change(sender->GetActivePageIndex()); }));
   connect(pager_, &TFxOfficePager::OnClosedPage, this,
-          [this](TFxOfficePager*, int pageIndex) { FxOfficePager1ClosedPage(pageIndex); });
+          Guarded(*this, this, [this](TFxOfficePager*, int pageIndex) { FxOfficePager1ClosedPage(pageIndex); }));
   // Unsaved edits are asked for before the pager lets a tab go, whether the
   // close comes from the tab's button or from a command.
   pager_->OnClosePage = [this](TFxOfficePager*, int pageIndex, bool& allow) { allow = ConfirmClose(pageIndex); };
@@ -408,16 +409,16 @@ void TForm1::createPanels() {
   treeViewBookmarks_->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* popupAdd = new QAction("Add", treeViewBookmarks_);
   popupAdd->setObjectName("PMBookmarksAdd");
-  connect(popupAdd, &QAction::triggered, this, [this] {
+  connect(popupAdd, &QAction::triggered, this, Guarded(*this, this, [this] {
     LoadLanguage(languageName_);
     formBookmark_->exec();
-  });
+  }));
   auto* popupDelete = new QAction("Delete", treeViewBookmarks_);
   popupDelete->setObjectName("PMBookmarksDelete");
-  connect(popupDelete, &QAction::triggered, this, &TForm1::PMBookmarksDeleteClick);
+  connect(popupDelete, &QAction::triggered, this, Guarded(*this, this, &TForm1::PMBookmarksDeleteClick));
   treeViewBookmarks_->addActions({popupAdd, popupDelete});
   connect(treeViewBookmarks_, &QTreeWidget::currentItemChanged, this,
-          [this](QTreeWidgetItem* node) { TreeViewBookmarksChange(node); });
+          Guarded(*this, this, [this](QTreeWidgetItem* node) { TreeViewBookmarksChange(node); }));
   pageControl1_->setMinimumWidth(160);
   pageControl1_->hide();
 
@@ -434,9 +435,9 @@ void TForm1::createPanels() {
   scrollBoxView_->viewport()->setPalette(grey);
   scrollBoxView_->viewport()->installEventFilter(this);
   splitter1_->setStretchFactor(1, 1);
-  connect(splitter1_, &QSplitter::splitterMoved, this, [this] {
+  connect(splitter1_, &QSplitter::splitterMoved, this, Guarded(*this, this, [this] {
     if (DocumentTabCount() > 0) MFitPageClick();
-  });
+  }));
 
   panelAttach_ = new QWidget(vertical);
   panelAttach_->setObjectName("PanelAttach");
@@ -461,13 +462,13 @@ void TForm1::createPanels() {
   listViewAttach_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   listViewAttach_->setSelectionBehavior(QAbstractItemView::SelectRows);
   connect(panelAttach_->findChild<QPushButton*>("ButtonAttachAdd"), &QPushButton::clicked, this,
-          &TForm1::MAttachFilesClick);
+          Guarded(*this, this, &TForm1::MAttachFilesClick));
   connect(panelAttach_->findChild<QPushButton*>("ButtonAttachRemove"), &QPushButton::clicked, this,
-          [this] { RemoveAttachments(false); });
+          Guarded(*this, this, [this] { RemoveAttachments(false); }));
   connect(panelAttach_->findChild<QPushButton*>("ButtonAttachRemoveAll"), &QPushButton::clicked, this,
-          [this] { RemoveAttachments(true); });
+          Guarded(*this, this, [this] { RemoveAttachments(true); }));
   connect(panelAttach_->findChild<QPushButton*>("ButtonAttachSave"), &QPushButton::clicked, this,
-          &TForm1::MSaveAttachClick);
+          Guarded(*this, this, &TForm1::MSaveAttachClick));
   attachLayout->addWidget(listViewAttach_);
   panelAttach_->hide();
   vertical->setStretchFactor(0, 1);
@@ -613,6 +614,13 @@ void TForm1::showError(const QString& text) {
     return;
   }
   QMessageBox::warning(this, windowTitle(), text);
+}
+
+void ReportFailedCommand(TForm1& main, const char* what) {
+  QString text = main.Message("StringCommandFailed");
+  if (text.isEmpty()) text = "The command could not be completed.";
+  if (what && *what) text += "\n" + QString::fromUtf8(what);
+  main.ShowMessage(text);
 }
 
 void TForm1::MOpenClick() {

@@ -1,4 +1,5 @@
 #include "app/SplitPageImage.h"
+#include "app/Guarded.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -33,7 +34,7 @@ TFormSplitPageImage::TFormSplitPageImage(TForm1& main) : TAppDialog(main, "FormS
   form->addRow(type_);
   QPushButton* split = nullptr;
   form->addRow(ButtonRow({{"ButtonSplit", "Split"}, {"ButtonClose", "Close"}}, &split));
-  connect(split, &QPushButton::clicked, this, &TFormSplitPageImage::ButtonSplitClick);
+  connect(split, &QPushButton::clicked, this, Guarded(main_, this, &TFormSplitPageImage::ButtonSplitClick));
 }
 
 void TFormSplitPageImage::showEvent(QShowEvent* event) {

@@ -1,4 +1,5 @@
 #include "app/Update.h"
+#include "app/Guarded.h"
 
 #include <curl/curl.h>
 
@@ -217,7 +218,7 @@ TFormUpdate::TFormUpdate(TForm1& main) : TAppDialog(main, "FormUpdate", "Softwar
   QPushButton* check = nullptr;
   column->addLayout(ButtonRow({{"ButtonCheck", "Check"}, {"ButtonClose", "Close"}}, &check));
   setMinimumWidth(360);
-  connect(check, &QPushButton::clicked, this, &TFormUpdate::ButtonCheckClick);
+  connect(check, &QPushButton::clicked, this, Guarded(main_, this, &TFormUpdate::ButtonCheckClick));
 }
 
 void TFormUpdate::CentreLabels() {

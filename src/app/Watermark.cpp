@@ -1,4 +1,5 @@
 #include "app/Watermark.h"
+#include "app/Guarded.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -105,11 +106,11 @@ TFormWatermark::TFormWatermark(TForm1& main) : TAppDialog(main, "FormWatermark",
   connect(rbText_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
   connect(posHor_, &QComboBox::currentIndexChanged, this, [this] { updateEnabled(); });
   connect(posVer_, &QComboBox::currentIndexChanged, this, [this] { updateEnabled(); });
-  connect(buttonSelect_, &QPushButton::clicked, this, [this] {
+  connect(buttonSelect_, &QPushButton::clicked, this, Guarded(main_, this, [this] {
     const QString name = QFileDialog::getOpenFileName(this, buttonSelect_->text(), editImage_->text());
     if (!name.isEmpty()) editImage_->setText(name);
-  });
-  connect(ok, &QPushButton::clicked, this, &TFormWatermark::ButtonOkClick);
+  }));
+  connect(ok, &QPushButton::clicked, this, Guarded(main_, this, &TFormWatermark::ButtonOkClick));
 }
 
 void TFormWatermark::SetKind(const QString& kind) { kind_ = kind; }

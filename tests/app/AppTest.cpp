@@ -14,13 +14,16 @@
 #include <QImage>
 #include <QMimeData>
 #include <QScrollArea>
+#include <QTreeWidget>
 #include <QUrl>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 
 #include "TestSupport.h"
+#include "app/Guarded.h"
 #include "app/Main.h"
 #include "app/MainPager.h"
 #include "document/Pavona0813.h"
@@ -192,6 +195,45 @@ TEST(Program, DamagedFilesAreSkippedAndTheRestOpen) {
                    Corpus(kOnePage)});
   EXPECT_EQ(form->DocumentTabCount(), 1);
   EXPECT_EQ(form->ViewPDF()->DocumentCount(), 2);
+}
+
+QStringList gWarnings;
+void collectWarning(QtMsgType, const QMessageLogContext&, const QString& text) { gWarnings << text; }
+
+// A slot that fails with an exception ends there: Qt's signal delivery is
+// never unwound, the main window shows what failed, and the next command
+// runs. A slot is given the first of the signal's arguments it takes.
+TEST(Program, FailingCommandsReportAndTheProgramGoesOn) {
+  auto form = NewWindow();
+  gWarnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(collectWarning);
+  QAction action;
+  int calls = 0;
+  QObject::connect(&action, &QAction::triggered, form.get(), Guarded(*form, form.get(), [&] {
+                     if (++calls == 1) throw std::runtime_error("the disk is full");
+                     throw 42;
+                   }));
+  EXPECT_NO_THROW(action.trigger());
+  EXPECT_NO_THROW(action.trigger());
+  // A member function, given the first argument of a two-argument signal.
+  QTreeWidget tree;
+  auto* first = new QTreeWidgetItem(&tree, QStringList{"first"});
+  auto* second = new QTreeWidgetItem(&tree, QStringList{"second"});
+  QTreeWidgetItem* seen = nullptr;
+  QObject::connect(&tree, &QTreeWidget::currentItemChanged, form.get(),
+                   Guarded(*form, form.get(), [&](QTreeWidgetItem* current) { seen = current; }));
+  tree.setCurrentItem(first);
+  tree.setCurrentItem(second);
+  qInstallMessageHandler(previous);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(seen, second);
+  ASSERT_EQ(gWarnings.size(), 2) << gWarnings.join("|").toStdString();
+  EXPECT_TRUE(gWarnings[0].contains("could not be completed")) << gWarnings[0].toStdString();
+  EXPECT_TRUE(gWarnings[0].contains("the disk is full")) << gWarnings[0].toStdString();
+  EXPECT_TRUE(gWarnings[1].contains("could not be completed")) << gWarnings[1].toStdString();
+  // The window still works after the failures.
+  form->OpenFiles({Corpus(kOnePage)});
+  EXPECT_EQ(form->DocumentTabCount(), 1);
 }
 
 TEST(Program, LanguagesChangeCaptionsAndMessages) {
