@@ -271,6 +271,26 @@ bool DecodeValue(TTextRegionParams& p, const THuffmanTable* table, TArithmeticDe
   return p.arith->DecodeInt(which, value);
 }
 
+// A refinement of reference offset by (dx, dy) into bm. In a Huffman-coded
+// segment it is arithmetic-coded in a run of size bytes of its own, after
+// which the reader goes on.
+template <class TParams>
+void readRefinement(TJBIG2StreamDecoder& dec, TParams& p, TJBIG2Bitmap& bm, const TJBIG2Bitmap& reference, int32_t dx,
+                    int32_t dy, int32_t size) {
+  if (!p.huff) {
+    ReadGenericRefinementRegion(dec, bm, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat, reference, dx, dy);
+    return;
+  }
+  int64_t start = p.reader->Position();
+  std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
+  data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(size, 0, static_cast<int64_t>(data.size()))));
+  TStreamReader sub(data);
+  TArithmeticDecoder ad(sub);
+  ad.Start();
+  ReadGenericRefinementRegion(dec, bm, ad, *p.refinementStats, p.rTemplate, false, p.rat, reference, dx, dy);
+  p.reader->SetPosition(start + std::max(size, 0));
+}
+
 }  // namespace
 
 std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegionParams& p) {
@@ -351,19 +371,7 @@ std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegi
         // Offsets of T.88 6.4.11.3: floor division of the size deltas.
         int32_t dx = static_cast<int32_t>((rdw >= 0 ? rdw / 2 : -((-int64_t(rdw) + 1) / 2)) + rdx);
         int32_t dy = static_cast<int32_t>((rdh >= 0 ? rdh / 2 : -((-int64_t(rdh) + 1) / 2)) + rdy);
-        if (p.huff) {
-          int64_t start = p.reader->Position();
-          std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
-          data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(rsize, 0, static_cast<int64_t>(data.size()))));
-          TStreamReader sub(data);
-          TArithmeticDecoder ad(sub);
-          ad.Start();
-          ReadGenericRefinementRegion(dec, *refined, ad, *p.refinementStats, p.rTemplate, false, p.rat, *ib, dx, dy);
-          p.reader->SetPosition(start + std::max(rsize, 0));
-        } else {
-          ReadGenericRefinementRegion(dec, *refined, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat, *ib,
-                                      dx, dy);
-        }
+        readRefinement(dec, p, *refined, *ib, dx, dy, rsize);
         ib = refined.get();
       }
       int64_t wi = ib->width, hi = ib->height;
@@ -449,19 +457,7 @@ std::unique_ptr<TJBIG2Bitmap> decodeRefinedSymbol(TJBIG2StreamDecoder& dec, TSym
   }
   if (id >= syms.size()) throw EJBIG2Error("refinement of a missing symbol");
   std::unique_ptr<TJBIG2Bitmap> bm = dec.NewBitmap(symWidth, hcHeight);
-  if (p.huff) {
-    int64_t start = p.reader->Position();
-    std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
-    data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(bmSize, 0, static_cast<int64_t>(data.size()))));
-    TStreamReader sub(data);
-    TArithmeticDecoder ad(sub);
-    ad.Start();
-    ReadGenericRefinementRegion(dec, *bm, ad, *p.refinementStats, p.rTemplate, false, p.rat, *syms[id], rdx, rdy);
-    p.reader->SetPosition(start + std::max(bmSize, 0));
-  } else {
-    ReadGenericRefinementRegion(dec, *bm, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat, *syms[id], rdx,
-                                rdy);
-  }
+  readRefinement(dec, p, *bm, *syms[id], rdx, rdy, bmSize);
   return bm;
 }
 
