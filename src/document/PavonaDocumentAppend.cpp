@@ -31,6 +31,48 @@ std::array<TPDFObject*, 4> inheritedAttributes(TPDFDictionary* page) {
   return found;
 }
 
+// The object numbers of the tree's pages by position (index 0 unused) in
+// pageObjects; returns them with every Pages node above them.
+std::unordered_set<int32_t> sourcePageTreeObjects(TPDFPageTree& from, std::vector<int32_t>& pageObjects) {
+  const int32_t count = from.GetPageCount();
+  pageObjects.assign(size_t(count) + 1, 0);
+  std::unordered_set<int32_t> objects;
+  for (int32_t i = 1; i <= count; ++i)
+    if (TPDFIndRef* ref = from.GetPageRef(i)) {
+      pageObjects[size_t(i)] = ref->GetRefNumber();
+      objects.insert(ref->GetRefNumber());
+      TPDFDictionary* page = from.FindPage(i);
+      std::unordered_set<int32_t> nodes;
+      TPDFObject* parent = page ? page->GetValue("Parent") : nullptr;
+      for (int depth = 0; TPDFIndRef* p = PDFAsIndRef(parent); ++depth) {
+        if (depth > kMaxPageTreeDepth || !nodes.insert(p->GetRefNumber()).second) break;
+        objects.insert(p->GetRefNumber());
+        TPDFDictionary* node = PDFAsDictionary(p->Resolve());
+        parent = node ? node->GetValue("Parent") : nullptr;
+      }
+    }
+  return objects;
+}
+
+// A copied page: the source page's entries but its parent, what it inherited
+// made its own, and the media box, rotation and resources it must have.
+template <class TCopy>
+void fillCopiedPage(TPDFStructure& pool, TPDFDictionary* page, TPDFDictionary* sourcePage, TCopy& copyValue) {
+  if (sourcePage) {
+    for (const TPDFDictEntry& e : sourcePage->Entries()) {
+      if (e.key->GetValue() == "Parent") continue;
+      page->SetValue(e.key->GetValue(), copyValue(e.value, 0));
+    }
+    const std::array<TPDFObject*, 4> found = inheritedAttributes(sourcePage);
+    for (size_t a = 0; a < 4; ++a)
+      if (!page->GetValue(kInheritedKeys[a]) && found[a]) page->SetValue(kInheritedKeys[a], copyValue(found[a], 0));
+  }
+  if (!PDFAsArray(PDFResolve(page->GetValue("MediaBox")))) page->SetValue("MediaBox", pool.ParseObject("[ 0 0 612 792 ]"));
+  if (!page->GetValue("Rotate")) page->SetValue("Rotate", pool.NewNumeric(0));
+  if (!page->GetValue("Resources")) page->SetValue("Resources", pool.NewDictionary());
+  page->SetValue("Type", pool.KeyName("Page"));
+}
+
 bool isBlankPage(TPDFDictionary* page) {
   TPDFObject* contents = page->GetValue("Contents", true);
   if (!contents) return true;
@@ -119,25 +161,10 @@ bool TPDFDocument::CopyPagesFrom(TPDFDocument& source, std::string_view rangeTex
   options.acceptRepeats = true;
   if (sourceCount < 1 || !ParsePageRanges(rangeText, 1, sourceCount, pages, options) || pages.empty()) return false;
 
-  // Source page numbers (object numbers) by position, and the source's
-  // Pages nodes: neither an unselected page nor the source tree itself is
-  // ever copied through a reference.
-  std::vector<int32_t> pageObjects(size_t(sourceCount) + 1, 0);
-  std::unordered_set<int32_t> excluded;
-  for (int32_t i = 1; i <= sourceCount; ++i)
-    if (TPDFIndRef* ref = from->GetPageRef(i)) {
-      pageObjects[size_t(i)] = ref->GetRefNumber();
-      excluded.insert(ref->GetRefNumber());
-      TPDFDictionary* page = from->FindPage(i);
-      std::unordered_set<int32_t> nodes;
-      TPDFObject* parent = page ? page->GetValue("Parent") : nullptr;
-      for (int depth = 0; TPDFIndRef* p = PDFAsIndRef(parent); ++depth) {
-        if (depth > kMaxPageTreeDepth || !nodes.insert(p->GetRefNumber()).second) break;
-        excluded.insert(p->GetRefNumber());
-        TPDFDictionary* node = PDFAsDictionary(p->Resolve());
-        parent = node ? node->GetValue("Parent") : nullptr;
-      }
-    }
+  // Neither an unselected page nor the source tree itself is ever copied
+  // through a reference.
+  std::vector<int32_t> pageObjects;
+  std::unordered_set<int32_t> excluded = sourcePageTreeObjects(*from, pageObjects);
   if (TPDFIndRef* sourceRoot = PDFAsIndRef(source.GetRoot()->GetValue("Pages"))) excluded.insert(sourceRoot->GetRefNumber());
 
   const int32_t before = to->GetPageCount();
@@ -191,22 +218,8 @@ bool TPDFDocument::CopyPagesFrom(TPDFDocument& source, std::string_view rangeTex
     targetRoot->SetValue("Kids", kids);
   }
   for (size_t k = 0; k < pages.size(); ++k) {
-    TPDFDictionary* sourcePage = from->FindPage(pages[k]);
     TPDFDictionary* page = newPages[k];
-    if (sourcePage) {
-      for (const TPDFDictEntry& e : sourcePage->Entries()) {
-        if (e.key->GetValue() == "Parent") continue;
-        page->SetValue(e.key->GetValue(), copyValue(e.value, 0));
-      }
-      // What the page inherited in the source, made its own.
-      const std::array<TPDFObject*, 4> found = inheritedAttributes(sourcePage);
-      for (size_t a = 0; a < 4; ++a)
-        if (!page->GetValue(kInheritedKeys[a]) && found[a]) page->SetValue(kInheritedKeys[a], copyValue(found[a], 0));
-    }
-    if (!PDFAsArray(PDFResolve(page->GetValue("MediaBox")))) page->SetValue("MediaBox", pool_->ParseObject("[ 0 0 612 792 ]"));
-    if (!page->GetValue("Rotate")) page->SetValue("Rotate", pool_->NewNumeric(0));
-    if (!page->GetValue("Resources")) page->SetValue("Resources", pool_->NewDictionary());
-    page->SetValue("Type", pool_->KeyName("Page"));
+    fillCopiedPage(*pool_, page, from->FindPage(pages[k]), copyValue);
     page->SetValue("Parent", pool_->NewIndRef(targetRootRef->GetRefNumber(), targetRootRef->GetRefGeneration()));
     kids->Add(pool_->NewIndRef(page->GetObjectNumber(), 0));
     drain();

@@ -271,6 +271,26 @@ bool DecodeValue(TTextRegionParams& p, const THuffmanTable* table, TArithmeticDe
   return p.arith->DecodeInt(which, value);
 }
 
+// A refinement of reference offset by (dx, dy) into bm. In a Huffman-coded
+// segment it is arithmetic-coded in a run of size bytes of its own, after
+// which the reader goes on.
+template <class TParams>
+void readRefinement(TJBIG2StreamDecoder& dec, TParams& p, TJBIG2Bitmap& bm, const TJBIG2Bitmap& reference, int32_t dx,
+                    int32_t dy, int32_t size) {
+  if (!p.huff) {
+    ReadGenericRefinementRegion(dec, bm, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat, reference, dx, dy);
+    return;
+  }
+  int64_t start = p.reader->Position();
+  std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
+  data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(size, 0, static_cast<int64_t>(data.size()))));
+  TStreamReader sub(data);
+  TArithmeticDecoder ad(sub);
+  ad.Start();
+  ReadGenericRefinementRegion(dec, bm, ad, *p.refinementStats, p.rTemplate, false, p.rat, reference, dx, dy);
+  p.reader->SetPosition(start + std::max(size, 0));
+}
+
 }  // namespace
 
 std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegionParams& p) {
@@ -351,19 +371,7 @@ std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegi
         // Offsets of T.88 6.4.11.3: floor division of the size deltas.
         int32_t dx = static_cast<int32_t>((rdw >= 0 ? rdw / 2 : -((-int64_t(rdw) + 1) / 2)) + rdx);
         int32_t dy = static_cast<int32_t>((rdh >= 0 ? rdh / 2 : -((-int64_t(rdh) + 1) / 2)) + rdy);
-        if (p.huff) {
-          int64_t start = p.reader->Position();
-          std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
-          data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(rsize, 0, static_cast<int64_t>(data.size()))));
-          TStreamReader sub(data);
-          TArithmeticDecoder ad(sub);
-          ad.Start();
-          ReadGenericRefinementRegion(dec, *refined, ad, *p.refinementStats, p.rTemplate, false, p.rat, *ib, dx, dy);
-          p.reader->SetPosition(start + std::max(rsize, 0));
-        } else {
-          ReadGenericRefinementRegion(dec, *refined, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat, *ib,
-                                      dx, dy);
-        }
+        readRefinement(dec, p, *refined, *ib, dx, dy, rsize);
         ib = refined.get();
       }
       int64_t wi = ib->width, hi = ib->height;
@@ -395,9 +403,123 @@ std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegi
 
 // --- Symbol dictionary (T.88 6.5) ------------------------------------------------
 
+namespace {
+
+// A symbol made of several symbols: a text region with refinement over the
+// input symbols and the new ones so far.
+std::unique_ptr<TJBIG2Bitmap> decodeAggregateSymbol(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p,
+                                                    const std::vector<const TJBIG2Bitmap*>& syms, int64_t symWidth,
+                                                    int64_t hcHeight, int32_t refAggNInst) {
+  TTextRegionParams t;
+  t.huff = p.huff;
+  t.refine = true;
+  t.width = static_cast<int32_t>(symWidth);
+  t.height = static_cast<int32_t>(hcHeight);
+  t.numInstances = static_cast<uint32_t>(refAggNInst);
+  t.logStrips = 0;
+  t.symbols = syms;
+  t.symCodeLen = p.symCodeLen;
+  t.defPixel = 0;
+  t.combOp = 0;
+  t.transposed = false;
+  t.refCorner = 1;
+  t.dsOffset = 0;
+  t.tableFS = &StandardHuffmanTable(6);
+  t.tableDS = &StandardHuffmanTable(8);
+  t.tableDT = &StandardHuffmanTable(11);
+  t.tableRDW = t.tableRDH = t.tableRDX = t.tableRDY = &StandardHuffmanTable(15);
+  t.tableRSIZE = &StandardHuffmanTable(1);
+  t.rTemplate = p.rTemplate;
+  std::copy(p.rat, p.rat + 4, t.rat);
+  t.arith = p.arith;
+  t.huffman = p.huffman;
+  t.reader = p.reader;
+  t.refinementStats = p.refinementStats;
+  return ReadTextRegion(dec, t);
+}
+
+// A symbol that refines one earlier symbol moved by an offset.
+std::unique_ptr<TJBIG2Bitmap> decodeRefinedSymbol(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p,
+                                                  const std::vector<const TJBIG2Bitmap*>& syms, int64_t symWidth,
+                                                  int64_t hcHeight) {
+  uint32_t id;
+  int32_t rdx = 0, rdy = 0, bmSize = 0;
+  if (p.huff) {
+    id = p.huffman->ReadBits(p.symCodeLen);
+    if (!p.huffman->DecodeInt(StandardHuffmanTable(15), rdx) || !p.huffman->DecodeInt(StandardHuffmanTable(15), rdy) ||
+        !p.huffman->DecodeInt(StandardHuffmanTable(1), bmSize))
+      throw EJBIG2Error("bad refinement values");
+    p.huffman->ConsumeRemainingBits();
+  } else {
+    id = p.arith->DecodeIAID(p.symCodeLen);
+    if (!p.arith->DecodeInt(TArithmeticDecoder::IARDX, rdx) || !p.arith->DecodeInt(TArithmeticDecoder::IARDY, rdy))
+      throw EJBIG2Error("bad refinement values");
+  }
+  if (id >= syms.size()) throw EJBIG2Error("refinement of a missing symbol");
+  std::unique_ptr<TJBIG2Bitmap> bm = dec.NewBitmap(symWidth, hcHeight);
+  readRefinement(dec, p, *bm, *syms[id], rdx, rdy, bmSize);
+  return bm;
+}
+
+// A Huffman-coded height class as one collective bitmap, cut into the
+// symbols from hcFirst on by their widths.
+void decodeCollectiveBitmap(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p,
+                            std::vector<std::unique_ptr<TJBIG2Bitmap>>& newSymbols, size_t hcFirst,
+                            const std::vector<int32_t>& newWidths, int64_t totWidth, int64_t hcHeight) {
+  int32_t bmSize;
+  if (!p.huffman->DecodeInt(p.tableBMSize ? *p.tableBMSize : StandardHuffmanTable(1), bmSize))
+    throw EJBIG2Error("bad collective bitmap size");
+  p.huffman->ConsumeRemainingBits();
+  auto collective = dec.NewBitmap(totWidth, hcHeight);
+  if (bmSize == 0) {
+    int64_t stride = (totWidth + 7) / 8;
+    for (int32_t y = 0; y < collective->height; ++y) {
+      std::string_view row = p.reader->ReadBytes(stride);
+      const size_t n = std::min(row.size(), collective->Stride());
+      if (n) std::memcpy(collective->PackedRow(y), row.data(), n);
+    }
+    collective->ClearPadding(0, collective->height);
+  } else {
+    int64_t start = p.reader->Position();
+    ReadMMRRegion(*collective, *p.reader, bmSize);
+    p.reader->SetPosition(start + bmSize);
+  }
+  int32_t x = 0;
+  for (size_t i = hcFirst; i < newSymbols.size(); ++i) {
+    int32_t w = newWidths[i - hcFirst];
+    newSymbols[i] = collective->GetSlice(x, 0, w, static_cast<int32_t>(hcHeight));
+    x += w;
+  }
+}
+
+// Export flags: alternating runs over the input symbols, then the new ones.
+void exportSymbols(TSymbolDictionaryParams& p, const std::vector<std::unique_ptr<TJBIG2Bitmap>>& newSymbols,
+                   std::vector<std::unique_ptr<TJBIG2Bitmap>>& exported) {
+  const uint32_t numInput = static_cast<uint32_t>(p.inputSymbols.size());
+  uint64_t total = uint64_t(numInput) + newSymbols.size();
+  std::vector<uint8_t> flags;
+  flags.reserve(static_cast<size_t>(total));
+  int cur = 0;
+  while (flags.size() < total) {
+    int32_t run;
+    bool ok = p.huff ? p.huffman->DecodeInt(StandardHuffmanTable(1), run) : p.arith->DecodeInt(TArithmeticDecoder::IAEX, run);
+    if (!ok || run < 0 || uint64_t(run) > total - flags.size()) throw EJBIG2Error("bad export run");
+    flags.insert(flags.end(), static_cast<size_t>(run), static_cast<uint8_t>(cur));
+    cur ^= 1;
+  }
+  for (uint64_t i = 0; i < total; ++i) {
+    if (!flags[static_cast<size_t>(i)]) continue;
+    if (exported.size() >= p.numExported) break;
+    const TJBIG2Bitmap* src = i < numInput ? p.inputSymbols[static_cast<size_t>(i)] : newSymbols[static_cast<size_t>(i - numInput)].get();
+    if (!src) continue;
+    exported.push_back(src->GetSlice(0, 0, src->width, src->height));
+  }
+}
+
+}  // namespace
+
 void DecodeSymbolDictionary(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p,
                             std::vector<std::unique_ptr<TJBIG2Bitmap>>& exported) {
-  const uint32_t numInput = static_cast<uint32_t>(p.inputSymbols.size());
   std::vector<std::unique_ptr<TJBIG2Bitmap>> newSymbols;
   std::vector<int32_t> newWidths;
   int64_t hcHeight = 0;
@@ -421,137 +543,34 @@ void DecodeSymbolDictionary(TJBIG2StreamDecoder& dec, TSymbolDictionaryParams& p
       symWidth += v;
       totWidth += symWidth;
       if (symWidth < 0 || totWidth > TJBIG2StreamDecoder::MaxBitmapPixels) throw EJBIG2Error("bad symbol width");
-      if (!p.huff || p.refAgg) {
-        std::unique_ptr<TJBIG2Bitmap> bm;
-        if (!p.refAgg) {
-          bm = dec.NewBitmap(symWidth, hcHeight);
-          TGenericParams g;
-          g.arith = p.arith;
-          g.stats = &p.arith->genericRegionStats;
-          g.templ = p.templ;
-          std::copy(p.at, p.at + 8, g.at);
-          ReadGenericRegion(dec, *bm, g);
-        } else {
-          int32_t refAggNInst;
-          if (!decodeInt(p.tableAggInst, TArithmeticDecoder::IAAI, refAggNInst)) throw EJBIG2Error("bad aggregate count");
-          std::vector<const TJBIG2Bitmap*> syms;
-          for (auto* s : p.inputSymbols) syms.push_back(s);
-          for (auto& s : newSymbols) syms.push_back(s.get());
-          if (refAggNInst > 1) {
-            TTextRegionParams t;
-            t.huff = p.huff;
-            t.refine = true;
-            t.width = static_cast<int32_t>(symWidth);
-            t.height = static_cast<int32_t>(hcHeight);
-            t.numInstances = static_cast<uint32_t>(refAggNInst);
-            t.logStrips = 0;
-            t.symbols = syms;
-            t.symCodeLen = p.symCodeLen;
-            t.defPixel = 0;
-            t.combOp = 0;
-            t.transposed = false;
-            t.refCorner = 1;
-            t.dsOffset = 0;
-            t.tableFS = &StandardHuffmanTable(6);
-            t.tableDS = &StandardHuffmanTable(8);
-            t.tableDT = &StandardHuffmanTable(11);
-            t.tableRDW = t.tableRDH = t.tableRDX = t.tableRDY = &StandardHuffmanTable(15);
-            t.tableRSIZE = &StandardHuffmanTable(1);
-            t.rTemplate = p.rTemplate;
-            std::copy(p.rat, p.rat + 4, t.rat);
-            t.arith = p.arith;
-            t.huffman = p.huffman;
-            t.reader = p.reader;
-            t.refinementStats = p.refinementStats;
-            bm = ReadTextRegion(dec, t);
-          } else {
-            uint32_t id;
-            int32_t rdx = 0, rdy = 0, bmSize = 0;
-            if (p.huff) {
-              id = p.huffman->ReadBits(p.symCodeLen);
-              if (!p.huffman->DecodeInt(StandardHuffmanTable(15), rdx) ||
-                  !p.huffman->DecodeInt(StandardHuffmanTable(15), rdy) ||
-                  !p.huffman->DecodeInt(StandardHuffmanTable(1), bmSize))
-                throw EJBIG2Error("bad refinement values");
-              p.huffman->ConsumeRemainingBits();
-            } else {
-              id = p.arith->DecodeIAID(p.symCodeLen);
-              if (!p.arith->DecodeInt(TArithmeticDecoder::IARDX, rdx) ||
-                  !p.arith->DecodeInt(TArithmeticDecoder::IARDY, rdy))
-                throw EJBIG2Error("bad refinement values");
-            }
-            if (id >= syms.size()) throw EJBIG2Error("refinement of a missing symbol");
-            bm = dec.NewBitmap(symWidth, hcHeight);
-            if (p.huff) {
-              int64_t start = p.reader->Position();
-              std::string_view data = p.reader->Data().substr(static_cast<size_t>(std::min(start, p.reader->Size())));
-              data = data.substr(0, static_cast<size_t>(std::clamp<int64_t>(bmSize, 0, static_cast<int64_t>(data.size()))));
-              TStreamReader sub(data);
-              TArithmeticDecoder ad(sub);
-              ad.Start();
-              ReadGenericRefinementRegion(dec, *bm, ad, *p.refinementStats, p.rTemplate, false, p.rat, *syms[id], rdx,
-                                          rdy);
-              p.reader->SetPosition(start + std::max(bmSize, 0));
-            } else {
-              ReadGenericRefinementRegion(dec, *bm, *p.arith, *p.refinementStats, p.rTemplate, false, p.rat,
-                                          *syms[id], rdx, rdy);
-            }
-          }
-        }
-        newSymbols.push_back(std::move(bm));
-      } else {
+      if (p.huff && !p.refAgg) {
+        // Drawn later, all of the height class at once.
         newWidths.push_back(static_cast<int32_t>(symWidth));
         newSymbols.push_back(nullptr);
+      } else if (!p.refAgg) {
+        std::unique_ptr<TJBIG2Bitmap> bm = dec.NewBitmap(symWidth, hcHeight);
+        TGenericParams g;
+        g.arith = p.arith;
+        g.stats = &p.arith->genericRegionStats;
+        g.templ = p.templ;
+        std::copy(p.at, p.at + 8, g.at);
+        ReadGenericRegion(dec, *bm, g);
+        newSymbols.push_back(std::move(bm));
+      } else {
+        int32_t refAggNInst;
+        if (!decodeInt(p.tableAggInst, TArithmeticDecoder::IAAI, refAggNInst)) throw EJBIG2Error("bad aggregate count");
+        std::vector<const TJBIG2Bitmap*> syms(p.inputSymbols.begin(), p.inputSymbols.end());
+        for (auto& s : newSymbols) syms.push_back(s.get());
+        newSymbols.push_back(refAggNInst > 1 ? decodeAggregateSymbol(dec, p, syms, symWidth, hcHeight, refAggNInst)
+                                             : decodeRefinedSymbol(dec, p, syms, symWidth, hcHeight));
       }
     }
     if (p.huff && !p.refAgg) {
-      // The height class as one collective bitmap, cut into its symbols.
-      int32_t bmSize;
-      if (!p.huffman->DecodeInt(p.tableBMSize ? *p.tableBMSize : StandardHuffmanTable(1), bmSize))
-        throw EJBIG2Error("bad collective bitmap size");
-      p.huffman->ConsumeRemainingBits();
-      auto collective = dec.NewBitmap(totWidth, hcHeight);
-      if (bmSize == 0) {
-        int64_t stride = (totWidth + 7) / 8;
-        for (int32_t y = 0; y < collective->height; ++y) {
-          std::string_view row = p.reader->ReadBytes(stride);
-          const size_t n = std::min(row.size(), collective->Stride());
-          if (n) std::memcpy(collective->PackedRow(y), row.data(), n);
-        }
-        collective->ClearPadding(0, collective->height);
-      } else {
-        int64_t start = p.reader->Position();
-        ReadMMRRegion(*collective, *p.reader, bmSize);
-        p.reader->SetPosition(start + bmSize);
-      }
-      int32_t x = 0;
-      for (size_t i = hcFirst; i < newSymbols.size(); ++i) {
-        int32_t w = newWidths[i - hcFirst];
-        newSymbols[i] = collective->GetSlice(x, 0, w, static_cast<int32_t>(hcHeight));
-        x += w;
-      }
+      decodeCollectiveBitmap(dec, p, newSymbols, hcFirst, newWidths, totWidth, hcHeight);
       newWidths.clear();
     }
   }
-  // Export flags: alternating runs over the input symbols, then the new ones.
-  uint64_t total = uint64_t(numInput) + newSymbols.size();
-  std::vector<uint8_t> flags;
-  flags.reserve(static_cast<size_t>(total));
-  int cur = 0;
-  while (flags.size() < total) {
-    int32_t run;
-    bool ok = p.huff ? p.huffman->DecodeInt(StandardHuffmanTable(1), run) : p.arith->DecodeInt(TArithmeticDecoder::IAEX, run);
-    if (!ok || run < 0 || uint64_t(run) > total - flags.size()) throw EJBIG2Error("bad export run");
-    flags.insert(flags.end(), static_cast<size_t>(run), static_cast<uint8_t>(cur));
-    cur ^= 1;
-  }
-  for (uint64_t i = 0; i < total; ++i) {
-    if (!flags[static_cast<size_t>(i)]) continue;
-    if (exported.size() >= p.numExported) break;
-    const TJBIG2Bitmap* src = i < numInput ? p.inputSymbols[static_cast<size_t>(i)] : newSymbols[static_cast<size_t>(i - numInput)].get();
-    if (!src) continue;
-    exported.push_back(src->GetSlice(0, 0, src->width, src->height));
-  }
+  exportSymbols(p, newSymbols, exported);
 }
 
 // --- Halftone helpers (T.88 6.6, C.5) -------------------------------------------

@@ -236,6 +236,21 @@ char16_t TPDFFont::glyphUnicode(std::string_view name) {
   return 0;
 }
 
+// The character of every byte code a Differences array names: a number sets
+// the next code, each name takes one.
+void TPDFFont::forEachDifference(const TPDFArray* differences, const std::function<void(int32_t, char16_t)>& take) {
+  if (!differences) return;
+  int32_t code = 0;
+  for (TPDFObject* item : differences->Items()) {
+    if (TPDFNumeric* n = PDFAsNumeric(item)) {
+      code = static_cast<int32_t>(n->AsInteger());
+    } else if (TPDFName* name = PDFAsName(item)) {
+      if (code >= 0 && code < 256) take(code, glyphUnicode(name->GetValue()));
+      ++code;
+    }
+  }
+}
+
 void TPDFFont::ApplyDifferences(std::string_view baseEncoding, const TPDFArray* differences) {
   std::array<char16_t, 256> byCode{};
   int32_t low = 256, high = -1;
@@ -249,17 +264,7 @@ void TPDFFont::ApplyDifferences(std::string_view baseEncoding, const TPDFArray* 
     int32_t code = mac ? glyph.MacRomanCode : glyph.WinAnsiCode;
     if (code >= 0 && code < 256) touch(code, glyph.Unicode);
   }
-  if (differences) {
-    int32_t code = 0;
-    for (TPDFObject* item : differences->Items()) {
-      if (TPDFNumeric* n = PDFAsNumeric(item)) {
-        code = static_cast<int32_t>(n->AsInteger());
-      } else if (TPDFName* name = PDFAsName(item)) {
-        if (code >= 0 && code < 256) touch(code, glyphUnicode(name->GetValue()));
-        ++code;
-      }
-    }
-  }
+  forEachDifference(differences, touch);
   codeMap_.clear();
   codeLow_ = low;
   codeHigh_ = high;
@@ -273,17 +278,7 @@ void TPDFFont::ApplyDifferences(std::string_view baseEncoding, const TPDFArray* 
 
 std::string TPDFFont::WriteToUnicodeCMap(std::string_view, const TPDFArray* differences) const {
   std::vector<std::pair<int32_t, char16_t>> entries;
-  if (differences) {
-    int32_t code = 0;
-    for (TPDFObject* item : differences->Items()) {
-      if (TPDFNumeric* n = PDFAsNumeric(item)) {
-        code = static_cast<int32_t>(n->AsInteger());
-      } else if (TPDFName* name = PDFAsName(item)) {
-        if (code >= 0 && code < 256) entries.emplace_back(code, glyphUnicode(name->GetValue()));
-        ++code;
-      }
-    }
-  }
+  forEachDifference(differences, [&](int32_t code, char16_t ch) { entries.emplace_back(code, ch); });
   std::string out =
       "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n/CIDSystemInfo\n<< /Registry (Adobe)\n"
       "/Ordering ()\n/Supplement 0\n>> def\n/CMapName /Adobe--000 def\n/CMapType 2 def\n1 begincodespacerange\n"
@@ -403,26 +398,11 @@ void TPDFFont::CreateStandardFont(std::string_view name, int32_t number) {
     codeHigh_ = 254;
   } else {
     fontDictionary_->SetValue("Encoding", pool_->NewName("WinAnsiEncoding"));
-    firstCode_ = 24;
-    lastCode_ = 255;
-    TPDFGlyphNames names;
-    BuildEncodingVector(pdfekWinAnsi, names);
-    std::array<double, 256> widths{};
-    EncodingWidths(std::min(number, 12), names, widths);
-    widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
-    for (int32_t c = firstCode_; c <= lastCode_; ++c) {
-      if (!names[size_t(c)].empty()) widths_[size_t(c - firstCode_)] = static_cast<int32_t>(std::lround(widths[size_t(c)]));
-    }
+    setStandardWinAnsiWidths(number);
     widths_[size_t(160 - firstCode_)] = widths_[size_t(32 - firstCode_)];
     ApplyDifferences("WinAnsiEncoding", nullptr);
   }
-  const TPDFStandardFont& metrics = kStandardFonts[number - 1];
-  boxLeft_ = metrics.BBox[0];
-  boxBottom_ = metrics.BBox[1];
-  boxRight_ = metrics.BBox[2];
-  boxTop_ = metrics.BBox[3];
-  ascent_ = metrics.Ascent;
-  descent_ = metrics.Descent;
+  setStandardMetrics(number);
   reference_ = registerObject(fontDictionary_);
   kind_ = pdffkStandard;
 }

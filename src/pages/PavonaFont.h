@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -119,6 +120,18 @@ private:
   TPDFIndRef* registerStream(class TPDFStream* stream);
   // Unicode character of a glyph name: the glyph list, else "uniXXXX".
   static char16_t glyphUnicode(std::string_view name);
+  static void forEachDifference(const TPDFArray* differences, const std::function<void(int32_t, char16_t)>& take);
+  // Codes 24..255 of the WinAnsi encoding with the widths of standard font
+  // number (1..14; numbers past 12 measure as 12, Times-BoldItalic).
+  void setStandardWinAnsiWidths(int32_t number);
+  // Ascent, descent and bounding box of standard font number (1..14).
+  void setStandardMetrics(int32_t number);
+  // LoadFromDictionary's parts: the one-byte codes of a composite font's
+  // ToUnicode map, the descriptor's metrics, the simple widths and the CID widths.
+  void loadType0CodeMap(TPDFDictionary* dict);
+  void loadDescriptor(TPDFDictionary* descriptor);
+  void loadWidths(TPDFDictionary* font);
+  void loadCIDWidths(TPDFArray* w);
 
   TPDFStructure* pool_;
   std::string resourceName_;

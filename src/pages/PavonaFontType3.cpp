@@ -132,8 +132,12 @@ int32_t TPDFFont::StandardFontNumberOf(std::string_view baseName) {
 // ---------------------------------------------------------------------------
 // Type 3 fonts built from installed outlines
 
-bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix, std::u16string_view characters) {
-  // The face name: "Face", optionally with " [Bold]", " [Italic]" or " [BoldItalic]".
+namespace {
+
+// The installed font a face name stands for ("Face", optionally with
+// " [Bold]", " [Italic]" or " [BoldItalic]"), and its bytes with the table
+// offsets of a collection member made relative to them.
+bool readInstalledFont(std::string_view face, uint8_t charset, TInstalledFace& installed, std::string& fontData) {
   std::string name(face);
   TFont request;
   static const std::pair<const char*, uint8_t> kSuffixes[] = {
@@ -148,9 +152,7 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
   }
   request.Name = name.empty() ? "Arial" : name;
   request.Charset = charset;
-  TInstalledFace installed;
   if (!SelectInstalledFace(request, installed)) return false;
-  std::string fontData;
   const uint32_t size = GetFontData(installed, 0, 0, nullptr, 0);
   if (size == GDI_ERROR || size == 0) return false;
   fontData.resize(size);
@@ -163,52 +165,60 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
     const uint32_t base = (uint32_t(be16(header, at)) << 16) | be16(header, at + 2);
     TPDFTrueTypeParser::RebaseTableOffsets(fontData, base);
   }
-  TPDFTrueTypeParser parser;
-  try {
-    parser.LoadFromString(fontData);
-  } catch (const std::exception&) {
-    return false;
+  return true;
+}
+
+struct TType3Glyph {
+  char16_t ch;
+  int32_t code;
+  int32_t advance;
+  std::string procedure;
+};
+
+struct TType3Glyphs {
+  std::vector<TType3Glyph> glyphs;  // by code
+  int32_t box[4] = {0, 0, 0, 0};    // left, bottom, right, top of all glyphs
+};
+
+// The byte code of a character: its WinAnsi code when free, else the highest
+// free code; -1 when all are taken.
+int32_t type3Code(char16_t ch, std::array<bool, 256>& used) {
+  const auto& systemBytes = CodePageToUnicode(1252);
+  int32_t code = 255;
+  if (ch <= 255) {
+    for (int32_t b = 1; b < 256; ++b)
+      if (systemBytes[size_t(b)] == ch) {
+        code = b;
+        break;
+      }
   }
+  if (used[size_t(code)]) {
+    code = -1;
+    for (int32_t b = 255; b > 0; --b)
+      if (!used[size_t(b)]) {
+        code = b;
+        break;
+      }
+  }
+  if (code >= 0) used[size_t(code)] = true;
+  return code;
+}
+
+// One glyph procedure per character of the text (each once, in the order of
+// the text): the installed outline at 1000 units per em, and its advance.
+TType3Glyphs type3Glyphs(const TPDFTrueTypeParser& parser, const TInstalledFace& installed,
+                         std::u16string_view characters) {
   const int32_t unicodeTable =
       parser.FindCmapSubtable(3, 1) >= 0 ? parser.FindCmapSubtable(3, 1) : parser.FindCmapSubtable(3, 0);
-  const double unitsPerEm = parser.GetUnitsPerEm() > 0 ? parser.GetUnitsPerEm() : 1000;
-  auto em = [unitsPerEm](double v) { return static_cast<int32_t>(std::lround(v * 1000.0 / unitsPerEm)); };
-
-  // Each character once, in the order of the text.
   std::vector<char16_t> chars;
   for (char16_t ch : characters)
     if (std::find(chars.begin(), chars.end(), ch) == chars.end()) chars.push_back(ch);
-
-  const auto& systemBytes = CodePageToUnicode(1252);
   std::array<bool, 256> used{};
-  struct TGlyph {
-    char16_t ch;
-    int32_t code;
-    int32_t advance;
-    std::string procedure;
-  };
-  std::vector<TGlyph> glyphs;
-  int32_t boxL = 0, boxB = 0, boxR = 0, boxT = 0;
+  TType3Glyphs out;
   bool anyBox = false;
   for (char16_t ch : chars) {
-    int32_t code = 255;
-    if (ch <= 255) {
-      for (int32_t b = 1; b < 256; ++b)
-        if (systemBytes[size_t(b)] == ch) {
-          code = b;
-          break;
-        }
-    }
-    if (used[size_t(code)]) {
-      code = -1;
-      for (int32_t b = 255; b > 0; --b)
-        if (!used[size_t(b)]) {
-          code = b;
-          break;
-        }
-    }
+    const int32_t code = type3Code(ch, used);
     if (code < 0) continue;  // no code left for this character
-    used[size_t(code)] = true;
     const int32_t glyph = unicodeTable >= 0 ? parser.CmapLookup(unicodeTable, ch) : 0;
     const int32_t advance = glyph > 0 || parser.GetGlyphCount() > 0 ? parser.GetAdvance(std::max(glyph, 0)) : 0;
     TGlyphPath path;
@@ -219,63 +229,27 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
                     r = int32_t(std::lround(path.right)), t = int32_t(std::lround(path.top));
       procedure += std::to_string(l) + " " + std::to_string(b) + " " + std::to_string(r) + " " + std::to_string(t);
       procedure += " d1\n" + path.path + "f\n";
+      int32_t* box = out.box;
       if (!anyBox) {
-        boxL = l, boxB = b, boxR = r, boxT = t;
+        box[0] = l, box[1] = b, box[2] = r, box[3] = t;
         anyBox = true;
       } else {
-        boxL = std::min(boxL, l), boxB = std::min(boxB, b), boxR = std::max(boxR, r), boxT = std::max(boxT, t);
+        box[0] = std::min(box[0], l), box[1] = std::min(box[1], b), box[2] = std::max(box[2], r),
+        box[3] = std::max(box[3], t);
       }
     } else {
       // A glyph without contours (a space) shows nothing but still advances.
       procedure += "0 0 0 0 d1\n";
     }
-    glyphs.push_back({ch, code, advance, std::move(procedure)});
+    out.glyphs.push_back({ch, code, advance, std::move(procedure)});
   }
-  if (glyphs.empty()) return false;
-  std::sort(glyphs.begin(), glyphs.end(), [](const TGlyph& a, const TGlyph& b) { return a.code < b.code; });
+  std::sort(out.glyphs.begin(), out.glyphs.end(),
+            [](const TType3Glyph& a, const TType3Glyph& b) { return a.code < b.code; });
+  return out;
+}
 
-  kind_ = pdffkType3Built;
-  baseName_ = face;
-  firstCode_ = glyphs.front().code;
-  lastCode_ = glyphs.back().code;
-  widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
-  codeMap_.clear();
-  widthLookup_ = TPavonaWidthLookup();
-  for (const TGlyph& g : glyphs) {
-    widths_[size_t(g.code - firstCode_)] = g.advance;
-    codeMap_.emplace_back(g.ch, static_cast<uint8_t>(g.code));
-    widthLookup_.SetWidth(g.ch, g.advance);
-  }
-  std::stable_sort(codeMap_.begin(), codeMap_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  codeLow_ = firstCode_;
-  codeHigh_ = lastCode_;
-  const std::string_view os2 = parser.GetTableData("OS/2");
-  const std::string_view hhea = parser.GetTableData("hhea");
-  if (os2.size() >= 72) {
-    ascent_ = em(bes16(os2, 68));
-    descent_ = -std::abs(em(bes16(os2, 70)));
-  } else {
-    ascent_ = em(bes16(hhea, 4));
-    descent_ = -std::abs(em(bes16(hhea, 6)));
-  }
-  boxLeft_ = boxL, boxBottom_ = boxB, boxRight_ = boxR, boxTop_ = boxT;
-
-  // Glyph procedures, the encoding and the ToUnicode map.
-  TPDFDictionary* charProcs = pool_->NewDictionary();
-  TPDFArray* differences = pool_->NewArray();
-  int32_t expected = -1;
-  for (const TGlyph& g : glyphs) {
-    const std::string glyphName = "Pavona" + hex(g.ch, 4);
-    TPDFStream* procedure = pool_->NewStream(g.procedure, true);
-    if (TPDFIndRef* ref = registerStream(procedure)) charProcs->SetValue(glyphName, ref);
-    if (g.code != expected) differences->Add(pool_->NewNumeric(g.code));
-    differences->Add(pool_->NewName(glyphName));
-    expected = g.code + 1;
-  }
-  TPDFDictionary* encoding = pool_->NewDictionary();
-  encoding->SetValue("Type", pool_->NewName("Encoding"));
-  encoding->SetValue("Differences", differences);
-
+// The ToUnicode map of the codes: one character each.
+std::string type3ToUnicode(const std::vector<TType3Glyph>& glyphs) {
   std::string cmap =
       "%!PS-Adobe-3.0 Resource-CMap\r/CIDInit /ProcSet findresource begin\n12 dict begin\n\nbegincmap\n"
       "/CIDSystemInfo 3 dict dup begin\n/Registry (Adobe) def\n/Ordering () def\n/Supplement 0 def\nend def\n\n"
@@ -289,7 +263,79 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
     cmap += "endbfchar\n";
   }
   cmap += "\nendcmap\nCMapName currentdict /CMap\ndefineresource pop\nend\nend";
-  TPDFStream* toUnicode = pool_->NewStream(cmap, true);
+  return cmap;
+}
+
+// A whole number of a dictionary, fallback when it is missing, not a number
+// or out of any sensible range.
+int64_t boundedInteger(TPDFObject* o, int64_t fallback) {
+  TPDFNumeric* n = PDFAsNumeric(PDFResolve(o));
+  if (!n || !std::isfinite(n->GetValue()) || std::fabs(n->GetValue()) > 1e9) return fallback;
+  return n->AsInteger();
+}
+
+}  // namespace
+
+bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix, std::u16string_view characters) {
+  TInstalledFace installed;
+  std::string fontData;
+  if (!readInstalledFont(face, charset, installed, fontData)) return false;
+  TPDFTrueTypeParser parser;
+  try {
+    parser.LoadFromString(fontData);
+  } catch (const std::exception&) {
+    return false;
+  }
+  const TType3Glyphs built = type3Glyphs(parser, installed, characters);
+  const std::vector<TType3Glyph>& glyphs = built.glyphs;
+  if (glyphs.empty()) return false;
+
+  // Codes, widths and metrics.
+  kind_ = pdffkType3Built;
+  baseName_ = face;
+  firstCode_ = glyphs.front().code;
+  lastCode_ = glyphs.back().code;
+  widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
+  codeMap_.clear();
+  widthLookup_ = TPavonaWidthLookup();
+  for (const TType3Glyph& g : glyphs) {
+    widths_[size_t(g.code - firstCode_)] = g.advance;
+    codeMap_.emplace_back(g.ch, static_cast<uint8_t>(g.code));
+    widthLookup_.SetWidth(g.ch, g.advance);
+  }
+  std::stable_sort(codeMap_.begin(), codeMap_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  codeLow_ = firstCode_;
+  codeHigh_ = lastCode_;
+  const double unitsPerEm = parser.GetUnitsPerEm() > 0 ? parser.GetUnitsPerEm() : 1000;
+  auto em = [unitsPerEm](double v) { return static_cast<int32_t>(std::lround(v * 1000.0 / unitsPerEm)); };
+  const std::string_view os2 = parser.GetTableData("OS/2");
+  const std::string_view hhea = parser.GetTableData("hhea");
+  if (os2.size() >= 72) {
+    ascent_ = em(bes16(os2, 68));
+    descent_ = -std::abs(em(bes16(os2, 70)));
+  } else {
+    ascent_ = em(bes16(hhea, 4));
+    descent_ = -std::abs(em(bes16(hhea, 6)));
+  }
+  boxLeft_ = built.box[0], boxBottom_ = built.box[1], boxRight_ = built.box[2], boxTop_ = built.box[3];
+
+  // Glyph procedures and the encoding that names them.
+  TPDFDictionary* charProcs = pool_->NewDictionary();
+  TPDFArray* differences = pool_->NewArray();
+  int32_t expected = -1;
+  for (const TType3Glyph& g : glyphs) {
+    const std::string glyphName = "Pavona" + hex(g.ch, 4);
+    TPDFStream* procedure = pool_->NewStream(g.procedure, true);
+    if (TPDFIndRef* ref = registerStream(procedure)) charProcs->SetValue(glyphName, ref);
+    if (g.code != expected) differences->Add(pool_->NewNumeric(g.code));
+    differences->Add(pool_->NewName(glyphName));
+    expected = g.code + 1;
+  }
+  TPDFDictionary* encoding = pool_->NewDictionary();
+  encoding->SetValue("Type", pool_->NewName("Encoding"));
+  encoding->SetValue("Differences", differences);
+
+  TPDFStream* toUnicode = pool_->NewStream(type3ToUnicode(glyphs), true);
   TPDFDictionary* cmapDict = toUnicode->GetDictionary();
   cmapDict->SetValue("Type", pool_->NewName("CMap"));
   cmapDict->SetValue("CMapName", pool_->NewName("Adobe--000"));
@@ -317,6 +363,28 @@ bool TPDFFont::BuildFont(std::string_view face, uint8_t charset, bool unitMatrix
 // ---------------------------------------------------------------------------
 // Fonts of loaded files
 
+void TPDFFont::setStandardWinAnsiWidths(int32_t number) {
+  firstCode_ = 24;
+  lastCode_ = 255;
+  TPDFGlyphNames names;
+  BuildEncodingVector(pdfekWinAnsi, names);
+  std::array<double, 256> widths{};
+  EncodingWidths(std::min(number, 12), names, widths);
+  widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
+  for (int32_t c = firstCode_; c <= lastCode_; ++c)
+    if (!names[size_t(c)].empty()) widths_[size_t(c - firstCode_)] = int32_t(std::lround(widths[size_t(c)]));
+}
+
+void TPDFFont::setStandardMetrics(int32_t number) {
+  const TPDFStandardFont& metrics = kStandardFonts[number - 1];
+  ascent_ = metrics.Ascent;
+  descent_ = metrics.Descent;
+  boxLeft_ = metrics.BBox[0];
+  boxBottom_ = metrics.BBox[1];
+  boxRight_ = metrics.BBox[2];
+  boxTop_ = metrics.BBox[3];
+}
+
 void TPDFFont::LoadFromDictionary(TPDFIndRef* reference) {
   kind_ = pdffkNone;
   reference_ = reference;
@@ -324,28 +392,9 @@ void TPDFFont::LoadFromDictionary(TPDFIndRef* reference) {
   if (!dict) return;
   fontDictionary_ = dict;
   std::string subtype = dict->GetNameValue("Subtype");
-  const bool type0 = subtype == "Type0";
   codeMap_.clear();
-  if (type0) {
-    // The codes a simple code map can hold (one byte) come from ToUnicode.
-    if (TPDFStream* toUnicode = PDFAsStream(dict->GetValue("ToUnicode", true))) {
-      TPavonaCMapParser parser;
-      std::unique_ptr<TPavonaCMap> map;
-      try {
-        map = parser.Parse(toUnicode->GetDecodedData());
-      } catch (const std::exception&) {
-        map.reset();
-      }
-      if (map) {
-        for (uint32_t code = 0; code < 256; ++code) {
-          std::u16string u = map->LookupUnicode(2, code);
-          if (u.empty()) u = map->LookupUnicode(1, code);
-          if (u.size() == 1) codeMap_.emplace_back(u[0], static_cast<uint8_t>(code));
-        }
-        std::stable_sort(codeMap_.begin(), codeMap_.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-      }
-    }
+  if (subtype == "Type0") {
+    loadType0CodeMap(dict);
     TPDFArray* descendants = PDFAsArray(dict->GetValue("DescendantFonts", true));
     TPDFDictionary* descendant = descendants ? PDFAsDictionary(PDFResolve(descendants->GetItem(0))) : nullptr;
     if (descendant) {
@@ -362,34 +411,15 @@ void TPDFFont::LoadFromDictionary(TPDFIndRef* reference) {
   }
   TPDFDictionary* font = fontDictionary_;
   if (TPDFName* base = PDFAsName(dict->GetValue("BaseFont", true))) baseName_ = base->GetValue();
-  auto integer = [](TPDFObject* o, int64_t fallback) {
-    TPDFNumeric* n = PDFAsNumeric(PDFResolve(o));
-    if (!n || !std::isfinite(n->GetValue()) || std::fabs(n->GetValue()) > 1e9) return fallback;
-    return n->AsInteger();
-  };
-  firstCode_ = static_cast<int32_t>(std::clamp<int64_t>(integer(font->GetValue("FirstChar"), 0), 0, kMaxCode));
-  lastCode_ = static_cast<int32_t>(std::clamp<int64_t>(integer(font->GetValue("LastChar"), -1), -1, kMaxCode));
+  firstCode_ = static_cast<int32_t>(std::clamp<int64_t>(boundedInteger(font->GetValue("FirstChar"), 0), 0, kMaxCode));
+  lastCode_ = static_cast<int32_t>(std::clamp<int64_t>(boundedInteger(font->GetValue("LastChar"), -1), -1, kMaxCode));
 
   TPDFDictionary* descriptor = PDFAsDictionary(font->GetValue("FontDescriptor", true));
   const int32_t standard = subtype == "Type1" && !descriptor ? StandardFontNumberOf(baseName_) : 0;
   if (standard > 0) {
     kind_ = pdffkStandard;
-    firstCode_ = 24;
-    lastCode_ = 255;
-    TPDFGlyphNames names;
-    BuildEncodingVector(pdfekWinAnsi, names);
-    std::array<double, 256> widths{};
-    EncodingWidths(std::min(standard, 12), names, widths);
-    widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
-    for (int32_t c = firstCode_; c <= lastCode_; ++c)
-      if (!names[size_t(c)].empty()) widths_[size_t(c - firstCode_)] = int32_t(std::lround(widths[size_t(c)]));
-    const TPDFStandardFont& metrics = kStandardFonts[standard - 1];
-    ascent_ = metrics.Ascent;
-    descent_ = metrics.Descent;
-    boxLeft_ = metrics.BBox[0];
-    boxBottom_ = metrics.BBox[1];
-    boxRight_ = metrics.BBox[2];
-    boxTop_ = metrics.BBox[3];
+    setStandardWinAnsiWidths(standard);
+    setStandardMetrics(standard);
     if (codeMap_.empty()) ApplyDifferences("WinAnsiEncoding", nullptr);
     return;
   }
@@ -403,75 +433,101 @@ void TPDFFont::LoadFromDictionary(TPDFIndRef* reference) {
     kind_ = pdffkCIDType0;
   else if (subtype == "CIDFontType2")
     kind_ = pdffkCIDType2;
-
-  if (descriptor) {
-    ascent_ = static_cast<int32_t>(integer(descriptor->GetValue("Ascent"), 0));
-    descent_ = static_cast<int32_t>(integer(descriptor->GetValue("Descent"), 0));
-    if (ascent_ == 0 || descent_ == 0) {
-      if (const int32_t like = StandardFontNumberOf(baseName_); like > 0) {
-        if (ascent_ == 0) ascent_ = kStandardFonts[like - 1].Ascent;
-        if (descent_ == 0) descent_ = kStandardFonts[like - 1].Descent;
-      }
-    }
-    if (TPDFString* family = PDFAsString(descriptor->GetValue("FontFamily", true))) family_ = family->GetValue();
-    if (TPDFArray* box = PDFAsArray(descriptor->GetValue("FontBBox", true)); box && box->GetCount() == 4) {
-      boxLeft_ = static_cast<int32_t>(integer(box->GetItem(0), 0));
-      boxBottom_ = static_cast<int32_t>(integer(box->GetItem(1), 0));
-      boxRight_ = static_cast<int32_t>(integer(box->GetItem(2), 0));
-      boxTop_ = static_cast<int32_t>(integer(box->GetItem(3), 0));
-    }
-    if (kind_ == pdffkTrueType && descriptor->GetValue("FontFile2")) kind_ = pdffkTrueTypeEmbedded;
-  }
-
-  widths_.clear();
-  if (TPDFArray* widths = PDFAsArray(font->GetValue("Widths", true)); widths && lastCode_ >= firstCode_) {
-    // Sized by the checked code range, never by what the array claims.
-    widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
-    for (int32_t i = 0; i < widths->GetCount() && size_t(i) < widths_.size(); ++i)
-      if (TPDFNumeric* n = PDFAsNumeric(PDFResolve(widths->GetItem(i))); n && std::isfinite(n->GetValue()))
-        widths_[size_t(i)] = static_cast<int32_t>(std::lround(std::clamp(n->GetValue(), -1e6, 1e6)));
-  }
-
+  if (descriptor) loadDescriptor(descriptor);
+  loadWidths(font);
   TPDFArray* w = (kind_ == pdffkCIDType0 || kind_ == pdffkCIDType2) ? PDFAsArray(font->GetValue("W", true)) : nullptr;
-  if (w && w->GetCount() > 1) {
-    // Two passes: the CID range first, then the widths into an array of
-    // exactly that range.
-    std::map<int32_t, int32_t> byCid;
-    int32_t i = 0;
-    const int32_t count = w->GetCount();
-    auto numberAt = [&](int32_t at, int64_t& out) {
-      TPDFNumeric* n = PDFAsNumeric(PDFResolve(w->GetItem(at)));
-      if (!n || !std::isfinite(n->GetValue())) return false;
-      out = n->AsInteger();
-      return true;
-    };
-    while (i < count) {
-      int64_t first = 0;
-      if (!numberAt(i, first) || first < 0 || first > kMaxCode) break;
-      if (TPDFArray* list = PDFAsArray(PDFResolve(w->GetItem(i + 1)))) {
-        for (int32_t k = 0; k < list->GetCount() && first + k <= kMaxCode; ++k) {
-          TPDFNumeric* n = PDFAsNumeric(PDFResolve(list->GetItem(k)));
-          if (!n || !std::isfinite(n->GetValue())) break;
-          byCid[int32_t(first + k)] = static_cast<int32_t>(std::lround(std::clamp(n->GetValue(), -1e6, 1e6)));
-        }
-        i += 2;
-        continue;
-      }
-      int64_t last = 0, width = 0;
-      if (!numberAt(i + 1, last) || !numberAt(i + 2, width) || last < first || last > kMaxCode) break;
-      for (int64_t c = first; c <= last; ++c)
-        byCid[int32_t(c)] = static_cast<int32_t>(std::clamp<int64_t>(width, -1000000, 1000000));
-      i += 3;
+  if (w && w->GetCount() > 1) loadCIDWidths(w);
+}
+
+// The codes a simple code map can hold (one byte) come from ToUnicode.
+void TPDFFont::loadType0CodeMap(TPDFDictionary* dict) {
+  TPDFStream* toUnicode = PDFAsStream(dict->GetValue("ToUnicode", true));
+  if (!toUnicode) return;
+  TPavonaCMapParser parser;
+  std::unique_ptr<TPavonaCMap> map;
+  try {
+    map = parser.Parse(toUnicode->GetDecodedData());
+  } catch (const std::exception&) {
+    map.reset();
+  }
+  if (!map) return;
+  for (uint32_t code = 0; code < 256; ++code) {
+    std::u16string u = map->LookupUnicode(2, code);
+    if (u.empty()) u = map->LookupUnicode(1, code);
+    if (u.size() == 1) codeMap_.emplace_back(u[0], static_cast<uint8_t>(code));
+  }
+  std::stable_sort(codeMap_.begin(), codeMap_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// Ascent and descent (a standard font's when the name stands for one and
+// they are missing), family, bounding box, and whether a TrueType font is embedded.
+void TPDFFont::loadDescriptor(TPDFDictionary* descriptor) {
+  ascent_ = static_cast<int32_t>(boundedInteger(descriptor->GetValue("Ascent"), 0));
+  descent_ = static_cast<int32_t>(boundedInteger(descriptor->GetValue("Descent"), 0));
+  if (ascent_ == 0 || descent_ == 0) {
+    if (const int32_t like = StandardFontNumberOf(baseName_); like > 0) {
+      if (ascent_ == 0) ascent_ = kStandardFonts[like - 1].Ascent;
+      if (descent_ == 0) descent_ = kStandardFonts[like - 1].Descent;
     }
-    if (!byCid.empty()) {
-      firstCode_ = byCid.begin()->first;
-      lastCode_ = byCid.rbegin()->first;
-      widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
-      widthLookup_ = TPavonaWidthLookup();
-      for (const auto& [cid, width] : byCid) {
-        widths_[size_t(cid - firstCode_)] = width;
-        widthLookup_.SetWidth(static_cast<uint16_t>(cid), width);
+  }
+  if (TPDFString* family = PDFAsString(descriptor->GetValue("FontFamily", true))) family_ = family->GetValue();
+  if (TPDFArray* box = PDFAsArray(descriptor->GetValue("FontBBox", true)); box && box->GetCount() == 4) {
+    boxLeft_ = static_cast<int32_t>(boundedInteger(box->GetItem(0), 0));
+    boxBottom_ = static_cast<int32_t>(boundedInteger(box->GetItem(1), 0));
+    boxRight_ = static_cast<int32_t>(boundedInteger(box->GetItem(2), 0));
+    boxTop_ = static_cast<int32_t>(boundedInteger(box->GetItem(3), 0));
+  }
+  if (kind_ == pdffkTrueType && descriptor->GetValue("FontFile2")) kind_ = pdffkTrueTypeEmbedded;
+}
+
+void TPDFFont::loadWidths(TPDFDictionary* font) {
+  widths_.clear();
+  TPDFArray* widths = PDFAsArray(font->GetValue("Widths", true));
+  if (!widths || lastCode_ < firstCode_) return;
+  // Sized by the checked code range, never by what the array claims.
+  widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
+  for (int32_t i = 0; i < widths->GetCount() && size_t(i) < widths_.size(); ++i)
+    if (TPDFNumeric* n = PDFAsNumeric(PDFResolve(widths->GetItem(i))); n && std::isfinite(n->GetValue()))
+      widths_[size_t(i)] = static_cast<int32_t>(std::lround(std::clamp(n->GetValue(), -1e6, 1e6)));
+}
+
+// Two passes: the CID range first, then the widths into an array of exactly
+// that range.
+void TPDFFont::loadCIDWidths(TPDFArray* w) {
+  std::map<int32_t, int32_t> byCid;
+  int32_t i = 0;
+  const int32_t count = w->GetCount();
+  auto numberAt = [&](int32_t at, int64_t& out) {
+    TPDFNumeric* n = PDFAsNumeric(PDFResolve(w->GetItem(at)));
+    if (!n || !std::isfinite(n->GetValue())) return false;
+    out = n->AsInteger();
+    return true;
+  };
+  while (i < count) {
+    int64_t first = 0;
+    if (!numberAt(i, first) || first < 0 || first > kMaxCode) break;
+    if (TPDFArray* list = PDFAsArray(PDFResolve(w->GetItem(i + 1)))) {
+      for (int32_t k = 0; k < list->GetCount() && first + k <= kMaxCode; ++k) {
+        TPDFNumeric* n = PDFAsNumeric(PDFResolve(list->GetItem(k)));
+        if (!n || !std::isfinite(n->GetValue())) break;
+        byCid[int32_t(first + k)] = static_cast<int32_t>(std::lround(std::clamp(n->GetValue(), -1e6, 1e6)));
       }
+      i += 2;
+      continue;
     }
+    int64_t last = 0, width = 0;
+    if (!numberAt(i + 1, last) || !numberAt(i + 2, width) || last < first || last > kMaxCode) break;
+    for (int64_t c = first; c <= last; ++c)
+      byCid[int32_t(c)] = static_cast<int32_t>(std::clamp<int64_t>(width, -1000000, 1000000));
+    i += 3;
+  }
+  if (byCid.empty()) return;
+  firstCode_ = byCid.begin()->first;
+  lastCode_ = byCid.rbegin()->first;
+  widths_.assign(size_t(lastCode_ - firstCode_ + 1), 0);
+  widthLookup_ = TPavonaWidthLookup();
+  for (const auto& [cid, width] : byCid) {
+    widths_[size_t(cid - firstCode_)] = width;
+    widthLookup_.SetWidth(static_cast<uint16_t>(cid), width);
   }
 }

@@ -416,7 +416,7 @@ void TPDFMetafile::closeClipLevels() {
     --s.ClipDepth;
     --totalDepth_;
   }
-  painter_->RestoreTextState(text, [this](int32_t n) { return fontByNumber(n); });
+  restorePainterState(text);
 }
 
 TPDFFont* TPDFMetafile::fontByNumber(int32_t number) const {

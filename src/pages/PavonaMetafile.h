@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "objects/PavonaStructure.h"
@@ -92,8 +94,53 @@ public:
   struct TObjectEntry;
 
 private:
-  friend struct TEmfRecordPlayer;
+  // Records are played by handlers found by record type in one table per
+  // family; dispatch drops a record shorter than its entry's MinSize before
+  // the handler sees it.
+  struct TRecordHandler;
+  static std::span<const TRecordHandler> StateRecords();
+  static std::span<const TRecordHandler> PathRecords();
+  static std::span<const TRecordHandler> PaintRecords();
+  static std::span<const TRecordHandler> ClipRecords();
+  static std::span<const TRecordHandler> ObjectRecords();
+  static std::span<const TRecordHandler> TextRecords();
+  static std::span<const TRecordHandler> BitmapRecords();  // PavonaMetafileRaster.cpp
+  static const TRecordHandler* findRecordHandler(uint32_t type);
   void dispatch(const TEmfRecord& r);
+  // State records.
+  void setPair(double* pair, const TEmfRecord& r);
+  void scaleExtent(double* ext, const TEmfRecord& r);
+  void saveDC();
+  void restoreDC(int64_t level);
+  void modifyWorldTransform(const TEmfXForm& x, uint32_t mode);
+  // Path records.
+  bool arcsCounterClockwise() const;
+  void polyRecord(const TEmfRecord& r);
+  void polyPolyRecord(const TEmfRecord& r);
+  void polyDrawRecord(const TEmfRecord& r);
+  void lineToRecord(double x, double y);
+  void angleArcRecord(const TEmfRecord& r);
+  void shapeRecord(const TEmfRecord& r);
+  void arcRecord(const TEmfRecord& r);
+  void paintPathRecord(bool fill, bool stroke);
+  // Painting records.
+  void setPixelRecord(const TEmfRecord& r);
+  size_t regionPath(std::string_view data, bool skipEmpty, const std::function<void()>& beforeFirst);
+  void fillRegionRecord(const TEmfRecord& r);
+  void gradientFillRecord(const TEmfRecord& r);
+  // Clipping records.
+  void openClipLevel();
+  void intersectClipRecord(const TEmfRecord& r);
+  void selectClipPathRecord(uint32_t mode);
+  void selectClipRegionRecord(const TEmfRecord& r);
+  // Object records.
+  void storeObject(uint32_t index, std::unique_ptr<TObjectEntry> entry);
+  void createPenRecord(const TEmfRecord& r);
+  void createBrushRecord(const TEmfRecord& r);
+  void createFontRecord(const TEmfRecord& r);
+  void createPatternBrushRecord(const TEmfRecord& r);
+  // Text records.
+  void smallTextOutRecord(const TEmfRecord& r);
   // Path building in logical coordinates (mapped through the full transform).
   void pathMove(double x, double y, bool keep = true);
   void pathLine(double x, double y);
@@ -109,7 +156,13 @@ private:
   TPDFFont* fontFor(const std::string& name, int32_t codePage);
   void drawTextRecord(const TEmfRecord& r, size_t emrText, bool wide, bool glyphIndices);
   void drawString(std::u16string text, double x, double y, const std::vector<double>& advances);
-  void bitmapRecord(const TEmfRecord& r);
+  // Bitmap records.
+  void bltRecord(const TEmfRecord& r);
+  void plgBltRecord(const TEmfRecord& r);
+  void alphaBlendRecord(const TEmfRecord& r);
+  void transparentBltRecord(const TEmfRecord& r);
+  void fillWithoutBitmap(uint32_t rop, int32_t x, int32_t y, int32_t w, int32_t h);
+  TEMFGraphicState* alphaState(double alpha);
   bool imageFromRecord(const TEmfRecord& r, size_t offBmi, size_t cbBmi, size_t offBits, size_t cbBits,
                        uint32_t usage, int64_t sx, int64_t sy, int64_t sw, int64_t sh, TDibImage& out);
   TPDFImage* makeImage(const TDibImage& dib, bool alpha);
@@ -118,6 +171,8 @@ private:
   std::string newTag();
   TPDFFont* fontByNumber(int32_t number) const;
   void writeQ();
+  // Gives the painter back the colours, line and text settings SaveTextState kept.
+  void restorePainterState(const std::string& saved);
   static void decodeColor(uint32_t colorRef, uint8_t& r, uint8_t& g, uint8_t& b);
 
   TPDFStructure* pool_;

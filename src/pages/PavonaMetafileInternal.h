@@ -51,3 +51,11 @@ struct TPDFMetafile::TObjectEntry {
   int32_t Charset = 1;
   int32_t Escapement = 0;
 };
+
+struct TPDFMetafile::TRecordHandler {
+  uint32_t Type;
+  // Bytes up to the end of the last fixed field the handler reads, type
+  // and size included; arrays after them are checked where they are read.
+  uint32_t MinSize;
+  void (*Handle)(TPDFMetafile&, const TEmfRecord&);
+};

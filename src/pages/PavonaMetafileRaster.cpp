@@ -184,158 +184,180 @@ void TPDFMetafile::fillBoxAt(int32_t x, int32_t y, int32_t w, int32_t h) {
   painter_->PaintPath(true, false);
 }
 
-void TPDFMetafile::bitmapRecord(const TEmfRecord& r) {
-  TState& s = *state_;
-  TPDFPainter& p = *painter_;
-  uint8_t br, bg, bb;
-  decodeColor(s.BrushColor, br, bg, bb);
-  const bool brushBlack = (s.BrushColor & 0xFFFFFF) == 0, brushWhite = (s.BrushColor & 0xFFFFFF) == 0xFFFFFF;
-  TDibImage dib;
-  switch (r.Type) {
-    case 76: case 77: case 78: case 81: {  // BITBLT, STRETCHBLT, MASKBLT, STRETCHDIBITS
-      int32_t x, y, w, h;
-      uint32_t rop;
-      bool have;
-      if (r.Type == 81) {
-        x = r.I32(24), y = r.I32(28), w = r.I32(72), h = r.I32(76), rop = (r.U32(68) >> 16) & 0xFF;
-        // The source rectangle of a bottom-up bitmap counts its rows from the bottom.
-        int64_t sy = r.I32(36);
-        const uint32_t offBmi = r.U32(48);
-        if (r.U32(52) >= 12 && r.Has(offBmi, 12) && r.U32(offBmi) >= 16 && r.Has(offBmi, 12) && r.I32(offBmi + 8) > 0)
-          sy = int64_t(r.I32(offBmi + 8)) - sy - r.I32(44);
-        have = imageFromRecord(r, offBmi, r.U32(52), r.U32(56), r.U32(60), r.U32(64), r.I32(32), sy, r.I32(40),
-                               r.I32(44), dib);
-      } else {
-        x = r.I32(24), y = r.I32(28), w = r.I32(32), h = r.I32(36), rop = (r.U32(40) >> 16) & 0xFF;
-        const int64_t sw = r.Type == 77 ? r.I32(100) : w, sh = r.Type == 77 ? r.I32(104) : h;
-        have = imageFromRecord(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), r.I32(44), r.I32(48), sw,
-                               sh, dib);
-      }
-      if (!have) {
-        if (rop == 170) break;
-        if (rop == 0 || rop == 255) {
-          const std::string keep = p.SaveTextState();
-          p.SetFillColor(rop ? 1 : 0, rop ? 1 : 0, rop ? 1 : 0);
-          fillBoxAt(x, y, w, h);
-          p.RestoreTextState(keep, [this](int32_t k) { return fontByNumber(k); });
-          break;
-        }
-        if ((ropKeysBlack(rop) && brushBlack) || (ropKeysWhite(rop) && brushWhite)) break;
-        fillBoxAt(x, y, w, h);
-        break;
-      }
-      if (rop == 170 && r.Type != 78) break;  // the destination stays as it was
-      if (dib.BitsPerPixel == 1 && r.Type != 78) recolorMono(dib, rop, br, bg, bb);
-      TPDFImage* image = makeImage(dib, false);
-      if (!image) break;
-      if (r.Type == 78) {
-        TDibImage mask;
-        if (imageFromRecord(r, r.U32(112), r.U32(116), r.U32(120), r.U32(124), r.U32(108), r.I32(100), r.I32(104), w,
-                            h, mask) &&
-            !mask.PassThroughKind && mask.Width == dib.Width && mask.Height == dib.Height) {
-          TDibImage alpha = dib;
-          for (size_t i = 0; i < alpha.Rgba.size(); i += 4) alpha.Rgba[i + 3] = mask.Rgba[i];
-          if (TPDFImage* masked = makeImage(alpha, true)) image = masked;
-        }
-      } else if (ropKeysBlack(rop)) {
-        image->SetColorKeyMask(0, 0, 0, 0, 0, 0);
-      } else if (ropKeysWhite(rop)) {
-        image->SetColorKeyMask(1, 1, 1, 1, 1, 1);
-      }
-      drawImageAt(image, x, y, w, h);
-      break;
-    }
-    case 79: {  // PLGBLT: the unit square onto the parallelogram
-      const double x0 = r.I32(24), y0 = r.I32(28), x1 = r.I32(32), y1 = r.I32(36), x2 = r.I32(40), y2 = r.I32(44);
-      if (!imageFromRecord(r, r.U32(96), r.U32(100), r.U32(104), r.U32(108), r.U32(92), r.I32(48), r.I32(52),
-                           r.I32(56), r.I32(60), dib)) {
-        pathMove(x0, y0, false);
-        pathLine(x1, y1);
-        pathLine(x1 + x2 - x0, y1 + y2 - y0);
-        pathLine(x2, y2);
-        p.ClosePath();
-        p.PaintPath(true, false);
-        break;
-      }
-      TDibImage mask;
-      bool masked = false;
-      if (imageFromRecord(r, r.U32(124), r.U32(128), r.U32(132), r.U32(136), r.U32(120), r.I32(112), r.I32(116),
-                          r.I32(56), r.I32(60), mask) &&
-          !mask.PassThroughKind && mask.Width == dib.Width && mask.Height == dib.Height) {
-        for (size_t i = 0; i < dib.Rgba.size(); i += 4) dib.Rgba[i + 3] = mask.Rgba[i];
-        masked = true;
-      }
-      TPDFImage* image = makeImage(dib, masked);
-      if (!image) break;
-      const double ex = MapX(x2, y2), ey = MapY(x2, y2);
-      const double a = MapX(x1, y1) - MapX(x0, y0), b = MapY(x1, y1) - MapY(x0, y0);
-      const double c = MapX(x0, y0) - ex, d = MapY(x0, y0) - ey;
-      p.WriteOp("q " + p.FormatNumber(a) + p.FormatNumber(b) + p.FormatNumber(c) + p.FormatNumber(d) +
-                p.FormatNumber(ex) + p.FormatNumber(ey) + "cm /" + image->GetResourceName() + " Do Q");
-      break;
-    }
-    case 114: case 116: {  // ALPHABLEND, TRANSPARENTBLT
-      const int32_t x = r.I32(24), y = r.I32(28), w = r.I32(32), h = r.I32(36);
-      const bool have = imageFromRecord(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), r.I32(44),
-                                        r.I32(48), r.I32(100), r.I32(104), dib);
-      if (r.Type == 116) {
-        if (!have) {
-          fillBoxAt(x, y, w, h);
-          break;
-        }
-        TPDFImage* image = makeImage(dib, false);
-        if (!image) break;
-        uint8_t kr, kg, kb;
-        decodeColor(r.U32(40), kr, kg, kb);
-        image->SetColorKeyMask(kr / 255.0, kg / 255.0, kb / 255.0, kr / 255.0, kg / 255.0, kb / 255.0);
-        drawImageAt(image, x, y, w, h);
-        break;
-      }
-      const double alpha = r.U8(42) / 255.0;
-      const bool perPixel = (r.U8(43) & 1) && have && !dib.PassThroughKind && dib.HasAlphaByte;
-      if (perPixel) {
-        // Premultiplied colours back to straight ones.
-        for (size_t i = 0; i < dib.Rgba.size(); i += 4) {
-          const uint32_t a = dib.Rgba[i + 3];
-          if (a > 0 && a < 255)
-            for (int j = 0; j < 3; ++j) dib.Rgba[i + j] = uint8_t(std::min<uint32_t>(255, dib.Rgba[i + j] * 255 / a));
-        }
-      }
-      p.WriteOp("q");
-      if (alpha < 1) {
-        TEMFGraphicState* gs = nullptr;
-        for (const auto& g : lists_.GraphicStates)
-          if (g->Purpose == "AlphaBlend" && g->Alpha == alpha) gs = g.get();
-        if (!gs) {
-          auto made = std::make_unique<TEMFGraphicState>();
-          made->Name = "PavonaGS" + newTag();
-          made->Alpha = alpha;
-          made->Purpose = "AlphaBlend";
-          TPDFDictionary* dict = pool_->NewDictionary();
-          dict->SetValue("Type", pool_->NewName("ExtGState"));
-          dict->SetValue("SMask", pool_->NewName("None"));
-          dict->SetValue("ca", pool_->NewNumeric(alpha));
-          dict->SetValue("CA", pool_->NewNumeric(alpha));
-          int32_t number = 0, generation = 0;
-          if (pool_->OnGetObjectNumber) pool_->OnGetObjectNumber(pool_, dict, number, generation);
-          if (number > 0) {
-            made->Reference = pool_->NewIndRef(number, generation);
-            lists_.GraphicStates.push_back(std::move(made));
-            gs = lists_.GraphicStates.back().get();
-          }
-        }
-        if (gs) p.WriteOp("/" + gs->Name + " gs");
-      }
-      if (have) {
-        if (TPDFImage* image = makeImage(dib, perPixel)) drawImageAt(image, x, y, w, h);
-      } else {
-        fillBoxAt(x, y, w, h);
-      }
-      p.WriteOp("Q");
-      p.MarkAllDirty();
-      break;
-    }
-    default:
-      break;
+std::span<const TPDFMetafile::TRecordHandler> TPDFMetafile::BitmapRecords() {
+  using M = TPDFMetafile;
+  using R = TEmfRecord;
+  auto blt = [](M& m, const R& r) { m.bltRecord(r); };
+  static const TRecordHandler table[] = {
+      {76, 100, blt},  // BITBLT
+      {77, 108, blt},  // STRETCHBLT
+      {78, 128, blt},  // MASKBLT
+      {81, 80, blt},   // STRETCHDIBITS
+      {79, 140, [](M& m, const R& r) { m.plgBltRecord(r); }},
+      {114, 108, [](M& m, const R& r) { m.alphaBlendRecord(r); }},
+      {116, 108, [](M& m, const R& r) { m.transparentBltRecord(r); }},
+  };
+  return table;
+}
+
+// A blit whose source cannot be decoded (or that has none) paints what the
+// raster operation paints without it: nothing, black, white or the brush.
+void TPDFMetafile::fillWithoutBitmap(uint32_t rop, int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (rop == 170) return;
+  if (rop == 0 || rop == 255) {
+    const std::string keep = painter_->SaveTextState();
+    painter_->SetFillColor(rop ? 1 : 0, rop ? 1 : 0, rop ? 1 : 0);
+    fillBoxAt(x, y, w, h);
+    restorePainterState(keep);
+    return;
   }
+  const uint32_t brush = state_->BrushColor & 0xFFFFFF;
+  if ((ropKeysBlack(rop) && brush == 0) || (ropKeysWhite(rop) && brush == 0xFFFFFF)) return;
+  fillBoxAt(x, y, w, h);
+}
+
+// BITBLT, STRETCHBLT, MASKBLT, STRETCHDIBITS.
+void TPDFMetafile::bltRecord(const TEmfRecord& r) {
+  TDibImage dib;
+  int32_t x, y, w, h;
+  uint32_t rop;
+  bool have;
+  if (r.Type == 81) {
+    x = r.I32(24), y = r.I32(28), w = r.I32(72), h = r.I32(76), rop = (r.U32(68) >> 16) & 0xFF;
+    // The source rectangle of a bottom-up bitmap counts its rows from the bottom.
+    int64_t sy = r.I32(36);
+    const uint32_t offBmi = r.U32(48);
+    if (r.U32(52) >= 12 && r.Has(offBmi, 12) && r.U32(offBmi) >= 16 && r.Has(offBmi, 12) && r.I32(offBmi + 8) > 0)
+      sy = int64_t(r.I32(offBmi + 8)) - sy - r.I32(44);
+    have = imageFromRecord(r, offBmi, r.U32(52), r.U32(56), r.U32(60), r.U32(64), r.I32(32), sy, r.I32(40),
+                           r.I32(44), dib);
+  } else {
+    x = r.I32(24), y = r.I32(28), w = r.I32(32), h = r.I32(36), rop = (r.U32(40) >> 16) & 0xFF;
+    const int64_t sw = r.Type == 77 ? r.I32(100) : w, sh = r.Type == 77 ? r.I32(104) : h;
+    have = imageFromRecord(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), r.I32(44), r.I32(48), sw, sh,
+                           dib);
+  }
+  if (!have) return fillWithoutBitmap(rop, x, y, w, h);
+  if (rop == 170 && r.Type != 78) return;  // the destination stays as it was
+  if (dib.BitsPerPixel == 1 && r.Type != 78) {
+    uint8_t br, bg, bb;
+    decodeColor(state_->BrushColor, br, bg, bb);
+    recolorMono(dib, rop, br, bg, bb);
+  }
+  TPDFImage* image = makeImage(dib, false);
+  if (!image) return;
+  if (r.Type == 78) {
+    TDibImage mask;
+    if (imageFromRecord(r, r.U32(112), r.U32(116), r.U32(120), r.U32(124), r.U32(108), r.I32(100), r.I32(104), w, h,
+                        mask) &&
+        !mask.PassThroughKind && mask.Width == dib.Width && mask.Height == dib.Height) {
+      TDibImage alpha = dib;
+      for (size_t i = 0; i < alpha.Rgba.size(); i += 4) alpha.Rgba[i + 3] = mask.Rgba[i];
+      if (TPDFImage* masked = makeImage(alpha, true)) image = masked;
+    }
+  } else if (ropKeysBlack(rop)) {
+    image->SetColorKeyMask(0, 0, 0, 0, 0, 0);
+  } else if (ropKeysWhite(rop)) {
+    image->SetColorKeyMask(1, 1, 1, 1, 1, 1);
+  }
+  drawImageAt(image, x, y, w, h);
+}
+
+// PLGBLT: the unit square onto the parallelogram.
+void TPDFMetafile::plgBltRecord(const TEmfRecord& r) {
+  TPDFPainter& p = *painter_;
+  TDibImage dib;
+  const double x0 = r.I32(24), y0 = r.I32(28), x1 = r.I32(32), y1 = r.I32(36), x2 = r.I32(40), y2 = r.I32(44);
+  if (!imageFromRecord(r, r.U32(96), r.U32(100), r.U32(104), r.U32(108), r.U32(92), r.I32(48), r.I32(52), r.I32(56),
+                       r.I32(60), dib)) {
+    pathMove(x0, y0, false);
+    pathLine(x1, y1);
+    pathLine(x1 + x2 - x0, y1 + y2 - y0);
+    pathLine(x2, y2);
+    p.ClosePath();
+    p.PaintPath(true, false);
+    return;
+  }
+  TDibImage mask;
+  bool masked = false;
+  if (imageFromRecord(r, r.U32(124), r.U32(128), r.U32(132), r.U32(136), r.U32(120), r.I32(112), r.I32(116),
+                      r.I32(56), r.I32(60), mask) &&
+      !mask.PassThroughKind && mask.Width == dib.Width && mask.Height == dib.Height) {
+    for (size_t i = 0; i < dib.Rgba.size(); i += 4) dib.Rgba[i + 3] = mask.Rgba[i];
+    masked = true;
+  }
+  TPDFImage* image = makeImage(dib, masked);
+  if (!image) return;
+  const double ex = MapX(x2, y2), ey = MapY(x2, y2);
+  const double a = MapX(x1, y1) - MapX(x0, y0), b = MapY(x1, y1) - MapY(x0, y0);
+  const double c = MapX(x0, y0) - ex, d = MapY(x0, y0) - ey;
+  p.WriteOp("q " + p.FormatNumber(a) + p.FormatNumber(b) + p.FormatNumber(c) + p.FormatNumber(d) +
+            p.FormatNumber(ex) + p.FormatNumber(ey) + "cm /" + image->GetResourceName() + " Do Q");
+}
+
+// TRANSPARENTBLT: one colour of the source keyed out.
+void TPDFMetafile::transparentBltRecord(const TEmfRecord& r) {
+  const int32_t x = r.I32(24), y = r.I32(28), w = r.I32(32), h = r.I32(36);
+  TDibImage dib;
+  if (!imageFromRecord(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), r.I32(44), r.I32(48), r.I32(100),
+                       r.I32(104), dib)) {
+    fillBoxAt(x, y, w, h);
+    return;
+  }
+  TPDFImage* image = makeImage(dib, false);
+  if (!image) return;
+  uint8_t kr, kg, kb;
+  decodeColor(r.U32(40), kr, kg, kb);
+  image->SetColorKeyMask(kr / 255.0, kg / 255.0, kb / 255.0, kr / 255.0, kg / 255.0, kb / 255.0);
+  drawImageAt(image, x, y, w, h);
+}
+
+// The graphics state of a constant alpha, made once per value.
+TEMFGraphicState* TPDFMetafile::alphaState(double alpha) {
+  for (const auto& g : lists_.GraphicStates)
+    if (g->Purpose == "AlphaBlend" && g->Alpha == alpha) return g.get();
+  auto made = std::make_unique<TEMFGraphicState>();
+  made->Name = "PavonaGS" + newTag();
+  made->Alpha = alpha;
+  made->Purpose = "AlphaBlend";
+  TPDFDictionary* dict = pool_->NewDictionary();
+  dict->SetValue("Type", pool_->NewName("ExtGState"));
+  dict->SetValue("SMask", pool_->NewName("None"));
+  dict->SetValue("ca", pool_->NewNumeric(alpha));
+  dict->SetValue("CA", pool_->NewNumeric(alpha));
+  int32_t number = 0, generation = 0;
+  if (pool_->OnGetObjectNumber) pool_->OnGetObjectNumber(pool_, dict, number, generation);
+  if (number <= 0) return nullptr;
+  made->Reference = pool_->NewIndRef(number, generation);
+  lists_.GraphicStates.push_back(std::move(made));
+  return lists_.GraphicStates.back().get();
+}
+
+// ALPHABLEND: a constant alpha, and per-pixel alpha when the source has it.
+void TPDFMetafile::alphaBlendRecord(const TEmfRecord& r) {
+  TPDFPainter& p = *painter_;
+  const int32_t x = r.I32(24), y = r.I32(28), w = r.I32(32), h = r.I32(36);
+  TDibImage dib;
+  const bool have = imageFromRecord(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), r.I32(44), r.I32(48),
+                                    r.I32(100), r.I32(104), dib);
+  const double alpha = r.U8(42) / 255.0;
+  const bool perPixel = (r.U8(43) & 1) && have && !dib.PassThroughKind && dib.HasAlphaByte;
+  if (perPixel) {
+    // Premultiplied colours back to straight ones.
+    for (size_t i = 0; i < dib.Rgba.size(); i += 4) {
+      const uint32_t a = dib.Rgba[i + 3];
+      if (a > 0 && a < 255)
+        for (int j = 0; j < 3; ++j) dib.Rgba[i + j] = uint8_t(std::min<uint32_t>(255, dib.Rgba[i + j] * 255 / a));
+    }
+  }
+  p.WriteOp("q");
+  if (alpha < 1)
+    if (TEMFGraphicState* gs = alphaState(alpha)) p.WriteOp("/" + gs->Name + " gs");
+  if (have) {
+    if (TPDFImage* image = makeImage(dib, perPixel)) drawImageAt(image, x, y, w, h);
+  } else {
+    fillBoxAt(x, y, w, h);
+  }
+  p.WriteOp("Q");
+  p.MarkAllDirty();
 }

@@ -577,6 +577,19 @@ private:
   }
   void bitmap(const TEmfRecord& r, bool blend);
   void resetClip();
+  // The record families; each returns false for a record not of its family.
+  bool stateRecord(const TEmfRecord& r);
+  bool objectRecord(const TEmfRecord& r);
+  bool drawingRecord(const TEmfRecord& r);
+  bool pathRecord(const TEmfRecord& r);
+  bool clipRecord(const TEmfRecord& r);
+  void createObject(const TEmfRecord& r);
+  void restoreDC(int32_t level);
+  void modifyWorldTransform(const TEmfRecord& r);
+  void polyBezierTo(const TEmfRecord& r);
+  void poly(const TEmfRecord& r);
+  void rectangleOrEllipse(const TEmfRecord& r);
+  void clipToPath(int32_t mode);
 
   int32_t width_, height_;
   std::string out_;
@@ -675,235 +688,265 @@ std::string TWmfConverter::Convert(const TEmfFile& file, double dpi) {
   record(META_SETWINDOWEXT, words({height_, width_}));
   record(META_SAVEDC, "");  // the unclipped state a clip reset returns to
   for (const TEmfRecord& r : file.Records()) {
-    switch (r.Type) {
-      case 1: case 14: break;  // header, end
-      case 18: record(META_SETBKMODE, words({r.I32(8)})); break;
-      case 19:
-        fillMode_ = r.I32(8) == WINDING ? WINDING : ALTERNATE;
-        record(META_SETPOLYFILLMODE, words({fillMode_}));
-        break;
-      case 58: break;  // the miter limit: WMF pens have none
-      case 95: case 39: {
-        const uint32_t handle = r.U32(8);
-        if (objects_.count(handle)) throw EEmfWriteError("A metafile object is created twice");
-        std::string p;
-        if (r.Type == 95) {
-          uint32_t style = r.U32(24);
-          const uint32_t kind = style & PS_STYLE_MASK;
-          if (r.U32(32) == 1) style = PS_NULL;              // a hollow brush draws nothing
-          else if (kind == PS_USERSTYLE) style &= ~PS_STYLE_MASK;  // dashes of their own: solid
-          put16(p, static_cast<uint16_t>(style & 0xFFFF));
-          p += words({std::min<int64_t>(r.U32(28), 32767), 0});
-          put32(p, r.U32(36));
-        } else {
-          put16(p, static_cast<uint16_t>(r.U32(12)));
-          put32(p, r.U32(16));
-          put16(p, 0);
-        }
-        // Objects are made once per look and never deleted: WMF players
-        // differ in how they reuse freed slots, and a page has few looks.
-        const std::string key = std::string(1, r.Type == 95 ? 'P' : 'B') + p;
-        auto known = looks_.find(key);
-        if (known == looks_.end()) {
-          const int slot = newSlot();
-          if (isPen_.size() <= static_cast<size_t>(slot)) isPen_.resize(static_cast<size_t>(slot) + 1);
-          isPen_[static_cast<size_t>(slot)] = r.Type == 95;
-          record(r.Type == 95 ? META_CREATEPENINDIRECT : META_CREATEBRUSHINDIRECT, p);
-          known = looks_.emplace(key, slot).first;
-        }
-        objects_[handle] = known->second;
-        break;
-      }
-      case 37: {
-        auto it = objects_.find(r.U32(8));
-        if (it == objects_.end()) throw EEmfWriteError("A metafile selects an object it did not create");
-        select(it->second);
-        // Objects in use, for the saved states and clip resets.
-        (isPen_[static_cast<size_t>(it->second)] ? pen_ : brush_) = it->second;
-        break;
-      }
-      case 40: {
-        objects_.erase(r.U32(8));  // the look stays for later objects
-        break;
-      }
-      case 27: {
-        const POINT pt{r.I32(8), r.I32(12)};
-        if (inPath_)
-          path_.push_back(TSubpath{{pt}, false});
-        else
-          record(META_MOVETO, words({pt.y, pt.x}));
-        current_ = pt;
-        break;
-      }
-      case 54: {
-        const POINT pt{r.I32(8), r.I32(12)};
-        if (inPath_)
-          addPoint(pt);
-        else
-          record(META_LINETO, words({pt.y, pt.x}));
-        current_ = pt;
-        break;
-      }
-      case 5: {
-        const uint32_t count = r.U32(24);
-        const std::string_view pts = r.Items(28, count, 8);
-        const POINT start = current_;
-        for (uint32_t i = 0; i + 3 <= count; i += 3) {
-          POINT c[3];
-          for (int k = 0; k < 3; ++k) c[k] = POINT{r.I32(28 + (i + k) * 8), r.I32(32 + (i + k) * 8)};
-          if (!inPath_ && path_.empty()) path_.push_back(TSubpath{{start}, false});
-          flattenBezier(c);
-        }
-        (void)pts;
-        if (!inPath_) {
-          polylines();
-          path_.clear();
-        }
-        break;
-      }
-      case 3: case 4: {
-        const uint32_t count = r.U32(24);
-        r.Items(28, count, 8);
-        std::vector<POINT> pts;
-        for (uint32_t i = 0; i < count; ++i) pts.push_back(POINT{r.I32(28 + i * 8), r.I32(32 + i * 8)});
-        if (pts.empty()) break;
-        if (inPath_) {
-          path_.push_back(TSubpath{pts, r.Type == 3});
-          current_ = pts.back();
-        } else {
-          std::string p;
-          put16(p, static_cast<uint16_t>(std::min<size_t>(pts.size(), 0x7FFF)));
-          pts.resize(std::min<size_t>(pts.size(), 0x7FFF));
-          p += pointList(pts);
-          record(r.Type == 3 ? META_POLYGON : META_POLYLINE, p);
-        }
-        break;
-      }
-      case 42: case 43: {
-        const int32_t l = r.I32(8), t = r.I32(12), rr = r.I32(16), b = r.I32(20);
-        if (inPath_) {
-          if (r.Type == 43) {
-            path_.push_back(TSubpath{{POINT{l, t}, POINT{rr, t}, POINT{rr, b}, POINT{l, b}}, true});
-          } else {
-            TSubpath e;
-            for (int i = 0; i < 64; ++i) {
-              const double a = i * 2 * M_PI / 64;
-              e.points.push_back(POINT{static_cast<int32_t>(std::lrint((l + rr) / 2.0 + (rr - l) / 2.0 * std::cos(a))),
-                                       static_cast<int32_t>(std::lrint((t + b) / 2.0 + (b - t) / 2.0 * std::sin(a)))});
-            }
-            e.closed = true;
-            path_.push_back(e);
-          }
-        } else {
-          record(r.Type == 43 ? META_RECTANGLE : META_ELLIPSE, words({b, rr, t, l}));
-        }
-        break;
-      }
-      case 59:
-        inPath_ = true;
-        path_.clear();
-        break;
-      case 60: inPath_ = false; break;
-      case 61:
-        if (!path_.empty()) {
-          path_.back().closed = true;
-          current_ = path_.back().points.front();
-        }
-        break;
-      case 68:
-        inPath_ = false;
-        path_.clear();
-        break;
-      case 62: {
-        // A fill without an outline: the polygons drawn with a null pen.
-        const int pen = pen_;
-        select(nullPen());
-        polyPolygon();
-        if (pen >= 0) select(pen);
-        path_.clear();
-        break;
-      }
-      case 63:
-        polyPolygon();
-        path_.clear();
-        break;
-      case 64:
-        polylines();
-        path_.clear();
-        break;
-      case 67: {
-        // Clipping paths become the rectangle around them.
-        bool any = false;
-        int64_t l = 0, t = 0, rr = 0, b = 0;
-        for (const TSubpath& sp : path_)
-          for (const POINT& p : sp.points) {
-            if (!any) l = rr = p.x, t = b = p.y, any = true;
-            l = std::min<int64_t>(l, p.x), rr = std::max<int64_t>(rr, p.x);
-            t = std::min<int64_t>(t, p.y), b = std::max<int64_t>(b, p.y);
-          }
-        if (r.I32(8) == RGN_COPY) resetClip();
-        if (!any) l = t = rr = b = 0;
-        record(META_INTERSECTCLIPRECT, words({b, rr, t, l}));
-        path_.clear();
-        break;
-      }
-      case 75:
-        if (r.U32(8) != 0) throw EEmfWriteError("Clipping regions are not written to Windows metafiles");
-        resetClip();
-        break;
-      case 30: record(META_INTERSECTCLIPRECT, words({r.I32(20), r.I32(16), r.I32(12), r.I32(8)})); break;
-      case 33: {
-        TSaved s{pen_, brush_, fillMode_, {}};
-        std::copy(xform_, xform_ + 6, s.xform);
-        saved_.push_back(s);
-        record(META_SAVEDC, "");
-        break;
-      }
-      case 34: {
-        const int32_t level = r.I32(8);
-        const int64_t depth = static_cast<int64_t>(saved_.size());
-        const int64_t target = level < 0 ? depth + level : level - 1;  // saves kept afterwards
-        if (target < 0 || target >= depth) break;                      // as GDI: an invalid level does nothing
-        record(META_RESTOREDC, words({target - depth}));
-        const TSaved s = saved_[static_cast<size_t>(target)];
-        saved_.resize(static_cast<size_t>(target));
-        pen_ = s.pen, brush_ = s.brush, fillMode_ = s.fillMode;
-        std::copy(s.xform, s.xform + 6, xform_);
-        break;
-      }
-      case 36: {
-        double m[6];
-        for (int i = 0; i < 6; ++i) m[i] = r.F32(8 + 4 * i);
-        const double* c = xform_;
-        if (r.U32(32) == 1) {
-          const double id[6] = {1, 0, 0, 1, 0, 0};
-          std::copy(id, id + 6, xform_);
-        } else if (r.U32(32) == 2) {  // m applied first
-          const double n[6] = {m[0] * c[0] + m[1] * c[2], m[0] * c[1] + m[1] * c[3], m[2] * c[0] + m[3] * c[2],
-                               m[2] * c[1] + m[3] * c[3], m[4] * c[0] + m[5] * c[2] + c[4],
-                               m[4] * c[1] + m[5] * c[3] + c[5]};
-          std::copy(n, n + 6, xform_);
-        } else {
-          throw EEmfWriteError("A world transform of the metafile has no Windows-metafile form");
-        }
-        break;
-      }
-      case 15: {
-        std::string p;
-        put32(p, r.U32(16));
-        p += words({r.I32(12), r.I32(8)});
-        record(META_SETPIXEL, p);
-        break;
-      }
-      case 81: bitmap(r, false); break;
-      case 114: bitmap(r, true); break;
-      default:
-        throw EEmfWriteError("The metafile record " + std::to_string(r.Type) + " has no Windows-metafile form");
-    }
+    if (r.Type == 1 || r.Type == 14) continue;  // header, end
+    if (!stateRecord(r) && !objectRecord(r) && !drawingRecord(r) && !pathRecord(r) && !clipRecord(r))
+      throw EEmfWriteError("The metafile record " + std::to_string(r.Type) + " has no Windows-metafile form");
   }
   record(META_EOF, "");
   (void)dpi;
   return out_;
+}
+
+// Modes, saved levels and the world transform.
+bool TWmfConverter::stateRecord(const TEmfRecord& r) {
+  switch (r.Type) {
+    case 18: record(META_SETBKMODE, words({r.I32(8)})); return true;
+    case 19:
+      fillMode_ = r.I32(8) == WINDING ? WINDING : ALTERNATE;
+      record(META_SETPOLYFILLMODE, words({fillMode_}));
+      return true;
+    case 58: return true;  // the miter limit: WMF pens have none
+    case 33: {
+      TSaved s{pen_, brush_, fillMode_, {}};
+      std::copy(xform_, xform_ + 6, s.xform);
+      saved_.push_back(s);
+      record(META_SAVEDC, "");
+      return true;
+    }
+    case 34: restoreDC(r.I32(8)); return true;
+    case 36: modifyWorldTransform(r); return true;
+    default: return false;
+  }
+}
+
+void TWmfConverter::restoreDC(int32_t level) {
+  const int64_t depth = static_cast<int64_t>(saved_.size());
+  const int64_t target = level < 0 ? depth + level : level - 1;  // saves kept afterwards
+  if (target < 0 || target >= depth) return;                      // as GDI: an invalid level does nothing
+  record(META_RESTOREDC, words({target - depth}));
+  const TSaved s = saved_[static_cast<size_t>(target)];
+  saved_.resize(static_cast<size_t>(target));
+  pen_ = s.pen, brush_ = s.brush, fillMode_ = s.fillMode;
+  std::copy(s.xform, s.xform + 6, xform_);
+}
+
+void TWmfConverter::modifyWorldTransform(const TEmfRecord& r) {
+  double m[6];
+  for (int i = 0; i < 6; ++i) m[i] = r.F32(8 + 4 * i);
+  const double* c = xform_;
+  if (r.U32(32) == 1) {
+    const double id[6] = {1, 0, 0, 1, 0, 0};
+    std::copy(id, id + 6, xform_);
+  } else if (r.U32(32) == 2) {  // m applied first
+    const double n[6] = {m[0] * c[0] + m[1] * c[2], m[0] * c[1] + m[1] * c[3], m[2] * c[0] + m[3] * c[2],
+                         m[2] * c[1] + m[3] * c[3], m[4] * c[0] + m[5] * c[2] + c[4],
+                         m[4] * c[1] + m[5] * c[3] + c[5]};
+    std::copy(n, n + 6, xform_);
+  } else {
+    throw EEmfWriteError("A world transform of the metafile has no Windows-metafile form");
+  }
+}
+
+// Pens and brushes: made, selected, deleted.
+bool TWmfConverter::objectRecord(const TEmfRecord& r) {
+  switch (r.Type) {
+    case 95: case 39: createObject(r); return true;
+    case 37: {
+      auto it = objects_.find(r.U32(8));
+      if (it == objects_.end()) throw EEmfWriteError("A metafile selects an object it did not create");
+      select(it->second);
+      // Objects in use, for the saved states and clip resets.
+      (isPen_[static_cast<size_t>(it->second)] ? pen_ : brush_) = it->second;
+      return true;
+    }
+    case 40: objects_.erase(r.U32(8)); return true;  // the look stays for later objects
+    default: return false;
+  }
+}
+
+void TWmfConverter::createObject(const TEmfRecord& r) {
+  const uint32_t handle = r.U32(8);
+  if (objects_.count(handle)) throw EEmfWriteError("A metafile object is created twice");
+  const bool pen = r.Type == 95;
+  std::string p;
+  if (pen) {
+    // EXTCREATEPEN: the brush bitmap's offsets and sizes, then the pen's
+    // style, width, brush style and colour.
+    uint32_t style = r.U32(28);
+    const uint32_t kind = style & PS_STYLE_MASK;
+    if (r.U32(36) == 1) style = PS_NULL;                     // a hollow brush draws nothing
+    else if (kind == PS_USERSTYLE) style &= ~PS_STYLE_MASK;  // dashes of their own: solid
+    put16(p, static_cast<uint16_t>(style & 0xFFFF));
+    p += words({std::min<int64_t>(r.U32(32), 32767), 0});
+    put32(p, r.U32(40));
+  } else {
+    put16(p, static_cast<uint16_t>(r.U32(12)));
+    put32(p, r.U32(16));
+    put16(p, 0);
+  }
+  // Objects are made once per look and never deleted: WMF players
+  // differ in how they reuse freed slots, and a page has few looks.
+  const std::string key = std::string(1, pen ? 'P' : 'B') + p;
+  auto known = looks_.find(key);
+  if (known == looks_.end()) {
+    const int slot = newSlot();
+    if (isPen_.size() <= static_cast<size_t>(slot)) isPen_.resize(static_cast<size_t>(slot) + 1);
+    isPen_[static_cast<size_t>(slot)] = pen;
+    record(pen ? META_CREATEPENINDIRECT : META_CREATEBRUSHINDIRECT, p);
+    known = looks_.emplace(key, slot).first;
+  }
+  objects_[handle] = known->second;
+}
+
+// Lines, curves, shapes, pixels and pictures: drawn at once outside a path
+// bracket, collected into the path inside one.
+bool TWmfConverter::drawingRecord(const TEmfRecord& r) {
+  switch (r.Type) {
+    case 27: case 54: {  // MOVETOEX, LINETO
+      const POINT pt{r.I32(8), r.I32(12)};
+      if (r.Type == 27 && inPath_)
+        path_.push_back(TSubpath{{pt}, false});
+      else if (inPath_)
+        addPoint(pt);
+      else
+        record(r.Type == 27 ? META_MOVETO : META_LINETO, words({pt.y, pt.x}));
+      current_ = pt;
+      return true;
+    }
+    case 5: polyBezierTo(r); return true;
+    case 3: case 4: poly(r); return true;
+    case 42: case 43: rectangleOrEllipse(r); return true;
+    case 15: {
+      std::string p;
+      put32(p, r.U32(16));
+      p += words({r.I32(12), r.I32(8)});
+      record(META_SETPIXEL, p);
+      return true;
+    }
+    case 81: bitmap(r, false); return true;
+    case 114: bitmap(r, true); return true;
+    default: return false;
+  }
+}
+
+void TWmfConverter::polyBezierTo(const TEmfRecord& r) {
+  const uint32_t count = r.U32(24);
+  r.Items(28, count, 8);
+  const POINT start = current_;
+  for (uint32_t i = 0; i + 3 <= count; i += 3) {
+    POINT c[3];
+    for (int k = 0; k < 3; ++k) c[k] = POINT{r.I32(28 + (i + k) * 8), r.I32(32 + (i + k) * 8)};
+    if (!inPath_ && path_.empty()) path_.push_back(TSubpath{{start}, false});
+    flattenBezier(c);
+  }
+  if (!inPath_) {
+    polylines();
+    path_.clear();
+  }
+}
+
+// POLYGON, POLYLINE.
+void TWmfConverter::poly(const TEmfRecord& r) {
+  const uint32_t count = r.U32(24);
+  r.Items(28, count, 8);
+  std::vector<POINT> pts;
+  for (uint32_t i = 0; i < count; ++i) pts.push_back(POINT{r.I32(28 + i * 8), r.I32(32 + i * 8)});
+  if (pts.empty()) return;
+  if (inPath_) {
+    path_.push_back(TSubpath{pts, r.Type == 3});
+    current_ = pts.back();
+  } else {
+    std::string p;
+    put16(p, static_cast<uint16_t>(std::min<size_t>(pts.size(), 0x7FFF)));
+    pts.resize(std::min<size_t>(pts.size(), 0x7FFF));
+    p += pointList(pts);
+    record(r.Type == 3 ? META_POLYGON : META_POLYLINE, p);
+  }
+}
+
+// RECTANGLE, ELLIPSE; in a path the ellipse is a 64-sided polygon.
+void TWmfConverter::rectangleOrEllipse(const TEmfRecord& r) {
+  const int32_t l = r.I32(8), t = r.I32(12), rr = r.I32(16), b = r.I32(20);
+  if (!inPath_) {
+    record(r.Type == 43 ? META_RECTANGLE : META_ELLIPSE, words({b, rr, t, l}));
+  } else if (r.Type == 43) {
+    path_.push_back(TSubpath{{POINT{l, t}, POINT{rr, t}, POINT{rr, b}, POINT{l, b}}, true});
+  } else {
+    TSubpath e;
+    for (int i = 0; i < 64; ++i) {
+      const double a = i * 2 * M_PI / 64;
+      e.points.push_back(POINT{static_cast<int32_t>(std::lrint((l + rr) / 2.0 + (rr - l) / 2.0 * std::cos(a))),
+                               static_cast<int32_t>(std::lrint((t + b) / 2.0 + (b - t) / 2.0 * std::sin(a)))});
+    }
+    e.closed = true;
+    path_.push_back(e);
+  }
+}
+
+// The path bracket and the painting of the path.
+bool TWmfConverter::pathRecord(const TEmfRecord& r) {
+  switch (r.Type) {
+    case 59:  // BEGINPATH
+      inPath_ = true;
+      path_.clear();
+      return true;
+    case 60: inPath_ = false; return true;  // ENDPATH
+    case 61:                                // CLOSEFIGURE
+      if (!path_.empty()) {
+        path_.back().closed = true;
+        current_ = path_.back().points.front();
+      }
+      return true;
+    case 68:  // ABORTPATH
+      inPath_ = false;
+      path_.clear();
+      return true;
+    case 62: {  // FILLPATH: the polygons drawn with a null pen, without an outline
+      const int pen = pen_;
+      select(nullPen());
+      polyPolygon();
+      if (pen >= 0) select(pen);
+      path_.clear();
+      return true;
+    }
+    case 63:  // STROKEANDFILLPATH
+      polyPolygon();
+      path_.clear();
+      return true;
+    case 64:  // STROKEPATH
+      polylines();
+      path_.clear();
+      return true;
+    default: return false;
+  }
+}
+
+bool TWmfConverter::clipRecord(const TEmfRecord& r) {
+  switch (r.Type) {
+    case 67: clipToPath(r.I32(8)); return true;
+    case 75:
+      if (r.U32(8) != 0) throw EEmfWriteError("Clipping regions are not written to Windows metafiles");
+      resetClip();
+      return true;
+    case 30: record(META_INTERSECTCLIPRECT, words({r.I32(20), r.I32(16), r.I32(12), r.I32(8)})); return true;
+    default: return false;
+  }
+}
+
+// Clipping paths become the rectangle around them.
+void TWmfConverter::clipToPath(int32_t mode) {
+  bool any = false;
+  int64_t l = 0, t = 0, rr = 0, b = 0;
+  for (const TSubpath& sp : path_)
+    for (const POINT& p : sp.points) {
+      if (!any) l = rr = p.x, t = b = p.y, any = true;
+      l = std::min<int64_t>(l, p.x), rr = std::max<int64_t>(rr, p.x);
+      t = std::min<int64_t>(t, p.y), b = std::max<int64_t>(b, p.y);
+    }
+  if (mode == RGN_COPY) resetClip();
+  if (!any) l = t = rr = b = 0;
+  record(META_INTERSECTCLIPRECT, words({b, rr, t, l}));
+  path_.clear();
 }
 
 }  // namespace

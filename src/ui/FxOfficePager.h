@@ -84,6 +84,15 @@ private:
 
 using TChangeEvent = std::function<void()>;
 
+// A getter, and a setter that reports a real change through OnChange.
+#define FX_NOTIFYING_PROPERTY(type, name, init)  \
+  type Get##name() const { return f##name##_; } \
+  void Set##name(type value) {                  \
+    if (f##name##_ == value) return;            \
+    f##name##_ = value;                         \
+    if (OnChange) OnChange();                   \
+  }
+
 class TPagerTabSettings {
 public:
   // Copies every layout field through its setter (so each real change
@@ -94,15 +103,7 @@ public:
   X(TAlignment, Alignment, taLeftJustify) X(int, LeftMargin, 4) X(int, RightMargin, 4) X(int, StartMargin, 4) \
   X(int, EndMargin, 0) X(int, Height, 26) X(int, Spacing, 4) X(int, Width, 0) X(bool, WordWrap, false)        \
   X(TImagePosition, ImagePosition, ipLeft) X(TFxTabShape, Shape, tsRectangle) X(int, Rounding, 1)
-#define FX_DECLARE(type, name, init)            \
-  type Get##name() const { return f##name##_; } \
-  void Set##name(type value) {                  \
-    if (f##name##_ == value) return;            \
-    f##name##_ = value;                         \
-    if (OnChange) OnChange();                   \
-  }
-  FX_TABSETTINGS(FX_DECLARE)
-#undef FX_DECLARE
+  FX_TABSETTINGS(FX_NOTIFYING_PROPERTY)
   // The streaming default of StartMargin is 60, not the initial 4, so an
   // unchanged pager writes it.
   static bool IsStoredStartMargin(int value) { return value != 60; }
@@ -148,15 +149,7 @@ public:
   // Copies every field; the colours without a notice, the gradients through
   // their setters.
   void Assign(const TVistaBackground& source);
-#define FX_DECLARE(type, name, init)            \
-  type Get##name() const { return f##name##_; } \
-  void Set##name(type value) {                  \
-    if (f##name##_ == value) return;            \
-    f##name##_ = value;                         \
-    if (OnChange) OnChange();                   \
-  }
-  FX_VISTA(FX_DECLARE)
-#undef FX_DECLARE
+  FX_VISTA(FX_NOTIFYING_PROPERTY)
   TChangeEvent OnChange;
 
 private:
@@ -199,15 +192,7 @@ public:
   // report at the end when anything differed.
   void Assign(const TCustomTabAppearance& source);
 
-#define FX_DECLARE(type, name, init)            \
-  type Get##name() const { return f##name##_; } \
-  void Set##name(type value) {                  \
-    if (f##name##_ == value) return;            \
-    f##name##_ = value;                         \
-    if (OnChange) OnChange();                   \
-  }
-  FX_TAB_NOTIFYING(FX_DECLARE)
-#undef FX_DECLARE
+  FX_TAB_NOTIFYING(FX_NOTIFYING_PROPERTY)
 #define FX_DECLARE(type, name, init)            \
   type Get##name() const { return f##name##_; } \
   void Set##name(type value) { f##name##_ = value; }
@@ -677,6 +662,16 @@ private:
   int TabLength(int index) const;
   const TTabAppearance& AppearanceOf(TFxOfficePage* page) const;
   void UnhookForm();
+  // The parts of a tab's drawing (FxOfficePagerPaint.cpp).
+  struct TTabColors;
+  TTabColors TabColorsOf(int index);
+  void DrawTabFace(QImage& canvas, int index, const QRect& tabRect, const TTabColors& colors);
+  void DrawRoundedTabDetails(QImage& canvas, int index, const QRect& tabRect, const TTabColors& colors);
+  void DrawTabCheckBox(QImage& canvas, int index);
+  QRect TabContentRect(int index, const QRect& tabRect);
+  void DrawTabPicture(QImage& canvas, TFxOfficePage* page, QRect& content);
+  void DrawTabCaption(QImage& canvas, int index, QRect content, TColor textColor);
+  void KeepButtonAreaClear(QImage& canvas, const QRect& tabRect);
 
   TCustomFxOfficePagerStyler* internalStyler_ = nullptr;  // child QObject
   QPointer<TCustomFxOfficePagerStyler> attachedStyler_;

@@ -29,12 +29,13 @@ QRgb PixelAt(const QImage& img, int x, int y, QRgb fallback) {
   return img.valid(x, y) ? img.pixel(x, y) : fallback;
 }
 
-struct TabColors {
+}  // namespace
+
+struct TFxOfficePager::TTabColors {
   TVistaColors face{clNone, clNone, clNone, clNone, clNone, ggRadial, ggRadial};
   TColor text = clBlack, highLight = clNone;
   bool faceDrawn = true, focused = false;
 };
-}  // namespace
 
 QImage TFxOfficePager::RenderPager() {
   QImage canvas(std::max(1, width()), std::max(1, height()), QImage::Format_ARGB32_Premultiplied);
@@ -87,15 +88,35 @@ void TFxOfficePager::DrawAllTabs(QImage& canvas) {
 
 void TFxOfficePager::DrawTab(QImage& canvas, int i) {
   if (i < 0 || i >= pages_.Count() || tabSettings_->GetHeight() <= 0) return;
-  QRect tr = GetTabRect(i);
+  const QRect tr = GetTabRect(i);
   if (tr.left() < 0 && R(tr) < 0) return;
+  TFxOfficePage* page = pages_.Get(i);
+  const TTabColors c = TabColorsOf(i);
+  if (c.faceDrawn && c.face.Color != clNone) DrawTabFace(canvas, i, tr, c);
+  if (page->GetShowCheckBox()) DrawTabCheckBox(canvas, i);
+  if (OnDrawTab) {
+    OnDrawTab(this, i, tr, canvas);
+  } else {
+    QRect content = TabContentRect(i, tr);
+    DrawTabPicture(canvas, page, content);
+    DrawTabCaption(canvas, i, content, c.text);
+  }
+  KeepButtonAreaClear(canvas, tr);
+  // The active tab lies over its neighbours.
+  if (i != activeIndex_ && ActiveNeighbourSide(i) != 0) DrawTab(canvas, activeIndex_);
+}
+
+// The face, border, text and highlight colours of a tab in its state:
+// selected, hot, normal, hidden or disabled, fading while it glows, and
+// the hot look for the focused selected tab.
+TFxOfficePager::TTabColors TFxOfficePager::TabColorsOf(int i) {
   TFxOfficePage* page = pages_.Get(i);
   const TTabAppearance& a = AppearanceOf(page);
   const TGradientBackground& bg = CurrentStyler()->TabAppearance().BackGround();
   const bool active = i == activeIndex_, hot = i == hotIndex_, pressed = i == pressedIndex_;
   const bool glowing = page->GlowTimerRunning();
   const int hover = page->HoverGlow(), click = page->ClickGlow();
-  TabColors c;
+  TTabColors c;
   c.highLight = a.GetHighLightColor();
   auto set = [&](TColor c1, TColor c2, TColor c3, TColor c4, TColor border) {
     c.face.Color = c1, c.face.ColorTo = c2, c.face.ColorMirror = c3, c.face.ColorMirrorTo = c4;
@@ -171,246 +192,273 @@ void TFxOfficePager::DrawTab(QImage& canvas, int i) {
     c.focused = true;
   }
 
+  return c;
+}
+
+// The tab's background: a glassy gradient with light, shadow and highlight
+// lines for rounded tabs, the tab shape otherwise.
+void TFxOfficePager::DrawTabFace(QImage& canvas, int i, const QRect& tr, const TTabColors& c) {
   const bool side = tabPosition_ == tpLeft || tabPosition_ == tpRight;
   TTabPosition facePos = tabPosition_;
   bool rotated = true;
   TFxTabShape shape = tabSettings_->GetShape();
   if (side && !rotateTabLeftRight_) facePos = tpTop, rotated = false, shape = tsRectangle;
-  const bool rounded = IsRoundedTabs();
+  if (IsRoundedTabs()) {
+    DrawVistaGradient(canvas, tr, c.face, facePos, rotated, true);
+    DrawRoundedTabDetails(canvas, i, tr, c);
+    return;
+  }
+  QRect shrunk = tr;
+  switch (tabPosition_) {
+    case tpTop: shrunk.setBottom(shrunk.bottom() - 3); break;
+    case tpBottom: shrunk.setTop(shrunk.top() + 2); break;
+    case tpLeft: shrunk.setRight(shrunk.right() - 3); break;
+    case tpRight: shrunk.setLeft(shrunk.left() + 2); break;
+  }
+  DrawTabBackground(canvas, shrunk, c.face, facePos, rotated, tabSettings_->GetRounding(), shape);
+}
+
+// Light, shadow and highlight details of a rounded tab, and its corners
+// given the colours around them.
+void TFxOfficePager::DrawRoundedTabDetails(QImage& canvas, int i, const QRect& tr, const TTabColors& c) {
+  TFxOfficePage* page = pages_.Get(i);
+  const TTabAppearance& a = AppearanceOf(page);
+  const TGradientBackground& bg = CurrentStyler()->TabAppearance().BackGround();
+  const bool glowing = page->GlowTimerRunning();
   const int L = tr.left(), T = tr.top(), Rr = R(tr), Bb = B(tr);
-  if (c.faceDrawn && c.face.Color != clNone) {
-    if (rounded) {
-      DrawVistaGradient(canvas, tr, c.face, facePos, rotated, true);
-      // Light, shadow and highlight details.
-      QPainter p(&canvas);
-      QRgb outside = canvas.pixel(std::max(0, std::min(canvas.width() - 1, L)), 0);
-      auto px = [&](int x, int y) { return FromQ(PixelAt(canvas, x, y, outside)); };
-      auto put = [&](int x, int y, TColor col) {
-        if (canvas.valid(x, y)) {
-          p.setPen(Q(col));
-          p.drawPoint(x, y);
-        }
-      };
-      const bool fading = glowing && page->GlowMode() == 0;
-      const TColor light = BlendColor(0xFFFFFF, c.face.Color, c.focused || fading ? 20 : 50);
-      const TColor shadow = a.GetShadowColor();
-      const TColor shadow2 = shadow != clNone && bg.GetColor() != clNone ? BlendColor(shadow, bg.GetColor(), 40) : clNone;
-      const TColor edge = c.face.BorderColor != clNone ? BlendColor(c.face.Color, c.face.BorderColor, 80) : clNone;
-      switch (tabPosition_) {
-        case tpTop: {
-          TColor c1 = px(L - 1, T - 1), c2 = px(L + 1, T - 1), c3 = px(L - 1, T), c4 = px(Rr + 1, T);
-          put(L, T, c1), put(L + 1, T, c2), put(L, T + 1, c3);
-          put(Rr - 1, T, c4), put(Rr - 2, T, c4), put(Rr - 1, T + 1, c4);
-          Line(p, light, L + 3, T + 3, Rr - 3, T + 3);
-          if (shadow != clNone) {
-            Line(p, shadow, Rr, T + 3, Rr, Bb - 4);
-            Line(p, shadow2, Rr + 1, T + 4, Rr + 1, Bb - 4);
-          }
-          if (c.highLight != clNone) {
-            Line(p, edge, L + 3, T + 1, Rr - 3, T + 1);
-            Line(p, c.highLight, L + 1, T + 3, L + 1, Bb - 5);
-            Line(p, c.highLight, Rr - 2, T + 3, Rr - 2, Bb - 5);
-          }
-          break;
-        }
-        case tpBottom: {
-          TColor c1 = px(L - 1, Bb - 1), c4 = px(Rr + 1, Bb);
-          put(L, Bb - 2, c1), put(L + 1, Bb - 1, c1), put(L, Bb - 1, c1);
-          put(Rr - 1, Bb - 1, c4), put(Rr - 2, Bb - 1, c4), put(Rr - 1, Bb - 2, c4);
-          Line(p, light, L + 3, Bb - 3, Rr - 3, Bb - 3);
-          if (shadow != clNone) {
-            Line(p, shadow, Rr, T + 4, Rr, Bb - 2);
-            Line(p, shadow2, Rr + 1, T + 4, Rr + 1, Bb - 3);
-          }
-          if (c.highLight != clNone) {
-            Line(p, edge, L + 3, Bb - 2, Rr - 3, Bb - 2);
-            Line(p, c.highLight, L + 1, Bb - 3, L + 1, T + 5);
-            Line(p, c.highLight, Rr - 2, Bb - 3, Rr - 2, T + 5);
-          }
-          break;
-        }
-        case tpLeft: {
-          TColor c1 = px(L - 1, T - 1), c2 = px(L + 1, T - 1), c3 = px(L - 1, T), c4 = px(L - 1, Bb);
-          put(L, T, c1), put(L + 1, T, c2), put(L, T + 1, c3);
-          put(L, Bb - 1, c4), put(L + 1, Bb - 1, c4), put(L, Bb - 2, c4);
-          if (rotateTabLeftRight_)
-            Line(p, light, L + 3, T + 3, L + 3, Bb - 3);
-          else
-            Line(p, light, L + 3, T + 3, Rr - 5, T + 3);
-          if (shadow != clNone) {
-            if (rotateTabLeftRight_) {
-              Line(p, shadow, L + 3, T - 1, Rr, T - 1);
-              Line(p, shadow2, L + 4, T - 2, Rr, T - 2);
-            } else {
-              Line(p, shadow, L + 3, Bb, Rr, Bb);
-              Line(p, shadow2, L + 4, Bb + 1, Rr, Bb + 1);
-            }
-          }
-          if (c.highLight != clNone) {
-            Line(p, edge, L + 1, T + 3, L + 1, Bb - 3);
-            Line(p, c.highLight, L + 3, T + 1, Rr - 5, T + 1);
-            Line(p, c.highLight, L + 3, Bb - 2, Rr - 5, Bb - 2);
-          }
-          break;
-        }
-        case tpRight: {
-          TColor c1 = px(Rr + 1, T - 1), c3 = px(Rr + 1, T), c4 = px(Rr + 1, Bb);
-          put(Rr, T, c1), put(Rr - 1, T, c1), put(Rr, T + 1, c3);
-          put(Rr, Bb - 1, c4), put(Rr - 1, Bb - 1, c4), put(Rr, Bb - 2, c4);
-          if (rotateTabLeftRight_)
-            Line(p, light, Rr - 3, T + 3, Rr - 3, Bb - 3);
-          else
-            Line(p, light, L + 5, T + 3, Rr - 3, T + 3);
-          if (shadow != clNone) {
-            Line(p, shadow, L + 3, Bb, Rr - 3, Bb);
-            Line(p, shadow2, L + 4, Bb + 1, Rr - 4, Bb + 1);
-          }
-          if (c.highLight != clNone) {
-            Line(p, edge, Rr - 2, T + 3, Rr - 2, Bb - 3);
-            Line(p, c.highLight, L + 5, T + 1, Rr - 3, T + 1);
-            Line(p, c.highLight, L + 5, Bb - 2, Rr - 3, Bb - 2);
-          }
-          break;
-        }
+  QPainter p(&canvas);
+  QRgb outside = canvas.pixel(std::max(0, std::min(canvas.width() - 1, L)), 0);
+  auto px = [&](int x, int y) { return FromQ(PixelAt(canvas, x, y, outside)); };
+  auto put = [&](int x, int y, TColor col) {
+    if (canvas.valid(x, y)) {
+      p.setPen(Q(col));
+      p.drawPoint(x, y);
+    }
+  };
+  const bool fading = glowing && page->GlowMode() == 0;
+  const TColor light = BlendColor(0xFFFFFF, c.face.Color, c.focused || fading ? 20 : 50);
+  const TColor shadow = a.GetShadowColor();
+  const TColor shadow2 = shadow != clNone && bg.GetColor() != clNone ? BlendColor(shadow, bg.GetColor(), 40) : clNone;
+  const TColor edge = c.face.BorderColor != clNone ? BlendColor(c.face.Color, c.face.BorderColor, 80) : clNone;
+  switch (tabPosition_) {
+    case tpTop: {
+      TColor c1 = px(L - 1, T - 1), c2 = px(L + 1, T - 1), c3 = px(L - 1, T), c4 = px(Rr + 1, T);
+      put(L, T, c1), put(L + 1, T, c2), put(L, T + 1, c3);
+      put(Rr - 1, T, c4), put(Rr - 2, T, c4), put(Rr - 1, T + 1, c4);
+      Line(p, light, L + 3, T + 3, Rr - 3, T + 3);
+      if (shadow != clNone) {
+        Line(p, shadow, Rr, T + 3, Rr, Bb - 4);
+        Line(p, shadow2, Rr + 1, T + 4, Rr + 1, Bb - 4);
       }
-    } else {
-      QRect shrunk = tr;
-      switch (tabPosition_) {
-        case tpTop: shrunk.setBottom(shrunk.bottom() - 3); break;
-        case tpBottom: shrunk.setTop(shrunk.top() + 2); break;
-        case tpLeft: shrunk.setRight(shrunk.right() - 3); break;
-        case tpRight: shrunk.setLeft(shrunk.left() + 2); break;
+      if (c.highLight != clNone) {
+        Line(p, edge, L + 3, T + 1, Rr - 3, T + 1);
+        Line(p, c.highLight, L + 1, T + 3, L + 1, Bb - 5);
+        Line(p, c.highLight, Rr - 2, T + 3, Rr - 2, Bb - 5);
       }
-      DrawTabBackground(canvas, shrunk, c.face, facePos, rotated, tabSettings_->GetRounding(), shape);
+      break;
     }
-  }
-  if (page->GetShowCheckBox()) {
-    // No visual-style library here: the platform style draws the box.
-    QRect box = GetCheckBoxRect(i);
-    QStyleOptionButton option;
-    option.rect = box;
-    option.state = (page->GetChecked() ? QStyle::State_On : QStyle::State_Off) |
-                   (page->GetTabEnabled() ? QStyle::State_Enabled : QStyle::State_None);
-    QPainter p(&canvas);
-    style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &p, this);
-  }
-  if (OnDrawTab) {
-    OnDrawTab(this, i, tr, canvas);
-  } else {
-    QRect content = tr;
-    if (!rounded) {
-      int extra = GetLeftShapeExtra();
-      if (!side) content.setLeft(content.left() + extra);
+    case tpBottom: {
+      TColor c1 = px(L - 1, Bb - 1), c4 = px(Rr + 1, Bb);
+      put(L, Bb - 2, c1), put(L + 1, Bb - 1, c1), put(L, Bb - 1, c1);
+      put(Rr - 1, Bb - 1, c4), put(Rr - 2, Bb - 1, c4), put(Rr - 1, Bb - 2, c4);
+      Line(p, light, L + 3, Bb - 3, Rr - 3, Bb - 3);
+      if (shadow != clNone) {
+        Line(p, shadow, Rr, T + 4, Rr, Bb - 2);
+        Line(p, shadow2, Rr + 1, T + 4, Rr + 1, Bb - 3);
+      }
+      if (c.highLight != clNone) {
+        Line(p, edge, L + 3, Bb - 2, Rr - 3, Bb - 2);
+        Line(p, c.highLight, L + 1, Bb - 3, L + 1, T + 5);
+        Line(p, c.highLight, Rr - 2, Bb - 3, Rr - 2, T + 5);
+      }
+      break;
     }
-    const bool closeShown = closeOnTab_ && buttonSettings_->GetCloseButton() && page->GetShowClose() &&
-                            (showCloseOnNonSelectedTabs_ || active);
-    if (!side || !rotateTabLeftRight_) {
-      content.setLeft(content.left() + tabSettings_->GetLeftMargin());
-      if (closeShown && closeOnTabPosition_ == cpLeft && tabSettings_->GetAlignment() != taCenter)
-        content.setLeft(content.left() + 22);
-      if (page->GetShowCheckBox()) content.setLeft(content.left() + 20);
-      if (closeShown && closeOnTabPosition_ == cpRight) content.setRight(content.right() - 22);
-    } else if (tabPosition_ == tpLeft) {
-      content.setBottom(content.bottom() - tabSettings_->GetLeftMargin() - (closeShown ? 22 : 0) -
-                        (page->GetShowCheckBox() ? 25 : 0));
-    } else {
-      content.setTop(content.top() + tabSettings_->GetLeftMargin() + (closeShown ? 22 : 0) +
-                     (page->GetShowCheckBox() ? 20 : 0));
-    }
-    // Picture.
-    TFxPicture* pic = !page->GetTabEnabled() && !page->DisabledPicture().GetEmpty() ? &page->DisabledPicture()
-                                                                                     : &page->Picture();
-    // An image-list image when the tab has no picture.
-    TCustomImageList* list = nullptr;
-    bool listEnabled = page->GetTabEnabled();
-    const bool hasPicture = !pic->GetEmpty() && pic->MeasureImage();
-    if (!hasPicture && (images_ || disabledImages_) && page->GetImageIndex() >= 0) {
-      if (page->GetTabEnabled())
-        list = images_;
-      else if (disabledImages_)
-        list = disabledImages_, listEnabled = true;
+    case tpLeft: {
+      TColor c1 = px(L - 1, T - 1), c2 = px(L + 1, T - 1), c3 = px(L - 1, T), c4 = px(L - 1, Bb);
+      put(L, T, c1), put(L + 1, T, c2), put(L, T + 1, c3);
+      put(L, Bb - 1, c4), put(L + 1, Bb - 1, c4), put(L, Bb - 2, c4);
+      if (rotateTabLeftRight_)
+        Line(p, light, L + 3, T + 3, L + 3, Bb - 3);
       else
-        list = images_;
-    }
-    if (hasPicture || list) {
-      const int w = hasPicture ? pic->GetWidth() : list->Width(), h = hasPicture ? pic->GetHeight() : list->Height();
-      int x = content.left(), y = content.top() + (content.height() - h) / 2;
-      switch (tabSettings_->GetImagePosition()) {
-        case ipLeft: content.setLeft(content.left() + w + 2); break;
-        case ipRight:
-          x = R(content) - w - tabSettings_->GetRightMargin();
-          content.setRight(x - 2 - 1);
-          break;
-        case ipTop:
-          x = content.left() + (content.width() - w) / 2, y = content.top();
-          content.setTop(content.top() + h);
-          break;
-        case ipBottom:
-          x = content.left() + (content.width() - w) / 2, y = B(content) - h;
-          content.setBottom(content.bottom() - h);
-          break;
-      }
-      if (hasPicture)
-        pic->Draw(canvas, QRect(x, y, w, h));
-      else
-        list->Draw(canvas, x, y, page->GetImageIndex(), listEnabled);
-    }
-    // Caption.
-    const QString caption = page->TabCaption();
-    if (!caption.isEmpty()) {
-      QFont font = a.GetFont();
-      const bool rotatedText = side && rotateTabLeftRight_;
-      if (!rotatedText) {
-        int alignment = 0;
-        if (tabSettings_->GetWidth() != 0) {
-          if (tabSettings_->GetAlignment() == taRightJustify) alignment = 1;
-          if (tabSettings_->GetAlignment() == taCenter) {
-            QRect cr, ir, txt;
-            GetTabContentRects(i, cr, ir, txt);
-            if (txt.isValid()) content.setLeft(txt.left());
-          }
-        } else if (tabSettings_->GetImagePosition() == ipTop || tabSettings_->GetImagePosition() == ipBottom) {
-          alignment = 2;
-        }
-        const bool ellipsis = tabSettings_->GetWidth() >= 1 && !tabSettings_->GetWordWrap();
-        QString text = GetTruncatedCaptionW(caption, content, antiAlias_ != aaNone, tabSettings_->GetWordWrap(),
-                                            tpTop, ellipsis, font);
-        QRect layout = content;
-        layout.setRight(layout.right() + 10);
-        QRect drawn;
-        DrawCaption(canvas, alignment, layout, drawn, tabSettings_->GetWordWrap(), false, tpTop, antiAlias_, true,
-                    page->GetTabEnabled() || !showNonSelectedTabs_, font, c.text, text);
-      } else {
-        // Text along the strip: turned a quarter.
-        QString text = GetTruncatedCaptionW(caption, content, false, tabSettings_->GetWordWrap(), tabPosition_,
-                                            tabSettings_->GetWidth() >= 1 && !tabSettings_->GetWordWrap(), font);
-        QPainter p(&canvas);
-        p.setFont(font);
-        p.setPen(Q(c.text));
-        const int g = QFontMetrics(font).height();
-        if (tabPosition_ == tpRight) {
-          p.translate(R(content) - (content.width() - g) / 2, content.top());
-          p.rotate(90);
+        Line(p, light, L + 3, T + 3, Rr - 5, T + 3);
+      if (shadow != clNone) {
+        if (rotateTabLeftRight_) {
+          Line(p, shadow, L + 3, T - 1, Rr, T - 1);
+          Line(p, shadow2, L + 4, T - 2, Rr, T - 2);
         } else {
-          p.translate(content.left() + (content.width() - g) / 2, B(content));
-          p.rotate(-90);
+          Line(p, shadow, L + 3, Bb, Rr, Bb);
+          Line(p, shadow2, L + 4, Bb + 1, Rr, Bb + 1);
         }
-        p.drawText(QRect(0, 0, std::max(1, content.height()), g), Qt::AlignLeft | Qt::AlignVCenter, text);
       }
+      if (c.highLight != clNone) {
+        Line(p, edge, L + 1, T + 3, L + 1, Bb - 3);
+        Line(p, c.highLight, L + 3, T + 1, Rr - 5, T + 1);
+        Line(p, c.highLight, L + 3, Bb - 2, Rr - 5, Bb - 2);
+      }
+      break;
+    }
+    case tpRight: {
+      TColor c1 = px(Rr + 1, T - 1), c3 = px(Rr + 1, T), c4 = px(Rr + 1, Bb);
+      put(Rr, T, c1), put(Rr - 1, T, c1), put(Rr, T + 1, c3);
+      put(Rr, Bb - 1, c4), put(Rr - 1, Bb - 1, c4), put(Rr, Bb - 2, c4);
+      if (rotateTabLeftRight_)
+        Line(p, light, Rr - 3, T + 3, Rr - 3, Bb - 3);
+      else
+        Line(p, light, L + 5, T + 3, Rr - 3, T + 3);
+      if (shadow != clNone) {
+        Line(p, shadow, L + 3, Bb, Rr - 3, Bb);
+        Line(p, shadow2, L + 4, Bb + 1, Rr - 4, Bb + 1);
+      }
+      if (c.highLight != clNone) {
+        Line(p, edge, Rr - 2, T + 3, Rr - 2, Bb - 3);
+        Line(p, c.highLight, L + 5, T + 1, Rr - 3, T + 1);
+        Line(p, c.highLight, L + 5, Bb - 2, Rr - 3, Bb - 2);
+      }
+      break;
     }
   }
-  // The buttons' background stays clear of tabs that reach under them.
-  if (!buttonAreaBackground_.isNull()) {
-    QRect b = GetButtonsRect();
-    QRect overlap = b.intersected(tr);
-    if (!overlap.isEmpty()) {
-      QPainter p(&canvas);
-      p.setCompositionMode(QPainter::CompositionMode_Source);
-      p.drawImage(overlap.topLeft(), buttonAreaBackground_, overlap.translated(-b.topLeft()));
-    }
+}
+
+void TFxOfficePager::DrawTabCheckBox(QImage& canvas, int i) {
+  TFxOfficePage* page = pages_.Get(i);
+  // No visual-style library here: the platform style draws the box.
+  QRect box = GetCheckBoxRect(i);
+  QStyleOptionButton option;
+  option.rect = box;
+  option.state = (page->GetChecked() ? QStyle::State_On : QStyle::State_Off) |
+                 (page->GetTabEnabled() ? QStyle::State_Enabled : QStyle::State_None);
+  QPainter p(&canvas);
+  style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &p, this);
+}
+
+// What is left of the tab for the picture and the caption after the
+// margins, the check box and the close button.
+QRect TFxOfficePager::TabContentRect(int i, const QRect& tr) {
+  TFxOfficePage* page = pages_.Get(i);
+  const bool active = i == activeIndex_;
+  const bool side = tabPosition_ == tpLeft || tabPosition_ == tpRight;
+  const bool rounded = IsRoundedTabs();
+  QRect content = tr;
+  if (!rounded) {
+    int extra = GetLeftShapeExtra();
+    if (!side) content.setLeft(content.left() + extra);
   }
-  // The active tab lies over its neighbours.
-  if (!active && ActiveNeighbourSide(i) != 0) DrawTab(canvas, activeIndex_);
+  const bool closeShown = closeOnTab_ && buttonSettings_->GetCloseButton() && page->GetShowClose() &&
+                          (showCloseOnNonSelectedTabs_ || active);
+  if (!side || !rotateTabLeftRight_) {
+    content.setLeft(content.left() + tabSettings_->GetLeftMargin());
+    if (closeShown && closeOnTabPosition_ == cpLeft && tabSettings_->GetAlignment() != taCenter)
+      content.setLeft(content.left() + 22);
+    if (page->GetShowCheckBox()) content.setLeft(content.left() + 20);
+    if (closeShown && closeOnTabPosition_ == cpRight) content.setRight(content.right() - 22);
+  } else if (tabPosition_ == tpLeft) {
+    content.setBottom(content.bottom() - tabSettings_->GetLeftMargin() - (closeShown ? 22 : 0) -
+                      (page->GetShowCheckBox() ? 25 : 0));
+  } else {
+    content.setTop(content.top() + tabSettings_->GetLeftMargin() + (closeShown ? 22 : 0) +
+                   (page->GetShowCheckBox() ? 20 : 0));
+  }
+  return content;
+}
+
+// The tab's picture, or its image-list image when it has none; content
+// gives up the room the picture takes.
+void TFxOfficePager::DrawTabPicture(QImage& canvas, TFxOfficePage* page, QRect& content) {
+  TFxPicture* pic = !page->GetTabEnabled() && !page->DisabledPicture().GetEmpty() ? &page->DisabledPicture()
+                                                                                   : &page->Picture();
+  // An image-list image when the tab has no picture.
+  TCustomImageList* list = nullptr;
+  bool listEnabled = page->GetTabEnabled();
+  const bool hasPicture = !pic->GetEmpty() && pic->MeasureImage();
+  if (!hasPicture && (images_ || disabledImages_) && page->GetImageIndex() >= 0) {
+    if (page->GetTabEnabled())
+      list = images_;
+    else if (disabledImages_)
+      list = disabledImages_, listEnabled = true;
+    else
+      list = images_;
+  }
+  if (hasPicture || list) {
+    const int w = hasPicture ? pic->GetWidth() : list->Width(), h = hasPicture ? pic->GetHeight() : list->Height();
+    int x = content.left(), y = content.top() + (content.height() - h) / 2;
+    switch (tabSettings_->GetImagePosition()) {
+      case ipLeft: content.setLeft(content.left() + w + 2); break;
+      case ipRight:
+        x = R(content) - w - tabSettings_->GetRightMargin();
+        content.setRight(x - 2 - 1);
+        break;
+      case ipTop:
+        x = content.left() + (content.width() - w) / 2, y = content.top();
+        content.setTop(content.top() + h);
+        break;
+      case ipBottom:
+        x = content.left() + (content.width() - w) / 2, y = B(content) - h;
+        content.setBottom(content.bottom() - h);
+        break;
+    }
+    if (hasPicture)
+      pic->Draw(canvas, QRect(x, y, w, h));
+    else
+      list->Draw(canvas, x, y, page->GetImageIndex(), listEnabled);
+  }
+}
+
+void TFxOfficePager::DrawTabCaption(QImage& canvas, int i, QRect content, TColor textColor) {
+  TFxOfficePage* page = pages_.Get(i);
+  const TTabAppearance& a = AppearanceOf(page);
+  const bool side = tabPosition_ == tpLeft || tabPosition_ == tpRight;
+  const QString caption = page->TabCaption();
+  if (caption.isEmpty()) return;
+  QFont font = a.GetFont();
+  const bool rotatedText = side && rotateTabLeftRight_;
+  if (!rotatedText) {
+    int alignment = 0;
+    if (tabSettings_->GetWidth() != 0) {
+      if (tabSettings_->GetAlignment() == taRightJustify) alignment = 1;
+      if (tabSettings_->GetAlignment() == taCenter) {
+        QRect cr, ir, txt;
+        GetTabContentRects(i, cr, ir, txt);
+        if (txt.isValid()) content.setLeft(txt.left());
+      }
+    } else if (tabSettings_->GetImagePosition() == ipTop || tabSettings_->GetImagePosition() == ipBottom) {
+      alignment = 2;
+    }
+    const bool ellipsis = tabSettings_->GetWidth() >= 1 && !tabSettings_->GetWordWrap();
+    QString text = GetTruncatedCaptionW(caption, content, antiAlias_ != aaNone, tabSettings_->GetWordWrap(),
+                                        tpTop, ellipsis, font);
+    QRect layout = content;
+    layout.setRight(layout.right() + 10);
+    QRect drawn;
+    DrawCaption(canvas, alignment, layout, drawn, tabSettings_->GetWordWrap(), false, tpTop, antiAlias_, true,
+                page->GetTabEnabled() || !showNonSelectedTabs_, font, textColor, text);
+  } else {
+    // Text along the strip: turned a quarter.
+    QString text = GetTruncatedCaptionW(caption, content, false, tabSettings_->GetWordWrap(), tabPosition_,
+                                        tabSettings_->GetWidth() >= 1 && !tabSettings_->GetWordWrap(), font);
+    QPainter p(&canvas);
+    p.setFont(font);
+    p.setPen(Q(textColor));
+    const int g = QFontMetrics(font).height();
+    if (tabPosition_ == tpRight) {
+      p.translate(R(content) - (content.width() - g) / 2, content.top());
+      p.rotate(90);
+    } else {
+      p.translate(content.left() + (content.width() - g) / 2, B(content));
+      p.rotate(-90);
+    }
+    p.drawText(QRect(0, 0, std::max(1, content.height()), g), Qt::AlignLeft | Qt::AlignVCenter, text);
+  }
+}
+
+// The buttons' background stays clear of tabs that reach under them.
+void TFxOfficePager::KeepButtonAreaClear(QImage& canvas, const QRect& tr) {
+  if (buttonAreaBackground_.isNull()) return;
+  const QRect b = GetButtonsRect();
+  const QRect overlap = b.intersected(tr);
+  if (overlap.isEmpty()) return;
+  QPainter p(&canvas);
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.drawImage(overlap.topLeft(), buttonAreaBackground_, overlap.translated(-b.topLeft()));
 }
 
 // ---- page body

@@ -278,6 +278,47 @@ TEST(MetafileConvert, DamagedFilesFailCleanly) {
   EXPECT_NE(content.find(" re") == std::string::npos ? content.find(" l") : 0, std::string::npos);
 }
 
+std::vector<std::string> words(const std::string& content) {
+  std::istringstream in(content);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+TEST(MetafileConvert, RecordsShorterThanTheirFieldsAreDroppedWhole) {
+  // Each record one 4-byte step shorter than the fields its handler reads:
+  // none may draw, change state or leave a level open.
+  struct TShort {
+    uint32_t type, size;
+  };
+  const TShort cases[] = {{3, 24},   {7, 28},   {9, 12},   {15, 16},  {17, 8},   {27, 12},  {30, 20},
+                          {31, 20},  {34, 8},   {35, 28},  {36, 32},  {37, 8},   {38, 24},  {39, 16},
+                          {41, 24},  {43, 20},  {44, 28},  {45, 36},  {54, 12},  {56, 24},  {67, 8},
+                          {71, 28},  {75, 12},  {76, 96},  {77, 104}, {78, 124}, {79, 136}, {81, 76},
+                          {82, 40},  {84, 72},  {93, 28},  {95, 40},  {97, 36},  {108, 20}, {114, 104},
+                          {116, 104}, {118, 32}};
+  TEmfBuilder empty(100, 100);
+  const std::vector<std::string> faces = {"Arial"};
+  TPDFStructure emptyPool;
+  TPDFMetafileLists emptyLists;
+  TPDFMetafile reference(&emptyPool, emptyLists, &faces);
+  const std::string emptyEmf = empty.Finish();
+  const std::string expected = reference.ConvertMetafile(TEmfFile(emptyEmf));
+  for (const TShort& c : cases) {
+    TEmfBuilder b(100, 100);
+    b.Record(17, TEmfBuilder::U32(7));  // a mode in which the scaling records act
+    b.Record(c.type, std::string(c.size - 8, '\x01'));
+    TPDFStructure pool;
+    TPDFMetafileLists lists;
+    TPDFMetafile converter(&pool, lists, &faces);
+    const std::string emf = b.Finish();
+    const std::string content = converter.ConvertMetafile(TEmfFile(emf));
+    EXPECT_EQ(converter.FailedRecords, 1) << "record " << c.type;
+    EXPECT_EQ(words(content), words(expected)) << "record " << c.type;
+    EXPECT_TRUE(lists.Images.empty() && lists.Patterns.empty() && lists.Fonts.empty()) << "record " << c.type;
+  }
+}
+
 TEST(MetafileConvert, ZeroFrameAndWmfAreRefused) {
   std::string emf = TEmfBuilder(100, 100).Finish();
   for (int i = 24; i < 40; ++i) emf[size_t(i)] = 0;  // empty frame
