@@ -54,7 +54,9 @@ enum class TColorSpaceKind : uint8_t { DeviceGray, DeviceRGB, DeviceCMYK, Separa
 
 struct TColorSpaceRef {
   TColorSpaceKind Kind = TColorSpaceKind::DeviceGray;
-  uint32_t Index = 0;  // in the renderer's list of the kind; 0 for the others
+  // The place in the renderer's list of the kind (Pattern: 1 + the place of
+  // its base space, 0 without one); 0 for the device spaces.
+  uint32_t Index = 0;
   bool operator==(const TColorSpaceRef&) const = default;
 };
 
@@ -254,6 +256,8 @@ private:
   // its array).
   TColorSpaceRef ColorSpaceOf(TPDFObject* value, int depth);
   TPDFIndexedColorSpace MakeIndexedSpace(TPDFArray* array, int depth);
+  // [/Pattern base]: the base space an uncoloured pattern's colour is given in.
+  TColorSpaceRef PatternSpace(TPDFArray* array, int depth);
   TColor IndexedColor(const TPDFIndexedColorSpace& space, double index);
   void ApplyExtGState(TRun& run, std::string_view name);
   void DrawXObject(TRun& run, std::string_view name);
@@ -306,6 +310,9 @@ private:
   std::vector<TPDFIndexedColorSpace> indexedSpaces_;
   // The colour-space arrays each space was made from (reused per array).
   std::vector<TPDFObject*> deviceNKeys_, labKeys_, indexedKeys_;
+  // The base spaces of Pattern spaces that have one, and their arrays.
+  std::vector<TColorSpaceRef> patternBases_;
+  std::vector<TPDFObject*> patternKeys_;
   std::vector<TPDFImageCacheEntry> imageCache_;
   int64_t imageCacheBytes_ = 0;
   std::unique_ptr<TPDFImageCache> ownImageCache_;

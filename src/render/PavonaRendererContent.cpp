@@ -632,8 +632,15 @@ void TPDFRenderer::SetColor(TRun& run, bool fill) {
       break;
     }
     case TColorSpaceKind::Pattern:
-      // The pattern's name; components of an uncoloured pattern stay below.
+      // The pattern's name, after the colour of an uncoloured pattern when
+      // the space has a base: that colour is read in the base space.
       (fill ? run.gs.FillPattern : run.gs.StrokePattern) = std::string(run.PopName());
+      if (id > 0 && id <= patternBases_.size()) {
+        TColorSpaceRef& current = fill ? run.gs.FillColorSpace : run.gs.StrokeColorSpace;
+        TAssignOnExit<TColorSpaceRef> restoreSpace(current);
+        current = patternBases_[id - 1];  // never a Pattern space itself
+        SetColor(run, fill);
+      }
       break;
   }
 }
@@ -705,7 +712,7 @@ TColorSpaceRef TPDFRenderer::ColorSpaceOf(TPDFObject* value, int depth) {
     }
   }
   if (kind == "CalGray") return {TColorSpaceKind::DeviceGray};
-  if (kind == "Pattern") return {TColorSpaceKind::Pattern};
+  if (kind == "Pattern") return PatternSpace(array, depth);
   // One space object per colour-space array, made on first use and named by
   // its kind and place in the list.
   auto reuse = [&](TColorSpaceKind spaceKind, auto& spaces, std::vector<TPDFObject*>& keys, auto make) {
@@ -735,6 +742,18 @@ TColorSpaceRef TPDFRenderer::ColorSpaceOf(TPDFObject* value, int depth) {
   if (kind == "Indexed")
     return reuse(TColorSpaceKind::Indexed, indexedSpaces_, indexedKeys_, [&] { return MakeIndexedSpace(array, depth); });
   return rgb;
+}
+
+TColorSpaceRef TPDFRenderer::PatternSpace(TPDFArray* array, int depth) {
+  // Index 0: no base space; otherwise one past the base's place.
+  for (size_t i = 0; i < patternKeys_.size(); ++i)
+    if (patternKeys_[i] == array) return TColorSpaceRef{TColorSpaceKind::Pattern, static_cast<uint32_t>(i + 1)};
+  if (array->GetCount() < 2) return {TColorSpaceKind::Pattern};
+  const TColorSpaceRef base = ColorSpaceOf(ResolveObject(array->GetItem(1)), depth + 1);
+  if (base.Kind == TColorSpaceKind::Pattern) return {TColorSpaceKind::Pattern};
+  patternBases_.push_back(base);
+  patternKeys_.push_back(array);
+  return TColorSpaceRef{TColorSpaceKind::Pattern, static_cast<uint32_t>(patternBases_.size())};
 }
 
 TPDFIndexedColorSpace TPDFRenderer::MakeIndexedSpace(TPDFArray* array, int depth) {
@@ -1158,8 +1177,13 @@ void TPDFRenderer::FillWithPattern(TRun& run, TFillRule rule) {
       TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
       ClipToBox(run, bx1, by1, bx2, by2);
       if (uncoloured) {
-        // An uncoloured cell paints in the colour the fill was set with.
+        // An uncoloured cell paints, fills and strokes alike, in the colour
+        // the fill was set with; left in the Pattern space, its own painting
+        // would fill with the pattern again and show nothing.
         SavedState = run.gs;
+        SavedState.FillColorSpace = SavedState.StrokeColorSpace = {TColorSpaceKind::DeviceRGB};
+        SavedState.StrokeColor = SavedState.FillColor;
+        SavedState.StrokeAlpha = SavedState.FillAlpha;
         UseSavedState = true;
       }
       RunNested(canvas, pattern, {}, ref);

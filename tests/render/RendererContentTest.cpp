@@ -237,6 +237,23 @@ TEST(RendererContent, TilingPatternFillsCellsInsideThePath) {
   CheckCase(c);
 }
 
+// An uncoloured pattern's cells paint in the colour given with the pattern
+// (in the space's base space), strokes included.
+TEST(RendererContent, UncolouredTilingPatternPaintsInTheGivenColour) {
+  const std::string pattern = StreamObject("/Type /Pattern /PatternType 1 /PaintType 2 /TilingType 1 /BBox [0 0 10 10] "
+                                           "/XStep 20 /YStep 20 /Resources << >>",
+                                           "0 0 10 5 re f 2 w 0 8 m 10 8 l S");
+  const std::string resources = "<< /Pattern << /P0 4 0 R >> /ColorSpace << /PRGB [/Pattern /DeviceRGB] "
+                                "/PGray [/Pattern /DeviceGray] >> >>";
+  const std::vector<TContentCase> cases = {
+      {"RGB base", "/PRGB cs 0 0 1 /P0 scn 0 0 100 100 re f", resources, {pattern},
+       {{5, 2, kBlue}, {25, 22, kBlue}, {5, 8, kBlue}, {15, 2, kWhite}, {5, 15, kWhite}}},
+      {"gray base", "/PGray cs 0 /P0 scn 0 0 50 50 re f", resources, {pattern},
+       {{5, 2, kBlack}, {5, 8, kBlack}, {15, 2, kWhite}, {65, 62, kWhite}}},
+  };
+  for (const auto& c : cases) CheckCase(c);
+}
+
 TEST(RendererContent, PatternFillingWithItselfEndsWithAnError) {
   const std::string pattern = StreamObject("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] "
                                            "/XStep 10 /YStep 10 /Resources << /Pattern << /P0 4 0 R >> >>",
