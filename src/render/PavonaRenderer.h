@@ -45,13 +45,50 @@ constexpr uint8_t rokBitmap = 0, rokMetafile = 1, rokEnhancedMetafile = 2, rokEP
                   rokText = 5, rokImageList = 6, rokRawStream = 7, rokDeviceContext = 8, rokHTML = 9,
                   rokCairo = 10;
 
+// Colour spaces as the interpreter tells them apart. Calibrated and
+// ICC-based spaces are drawn as the device space of their component count.
+// The spaces made from a resource's array (Separation, DeviceN, Lab,
+// Indexed) are made once per array and kept by the renderer, one list per
+// kind; a reference names the kind and the place in that list.
+enum class TColorSpaceKind : uint8_t { DeviceGray, DeviceRGB, DeviceCMYK, Separation, DeviceN, Lab, Indexed, Pattern };
+
+struct TColorSpaceRef {
+  TColorSpaceKind Kind = TColorSpaceKind::DeviceGray;
+  // The place in the renderer's list of the kind (Pattern: 1 + the place of
+  // its base space, 0 without one); 0 for the device spaces.
+  uint32_t Index = 0;
+  bool operator==(const TColorSpaceRef&) const = default;
+};
+
+// What a path-painting operator does with the path.
+enum class TPaintOp : uint8_t { Fill, Stroke, FillAndStroke };
+constexpr bool Fills(TPaintOp op) { return op != TPaintOp::Stroke; }
+constexpr bool Strokes(TPaintOp op) { return op != TPaintOp::Fill; }
+
+// Which points a path encloses, for filling and clipping; the values are
+// the rule codes the canvas takes.
+enum class TFillRule : uint8_t { NonZeroWinding = 1, EvenOdd = 2 };
+
+// Text rendering modes (Tr 0-7): what showing text does with the glyphs.
+enum class TTextRenderMode : uint8_t { Fill, Stroke, FillStroke, Invisible, FillClip, StrokeClip, FillStrokeClip, Clip };
+constexpr bool Fills(TTextRenderMode m) {
+  return m == TTextRenderMode::Fill || m == TTextRenderMode::FillStroke || m == TTextRenderMode::FillClip ||
+         m == TTextRenderMode::FillStrokeClip;
+}
+constexpr bool Strokes(TTextRenderMode m) {
+  return m == TTextRenderMode::Stroke || m == TTextRenderMode::FillStroke || m == TTextRenderMode::StrokeClip ||
+         m == TTextRenderMode::FillStrokeClip;
+}
+// The glyphs join the clip (at the end of the text object's showing).
+constexpr bool Clips(TTextRenderMode m) { return m >= TTextRenderMode::FillClip; }
+
 // The saved graphics and text state (copied whole by q and Q).
 struct TPDFGraphicsState {
   double CurrentPointX = 110, CurrentPointY = 700;
   TColor FillColor = 0;
   std::array<double, 4> FillCMYK{0, 0, 0, 0};
   TColor StrokeColor = 0;
-  std::string FillColorSpace = "DeviceGray", StrokeColorSpace = "DeviceGray";
+  TColorSpaceRef FillColorSpace, StrokeColorSpace;  // DeviceGray at first
   double LineWidth = 1.0;
   int32_t LineCap = 0, LineJoin = 0;
   double MiterLimit = 10.0;
@@ -61,7 +98,7 @@ struct TPDFGraphicsState {
   double FontSize = 12;
   std::string FontKey;
   double Leading = 0, CharSpacing = 0, WordSpacing = 0, TextRise = 0;
-  int32_t TextRenderMode = 0;
+  TTextRenderMode TextRenderMode = TTextRenderMode::Fill;
   double StrokeAlpha = 1.0, FillAlpha = 1.0;
   uintptr_t ClipRegion = 0;
   double DashPhase = 0;
@@ -69,9 +106,9 @@ struct TPDFGraphicsState {
   std::string FillPattern, StrokePattern;  // pattern names set by scn / SCN in a Pattern space
 };
 
-// An Indexed colour space: base space name and the lookup table.
+// An Indexed colour space: base space and the lookup table.
 struct TPDFIndexedColorSpace {
-  std::string Base;  // "DeviceGray", "DeviceRGB", "DeviceCMYK"
+  TColorSpaceKind Base = TColorSpaceKind::DeviceRGB;  // DeviceGray, DeviceRGB or DeviceCMYK
   int32_t HiVal = 0;
   std::string Lookup;
 };
@@ -206,15 +243,22 @@ private:
   void PushState(TRun& run);
   void PopState(TRun& run);
   void StrokeSetup(TRun& run);
-  void FillSetup(TRun& run, int rule);
-  void Paint(TRun& run, int what);  // 0 fill, 1 stroke, 2 fill and stroke
+  void FillSetup(TRun& run, TFillRule rule);
+  void Paint(TRun& run, TPaintOp op);
   void OpenPath(TRun& run);
   void MoveTo(TRun& run, double x, double y);
   void LineTo(TRun& run, double x, double y);
   void CurveTo(TRun& run, double x1, double y1, double x2, double y2, double x3, double y3);
   void SetColor(TRun& run, bool fill);
-  std::string ResolveColorSpace(TRun& run, std::string_view name);
-  std::string ColorSpaceName(TPDFObject* value, int depth);
+  // The space cs and CS name: a device space or one of the resources'.
+  TColorSpaceRef ResolveColorSpace(TRun& run, std::string_view name);
+  // The space a colour-space object stands for (made on the first use of
+  // its array).
+  TColorSpaceRef ColorSpaceOf(TPDFObject* value, int depth);
+  TPDFIndexedColorSpace MakeIndexedSpace(TPDFArray* array, int depth);
+  // [/Pattern base]: the base space an uncoloured pattern's colour is given in.
+  TColorSpaceRef PatternSpace(TPDFArray* array, int depth);
+  TColor IndexedColor(const TPDFIndexedColorSpace& space, double index);
   void ApplyExtGState(TRun& run, std::string_view name);
   void DrawXObject(TRun& run, std::string_view name);
   void DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref);
@@ -228,14 +272,24 @@ private:
   void ClipToBox(TRun& run, double x1, double y1, double x2, double y2);
   // Fills the current path with the fill pattern (a tiling pattern's cells
   // run as nested content inside the path); other patterns paint nothing.
-  void FillWithPattern(TRun& run, int rule);
+  void FillWithPattern(TRun& run, TFillRule rule);
   // Runs nested content under the nesting guard; errors end only that run.
   void RunNested(TPDFPicasso& canvas, TPDFObject* object, std::string_view contentText, TPDFIndRef* reference);
   std::string ReadStreamData(TPDFStream* stream, TPDFIndRef* ref);
   TPDFDictionary* ResourceDictionary(TRun& run, std::string_view category) const;
-  // Text showing.
+  // Text showing: the state of one showing, the glyph space entered (the
+  // CTM; gives the rise's glyph units per text-space unit), one string's
+  // glyphs laid out, one glyph drawn (from the glyph cache on cairo, as an
+  // outline joining the text's path, or as a Type 3 procedure) and the
+  // text's path painted and added to the clip by the render mode.
+  struct TTextShow;
   void SelectFontFromKey(TRun& run);
   void ShowText(TRun& run);
+  double EnterTextSpace(const TPDFGraphicsState& gs, TTextShow& show);
+  void ShowString(TRun& run, TTextShow& show, std::string_view operand);
+  void DrawGlyph(TRun& run, TTextShow& show, std::string_view key);
+  bool DrawGlyphMask(TRun& run, TTextShow& show, std::string_view key);
+  void PaintTextPath(TRun& run, bool drawing);
   void DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font, std::string_view glyphName,
                       double x, double rise);
 
@@ -256,6 +310,9 @@ private:
   std::vector<TPDFIndexedColorSpace> indexedSpaces_;
   // The colour-space arrays each space was made from (reused per array).
   std::vector<TPDFObject*> deviceNKeys_, labKeys_, indexedKeys_;
+  // The base spaces of Pattern spaces that have one, and their arrays.
+  std::vector<TColorSpaceRef> patternBases_;
+  std::vector<TPDFObject*> patternKeys_;
   std::vector<TPDFImageCacheEntry> imageCache_;
   int64_t imageCacheBytes_ = 0;
   std::unique_ptr<TPDFImageCache> ownImageCache_;

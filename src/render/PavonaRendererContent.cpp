@@ -264,20 +264,20 @@ void TPDFRenderer::StrokeSetup(TRun& run) {
                          run.gs.LineJoin, run.gs.MiterLimit);
 }
 
-void TPDFRenderer::FillSetup(TRun& run, int rule) {
+void TPDFRenderer::FillSetup(TRun& run, TFillRule rule) {
   run.fillRule = rule;
   run.canvas->SetFillAlpha(run.gs.FillAlpha);
-  run.canvas->SetFillRule(rule);
+  run.canvas->SetFillRule(CanvasRule(rule));
   run.canvas->SetFillColor(run.gs.FillColor);
-  if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, rule);
+  if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, CanvasRule(rule));
 }
 
-void TPDFRenderer::Paint(TRun& run, int what) {
+void TPDFRenderer::Paint(TRun& run, TPaintOp op) {
   // Stroking with a pattern is not painted; filling with one paints the
   // pattern's cells inside the path (which the fill consumes).
-  const bool patternFill = (what == 0 || what == 2) && run.gs.FillColorSpace == "Pattern";
-  const bool fill = (what == 0 || what == 2) && !patternFill;
-  const bool stroke = (what == 1 || what == 2) && run.gs.StrokeColorSpace != "Pattern";
+  const bool patternFill = Fills(op) && run.gs.FillColorSpace.Kind == TColorSpaceKind::Pattern;
+  const bool fill = Fills(op) && !patternFill;
+  const bool stroke = Strokes(op) && run.gs.StrokeColorSpace.Kind != TColorSpaceKind::Pattern;
   if (run.visible && patternFill) {
     run.pathOpen = false;
     FillWithPattern(run, run.fillRule);
@@ -303,9 +303,9 @@ void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double 
   LineTo(run, x2, y2);
   LineTo(run, x2, y1);
   run.canvas->ClosePath();
-  run.canvas->SetClip(2);
+  run.canvas->SetClip(CanvasRule(TFillRule::EvenOdd));
   run.canvas->EndPathNoPaint();
-  if (eps_) eps_->SetClipRule(2), eps_->EndPath();
+  if (eps_) eps_->SetClipRule(CanvasRule(TFillRule::EvenOdd)), eps_->EndPath();
   run.pathOpen = false;
 }
 
@@ -349,46 +349,46 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
       // Painting and clipping.
       {"S", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.Paint(r, 1);
+         R.Paint(r, TPaintOp::Stroke);
        }},
       {"s", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
          r.canvas->ClosePath();
-         R.Paint(r, 1);
+         R.Paint(r, TPaintOp::Stroke);
        }},
       {"f", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         R.FillSetup(r, 1);
-         R.Paint(r, 0);
+         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.Paint(r, TPaintOp::Fill);
        }},
       {"F", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         R.FillSetup(r, 1);
-         R.Paint(r, 0);
+         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.Paint(r, TPaintOp::Fill);
        }},
       {"f*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         R.FillSetup(r, 2);
-         R.Paint(r, 0);
+         R.FillSetup(r, TFillRule::EvenOdd);
+         R.Paint(r, TPaintOp::Fill);
        }},
       {"B", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, 1);
-         R.Paint(r, 2);
+         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"B*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, 2);
-         R.Paint(r, 2);
+         R.FillSetup(r, TFillRule::EvenOdd);
+         R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"b", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, 1);
+         R.FillSetup(r, TFillRule::NonZeroWinding);
          r.canvas->ClosePath();
-         R.Paint(r, 2);
+         R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"b*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, 2);
+         R.FillSetup(r, TFillRule::EvenOdd);
          r.canvas->ClosePath();
-         R.Paint(r, 2);
+         R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"n", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          r.canvas->EndPathNoPaint();
@@ -396,12 +396,12 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          r.pathOpen = false;
        }},
       {"W", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         r.canvas->SetClip(1);
-         if (R.eps_) R.eps_->SetClipRule(1);
+         r.canvas->SetClip(CanvasRule(TFillRule::NonZeroWinding));
+         if (R.eps_) R.eps_->SetClipRule(CanvasRule(TFillRule::NonZeroWinding));
        }},
       {"W*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         r.canvas->SetClip(2);
-         if (R.eps_) R.eps_->SetClipRule(2);
+         r.canvas->SetClip(CanvasRule(TFillRule::EvenOdd));
+         if (R.eps_) R.eps_->SetClipRule(CanvasRule(TFillRule::EvenOdd));
        }},
       // Graphics state.
       {"q", 0, "", [](TPDFRenderer& R, TRun& r, const O&) { R.PushState(r); }},
@@ -410,14 +410,7 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          R.SelectFontFromKey(r);
        }},
       {"cm", 6, "nnnnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
-         TPDFMatrix m;
-         m.a = o.Number(0);
-         m.b = o.Number(1);
-         m.c = o.Number(2);
-         m.d = o.Number(3);
-         m.e = o.Number(4);
-         m.f = o.Number(5);
-         MatrixMultiply(R.CTM, m, R.CTM);
+         MatrixMultiply(R.CTM, o.Matrix(), R.CTM);
          r.gs.CTM = R.CTM;
        }},
       {"w", 1, "n", [](TPDFRenderer& R, TRun& r, const O& o) {
@@ -457,7 +450,7 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          // colour for text that is only stroked), strokes included.
          r.uncolouredGlyph = true;
          TPDFGraphicsState& g = r.gs;
-         if (g.TextRenderMode == 1 || g.TextRenderMode == 5) {
+         if (Strokes(g.TextRenderMode) && !Fills(g.TextRenderMode)) {
            g.FillColor = g.StrokeColor, g.FillAlpha = g.StrokeAlpha, g.FillColorSpace = g.StrokeColorSpace;
            g.FillPattern = g.StrokePattern;
          } else {
@@ -468,27 +461,27 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
       // Colour. Inside an uncoloured glyph the colour operators leave their
       // operands where they are, so they read the stack themselves.
       {"g", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceGray";
+         if (!r.uncolouredGlyph) r.gs.FillColorSpace = {TColorSpaceKind::DeviceGray};
          R.SetColor(r, true);
        }},
       {"G", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceGray";
+         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = {TColorSpaceKind::DeviceGray};
          R.SetColor(r, false);
        }},
       {"k", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceCMYK";
+         if (!r.uncolouredGlyph) r.gs.FillColorSpace = {TColorSpaceKind::DeviceCMYK};
          R.SetColor(r, true);
        }},
       {"K", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceCMYK";
+         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = {TColorSpaceKind::DeviceCMYK};
          R.SetColor(r, false);
        }},
       {"rg", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.FillColorSpace = "DeviceRGB";
+         if (!r.uncolouredGlyph) r.gs.FillColorSpace = {TColorSpaceKind::DeviceRGB};
          R.SetColor(r, true);
        }},
       {"RG", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = "DeviceRGB";
+         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = {TColorSpaceKind::DeviceRGB};
          R.SetColor(r, false);
        }},
       {"sc", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, true); }},
@@ -581,159 +574,204 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
 
 void TPDFRenderer::SetColor(TRun& run, bool fill) {
   if (run.uncolouredGlyph) return;
-  const std::string& space = fill ? run.gs.FillColorSpace : run.gs.StrokeColorSpace;
+  const TColorSpaceRef space = fill ? run.gs.FillColorSpace : run.gs.StrokeColorSpace;
   TColor& color = fill ? run.gs.FillColor : run.gs.StrokeColor;
-  if (space == "DeviceRGB") {
-    double rgb[3];
-    rgb[2] = run.PopNumber();
-    rgb[1] = run.PopNumber();
-    rgb[0] = run.PopNumber();
-    color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
-  } else if (space == "DeviceCMYK") {
-    double cmyk[4], rgb[3];
-    for (int i = 3; i >= 0; --i) cmyk[i] = run.PopNumber();
-    colorManager_.CMYKToRGB(std::span<const double, 4>(cmyk, 4), std::span<double, 3>(rgb, 3));
-    color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
-    if (fill) std::copy(cmyk, cmyk + 4, run.gs.FillCMYK.begin());
-  } else if (space == "DeviceGray") {
-    double g = run.PopNumber();
-    color = PackRGBColor(g, g, g);
-  } else if (space.starts_with("Separation")) {
-    size_t id = std::strtoul(space.c_str() + 10, nullptr, 10);
-    double tint = run.PopNumber();
-    if (id < separationSpaces_.size()) {
-      separationSpaces_[id]->GetPostScript(tint);
-      color = separationSpaces_[id]->GetColor();
+  const size_t id = space.Index;
+  switch (space.Kind) {
+    case TColorSpaceKind::DeviceRGB: {
+      double rgb[3];
+      rgb[2] = run.PopNumber();
+      rgb[1] = run.PopNumber();
+      rgb[0] = run.PopNumber();
+      color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
+      break;
     }
-  } else if (space.starts_with("DeviceN")) {
-    size_t id = std::strtoul(space.c_str() + 7, nullptr, 10);
-    if (id < deviceNSpaces_.size()) {
-      TPDFDeviceNColorSpace& s = *deviceNSpaces_[id];
-      size_t n = static_cast<size_t>(std::clamp(s.GetColorantCount(), 0, kMaxColorComponents));
-      std::vector<double> tints(n);
-      for (size_t i = n; i-- > 0;) tints[i] = run.PopNumber();
-      s.GetPostScript(tints);
-      color = s.GetColor();
+    case TColorSpaceKind::DeviceCMYK: {
+      double cmyk[4], rgb[3];
+      for (int i = 3; i >= 0; --i) cmyk[i] = run.PopNumber();
+      colorManager_.CMYKToRGB(std::span<const double, 4>(cmyk, 4), std::span<double, 3>(rgb, 3));
+      color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
+      if (fill) std::copy(cmyk, cmyk + 4, run.gs.FillCMYK.begin());
+      break;
     }
-  } else if (space.starts_with("Lab")) {
-    size_t id = std::strtoul(space.c_str() + 3, nullptr, 10);
-    double lab[3];
-    lab[2] = run.PopNumber();
-    lab[1] = run.PopNumber();
-    lab[0] = run.PopNumber();
-    if (id < labSpaces_.size()) color = CalibratedToRGB(*labSpaces_[id], std::span<const double, 3>(lab, 3), &colorManager_);
-  } else if (space.starts_with("Indexed")) {
-    size_t id = std::strtoul(space.c_str() + 7, nullptr, 10);
-    double index = run.PopNumber();
-    if (id < indexedSpaces_.size()) {
-      const TPDFIndexedColorSpace& s = indexedSpaces_[id];
-      const size_t n = s.Base == "DeviceGray" ? 1 : s.Base == "DeviceCMYK" ? 4 : 3;
-      const int64_t i = static_cast<int64_t>(std::clamp(std::nearbyint(index), 0.0, double(s.HiVal)));
-      double v[4] = {0, 0, 0, 0};
-      for (size_t k = 0; k < n; ++k) {
-        size_t at = static_cast<size_t>(i) * n + k;
-        v[k] = at < s.Lookup.size() ? static_cast<uint8_t>(s.Lookup[at]) / 255.0 : 0;
+    case TColorSpaceKind::DeviceGray: {
+      double g = run.PopNumber();
+      color = PackRGBColor(g, g, g);
+      break;
+    }
+    case TColorSpaceKind::Separation: {
+      double tint = run.PopNumber();
+      if (id < separationSpaces_.size()) {
+        separationSpaces_[id]->GetPostScript(tint);
+        color = separationSpaces_[id]->GetColor();
       }
-      if (n == 1) {
-        color = PackRGBColor(v[0], v[0], v[0]);
-      } else if (n == 3) {
-        color = colorManager_.RGBToColor(std::span<const double, 3>(v, 3));
-      } else {
-        double rgb[3];
-        colorManager_.CMYKToRGB(std::span<const double, 4>(v, 4), std::span<double, 3>(rgb, 3));
-        color = colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
-      }
+      break;
     }
-  } else if (space == "Pattern") {
-    // The pattern's name; components of an uncoloured pattern stay below.
-    (fill ? run.gs.FillPattern : run.gs.StrokePattern) = std::string(run.PopName());
+    case TColorSpaceKind::DeviceN:
+      if (id < deviceNSpaces_.size()) {
+        TPDFDeviceNColorSpace& s = *deviceNSpaces_[id];
+        size_t n = static_cast<size_t>(std::clamp(s.GetColorantCount(), 0, kMaxColorComponents));
+        std::vector<double> tints(n);
+        for (size_t i = n; i-- > 0;) tints[i] = run.PopNumber();
+        s.GetPostScript(tints);
+        color = s.GetColor();
+      }
+      break;
+    case TColorSpaceKind::Lab: {
+      double lab[3];
+      lab[2] = run.PopNumber();
+      lab[1] = run.PopNumber();
+      lab[0] = run.PopNumber();
+      if (id < labSpaces_.size())
+        color = CalibratedToRGB(*labSpaces_[id], std::span<const double, 3>(lab, 3), &colorManager_);
+      break;
+    }
+    case TColorSpaceKind::Indexed: {
+      double index = run.PopNumber();
+      if (id < indexedSpaces_.size()) color = IndexedColor(indexedSpaces_[id], index);
+      break;
+    }
+    case TColorSpaceKind::Pattern:
+      // The pattern's name, after the colour of an uncoloured pattern when
+      // the space has a base: that colour is read in the base space.
+      (fill ? run.gs.FillPattern : run.gs.StrokePattern) = std::string(run.PopName());
+      if (id > 0 && id <= patternBases_.size()) {
+        TColorSpaceRef& current = fill ? run.gs.FillColorSpace : run.gs.StrokeColorSpace;
+        TAssignOnExit<TColorSpaceRef> restoreSpace(current);
+        current = patternBases_[id - 1];  // never a Pattern space itself
+        SetColor(run, fill);
+      }
+      break;
   }
 }
 
-std::string TPDFRenderer::ResolveColorSpace(TRun& run, std::string_view name) {
-  if (name == "/DeviceRGB" || name == "/DeviceGray" || name == "/DeviceCMYK") return std::string(name.substr(1));
-  if (name == "/Pattern") return "Pattern";
-  if (name == "/CalRGB") return "DeviceRGB";
-  if (name == "/CalGray") return "DeviceGray";
+TColor TPDFRenderer::IndexedColor(const TPDFIndexedColorSpace& s, double index) {
+  const size_t n = s.Base == TColorSpaceKind::DeviceGray ? 1 : s.Base == TColorSpaceKind::DeviceCMYK ? 4 : 3;
+  const int64_t i = static_cast<int64_t>(std::clamp(std::nearbyint(index), 0.0, double(s.HiVal)));
+  double v[4] = {0, 0, 0, 0};
+  for (size_t k = 0; k < n; ++k) {
+    size_t at = static_cast<size_t>(i) * n + k;
+    v[k] = at < s.Lookup.size() ? static_cast<uint8_t>(s.Lookup[at]) / 255.0 : 0;
+  }
+  if (n == 1) return PackRGBColor(v[0], v[0], v[0]);
+  if (n == 3) return colorManager_.RGBToColor(std::span<const double, 3>(v, 3));
+  double rgb[3];
+  colorManager_.CMYKToRGB(std::span<const double, 4>(v, 4), std::span<double, 3>(rgb, 3));
+  return colorManager_.RGBToColor(std::span<const double, 3>(rgb, 3));
+}
+
+TColorSpaceRef TPDFRenderer::ResolveColorSpace(TRun& run, std::string_view name) {
+  if (name == "/DeviceRGB" || name == "/CalRGB") return {TColorSpaceKind::DeviceRGB};
+  if (name == "/DeviceGray" || name == "/CalGray") return {TColorSpaceKind::DeviceGray};
+  if (name == "/DeviceCMYK") return {TColorSpaceKind::DeviceCMYK};
+  if (name == "/Pattern") return {TColorSpaceKind::Pattern};
   TPDFObject* value = nullptr;
   if (name.starts_with("/")) {
     if (TPDFDictionary* spaces = ResourceDictionary(run, "ColorSpace")) value = ResolveObject(spaces->GetValue(name.substr(1)));
   }
-  return ColorSpaceName(value, 0);
+  return ColorSpaceOf(value, 0);
 }
 
-std::string TPDFRenderer::ColorSpaceName(TPDFObject* value, int depth) {
-  if (TPDFName* n = PDFAsName(value)) {
-    const std::string& v = n->GetValue();
-    if (v == "DeviceRGB" || v == "DeviceGray" || v == "DeviceCMYK" || v == "Pattern") return v;
-    if (v == "CalGray") return "DeviceGray";
-    return "DeviceRGB";
-  }
+namespace {
+
+// Device spaces by their family name; other names are drawn as RGB.
+TColorSpaceRef deviceSpaceNamed(std::string_view name) {
+  if (name == "DeviceGray" || name == "CalGray") return {TColorSpaceKind::DeviceGray};
+  if (name == "DeviceCMYK") return {TColorSpaceKind::DeviceCMYK};
+  if (name == "Pattern") return {TColorSpaceKind::Pattern};
+  return {TColorSpaceKind::DeviceRGB};
+}
+
+bool isDeviceSpace(TColorSpaceRef space) {
+  return space.Kind == TColorSpaceKind::DeviceGray || space.Kind == TColorSpaceKind::DeviceRGB ||
+         space.Kind == TColorSpaceKind::DeviceCMYK;
+}
+
+}  // namespace
+
+TColorSpaceRef TPDFRenderer::ColorSpaceOf(TPDFObject* value, int depth) {
+  constexpr TColorSpaceRef rgb{TColorSpaceKind::DeviceRGB};
+  if (TPDFName* n = PDFAsName(value)) return deviceSpaceNamed(n->GetValue());
   TPDFArray* array = PDFAsArray(value);
-  if (!array || array->GetCount() < 1 || depth > 4) return "DeviceRGB";
+  if (!array || array->GetCount() < 1 || depth > 4) return rgb;
   TPDFName* family = PDFAsName(ResolveObject(array->GetItem(0)));
   const std::string kind = family ? family->GetValue() : std::string();
   if (kind == "ICCBased") {
     TPDFStream* profile = PDFAsStream(ResolveObject(array->GetItem(1)));
     TPDFDictionary* pd = profile ? profile->GetDictionary() : nullptr;
-    if (!pd) return "DeviceRGB";
+    if (!pd) return rgb;
     TPDFObject* alternate = ResolveObject(pd->GetValue("Alternate"));
     if (alternate) {
-      std::string alt = ColorSpaceName(alternate, depth + 1);
-      if (alt == "DeviceGray" || alt == "DeviceRGB" || alt == "DeviceCMYK") return alt;
+      const TColorSpaceRef alt = ColorSpaceOf(alternate, depth + 1);
+      if (isDeviceSpace(alt)) return alt;
     }
     switch (pd->GetInteger("N", 3)) {
-      case 1: return "DeviceGray";
-      case 4: return "DeviceCMYK";
-      default: return "DeviceRGB";
+      case 1: return {TColorSpaceKind::DeviceGray};
+      case 4: return {TColorSpaceKind::DeviceCMYK};
+      default: return rgb;
     }
   }
-  if (kind == "CalGray") return "DeviceGray";
-  if (kind == "Pattern") return "Pattern";
+  if (kind == "CalGray") return {TColorSpaceKind::DeviceGray};
+  if (kind == "Pattern") return PatternSpace(array, depth);
   // One space object per colour-space array, made on first use and named by
   // its kind and place in the list.
-  auto reuse = [&](auto& spaces, std::vector<TPDFObject*>& keys, const std::string& prefix, auto make) {
+  auto reuse = [&](TColorSpaceKind spaceKind, auto& spaces, std::vector<TPDFObject*>& keys, auto make) {
     for (size_t i = 0; i < keys.size(); ++i)
-      if (keys[i] == array) return prefix + std::to_string(i);
-    auto space = make();
+      if (keys[i] == array) return TColorSpaceRef{spaceKind, static_cast<uint32_t>(i)};
+    spaces.push_back(make());
+    keys.push_back(array);
+    return TColorSpaceRef{spaceKind, static_cast<uint32_t>(spaces.size() - 1)};
+  };
+  auto load = [&](auto space) {
     space->OnLookupObject = [this](TPDFIndRef* ref) { return ResolveObject(ref); };
     if constexpr (requires { space->Load(array); }) {
       space->Load(array);
     } else {
       space->Load(array, "");
     }
-    spaces.push_back(std::move(space));
-    keys.push_back(array);
-    return prefix + std::to_string(spaces.size() - 1);
+    return space;
   };
   if (kind == "Separation")
-    return reuse(separationSpaces_, separationKeys_, "Separation",
-                 [this] { return std::make_unique<TPDFSeparationColorSpace>(&colorManager_); });
+    return reuse(TColorSpaceKind::Separation, separationSpaces_, separationKeys_,
+                 [&] { return load(std::make_unique<TPDFSeparationColorSpace>(&colorManager_)); });
   if (kind == "DeviceN")
-    return reuse(deviceNSpaces_, deviceNKeys_, "DeviceN",
-                 [this] { return std::make_unique<TPDFDeviceNColorSpace>(&colorManager_); });
-  if (kind == "Lab") return reuse(labSpaces_, labKeys_, "Lab", [] { return std::make_unique<TPDFLabColorSpace>(); });
-  if (kind == "Indexed") {
-    for (size_t i = 0; i < indexedKeys_.size(); ++i) {
-      if (indexedKeys_[i] == array) return "Indexed" + std::to_string(i);
-    }
-    TPDFIndexedColorSpace space;
-    space.Base = ColorSpaceName(ResolveObject(array->GetItem(1)), depth + 1);
-    if (space.Base != "DeviceGray" && space.Base != "DeviceCMYK") space.Base = "DeviceRGB";
-    TPDFNumeric* hival = PDFAsNumeric(ResolveObject(array->GetItem(2)));
-    space.HiVal = hival ? static_cast<int32_t>(std::clamp<int64_t>(hival->AsInteger(), 0, 255)) : 0;
-    TPDFObject* lookupRef = array->GetItem(3);
-    TPDFObject* lookup = ResolveObject(lookupRef);
-    if (TPDFString* s = PDFAsString(lookup)) {
-      space.Lookup = s->GetValue();
-    } else if (TPDFStream* s = PDFAsStream(lookup)) {
-      space.Lookup = ReadStreamData(s, PDFAsIndRef(lookupRef));
-    }
-    indexedSpaces_.push_back(std::move(space));
-    indexedKeys_.push_back(array);
-    return "Indexed" + std::to_string(indexedSpaces_.size() - 1);
+    return reuse(TColorSpaceKind::DeviceN, deviceNSpaces_, deviceNKeys_,
+                 [&] { return load(std::make_unique<TPDFDeviceNColorSpace>(&colorManager_)); });
+  if (kind == "Lab")
+    return reuse(TColorSpaceKind::Lab, labSpaces_, labKeys_, [&] { return load(std::make_unique<TPDFLabColorSpace>()); });
+  if (kind == "Indexed")
+    return reuse(TColorSpaceKind::Indexed, indexedSpaces_, indexedKeys_, [&] { return MakeIndexedSpace(array, depth); });
+  return rgb;
+}
+
+TColorSpaceRef TPDFRenderer::PatternSpace(TPDFArray* array, int depth) {
+  // Index 0: no base space; otherwise one past the base's place.
+  for (size_t i = 0; i < patternKeys_.size(); ++i)
+    if (patternKeys_[i] == array) return TColorSpaceRef{TColorSpaceKind::Pattern, static_cast<uint32_t>(i + 1)};
+  if (array->GetCount() < 2) return {TColorSpaceKind::Pattern};
+  const TColorSpaceRef base = ColorSpaceOf(ResolveObject(array->GetItem(1)), depth + 1);
+  if (base.Kind == TColorSpaceKind::Pattern) return {TColorSpaceKind::Pattern};
+  patternBases_.push_back(base);
+  patternKeys_.push_back(array);
+  return TColorSpaceRef{TColorSpaceKind::Pattern, static_cast<uint32_t>(patternBases_.size())};
+}
+
+TPDFIndexedColorSpace TPDFRenderer::MakeIndexedSpace(TPDFArray* array, int depth) {
+  TPDFIndexedColorSpace space;
+  const TColorSpaceRef base = ColorSpaceOf(ResolveObject(array->GetItem(1)), depth + 1);
+  space.Base = base.Kind == TColorSpaceKind::DeviceGray || base.Kind == TColorSpaceKind::DeviceCMYK
+                   ? base.Kind
+                   : TColorSpaceKind::DeviceRGB;
+  TPDFNumeric* hival = PDFAsNumeric(ResolveObject(array->GetItem(2)));
+  space.HiVal = hival ? static_cast<int32_t>(std::clamp<int64_t>(hival->AsInteger(), 0, 255)) : 0;
+  TPDFObject* lookupRef = array->GetItem(3);
+  TPDFObject* lookup = ResolveObject(lookupRef);
+  if (TPDFString* s = PDFAsString(lookup)) {
+    space.Lookup = s->GetValue();
+  } else if (TPDFStream* s = PDFAsStream(lookup)) {
+    space.Lookup = ReadStreamData(s, PDFAsIndRef(lookupRef));
   }
-  return "DeviceRGB";
+  return space;
 }
 
 // ---------------------------------------------------------------------------
@@ -1063,7 +1101,7 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
 // ---------------------------------------------------------------------------
 // Tiling patterns
 
-void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
+void TPDFRenderer::FillWithPattern(TRun& run, TFillRule rule) {
   TPDFPicasso& canvas = *run.canvas;
   const std::string& name = run.gs.FillPattern;
   TPDFDictionary* patterns = ResourceDictionary(run, "Pattern");
@@ -1121,9 +1159,9 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
     return;
   }
   const uintptr_t outerClip = canvas.SaveClip();
-  canvas.SetClip(rule);
+  canvas.SetClip(CanvasRule(rule));
   canvas.EndPathNoPaint();
-  if (eps_) eps_->SaveState(), eps_->SetClipRule(rule), eps_->EndPath();
+  if (eps_) eps_->SaveState(), eps_->SetClipRule(CanvasRule(rule)), eps_->EndPath();
   // The clip and state saved above are given back last, after the CTM.
   TScopeExit restoreOuter([this, &canvas, outerClip] {
     canvas.RestoreClip(outerClip);
@@ -1139,8 +1177,13 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
       TAssignOnExit<bool> savedStateTaken(UseSavedState, false);
       ClipToBox(run, bx1, by1, bx2, by2);
       if (uncoloured) {
-        // An uncoloured cell paints in the colour the fill was set with.
+        // An uncoloured cell paints, fills and strokes alike, in the colour
+        // the fill was set with; left in the Pattern space, its own painting
+        // would fill with the pattern again and show nothing.
         SavedState = run.gs;
+        SavedState.FillColorSpace = SavedState.StrokeColorSpace = {TColorSpaceKind::DeviceRGB};
+        SavedState.StrokeColor = SavedState.FillColor;
+        SavedState.StrokeAlpha = SavedState.FillAlpha;
         UseSavedState = true;
       }
       RunNested(canvas, pattern, {}, ref);

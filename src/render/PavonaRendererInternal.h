@@ -16,6 +16,9 @@
 // Most components a colour value is read with.
 constexpr int32_t kMaxColorComponents = 32;
 
+// The rule as the canvas and the EPS back-end take it.
+constexpr int CanvasRule(TFillRule rule) { return static_cast<int>(rule); }
+
 struct TPDFRenderer::TRun {
   TPDFPicasso* canvas = nullptr;
   TPDFObject* object = nullptr;
@@ -32,7 +35,7 @@ struct TPDFRenderer::TRun {
   bool visible = true;
   bool uncolouredGlyph = false;
   int32_t textArrayCount = 0;
-  int fillRule = 1;  // rule of the last fill set-up
+  TFillRule fillRule = TFillRule::NonZeroWinding;  // rule of the last fill set-up
   std::vector<bool> marked;  // visibility before each open marked-content section
 
   std::string_view NextToken();
@@ -52,6 +55,8 @@ struct TPDFRenderer::TOperands {
 
   double Number(size_t i) const { return numbers[i]; }
   std::string_view Name(size_t i) const { return items[i]; }
+  // The six numbers of cm and Tm, a b c d e f, as a matrix.
+  TPDFMatrix Matrix() const { return TPDFMatrix{numbers[0], numbers[1], numbers[2], numbers[3], numbers[4], numbers[5]}; }
 };
 
 // One entry of the operator table. Kinds, one letter per operand: 'n' a

@@ -1,6 +1,8 @@
 // Text operators of the interpreter: text state, positioning and showing.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <optional>
 
 #include "render/PavonaFontCollection.h"
 #include "render/PavonaEPS.h"
@@ -17,6 +19,91 @@ void moveLine(TPDFGraphicsState& gs, double tx, double ty) {
   gs.TextMatrix = gs.TextLineMatrix;
 }
 
+// Text extraction: characters gather into pending texts that go to the
+// funnel as runs with their advances and glyph-space box. Positions are
+// the pen's, in glyph units; textSpace maps glyph units to the device.
+class TTextGathering {
+ public:
+  TTextGathering(TPDFTextFunnel& funnel, const TPDFFontCollectionData& font, const TPDFGraphicsState& gs,
+                 const TPDFMatrix& textSpace, double t)
+      : funnel_(funnel), font_(font), textSpace_(textSpace), charSpacing_(gs.CharSpacing) {
+    TPDFPoint a, b;
+    MatrixTransformPoint(textSpace, TPDFPoint{0, 0}, a);
+    MatrixTransformPoint(textSpace, TPDFPoint{0, t}, b);
+    deviceSize_ = std::hypot(b.x - a.x, b.y - a.y);
+    char hex[12];
+    if (funnel.CMYKColorText && gs.FillColorSpace.Kind == TColorSpaceKind::DeviceCMYK) {
+      auto byte = [](double v) { return static_cast<int>(std::nearbyint(std::clamp(v, 0.0, 1.0) * 255)); };
+      std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", byte(gs.FillCMYK[0]), byte(gs.FillCMYK[1]),
+                    byte(gs.FillCMYK[2]), byte(gs.FillCMYK[3]));
+    } else {
+      std::snprintf(hex, sizeof hex, "#%02X%02X%02X", unsigned(GetRValue(gs.FillColor)),
+                    unsigned(GetGValue(gs.FillColor)), unsigned(GetBValue(gs.FillColor)));
+    }
+    colorText_ = hex;
+    riseGlyph_ = gs.TextRise * t / std::fabs(gs.FontSize);
+  }
+
+  // The character ch of advance w, at x.
+  void Add(const std::u16string& ch, double x, double w) {
+    const bool keepApart = funnel_.KeepWordsApart != 0;
+    if (ch == u" " && !pending_.empty() && keepApart) {
+      Emit(pending_, x);
+      pending_.clear();
+      advances_.clear();
+      funnel_.SetMerge(!keepApart);
+      wordStart_ = x + w;
+    } else if (ch != u" " || !pending_.empty() || !keepApart) {
+      if (charSpacing_ > 1) {
+        Emit(ch, x);
+        pending_.clear();
+        advances_.clear();
+        funnel_.SetMerge(true);
+        wordStart_ = x + w;
+      } else {
+        pending_ += ch;
+        advances_.resize(pending_.size(), 0);
+        if (!advances_.empty()) advances_.back() = w;
+      }
+    } else {
+      funnel_.SetMerge(false);
+      wordStart_ = x + w;
+    }
+  }
+  // The pen is about to move by a TJ number: the pending text goes as one run.
+  void Flush(double x) {
+    if (pending_.empty()) return;
+    Emit(pending_, x);
+    pending_.clear();
+    advances_.clear();
+    funnel_.SetMerge(true);
+  }
+  // The next word starts at x.
+  void StartWord(double x) { wordStart_ = x; }
+  // The end of the showing, at x.
+  void Finish(double x) {
+    if (!pending_.empty() && !(pending_ == u" " && funnel_.KeepWordsApart)) Emit(pending_, x);
+  }
+
+ private:
+  void Emit(const std::u16string& text, double x) {
+    if (text.empty()) return;
+    std::vector<double> list = advances_;
+    list.resize(text.size(), 0);
+    funnel_.AddText(textSpace_, text, list, font_.Ascent - font_.Descent, x - wordStart_, font_.Descent + riseGlyph_,
+                    wordStart_, deviceSize_, font_.FontName, colorText_);
+  }
+
+  TPDFTextFunnel& funnel_;
+  const TPDFFontCollectionData& font_;
+  const TPDFMatrix textSpace_;
+  const double charSpacing_;
+  double deviceSize_ = 0, riseGlyph_ = 0, wordStart_ = 0;
+  std::string colorText_;
+  std::u16string pending_;
+  std::vector<double> advances_;
+};
+
 }  // namespace
 
 std::span<const TPDFRenderer::TOperator> TPDFRenderer::TextOperators() {
@@ -32,14 +119,7 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::TextOperators() {
          R.SelectFontFromKey(r);
        }},
       {"Tm", 6, "nnnnnn", [](TPDFRenderer&, TRun& r, const O& o) {
-         TPDFMatrix m;
-         m.a = o.Number(0);
-         m.b = o.Number(1);
-         m.c = o.Number(2);
-         m.d = o.Number(3);
-         m.e = o.Number(4);
-         m.f = o.Number(5);
-         r.gs.TextMatrix = r.gs.TextLineMatrix = m;
+         r.gs.TextMatrix = r.gs.TextLineMatrix = o.Matrix();
        }},
       {"Td", 2, "nn", [](TPDFRenderer&, TRun& r, const O& o) { moveLine(r.gs, o.Number(0), o.Number(1)); }},
       {"TD", 2, "nn", [](TPDFRenderer&, TRun& r, const O& o) {
@@ -53,7 +133,7 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::TextOperators() {
       {"Tw", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.WordSpacing = o.Number(0); }},
       {"TL", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) { r.gs.Leading = o.Number(0); }},
       {"Tr", 1, "n", [](TPDFRenderer&, TRun& r, const O& o) {
-         r.gs.TextRenderMode = static_cast<int32_t>(std::clamp(std::nearbyint(o.Number(0)), 0.0, 7.0));
+         r.gs.TextRenderMode = static_cast<TTextRenderMode>(std::clamp(std::nearbyint(o.Number(0)), 0.0, 7.0));
        }},
       // Showing reads the text operands marked on the stack: one string, or
       // the items of the array '[' put there.
@@ -106,228 +186,206 @@ void TPDFRenderer::SelectFontFromKey(TRun& run) {
   if (PDFAsIndRef(value) || PDFAsDictionary(value)) fontCollection_->SelectFont(value);
 }
 
+// One showing of text (Tj, TJ, ', "): the font, how text space maps to
+// glyph units, and the pen position x in glyph units along the line.
+struct TPDFRenderer::TTextShow {
+  TPDFFontCollectionData* font = nullptr;
+  TPDFFontRasterizer* rasterizer = nullptr;
+  TPDFType3Rasterizer* type3 = nullptr;
+  double t = 1000;  // glyph units per text-space unit, horizontally
+  double k = 1;     // the rasterizer's glyph scale
+  double rise = 0, charSpacing = 0, wordSpacing = 0;  // in glyph units
+  double x = 0;
+  // Glyphs are painted: the text is visible and not in the invisible mode.
+  bool drawing = false;
+  // Filled from the glyph cache's masks on cairo (cairo set) rather than as outlines.
+  bool useMasks = false;
+  TCairoDLL* cairo = nullptr;
+  // Kind 5: the text goes to the funnel and no glyph is drawn.
+  TTextGathering* gathering = nullptr;
+  std::string glyphKey;  // composite fonts' glyph keys, reused
+};
+
 void TPDFRenderer::ShowText(TRun& run) {
   const size_t count = std::min(static_cast<size_t>(std::max(run.textArrayCount, 0)), run.operands.size());
   run.textArrayCount = 0;
   if (!fontCollection_ || count == 0) return;
-  TPDFFontCollectionData* font = fontCollection_->CurrentFont;
   TPDFGraphicsState& gs = run.gs;
-  if (!font || gs.FontSize == 0 || !std::isfinite(gs.FontSize)) return;
+  TTextShow show;
+  show.font = fontCollection_->CurrentFont;
+  if (!show.font || gs.FontSize == 0 || !std::isfinite(gs.FontSize)) return;
   TPDFPicasso& canvas = *run.canvas;
-  TPDFFontRasterizer* rasterizer = font->Rasterizer.get();
-  auto* type3 = dynamic_cast<TPDFType3Rasterizer*>(rasterizer);
-  double t = 1000;
-  const double k = rasterizer ? rasterizer->GetGlyphScale() : 1;
-  const bool drawing = run.visible && gs.TextRenderMode != 3;
+  show.rasterizer = show.font->Rasterizer.get();
+  show.type3 = dynamic_cast<TPDFType3Rasterizer*>(show.rasterizer);
+  show.k = show.rasterizer ? show.rasterizer->GetGlyphScale() : 1;
+  show.drawing = run.visible && gs.TextRenderMode != TTextRenderMode::Invisible;
 
   canvas.BeginPath();
   run.pathOpen = false;
   const TPDFMatrix userCTM = CTM;
   // Whatever a glyph throws, the text's own scaling leaves the CTM with it.
   TAssignOnExit<TPDFMatrix> restoreUserCTM(CTM);
-  const TPDFMatrix sizeScale{gs.FontSize * gs.HorizontalScaling / 100, 0, 0, gs.FontSize, 0, 0};
-  double riseUnits = 1000;  // glyph units per text space unit, vertically
-  MatrixMultiply(CTM, gs.TextMatrix, CTM);
-  MatrixMultiply(CTM, sizeScale, CTM);
-  if (type3) {
-    // Glyph space is mapped by the font's own matrix: text-space amounts
-    // (spacing, TJ numbers, rise) are converted with its scale.
-    const auto& fm = type3->FontMatrix;
-    MatrixMultiply(CTM, TPDFMatrix{fm[0], fm[1], fm[2], fm[3], fm[4], fm[5]}, CTM);
-    t = std::fabs(fm[0]) > 1e-12 ? 1 / fm[0] : 1;
-    riseUnits = std::fabs(fm[3]) > 1e-12 ? 1 / fm[3] : 1;
-  } else {
-    MatrixMultiply(CTM, TPDFMatrix{0.001, 0, 0, 0.001, 0, 0}, CTM);
-  }
-
+  const double riseUnits = EnterTextSpace(gs, show);
   const double size = std::fabs(gs.FontSize);
-  const double rise = gs.TextRise * riseUnits / size;
-  const double charSpacing = gs.CharSpacing * t / size;
-  const double wordSpacing = gs.WordSpacing * t / size;
-  double x = 0;
-  std::string glyphKey;
+  show.rise = gs.TextRise * riseUnits / size;
+  show.charSpacing = gs.CharSpacing * show.t / size;
+  show.wordSpacing = gs.WordSpacing * show.t / size;
 
-  // Text extraction: characters gather into pending texts that go to the
-  // funnel as runs with their advances and glyph-space box.
   const bool extracting = OutputKind == rokText;
-  TPDFTextFunnel* funnel = extracting ? GetTextFunnel() : nullptr;
-  std::u16string pending;
-  std::vector<double> advances;
-  double wordStart = 0;
-  double deviceSize = 0;
-  std::string colorText;
-  if (extracting) {
-    TPDFPoint a, b;
-    MatrixTransformPoint(CTM, TPDFPoint{0, 0}, a);
-    MatrixTransformPoint(CTM, TPDFPoint{0, t}, b);
-    deviceSize = std::hypot(b.x - a.x, b.y - a.y);
-    char hex[12];
-    if (funnel->CMYKColorText && gs.FillColorSpace == "DeviceCMYK") {
-      auto byte = [](double v) { return static_cast<int>(std::nearbyint(std::clamp(v, 0.0, 1.0) * 255)); };
-      std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", byte(gs.FillCMYK[0]), byte(gs.FillCMYK[1]),
-                    byte(gs.FillCMYK[2]), byte(gs.FillCMYK[3]));
-    } else {
-      std::snprintf(hex, sizeof hex, "#%02X%02X%02X", unsigned(GetRValue(gs.FillColor)),
-                    unsigned(GetGValue(gs.FillColor)), unsigned(GetBValue(gs.FillColor)));
-    }
-    colorText = hex;
-  }
-  const double riseGlyph = gs.TextRise * t / size;
-  auto emit = [&](const std::u16string& text) {
-    if (text.empty()) return;
-    std::vector<double> list = advances;
-    list.resize(text.size(), 0);
-    funnel->AddText(CTM, text, list, font->Ascent - font->Descent, x - wordStart, font->Descent + riseGlyph,
-                    wordStart, deviceSize, font->FontName, colorText);
-  };
-  auto extract = [&](const std::u16string& ch, double w) {
-    const bool keepApart = funnel->KeepWordsApart != 0;
-    if (ch == u" " && !pending.empty() && keepApart) {
-      emit(pending);
-      pending.clear();
-      advances.clear();
-      funnel->SetMerge(!keepApart);
-      wordStart = x + w;
-    } else if (ch != u" " || !pending.empty() || !keepApart) {
-      if (gs.CharSpacing > 1) {
-        emit(ch);
-        pending.clear();
-        advances.clear();
-        funnel->SetMerge(true);
-        wordStart = x + w;
-      } else {
-        pending += ch;
-        advances.resize(pending.size(), 0);
-        if (!advances.empty()) advances.back() = w;
-      }
-    } else {
-      funnel->SetMerge(false);
-      wordStart = x + w;
-    }
-  };
+  std::optional<TTextGathering> gathering;
+  if (extracting) show.gathering = &gathering.emplace(*GetTextFunnel(), *show.font, gs, CTM, show.t);
   // Filled text on cairo is blended from cached glyph masks; the other
   // modes need the glyphs' path (to stroke it or clip with it), Type 3
   // glyphs run content, and a pattern fill clips to the path. Glyphs too
   // large for a mask still join the path, filled at the end as before.
-  TCairoDLL* cairo = canvas.CairoLibrary();
-  const bool useMasks = UseGlyphCache && cairo && rasterizer && !type3 && drawing && !extracting && !eps_ &&
-                        gs.TextRenderMode == 0 && gs.FillColorSpace != "Pattern";
-  if (useMasks) FillSetup(run, 1);
-  auto drawGlyph = [&](std::string_view key) {
-    if (!drawing || extracting) return;
-    if (type3) {
-      DrawType3Glyph(run, *type3, font, key, x, rise);
-    } else if (rasterizer) {
-      if (useMasks) {
-        int32_t px = 0, py = 0;
-        const TPDFGlyphMask* mask =
-            fontCollection_->GlyphCache.Find(*cairo, font->CacheId, *rasterizer, key, CTM, x, rise, px, py);
-        if (mask) {
-          if (!mask->Empty())
-            canvas.FillMask(mask->Bits.data(), mask->Width, mask->Height, mask->Stride, px + mask->Left,
-                            py + mask->Top);
-          return;
-        }
-      }
-      rasterizer->DrawGlyph(&canvas, CTM, key, x, rise);
-    }
-  };
+  show.cairo = canvas.CairoLibrary();
+  show.useMasks = UseGlyphCache && show.cairo && show.rasterizer && !show.type3 && show.drawing && !extracting &&
+                  !eps_ && gs.TextRenderMode == TTextRenderMode::Fill &&
+                  gs.FillColorSpace.Kind != TColorSpaceKind::Pattern;
+  if (show.useMasks) FillSetup(run, TFillRule::NonZeroWinding);
 
   const size_t first = run.operands.size() - count;
   for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
     std::string_view operand = run.operands[i];
     if (operand.empty()) continue;
     if (operand[0] == '(' || operand[0] == '<') {
-      const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
-      if (font->IsComposite) {
-        const auto codes = fontCollection_->TextToCodes(bytes);
-        // A string with a code that has no text contributes nothing to
-        // extracted text.
-        bool textless = false;
-        if (extracting)
-          for (uint16_t code : codes) {
-            const std::u16string u = fontCollection_->CodeToUnicode(code);
-            if (u.empty() || u[0] < u' ') textless = true;
-          }
-        for (uint16_t code : codes) {
-          double w = t;
-          // Character spacing applies to every glyph, also one that takes
-          // the default width.
-          font->GetCIDWidth(code, w);
-          w += charSpacing;
-          glyphKey = "GID:" + std::to_string(font->GlyphIndexOfCode(code));
-          drawGlyph(glyphKey);
-          if (extracting && !textless) extract(fontCollection_->CodeToUnicode(code), w);
-          x += w;
-        }
-      } else {
-        for (unsigned char c : bytes) {
-          // x counts in the rasterizer's glyph units (a font matrix other
-          // than 1/1000 scales them by k): the widths, the spacings and
-          // the TJ numbers all go through the same scale, or Tc and Tw
-          // would shrink or grow with the font's matrix.
-          const double scale = rasterizer && k != 0 ? k : 1;
-          double w = font->Widths[c] / scale;
-          w += charSpacing / scale;
-          if (c == 32) w += wordSpacing / scale;
-          drawGlyph(font->GlyphNames[c]);
-          if (extracting) extract(fontCollection_->CodeToUnicode(c), w);
-          x += w;
-        }
-      }
+      ShowString(run, show, operand);
     } else {
-      if (extracting && !pending.empty()) {
-        emit(pending);
-        pending.clear();
-        advances.clear();
-        funnel->SetMerge(true);
-      }
-      if (k != 0) {
-        x -= PDFTextToFloat(operand) * t / 1000 / k;
-        wordStart = x;
+      // A TJ number moves the pen back by thousandths of text space.
+      if (gathering) gathering->Flush(show.x);
+      if (show.k != 0) {
+        show.x -= PDFTextToFloat(operand) * show.t / 1000 / show.k;
+        if (gathering) gathering->StartWord(show.x);
       }
     }
   }
+  if (gathering) gathering->Finish(show.x);
 
-  if (extracting && !pending.empty() && !(pending == u" " && funnel->KeepWordsApart)) emit(pending);
-
-  const double kk = k == 0 ? 1 : k;
-  const double tx = gs.HorizontalScaling / 100 * kk * size * x / t;
+  const double kk = show.k == 0 ? 1 : show.k;
+  const double tx = gs.HorizontalScaling / 100 * kk * size * show.x / show.t;
   MatrixMultiply(gs.TextMatrix, TPDFMatrix{1, 0, 0, 1, std::isfinite(tx) ? tx : 0, 0}, gs.TextMatrix);
 
   // Painting uses the user-space line width, so the CTM goes back first.
   CTM = userCTM;
   if (extracting) return;
-  const int mode = gs.TextRenderMode;
-  if (!drawing) {
-    if (mode >= 4 && mode <= 7) {
-      canvas.SetClip(1);
-      canvas.EndPathNoPaint();
-      if (eps_) eps_->SetClipRule(1), eps_->EndPath();
+  PaintTextPath(run, show.drawing);
+}
+
+double TPDFRenderer::EnterTextSpace(const TPDFGraphicsState& gs, TTextShow& show) {
+  const TPDFMatrix sizeScale{gs.FontSize * gs.HorizontalScaling / 100, 0, 0, gs.FontSize, 0, 0};
+  double riseUnits = 1000;
+  MatrixMultiply(CTM, gs.TextMatrix, CTM);
+  MatrixMultiply(CTM, sizeScale, CTM);
+  if (show.type3) {
+    // Glyph space is mapped by the font's own matrix: text-space amounts
+    // (spacing, TJ numbers, rise) are converted with its scale.
+    const auto& fm = show.type3->FontMatrix;
+    MatrixMultiply(CTM, TPDFMatrix{fm[0], fm[1], fm[2], fm[3], fm[4], fm[5]}, CTM);
+    show.t = std::fabs(fm[0]) > 1e-12 ? 1 / fm[0] : 1;
+    riseUnits = std::fabs(fm[3]) > 1e-12 ? 1 / fm[3] : 1;
+  } else {
+    MatrixMultiply(CTM, TPDFMatrix{0.001, 0, 0, 0.001, 0, 0}, CTM);
+    show.t = 1000;
+  }
+  return riseUnits;
+}
+
+void TPDFRenderer::ShowString(TRun& run, TTextShow& show, std::string_view operand) {
+  TPDFFontCollectionData& font = *show.font;
+  const std::string bytes = operand[0] == '(' ? Structure->UnescapeLiteral(operand) : HexStringToBytes(operand);
+  if (font.IsComposite) {
+    const auto codes = fontCollection_->TextToCodes(bytes);
+    // A string with a code that has no text contributes nothing to
+    // extracted text.
+    bool textless = false;
+    if (show.gathering)
+      for (uint16_t code : codes) {
+        const std::u16string u = fontCollection_->CodeToUnicode(code);
+        if (u.empty() || u[0] < u' ') textless = true;
+      }
+    for (uint16_t code : codes) {
+      double w = show.t;
+      // Character spacing applies to every glyph, also one that takes
+      // the default width.
+      font.GetCIDWidth(code, w);
+      w += show.charSpacing;
+      show.glyphKey = "GID:" + std::to_string(font.GlyphIndexOfCode(code));
+      DrawGlyph(run, show, show.glyphKey);
+      if (show.gathering && !textless) show.gathering->Add(fontCollection_->CodeToUnicode(code), show.x, w);
+      show.x += w;
     }
     return;
   }
-  if ((mode == 0 || mode == 2 || mode == 4 || mode == 6) && gs.FillColorSpace == "Pattern") {
-    // Text filled with a pattern: the glyphs are the pattern's clip.
-    FillWithPattern(run, 1);
+  // x counts in the rasterizer's glyph units (a font matrix other than
+  // 1/1000 scales them by k): the widths, the spacings and the TJ numbers
+  // all go through the same scale, or Tc and Tw would shrink or grow with
+  // the font's matrix.
+  const double scale = show.rasterizer && show.k != 0 ? show.k : 1;
+  for (unsigned char c : bytes) {
+    double w = font.Widths[c] / scale;
+    w += show.charSpacing / scale;
+    if (c == 32) w += show.wordSpacing / scale;
+    DrawGlyph(run, show, font.GlyphNames[c]);
+    if (show.gathering) show.gathering->Add(fontCollection_->CodeToUnicode(c), show.x, w);
+    show.x += w;
+  }
+}
+
+void TPDFRenderer::DrawGlyph(TRun& run, TTextShow& show, std::string_view key) {
+  if (!show.drawing || show.gathering) return;
+  if (show.type3) {
+    DrawType3Glyph(run, *show.type3, show.font, key, show.x, show.rise);
+  } else if (show.rasterizer) {
+    if (show.useMasks && DrawGlyphMask(run, show, key)) return;
+    // The outline joins the text's path, painted at the end.
+    show.rasterizer->DrawGlyph(run.canvas, CTM, key, show.x, show.rise);
+  }
+}
+
+bool TPDFRenderer::DrawGlyphMask(TRun& run, TTextShow& show, std::string_view key) {
+  int32_t px = 0, py = 0;
+  const TPDFGlyphMask* mask = fontCollection_->GlyphCache.Find(*show.cairo, show.font->CacheId, *show.rasterizer,
+                                                               key, CTM, show.x, show.rise, px, py);
+  if (!mask) return false;
+  if (!mask->Empty())
+    run.canvas->FillMask(mask->Bits.data(), mask->Width, mask->Height, mask->Stride, px + mask->Left,
+                         py + mask->Top);
+  return true;
+}
+
+void TPDFRenderer::PaintTextPath(TRun& run, bool drawing) {
+  TPDFPicasso& canvas = *run.canvas;
+  const TTextRenderMode mode = run.gs.TextRenderMode;
+  constexpr int rule = CanvasRule(TFillRule::NonZeroWinding);
+  if (!drawing) {
+    // Hidden text still clips.
+    if (Clips(mode)) {
+      canvas.SetClip(rule);
+      canvas.EndPathNoPaint();
+      if (eps_) eps_->SetClipRule(rule), eps_->EndPath();
+    }
     return;
   }
-  if (mode == 1 || mode == 2 || mode == 5 || mode == 6) StrokeSetup(run);
-  if (mode == 0 || mode == 2 || mode == 4 || mode == 6) FillSetup(run, 1);
-  if (mode >= 4) canvas.SetClip(1);
-  if (mode >= 4 && eps_) eps_->SetClipRule(1);
-  switch (mode) {
-    case 0:
-    case 4: canvas.FillPath(); break;
-    case 1:
-    case 5: canvas.StrokePath(); break;
-    case 2:
-    case 6: canvas.FillAndStrokePath(); break;
-    case 7:
-      canvas.EndPathNoPaint();
-      if (eps_) eps_->EndPath();
-      break;
-    default: break;
+  if (Fills(mode) && run.gs.FillColorSpace.Kind == TColorSpaceKind::Pattern) {
+    // Text filled with a pattern: the glyphs are the pattern's clip.
+    FillWithPattern(run, TFillRule::NonZeroWinding);
+    return;
+  }
+  if (Strokes(mode)) StrokeSetup(run);
+  if (Fills(mode)) FillSetup(run, TFillRule::NonZeroWinding);
+  if (Clips(mode)) {
+    canvas.SetClip(rule);
+    if (eps_) eps_->SetClipRule(rule);
+  }
+  if (Fills(mode) && Strokes(mode)) {
+    canvas.FillAndStrokePath();
+  } else if (Fills(mode)) {
+    canvas.FillPath();
+  } else if (Strokes(mode)) {
+    canvas.StrokePath();
+  } else if (mode == TTextRenderMode::Clip) {
+    canvas.EndPathNoPaint();
+    if (eps_) eps_->EndPath();
   }
 }
 

@@ -149,6 +149,39 @@ TEST(RendererContent, ColourSpaces) {
   for (const auto& c : cases) CheckCase(c);
 }
 
+// Spaces made from the resources' arrays are kept one per array, each with
+// its own kind and place: the spaces must not be mistaken for one another,
+// and the state stack must give back the space that was set.
+TEST(RendererContent, ColourSpacesKeptApart) {
+  const std::string spaces =
+      "<< /ColorSpace << /Blue [/Separation /Spot /DeviceRGB " + Function2("[1 1 1]", "[0 0 1]") +
+      "] /Red [/Separation /Other /DeviceRGB " + Function2("[1 1 1]", "[1 0 0]") +
+      "] /IdxG [/Indexed /DeviceGray 2 <0080FF>] /IdxK [/Indexed /DeviceCMYK 1 <00000000FF000000>] "
+      "/IdxRG [/Indexed /DeviceRGB 1 <FF000000FF00>] /Icc4 [/ICCBased 4 0 R] >> >>";
+  const std::vector<std::string> extra = {StreamObject("/N 4 /Alternate [/Separation /X /DeviceRGB 5 0 R]", "icc"),
+                                          Function2("[1 1 1]", "[0 1 0]")};
+  const std::vector<TContentCase> cases = {
+      {"two Separations",
+       "/Blue cs 1 scn 0 0 100 100 re f /Red cs 1 scn 0 0 50 50 re f /Blue cs 1 scn 0 0 20 20 re f", spaces, extra,
+       {{75, 75, kBlue}, {35, 35, kRed}, {10, 10, kBlue}}},
+      {"fill and stroke spaces apart", "/Red CS /Blue cs 1 SCN 1 scn 20 w 10 10 80 80 re B", spaces, extra,
+       {{50, 50, kBlue}, {10, 50, kRed}}},
+      {"Indexed over gray, CMYK and RGB",
+       "/IdxG cs 1 scn 0 0 100 100 re f /IdxK cs 1 scn 0 0 50 50 re f /IdxRG cs 0 scn 0 0 20 20 re f", spaces, extra,
+       {{75, 75, 0x808080}, {35, 35, 0x00AEEF}, {10, 10, kRed}}},
+      {"ICCBased with a non-device alternate by N", "/Icc4 cs 1 0 0 0 scn 0 0 100 100 re f", spaces, extra,
+       {{50, 50, 0x00AEEF}}},
+      {"Q gives back the space", "/Red cs q /DeviceRGB cs Q 1 scn 0 0 100 100 re f", spaces, extra,
+       {{50, 50, kRed}}},
+      {"unknown space reads RGB", "/Nothing cs 0 1 0 sc 0 0 100 100 re f", spaces, extra, {{50, 50, kGreen}}},
+      {"calibrated names", "/CalRGB cs 0 0 1 sc 0 0 100 100 re f /CalGray cs 0.5 sc 0 0 50 50 re f", "", {},
+       {{75, 75, kBlue}, {25, 25, 0x808080}}},
+      {"stroke with a pattern is not painted", "/Pattern CS /P0 SCN 0 0 1 rg 20 w 10 10 80 80 re B", "", {},
+       {{50, 50, kBlue}, {5, 50, kWhite}}},
+  };
+  for (const auto& c : cases) CheckCase(c);
+}
+
 TEST(RendererContent, ImagesFormsAndMarkedContent) {
   // A 2 x 1 RGB image: red then blue.
   const std::string image = StreamObject("/Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceRGB "
@@ -202,6 +235,23 @@ TEST(RendererContent, TilingPatternFillsCellsInsideThePath) {
                        {pattern},
                        {{5, 5, kRed}, {25, 5, kRed}, {45, 45, kRed}, {15, 5, kWhite}, {85, 85, kWhite}, {65, 65, kBlue}}};
   CheckCase(c);
+}
+
+// An uncoloured pattern's cells paint in the colour given with the pattern
+// (in the space's base space), strokes included.
+TEST(RendererContent, UncolouredTilingPatternPaintsInTheGivenColour) {
+  const std::string pattern = StreamObject("/Type /Pattern /PatternType 1 /PaintType 2 /TilingType 1 /BBox [0 0 10 10] "
+                                           "/XStep 20 /YStep 20 /Resources << >>",
+                                           "0 0 10 5 re f 2 w 0 8 m 10 8 l S");
+  const std::string resources = "<< /Pattern << /P0 4 0 R >> /ColorSpace << /PRGB [/Pattern /DeviceRGB] "
+                                "/PGray [/Pattern /DeviceGray] >> >>";
+  const std::vector<TContentCase> cases = {
+      {"RGB base", "/PRGB cs 0 0 1 /P0 scn 0 0 100 100 re f", resources, {pattern},
+       {{5, 2, kBlue}, {25, 22, kBlue}, {5, 8, kBlue}, {15, 2, kWhite}, {5, 15, kWhite}}},
+      {"gray base", "/PGray cs 0 /P0 scn 0 0 50 50 re f", resources, {pattern},
+       {{5, 2, kBlack}, {5, 8, kBlack}, {15, 2, kWhite}, {65, 62, kWhite}}},
+  };
+  for (const auto& c : cases) CheckCase(c);
 }
 
 TEST(RendererContent, PatternFillingWithItselfEndsWithAnError) {

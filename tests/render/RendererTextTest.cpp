@@ -143,6 +143,50 @@ TEST(RendererText, StandardFontGlyphsAreDrawn) {
   }
 }
 
+// Every render mode on an outline glyph: a Helvetica "I" at size 100 drawn
+// at 10 10 has its stem from about x 19 to 28; stroked 4 wide in red and
+// filled in blue, then green painted over the whole page, which the clip
+// modes keep to the glyphs.
+TEST(RendererText, RenderModesFillStrokeAndClip) {
+  struct TModeCase {
+    int mode;
+    uint32_t stem, edge, outside;  // at x 24 (inside), 18 (on the stroke only) and 60
+  };
+  constexpr uint32_t kGreen = 0x00FF00;
+  const TModeCase cases[] = {
+      {0, kBlue, kWhite, kGreen},  {1, kWhite, kRed, kGreen},  {2, kBlue, kRed, kGreen},
+      {3, kWhite, kWhite, kGreen}, {4, kGreen, kWhite, kWhite}, {5, kGreen, kRed, kWhite},
+      {6, kGreen, kRed, kWhite},   {7, kGreen, kWhite, kWhite},
+  };
+  for (const TModeCase& c : cases) {
+    for (bool cairo : {false, true}) {
+      SCOPED_TRACE("mode " + std::to_string(c.mode) + (cairo ? " cairo" : " gdi"));
+      // The green goes right of the glyph for the modes that do not clip.
+      const std::string green = c.mode < 4 ? "0 1 0 rg 50 0 50 100 re f" : "0 1 0 rg 0 0 100 100 re f";
+      TRenderedText r = RenderText("q 1 0 0 RG 0 0 1 rg 4 w BT /F1 100 Tf " + std::to_string(c.mode) +
+                                       " Tr 10 10 Td (I) Tj ET " + green + " Q",
+                                   FontObjects(), cairo);
+      EXPECT_EQ(r.error, "");
+      EXPECT_EQ(At(r.bitmap, 24, 40), c.stem) << std::hex << At(r.bitmap, 24, 40);
+      EXPECT_EQ(At(r.bitmap, 18, 40), c.edge) << std::hex << At(r.bitmap, 18, 40);
+      EXPECT_EQ(At(r.bitmap, 60, 40), c.outside) << std::hex << At(r.bitmap, 60, 40);
+    }
+  }
+}
+
+// Type 3 glyphs that set no colour (d1) paint in the text's fill colour,
+// and in the stroke colour when the mode only strokes.
+TEST(RendererText, Type3UncolouredGlyphsByRenderMode) {
+  const std::pair<int, uint32_t> cases[] = {{0, kBlue}, {1, kRed}, {2, kBlue}, {5, kRed}, {6, kBlue}};
+  for (auto [mode, colour] : cases) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    TRenderedText r =
+        RenderText("1 0 0 RG 0 0 1 rg BT /F3 10 Tf " + std::to_string(mode) + " Tr 10 10 Td (a) Tj ET");
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(At(r.bitmap, 15, 15), colour) << std::hex << At(r.bitmap, 15, 15);
+  }
+}
+
 // A Type 3 glyph shows text filled with a pattern whose cell shows text in
 // the first Type 3 font again: the cycle ends with an error.
 TEST(RendererCorpusText, Type3CycleThroughAPatternEndsWithAnError) {
