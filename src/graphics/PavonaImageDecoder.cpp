@@ -421,7 +421,7 @@ void TPDFImageDecoder::UnpackOrKeepBilevel() {
   const bool packed = KeepBilevel && !isMaskDecoder_ && bpc_ == 1 && colorSpace_ && colorSpace_->Components == 1 &&
                       maskKind_ != imkColorKey && imageMatte_.empty() && softMaskMatte_.empty();
   if (!packed) {
-    UnpackSamples();
+    UnpackOrKeepSamples();
     return;
   }
   ready_ = false;
@@ -527,9 +527,10 @@ void drawFitting(TPDFGenericCanvas& canvas, const TBitmap& picture, double x0, d
 }  // namespace
 
 void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], TColor fillColor) {
-  if (bilevel_) {
+  if (bilevel_ || sampleRows_) {
     try {
       ExpandBilevel();
+      ExpandSamples();
     } catch (...) {
       return;
     }
@@ -587,6 +588,7 @@ std::string TPDFImageDecoder::GetImageBytes() const {
 std::string TPDFImageDecoder::GetBitmapBytes() const {
   // A packed picture is built when its bytes are asked for.
   if (bilevel_) const_cast<TPDFImageDecoder*>(this)->ExpandBilevel();
+  if (sampleRows_) const_cast<TPDFImageDecoder*>(this)->ExpandSamples();
   if (!bitmap_ || bitmap_->Empty()) return {};
   return bitmap_->SaveToBytes();
 }
@@ -598,6 +600,12 @@ TColor TPDFImageDecoder::GetCentrePixel() const {
     const int bit = at < int64_t(data_.size()) ? (uint8_t(data_[size_t(at)]) >> (7 - (width_ / 2) % 8)) & 1 : 0;
     const uint8_t* c = bilevelColor_[bit];
     return RGB(c[2], c[1], c[0]);
+  }
+  if (sampleRows_) {
+    std::vector<uint8_t> row(size_t(width_) * 3);
+    const_cast<TPDFImageDecoder*>(this)->GetSampleRow(height_ / 2, row.data());
+    const uint8_t* p = &row[size_t(width_ / 2) * 3];
+    return RGB(p[2], p[1], p[0]);
   }
   if (!bitmap_ || bitmap_->Empty()) return 0;
   return bitmap_->Pixel(width_ / 2, height_ / 2);

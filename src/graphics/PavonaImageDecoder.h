@@ -86,6 +86,12 @@ public:
   // GetBilevelColor give the packed picture; the 24-bit one is built when
   // something asks for it (ExpandBilevel, DrawImage, GetBitmapBytes).
   bool KeepBilevel = false;
+  // Leave raw samples (of at most three bytes a pixel, drawn without colour
+  // key or matte) as they are instead of building the 24-bit picture: whoever
+  // draws it converts the rows as it reads them (GetSampleRow), so a large
+  // picture drawn small never exists at full size. The picture is built when
+  // something else asks for it (ExpandSamples, DrawImage, GetBitmapBytes).
+  bool KeepSamples = false;
   // The size the picture is wanted at (0: full size). A codec that decodes
   // smaller pictures cheaply (JPEG, by halves) stops at the smallest size
   // not below it; the results then report that size.
@@ -125,6 +131,14 @@ public:
   const uint8_t* GetBilevelColor(int sample) const { return bilevelColor_[sample ? 1 : 0]; }
   // Builds the 24-bit picture of a packed one (nothing otherwise).
   void ExpandBilevel();
+  // True while the picture is held as samples (KeepSamples): the bitmap is
+  // empty and GetSampleRow gives its rows.
+  bool HasPendingSamples() const { return sampleRows_ != nullptr; }
+  // Row y (0 to height - 1) of a picture held as samples as B, G, R bytes
+  // (width * 3 into bgr); nothing otherwise.
+  void GetSampleRow(int32_t y, uint8_t* bgr);
+  // Builds the 24-bit picture of one held as samples (nothing otherwise).
+  void ExpandSamples();
   const TBitmap* GetMaskBitmap() const { return mask_.get(); }
   // Size of the encoded form when one was kept, else of the image data.
   int64_t GetImageByteCount() const;
@@ -150,7 +164,11 @@ private:
   void Fail(const std::string& why);
 
   // Codecs and sample unpacking.
+  class TSampleRows;
+  std::unique_ptr<TSampleRows> MakeSampleRows();
   void UnpackSamples();
+  // UnpackSamples, or with KeepSamples the samples kept for GetSampleRow.
+  void UnpackOrKeepSamples();
   void DecodeDCT();
   void DecodeCCITT(const TPDFDictionary* parms);
   void DecodeJBIG2(const std::string& globals);
@@ -173,6 +191,7 @@ private:
   TPDFSimpleColorManager* manager_ = nullptr;
   std::unique_ptr<TBitmap> bitmap_;
   std::unique_ptr<TBitmap> mask_;
+  std::unique_ptr<TSampleRows> sampleRows_;  // while the picture is held as samples
   std::string filterText_;
   std::string indexedBase_;
   std::string indexedLookup_;

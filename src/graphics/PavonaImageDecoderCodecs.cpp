@@ -61,7 +61,7 @@ void TPDFImageDecoder::DecodeDCT() {
   height_ = h;
   bpc_ = 8;
   data_ = std::move(samples);
-  UnpackSamples();
+  UnpackOrKeepSamples();
 }
 
 void TPDFImageDecoder::DecodeCCITT(const TPDFDictionary* parms) {

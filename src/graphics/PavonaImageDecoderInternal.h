@@ -11,9 +11,8 @@
 
 #include "graphics/PavonaColorManagement.h"
 #include "graphics/PavonaFunctions.h"
+#include "graphics/PavonaImageDecoder.h"
 #include "objects/PavonaStructure.h"
-
-class TPDFImageDecoder;
 
 // A colour transform of an embedded ICC profile (grey, RGB or CMYK input)
 // into sRGB bytes, through LittleCMS. Shared by the colour spaces of one
@@ -63,4 +62,42 @@ public:
   std::vector<double> DefaultDecode(int bits) const;
   // Builds Palette from Lookup; false when the base cannot convert.
   bool BuildPalette(TPDFSimpleColorManager& manager);
+};
+
+// The conversion of raw sample rows to 24-bit pixels, with its tables built
+// once: unpacking the whole picture, or rows on demand for a picture left as
+// samples (KeepSamples).
+class TPDFImageDecoder::TSampleRows {
+public:
+  TSampleRows(const TPDFImageColorSpace& cs, TPDFSimpleColorManager& manager, int32_t width, int bpc,
+              const std::vector<double>& decode, bool keyed, const std::vector<double>& colorKey);
+
+  int64_t RowBytes = 0;
+
+  // Row y of data as B, G, R bytes into dst and, for a colour key, 0 (keyed
+  // out) or 255 into alpha. Missing data read as zero bytes.
+  void Convert(const std::string& data, int32_t y, uint8_t* dst, uint8_t* alpha);
+
+private:
+  struct TCacheEntry {
+    uint64_t key = 0;
+    uint8_t rgb[3] = {0, 0, 0};
+    bool used = false;
+  };
+  static constexpr int kCacheBits = 14;
+  double Decoded(int k, uint32_t raw) const { return dec_[2 * k] + raw * (dec_[2 * k + 1] - dec_[2 * k]) / maxv_; }
+
+  const TPDFImageColorSpace& cs_;
+  TPDFSimpleColorManager& manager_;
+  int n_, bpc_;
+  int32_t width_;
+  bool keyed_;
+  std::vector<double> dec_;
+  double maxv_ = 1;
+  std::vector<uint32_t> keyLo_, keyHi_;
+  std::vector<uint8_t> table_, lut_;
+  bool rgbFast_ = false, cached_ = false;
+  std::vector<TCacheEntry> cache_;
+  std::vector<uint8_t> row_;
+  std::vector<double> comps_;
 };

@@ -404,14 +404,17 @@ private:
   std::string out_;
 };
 
+// Length, type, data and CRC written one after the other: the data (a
+// page's whole compressed image) is not copied into a chunk first.
 void writeChunk(TStream& stream, const char* type, std::string_view data) {
-  std::string chunk;
-  chunk.reserve(data.size() + 12);
-  appendBE32(chunk, static_cast<uint32_t>(data.size()));
-  chunk.append(type, 4);
-  chunk.append(data);
-  appendBE32(chunk, PNGCrc32(std::string_view(chunk).substr(4)));
-  stream.WriteString(chunk);
+  std::string head;
+  appendBE32(head, static_cast<uint32_t>(data.size()));
+  head.append(type, 4);
+  stream.WriteString(head);
+  stream.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  std::string crc;
+  appendBE32(crc, PNGCrc32(data, PNGCrc32(std::string_view(head).substr(4))));
+  stream.WriteString(crc);
 }
 
 }  // namespace

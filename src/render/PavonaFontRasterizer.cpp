@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <charconv>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -33,19 +35,50 @@ TPDFMatrix translated(const TPDFMatrix& m, double x, double y) {
 // ---------------------------------------------------------------------------
 // TPDFTrueTypeRasterizer2
 
-TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2() : Parser(std::make_unique<TPDFTrueTypeParser>()) {}
+namespace {
+
+// Installed faces parsed once for all the fonts drawn with them: the fonts of
+// a document that carry no program of their own mostly come to the same few
+// faces, and each parse holds the face's whole data and glyph-name tables.
+// A face is shared while a rasterizer holds it and parsed again after.
+class TInstalledFaceParsers {
+public:
+  std::shared_ptr<const TPDFTrueTypeParser> Find(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = parsers_.find(key);
+    return it == parsers_.end() ? nullptr : it->second.lock();
+  }
+  void Keep(const std::string& key, const std::shared_ptr<const TPDFTrueTypeParser>& parser) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(parsers_, [](const auto& entry) { return entry.second.expired(); });
+    parsers_[key] = parser;
+  }
+
+private:
+  std::mutex mutex_;
+  std::map<std::string, std::weak_ptr<const TPDFTrueTypeParser>> parsers_;
+};
+
+TInstalledFaceParsers& installedFaceParsers() {
+  static TInstalledFaceParsers parsers;
+  return parsers;
+}
+
+}  // namespace
+
+TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2() : Parser(std::make_shared<TPDFTrueTypeParser>()) {}
 TPDFTrueTypeRasterizer2::~TPDFTrueTypeRasterizer2() = default;
 
 void TPDFTrueTypeRasterizer2::LoadFontData(std::string_view bytes) {
   OutlineCache.clear();
-  Parser = std::make_unique<TPDFTrueTypeParser>();
-  Parser->LoadFromString(bytes);
-  HasCFF = Parser->FindTable("CFF ") >= 0 && !bytes.empty();
+  auto parser = std::make_shared<TPDFTrueTypeParser>();
+  parser->LoadFromString(bytes);
+  HasCFF = parser->FindTable("CFF ") >= 0 && !bytes.empty();
+  Parser = std::move(parser);
 }
 
 void TPDFTrueTypeRasterizer2::LoadSystemFontData() {
   OutlineCache.clear();
-  Parser = std::make_unique<TPDFTrueTypeParser>();
   FontData.clear();
   HasCFF = false;
   TInstalledFace face;
@@ -58,18 +91,29 @@ void TPDFTrueTypeRasterizer2::LoadSystemFontData() {
     fontSize = selected ? GetFontData(face, 0, 0, nullptr, 0) : GDI_ERROR;
     collectionSize = 0;
   }
-  std::string data;
+  auto parser = std::make_shared<TPDFTrueTypeParser>();
+  std::string data, key;
   if (fontSize != GDI_ERROR && fontSize > 0 && fontSize < kMaxSystemFontSize) {
+    key = face.File + '\n' + std::to_string(face.Index) + '\n' + std::to_string(fontSize);
+    if (auto shared = installedFaceParsers().Find(key)) {
+      Parser = std::move(shared);
+      return;
+    }
     // Table offsets of a face inside a collection count from the collection's start.
-    Parser->CollectionOffset = (collectionSize != 0 && collectionSize != GDI_ERROR && collectionSize >= fontSize)
+    parser->CollectionOffset = (collectionSize != 0 && collectionSize != GDI_ERROR && collectionSize >= fontSize)
                                    ? static_cast<int32_t>(collectionSize - fontSize)
                                    : 0;
     data.resize(fontSize);
     if (GetFontData(face, 0, 0, data.data(), fontSize) != fontSize) data.clear();
   }
-  Parser->LoadFromString(data);
-  HasCFF = Parser->FindTable("CFF ") >= 0 && !data.empty();
-  if (HasCFF) FontData = std::move(data);
+  parser->LoadFromString(data);
+  HasCFF = parser->FindTable("CFF ") >= 0 && !data.empty();
+  // A face with CFF outlines keeps its bytes here (and is not shared).
+  if (HasCFF)
+    FontData = std::move(data);
+  else if (!data.empty())
+    installedFaceParsers().Keep(key, parser);
+  Parser = std::move(parser);
 }
 
 void TPDFTrueTypeRasterizer2::GetWidths(const TPDFGlyphNames& names, std::array<double, 256>& widths) const {

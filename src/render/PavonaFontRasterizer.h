@@ -89,7 +89,7 @@ private:
     bool found = false;
   };
   void buildOutline(int32_t glyph, TPDFGenericShape& shape) const;
-  std::unique_ptr<TPDFTrueTypeParser> Parser;
+  std::shared_ptr<const TPDFTrueTypeParser> Parser;  // an installed face's is shared with other fonts
   std::unordered_map<std::string, TCachedGlyph> OutlineCache;
   TPDFGlyphNames codeNames_;
   std::unordered_map<std::string, uint32_t> nameCodes_;

@@ -70,7 +70,10 @@ public:
   // Sub-pixel positions of the glyph origin per pixel, in x and in y.
   static constexpr int32_t kPhasesX = 8, kPhasesY = 4;
 
-  explicit TPDFGlyphCache(size_t budgetBytes = 2u << 20);
+  // The default budget holds the glyphs of several pages of body text at
+  // screen resolutions (a 10-point glyph at 72 dpi takes a few hundred bytes
+  // with its bookkeeping).
+  explicit TPDFGlyphCache(size_t budgetBytes = 1u << 20);
   TPDFGlyphCache(const TPDFGlyphCache&) = delete;
   TPDFGlyphCache& operator=(const TPDFGlyphCache&) = delete;
 

@@ -149,10 +149,11 @@ public:
   explicit TImageRows(TPDFImageDecoder& decoder) : d_(decoder) {
     kind_ = decoder.GetMaskKind();
     bilevel_ = decoder.IsBilevel();
+    samples_ = !bilevel_ && decoder.HasPendingSamples();
     bitmap_ = decoder.GetImageBitmap();
     mask_ = kind_ == imkMask || kind_ == imkSoftMask ? decoder.GetMaskBitmap() : nullptr;
-    bw_ = bilevel_ ? decoder.GetWidth() : bitmap_ ? bitmap_->Width() : 0;
-    bh_ = bilevel_ ? decoder.GetHeight() : bitmap_ ? bitmap_->Height() : 0;
+    bw_ = bilevel_ || samples_ ? decoder.GetWidth() : bitmap_ ? bitmap_->Width() : 0;
+    bh_ = bilevel_ || samples_ ? decoder.GetHeight() : bitmap_ ? bitmap_->Height() : 0;
     mw_ = mask_ ? mask_->Width() : 0, mh_ = mask_ ? mask_->Height() : 0;
     w_ = std::max(bw_, mw_), h_ = std::max(bh_, mh_);
     if (Empty()) return;
@@ -166,6 +167,7 @@ public:
       rowBytes_ = (int64_t(bw_) + 7) / 8;
       packedRow_.resize(size_t(rowBytes_));
     }
+    if (samples_) sampleRow_.resize(size_t(bw_) * 3);
   }
   bool Empty() const { return bw_ <= 0 || bh_ <= 0 || w_ <= 0 || h_ <= 0; }
   int32_t Width() const { return w_; }
@@ -220,7 +222,13 @@ public:
       }
       return;
     }
-    const uint8_t* src = bitmap_->ScanLine(by);
+    // A picture held as samples is converted a row at a time (a row read
+    // again, for a larger mask, is not converted twice).
+    if (samples_ && by != sampleRowY_) {
+      d_.GetSampleRow(by, sampleRow_.data());
+      sampleRowY_ = by;
+    }
+    const uint8_t* src = samples_ ? sampleRow_.data() : bitmap_->ScanLine(by);
     for (int32_t x = 0; x < w_; ++x, out += 4) {
       const uint8_t* p = src + 3 * int64_t(xb_[size_t(x)]);
       out[0] = p[0], out[1] = p[1], out[2] = p[2];
@@ -232,6 +240,9 @@ private:
   TPDFImageDecoder& d_;
   uint8_t kind_ = imkNone;
   bool bilevel_ = false;
+  bool samples_ = false;  // rows converted from the decoder's samples
+  int32_t sampleRowY_ = -1;
+  std::vector<uint8_t> sampleRow_;
   const TBitmap* bitmap_ = nullptr;
   const TBitmap* mask_ = nullptr;
   int32_t bw_ = 0, bh_ = 0, mw_ = 0, mh_ = 0, w_ = 0, h_ = 0;

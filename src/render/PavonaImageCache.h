@@ -64,8 +64,10 @@ public:
   // Default budget: enough for the repeated pictures of ordinary documents
   // at screen resolutions, small beside a page bitmap at print resolutions.
   static constexpr int64_t DefaultBudget = int64_t(24) << 20;
-  // Pictures up to this size are kept at their first offer.
-  static constexpr int64_t SmallEntry = int64_t(64) << 10;
+  // Pictures up to this size (a picture of about 64 x 64 pixels) are kept at
+  // their first offer; at screen resolutions most pictures of a document are
+  // larger, and one drawn once is not worth keeping for the rest of the run.
+  static constexpr int64_t SmallEntry = int64_t(16) << 10;
   // Images remembered as offered (their identities only).
   static constexpr size_t MaxRemembered = 4096;
 

@@ -934,6 +934,7 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
     lastImage_.Decoder.reset();
     auto fresh = std::make_unique<TPDFImageDecoder>();
     fresh->KeepBilevel = true;
+    fresh->KeepSamples = true;
     fresh->NeededWidth = width;
     fresh->NeededHeight = height;
     fresh->OnLookupObject = [this](TPDFIndRef* r) { return ResolveObject(r); };
@@ -976,6 +977,7 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   const bool raster = OutputKind == rokBitmap || OutputKind == rokCairo || OutputKind == rokDeviceContext ||
                       OutputKind == rokPrinter;
   decoder.KeepBilevel = raster;
+  decoder.KeepSamples = raster;
   decoder.ExpandInlineImage(image, run.resources ? run.resources->GetOwner() : Structure);
   const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
   if (!raster) {

@@ -617,3 +617,58 @@ TEST(ImageDecoder, InlineNamedColourSpaceFromResources) {
 }
 
 }  // namespace
+
+// Pictures left as samples (KeepSamples) give, row by row, the pixels the
+// unpacked picture holds, and become that picture when something asks for
+// it; pictures whose samples would cost more than the picture, or that need
+// the whole picture (colour keys), are unpacked as before.
+TEST(ImageDecoder, KeptSamplesGiveTheUnpackedRows) {
+  struct Case {
+    const char* what;
+    std::string dict;
+    int components, bits;
+    bool kept;
+  };
+  const int w = 7, h = 5;
+  const Case cases[] = {
+      {"grey 8", "/ColorSpace /DeviceGray /BitsPerComponent 8", 1, 8, true},
+      {"grey 2 decoded", "/ColorSpace /DeviceGray /BitsPerComponent 2 /Decode [1 0]", 1, 2, true},
+      {"rgb 8", "/ColorSpace /DeviceRGB /BitsPerComponent 8", 3, 8, true},
+      {"indexed 4", "/ColorSpace [/Indexed /DeviceRGB 3 <FF000000FF000000FF808080>] /BitsPerComponent 4", 1, 4,
+       true},
+      {"lab 8", "/ColorSpace [/Lab << /WhitePoint [0.9505 1 1.089] >>] /BitsPerComponent 8", 3, 8, true},
+      {"cmyk 8", "/ColorSpace /DeviceCMYK /BitsPerComponent 8", 4, 8, false},
+      {"rgb 16", "/ColorSpace /DeviceRGB /BitsPerComponent 16", 3, 16, false},
+      {"grey 8 keyed", "/ColorSpace /DeviceGray /BitsPerComponent 8 /Mask [10 90]", 1, 8, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string data(size_t((w * c.components * c.bits + 7) / 8) * h, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 37 + i / 5) & 0xFF);
+    data.resize(data.size() - 3);  // the last row is short: read as zero bytes
+    const std::string dict = "<< /Width 7 /Height 5 " + c.dict + " >>";
+    TPDFStructure pool;
+    TPDFImageDecoder whole, kept;
+    kept.KeepSamples = true;
+    whole.SetImage(MakeImage(pool, dict, data));
+    kept.SetImage(MakeImage(pool, dict, data));
+    ASSERT_TRUE(whole.IsReady()) << whole.GetErrorText();
+    ASSERT_TRUE(kept.IsReady()) << kept.GetErrorText();
+    EXPECT_FALSE(whole.HasPendingSamples());
+    ASSERT_EQ(kept.HasPendingSamples(), c.kept);
+    EXPECT_EQ(kept.GetCentrePixel(), whole.GetCentrePixel());
+    if (c.kept) {
+      EXPECT_TRUE(kept.GetImageBitmap()->Empty());
+      std::vector<uint8_t> row(size_t(w) * 3);
+      for (int y = 0; y < h; ++y) {
+        kept.GetSampleRow(y, row.data());
+        EXPECT_EQ(std::string(row.begin(), row.end()),
+                  std::string(reinterpret_cast<const char*>(whole.GetImageBitmap()->ScanLine(y)), row.size()))
+            << "row " << y;
+      }
+      kept.ExpandSamples();
+      EXPECT_FALSE(kept.HasPendingSamples());
+    }
+    EXPECT_EQ(kept.GetBitmapBytes(), whole.GetBitmapBytes());
+  }
+}

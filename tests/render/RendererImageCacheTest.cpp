@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <set>
 
 #include "PageImageCompare.h"
 #include "RendererTestSupport.h"
+#include "graphics/PavonaImageDecoder.h"
 #include "graphics/PavonaJPEG.h"
 #include "render/PavonaImageCache.h"
 
@@ -150,6 +153,48 @@ TEST(RendererImageCache, KeptPicturesDrawTheSamePixelsAsFreshOnes) {
       EXPECT_EQ(DifferingPixels(fresh, second), 0);
       // The image is drawn at all: the reduced copies differ from the background.
       EXPECT_NE(Rgb(fresh, 25, 90), Rgb(fresh, 75, 100));
+    }
+  }
+}
+
+// A picture left as samples by its decoder (converted a row at a time while
+// it is reduced) is prepared to the same pixels as the unpacked picture, at
+// every size and with every kind of mask.
+TEST(RendererImageCache, PicturesLeftAsSamplesPrepareAsUnpackedOnes) {
+  const std::set<std::string> heldAsSamples = {"RGB", "Gray", "Indexed", "explicit mask", "soft mask"};
+  for (const TImageCase& c : ImageCases()) {
+    SCOPED_TRACE(c.name);
+    auto doc = LoadPdf(PagePdf(kTwoScales, "<< /XObject << /Im 4 0 R >> >>", c.objects, "", "[0 0 150 110]"));
+    ASSERT_TRUE(doc);
+    TPDFDictionary* page = FindPages(*doc).at(0);
+    auto resolve = [](TPDFObject* o) { return PDFAsIndRef(o) ? PDFAsIndRef(o)->Resolve() : o; };
+    TPDFDictionary* resources = PDFAsDictionary(resolve(page->GetValue("Resources")));
+    ASSERT_NE(resources, nullptr);
+    TPDFDictionary* xobjects = PDFAsDictionary(resolve(resources->GetValue("XObject")));
+    ASSERT_NE(xobjects, nullptr);
+    TPDFStream* image = PDFAsStream(resolve(xobjects->GetValue("Im")));
+    ASSERT_NE(image, nullptr);
+    TPDFImageDecoder unpacked, samples;
+    samples.KeepBilevel = unpacked.KeepBilevel = true;
+    samples.KeepSamples = true;
+    unpacked.SetImage(image);
+    samples.SetImage(image);
+    ASSERT_TRUE(unpacked.IsReady()) << unpacked.GetErrorText();
+    ASSERT_TRUE(samples.IsReady()) << samples.GetErrorText();
+    EXPECT_FALSE(unpacked.HasPendingSamples());
+    EXPECT_EQ(samples.HasPendingSamples(), heldAsSamples.count(c.name) != 0);
+    for (auto [w, h] : {std::pair{40, 30}, {64, 48}, {13, 7}, {64, 1}, {1, 48}}) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+      auto a = PrepareImage(unpacked, w, h), b = PrepareImage(samples, w, h);
+      ASSERT_TRUE(a && b);
+      ASSERT_EQ(a->Width, b->Width);
+      ASSERT_EQ(a->Height, b->Height);
+      ASSERT_EQ(a->Stencil, b->Stencil);
+      EXPECT_EQ(a->Coverage, b->Coverage);
+      if (a->Stencil) continue;
+      for (int y = 0; y < a->Height; ++y)
+        ASSERT_EQ(std::memcmp(a->Picture.ScanLine(y), b->Picture.ScanLine(y), size_t(a->Width) * 4), 0)
+            << "row " << y;
     }
   }
 }
