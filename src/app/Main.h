@@ -263,7 +263,15 @@ private:
   QString ChooseSaveFile(const QString& start, const QString& filter);
   QString loadedFileName() const;
   void reportFailure(const QString& what);
-  bool askPageRange(int32_t& first, int32_t& last);
+  // The start of the page-copying commands (split, extract): the output
+  // file and a page range of the open document, the range checked (an
+  // empty one or one starting past the end is reported). False when there
+  // is nothing to do.
+  bool askOutputAndPageRange(QString& output, int32_t& first, int32_t& last);
+  // A watermark on every page: drawPage() with each page selected and its
+  // origin at the top left, returning how many drawings failed; the dialog's
+  // progress shows the pages done. The total of failures.
+  int32_t watermarkEveryPage(const std::function<int32_t()>& drawPage);
   QString inputText_;
   void readSettings();
   void writeSettings() const;

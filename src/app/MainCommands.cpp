@@ -91,6 +91,25 @@ void TForm1::reportFailure(const QString& what) {
 // ---------------------------------------------------------------------------
 // Watermarks and notes
 
+int32_t TForm1::watermarkEveryPage(const std::function<int32_t()>& drawPage) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QProgressBar* progress = formWatermark_->Progress();
+  const int32_t count = viewPDF_->PageCount();
+  int32_t failed = 0;
+  for (int32_t n = 1; n <= count; ++n) {
+    viewPDF_->SelectPage(n);
+    viewPDF_->SetOrigin(1);
+    failed += drawPage();
+    progress->setValue(progress->maximum() * n / count);
+    formWatermark_->PageCounter()->setText(QString("%1/%2").arg(n).arg(count));
+    QApplication::processEvents();
+  }
+  progress->setValue(0);
+  formWatermark_->PageCounter()->clear();
+  QApplication::restoreOverrideCursor();
+  return failed;
+}
+
 void TForm1::AddTextWatermark() {
   if (docInfos_.empty()) return;
   if (Option("wmText").isEmpty()) {
@@ -122,13 +141,8 @@ void TForm1::AddTextWatermark() {
   const int posHor = Option("wmPosHor").toInt(), posVer = Option("wmPosVer").toInt();
   const double angle = Option("wmAngle").toDouble();
   const std::u16string text = u16(Option("wmText"));
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  QProgressBar* progress = formWatermark_->Progress();
-  const int32_t count = viewPDF_->PageCount();
-  int32_t failed = 0;
-  for (int32_t n = 1; n <= count; ++n) {
-    viewPDF_->SelectPage(n);
-    viewPDF_->SetOrigin(1);
+  const int32_t failed = watermarkEveryPage([&] {
+    int32_t failures = 0;
     viewPDF_->SetTextMode(Option("wmRenderMode").toInt());
     if (sizeIndex >= 0 && sizeIndex < 18) viewPDF_->SetTextSize(kFontSizes[sizeIndex]);
     viewPDF_->SetTextColor(color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0);
@@ -138,20 +152,15 @@ void TForm1::AddTextWatermark() {
     viewPDF_->SetTextDecoration(underline ? 1 : 0);
     const double w = std::nearbyint(viewPDF_->PageWidth()), h = std::nearbyint(viewPDF_->PageHeight());
     const int32_t placement = posVer == 0 ? 1 : posVer == 1 ? 0 : 2;
-    if (posVer >= 0 && posVer <= 2 && viewPDF_->DrawTextBox(text, placement, 0, 0, w, h, angle) == 0) ++failed;
+    if (posVer >= 0 && posVer <= 2 && viewPDF_->DrawTextBox(text, placement, 0, 0, w, h, angle) == 0) ++failures;
     if (posHor == 3 || posVer == 3) {
       const double x = Option("wmPosX").toDouble(), y = Option("wmPosY").toDouble();
-      if (viewPDF_->DrawRotatedText(text, x, y, angle) == 0) ++failed;
+      if (viewPDF_->DrawRotatedText(text, x, y, angle) == 0) ++failures;
     }
     // Later text on the page (text from a file, say) is not underlined.
     viewPDF_->SetTextDecoration(0);
-    progress->setValue(progress->maximum() * n / count);
-    formWatermark_->PageCounter()->setText(QString("%1/%2").arg(n).arg(count));
-    QApplication::processEvents();
-  }
-  progress->setValue(0);
-  formWatermark_->PageCounter()->clear();
-  QApplication::restoreOverrideCursor();
+    return failures;
+  });
   SetModified(true);
   // One redraw at the end shows every page's change.
   viewPDF_->SelectPage(currentPage_);
@@ -173,26 +182,15 @@ void TForm1::AddImageWatermark() {
   const double iw = viewPDF_->ImageWidth(), ih = viewPDF_->ImageHeight();
   const int posHor = Option("wmPosHor").toInt(), posVer = Option("wmPosVer").toInt();
   const int posX = Option("wmPosX").toInt(), posY = Option("wmPosY").toInt();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  QProgressBar* progress = formWatermark_->Progress();
   const int32_t count = viewPDF_->PageCount();
-  int32_t failed = 0;
-  for (int32_t n = 1; n <= count; ++n) {
-    viewPDF_->SelectPage(n);
-    viewPDF_->SetOrigin(1);
+  const int32_t failed = watermarkEveryPage([&] {
     const int w = static_cast<int>(std::lround(viewPDF_->PageWidth()));
     const int h = static_cast<int>(std::lround(viewPDF_->PageHeight()));
     // Integer division truncates toward zero, as the settings expect.
     const int x = posHor == 0 ? 0 : posHor == 1 ? (w - posX) / 2 : posHor == 2 ? w - posX : posX;
     const int y = posVer == 0 ? 0 : posVer == 1 ? (h - posY) / 2 : posVer == 2 ? h - posY : posY;
-    if (viewPDF_->DrawImage(x, y, iw, ih) == 0) ++failed;
-    progress->setValue(progress->maximum() * n / count);
-    formWatermark_->PageCounter()->setText(QString("%1/%2").arg(n).arg(count));
-    QApplication::processEvents();
-  }
-  progress->setValue(0);
-  formWatermark_->PageCounter()->clear();
-  QApplication::restoreOverrideCursor();
+    return viewPDF_->DrawImage(x, y, iw, ih) == 0 ? 1 : 0;
+  });
   if (failed < count) SetModified(true);
   viewPDF_->SelectPage(currentPage_);
   ShowPage(currentPage_);
@@ -399,27 +397,32 @@ void TForm1::MMergeFilesClick() {
     reportFailure(output);
 }
 
-bool TForm1::askPageRange(int32_t& first, int32_t& last) {
+bool TForm1::askOutputAndPageRange(QString& output, int32_t& first, int32_t& last) {
+  if (docInfos_.empty()) return false;
+  output = ChooseSaveFile(loadedFileName(), "Adobe PDF File (*.pdf)");
+  if (output.isEmpty()) return false;
+  const int32_t count = viewPDF_->PageCount();
   const auto start = InputQuery(Message("StringExtractPages"), Message("StringEnterStartPage"), "1");
   if (!start) return false;
-  const auto end = InputQuery(Message("StringExtractPages"), Message("StringEnterEndPage"),
-                              QString::number(viewPDF_->PageCount()));
+  const auto end = InputQuery(Message("StringExtractPages"), Message("StringEnterEndPage"), QString::number(count));
   if (!end) return false;
   first = start->trimmed().toInt();
   last = end->trimmed().toInt();
+  if (first < 1 || last < first || first > count) {
+    showError(Message("StringExtractPages") + QString(": %1-%2 (1-%3)").arg(first).arg(last).arg(count));
+    return false;
+  }
   return true;
 }
 
 void TForm1::MSplitPagesClick() {
-  if (docInfos_.empty()) return;
-  const QString base = ChooseSaveFile(loadedFileName(), "Adobe PDF File (*.pdf)");
-  if (base.isEmpty()) return;
+  QString base;
   int32_t first = 0, last = 0;
-  if (!askPageRange(first, last)) return;
+  if (!askOutputAndPageRange(base, first, last)) return;
   // Each page is copied from the document as it is on screen (edits and
   // all, decrypted when it was opened with a password), not from the file.
   const int32_t source = viewPDF_->SelectedDocument();
-  for (int32_t p = std::max(first, 1); p <= std::min(last, viewPDF_->PageCount()); ++p) {
+  for (int32_t p = first; p <= std::min(last, viewPDF_->PageCount()); ++p) {
     const QString name = base + QString::number(p) + ".pdf";
     bool saved = false;
     if (viewPDF_->ExtractPages(p, 1) == 1 && viewPDF_->SelectedDocument() != source) {
@@ -458,16 +461,10 @@ void TForm1::MExtractTextClick() {
 }
 
 void TForm1::MExtractPagesClick() {
-  if (docInfos_.empty()) return;
-  const QString output = ChooseSaveFile(loadedFileName(), "Adobe PDF File (*.pdf)");
-  if (output.isEmpty()) return;
+  QString output;
   int32_t first = 0, last = 0;
-  if (!askPageRange(first, last)) return;
+  if (!askOutputAndPageRange(output, first, last)) return;
   const int32_t count = viewPDF_->PageCount();
-  if (first < 1 || last < first || first > count) {
-    showError(Message("StringExtractPages") + QString(": %1-%2 (1-%3)").arg(first).arg(last).arg(count));
-    return;
-  }
   // The copy is made from the document as it is on screen (edits and all,
   // decrypted when it was opened with a password), saved, and dropped again
   // so that the tabs keep their documents.

@@ -246,8 +246,7 @@ int32_t TPavona::LoadFromFile(std::u16string_view path, std::u16string_view pass
   std::error_code ec;
   if (native.empty() || !std::filesystem::is_regular_file(native, ec)) {
     // A missing file is a failure the caller must be able to tell.
-    lastError_ = pvlErrUnreadable;
-    return 0;
+    return failWith(pvlErrUnreadable);
   }
   try {
     TFileStream file(native, fmOpenRead | fmShareDenyWrite);
@@ -255,8 +254,7 @@ int32_t TPavona::LoadFromFile(std::u16string_view path, std::u16string_view pass
     selected_->LoadedFileName = std::u16string(path);
     return 1;
   } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
+    return failWith(pvlErrUnreadable);
   }
 }
 
@@ -267,8 +265,7 @@ int32_t TPavona::LoadFromStream(TStream& stream, std::u16string_view password) {
     const int32_t result = document->LoadFromStream(stream, password);
     return adoptLoaded(std::move(document), result);
   } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
+    return failWith(pvlErrUnreadable);
   }
 }
 
@@ -279,8 +276,7 @@ int32_t TPavona::LoadFromString(std::string data, std::u16string_view password) 
     const int32_t result = document->LoadFromString(std::move(data), password);
     return adoptLoaded(std::move(document), result);
   } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
+    return failWith(pvlErrUnreadable);
   }
 }
 
@@ -307,8 +303,7 @@ int32_t TPavona::SaveToFile(std::u16string_view path) {
     if (selected_->SaveToFile(path)) return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrSaveFailed;
-  return 0;
+  return failWith(pvlErrSaveFailed);
 }
 
 void TPavona::SaveToString(std::string& out) {

@@ -473,6 +473,12 @@ private:
   int32_t showTextLine(std::u16string_view text,
                        const std::function<void(TPDFPainter&, const std::u16string&)>& show);
 
+  // A facade operation's failure: the code kept for LastErrorCode, 0 returned.
+  int32_t failWith(int32_t code) {
+    lastError_ = code;
+    return 0;
+  }
+
   std::vector<std::unique_ptr<TPDFDocument>> documents_;
   TPDFDocument* selected_ = nullptr;
   TPDFImage* selectedImage_ = nullptr;

@@ -50,6 +50,22 @@ bool isWritableOrAbsent(const std::string& path) {
   return ::access(path.c_str(), W_OK) == 0;
 }
 
+// The checks before a file-to-file operation: the target is none of the
+// inputs, every input opens for reading (into streams, in order) and the
+// target can be replaced. 0, or the error code of the first check that fails.
+int32_t openInputsFor(const std::string& target, std::initializer_list<std::string> inputs,
+                      std::vector<std::unique_ptr<TFileStream>>& streams) {
+  for (const std::string& input : inputs)
+    if (samePath(input, target)) return pvlErrBadArgument;
+  try {
+    for (const std::string& input : inputs)
+      streams.push_back(std::make_unique<TFileStream>(input, fmOpenRead | fmShareDenyWrite));
+  } catch (const std::exception&) {
+    return pvlErrUnreadable;
+  }
+  return isWritableOrAbsent(target) ? 0 : pvlErrCannotDelete;
+}
+
 // A stream object is written with the length of the data it really holds
 // (an indirect or wrong Length in the file would otherwise be copied).
 void fixStreamLength(TPDFObject* obj) {
@@ -116,10 +132,7 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
   if (!list || list->Files.empty()) return 0;
   const std::string target = WidePathToNative(output);
   for (const std::string& f : list->Files)
-    if (samePath(f, target)) {
-      lastError_ = pvlErrBadArgument;
-      return 0;
-    }
+    if (samePath(f, target)) return failWith(pvlErrBadArgument);
   const size_t n = list->Files.size();
   if (n == 1) {
     if (!CopyFile(UTF8ToWide(list->Files[0]), output)) {
@@ -171,31 +184,17 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
 
 int32_t TPavona::MergeFiles(std::u16string_view first, std::u16string_view second, std::u16string_view output) {
   lastError_ = 0;
-  const std::string a = WidePathToNative(first), b = WidePathToNative(second), target = WidePathToNative(output);
-  if (samePath(a, target) || samePath(b, target)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
-  std::unique_ptr<TFileStream> fa, fb;
-  try {
-    fa = std::make_unique<TFileStream>(a, fmOpenRead | fmShareDenyWrite);
-    fb = std::make_unique<TFileStream>(b, fmOpenRead | fmShareDenyWrite);
-  } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
-  }
-  if (!isWritableOrAbsent(target)) {
-    lastError_ = pvlErrCannotDelete;
-    return 0;
-  }
+  const std::string target = WidePathToNative(output);
+  std::vector<std::unique_ptr<TFileStream>> in;
+  lastError_ = openInputsFor(target, {WidePathToNative(first), WidePathToNative(second)}, in);
+  if (lastError_ != 0) return 0;
   try {
     TMemoryStream out;
-    if (!MergeStreams(*fa, *fb, out)) return 0;
+    if (!MergeStreams(*in[0], *in[1], out)) return 0;
     WriteFileBytesAtomic(target, out.Bytes());
     return 1;
   } catch (const std::exception&) {
-    lastError_ = pvlErrCannotWrite;
-    return 0;
+    return failWith(pvlErrCannotWrite);
   }
 }
 
@@ -203,20 +202,13 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
   lastError_ = 0;
   try {
     TSmartPDFReader r1(first), r2(second);
-    if (r1.GetState() != 0 || r2.GetState() != 0) {
-      lastError_ = pvlErrNoXRef;
-      return 0;
-    }
+    if (r1.GetState() != 0 || r2.GetState() != 0) return failWith(pvlErrNoXRef);
     TSmartPDFInfo i1(r1, ""), i2(r2, "");
-    if (i1.GetSecurityInfo(0) != "0" || i2.GetSecurityInfo(0) != "0") {
-      lastError_ = pvlErrEncryptedInput;
-      return 0;
-    }
+    if (i1.GetSecurityInfo(0) != "0" || i2.GetSecurityInfo(0) != "0") return failWith(pvlErrEncryptedInput);
     TSmartPDFDocument d1(r1), d2(r2);
     if (d1.GetRootNumber() <= 0 || d2.GetRootNumber() <= 0 || !PDFAsDictionary(d1.GetObject(d1.GetRootNumber(), nullptr)) ||
         !PDFAsDictionary(d2.GetObject(d2.GetRootNumber(), nullptr))) {
-      lastError_ = pvlErrNoXRef;
-      return 0;
+      return failWith(pvlErrNoXRef);
     }
     r1.RebuildTrailer();
     r2.RebuildTrailer();
@@ -229,10 +221,7 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
     constexpr int32_t kReserved = 2;
     const int32_t n1 = d1.GetMaxObjectNumber() + kReserved;
     const int32_t n2 = d2.GetMaxObjectNumber();
-    if (int64_t(n1) + n2 > int64_t(1) << 30) {
-      lastError_ = pvlErrNoXRef;
-      return 0;
-    }
+    if (int64_t(n1) + n2 > int64_t(1) << 30) return failWith(pvlErrNoXRef);
 
     // The second page tree hangs under the first root; its pages carry
     // what they inherited, so that the first root cannot change them.
@@ -249,10 +238,7 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
       else d1.SetOutlinesRef(d2.GetOutlinesRef(), n1);
     }
     d1.MergeNamedDestinations(d2, n1);
-    if (d1.GetMaxObjectNumber() > n1) {
-      lastError_ = pvlErrCannotWrite;
-      return 0;
-    }
+    if (d1.GetMaxObjectNumber() > n1) return failWith(pvlErrCannotWrite);
 
     SetProgressPhase(0.75, 0);
     auto scratch = std::make_unique<TPDFStructure>();
@@ -280,8 +266,7 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
     return 1;
   } catch (const std::exception&) {
     SetProgressPhase(1.0, 0);
-    lastError_ = pvlErrCannotWrite;
-    return 0;
+    return failWith(pvlErrCannotWrite);
   }
 }
 
@@ -291,41 +276,24 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
 int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16string_view ranges,
                                          std::u16string_view output) {
   lastError_ = 0;
-  const std::string source = WidePathToNative(input), target = WidePathToNative(output);
-  if (samePath(source, target)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
-  std::unique_ptr<TFileStream> in;
+  const std::string target = WidePathToNative(output);
+  std::vector<std::unique_ptr<TFileStream>> in;
+  lastError_ = openInputsFor(target, {WidePathToNative(input)}, in);
+  if (lastError_ != 0) return 0;
   try {
-    in = std::make_unique<TFileStream>(source, fmOpenRead | fmShareDenyWrite);
-  } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
-  }
-  if (!isWritableOrAbsent(target)) {
-    lastError_ = pvlErrCannotDelete;
-    return 0;
-  }
-  try {
-    TSmartPDFReader reader(*in);
-    if (reader.GetState() != 0) {
-      lastError_ = pvlErrNoXRef;
-      return 0;
-    }
+    TSmartPDFReader reader(*in[0]);
+    if (reader.GetState() != 0) return failWith(pvlErrNoXRef);
     TSmartPDFInfo info(reader, "");
     if (info.GetSecurityInfo(0) != "0") {
       // Objects of encrypted object streams would be written as plain text
       // under the file's encryption.
-      lastError_ = pvlErrEncryptedInput;
-      return 0;
+      return failWith(pvlErrEncryptedInput);
     }
     TSmartPDFDocument document(reader);
     std::vector<int32_t> pages;
     const int32_t count = document.GetPageCount();
     if (count < 1 || !ParsePageRanges(WideToUTF8(ranges), 1, count, pages) || pages.empty()) {
-      lastError_ = pvlErrNoPages;
-      return 0;
+      return failWith(pvlErrNoPages);
     }
     reader.RebuildTrailer();
     TMemoryStream out;
@@ -352,8 +320,7 @@ int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16stri
     return 1;
   } catch (const std::exception&) {
     SetProgressPhase(1.0, 0);
-    lastError_ = pvlErrCannotWrite;
-    return 0;
+    return failWith(pvlErrCannotWrite);
   }
 }
 
@@ -404,10 +371,7 @@ void TPavona::ExtractPageTextFromFile(std::u16string_view path, std::u16string_v
 int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
   lastError_ = 0;
   const int32_t total = PageCount();
-  if (total < 1 || count < 1 || first < 1) {
-    lastError_ = pvlErrNoPages;
-    return 0;
-  }
+  if (total < 1 || count < 1 || first < 1) return failWith(pvlErrNoPages);
   first = std::min(first, total);
   if (int64_t(first) + count - 1 > total) count = total - first + 1;
   TPDFDocument* source = selected_;
@@ -724,10 +688,7 @@ void TPavona::GetInformation(int32_t index, std::u16string& out) {
 
 int32_t TPavona::SetInformation(int32_t index, std::u16string_view text) {
   lastError_ = 0;
-  if (index < 0 || index > 6) {
-    lastError_ = pvlErrInformationIndex;
-    return 0;
-  }
+  if (index < 0 || index > 6) return failWith(pvlErrInformationIndex);
   try {
     if (index == 0) {
       static const char16_t* kVersions[] = {u"1.0", u"1.1", u"1.2", u"1.3", u"1.4", u"1.5", u"1.6", u"1.7"};
@@ -767,18 +728,9 @@ int32_t TPavona::EncodePermissions(int32_t p1, int32_t p2, int32_t p3, int32_t p
 int32_t TPavona::Encrypt(std::u16string_view ownerPassword, std::u16string_view userPassword, int32_t strength,
                          int32_t permissions) {
   lastError_ = 0;
-  if (IsEncrypted() != 0) {
-    lastError_ = pvlErrAlreadyEncrypted;
-    return 0;
-  }
-  if (strength < 0 || strength > 3) {
-    lastError_ = pvlErrStrength;
-    return 0;
-  }
-  if (((permissions & 0xFF) ^ 0xCD) != ((permissions >> 16) & 0xFF)) {
-    lastError_ = pvlErrPermissionCheck;
-    return 0;
-  }
+  if (IsEncrypted() != 0) return failWith(pvlErrAlreadyEncrypted);
+  if (strength < 0 || strength > 3) return failWith(pvlErrStrength);
+  if (((permissions & 0xFF) ^ 0xCD) != ((permissions >> 16) & 0xFF)) return failWith(pvlErrPermissionCheck);
   const uint8_t setA = static_cast<uint8_t>(permissions & 0x0F);
   const uint8_t setB = static_cast<uint8_t>((permissions >> 4) & 0x0F);
   try {
@@ -787,21 +739,16 @@ int32_t TPavona::Encrypt(std::u16string_view ownerPassword, std::u16string_view 
     if (strength <= 2) {
       for (std::u16string_view pw : {ownerPassword, userPassword})
         for (char16_t unit : pw)
-          if (UnicodeToPDFDoc(unit) < 0) {
-            lastError_ = pvlErrEncryptionSetup;
-            return 0;
-          }
+          if (UnicodeToPDFDoc(unit) < 0) return failWith(pvlErrEncryptionSetup);
     } else {
       SASLPrepPassword(ownerPassword);
       SASLPrepPassword(userPassword);
     }
     if (!selected_->SetEncryption(ownerPassword, userPassword, setB, setA, strength)) {
-      lastError_ = pvlErrEncryptionSetup;
-      return 0;
+      return failWith(pvlErrEncryptionSetup);
     }
   } catch (const std::exception&) {
-    lastError_ = pvlErrEncryptionSetup;
-    return 0;
+    return failWith(pvlErrEncryptionSetup);
   }
   // The version rises only with an encryption that was set up.
   if (strength == 2) selected_->RaisePDFVersion("1.6");

@@ -59,16 +59,10 @@ int32_t TPavona::FindFormField(std::u16string_view fullName) {
 
 int32_t TPavona::NewFormField(std::u16string_view title, int32_t kind) {
   lastError_ = 0;
-  if (kind < 1 || kind > 7) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (kind < 1 || kind > 7) return failWith(pvlErrBadArgument);
   try {
     TPDFForm* form = ensureForm(selected_);
-    if (!form) {
-      lastError_ = pvlErrBadArgument;
-      return 0;
-    }
+    if (!form) return failWith(pvlErrBadArgument);
     TPDFDictionary* dict = selected_->NewIndirectDictionary();
     TPDFStructure& pool = selected_->GetPool();
     TPDFIndRef* ref = pool.NewIndRef(dict->GetObjectNumber(), dict->GetGeneration());
@@ -103,16 +97,12 @@ int32_t TPavona::SetFormFieldValue(int32_t index, std::u16string_view value) {
   lastError_ = 0;
   TPDFForm* form = selected_ ? selected_->GetForm() : nullptr;
   TPDFField* field = form ? form->GetField(index - 1) : nullptr;
-  if (!field) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!field) return failWith(pvlErrBadArgument);
   try {
     if (field->SetValue(value)) return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::SetFormFieldBounds(int32_t number, double left, double top, double width, double height) {
@@ -120,25 +110,20 @@ int32_t TPavona::SetFormFieldBounds(int32_t number, double left, double top, dou
   TFormFieldLookup found = GetFormField(number);
   if (!found || !std::isfinite(left) || !std::isfinite(top) || !(width >= 0) || !(height >= 0) ||
       !std::isfinite(width) || !std::isfinite(height)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   try {
     found.Field->SetBounds(ToPageX(left), ToPageY(top), ToPageLength(width), ToPageLength(height));
     return 1;
   } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
 }
 
 int32_t TPavona::SetFormFieldOption(int32_t number, int32_t option) {
   lastError_ = 0;
   TFormFieldLookup found = GetFormField(number);
-  if (!found || option < 0 || option > 3) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!found || option < 0 || option > 3) return failWith(pvlErrBadArgument);
   found.Field->SetAlignment(option);
   return 1;
 }
@@ -146,10 +131,7 @@ int32_t TPavona::SetFormFieldOption(int32_t number, int32_t option) {
 int32_t TPavona::SetFormFieldFont(int32_t number, int32_t fontIndex) {
   lastError_ = 0;
   TFormFieldLookup found = GetFormField(number);
-  if (!found || fontIndex < 1 || fontIndex > FormFontCount()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!found || fontIndex < 1 || fontIndex > FormFontCount()) return failWith(pvlErrBadArgument);
   found.Field->SetFont(fontIndex);
   return 1;
 }
@@ -162,10 +144,7 @@ int32_t TPavona::FormFontCount() {
 int32_t TPavona::AddFormFont(int32_t fontHandle) {
   lastError_ = 0;
   TPDFFont* font = GetFontByHandle(fontHandle);
-  if (!font || !selected_->HasFont(font)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!font || !selected_->HasFont(font)) return failWith(pvlErrBadArgument);
   if (!selected_->GetForm()) selected_->CreateAcroForm();
   TPDFForm* form = selected_->GetForm();
   return form ? form->AddFont(font) : 0;

@@ -19,10 +19,7 @@
 
 int32_t TPavona::SetImageSearchMethod(int32_t method) {
   lastError_ = 0;
-  if (method < 1 || method > 4) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (method < 1 || method > 4) return failWith(pvlErrBadArgument);
   imageSearchMethod_ = method;
   return 1;
 }
@@ -56,19 +53,13 @@ int32_t TPavona::GetImageHandle(int32_t n) {
 
 int32_t TPavona::ImageWidth() {
   lastError_ = 0;
-  if (!selectedImage_ || !selected_->HasImage(selectedImage_)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!selectedImage_ || !selected_->HasImage(selectedImage_)) return failWith(pvlErrBadArgument);
   return selectedImage_->GetWidth();
 }
 
 int32_t TPavona::ImageHeight() {
   lastError_ = 0;
-  if (!selectedImage_ || !selected_->HasImage(selectedImage_)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!selectedImage_ || !selected_->HasImage(selectedImage_)) return failWith(pvlErrBadArgument);
   return selectedImage_->GetHeight();
 }
 
@@ -149,17 +140,13 @@ int32_t TPavona::ImageType() {
 int32_t TPavona::SaveImageToFile(std::u16string_view path) {
   lastError_ = 0;
   const std::string native = WidePathToNative(path);
-  if (native.empty()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (native.empty()) return failWith(pvlErrBadArgument);
   const TImageData* data = nullptr;
   if (!readSelectedImage(data)) return 0;
   try {
     WriteFileBytesAtomic(native, data->Bytes);
   } catch (const std::exception&) {
-    lastError_ = pvlErrCannotWrite;
-    return 0;
+    return failWith(pvlErrCannotWrite);
   }
   return 1;
 }
@@ -171,10 +158,7 @@ int32_t TPavona::SetTextDecoration(int32_t kind) {
   lastError_ = 0;
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
-  if (kind < 0 || kind > 4 || !painter) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (kind < 0 || kind > 4 || !painter) return failWith(pvlErrBadArgument);
   painter->SetDecorationKind(static_cast<uint8_t>(kind));
   return 1;
 }

@@ -88,8 +88,7 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
   TPageKeeper keeper(*this);
   if (fileName.empty()) {
     lastRenderMessage_ = "no file name";
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   double resolution = 0;
   int32_t count = 0;
@@ -100,8 +99,7 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
   last = std::min(last, count);
   if (first > last) {
     lastRenderMessage_ = "the page range names no page of the document";
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   int32_t result = 0;
   try {
@@ -193,8 +191,7 @@ int32_t TPavona::PrintDocument(std::u16string_view printerName, int32_t first, i
     }
   } catch (const std::exception& e) {
     lastRenderMessage_ = e.what();
-    lastError_ = pvlErrRenderFailed;
-    return 0;
+    return failWith(pvlErrRenderFailed);
   }
   return PrintToPrinter(printer, first, last, options);
 }
@@ -209,16 +206,14 @@ int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, 
   const int32_t count = PageCount();
   if (!tree || count <= 0) {
     lastRenderMessage_ = "the document has no pages";
-    lastError_ = pvlErrRenderFailed;
-    return 0;
+    return failWith(pvlErrRenderFailed);
   }
   first = std::max(first, 1);
   if (last < first) last = first;
   last = std::min(last, count);
   if (first > last) {
     lastRenderMessage_ = "the page range names no page of the document";
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   const bool ownDC = !printOutputFile_.empty() || printOwnContext_ || printJobControl_;
   TPVLPrinter wrapper(&printer, ownDC, printOutputFile_);

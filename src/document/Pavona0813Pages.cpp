@@ -45,30 +45,18 @@ int32_t TPavona::NewPage() {
   // A page after the last one: InsertPages' result is then the new page's number.
   TPDFPageTree* tree = selected_->GetPageTree();
   const int32_t count = tree && tree->GetRoot() ? Shielded(-1, [&] { return tree->GetPageCount(); }) : 0;
-  if (count < 0) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (count < 0) return failWith(pvlErrBadArgument);
   return InsertPages(count + 1, 1);
 }
 
 int32_t TPavona::InsertPages(int32_t position, int32_t count) {
   lastError_ = 0;
   TPDFPageTree* tree = selected_->GetPageTree();
-  if (!tree || !tree->GetRoot()) {
-    lastError_ = pvlErrNoPageTree;
-    return 0;
-  }
-  if (count < 1 || count > 9999) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!tree || !tree->GetRoot()) return failWith(pvlErrNoPageTree);
+  if (count < 1 || count > 9999) return failWith(pvlErrBadArgument);
   try {
     const int32_t before = tree->GetPageCount();
-    if (position < 1 || position > before + 1) {
-      lastError_ = pvlErrBadArgument;
-      return 0;
-    }
+    if (position < 1 || position > before + 1) return failWith(pvlErrBadArgument);
     const double w = tree->GetPageWidth(), h = tree->GetPageHeight();
     tree->InsertPages(position, count, w, h);
     if (selectedFont_) SelectFont(RegisterHandle(selectedFont_, selected_));
@@ -76,31 +64,23 @@ int32_t TPavona::InsertPages(int32_t position, int32_t count) {
     if (after == before + count) return after;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::DeletePages(int32_t first, int32_t count) {
   lastError_ = 0;
   TPDFPageTree* tree = selected_->GetPageTree();
-  if (!tree || !tree->GetRoot()) {
-    lastError_ = pvlErrNoPageTree;
-    return 0;
-  }
+  if (!tree || !tree->GetRoot()) return failWith(pvlErrNoPageTree);
   try {
     const int32_t before = tree->GetPageCount();
-    if (count < 1 || first < 1 || first > before) {
-      lastError_ = pvlErrBadArgument;
-      return 0;
-    }
+    if (count < 1 || first < 1 || first > before) return failWith(pvlErrBadArgument);
     tree->DeletePages(first, count);
     if (selectedFont_ && tree->GetSelectedPage()) SelectFont(RegisterHandle(selectedFont_, selected_));
     const int32_t after = tree->GetPageCount();
     if (after < before) return after;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::SetPageDimensions(double width, double height) {
@@ -108,8 +88,7 @@ int32_t TPavona::SetPageDimensions(double width, double height) {
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetSelectedPage() || !std::isfinite(width) || !std::isfinite(height) || width <= 0 ||
       height <= 0) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   try {
     const double oldW = tree->GetPageWidth(), oldH = tree->GetPageHeight();
@@ -121,15 +100,13 @@ int32_t TPavona::SetPageDimensions(double width, double height) {
     tree->SetPageHeight(oldH);
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::RotatePage(int32_t angle) {
   lastError_ = 0;
   if (selected_->SetPageRotation(angle)) return 1;
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::PageRotation() {
@@ -141,8 +118,7 @@ int32_t TPavona::SetPageThumbnail() {
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFDictionary* page = tree ? tree->GetSelectedPage() : nullptr;
   if (!page || !selectedImage_ || !selected_->HasImage(selectedImage_) || !selectedImage_->GetObject()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   TPDFIndRef* ref = selectedImage_->GetObject();
   page->FreeKey("Thumb");
@@ -157,8 +133,7 @@ int32_t TPavona::HasFontResources() {
 int32_t TPavona::SetPageMode(int32_t mode) {
   lastError_ = 0;
   if (selected_->SetPageMode(mode)) return 1;
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 // ---------------------------------------------------------------------------
@@ -166,26 +141,19 @@ int32_t TPavona::SetPageMode(int32_t mode) {
 
 int32_t TPavona::AddStandardFont(int32_t index) {
   lastError_ = 0;
-  if (index < 0 || index > 13) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (index < 0 || index > 13) return failWith(pvlErrBadArgument);
   try {
     TPDFFont* font = selected_->AddStandardFont(index);
     const int32_t handle = font ? RegisterHandle(font, selected_) : 0;
     if (handle && SelectFont(handle)) return handle;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddTrueTypeFont(std::u16string_view name, int32_t mode) {
   lastError_ = 0;
-  if (name.empty()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (name.empty()) return failWith(pvlErrBadArgument);
   try {
     const bool embed = mode == 1 || mode == 2;
     TPDFFont* font = selected_->AddTrueTypeFont(WideToUTF8(name), embed, true, mode == 2);
@@ -193,24 +161,19 @@ int32_t TPavona::AddTrueTypeFont(std::u16string_view name, int32_t mode) {
     if (handle && SelectFont(handle)) return handle;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddType3Font(std::u16string_view face, std::u16string_view characters) {
   lastError_ = 0;
-  if (characters.empty()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (characters.empty()) return failWith(pvlErrBadArgument);
   try {
     TPDFFont* font = selected_->AddType3Font(WideToUTF8(face.empty() ? u"Arial" : face), characters, true);
     const int32_t handle = font ? RegisterHandle(font, selected_) : 0;
     if (handle && SelectFont(handle)) return handle;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::GetFontHandle(int32_t n) {
@@ -223,10 +186,7 @@ int32_t TPavona::SetTextSize(double size) {
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
-  if (!painter || !selectedFont_ || !std::isfinite(size)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!painter || !selectedFont_ || !std::isfinite(size)) return failWith(pvlErrBadArgument);
   painter->SetFont(selectedFont_, size);
   return 1;
 }
@@ -258,15 +218,11 @@ int32_t TPavona::SetTextMode(int32_t mode) {
 int32_t TPavona::SetTransparency(int32_t percent) {
   lastError_ = 0;
   TPDFPageTree* tree = selected_->GetPageTree();
-  if (percent < 0 || percent > 100 || !tree || !tree->GetSelectedPage()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (percent < 0 || percent > 100 || !tree || !tree->GetSelectedPage()) return failWith(pvlErrBadArgument);
   try {
     selected_->SetTransparency(100 - percent);
   } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   return 1;
 }
@@ -344,20 +300,13 @@ int32_t TPavona::showTextLine(std::u16string_view text,
                               const std::function<void(TPDFPainter&, const std::u16string&)>& show) {
   try {
     TPDFPainter* painter = textPainter();
-    if (!painter) {
-      lastError_ = pvlErrBadArgument;
-      return 0;
-    }
+    if (!painter) return failWith(pvlErrBadArgument);
     const std::u16string shown = FilterMappedChars(*selectedFont_, text);
     if (!shown.empty()) show(*painter, shown);
-    if (shown.size() != text.size()) {
-      lastError_ = pvlErrUnencodableText;
-      return 0;
-    }
+    if (shown.size() != text.size()) return failWith(pvlErrUnencodableText);
     return 1;
   } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
 }
 
@@ -371,10 +320,7 @@ int32_t TPavona::DrawText(std::u16string_view text, double x, double y) {
 
 int32_t TPavona::DrawRotatedText(std::u16string_view text, double x, double y, double angle) {
   lastError_ = 0;
-  if (text.empty() || !(angle >= 0 && angle <= 360)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (text.empty() || !(angle >= 0 && angle <= 360)) return failWith(pvlErrBadArgument);
   return showTextLine(text, [&](TPDFPainter& painter, const std::u16string& shown) {
     painter.DrawRotatedText(shown, ToPageX(x), ToPageY(y), angle);
   });
@@ -388,8 +334,7 @@ int32_t TPavona::DrawTextBox(std::u16string_view text, int32_t alignment, double
   if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
   if (alignment < 0 || alignment > 5 || !painter || !tree->GetSelectedPage() || !selectedFont_ ||
       !std::isfinite(angle) || !(width >= WidestCharWidth())) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   try {
     textPainter();
@@ -399,14 +344,10 @@ int32_t TPavona::DrawTextBox(std::u16string_view text, int32_t alignment, double
     const bool lost = lastError_ == pvlErrUnencodableText;
     const int32_t result = painter->DrawRotatedTextBox(encoded, alignment, ToPageX(left), ToPageY(top),
                                                        ToPageLength(width), ToPageLength(height), angle, separator);
-    if (lost) {
-      lastError_ = pvlErrUnencodableText;
-      return 0;
-    }
+    if (lost) return failWith(pvlErrUnencodableText);
     return result;
   } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
 }
 
@@ -415,25 +356,20 @@ int32_t TPavona::DrawImage(double left, double top, double width, double height)
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!painter || !tree->GetSelectedPage() || !selectedImage_ || !selected_->HasImage(selectedImage_)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   try {
     tree->AddImageResource(selectedImage_);
     painter->DrawImage(*selectedImage_, ToPageX(left), ToPageY(top), ToPageLength(width), ToPageLength(height));
   } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   return 1;
 }
 
 int32_t TPavona::AddImageFromFile(std::u16string_view path, int32_t index) {
   lastError_ = 0;
-  if (path.empty() || !WideFileExists(path)) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
-  }
+  if (path.empty() || !WideFileExists(path)) return failWith(pvlErrUnreadable);
   try {
     std::string bytes;
     {
@@ -454,8 +390,7 @@ int32_t TPavona::AddImageFromFile(std::u16string_view path, int32_t index) {
     }
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrUnreadable;
-  return 0;
+  return failWith(pvlErrUnreadable);
 }
 
 // ---------------------------------------------------------------------------
@@ -471,8 +406,7 @@ int32_t TPavona::AddLinkToPage(int32_t targetPage, int32_t options, double left,
       return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddLinkToWeb(std::u16string_view address, int32_t options, double left, double top, double width,
@@ -486,8 +420,7 @@ int32_t TPavona::AddLinkToWeb(std::u16string_view address, int32_t options, doub
       return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddLinkToLocalFile(std::u16string_view path, int32_t page, double left, double top, double width,
@@ -501,8 +434,7 @@ int32_t TPavona::AddLinkToLocalFile(std::u16string_view path, int32_t page, doub
       return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view description, double left, double top,
@@ -517,8 +449,7 @@ int32_t TPavona::AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view des
       return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddAnnotation(int32_t icon, std::u16string_view title, double x, double top, double popupLeft,
@@ -533,6 +464,5 @@ int32_t TPavona::AddAnnotation(int32_t icon, std::u16string_view title, double x
       return 1;
   } catch (const std::exception&) {
   }
-  lastError_ = pvlErrBadArgument;
-  return 0;
+  return failWith(pvlErrBadArgument);
 }

@@ -14,16 +14,10 @@
 
 int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top, double width) {
   lastError_ = 0;
-  if (!(width > 0)) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!(width > 0)) return failWith(pvlErrBadArgument);
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
-  if (!painter || !tree->GetSelectedPage()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
+  if (!painter || !tree->GetSelectedPage()) return failWith(pvlErrBadArgument);
   try {
     TPDFFont* fonts[4];
     selected_->PrepareHTMLFonts(fonts);
@@ -61,13 +55,9 @@ int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top,
       }
     }
     painter->RestoreTextState(saved, lookup);
-    if (!ok) {
-      lastError_ = pvlErrBadArgument;
-      return 0;
-    }
+    if (!ok) return failWith(pvlErrBadArgument);
   } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
+    return failWith(pvlErrBadArgument);
   }
   return 1;
 }
@@ -75,14 +65,8 @@ int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top,
 int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
   lastError_ = 0;
   TPDFPageTree* tree = selected_->GetPageTree();
-  if (!tree || !tree->GetSelectedPage() || !tree->GetPainter()) {
-    lastError_ = pvlErrBadArgument;
-    return 0;
-  }
-  if (!WideFileExists(fileName)) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
-  }
+  if (!tree || !tree->GetSelectedPage() || !tree->GetPainter()) return failWith(pvlErrBadArgument);
+  if (!WideFileExists(fileName)) return failWith(pvlErrUnreadable);
   std::string bytes;
   try {
     auto file = CreateWideFileStream(fileName, fmOpenRead);
@@ -91,26 +75,16 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
     bytes.resize(static_cast<size_t>(size));
     if (file->Read(bytes.data(), size) != size) throw EReadError("short read");
   } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
+    return failWith(pvlErrUnreadable);
   }
-  if (IsPlaceableWmf(bytes)) {
-    lastError_ = pvlErrMetafileWMF;
-    return 0;
-  }
-  if (!IsEnhancedMetafile(bytes)) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
-  }
+  if (IsPlaceableWmf(bytes)) return failWith(pvlErrMetafileWMF);
+  if (!IsEnhancedMetafile(bytes)) return failWith(pvlErrUnreadable);
   try {
     auto image = std::make_unique<TPDFImage>(&selected_->GetPool(),
                                              "PavonaE" + std::to_string(selected_->GetImageCount() + 1));
     image->Compress = true;
     TMemoryStream stream(bytes);
-    if (!image->LoadFromStream(stream, 0) || image->GetKind() != pdfikMetafile) {
-      lastError_ = pvlErrUnreadable;
-      return 0;
-    }
+    if (!image->LoadFromStream(stream, 0) || image->GetKind() != pdfikMetafile) return failWith(pvlErrUnreadable);
     TPDFImage* placed = selected_->AddImage(std::move(image));
     const double w = std::max(1, placed->GetWidth()), h = std::max(1, placed->GetHeight());
     tree->SetPageWidth(w);
@@ -118,8 +92,7 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
     selected_->AddPageResource("XObject", placed->GetResourceName(), placed->GetObject());
     tree->GetPainter()->DrawImage(*placed, 0, h, w, h);
   } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
-    return 0;
+    return failWith(pvlErrUnreadable);
   }
   return 1;
 }

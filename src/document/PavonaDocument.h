@@ -24,6 +24,7 @@
 #include "pages/PavonaPageTree.h"
 
 class TPDFDocument;
+class TPDFXRefReader;
 
 // Raised by the document layer for failures that are not a matter of the
 // file's contents (a digest or cipher that cannot be computed).
@@ -401,6 +402,11 @@ public:
 private:
   friend class TPDFIndObj;
   void resetObjectState();
+  // Reading the cross-reference afresh: the object state and trailer cleared
+  // and the reader's entries, trailers and sections delivered to this
+  // document; finishXRef gives a file without trailer an empty one.
+  void startXRefRead(TPDFXRefReader& reader);
+  void finishXRef();
   void rebuildIndex();
   void loadRecord(TPDFIndObj* record);
   TPDFObjectStream* objectStreamOf(int32_t number);
@@ -469,6 +475,10 @@ private:
 
 // RC4 (the same call encrypts and decrypts).
 std::string RC4Crypt(std::string_view key, std::string_view data);
+// The twenty RC4 passes of the 128-bit handler, each with the key's bytes
+// XORed with the pass number: 0 up to 19 to wrap data, 19 down to 0 to unwrap
+// what was wrapped so.
+std::string RC4Passes(std::string_view key, std::string_view data, bool unwrap);
 // A fresh random 16-byte vector, PKCS#7 padding, AES-CBC (16- or 32-byte
 // key); the vector is prepended.
 std::string AESEncryptCBC(std::string_view key, std::string_view data);

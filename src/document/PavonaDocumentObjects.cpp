@@ -177,14 +177,23 @@ void TPDFDocument::OnXRefSection(int64_t offset) {
   }
 }
 
-bool TPDFDocument::ReadXRef() {
+void TPDFDocument::startXRefRead(TPDFXRefReader& reader) {
   resetObjectState();
   trailer_ = nullptr;
   entries_.reserve(1000);
-  TPDFXRefReader reader{std::string_view(fileText_)};
   reader.OnEntry = [this](int32_t n, int64_t second, char kind, int32_t third) { OnXRefEntry(n, second, kind, third); };
   reader.OnTrailer = [this](const std::string& text) { OnTrailer(text); };
   reader.OnSection = [this](int64_t offset) { OnXRefSection(offset); };
+}
+
+void TPDFDocument::finishXRef() {
+  entries_.shrink_to_fit();
+  if (!trailer_) trailer_ = pool_->NewDictionary();
+}
+
+bool TPDFDocument::ReadXRef() {
+  TPDFXRefReader reader{std::string_view(fileText_)};
+  startXRefRead(reader);
   bool ok = reader.ReadSection(reader.FindStartXRef());
   if (ok && trailer_) {
     // A table whose numbering starts one too high ("1 0 obj" listed as 2).
@@ -225,25 +234,18 @@ bool TPDFDocument::ReadXRef() {
     reader.Reconstruct();
     ok = trailer_ != nullptr;
   }
-  entries_.shrink_to_fit();
-  if (!trailer_) trailer_ = pool_->NewDictionary();
+  finishXRef();
   return ok;
 }
 
 bool TPDFDocument::RebuildXRef() {
-  resetObjectState();
-  trailer_ = nullptr;
-  entries_.reserve(1000);
   TPDFXRefReader reader{std::string_view(fileText_)};
-  reader.OnEntry = [this](int32_t n, int64_t second, char kind, int32_t third) { OnXRefEntry(n, second, kind, third); };
-  reader.OnTrailer = [this](const std::string& text) { OnTrailer(text); };
-  reader.OnSection = [this](int64_t offset) { OnXRefSection(offset); };
+  startXRefRead(reader);
   reconstructed_ = true;
   fullyReconstructed_ = true;
   reader.Reconstruct();
-  entries_.shrink_to_fit();
   const bool ok = trailer_ != nullptr;
-  if (!trailer_) trailer_ = pool_->NewDictionary();
+  finishXRef();
   return ok;
 }
 

@@ -11,6 +11,7 @@
 
 #include "objects/PavonaDigest.h"
 #include "document/PavonaDocument.h"
+#include "document/PavonaSecurityInternal.h"
 
 namespace {
 
@@ -18,17 +19,6 @@ namespace {
 const unsigned char kPadding[32] = {0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41, 0x64, 0x00, 0x4E,
                                     0x56, 0xFF, 0xFA, 0x01, 0x08, 0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68,
                                     0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
-
-std::string paddingString() {
-  return std::string(reinterpret_cast<const char*>(kPadding), 32);
-}
-
-// The password cut to 32 bytes and filled up with the padding.
-std::string padPassword(std::string_view password) {
-  std::string out(password.substr(0, 32));
-  out.append(reinterpret_cast<const char*>(kPadding), 32 - out.size());
-  return out;
-}
 
 std::string md5(std::string_view data) {
   return MD5DigestToBytes(MD5OfString(data));
@@ -120,13 +110,6 @@ std::string hashR6(std::string_view password, std::string_view salt, std::string
   return k.substr(0, 32);
 }
 
-std::string hashAES256(int32_t revision, std::string_view password, std::string_view salt, std::string_view userData) {
-  if (revision >= 6) return hashR6(password, salt, userData);
-  std::string input;
-  input.append(password).append(salt).append(userData);
-  return sha(256, input);
-}
-
 // Password bytes for revisions 2 to 4: PDFDocEncoding (the same bytes on
 // every machine). A password with characters outside it is also tried as
 // UTF-8.
@@ -167,6 +150,30 @@ std::string RC4Crypt(std::string_view key, std::string_view data) {
     y = static_cast<uint8_t>(y + s[x]);
     std::swap(s[x], s[y]);
     c = static_cast<char>(static_cast<uint8_t>(c) ^ s[static_cast<uint8_t>(s[x] + s[y])]);
+  }
+  return out;
+}
+
+std::string PadPassword(std::string_view password) {
+  std::string out(password.substr(0, 32));
+  out.append(reinterpret_cast<const char*>(kPadding), 32 - out.size());
+  return out;
+}
+
+std::string HashAES256(int32_t revision, std::string_view password, std::string_view salt,
+                       std::string_view userData) {
+  if (revision >= 6) return hashR6(password, salt, userData);
+  std::string input;
+  input.append(password).append(salt).append(userData);
+  return sha(256, input);
+}
+
+std::string RC4Passes(std::string_view key, std::string_view data, bool unwrap) {
+  std::string out(data), passKey(key);
+  for (int pass = 0; pass < 20; ++pass) {
+    const int i = unwrap ? 19 - pass : pass;
+    for (size_t j = 0; j < passKey.size(); ++j) passKey[j] = static_cast<char>(key[j] ^ i);
+    out = RC4Crypt(passKey, out);
   }
   return out;
 }
@@ -336,7 +343,7 @@ std::string TPDFDocument::firstID() const {
 std::string TPDFDocument::computeFileKey(const std::string& password) const {
   const TPDFEncryption& e = encryption_;
   const size_t n = static_cast<size_t>(e.R == 2 ? 5 : e.KeyLength / 8);
-  std::string input = padPassword(password);
+  std::string input = PadPassword(password);
   input.append(e.O.substr(0, 32));
   input += littleEndian32(e.P);
   input += firstID();
@@ -349,21 +356,15 @@ std::string TPDFDocument::computeFileKey(const std::string& password) const {
 }
 
 std::string TPDFDocument::computeU(const std::string& fileKey) const {
-  if (encryption_.R == 2) return RC4Crypt(fileKey, paddingString());
-  std::string value = RC4Crypt(fileKey, md5(paddingString() + firstID()));
-  std::string key = fileKey;
-  for (int i = 1; i <= 19; ++i) {
-    for (size_t k = 0; k < key.size(); ++k) key[k] = static_cast<char>(fileKey[k] ^ i);
-    value = RC4Crypt(key, value);
-  }
-  return value + std::string(16, '\0');
+  if (encryption_.R == 2) return RC4Crypt(fileKey, PadPassword({}));
+  return RC4Passes(fileKey, md5(PadPassword({}) + firstID()), false) + std::string(16, '\0');
 }
 
 namespace {
 // The RC4 key that encrypts O, from the owner password (algorithm 3).
 std::string ownerKey(const std::string& ownerPassword, int32_t revision, int32_t keyLengthBits) {
   const size_t n = static_cast<size_t>(revision == 2 ? 5 : keyLengthBits / 8);
-  std::string hash = md5(padPassword(ownerPassword));
+  std::string hash = md5(PadPassword(ownerPassword));
   if (revision >= 3) {
     // Each round hashes the first n bytes, as for the file key (the same
     // for 128-bit keys; other lengths open in other readers only this way).
@@ -388,17 +389,8 @@ bool TPDFDocument::authenticateOwner(const std::string& password) {
   TPDFEncryption& e = encryption_;
   if (e.O.size() < 32) return false;
   std::string key = ownerKey(password, e.R, e.KeyLength);
-  std::string user = e.O.substr(0, 32);
-  if (e.R == 2) {
-    user = RC4Crypt(key, user);
-  } else {
-    std::string k = key;
-    for (int i = 19; i >= 0; --i) {
-      for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<char>(key[j] ^ i);
-      user = RC4Crypt(k, user);
-    }
-  }
-  return authenticateUser(user);
+  const std::string o = e.O.substr(0, 32);
+  return authenticateUser(e.R == 2 ? RC4Crypt(key, o) : RC4Passes(key, o, true));
 }
 
 bool TPDFDocument::authenticateAES256(const std::string& password) {
@@ -408,12 +400,12 @@ bool TPDFDocument::authenticateAES256(const std::string& password) {
   const std::string_view o = std::string_view(e.O).substr(0, 48);
   std::string fileKey;
   bool user = false, owner = false;
-  if (hashAES256(e.R, pw, u.substr(32, 8), {}) == u.substr(0, 32)) {
-    std::string key = hashAES256(e.R, pw, u.substr(40, 8), {});
+  if (HashAES256(e.R, pw, u.substr(32, 8), {}) == u.substr(0, 32)) {
+    std::string key = HashAES256(e.R, pw, u.substr(40, 8), {});
     fileKey = aesCBC(key, kZeroIV, std::string_view(e.UE).substr(0, 32), false, false);
     user = true;
-  } else if (hashAES256(e.R, pw, o.substr(32, 8), u) == o.substr(0, 32)) {
-    std::string key = hashAES256(e.R, pw, o.substr(40, 8), u);
+  } else if (HashAES256(e.R, pw, o.substr(32, 8), u) == o.substr(0, 32)) {
+    std::string key = HashAES256(e.R, pw, o.substr(40, 8), u);
     fileKey = aesCBC(key, kZeroIV, std::string_view(e.OE).substr(0, 32), false, false);
     owner = true;
   } else {
@@ -681,15 +673,7 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
     const std::string& user = users.front();
     const std::string& owner = ownerPassword.empty() ? user : owners.front();
     std::string key = ownerKey(owner, e.R, e.KeyLength);
-    std::string o = RC4Crypt(key, padPassword(user));
-    if (e.R >= 3) {
-      std::string k = key;
-      for (int i = 1; i <= 19; ++i) {
-        for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<char>(key[j] ^ i);
-        o = RC4Crypt(k, o);
-      }
-    }
-    e.O = o;
+    e.O = e.R >= 3 ? RC4Passes(key, PadPassword(user), false) : RC4Crypt(key, PadPassword(user));
     e.FileKey = computeFileKey(user);
     e.U = computeU(e.FileKey);
     dict->SetValue("O", hex(e.O));
@@ -699,11 +683,11 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
     std::string owner = SASLPrepPassword(ownerPassword).substr(0, 127);
     e.FileKey = randomBytes(32);
     std::string userSalts = randomBytes(16);
-    e.U = hashAES256(e.R, user, userSalts.substr(0, 8), {}) + userSalts;
-    e.UE = aesCBC(hashAES256(e.R, user, userSalts.substr(8, 8), {}), kZeroIV, e.FileKey, true, false);
+    e.U = HashAES256(e.R, user, userSalts.substr(0, 8), {}) + userSalts;
+    e.UE = aesCBC(HashAES256(e.R, user, userSalts.substr(8, 8), {}), kZeroIV, e.FileKey, true, false);
     std::string ownerSalts = randomBytes(16);
-    e.O = hashAES256(e.R, owner, ownerSalts.substr(0, 8), e.U) + ownerSalts;
-    e.OE = aesCBC(hashAES256(e.R, owner, ownerSalts.substr(8, 8), e.U), kZeroIV, e.FileKey, true, false);
+    e.O = HashAES256(e.R, owner, ownerSalts.substr(0, 8), e.U) + ownerSalts;
+    e.OE = aesCBC(HashAES256(e.R, owner, ownerSalts.substr(8, 8), e.U), kZeroIV, e.FileKey, true, false);
     std::string perms = littleEndian32(e.P) + std::string(4, '\xFF') + "Tadb" + randomBytes(4);
     e.Perms = aesCBC(e.FileKey, kZeroIV, perms, true, false);
     dict->SetValue("O", hex(e.O));

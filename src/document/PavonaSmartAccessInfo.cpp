@@ -10,33 +10,15 @@
 #include <cstring>
 
 #include "document/PavonaDocument.h"
+#include "document/PavonaSecurityInternal.h"
 #include "document/PavonaSmartAccess.h"
 #include "objects/PavonaDigest.h"
 #include "objects/PavonaExtra.h"
 
 namespace {
 
-const char kPadding[] =
-    "\x28\xBF\x4E\x5E\x4E\x75\x8A\x41\x64\x00\x4E\x56\xFF\xFA\x01\x08"
-    "\x2E\x2E\x00\xB6\xD0\x68\x3E\x80\x2F\x0C\xA9\xFE\x64\x53\x69\x7A";
-
-std::string padPassword(std::string_view password) {
-  std::string out(password.substr(0, 32));
-  out.append(kPadding, 32 - out.size());
-  return out;
-}
-
 std::string md5(std::string_view data) {
   return MD5DigestToBytes(MD5OfString(data));
-}
-
-std::string sha(int bits, std::string_view data) {
-  std::string out(static_cast<size_t>(bits / 8), '\0');
-  auto* digest = reinterpret_cast<uint8_t*>(out.data());
-  if (bits == 256) SHA256OfBuffer(data.data(), data.size(), digest);
-  else if (bits == 384) SHA384OfBuffer(data.data(), data.size(), digest);
-  else SHA512OfBuffer(data.data(), data.size(), digest);
-  return out;
 }
 
 // AES-CBC without padding over whole blocks (the key derivations of AES-256
@@ -62,31 +44,6 @@ std::string aesNoPadding(std::string_view key, std::string_view iv, std::string_
 }
 
 const std::string kZeroIV(16, '\0');
-
-// The password hash of AES-256 files: one SHA-256 for revision 5, the
-// iterated hash of ISO 32000-2 for revision 6.
-std::string hashAES256(int32_t revision, std::string_view password, std::string_view salt, std::string_view userData) {
-  std::string input;
-  input.append(password).append(salt).append(userData);
-  std::string k = sha(256, input);
-  if (revision < 6) return k;
-  for (int round = 0;; ++round) {
-    std::string k1;
-    std::string unit;
-    unit.append(password).append(k).append(userData);
-    k1.reserve(unit.size() * 64);
-    for (int i = 0; i < 64; ++i) k1 += unit;
-    const std::string e = aesNoPadding(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), k1, true);
-    if (e.size() < 16) return std::string();
-    int sum = 0;
-    for (int i = 0; i < 16; ++i) sum += static_cast<uint8_t>(e[static_cast<size_t>(i)]);
-    const int mod = sum % 3;
-    k = sha(mod == 0 ? 256 : mod == 1 ? 384 : 512, e);
-    if (round >= 63 && static_cast<uint8_t>(e.back()) <= round + 1 - 32) break;
-    if (round > 1000) break;  // cannot happen with a sound cipher; bounds the loop regardless
-  }
-  return k.substr(0, 32);
-}
 
 std::string littleEndian(uint32_t value, int bytes) {
   std::string out;
@@ -139,7 +96,7 @@ std::vector<std::string> TSmartPDFCrypt::candidates(std::string_view password) c
 
 std::string TSmartPDFCrypt::legacyFileKey(const std::string& paddedPassword) const {
   const size_t n = e_.R == 2 ? 5 : static_cast<size_t>(std::clamp(e_.KeyLength / 8, 5, 16));
-  std::string input = padPassword(paddedPassword) + e_.O.substr(0, 32) + littleEndian(static_cast<uint32_t>(e_.P), 4) +
+  std::string input = PadPassword(paddedPassword) + e_.O.substr(0, 32) + littleEndian(static_cast<uint32_t>(e_.P), 4) +
                       firstID_;
   if (e_.R >= 4 && !e_.EncryptMetadata) input.append(4, '\xFF');
   std::string key = md5(input);
@@ -153,11 +110,11 @@ std::string TSmartPDFCrypt::aes256Key(const std::string& password, bool owner) c
   const std::string_view u48 = std::string_view(e_.U).substr(0, 48);
   const std::string& hashHolder = owner ? e_.O : e_.U;
   const std::string userData = owner ? std::string(u48) : std::string();
-  if (hashAES256(e_.R, password, std::string_view(hashHolder).substr(32, 8), userData) != hashHolder.substr(0, 32))
+  if (HashAES256(e_.R, password, std::string_view(hashHolder).substr(32, 8), userData) != hashHolder.substr(0, 32))
     return std::string();
   const std::string& wrapped = owner ? e_.OE : e_.UE;
   if (wrapped.size() < 32) return std::string();
-  const std::string key = hashAES256(e_.R, password, std::string_view(hashHolder).substr(40, 8), userData);
+  const std::string key = HashAES256(e_.R, password, std::string_view(hashHolder).substr(40, 8), userData);
   return aesNoPadding(key, kZeroIV, std::string_view(wrapped).substr(0, 32), false);
 }
 
@@ -169,15 +126,10 @@ std::string TSmartPDFCrypt::userKey(const std::string& password) const {
   std::string u;
   size_t compare = 16;
   if (e_.R == 2) {
-    u = RC4Crypt(key, std::string(kPadding, 32));
+    u = RC4Crypt(key, PadPassword({}));
     compare = 32;
   } else {
-    u = RC4Crypt(key, md5(std::string(kPadding, 32) + firstID_));
-    std::string k = key;
-    for (int i = 1; i <= 19; ++i) {
-      for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<char>(key[j] ^ i);
-      u = RC4Crypt(k, u);
-    }
+    u = RC4Passes(key, md5(PadPassword({}) + firstID_), false);
   }
   if (e_.U.size() < compare || u.compare(0, compare, e_.U, 0, compare) != 0) return std::string();
   return key;
@@ -188,21 +140,12 @@ std::string TSmartPDFCrypt::ownerKey(const std::string& password) const {
   if (e_.R >= 5) return aes256Key(password, true);
   if (e_.O.size() < 32) return std::string();
   const size_t n = e_.R == 2 ? 5 : static_cast<size_t>(std::clamp(e_.KeyLength / 8, 5, 16));
-  std::string key = md5(padPassword(password));
+  std::string key = md5(PadPassword(password));
   if (e_.R >= 3)
     for (int i = 0; i < 50; ++i) key = md5(key);
   key.resize(n);
-  std::string user = e_.O.substr(0, 32);
-  if (e_.R == 2) {
-    user = RC4Crypt(key, user);
-  } else {
-    std::string k = key;
-    for (int i = 19; i >= 0; --i) {
-      for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<char>(key[j] ^ i);
-      user = RC4Crypt(k, user);
-    }
-  }
-  return userKey(user);
+  const std::string o = e_.O.substr(0, 32);
+  return userKey(e_.R == 2 ? RC4Crypt(key, o) : RC4Passes(key, o, true));
 }
 
 bool TSmartPDFCrypt::CheckUserPassword(std::string_view password) {

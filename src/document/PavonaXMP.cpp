@@ -210,31 +210,6 @@ std::string TPavonaXMP::ConvertDate(std::string_view value) {
   return out;
 }
 
-void TPavonaXMP::SetTitle(std::string_view value) {
-  setProperty(xpTitle, value);
-}
-void TPavonaXMP::SetCreator(std::string_view value) {
-  setProperty(xpCreator, value);
-}
-void TPavonaXMP::SetDescription(std::string_view value) {
-  setProperty(xpDescription, value);
-}
-void TPavonaXMP::SetKeywords(std::string_view value) {
-  setProperty(xpKeywords, value);
-}
-void TPavonaXMP::SetCreatorTool(std::string_view value) {
-  setProperty(xpCreatorTool, value);
-}
-void TPavonaXMP::SetProducer(std::string_view value) {
-  setProperty(xpProducer, value);
-}
-void TPavonaXMP::SetCreateDate(std::string_view value) {
-  setProperty(xpCreateDate, ConvertDate(value));
-}
-void TPavonaXMP::SetModifyDate(std::string_view value) {
-  setProperty(xpModifyDate, ConvertDate(value));
-}
-
 std::string TPavonaXMP::SaveToString() const {
   if (unavailable_ || !doc_) return {};
   xmlChar* buffer = nullptr;

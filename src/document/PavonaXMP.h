@@ -28,15 +28,15 @@ public:
 
   // Values are UTF-8. A value equal to the last one set (or, for the
   // creator, the one loaded) changes nothing.
-  void SetTitle(std::string_view value);
-  void SetCreator(std::string_view value);
-  void SetDescription(std::string_view value);
-  void SetKeywords(std::string_view value);
-  void SetCreatorTool(std::string_view value);
-  void SetProducer(std::string_view value);
+  void SetTitle(std::string_view value) { setProperty(xpTitle, value); }
+  void SetCreator(std::string_view value) { setProperty(xpCreator, value); }
+  void SetDescription(std::string_view value) { setProperty(xpDescription, value); }
+  void SetKeywords(std::string_view value) { setProperty(xpKeywords, value); }
+  void SetCreatorTool(std::string_view value) { setProperty(xpCreatorTool, value); }
+  void SetProducer(std::string_view value) { setProperty(xpProducer, value); }
   // PDF dates ("D:YYYYMMDDHHmmSS+hh'mm'") are written in the XMP form.
-  void SetCreateDate(std::string_view value);
-  void SetModifyDate(std::string_view value);
+  void SetCreateDate(std::string_view value) { setProperty(xpCreateDate, ConvertDate(value)); }
+  void SetModifyDate(std::string_view value) { setProperty(xpModifyDate, ConvertDate(value)); }
 
   bool IsUnavailable() const { return unavailable_; }
   // The XMP form of a PDF date; any other text as it is.

@@ -1,10 +1,12 @@
 #include "graphics/PavonaColorManagement.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "graphics/PavonaJPEG.h"
 #include "objects/PavonaExtra.h"
 
 namespace {
@@ -31,15 +33,10 @@ uint32_t PackRGBColor(double r, double g, double b) { return toByte(r) | (toByte
 void TPDFSimpleColorManager::CMYKToRGB(std::span<const double, 4> cmyk, std::span<double, 3> rgb) {
   const double C = cmyk[0], M = cmyk[1], Y = cmyk[2], K = cmyk[3];
   if (cmykMethod_ == cmykPolynomial) {
-    rgb[0] = 1 - C - 0.8627 * K - 0.0745 * M + 0.2549 * C * M + 0.8627 * C * K + 0.0784 * M * K -
-             0.0275 * K * Y + 0.0039 * M * Y - 0.2588 * C * M * K + 0.0275 * C * K * Y + 0.0275 * C * M * Y +
-             0.0157 * M * K * Y - 0.0471 * C * M * K * Y;
-    rgb[1] = 1 - M - 0.8784 * K - 0.051 * Y - 0.3216 * C + 0.2588 * C * K + 0.5138 * C * M + 0.8784 * M * K +
-             0.0236 * C * Y + 0.0314 * K * Y + 0.1608 * M * Y - 0.451 * C * M * K + 0.0117 * C * K * Y -
-             0.1137 * C * M * Y - 0.1412 * M * K * Y + 0.0784 * C * M * K * Y;
-    rgb[2] = 1 - Y - 0.8745 * K - 0.451 * M - 0.0627 * C + 0.0784 * C * K + 0.0862 * C * M + 0.3255 * M * K +
-             0.5176 * C * Y + 0.8745 * K * Y + 0.451 * M * Y - 0.0941 * C * M * K - 0.5333 * C * K * Y -
-             0.3176 * C * M * Y - 0.3255 * M * K * Y + 0.3255 * C * M * K * Y;
+    // The same polynomial as the JPEG decoder's CMYK conversion.
+    std::array<double, 3> out;
+    DefaultCMYKToRGB({C, M, Y, K}, out);
+    std::copy(out.begin(), out.end(), rgb.begin());
   } else {
     rgb[0] = 1 - std::min(K + C * (1 - K), 1.0);
     rgb[1] = 1 - std::min(K + M * (1 - K), 1.0);

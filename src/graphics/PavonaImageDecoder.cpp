@@ -15,15 +15,6 @@ constexpr int kMaxColorSpaceDepth = 8;
 constexpr int kMaxMaskDepth = 2;
 constexpr int kMaxFilters = 64;
 
-std::string TextOf(TPDFObject* obj) {
-  if (!obj) return {};
-  try {
-    return obj->WriteText();
-  } catch (const Exception&) {
-    return {};
-  }
-}
-
 }  // namespace
 
 TPDFImageDecoder::TPDFImageDecoder()

@@ -21,15 +21,6 @@ bool IsDelimiter(char c) {
   return PDFIsDelimiter(c);
 }
 
-std::string TextOf(TPDFObject* obj) {
-  if (!obj) return {};
-  try {
-    return obj->WriteText();
-  } catch (const Exception&) {
-    return {};
-  }
-}
-
 // Abbreviated names become full names, each exactly once.
 void ExpandNames(TPDFObject* obj, const std::vector<std::pair<std::string_view, std::string_view>>& table, int depth) {
   if (!obj || depth > 8) return;

@@ -14,6 +14,17 @@
 #include "graphics/PavonaImageDecoder.h"
 #include "objects/PavonaStructure.h"
 
+// An object's text for comparisons and messages; empty for none or for one
+// that cannot be written.
+inline std::string TextOf(TPDFObject* obj) {
+  if (!obj) return {};
+  try {
+    return obj->WriteText();
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
 // A colour transform of an embedded ICC profile (grey, RGB or CMYK input)
 // into sRGB bytes, through LittleCMS. Shared by the colour spaces of one
 // decoder; the profile's bytes are not kept.

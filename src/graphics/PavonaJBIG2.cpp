@@ -90,6 +90,57 @@ int CeilLog2(uint64_t n) {
   return bits;
 }
 
+// Sides (0 to 2^32 - 1) are checked before they are multiplied: the product
+// of two near 2^32 overflows a signed 64-bit number.
+bool TooManyPixels(int64_t width, int64_t height, int64_t limit) {
+  return width > limit || height > limit || (height != 0 && width > limit / height);
+}
+
+// The adaptive template pixels of generic decoding: four pairs for template
+// 0, one for the others; none when the data are not arithmetically coded
+// (MMR regions, Huffman-coded dictionaries).
+void ReadAdaptivePixels(TStreamReader& r, bool notArithmetic, int templ, int at[8]) {
+  if (notArithmetic) return;
+  const int n = templ == 0 ? 8 : 2;
+  for (int i = 0; i < n; ++i) at[i] = r.ReadSignedByte();
+}
+
+// The decoders of a generic region read from r: the arithmetic decoder is
+// started unless the data are MMR coded.
+void StartGenericDecoding(TGenericParams& g, TArithmeticDecoder& arith, TStreamReader& r, int64_t mmrDataLength) {
+  if (!g.mmr) {
+    arith.ResetGenericStats(g.templ, nullptr);
+    arith.Start();
+  }
+  g.arith = &arith;
+  g.stats = &arith.genericRegionStats;
+  g.reader = &r;
+  g.mmrDataLength = mmrDataLength;
+}
+
+// Symbol dictionaries and text regions take the decoders of their data.
+template <class TParams>
+void AttachDecoders(TParams& p, TArithmeticDecoder& arith, THuffmanDecoder& huffman, TStreamReader& r) {
+  p.arith = &arith;
+  p.huffman = &huffman;
+  p.reader = &r;
+  p.refinementStats = &arith.refinementRegionStats;
+}
+
+// The custom Huffman tables a segment refers to, handed out in order.
+class TCustomTables {
+public:
+  explicit TCustomTables(std::vector<const THuffmanTable*> tables) : tables_(std::move(tables)) {}
+  const THuffmanTable* Next() {
+    if (next_ >= tables_.size()) throw EJBIG2Error("missing custom Huffman table");
+    return tables_[next_++];
+  }
+
+private:
+  std::vector<const THuffmanTable*> tables_;
+  size_t next_ = 0;
+};
+
 // ---------------------------------------------------------------------------
 
 class TPageInformationSegmentImpl;
@@ -162,9 +213,7 @@ public:
     int64_t h = HeightUnknown() ? (pageStriping & 0x7FFF) : pageBitmapHeight;
     // A page beyond the caller's pixel limit is refused before its regions
     // are decoded, not after.
-    // Sides are checked before they are multiplied (both may be near 2^32).
-    const int64_t limit = decoder_.MaxPagePixels, w = pageBitmapWidth;
-    if (w > limit || h > limit || (h != 0 && w > limit / h)) throw EJBIG2Error("page too large");
+    if (TooManyPixels(pageBitmapWidth, h, decoder_.MaxPagePixels)) throw EJBIG2Error("page too large");
     pageBitmap = decoder_.NewBitmap(pageBitmapWidth, h);
     if (DefaultPixel()) pageBitmap->Clear(1);
   }
@@ -203,12 +252,8 @@ class TRegionSegment : public TSegment {
 public:
   TRegionSegment(TJBIG2StreamDecoder& d, TSegmentHeader h, bool isInline) : TSegment(d, std::move(h)), inline_(isInline) {}
   uint32_t regionBitmapWidth = 0, regionBitmapHeight = 0;
-  // Each side is checked before the two are multiplied: sides near 2^32
-  // would overflow a signed 64-bit product.
   bool RegionTooLarge() const {
-    constexpr uint64_t limit = static_cast<uint64_t>(TJBIG2StreamDecoder::MaxBitmapPixels);
-    const uint64_t w = regionBitmapWidth, h = regionBitmapHeight;
-    return w > limit || h > limit || (h != 0 && w > limit / h);
+    return TooManyPixels(regionBitmapWidth, regionBitmapHeight, TJBIG2StreamDecoder::MaxBitmapPixels);
   }
   int32_t regionBitmapXLocation = 0, regionBitmapYLocation = 0;
   TFlags regionFlags = RegionFlags();
@@ -279,10 +324,7 @@ void TSymbolDictionarySegment::ReadSegment(TStreamReader& r) {
   p.refAgg = flag("SD_REF_AGG");
   p.templ = flag("SD_TEMPLATE");
   p.rTemplate = flag("SD_R_TEMPLATE");
-  if (!p.huff) {
-    int n = p.templ == 0 ? 8 : 2;
-    for (int i = 0; i < n; ++i) p.at[i] = r.ReadSignedByte();
-  }
+  ReadAdaptivePixels(r, p.huff, p.templ, p.at);
   if (p.refAgg && p.rTemplate == 0)
     for (int i = 0; i < 4; ++i) p.rat[i] = r.ReadSignedByte();
   p.numExported = r.ReadUInt32();
@@ -303,17 +345,13 @@ void TSymbolDictionarySegment::ReadSegment(TStreamReader& r) {
   if (all > kMaxSymbols || p.numExported > all) throw EJBIG2Error("bad symbol counts");
   p.symCodeLen = CeilLog2(all);
 
-  size_t nextCustom = 0;
-  auto customTable = [&]() -> const THuffmanTable* {
-    if (nextCustom >= custom.size()) throw EJBIG2Error("missing custom Huffman table");
-    return custom[nextCustom++];
-  };
+  TCustomTables customTables(std::move(custom));
   if (p.huff) {
     int dh = flag("SD_HUFF_DH"), dw = flag("SD_HUFF_DW");
-    p.tableDH = dh == 0 ? &StandardHuffmanTable(4) : dh == 1 ? &StandardHuffmanTable(5) : customTable();
-    p.tableDW = dw == 0 ? &StandardHuffmanTable(2) : dw == 1 ? &StandardHuffmanTable(3) : customTable();
-    p.tableBMSize = flag("SD_HUFF_BM_SIZE") ? customTable() : &StandardHuffmanTable(1);
-    p.tableAggInst = flag("SD_HUFF_AGG_INST") ? customTable() : &StandardHuffmanTable(1);
+    p.tableDH = dh == 0 ? &StandardHuffmanTable(4) : dh == 1 ? &StandardHuffmanTable(5) : customTables.Next();
+    p.tableDW = dw == 0 ? &StandardHuffmanTable(2) : dw == 1 ? &StandardHuffmanTable(3) : customTables.Next();
+    p.tableBMSize = flag("SD_HUFF_BM_SIZE") ? customTables.Next() : &StandardHuffmanTable(1);
+    p.tableAggInst = flag("SD_HUFF_AGG_INST") ? customTables.Next() : &StandardHuffmanTable(1);
   }
 
   TArithmeticDecoder arith(r);
@@ -325,10 +363,7 @@ void TSymbolDictionarySegment::ReadSegment(TStreamReader& r) {
   }
   if (p.refAgg) arith.ResetRefinementStats(p.rTemplate, ccUsed ? lastDictionary->refinementStats.get() : nullptr);
   if (!p.huff) arith.Start();
-  p.arith = &arith;
-  p.huffman = &huffman;
-  p.reader = &r;
-  p.refinementStats = &arith.refinementRegionStats;
+  AttachDecoders(p, arith, huffman, r);
   DecodeSymbolDictionary(decoder_, p, exportedSymbols);
   if (flag("BITMAP_CC_RETAINED")) {
     genericStats = std::make_unique<TArithmeticDecoderStats>(arith.genericRegionStats);
@@ -361,14 +396,7 @@ public:
     int at[8] = {-width, 0, -3, -1, 2, -2, -2, -2};
     std::copy(at, at + 8, g.at);
     TArithmeticDecoder arith(r);
-    if (!g.mmr) {
-      arith.ResetGenericStats(g.templ, nullptr);
-      arith.Start();
-    }
-    g.arith = &arith;
-    g.stats = &arith.genericRegionStats;
-    g.reader = &r;
-    g.mmrDataLength = r.Remaining();
+    StartGenericDecoding(g, arith, r, r.Remaining());
     ReadGenericRegion(decoder_, *collective, g);
     for (uint64_t n = 0; n < size; ++n)
       patterns.push_back(collective->GetSlice(static_cast<int32_t>(n * uint64_t(width)), 0, width, height));
@@ -389,10 +417,7 @@ public:
     g.mmr = genericRegionFlags.GetFlagValue("MMR");
     g.templ = genericRegionFlags.GetFlagValue("GB_TEMPLATE");
     g.tpgdon = genericRegionFlags.GetFlagValue("TPGDON");
-    if (!g.mmr) {
-      int n = g.templ == 0 ? 8 : 2;
-      for (int i = 0; i < n; ++i) g.at[i] = r.ReadSignedByte();
-    }
+    ReadAdaptivePixels(r, g.mmr, g.templ, g.at);
     int64_t dataStart = r.Position();
     int64_t height = regionBitmapHeight;
     std::string_view data = r.Data().substr(static_cast<size_t>(std::min(dataStart, r.Size())));
@@ -422,14 +447,7 @@ public:
     if (inline_) GrowPageFor(height);
     TStreamReader sub(data);
     TArithmeticDecoder arith(sub);
-    if (!g.mmr) {
-      arith.ResetGenericStats(g.templ, nullptr);
-      arith.Start();
-    }
-    g.arith = &arith;
-    g.stats = &arith.genericRegionStats;
-    g.reader = &sub;
-    g.mmrDataLength = static_cast<int64_t>(data.size());
+    StartGenericDecoding(g, arith, sub, static_cast<int64_t>(data.size()));
     ReadGenericRegion(decoder_, *bitmap, g);
     Place(std::move(bitmap));
   }
@@ -508,19 +526,14 @@ public:
     p.width = static_cast<int32_t>(regionBitmapWidth);
     p.height = static_cast<int32_t>(regionBitmapHeight);
 
-    std::vector<const THuffmanTable*> custom = CustomTables();
-    size_t nextCustom = 0;
-    auto customTable = [&]() -> const THuffmanTable* {
-      if (nextCustom >= custom.size()) throw EJBIG2Error("missing custom Huffman table");
-      return custom[nextCustom++];
-    };
+    TCustomTables customTables(CustomTables());
     THuffmanDecoder huffman(r);
     THuffmanTable symbolCodes;
     if (p.huff) {
       auto hf = [&](const char* n) { return textRegionHuffmanFlags.GetFlagValue(n); };
       auto pick = [&](int v, std::initializer_list<int> standard) -> const THuffmanTable* {
         if (v < static_cast<int>(standard.size())) return &StandardHuffmanTable(standard.begin()[v]);
-        return customTable();
+        return customTables.Next();
       };
       // Custom tables are taken in this order from the referred-to tables.
       p.tableFS = pick(hf("SB_HUFF_FS"), {6, 7, 0}) ;
@@ -540,10 +553,7 @@ public:
       arith.Start();
     }
     if (p.refine) arith.ResetRefinementStats(p.rTemplate, nullptr);
-    p.arith = &arith;
-    p.huffman = &huffman;
-    p.reader = &r;
-    p.refinementStats = &arith.refinementRegionStats;
+    AttachDecoders(p, arith, huffman, r);
     if (inline_) GrowPageFor(regionBitmapHeight);
     auto bitmap = ReadTextRegion(decoder_, p);
     Place(std::move(bitmap));
@@ -632,14 +642,7 @@ public:
       std::copy(at, at + 8, g.at);
       g.skip = skip.get();
       TArithmeticDecoder arith(r);
-      if (!g.mmr) {
-        arith.ResetGenericStats(g.templ, nullptr);
-        arith.Start();
-      }
-      g.arith = &arith;
-      g.stats = &arith.genericRegionStats;
-      g.reader = &r;
-      g.mmrDataLength = -1;
+      StartGenericDecoding(g, arith, r, -1);
       std::vector<uint32_t> gray = DecodeGrayScaleImage(decoder_, g, bpp, w, h);
       int op = flag("H_COMB_OP");
       uint32_t last = static_cast<uint32_t>(dict->patterns.size() - 1);

@@ -39,13 +39,16 @@ extern "C" void PvlJpegResetErrorMgr(j_common_ptr cinfo) {
   cinfo->err->msg_code = 0;
 }
 
-void InstallErrorHooks(TErrorManager& err) {
+// Returns the manager's library part, for the compressor's or
+// decompressor's err field.
+jpeg_error_mgr* InstallErrorHooks(TErrorManager& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = PvlJpegErrorExit;
   err.pub.output_message = PvlJpegOutputMessage;
   err.pub.emit_message = PvlJpegEmitMessage;
   err.pub.reset_error_mgr = PvlJpegResetErrorMgr;
   err.pending = nullptr;
+  return &err.pub;
 }
 
 int64_t NowMs() {
@@ -110,6 +113,16 @@ extern "C" void PvlJpegProgress(j_common_ptr cinfo) {
   if (jump != jrNone) longjmp(st->err->jump, jump);
 }
 
+// The progress handler hooked to a compressor or decompressor (dinfo, whose
+// rows are reported as they are decoded).
+void AttachProgress(j_common_ptr cinfo, TPDFJPEGImage::TProgressState* progress, j_decompress_ptr dinfo) {
+  if (!progress) return;
+  progress->pub.progress_monitor = PvlJpegProgress;
+  progress->dinfo = dinfo;
+  progress->decoding = dinfo != nullptr;
+  cinfo->progress = &progress->pub;
+}
+
 struct TDecodeSettings {
   int scale = 0;
   bool smoothing = true;
@@ -153,8 +166,7 @@ struct THeaderInfo {
 int ReadHeaderInfo(const std::string& data, const TDecodeSettings& s, THeaderInfo& info) {
   jpeg_decompress_struct cinfo;
   TErrorManager err;
-  InstallErrorHooks(err);
-  cinfo.err = &err.pub;
+  cinfo.err = InstallErrorHooks(err);
   int reason = setjmp(err.jump);
   if (reason == jrNone) {
     jpeg_create_decompress(&cinfo);
@@ -182,17 +194,11 @@ struct TDecodeResult {
 int RunDecode(const std::string& data, const TDecodeSettings& s, TBitmap& bitmap, TDecodeResult& result,
               TPDFJPEGImage::TProgressState* progress, TErrorManager& err) {
   jpeg_decompress_struct cinfo;
-  InstallErrorHooks(err);
-  cinfo.err = &err.pub;
+  cinfo.err = InstallErrorHooks(err);
   int reason = setjmp(err.jump);
   if (reason == jrNone) {
     jpeg_create_decompress(&cinfo);
-    if (progress) {
-      progress->pub.progress_monitor = PvlJpegProgress;
-      progress->dinfo = &cinfo;
-      progress->decoding = true;
-      cinfo.progress = &progress->pub;
-    }
+    AttachProgress(reinterpret_cast<j_common_ptr>(&cinfo), progress, &cinfo);
     SetUpDecompressor(cinfo, data, s);
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
       if (m->marker == kAdobeMarker && m->data_length >= 5 && std::memcmp(m->data, "Adobe", 5) == 0)
@@ -247,8 +253,7 @@ int RunDecode(const std::string& data, const TDecodeSettings& s, TBitmap& bitmap
 int RunDecodeSamples(const std::string& data, int64_t maxPixels, int scale, std::string& samples, int& width,
                      int& height, int& components, TErrorManager& err) {
   jpeg_decompress_struct cinfo;
-  InstallErrorHooks(err);
-  cinfo.err = &err.pub;
+  cinfo.err = InstallErrorHooks(err);
   int reason = setjmp(err.jump);
   if (reason == jrNone) {
     jpeg_create_decompress(&cinfo);
@@ -281,16 +286,11 @@ int RunCompress(const TBitmap& bgr, int quality, bool grayscale, std::string& ou
   jpeg_compress_struct cinfo;
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  InstallErrorHooks(err);
-  cinfo.err = &err.pub;
+  cinfo.err = InstallErrorHooks(err);
   int reason = setjmp(err.jump);
   if (reason == jrNone) {
     jpeg_create_compress(&cinfo);
-    if (progress) {
-      progress->pub.progress_monitor = PvlJpegProgress;
-      progress->decoding = false;
-      cinfo.progress = &progress->pub;
-    }
+    AttachProgress(reinterpret_cast<j_common_ptr>(&cinfo), progress, nullptr);
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(bgr.Width());
     cinfo.image_height = static_cast<JDIMENSION>(bgr.Height());

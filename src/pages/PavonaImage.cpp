@@ -665,9 +665,11 @@ void TPDFImage::AttachToObject(int32_t number, int32_t generation, int32_t width
 }
 
 bool TPDFImage::SaveDataToFile(const std::string& path) const {
+  // No source bytes kept (KeepSource off, or nothing loaded): there is
+  // nothing to save, and a file already at the path stays as it is.
+  if (source_.empty()) return false;
   try {
-    TFileStream file(path, fmCreate);
-    file.WriteString(source_);
+    WriteFileBytesAtomic(path, source_);
     return true;
   } catch (const std::exception&) {
     return false;

@@ -63,6 +63,8 @@ public:
   void SetColorKeyMask(double r1, double g1, double b1, double r2, double g2, double b2);
   bool SetMaskObject(int32_t number, int32_t generation, int32_t kind);
   void AttachToObject(int32_t number, int32_t generation, int32_t width, int32_t height);
+  // Writes the kept source bytes (KeepSource) to path through a temporary
+  // file; false, writing nothing, when there are none or the write fails.
   bool SaveDataToFile(const std::string& path) const;
 
   const std::string& GetResourceName() const { return resourceName_; }

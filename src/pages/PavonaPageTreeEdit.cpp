@@ -20,6 +20,29 @@
 
 namespace {
 
+// Pages first .. first + count - 1 of total, cut to the pages there are:
+// false when none of them is.
+bool clampPageRange(int32_t total, int32_t& first, int32_t count, int64_t& last) {
+  if (count < 1) return false;
+  last = std::min<int64_t>(int64_t(first) + count - 1, total);
+  first = std::max(first, 1);
+  return first <= last;
+}
+
+// The streams among used that nothing kept reaches lose their data (a
+// placeholder, so that a reference to one still finds a stream).
+void releaseUnreachedStreams(const std::unordered_set<const TPDFObject*>& used,
+                             const std::unordered_set<const TPDFObject*>& kept) {
+  for (const TPDFObject* obj : used) {
+    TPDFStream* stream = PDFAsStream(const_cast<TPDFObject*>(obj));
+    if (!stream || kept.count(stream)) continue;
+    try {
+      stream->SetData("123", false);
+    } catch (const std::exception&) {
+    }
+  }
+}
+
 // Every object reached from the starting objects through references,
 // arrays, dictionaries and stream dictionaries. skip(dictionary, key) leaves
 // an entry out of the walk. The walk keeps its own stack, so deep or cyclic
@@ -217,11 +240,8 @@ void TPDFPageTree::InsertPages(int32_t position, int32_t count, double width, do
 // Deleting pages
 
 void TPDFPageTree::DeletePages(int32_t first, int32_t count) {
-  if (!root_ || count < 1) return;
-  const int32_t total = GetPageCount();
-  const int64_t last = std::min<int64_t>(int64_t(first) + count - 1, total);
-  first = std::max(first, 1);
-  if (first > last) return;
+  int64_t last = 0;
+  if (!root_ || !clampPageRange(GetPageCount(), first, count, last)) return;
 
   struct TSlot {
     TPDFDictionary* page;
@@ -275,14 +295,7 @@ void TPDFPageTree::DeletePages(int32_t first, int32_t count) {
   reachObjects(resources, used, [](TPDFDictionary*, std::string_view key) {
     return key == "Parent" || key == "P" || key == "Dest" || key == "D" || key == "A" || key == "Popup";
   });
-  for (const TPDFObject* obj : used) {
-    TPDFStream* stream = PDFAsStream(const_cast<TPDFObject*>(obj));
-    if (!stream || kept.count(stream)) continue;
-    try {
-      stream->SetData("123", false);
-    } catch (const std::exception&) {
-    }
-  }
+  releaseUnreachedStreams(used, kept);
   for (TPDFDictionary* page : removed)
     for (TPDFStream* stream : contentStreamsOf(page))
       if (!kept.count(stream)) stream->SetData("", false);
@@ -296,11 +309,8 @@ void TPDFPageTree::ReleasePageResources(int32_t first, int32_t count) {
   // once the pages are gone; DeletePages decides that after unlinking. Here
   // the pages stay in the tree, so a stream is released only when nothing
   // but these pages reaches it.
-  if (!root_ || count < 1) return;
-  const int32_t total = GetPageCount();
-  const int64_t last = std::min<int64_t>(int64_t(first) + count - 1, total);
-  first = std::max(first, 1);
-  if (first > last) return;
+  int64_t last = 0;
+  if (!root_ || !clampPageRange(GetPageCount(), first, count, last)) return;
   std::unordered_set<const TPDFObject*> pages;
   std::vector<TPDFObject*> resources;
   for (int32_t n = first; n <= last; ++n)
@@ -315,14 +325,7 @@ void TPDFPageTree::ReleasePageResources(int32_t first, int32_t count) {
   });
   std::unordered_set<const TPDFObject*> used;
   reachObjects(resources, used, [](TPDFDictionary*, std::string_view key) { return key == "Parent"; });
-  for (const TPDFObject* obj : used) {
-    TPDFStream* stream = PDFAsStream(const_cast<TPDFObject*>(obj));
-    if (!stream || kept.count(stream)) continue;
-    try {
-      stream->SetData("123", false);
-    } catch (const std::exception&) {
-    }
-  }
+  releaseUnreachedStreams(used, kept);
   forgetPages();
 }
 

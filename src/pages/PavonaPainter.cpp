@@ -146,6 +146,25 @@ TPDFPainter::TPendingColor TPDFPainter::TPendingColor::CMYK(double c, double m, 
   return p;
 }
 
+TPDFPainter::TPendingColor TPDFPainter::TPendingColor::Named(TKind kind, std::string_view name, double tint) {
+  return TPendingColor{kind, {tint, 0, 0, 0}, std::string(name)};
+}
+
+void TPDFPainter::assignFill(TPendingColor color) {
+  fillColor_ = std::move(color);
+  setDirty(dFill | dTextColor);
+}
+
+void TPDFPainter::assignStroke(TPendingColor color) {
+  strokeColor_ = std::move(color);
+  setDirty(dStroke);
+}
+
+void TPDFPainter::assignText(TPendingColor color) {
+  textColor_ = std::move(color);
+  setDirty(dTextColor | dFill);
+}
+
 std::string TPDFPainter::formatColor(const TPendingColor& color, bool stroke) const {
   switch (color.Kind) {
     case TPendingColor::pckRGB:
@@ -189,72 +208,61 @@ void TPDFPainter::writePendingTextState() {
 }
 
 void TPDFPainter::SetFillColor(double r, double g, double b) {
-  fillColor_ = TPendingColor::RGB(r, g, b);
-  setDirty(dFill | dTextColor);
+  assignFill(TPendingColor::RGB(r, g, b));
 }
 
 void TPDFPainter::SetLineColor(double r, double g, double b) {
-  strokeColor_ = TPendingColor::RGB(r, g, b);
-  setDirty(dStroke);
+  assignStroke(TPendingColor::RGB(r, g, b));
 }
 
 void TPDFPainter::SetFillColorCMYK(double c, double m, double y, double k) {
-  fillColor_ = TPendingColor::CMYK(c, m, y, k);
-  setDirty(dFill | dTextColor);
+  assignFill(TPendingColor::CMYK(c, m, y, k));
 }
 
 void TPDFPainter::SetLineColorCMYK(double c, double m, double y, double k) {
-  strokeColor_ = TPendingColor::CMYK(c, m, y, k);
-  setDirty(dStroke);
+  assignStroke(TPendingColor::CMYK(c, m, y, k));
 }
 
 void TPDFPainter::SetTextColor(double r, double g, double b) {
-  textColor_ = TPendingColor::RGB(r, g, b);
+  assignText(TPendingColor::RGB(r, g, b));
   textColorText_ = "#";
   for (int i = 0; i < 3; ++i) textColorText_ += IntToHexStr(std::lround(textColor_.C[i] * 255), 2);
-  setDirty(dTextColor | dFill);
 }
 
 void TPDFPainter::SetTextColorCMYK(double c, double m, double y, double k) {
-  textColor_ = TPendingColor::CMYK(c, m, y, k);
-  setDirty(dTextColor | dFill);
+  assignText(TPendingColor::CMYK(c, m, y, k));
 }
 
 void TPDFPainter::SetTextBackgroundColor(double r, double g, double b) { textBgColor_ = TPendingColor::RGB(r, g, b); }
 
 void TPDFPainter::SetFillColorSpace(std::string_view name, double tint) {
-  fillColor_ = TPendingColor{TPendingColor::pckSpace, {tint, 0, 0, 0}, std::string(name)};
-  setDirty(dFill | dTextColor);
+  assignFill(TPendingColor::Named(TPendingColor::pckSpace, name, tint));
 }
 
 void TPDFPainter::SetLineColorSpace(std::string_view name, double tint) {
-  strokeColor_ = TPendingColor{TPendingColor::pckSpace, {tint, 0, 0, 0}, std::string(name)};
-  setDirty(dStroke);
+  assignStroke(TPendingColor::Named(TPendingColor::pckSpace, name, tint));
 }
 
 void TPDFPainter::SetTextColorSpace(std::string_view name, double tint) {
-  textColor_ = TPendingColor{TPendingColor::pckSpace, {tint, 0, 0, 0}, std::string(name)};
-  setDirty(dTextColor | dFill);
+  assignText(TPendingColor::Named(TPendingColor::pckSpace, name, tint));
 }
 
 void TPDFPainter::SetFillPattern(std::string_view name) {
-  fillColor_ = TPendingColor{TPendingColor::pckPattern, {0, 0, 0, 0}, std::string(name)};
+  // A pattern leaves the text colour as it was.
+  fillColor_ = TPendingColor::Named(TPendingColor::pckPattern, name);
   setDirty(dFill);
 }
 
 void TPDFPainter::SetRawShapeFillColor(std::string_view text) {
-  fillColor_ = TPendingColor{TPendingColor::pckRaw, {0, 0, 0, 0}, std::string(text)};
-  setDirty(dFill | dTextColor);
+  assignFill(TPendingColor::Named(TPendingColor::pckRaw, text));
 }
 
 void TPDFPainter::SetRawLineColor(std::string_view text) {
-  strokeColor_ = TPendingColor{TPendingColor::pckRaw, {0, 0, 0, 0}, std::string(text)};
-  setDirty(dStroke);
+  assignStroke(TPendingColor::Named(TPendingColor::pckRaw, text));
 }
 
 void TPDFPainter::SetRawFillColor(std::string_view text) {
-  textColor_ = TPendingColor{TPendingColor::pckRaw, {0, 0, 0, 0}, std::string(text)};
-  setDirty(dTextColor | dFill);
+  assignText(TPendingColor::Named(TPendingColor::pckRaw, text));
 }
 
 void TPDFPainter::SetLineWidth(double w) {

@@ -229,7 +229,14 @@ private:
     std::string Name;            // colour space or pattern, or the operator text of pckRaw
     static TPendingColor RGB(double r, double g, double b);
     static TPendingColor CMYK(double c, double m, double y, double k);
+    // A colour space with its tint, a pattern, or operator text as given.
+    static TPendingColor Named(TKind kind, std::string_view name, double tint = 0);
   };
+  // A colour into its slot, with the state it makes pending: the fill colour
+  // is also the text colour, and the other way round.
+  void assignFill(TPendingColor color);
+  void assignStroke(TPendingColor color);
+  void assignText(TPendingColor color);
   // A dash pattern; solid writes the empty array.
   struct TPendingDash {
     bool Solid = true;
@@ -253,6 +260,10 @@ private:
   // Text pieces shared by the single-line writers.
   void writeTextBackground(double x, double y, double w);
   void writeRenderModeAndStroke();
+  // Opens the text object of a drawing w wide at x, y: x moved by the
+  // alignment, the background, render mode and pending text state written
+  // first. Returns the aligned x.
+  double beginAlignedText(double x, double y, double w);
   void writeTextDecoration(double x, double y, double w);
   void writeDecorationLine(double x, double y, double w);
   void writeShowText(std::string_view shown, bool unicodeLowBytes);

@@ -276,16 +276,21 @@ void TPDFPainter::writeShowText(std::string_view shown, bool) {
   WriteLiteralString(shown, "Tj");
 }
 
-void TPDFPainter::drawTextCore(std::string_view shown, double textWidth, double x, double y) {
-  double w = 0;
-  if (backgroundKind_ != 0 || decorationKind_ != 0 || alignment_ == 1 || alignment_ == 2)
-    w = textWidth - scaling_ / 100 * charSpacing_;
+double TPDFPainter::beginAlignedText(double x, double y, double w) {
   if (alignment_ == 1) x -= w / 2;
   if (alignment_ == 2) x -= w;
   writeTextBackground(x, y, w);
   writeRenderModeAndStroke();
   writePendingTextState();
   BeginTextObject();
+  return x;
+}
+
+void TPDFPainter::drawTextCore(std::string_view shown, double textWidth, double x, double y) {
+  double w = 0;
+  if (backgroundKind_ != 0 || decorationKind_ != 0 || alignment_ == 1 || alignment_ == 2)
+    w = textWidth - scaling_ / 100 * charSpacing_;
+  x = beginAlignedText(x, y, w);
   WriteOp("1 0 0 1 " + FormatNumber(x) + FormatNumber(y) + "Tm");
   writeShowText(shown, false);
   WriteOp("ET");
@@ -346,12 +351,7 @@ void TPDFPainter::DrawTextRun(std::string_view bytes, double x, double y, double
   } else {
     w = GetTextWidth(bytes) - scaling_ / 100 * charSpacing_;
   }
-  if (alignment_ == 1) x -= w / 2;
-  if (alignment_ == 2) x -= w;
-  writeTextBackground(x, y, w);
-  writeRenderModeAndStroke();
-  writePendingTextState();
-  BeginTextObject();
+  x = beginAlignedText(x, y, w);
   if (angleTenths != 0) {
     // The turn goes into the text matrix: a cm inside the text object would
     // be invalid there and would stay in force for everything drawn later.
@@ -400,15 +400,17 @@ void TPDFPainter::DrawTextBlock(std::u16string_view separator, std::u16string_vi
   };
   auto lineWidth = [&](size_t i) { return alignment_ == 4 || justified(i) ? width : GetTextWidthW(lines[i]); };
   auto lineX = [&](double wl) { return alignment_ == 2 ? x - wl : alignment_ == 1 ? x - wl / 2 : x; };
-
-  if (backgroundKind_ != 0) {
+  // Backgrounds and decorations: the box of every line that is not empty.
+  auto eachLineBox = [&](auto&& draw) {
     double yl = y;
     for (size_t i = 0; i < lines.size(); ++i, yl -= advance) {
       if (lines[i].empty()) continue;
       const double wl = lineWidth(i);
-      writeTextBackground(lineX(wl), yl, wl);
+      draw(lineX(wl), yl, wl);
     }
-  }
+  };
+
+  if (backgroundKind_ != 0) eachLineBox([&](double lx, double ly, double wl) { writeTextBackground(lx, ly, wl); });
   writeRenderModeAndStroke();
   writePendingTextState();
   BeginTextObject();
@@ -418,6 +420,14 @@ void TPDFPainter::DrawTextBlock(std::u16string_view separator, std::u16string_vi
     WriteOp(FormatNumber(lh + leading_) + "TL");
   }
   double previousWs = wordSpacing_, previousCs = charSpacing_;
+  // A spacing that differs from the line before's is written for this line.
+  auto writeSpacingChange = [&](double value, double& previous, const char* op) {
+    if (value != previous) {
+      WriteOp(FormatNumber(value) + op);
+      setDirty(dSpacing);
+    }
+    previous = value;
+  };
   double yl = y;
   for (size_t i = 0; i < lines.size(); ++i, yl -= advance) {
     double ws = wordSpacing_, cs = charSpacing_;
@@ -430,16 +440,8 @@ void TPDFPainter::DrawTextBlock(std::u16string_view separator, std::u16string_vi
       else if (spaces == 1 && lines[i].size() > 1)
         cs = charSpacing_ + free / static_cast<double>(lines[i].size() - 1) / scale;
     }
-    if (ws != previousWs) {
-      WriteOp(FormatNumber(ws) + "Tw");
-      setDirty(dSpacing);
-    }
-    if (cs != previousCs) {
-      WriteOp(FormatNumber(cs) + "Tc");
-      setDirty(dSpacing);
-    }
-    previousWs = ws;
-    previousCs = cs;
+    writeSpacingChange(ws, previousWs, "Tw");
+    writeSpacingChange(cs, previousCs, "Tc");
     const std::string shown = font_ ? font_->EncodeTextW(lines[i]) : std::string();
     if (ownLines) {
       const double wl = GetTextWidthW(lines[i]);
@@ -455,14 +457,7 @@ void TPDFPainter::DrawTextBlock(std::u16string_view separator, std::u16string_vi
     setDirty(dSpacing);
   else
     clearDirty(dSpacing);
-  if (decorationKind_ != 0) {
-    double yd = y;
-    for (size_t i = 0; i < lines.size(); ++i, yd -= advance) {
-      if (lines[i].empty()) continue;
-      const double wl = lineWidth(i);
-      writeTextDecoration(lineX(wl), yd, wl);
-    }
-  }
+  if (decorationKind_ != 0) eachLineBox([&](double lx, double ly, double wl) { writeTextDecoration(lx, ly, wl); });
   Changed();
 }
 

@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 
+#include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "app/Main.h"
 #include "app/Watermark.h"
@@ -28,43 +29,9 @@ void collectMessage(QtMsgType type, const QMessageLogContext&, const QString& te
   if (type == QtWarningMsg) gMessages << text;
 }
 
-struct TOpened {
-  pvltest::TempDir dir;
-  std::string file;
-  std::unique_ptr<TForm1> form;
-};
-
-// A copy of a corpus file (encrypted with qpdf when a user password is
-// given) opened in a new window.
-std::unique_ptr<TOpened> Open(const char* corpusFile, const QString& userPassword = QString()) {
-  auto o = std::make_unique<TOpened>();
-  o->file = o->dir.File("doc.pdf");
-  if (userPassword.isEmpty()) {
-    pvltest::WriteFile(o->file, pvltest::ReadFile(pvltest::CorpusPath(corpusFile)));
-  } else {
-    const auto r = pvltest::RunCommand({"qpdf", "--encrypt", userPassword.toStdString(), "owner-pw", "256", "--",
-                                        pvltest::CorpusPath(corpusFile), o->file});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-  }
-  o->form = std::make_unique<TForm1>();
-  o->form->resize(900, 700);
-  o->form->show();
-  QApplication::processEvents();
-  if (!userPassword.isEmpty())
-    o->form->InputHook = [userPassword](const QString&, const QString&, const QString&) -> std::optional<QString> {
-      return userPassword;
-    };
-  o->form->OpenFiles({QString::fromStdString(o->file)});
-  o->form->InputHook = nullptr;
-  return o;
-}
-
-std::string Output(const std::vector<std::string>& argv) { return pvltest::RunCommand(argv).out; }
-
-int Pages(const std::string& file) {
-  const std::string n = Output({"qpdf", "--show-npages", file});
-  return n.empty() ? -1 : std::atoi(n.c_str());
-}
+using apptest::Open;
+using apptest::Output;
+using apptest::Pages;
 
 std::string PageText(const std::string& file, int page) {
   return Output({"pdftotext", "-f", std::to_string(page), "-l", std::to_string(page), file, "-"});

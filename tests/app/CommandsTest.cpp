@@ -8,50 +8,15 @@
 #include <cctype>
 #include <memory>
 
+#include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "app/Main.h"
 #include "document/Pavona0813.h"
 
-namespace {
-
-struct TOpened {
-  pvltest::TempDir dir;
-  std::string file;
-  std::unique_ptr<TForm1> form;
-};
-
-std::unique_ptr<TOpened> Open(const char* corpusFile) {
-  auto o = std::make_unique<TOpened>();
-  o->file = o->dir.File("doc.pdf");
-  pvltest::WriteFile(o->file, pvltest::ReadFile(pvltest::CorpusPath(corpusFile)));
-  o->form = std::make_unique<TForm1>();
-  o->form->resize(900, 700);
-  o->form->show();
-  QApplication::processEvents();
-  o->form->OpenFiles({QString::fromStdString(o->file)});
-  return o;
-}
-
-std::string Output(const std::vector<std::string>& argv) { return pvltest::RunCommand(argv).out; }
-
-int Pages(const std::string& file) {
-  const std::string info = Output({"pdfinfo", file});
-  const size_t at = info.find("Pages:");
-  return at == std::string::npos ? -1 : std::stoi(info.substr(at + 6));
-}
-
-// Answers the input queries in order.
-auto Answers(std::vector<QString> values) {
-  auto queue = std::make_shared<std::vector<QString>>(std::move(values));
-  return [queue](const QString&, const QString&, const QString&) -> std::optional<QString> {
-    if (queue->empty()) return std::nullopt;
-    QString v = queue->front();
-    queue->erase(queue->begin());
-    return v;
-  };
-}
-
-}  // namespace
+using apptest::Answers;
+using apptest::Open;
+using apptest::Output;
+using apptest::Pages;
 
 TEST(Commands, TextWatermarkAndNoteAreSavedOnEveryPage) {
   for (const char* tool : {"pdftotext", "qpdf"}) ASSERT_TRUE(pvltest::HaveTool(tool)) << tool;

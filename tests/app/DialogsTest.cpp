@@ -24,6 +24,7 @@
 #include <memory>
 #include <thread>
 
+#include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "app/About.h"
 #include "app/Annotation.h"
@@ -40,13 +41,7 @@ namespace {
 
 QString Corpus(const char* file) { return QString::fromStdString(pvltest::CorpusPath(file)); }
 
-std::unique_ptr<TForm1> NewWindow() {
-  auto form = std::make_unique<TForm1>();
-  form->resize(900, 700);
-  form->show();
-  QApplication::processEvents();
-  return form;
-}
+using apptest::NewWindow;
 
 template <class T>
 T* Child(QWidget* parent, const char* name) {

@@ -8,21 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "../render/Type1TestSupport.h"
 #include "FuzzGlyphCanvas.h"
 #include "render/PavonaType1.h"
 
 namespace {
-
-std::string encrypt(std::string_view plain, uint16_t r) {
-  std::string out(4, 'x');
-  out += plain;
-  for (char& ch : out) {
-    auto c = static_cast<uint8_t>(static_cast<uint8_t>(ch) ^ (r >> 8));
-    r = static_cast<uint16_t>((c + r) * 52845u + 22719u);
-    ch = static_cast<char>(c);
-  }
-  return out;
-}
 
 void putIndex(std::string& out, const std::string* items, size_t count) {
   out += static_cast<char>(count >> 8);
@@ -96,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             " ND\n/b 1 RD \x0e ND\nend\n";
     std::string clear = "%!FontType1\n12 dict begin /FontName /F def /Encoding StandardEncoding def currentdict end\n"
                         "currentfile eexec\n";
-    std::string enc = encrypt(priv, 55665);
+    std::string enc = pvlrender::Type1Encrypt(priv, 55665);
     dec.SplitFontData(clear + enc, static_cast<int64_t>(clear.size()), static_cast<int64_t>(enc.size()), 0);
     dec.ParseCleartext();
     dec.ParsePrivate();

@@ -10,44 +10,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// "0101..." to bytes, most significant bit first, zero padded.
-std::string BitsToBytes(const std::string& bits) {
-  std::string out((bits.size() + 7) / 8, '\0');
-  for (size_t i = 0; i < bits.size(); ++i)
-    if (bits[i] == '1') out[i / 8] = static_cast<char>(out[i / 8] | (0x80 >> (i % 8)));
-  return out;
-}
-
-std::string BytesToBits(const std::string& bytes) {
-  std::string bits;
-  for (unsigned char c : bytes)
-    for (int b = 7; b >= 0; --b) bits += (c >> b) & 1 ? '1' : '0';
-  return bits;
-}
-
-// Rewrites Group 3 data from libtiff (written without fill bits) without its
-// EOL codes: the last eleven zeros and the one of every run of at least eleven
-// zero bits followed by a one are removed (the zeros before them end the code
-// in front), and zero padding up to the next byte boundary is added when rows
-// are to start on bytes. The tag bit of 2-D data stays after it.
-std::string WithoutEOL(const std::string& data, bool byteAlign) {
-  std::string in = BytesToBits(data), out;
-  size_t i = 0;
-  while (i < in.size()) {
-    size_t j = i;
-    while (j < in.size() && in[j] == '0') ++j;
-    if (j - i >= 11 && j < in.size()) {
-      out.append(j - i - 11, '0');
-      if (byteAlign) out.append((8 - out.size() % 8) % 8, '0');
-      i = j + 1;
-      continue;
-    }
-    if (j - i >= 11) break;  // trailing fill
-    out.append(in, i, j - i + (j < in.size() ? 1 : 0));
-    i = j + 1;
-  }
-  return BitsToBytes(out);
-}
+using codectest::BitsToBytes;
+using codectest::WithoutEOL;
 
 class CCITTImages : public ::testing::Test {
 protected:

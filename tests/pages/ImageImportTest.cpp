@@ -4,6 +4,8 @@
 // files fail without crashing.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "PainterTestSupport.h"
 #include "objects/PavonaStructure.h"
 #include "pages/PavonaImage.h"
@@ -224,6 +226,32 @@ TEST(ImageImportDetails, MaskKindsAndBitmaps) {
   painter.SetFillColor(1, 0, 0);
   painter.DrawImage(stencil, 10, 50, 20, 40);
   EXPECT_EQ(painter.Content(), "q\n1 0 0 rg\n20 0 0 40 10 10 cm\n/S Do\nQ\n");
+}
+
+// Saving the source bytes: without kept bytes the call fails and a file
+// already at the path keeps its contents; with them the file is replaced
+// whole, through a temporary file that does not remain in the folder.
+TEST(ImageImportDetails, SaveDataToFileNeedsSourceBytesAndReplacesWhole) {
+  pvltest::TempDir dir;
+  const std::string target = dir.File("image.bmp");
+  pvltest::WriteFile(target, "earlier contents");
+  TTestPdf pdf;
+  TBitmap bitmap(3, 2, TPixelFormat::pf24bit);
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "source kept" : "no source");
+    TPDFImage image(&pdf.pool, keep ? "K" : "N");
+    image.KeepSource = keep;
+    image.LoadFromBitmap(bitmap, nullptr, false);
+    EXPECT_EQ(image.SaveDataToFile(target), keep);
+    EXPECT_EQ(pvltest::ReadFile(target), keep ? bitmap.SaveToBytes() : "earlier contents");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+      names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"image.bmp"});
+  }
+  TPDFImage empty(&pdf.pool, "E");
+  EXPECT_FALSE(empty.SaveDataToFile(dir.File("never.bmp")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("never.bmp")));
 }
 
 TEST(ImageImportDetails, NoCallbackOrUnknownFormatIsRefused) {

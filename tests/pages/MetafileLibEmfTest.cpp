@@ -27,20 +27,7 @@ struct TPpm {
 };
 
 bool readPpm(const std::string& path, TPpm& out) {
-  const std::string d = pvltest::ReadFile(path);
-  size_t pos = 0;
-  auto token = [&] {
-    while (pos < d.size() && std::isspace(static_cast<unsigned char>(d[pos]))) ++pos;
-    const size_t start = pos;
-    while (pos < d.size() && !std::isspace(static_cast<unsigned char>(d[pos]))) ++pos;
-    return d.substr(start, pos - start);
-  };
-  if (token() != "P6") return false;
-  out.width = std::atoi(token().c_str());
-  out.height = std::atoi(token().c_str());
-  token();
-  out.rgb = d.substr(pos + 1);
-  return out.rgb.size() == size_t(out.width) * size_t(out.height) * 3;
+  return codectest::ReadPpmRgb(pvltest::ReadFile(path), out.width, out.height, out.rgb);
 }
 
 // Share of the pixels of a that have no close pixel in b nearby.

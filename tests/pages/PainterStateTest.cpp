@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "PainterFixture.h"
 #include "PainterTestSupport.h"
 #include "pages/PavonaFont.h"
 #include "pages/PavonaPainter.h"
@@ -21,17 +22,7 @@ bool Has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-class PainterState : public ::testing::Test {
-protected:
-  void SetUp() override {
-    font.CreateStandardFont("Helvetica", 5);
-    painter.SetPrecision(4);
-    painter.Reset();
-  }
-  pvltest::TTestPdf pdf;
-  TPDFFont font{&pdf.pool, "F"};
-  TPDFPainter painter;
-};
+class PainterState : public pvltest::TPainterFixture {};
 
 // The text colour fills the glyphs and strokes the underline: each kind of
 // colour writes its own fill and stroke operators.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "objects/PavonaStructure.h"
 
@@ -98,22 +99,7 @@ struct TRenderedPage {
 inline bool RenderPage(const std::string& pdfPath, const std::string& outBase, TRenderedPage& page) {
   CommandResult r = RunCommand({"pdftoppm", "-r", "72", "-singlefile", "-aa", "no", "-aaVector", "no", pdfPath, outBase});
   if (r.exitCode != 0) return false;
-  std::string ppm = ReadFile(outBase + ".ppm");
-  // P6 header: magic, width, height, max value, one white-space byte.
-  size_t pos = 0;
-  auto token = [&]() {
-    while (pos < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
-    size_t start = pos;
-    while (pos < ppm.size() && !std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
-    return ppm.substr(start, pos - start);
-  };
-  if (token() != "P6") return false;
-  page.width = std::stoi(token());
-  page.height = std::stoi(token());
-  token();
-  ++pos;
-  page.rgb = ppm.substr(pos);
-  return page.rgb.size() == static_cast<size_t>(page.width) * static_cast<size_t>(page.height) * 3;
+  return codectest::ReadPpmRgb(ReadFile(outBase + ".ppm"), page.width, page.height, page.rgb);
 }
 
 }  // namespace pvltest

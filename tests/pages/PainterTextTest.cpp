@@ -2,6 +2,7 @@
 // objects, escapes, alignment, decoration, wrapping, blocks and fitted boxes.
 #include <gtest/gtest.h>
 
+#include "PainterFixture.h"
 #include "PainterTestSupport.h"
 #include "pages/PavonaFont.h"
 #include "pages/PavonaPainter.h"
@@ -17,17 +18,7 @@ size_t Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-class PainterText : public ::testing::Test {
-protected:
-  void SetUp() override {
-    font.CreateStandardFont("Helvetica", 5);
-    painter.SetPrecision(4);
-    painter.Reset();
-  }
-  pvltest::TTestPdf pdf;
-  TPDFFont font{&pdf.pool, "F"};
-  TPDFPainter painter;
-};
+class PainterText : public pvltest::TPainterFixture {};
 
 TEST_F(PainterText, SingleLineWritesThePendingTextStateInOrder) {
   painter.SetFont(&font, 12);

@@ -16,6 +16,7 @@
 
 #include "PageImageCompare.h"
 #include "RendererTestSupport.h"
+#include "Type1TestSupport.h"
 
 using namespace pvlrender;
 
@@ -24,39 +25,12 @@ namespace {
 // ---------------------------------------------------------------------------
 // Type 1 programs
 
-std::string Eexec(std::string_view plain, uint16_t r) {
-  std::string out = "abcd";  // the four lead bytes
-  out += plain;
-  for (char& ch : out) {
-    auto c = static_cast<uint8_t>(static_cast<uint8_t>(ch) ^ (r >> 8));
-    r = static_cast<uint16_t>((c + r) * 52845u + 22719u);
-    ch = static_cast<char>(c);
-  }
-  return out;
-}
-
-std::string T1Num(int v) {
-  std::string s;
-  if (v >= -107 && v <= 107) return std::string(1, static_cast<char>(v + 139));
-  if (v >= 108 && v <= 1131) {
-    v -= 108;
-    return std::string{static_cast<char>(247 + v / 256), static_cast<char>(v % 256)};
-  }
-  if (v <= -108 && v >= -1131) {
-    v = -v - 108;
-    return std::string{static_cast<char>(251 + v / 256), static_cast<char>(v % 256)};
-  }
-  s += '\xff';
-  for (int k = 24; k >= 0; k -= 8) s += static_cast<char>((static_cast<uint32_t>(v) >> k) & 0xFF);
-  return s;
-}
-
 // A charstring: width, then a closed polygon from its first point.
 std::string T1Glyph(int width, const std::vector<std::pair<int, int>>& points) {
-  std::string cs = T1Num(0) + T1Num(width) + "\x0d";  // hsbw
+  std::string cs = Type1Number(0) + Type1Number(width) + "\x0d";  // hsbw
   int x = 0, y = 0;
   for (size_t i = 0; i < points.size(); ++i) {
-    cs += T1Num(points[i].first - x) + T1Num(points[i].second - y) + (i == 0 ? "\x15" : "\x05");
+    cs += Type1Number(points[i].first - x) + Type1Number(points[i].second - y) + (i == 0 ? "\x15" : "\x05");
     x = points[i].first, y = points[i].second;
   }
   return cs + "\x09\x0e";  // closepath endchar
@@ -71,7 +45,7 @@ struct TType1File {
 TType1File Type1Program(const std::string& fontMatrix, int unitsPerEm) {
   const int u = unitsPerEm;
   std::map<std::string, std::string> glyphs = {
-      {".notdef", T1Num(0) + T1Num(0) + "\x0d\x0e"},
+      {".notdef", Type1Number(0) + Type1Number(0) + "\x0d\x0e"},
       {"a", T1Glyph(u, {{u / 10, 0}, {u * 7 / 10, 0}, {u * 7 / 10, u * 7 / 10}, {u / 10, u * 7 / 10}})},
       {"b", T1Glyph(u * 3 / 4, {{u / 20, 0}, {u * 6 / 10, 0}, {u / 4, u * 7 / 10}})},
   };
@@ -83,15 +57,15 @@ TType1File Type1Program(const std::string& fontMatrix, int unitsPerEm) {
   std::string priv = "dup /Private 8 dict dup begin\n/RD{string currentfile exch readstring pop}executeonly def\n"
                      "/ND{noaccess def}executeonly def\n/NP{noaccess put}executeonly def\n/MinFeature{16 16}def\n"
                      "/password 5839 def\n/BlueValues [] def\n/Subrs 1 array\n";
-  std::string ret = Eexec("\x0b", 4330);
+  std::string ret = Type1Encrypt("\x0b", 4330, "abcd");
   priv += "dup 0 " + std::to_string(ret.size()) + " RD " + ret + " NP\nND\n2 index /CharStrings " +
           std::to_string(glyphs.size()) + " dict dup begin\n";
   for (const auto& [name, cs] : glyphs) {
-    std::string e = Eexec(cs, 4330);
+    std::string e = Type1Encrypt(cs, 4330, "abcd");
     priv += "/" + name + " " + std::to_string(e.size()) + " RD " + e + " ND\n";
   }
   priv += "end\nend\nreadonly put\nnoaccess put\ndup/FontName get exch definefont pop\nmark currentfile closefile\n";
-  std::string encrypted = Eexec(priv, 55665);
+  std::string encrypted = Type1Encrypt(priv, 55665, "abcd");
   std::string trailer;
   for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
   trailer += "cleartomark\n";

@@ -29,15 +29,7 @@ TBitmap RenderCairo(TPDFDictionary* page, TPDFFontCollection& fonts, bool useCac
   renderer.PageObject = page;
   renderer.Resolution = dpi;
   renderer.UseGlyphCache = useCache;
-  renderer.OutputKind = rokCairo;
-  renderer.MeasurePage();
-  TBitmap bitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
-  {
-    TCanvas canvas(bitmap);
-    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
-    renderer.RenderPage();
-    canvas.Flush();
-  }
+  TBitmap bitmap = DrawRendererPage(renderer, true);
   EXPECT_EQ(renderer.GetErrorText(), "");
   return bitmap;
 }

@@ -26,21 +26,7 @@ TBitmap RenderWithCache(TPDFDictionary* page, TPDFImageCache& cache, bool cairo,
   renderer.ImageCache = &cache;
   renderer.PageObject = page;
   renderer.Resolution = dpi;
-  if (!cairo) {
-    renderer.OutputKind = rokBitmap;
-    renderer.RenderPage();
-    return renderer.GetBitmap();
-  }
-  renderer.OutputKind = rokCairo;
-  renderer.MeasurePage();
-  TBitmap bitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
-  {
-    TCanvas canvas(bitmap);
-    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
-    renderer.RenderPage();
-    canvas.Flush();
-  }
-  return bitmap;
+  return DrawRendererPage(renderer, cairo);
 }
 
 // Pixels that differ between two bitmaps of one size (all of them when the

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 
+#include "CodecTestSupport.h"
 #include "CorpusPages.h"
 #include "PageImageCompare.h"
 #include "RendererTestSupport.h"
@@ -26,33 +27,17 @@ enum TPeers : unsigned { kPoppler = 1, kMupdf = 2, kBoth = 3 };
 // differs over a third of the page or more.
 constexpr double kMaxFraction = 0.03;
 
-bool ReadPpm(const std::string& path, TReference& ref) {
-  const std::string ppm = ReadFile(path);
-  if (ppm.size() < 2 || ppm.compare(0, 2, "P6") != 0) return false;
-  size_t p = 2;
-  int values[3];
-  for (int& v : values) {
-    while (p < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[p]))) ++p;
-    size_t start = p;
-    while (p < ppm.size() && std::isdigit(static_cast<unsigned char>(ppm[p]))) ++p;
-    v = std::atoi(ppm.substr(start, p - start).c_str());
-  }
-  ++p;
-  ref.width = values[0], ref.height = values[1];
-  ref.pixels = ppm.substr(p);
-  return ref.width > 0 && ref.height > 0 && ref.pixels.size() >= size_t(ref.width) * ref.height * 3;
-}
-
 // The page as a peer draws it at 72 dpi.
 bool PeerRender(TPeers peer, const std::string& pdf, const TempDir& dir, TReference& ref) {
   const std::string file = dir.File("page.pdf");
   WriteFile(file, pdf);
   if (peer == kPoppler) {
     auto r = RunCommand({"pdftoppm", "-r", "72", "-singlefile", file, dir.File("poppler")});
-    return r.exitCode == 0 && ReadPpm(dir.File("poppler.ppm"), ref);
+    return r.exitCode == 0 &&
+           codectest::ReadPpmRgb(ReadFile(dir.File("poppler.ppm")), ref.width, ref.height, ref.pixels);
   }
   auto r = RunCommand({"mutool", "draw", "-q", "-r", "72", "-o", dir.File("mupdf.ppm"), file, "1"});
-  return r.exitCode == 0 && ReadPpm(dir.File("mupdf.ppm"), ref);
+  return r.exitCode == 0 && codectest::ReadPpmRgb(ReadFile(dir.File("mupdf.ppm")), ref.width, ref.height, ref.pixels);
 }
 
 struct TPeerCase {
@@ -233,67 +218,6 @@ TEST(RendererPeerFixtures, ImagesOfEveryDepthAndDecodeMatchThePeers) {
   ComparePages(cases);
 }
 
-namespace {
-
-// The first strip of a TIFF file of one strip (what tiffcp -r 100000 writes).
-std::string TiffStrip(const std::string& tiff) {
-  if (tiff.size() < 8) return {};
-  const bool le = tiff[0] == 'I';
-  auto u16 = [&](size_t at) -> uint32_t {
-    if (at + 2 > tiff.size()) return 0;
-    const auto* b = reinterpret_cast<const uint8_t*>(tiff.data()) + at;
-    return le ? b[0] | b[1] << 8 : b[0] << 8 | b[1];
-  };
-  auto u32 = [&](size_t at) -> uint32_t { return le ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
-  const uint32_t ifd = u32(4);
-  uint32_t offset = 0, count = 0;
-  for (uint32_t i = 0, n = u16(ifd); i < n; ++i) {
-    const size_t e = ifd + 2 + 12 * size_t(i);
-    const uint32_t value = u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8);
-    if (u16(e) == 273) offset = value;
-    if (u16(e) == 279) count = value;
-  }
-  return offset + uint64_t(count) <= tiff.size() ? tiff.substr(offset, count) : std::string();
-}
-
-std::string ToBits(const std::string& bytes) {
-  std::string bits;
-  for (unsigned char c : bytes)
-    for (int b = 7; b >= 0; --b) bits += (c >> b) & 1 ? '1' : '0';
-  return bits;
-}
-
-std::string FromBits(std::string bits) {
-  bits.append((8 - bits.size() % 8) % 8, '0');
-  std::string out(bits.size() / 8, '\0');
-  for (size_t i = 0; i < bits.size(); ++i)
-    if (bits[i] == '1') out[i / 8] = static_cast<char>(out[i / 8] | (0x80 >> (i % 8)));
-  return out;
-}
-
-// Group 3 data without their EOL codes, rows optionally starting on bytes.
-std::string WithoutEOL(const std::string& data, bool byteAlign) {
-  const std::string in = ToBits(data);
-  std::string out;
-  size_t i = 0;
-  while (i < in.size()) {
-    size_t j = i;
-    while (j < in.size() && in[j] == '0') ++j;
-    if (j - i >= 11 && j < in.size()) {
-      out.append(j - i - 11, '0');
-      if (byteAlign) out.append((8 - out.size() % 8) % 8, '0');
-      i = j + 1;
-      continue;
-    }
-    if (j - i >= 11) break;
-    out.append(in, i, j - i + (j < in.size() ? 1 : 0));
-    i = j + 1;
-  }
-  return FromBits(out);
-}
-
-}  // namespace
-
 TEST(RendererPeerFixtures, CCITTImagesMatchThePeers) {
   std::string missing;
   if (!RequireTool("convert", missing) || !RequireTool("tiffcp", missing)) GTEST_SKIP() << missing;
@@ -309,13 +233,13 @@ TEST(RendererPeerFixtures, CCITTImagesMatchThePeers) {
   for (const char* coding : {"g4", "g3:1d", "g3:2d"}) {
     r = RunCommand({"tiffcp", "-c", coding, "-r", "100000", dir.File("img.tif"), dir.File("out.tif")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    coded[coding] = TiffStrip(ReadFile(dir.File("out.tif")));
+    coded[coding] = codectest::ReadSingleStripTiff(ReadFile(dir.File("out.tif"))).data;
     ASSERT_FALSE(coded[coding].empty()) << coding;
   }
   const std::string g4 = coded["g4"], g31 = coded["g3:1d"], g32 = coded["g3:2d"];
   // Group 4 without its end-of-block code.
-  const std::string g4bits = ToBits(g4);
-  const std::string g4NoEOFB = FromBits(g4bits.substr(0, g4bits.rfind("000000000001000000000001")));
+  const std::string g4bits = codectest::BytesToBits(g4);
+  const std::string g4NoEOFB = codectest::BitsToBytes(g4bits.substr(0, g4bits.rfind("000000000001000000000001")));
   struct TCCITTCase {
     const char* name;
     std::string data;
@@ -340,15 +264,14 @@ TEST(RendererPeerFixtures, CCITTImagesMatchThePeers) {
       {"K 0", g31, "/K 0"},
       {"K 0 EndOfLine", g31, "/K 0 /EndOfLine true"},
       {"K 0 BlackIs1", g31, "/K 0 /BlackIs1 true"},
-      {"K 0 without EOLs", WithoutEOL(g31, false), "/K 0"},
-      {"K 0 without EOLs, EncodedByteAlign", WithoutEOL(g31, true), "/K 0 /EncodedByteAlign true"},
+      {"K 0 without EOLs", codectest::WithoutEOL(g31, false), "/K 0"},
+      {"K 0 without EOLs, EncodedByteAlign", codectest::WithoutEOL(g31, true), "/K 0 /EncodedByteAlign true"},
       {"K 0 EndOfBlock false", g31, "/K 0 /EndOfBlock false"},
       {"K 1", g32, "/K 1"},
       {"K 4", g32, "/K 4"},
-      {"K 1 without EOLs, EncodedByteAlign", WithoutEOL(g32, true), "/K 1 /EncodedByteAlign true"},
+      {"K 1 without EOLs, EncodedByteAlign", codectest::WithoutEOL(g32, true), "/K 1 /EncodedByteAlign true"},
       // mutool fills the rows past the data black; pdftoppm and we leave them white.
-      {"K 1, /Height above the data's rows", g32, "/K 1", 80, "/ColorSpace /DeviceGray /BitsPerComponent 1",
-       kPoppler},
+      {"K 1, /Height above the data's rows", g32, "/K 1", 80, "/ColorSpace /DeviceGray /BitsPerComponent 1", kPoppler},
   };
   std::vector<TPeerCase> cases;
   for (const TCCITTCase& c : table)

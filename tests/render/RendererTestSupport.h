@@ -80,8 +80,29 @@ struct TRendered {
   int32_t width = 0, height = 0;
 };
 
-// Renders the page as a bitmap: kind 0 through plain GDI, or cairo (kind 10)
-// on a bitmap's device context.
+// Draws the page the renderer is set up for (page object, resolution, fonts)
+// as a bitmap: kind 0 through plain GDI, or cairo (kind 10) on a bitmap's
+// device context.
+inline TBitmap DrawRendererPage(TPDFRenderer& renderer, bool cairo) {
+  if (!cairo) {
+    renderer.OutputKind = rokBitmap;
+    renderer.RenderPage();
+    return renderer.GetBitmap();
+  }
+  // The device context comes first, sized from the page.
+  renderer.OutputKind = rokCairo;
+  renderer.MeasurePage();
+  TBitmap bitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
+  {
+    TCanvas canvas(bitmap);
+    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
+    renderer.RenderPage();
+    canvas.Flush();
+  }
+  return bitmap;
+}
+
+// Renders the page as a bitmap through plain GDI or cairo.
 inline TRendered RenderPdfPage(TPDFDictionary* page, bool cairo, double dpi = 72, int32_t boxKind = 2) {
   TRendered out;
   TPDFFontCollection fonts;
@@ -90,23 +111,7 @@ inline TRendered RenderPdfPage(TPDFDictionary* page, bool cairo, double dpi = 72
   renderer.PageObject = page;
   renderer.Resolution = dpi;
   renderer.PageBoxKind = boxKind;
-  if (!cairo) {
-    renderer.OutputKind = rokBitmap;
-    renderer.RenderPage();
-    out.bitmap = renderer.GetBitmap();
-  } else {
-    // The device context comes first, sized from the page.
-    renderer.OutputKind = rokCairo;
-    renderer.MeasurePage();
-    out.bitmap = TBitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
-    {
-      TCanvas canvas(out.bitmap);
-      renderer.OutputKind = rokCairo;
-      renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
-      renderer.RenderPage();
-      canvas.Flush();
-    }
-  }
+  out.bitmap = DrawRendererPage(renderer, cairo);
   out.error = renderer.GetErrorText();
   out.width = renderer.GetOutputWidth();
   out.height = renderer.GetOutputHeight();

@@ -42,18 +42,7 @@ TRenderedText RenderText(const std::string& content, const std::vector<std::stri
   TPDFRenderer renderer(&fonts_);
   renderer.PageObject = FindPages(*doc).at(0);
   TRenderedText out;
-  if (!cairo) {
-    renderer.RenderPage();
-    out.bitmap = renderer.GetBitmap();
-  } else {
-    renderer.OutputKind = rokCairo;
-    renderer.MeasurePage();
-    out.bitmap = TBitmap(renderer.GetOutputWidth(), renderer.GetOutputHeight(), TPixelFormat::pf24bit);
-    TCanvas canvas(out.bitmap);
-    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
-    renderer.RenderPage();
-    canvas.Flush();
-  }
+  out.bitmap = DrawRendererPage(renderer, cairo);
   out.error = renderer.GetErrorText();
   return out;
 }

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "GlyphOutlineOracle.h"
+#include "Type1TestSupport.h"
 #include "render/PavonaType1.h"
 
 using namespace glyphoracle;
+using pvlrender::Type1Encrypt;
 
 namespace {
 
@@ -18,35 +20,11 @@ namespace {
 // Type 1 builders
 
 std::string Encrypt(std::string_view plain, uint16_t r, int lead = 4) {
-  std::string out(static_cast<size_t>(lead), 'x');
-  out += plain;
-  for (char& ch : out) {
-    auto c = static_cast<uint8_t>(static_cast<uint8_t>(ch) ^ (r >> 8));
-    r = static_cast<uint16_t>((c + r) * 52845u + 22719u);
-    ch = static_cast<char>(c);
-  }
-  return out;
+  return Type1Encrypt(plain, r, std::string(static_cast<size_t>(lead), 'x'));
 }
 
 // Type 1 charstring number and operator encoding.
-std::string N1(int v) {
-  std::string s;
-  if (v >= -107 && v <= 107) {
-    s += static_cast<char>(v + 139);
-  } else if (v >= 108 && v <= 1131) {
-    v -= 108;
-    s += static_cast<char>(247 + v / 256);
-    s += static_cast<char>(v % 256);
-  } else if (v <= -108 && v >= -1131) {
-    v = -v - 108;
-    s += static_cast<char>(251 + v / 256);
-    s += static_cast<char>(v % 256);
-  } else {
-    s += '\xff';
-    for (int k = 24; k >= 0; k -= 8) s += static_cast<char>((static_cast<uint32_t>(v) >> k) & 0xFF);
-  }
-  return s;
-}
+constexpr auto& N1 = pvlrender::Type1Number;
 std::string Op(int code) {
   return std::string(1, static_cast<char>(code));
 }

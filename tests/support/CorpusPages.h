@@ -5,11 +5,10 @@
 #pragma once
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "platform/Bitmap.h"
 
@@ -82,22 +81,8 @@ struct TReference {
 
 inline bool RenderReference(const std::string& file, const pvltest::TempDir& dir, TReference& ref) {
   auto r = pvltest::RunCommand({"pdftoppm", "-r", "72", "-f", "1", "-l", "1", "-singlefile", file, dir.File("ref")});
-  if (r.exitCode != 0) return false;
-  std::string ppm = pvltest::ReadFile(dir.File("ref.ppm"));
-  if (ppm.size() < 2 || ppm.compare(0, 2, "P6") != 0) return false;
-  size_t p = 2;
-  int values[3];
-  for (int& v : values) {
-    while (p < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[p]))) ++p;
-    size_t start = p;
-    while (p < ppm.size() && std::isdigit(static_cast<unsigned char>(ppm[p]))) ++p;
-    v = std::atoi(ppm.substr(start, p - start).c_str());
-  }
-  ++p;
-  ref.width = values[0];
-  ref.height = values[1];
-  ref.pixels = ppm.substr(p);
-  return ref.width > 0 && ref.height > 0 && ref.pixels.size() >= size_t(ref.width) * ref.height * 3;
+  return r.exitCode == 0 &&
+         codectest::ReadPpmRgb(pvltest::ReadFile(dir.File("ref.ppm")), ref.width, ref.height, ref.pixels);
 }
 
 // Fraction of pixels (over the area both images cover) that differ.

@@ -1,5 +1,6 @@
-// Small helpers of the codec tests: reading the files peer tools write
-// (PBM/PGM/PPM, single-strip TIFF) and listing a PDF's images of one filter.
+// Small helpers of the codec and rendering tests: reading the files peer
+// tools write (PBM/PGM/PPM, single-strip TIFF), reshaping the fax data they
+// write, and listing a PDF's images of one filter.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,9 @@ struct TPnm {
   std::string data;  // raster as stored in the file
 };
 TPnm ReadPnm(const std::string& bytes);
+// A binary PPM (P6, as pdftoppm writes): its size and its R, G, B bytes row by
+// row from the top. False for any other file, an empty image or a short raster.
+bool ReadPpmRgb(const std::string& bytes, int& width, int& height, std::string& rgb);
 
 // The strip data and tags of the first image of a TIFF holding one strip.
 struct TTiffStrip {
@@ -25,6 +29,16 @@ struct TTiffStrip {
   int width = 0, height = 0, fillOrder = 1;
 };
 TTiffStrip ReadSingleStripTiff(const std::string& bytes);
+
+// "0101..." to bytes, most significant bit first, zero padded; and back.
+std::string BitsToBytes(const std::string& bits);
+std::string BytesToBits(const std::string& bytes);
+// Rewrites Group 3 data from libtiff (written without fill bits) without its
+// EOL codes: the last eleven zeros and the one of every run of at least eleven
+// zero bits followed by a one are removed (the zeros before them end the code
+// in front), and zero padding up to the next byte boundary is added when rows
+// are to start on bytes. The tag bit of 2-D data stays after it.
+std::string WithoutEOL(const std::string& data, bool byteAlign);
 
 // One image of a PDF as tests/graphics/pdf_images.py lists it.
 struct TPdfImage {

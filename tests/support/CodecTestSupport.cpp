@@ -51,6 +51,22 @@ TPnm ReadPnm(const std::string& bytes) {
   return p;
 }
 
+bool ReadPpmRgb(const std::string& bytes, int& width, int& height, std::string& rgb) {
+  TPnm pnm;
+  try {
+    pnm = ReadPnm(bytes);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (pnm.kind != '6' || pnm.width <= 0 || pnm.height <= 0) return false;
+  const size_t size = size_t(pnm.width) * size_t(pnm.height) * 3;
+  if (pnm.data.size() < size) return false;
+  width = pnm.width;
+  height = pnm.height;
+  rgb = pnm.data.substr(0, size);
+  return true;
+}
+
 TTiffStrip ReadSingleStripTiff(const std::string& b) {
   if (b.size() < 8) throw std::runtime_error("short TIFF");
   bool le = b[0] == 'I';
@@ -77,6 +93,40 @@ TTiffStrip ReadSingleStripTiff(const std::string& b) {
   }
   s.data = b.substr(offset, count);
   return s;
+}
+
+std::string BitsToBytes(const std::string& bits) {
+  std::string out((bits.size() + 7) / 8, '\0');
+  for (size_t i = 0; i < bits.size(); ++i)
+    if (bits[i] == '1') out[i / 8] = static_cast<char>(out[i / 8] | (0x80 >> (i % 8)));
+  return out;
+}
+
+std::string BytesToBits(const std::string& bytes) {
+  std::string bits;
+  for (unsigned char c : bytes)
+    for (int b = 7; b >= 0; --b) bits += (c >> b) & 1 ? '1' : '0';
+  return bits;
+}
+
+std::string WithoutEOL(const std::string& data, bool byteAlign) {
+  const std::string in = BytesToBits(data);
+  std::string out;
+  size_t i = 0;
+  while (i < in.size()) {
+    size_t j = i;
+    while (j < in.size() && in[j] == '0') ++j;
+    if (j - i >= 11 && j < in.size()) {
+      out.append(j - i - 11, '0');
+      if (byteAlign) out.append((8 - out.size() % 8) % 8, '0');
+      i = j + 1;
+      continue;
+    }
+    if (j - i >= 11) break;  // trailing fill
+    out.append(in, i, j - i + (j < in.size() ? 1 : 0));
+    i = j + 1;
+  }
+  return BitsToBytes(out);
 }
 
 std::vector<TPdfImage> PdfImages(const std::string& pdf, const std::string& filter) {
