@@ -63,7 +63,7 @@ struct TPDFGraphicsState {
   double Leading = 0, CharSpacing = 0, WordSpacing = 0, TextRise = 0;
   int32_t TextRenderMode = 0;
   double StrokeAlpha = 1.0, FillAlpha = 1.0;
-  uintptr_t ClipRegion = 0;
+  TClipToken ClipRegion;
   double DashPhase = 0;
   std::vector<double> DashArray;
   std::string FillPattern, StrokePattern;  // pattern names set by scn / SCN in a Pattern space

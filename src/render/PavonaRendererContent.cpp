@@ -267,7 +267,7 @@ void TPDFRenderer::StrokeSetup(TRun& run) {
 void TPDFRenderer::FillSetup(TRun& run, int rule) {
   run.fillRule = rule;
   run.canvas->SetFillAlpha(run.gs.FillAlpha);
-  run.canvas->SetFillRule(rule);
+  run.canvas->SetFillRule(TFillRule(rule));
   run.canvas->SetFillColor(run.gs.FillColor);
   if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, rule);
 }
@@ -303,7 +303,7 @@ void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double 
   LineTo(run, x2, y2);
   LineTo(run, x2, y1);
   run.canvas->ClosePath();
-  run.canvas->SetClip(2);
+  run.canvas->SetClip(frEvenOdd);
   run.canvas->EndPathNoPaint();
   if (eps_) eps_->SetClipRule(2), eps_->EndPath();
   run.pathOpen = false;
@@ -396,11 +396,11 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          r.pathOpen = false;
        }},
       {"W", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         r.canvas->SetClip(1);
+         r.canvas->SetClip(frNonZero);
          if (R.eps_) R.eps_->SetClipRule(1);
        }},
       {"W*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         r.canvas->SetClip(2);
+         r.canvas->SetClip(frEvenOdd);
          if (R.eps_) R.eps_->SetClipRule(2);
        }},
       // Graphics state.
@@ -1120,8 +1120,8 @@ void TPDFRenderer::FillWithPattern(TRun& run, int rule) {
     if (eps_) eps_->EndPath();
     return;
   }
-  const uintptr_t outerClip = canvas.SaveClip();
-  canvas.SetClip(rule);
+  const TClipToken outerClip = canvas.SaveClip();
+  canvas.SetClip(TFillRule(rule));
   canvas.EndPathNoPaint();
   if (eps_) eps_->SaveState(), eps_->SetClipRule(rule), eps_->EndPath();
   // The clip and state saved above are given back last, after the CTM.

@@ -301,7 +301,7 @@ void TPDFRenderer::ShowText(TRun& run) {
   const int mode = gs.TextRenderMode;
   if (!drawing) {
     if (mode >= 4 && mode <= 7) {
-      canvas.SetClip(1);
+      canvas.SetClip(frNonZero);
       canvas.EndPathNoPaint();
       if (eps_) eps_->SetClipRule(1), eps_->EndPath();
     }
@@ -314,7 +314,7 @@ void TPDFRenderer::ShowText(TRun& run) {
   }
   if (mode == 1 || mode == 2 || mode == 5 || mode == 6) StrokeSetup(run);
   if (mode == 0 || mode == 2 || mode == 4 || mode == 6) FillSetup(run, 1);
-  if (mode >= 4) canvas.SetClip(1);
+  if (mode >= 4) canvas.SetClip(frNonZero);
   if (mode >= 4 && eps_) eps_->SetClipRule(1);
   switch (mode) {
     case 0:

@@ -44,17 +44,17 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
     for (int i = 1; i < 5; ++i) p.LineTo(kStar[i][0] + dx, kStar[i][1]);
     p.ClosePath();
   };
-  p.SetFillRule(1);
+  p.SetFillRule(frNonZero);
   p.SetFillColor(kRed);
   star(0);
   p.FillPath();
-  p.SetFillRule(2);
+  p.SetFillRule(frEvenOdd);
   p.SetFillColor(kBlue);
   star(100);
   p.FillPath();
 
   // A curved blob, filled and stroked with round joins.
-  p.SetFillRule(1);
+  p.SetFillRule(frNonZero);
   p.SetFillColor(kGreen);
   p.SetStrokeColor(kBlack);
   p.SetLineWidth(4);
@@ -94,8 +94,8 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   p.SetLineCap(0);
 
   // A diamond clip (even-odd), a big orange box through it, then the clip undone.
-  uintptr_t saved = p.SaveClip();
-  p.SetClip(2);
+  TClipToken saved = p.SaveClip();
+  p.SetClip(frEvenOdd);
   p.BeginPath();
   p.MoveTo(100, 120);
   p.LineTo(120, 140);
@@ -103,7 +103,7 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   p.LineTo(80, 140);
   p.ClosePath();
   p.EndPathNoPaint();
-  p.SetFillRule(1);
+  p.SetFillRule(frNonZero);
   p.SetFillColor(kOrange);
   p.BeginPath();
   p.MoveTo(70, 110);
@@ -483,12 +483,12 @@ TEST_F(PicassoScene, GdiPlusPathsClipsAndEncoders) {
     p.MoveTo(100, 100);
     p.LineTo(150, 100);
     p.StrokePath();
-    uintptr_t first = p.SaveClip();
+    TClipToken first = p.SaveClip();
     EXPECT_NE(first, 0u);
     EXPECT_EQ(p.SaveClip(), first);  // unchanged clip: the same region
     for (int i = 0; i < 1000; ++i) {  // q W n ... Q many times: the saved list stays short
-      uintptr_t outer = p.SaveClip();
-      p.SetClip(1);
+      TClipToken outer = p.SaveClip();
+      p.SetClip(frNonZero);
       p.BeginPath();
       p.MoveTo(0, 0);
       p.LineTo(10, 0);
@@ -546,14 +546,14 @@ TEST_F(PicassoScene, CairoFillThenStrokeKeepsThePath) {
     // Nested clips saved and restored many times: the saved list stays as
     // deep as the nesting.
     for (int i = 0; i < 500; ++i) {
-      uintptr_t outer = p.SaveClip();
-      p.SetClip(1);
+      TClipToken outer = p.SaveClip();
+      p.SetClip(frNonZero);
       p.BeginPath();
       p.MoveTo(0, 0);
       p.LineTo(200, 0);
       p.LineTo(0, 200);
       p.EndPathNoPaint();
-      uintptr_t inner = p.SaveClip();
+      TClipToken inner = p.SaveClip();
       p.RestoreClip(inner);
       p.RestoreClip(outer);
     }
@@ -612,8 +612,8 @@ TEST(PicassoHTML, FillRuleLineSettingsAndClips) {
   {
     TPDFPicasso p;
     p.BeginHTMLCanvas(out);
-    uintptr_t saved = p.SaveClip();
-    p.SetClip(2);
+    TClipToken saved = p.SaveClip();
+    p.SetClip(frEvenOdd);
     p.BeginPath();
     p.MoveTo(0, 0);
     p.LineTo(5, 0);
@@ -629,7 +629,7 @@ TEST(PicassoHTML, FillRuleLineSettingsAndClips) {
     p.QuadraticCurveTo(2, 3, 4, 5);
     p.StrokePath();
     p.RestoreClip(saved);
-    p.SetFillRule(2);
+    p.SetFillRule(frEvenOdd);
     p.SetFillColor(0x0000FF);
     p.BeginPath();
     p.MoveTo(1, 2);
@@ -647,4 +647,84 @@ TEST(PicassoHTML, FillRuleLineSettingsAndClips) {
                 "ctx.beginPath();ctx.moveTo(1,2);ctx.bezierCurveTo(1,2,3,4,5,6);"
                 "ctx.fillStyle = \"#FF0000\";ctx.fill(\"evenodd\");ctx.restore();" +
                 Tail(10, 20));
+}
+
+// A clip taken from a stroke: the script's state is saved ahead of that
+// stroke's settings, so after the clip is undone the next stroke sets its
+// width again instead of taking the canvas default.
+TEST(PicassoHTML, SettingsOfAClippedPaintAreSetAgainAfterTheClip) {
+  TMemoryStream out;
+  {
+    TPDFPicasso p;
+    p.BeginHTMLCanvas(out);
+    TClipToken saved = p.SaveClip();
+    p.SetStrokeColor(0x00FF00);
+    p.SetLineWidth(3);
+    p.SetClip(frNonZero);
+    p.BeginPath();
+    p.MoveTo(0, 0);
+    p.LineTo(5, 0);
+    p.LineTo(0, 5);
+    p.StrokePath();
+    p.RestoreClip(saved);
+    p.BeginPath();
+    p.MoveTo(1, 1);
+    p.LineTo(2, 2);
+    p.StrokePath();
+    p.EndHTMLCanvas(10, 20);
+  }
+  EXPECT_EQ(out.Bytes(), kHead +
+                             "ctx.beginPath();ctx.moveTo(0,0);ctx.lineTo(5,0);ctx.lineTo(0,5);"
+                             "ctx.save();ctx.lineWidth=3;ctx.strokeStyle = \"#00FF00\";ctx.stroke();ctx.clip();"
+                             "ctx.restore();ctx.save();"
+                             "ctx.beginPath();ctx.moveTo(1,1);ctx.lineTo(2,2);"
+                             "ctx.lineWidth=3;ctx.strokeStyle = \"#00FF00\";ctx.stroke();ctx.restore();" +
+                             Tail(10, 20));
+}
+
+// Saved clips on every kind: a token for the clip as it is, the same token
+// while it is unchanged, a new one after a clip, and restoring an outer
+// token drops the inner one. Unattached, no clip is kept at all.
+TEST_F(PicassoScene, ClipTokensOnEveryKind) {
+  struct Case {
+    const char* name;
+    std::function<void(TPDFPicasso&, TCanvas&, TStream&)> attach;
+    TPicassoKind kind;
+  } cases[] = {
+      {"none", [](TPDFPicasso&, TCanvas&, TStream&) {}, pkNone},
+      {"GDI", [](TPDFPicasso& p, TCanvas& c, TStream&) { p.SetCanvas(c); }, pkGDI},
+      {"GDI+", [](TPDFPicasso& p, TCanvas& c, TStream&) { p.AttachCanvas(&c, TGDIPlusSettings{}); }, pkGDIPlus},
+      {"cairo", [](TPDFPicasso& p, TCanvas& c, TStream&) { p.BeginCairo(c.Handle(), "libcairo.so.2", true); },
+       pkCairo},
+      {"HTML", [](TPDFPicasso& p, TCanvas&, TStream& s) { p.BeginHTMLCanvas(s); }, pkHTML},
+  };
+  for (const Case& c : cases) {
+    TBitmap page = WhitePage();
+    TCanvas canvas(page);
+    TMemoryStream html;
+    TPDFPicasso p;
+    c.attach(p, canvas, html);
+    ASSERT_EQ(p.Kind(), c.kind) << c.name;
+    const bool keeps = c.kind != pkNone;
+    TClipToken outer = p.SaveClip();
+    EXPECT_EQ(bool(outer), keeps) << c.name;
+    EXPECT_EQ(p.SaveClip(), outer) << c.name;
+    p.SetClip(frNonZero);
+    p.BeginPath();
+    p.MoveTo(0, 0);
+    p.LineTo(50, 0);
+    p.LineTo(0, 50);
+    p.ClosePath();
+    p.EndPathNoPaint();
+    TClipToken inner = p.SaveClip();
+    EXPECT_EQ(bool(inner), keeps) << c.name;
+    EXPECT_EQ(p.SavedClipCount(), keeps ? 2u : 0u) << c.name;
+    if (keeps) EXPECT_FALSE(inner == outer) << c.name;
+    p.RestoreClip(TClipToken{});  // the empty token: nothing happens
+    EXPECT_EQ(p.SavedClipCount(), keeps ? 2u : 0u) << c.name;
+    p.RestoreClip(outer);
+    EXPECT_EQ(p.SavedClipCount(), keeps ? 1u : 0u) << c.name;
+    p.RestoreClip(inner);  // dropped with its state: ignored
+    EXPECT_EQ(p.SaveClip(), outer) << c.name;
+  }
 }
