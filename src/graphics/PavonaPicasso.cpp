@@ -209,6 +209,7 @@ void TPDFPicasso::SetFillRule(TFillRule rule) {
 
 void TPDFPicasso::SetClip(TFillRule rule) {
   SetFillRule(rule);
+  clipRule_ = rule;
   clipPending_ = true;
   clipChanged_ = true;
 }

@@ -94,8 +94,10 @@ public:
   void SetDashPattern(const TGPDashArray& dashes, double phase);
   void SetFillRule(TFillRule rule);
 
-  // Clipping: the current path becomes the clip at its painting operation
-  // or at EndPathNoPaint.
+  // Clipping: the current path becomes the clip, by this rule, at its
+  // painting operation or at EndPathNoPaint. The rule is also the fill rule
+  // until SetFillRule changes that: a fill rule set before the painting
+  // leaves the clip's rule alone.
   void SetClip(TFillRule rule);
   void EndPathNoPaint();
   // A token of the current clip (the empty token on kinds without clipping).
@@ -178,6 +180,7 @@ private:
   TCanvas* canvas_ = nullptr;
   double strokeAlpha_ = 1.0, fillAlpha_ = 1.0;
   TFillRule fillRule_ = frUnset;
+  TFillRule clipRule_ = frUnset;
   bool clipPending_ = false;
   bool clipChanged_ = true;
   TClipToken currentClip_;

@@ -105,6 +105,8 @@ protected:
   double CurrentX() const { return owner_.curX_; }
   double CurrentY() const { return owner_.curY_; }
   bool ClipPending() const { return owner_.clipPending_; }
+  // The rule of the pending clip.
+  TFillRule ClipRule() const { return owner_.clipRule_; }
   // The pending clip was set on the device.
   void ClipTaken() {
     owner_.currentClip_ = TClipToken{};

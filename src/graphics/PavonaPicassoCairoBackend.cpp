@@ -101,9 +101,9 @@ public:
       if (keep) Replay(recorded_.Segments());
     }
     if (keep) {
-      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(FillRule()));
+      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(ClipRule()));
       cairo_->cairo_clip(cr_);
-      CommitClip(ClipPath{recorded_.Segments(), FillRule(), {}});
+      CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
     cairo_->cairo_new_path(cr_);
     recorded_.Clear();
@@ -112,9 +112,9 @@ public:
   void EndPathNoPaint() override {
     if (ClipPending()) {
       Replay(recorded_.Segments());
-      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(FillRule()));
+      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(ClipRule()));
       cairo_->cairo_clip(cr_);
-      CommitClip(ClipPath{recorded_.Segments(), FillRule(), {}});
+      CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
     cairo_->cairo_new_path(cr_);
     recorded_.Clear();

@@ -56,9 +56,10 @@ public:
     else
       ::StrokeAndFillPath(dc);
     if (ClipPending()) {
+      SetPolyFillMode(dc, PolyFillMode(ClipRule()));
       Replay(dc, recorded_.Segments());
       SelectClipPath(dc, RGN_AND);
-      CommitClip(ClipPath{recorded_.Segments(), FillRule(), {}});
+      CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
     if (oldPen) SelectObject(dc, oldPen);
     if (oldBrush) SelectObject(dc, oldBrush);
@@ -70,11 +71,11 @@ public:
   void EndPathNoPaint() override {
     if (ClipPending()) {
       if (HDC dc = DC()) {
-        SetPolyFillMode(dc, PolyFillMode(FillRule()));
+        SetPolyFillMode(dc, PolyFillMode(ClipRule()));
         Replay(dc, recorded_.Segments());
         SelectClipPath(dc, RGN_AND);
       }
-      CommitClip(ClipPath{recorded_.Segments(), FillRule(), {}});
+      CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
     recorded_.Clear();
   }

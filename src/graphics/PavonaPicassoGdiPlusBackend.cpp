@@ -1,7 +1,10 @@
 // The GDI+ back-end of TPDFPicasso: libgdiplus (bound by
 // src/platform/GdiPlus.cpp) drawing in place on the premultiplied pixels of a
 // device context. Its clip lives in the GDI+ graphics, so saved clips are
-// GDI+ regions rather than copies of the clip list.
+// GDI+ regions rather than copies of the clip list. libgdiplus takes a clip
+// from a painted path by the rule that painting filled with, whatever the
+// path's fill mode is then: a clip rule apart from the fill rule does not
+// reach it.
 #include <algorithm>
 #include <cmath>
 

@@ -89,16 +89,16 @@ public:
     if (ClipPending()) {
       // The state is saved ahead of this painting's settings (the path is
       // not part of the state).
-      text = SaveUnclipped(before) + text + ClipCall(FillRule());
-      CommitClip(ClipPath{{}, FillRule(), path_});
+      text = SaveUnclipped(before) + text + ClipCall(ClipRule());
+      CommitClip(ClipPath{{}, ClipRule(), path_});
     }
     Write(text);
   }
 
   void EndPathNoPaint() override {
     if (!ClipPending()) return;
-    Write(SaveUnclipped(line_) + ClipCall(FillRule()));
-    CommitClip(ClipPath{{}, FillRule(), path_});
+    Write(SaveUnclipped(line_) + ClipCall(ClipRule()));
+    CommitClip(ClipPath{{}, ClipRule(), path_});
   }
 
   void ApplyClip(const std::vector<ClipPath>& clips) override {

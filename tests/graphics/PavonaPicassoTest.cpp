@@ -36,6 +36,16 @@ void PictureCorners(double pts[6]) {
 const double kStar[5][2] = {{50, 10}, {73, 75}, {15, 35}, {85, 35}, {27, 75}};
 const double kTransparentBox[4] = {100, 150, 190, 190};  // left, top, right, bottom
 
+// A rectangle as a new closed path.
+void RectPath(TPDFPicasso& p, double left, double top, double right, double bottom) {
+  p.BeginPath();
+  p.MoveTo(left, top);
+  p.LineTo(right, top);
+  p.LineTo(right, bottom);
+  p.LineTo(left, bottom);
+  p.ClosePath();
+}
+
 // The test scene through the canvas interface (device space, y downwards).
 void DrawScene(TPDFPicasso& p, bool transparency) {
   auto star = [&](double dx) {
@@ -105,12 +115,7 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   p.EndPathNoPaint();
   p.SetFillRule(frNonZero);
   p.SetFillColor(kOrange);
-  p.BeginPath();
-  p.MoveTo(70, 110);
-  p.LineTo(130, 110);
-  p.LineTo(130, 170);
-  p.LineTo(70, 170);
-  p.ClosePath();
+  RectPath(p, 70, 110, 130, 170);
   p.FillPath();
   p.RestoreClip(saved);
 
@@ -123,12 +128,7 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   if (transparency) {
     p.SetFillAlpha(0.5);
     p.SetFillColor(kPurple);
-    p.BeginPath();
-    p.MoveTo(kTransparentBox[0], kTransparentBox[1]);
-    p.LineTo(kTransparentBox[2], kTransparentBox[1]);
-    p.LineTo(kTransparentBox[2], kTransparentBox[3]);
-    p.LineTo(kTransparentBox[0], kTransparentBox[3]);
-    p.ClosePath();
+    RectPath(p, kTransparentBox[0], kTransparentBox[1], kTransparentBox[2], kTransparentBox[3]);
     p.FillPath();
     p.SetFillAlpha(1);
   }
@@ -710,11 +710,7 @@ TEST_F(PicassoScene, ClipTokensOnEveryKind) {
     EXPECT_EQ(bool(outer), keeps) << c.name;
     EXPECT_EQ(p.SaveClip(), outer) << c.name;
     p.SetClip(frNonZero);
-    p.BeginPath();
-    p.MoveTo(0, 0);
-    p.LineTo(50, 0);
-    p.LineTo(0, 50);
-    p.ClosePath();
+    RectPath(p, 0, 0, 50, 50);
     p.EndPathNoPaint();
     TClipToken inner = p.SaveClip();
     EXPECT_EQ(bool(inner), keeps) << c.name;
@@ -726,5 +722,60 @@ TEST_F(PicassoScene, ClipTokensOnEveryKind) {
     EXPECT_EQ(p.SavedClipCount(), keeps ? 1u : 0u) << c.name;
     p.RestoreClip(inner);  // dropped with its state: ignored
     EXPECT_EQ(p.SaveClip(), outer) << c.name;
+  }
+}
+
+// "W* f" and "W f*": the clip keeps its own rule when the fill rule is set
+// between the clip and the painting. The star's centre is inside it by the
+// nonzero rule only; a box filled through the clip shows where the clip is.
+TEST_F(PicassoScene, ClipRuleStaysWhenTheFillRuleChanges) {
+  struct Rules {
+    TFillRule clip, fill;
+    TColor centre;  // the star's centre after the box
+  } rules[] = {{frEvenOdd, frNonZero, kRed}, {frNonZero, frEvenOdd, kBlue}};
+  struct Kind {
+    const char* name;
+    std::function<void(TPDFPicasso&, TCanvas&)> attach;
+  } kinds[] = {
+      {"GDI", [](TPDFPicasso& p, TCanvas& c) { p.SetCanvas(c); }},
+      {"cairo", [](TPDFPicasso& p, TCanvas& c) { p.BeginCairo(c.Handle(), "libcairo.so.2", true); }},
+  };  // libgdiplus takes the clip of a painted path by the painting's rule
+  for (const Rules& r : rules) {
+    auto draw = [&](TPDFPicasso& p) {
+      p.SetClip(r.clip);
+      p.BeginPath();
+      p.MoveTo(kStar[0][0], kStar[0][1]);
+      for (int i = 1; i < 5; ++i) p.LineTo(kStar[i][0], kStar[i][1]);
+      p.ClosePath();
+      p.SetFillRule(r.fill);
+      p.SetFillColor(kRed);
+      p.FillPath();
+      p.SetFillRule(frNonZero);
+      p.SetFillColor(kBlue);
+      RectPath(p, 0, 0, 100, 100);
+      p.FillPath();
+    };
+    for (const Kind& k : kinds) {
+      TBitmap page = WhitePage();
+      TCanvas canvas(page);
+      {
+        TPDFPicasso p;
+        k.attach(p, canvas);
+        draw(p);
+      }
+      canvas.Flush();
+      EXPECT_EQ(page.Pixel(50, 45), r.centre) << k.name << " clip rule " << int(r.clip);
+      EXPECT_EQ(page.Pixel(50, 22), kBlue) << k.name << " star point";
+      EXPECT_EQ(page.Pixel(90, 90), kWhite) << k.name << " outside the star";
+    }
+    TMemoryStream out;
+    {
+      TPDFPicasso p;
+      p.BeginHTMLCanvas(out);
+      draw(p);
+    }
+    const std::string fill = r.fill == frEvenOdd ? "ctx.fill(\"evenodd\");" : "ctx.fill();";
+    const std::string clip = r.clip == frEvenOdd ? "ctx.clip(\"evenodd\");" : "ctx.clip();";
+    EXPECT_NE(out.Bytes().find(fill + clip), std::string::npos) << out.Bytes();
   }
 }
