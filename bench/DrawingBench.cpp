@@ -22,7 +22,7 @@ std::map<std::pair<int, int>, double> gMillis;  // (kind, dpi) -> ms per page
 void DrawPage(TPDFPicasso& p, double scale) {
   p.SetLineWidth(1.5 * scale);
   p.SetLineJoin(1);
-  p.SetFillRule(2);
+  p.SetFillRule(frEvenOdd);
   for (int i = 0; i < kPaths; ++i) {
     double cx = 60 + (i % 10) * 50.0, cy = 80 + (i / 10) * 75.0;
     p.SetFillColor(RGB(uint8_t(i * 37), uint8_t(i * 91), uint8_t(255 - i)));

@@ -2,7 +2,9 @@
 // device: one object per render call, drawing through exactly one back-end
 // chosen when it is attached: 1 GDI (our GDI layer), 2 GDI+ (libgdiplus on
 // the same pixel buffer), 3 an HTML5-canvas script, 4 cairo (loaded at run
-// time). Kind 0 (unattached) draws nothing.
+// time), 5 the renderer's EPS output. Kind 0 (unattached) draws nothing.
+// Each back-end is a class of its own behind TPicassoBackend
+// (PavonaPicassoBackend.h); this class keeps the state they share.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +36,23 @@ struct TGDIPlusSettings {
 // Dash lengths in multiples of the line width.
 using TGPDashArray = std::vector<float>;
 
-// Back-end kinds.
-constexpr uint8_t pkNone = 0, pkGDI = 1, pkGDIPlus = 2, pkHTML = 3, pkCairo = 4;
+// Back-end kinds, as Kind() reports them.
+enum TPicassoKind : uint8_t { pkNone = 0, pkGDI = 1, pkGDIPlus = 2, pkHTML = 3, pkCairo = 4, pkEPS = 5 };
+
+// How the inside of a path is found for filling and clipping. frUnset is the
+// rule before any is set: each back-end then uses its device's default.
+enum TFillRule : uint8_t { frUnset = 0, frNonZero = 1, frEvenOdd = 2 };
+
+// A clip kept by SaveClip, to be given back to RestoreClip. The empty token
+// (the default) stands for no saved clip: restoring it does nothing.
+struct TClipToken {
+  size_t Saved = 0;  // 1 + the position of the clip among the saved ones; 0: none
+
+  explicit operator bool() const { return Saved != 0; }
+  friend bool operator==(TClipToken a, TClipToken b) { return a.Saved == b.Saved; }
+  // Compared with a number: 0 is the empty token.
+  friend bool operator==(TClipToken a, size_t saved) { return a.Saved == saved; }
+};
 
 class TPDFPicasso : public TPDFGenericCanvas {
 public:
@@ -63,7 +80,7 @@ public:
   // Kind 3: writes the page head; EndHTMLCanvas writes the tail.
   void BeginHTMLCanvas(TStream& stream);
   void EndHTMLCanvas(int width, int height);
-  uint8_t Kind() const { return kind_; }
+  TPicassoKind Kind() const { return kind_; }
 
   // State setters; each back-end reads them when painting.
   void SetFillColor(TColor color) { fillColor_ = color; }
@@ -75,18 +92,19 @@ public:
   void SetLineJoin(int join) { lineJoin_ = join; }
   void SetMiterLimit(double limit) { miterLimit_ = limit; }
   void SetDashPattern(const TGPDashArray& dashes, double phase);
-  // 1 nonzero winding, 2 even-odd.
-  void SetFillRule(int rule);
+  void SetFillRule(TFillRule rule);
 
-  // Clipping: the current path becomes the clip at its painting operation
-  // or at EndPathNoPaint.
-  void SetClip(int rule);
+  // Clipping: the current path becomes the clip, by this rule, at its
+  // painting operation or at EndPathNoPaint. The rule is also the fill rule
+  // until SetFillRule changes that: a fill rule set before the painting
+  // leaves the clip's rule alone.
+  void SetClip(TFillRule rule);
   void EndPathNoPaint();
-  // A handle of the current clip (0 on kinds without clipping).
-  uintptr_t SaveClip();
-  void RestoreClip(uintptr_t region);
+  // A token of the current clip (the empty token on kinds without clipping).
+  TClipToken SaveClip();
+  void RestoreClip(TClipToken saved);
   // Number of clips saved and still restorable.
-  size_t SavedClipCount() const { return kind_ == pkGDIPlus ? savedRegions_.size() : savedClips_.size(); }
+  size_t SavedClipCount() const;
 
   // The vector canvas.
   void BeginPath() override;
@@ -124,6 +142,11 @@ public:
   const gdip::CLSID& BmpEncoder() const { return bmpEncoder_; }
   const gdip::CLSID& PngEncoder() const { return pngEncoder_; }
 
+protected:
+  // Makes the back-end draw everything from now on (kinds drawn by a
+  // subclass, such as the renderer's EPS output, attach theirs here).
+  void SelectBackend(std::unique_ptr<TPicassoBackend> backend, TPicassoKind kind);
+
 private:
   // The back-ends read the shared drawing state.
   friend class TPicassoBackend;
@@ -136,36 +159,14 @@ private:
   using Path = std::vector<Seg>;
   struct ClipPath {
     Path path;
-    int rule;
+    TFillRule rule;
     std::string htmlPath;  // the script's path statements (kind 3)
   };
-  // Line settings the script has in effect (the canvas defaults at first).
-  struct HTMLLineState {
-    double width = 1;
-    std::string cap = "butt", join = "miter";
-    double miter = 10;
-    std::string dashes;
-    double phase = 0;
-  };
   enum class TPaintKind { Fill, Stroke, FillStroke };
+  struct TColorKey;
 
-  void Paint(TPaintKind what);
-  void PaintGDI(TPaintKind what);
-  void PaintGdiPlus(TPaintKind what);
-  void PaintHTML(TPaintKind what);
-  void WriteHTML(const std::string& text);
-  void HTMLPath(const std::string& text);
-  // Draws a decoded picture (premultiplied 32-bit) onto three points.
-  void DrawPicture(TBitmap& picture, const double pts[6], bool keyed, uint32_t low, uint32_t high, int srcW,
-                   int srcH);
-  void DrawEncoded(const std::string& bytes, const double pts[6], bool keyed, uint32_t low, uint32_t high, int srcW,
-                   int srcH);
-  void ApplyQuality(bool forImage);
-  void CreateGdiPlusPath();
-  void ReplayGDI(HDC dc, const Path& path);
-  bool FallBackToGDI();
-  uintptr_t StoreSavedClip();
-  void PruneSavedAfter(size_t index);
+  void DrawPicture(TBitmap& picture, const double pts[6], const TColorKey* key);
+  void DrawEncoded(const std::string& bytes, const double pts[6], const TColorKey* key);
 
   double curX_ = 0, curY_ = 0;
   TGDIPlusSettings settings_;
@@ -175,41 +176,27 @@ private:
   double miterLimit_ = 10;
   TGPDashArray dashes_;
   double dashPhase_ = 0;
-  uint8_t kind_ = pkNone;
+  TPicassoKind kind_ = pkNone;
   TCanvas* canvas_ = nullptr;
   double strokeAlpha_ = 1.0, fillAlpha_ = 1.0;
-  uint8_t fillRule_ = 0;
+  TFillRule fillRule_ = frUnset;
+  TFillRule clipRule_ = frUnset;
   bool clipPending_ = false;
   bool clipChanged_ = true;
-  uintptr_t currentClip_ = 0;
+  TClipToken currentClip_;
   // Metafile target of kind 2.
   bool streamTarget_ = false;
   int streamWidth_ = 0, streamHeight_ = 0;
   TStream* metafileStream_ = nullptr;
-  // Device-context target of kind 2.
+  // Device-context target of kind 2 (and of kind 1 when cairo is missing).
   bool dcTarget_ = false;
   int dcWidth_ = 0, dcHeight_ = 0;
   HDC dc_ = nullptr;
-  // GDI+.
-  gdip::GpGraphics* graphics_ = nullptr;
-  bool smoothing_ = false;
-  gdip::GpBitmap* gdipTarget_ = nullptr;
-  HDC gdipDC_ = nullptr;
-  uintptr_t token_ = 0;
-  gdip::GpPath* path_ = nullptr;
-  std::vector<gdip::GpRegion*> savedRegions_;
   gdip::CLSID bmpEncoder_{}, pngEncoder_{};
-  // HTML.
-  TStream* html_ = nullptr;
-  std::string htmlPath_;
-  bool htmlSaved_ = false;  // the unclipped state is saved in the script
-  double htmlAlpha_ = 1.0, htmlBaseAlpha_ = 1.0;
-  HTMLLineState htmlLine_, htmlBaseLine_;
-  // The attached back-end (cairo so far; the other kinds are drawn here).
+  // The attached back-end; unattached, one that draws nothing.
   std::unique_ptr<TPicassoBackend> backend_;
-  // The path of kind 1, kept to replay it for painting and clipping.
-  Path recorded_;
-  // Saved clips of kinds 1, 3 and 4: handle = index + 1.
+  // The clip as a list of paths (kinds that cannot save their device's
+  // clip) and its saved copies: token = position + 1.
   std::vector<std::vector<ClipPath>> savedClips_;
   std::vector<ClipPath> clip_;
 };

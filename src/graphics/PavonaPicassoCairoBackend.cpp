@@ -15,8 +15,8 @@ int CairoJoin(int join) {
   return join == 1 ? cairo_rt::CAIRO_LINE_JOIN_ROUND
                    : join == 2 ? cairo_rt::CAIRO_LINE_JOIN_BEVEL : cairo_rt::CAIRO_LINE_JOIN_MITER;
 }
-int CairoFillRule(int rule) {
-  return rule == 1 ? cairo_rt::CAIRO_FILL_RULE_WINDING : cairo_rt::CAIRO_FILL_RULE_EVEN_ODD;
+int CairoFillRule(TFillRule rule) {
+  return rule == frNonZero ? cairo_rt::CAIRO_FILL_RULE_WINDING : cairo_rt::CAIRO_FILL_RULE_EVEN_ODD;
 }
 
 class TPicassoCairo final : public TPicassoBackend {
@@ -41,23 +41,23 @@ public:
   }
 
   void BeginPath() override {
-    recorded_.clear();
+    recorded_.Clear();
     cairo_->cairo_new_path(cr_);
   }
   void MoveTo(double x, double y) override {
-    recorded_.push_back(Seg{Op::Move, {x}, {y}});
+    recorded_.MoveTo(x, y);
     cairo_->cairo_move_to(cr_, x, y);
   }
   void LineTo(double x, double y) override {
-    recorded_.push_back(Seg{Op::Line, {x}, {y}});
+    recorded_.LineTo(x, y);
     cairo_->cairo_line_to(cr_, x, y);
   }
   void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) override {
-    recorded_.push_back(Seg{Op::Curve, {x1, x2, x3}, {y1, y2, y3}});
+    recorded_.CurveTo(x1, y1, x2, y2, x3, y3);
     cairo_->cairo_curve_to(cr_, x1, y1, x2, y2, x3, y3);
   }
   void ClosePath() override {
-    recorded_.push_back(Seg{Op::Close, {}, {}});
+    recorded_.ClosePath();
     cairo_->cairo_close_path(cr_);
   }
 
@@ -98,26 +98,26 @@ public:
         cairo_->cairo_set_dash(cr_, nullptr, 0, 0);
       cairo_->cairo_stroke(cr_);
       // cairo_stroke drops the path the clip needs: replay it.
-      if (keep) Replay(recorded_);
+      if (keep) Replay(recorded_.Segments());
     }
     if (keep) {
-      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(FillRule()));
+      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(ClipRule()));
       cairo_->cairo_clip(cr_);
-      CommitClip(ClipPath{recorded_, FillRule(), {}});
+      CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
     cairo_->cairo_new_path(cr_);
-    recorded_.clear();
+    recorded_.Clear();
   }
 
   void EndPathNoPaint() override {
     if (ClipPending()) {
-      Replay(recorded_);
-      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(FillRule()));
+      Replay(recorded_.Segments());
+      cairo_->cairo_set_fill_rule(cr_, CairoFillRule(ClipRule()));
       cairo_->cairo_clip(cr_);
-      CommitClip(ClipPath{recorded_, FillRule(), {}});
+      CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
     cairo_->cairo_new_path(cr_);
-    recorded_.clear();
+    recorded_.Clear();
   }
 
   void ApplyClip(const std::vector<ClipPath>& clips) override {
@@ -130,7 +130,8 @@ public:
     cairo_->cairo_new_path(cr_);
   }
 
-  void DrawPicture(TBitmap& picture, const double pts[6]) override {
+  void DrawPicture(TBitmap& picture, const double pts[6], const ColorKey* key) override {
+    if (key) ApplyColorKey(picture, *key);
     const int w = picture.Width(), h = picture.Height();
     cairo_rt::cairo_matrix_t m{(pts[2] - pts[0]) / w, (pts[3] - pts[1]) / w, (pts[4] - pts[0]) / h,
                                (pts[5] - pts[1]) / h, pts[0], pts[1]};
@@ -188,7 +189,7 @@ private:
   cairo_rt::cairo_surface_t* surface_ = nullptr;
   cairo_rt::cairo_t* cr_ = nullptr;
   // The path as built, replayed to take a clip from it after painting.
-  Path recorded_;
+  TPicassoRecordedPath recorded_;
 };
 
 }  // namespace

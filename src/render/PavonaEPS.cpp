@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "graphics/PavonaPicassoBackend.h"
 #include "objects/PavonaFlate.h"
 
 // ---------------------------------------------------------------------------
@@ -173,6 +174,12 @@ std::string MaskRows(const TBitmap& mask, int& width, int& height) {
   return out;
 }
 
+// The two cubic control points of the quadratic segment from (x0, y0)
+// through (cx, cy) to (x, y).
+std::array<double, 4> CubicControls(double x0, double y0, double cx, double cy, double x, double y) {
+  return {x0 + (cx - x0) * 2 / 3, y0 + (cy - y0) * 2 / 3, x + (cx - x) * 2 / 3, y + (cy - y) * 2 / 3};
+}
+
 // Image keys become parts of PostScript names: letters and digits stay, every
 // other byte becomes "_" and two hex digits, so a key from a file can neither
 // end the name early nor clash with another key.
@@ -219,9 +226,8 @@ void TPDFEPSExport::CurveTo(double x1, double y1, double x2, double y2, double x
 }
 
 void TPDFEPSExport::QuadraticCurveTo(double cx, double cy, double x, double y) {
-  const double x1 = currentX_ + (cx - currentX_) * 2 / 3, y1 = currentY_ + (cy - currentY_) * 2 / 3;
-  const double x2 = x + (cx - x) * 2 / 3, y2 = y + (cy - y) * 2 / 3;
-  CurveTo(x1, y1, x2, y2, x, y);
+  const auto c = CubicControls(currentX_, currentY_, cx, cy, x, y);
+  CurveTo(c[0], c[1], c[2], c[3], x, y);
 }
 
 void TPDFEPSExport::ClosePath() {
@@ -355,6 +361,22 @@ void TPDFEPSExport::writeEncodedData(std::string_view bytes, std::string_view na
   writeLine("/" + std::string(name) + std::string(key) + " exch def");
 }
 
+void TPDFEPSExport::writeImageDictionary(const std::string& name, int width, int height, int bitsPerComponent,
+                                         const std::string& source, std::string_view decode) {
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  writeLine("/" + name + " 8 dict def");
+  writeLine(name + " begin");
+  writeLine("/ImageType 1 def");
+  writeLine("/Width " + w + " def");
+  writeLine("/Height " + h + " def");
+  writeLine("/BitsPerComponent " + std::to_string(bitsPerComponent) + " def");
+  writeLine("/DataSource " + source + " def");
+  writeLine("/MultipleDataSources false def");
+  writeLine("/ImageMatrix [ " + w + " 0 0 -" + h + " 0 " + h + " ] def");
+  writeLine("/Decode [ " + std::string(decode) + " ] def");
+  writeLine("end");
+}
+
 void TPDFEPSExport::DrawImage(const TBitmap& image, const TBitmap* mask, std::string_view key) {
   const std::string k = NameSafe(key);
   if (mask && mask->Empty()) mask = nullptr;
@@ -363,32 +385,11 @@ void TPDFEPSExport::DrawImage(const TBitmap& image, const TBitmap* mask, std::st
     int mw = 0, mh = 0;
     if (mask) writeEncodedData(MaskRows(*mask, mw, mh), "maskstreamfor", k);
     writeEncodedData(RGBRows(image), "datastreamfor", k);
-    const std::string w = std::to_string(image.Width()), h = std::to_string(image.Height());
     writeLine("/DeviceRGB setcolorspace");
-    writeLine("/ImageDataDictionaryfor" + k + " 8 dict def");
-    writeLine("ImageDataDictionaryfor" + k + " begin");
-    writeLine("/ImageType 1 def");
-    writeLine("/Width " + w + " def");
-    writeLine("/Height " + h + " def");
-    writeLine("/BitsPerComponent 8 def");
-    writeLine("/DataSource datastreamfor" + k + " def");
-    writeLine("/MultipleDataSources false def");
-    writeLine("/ImageMatrix [ " + w + " 0 0 -" + h + " 0 " + h + " ] def");
-    writeLine("/Decode [ 0 1 0 1 0 1 ] def");
-    writeLine("end");
+    writeImageDictionary("ImageDataDictionaryfor" + k, image.Width(), image.Height(), 8, "datastreamfor" + k,
+                         "0 1 0 1 0 1");
     if (mask) {
-      const std::string sw = std::to_string(mw), sh = std::to_string(mh);
-      writeLine("/ImageMaskDictionaryfor" + k + " 8 dict def");
-      writeLine("ImageMaskDictionaryfor" + k + " begin");
-      writeLine("/ImageType 1 def");
-      writeLine("/Width " + sw + " def");
-      writeLine("/Height " + sh + " def");
-      writeLine("/BitsPerComponent 1 def");
-      writeLine("/DataSource maskstreamfor" + k + " def");
-      writeLine("/MultipleDataSources false def");
-      writeLine("/ImageMatrix [ " + sw + " 0 0 -" + sh + " 0 " + sh + " ] def");
-      writeLine("/Decode [ 1 0 ] def");
-      writeLine("end");
+      writeImageDictionary("ImageMaskDictionaryfor" + k, mw, mh, 1, "maskstreamfor" + k, "1 0");
       writeLine("/MaskedImageDictionaryfor" + k + " 7 dict def");
       writeLine("MaskedImageDictionaryfor" + k + " begin");
       writeLine("/ImageType 3 def");
@@ -433,57 +434,88 @@ std::string ColorLine(TColor color, const std::array<double, 4>* cmyk) {
 
 }  // namespace
 
-void TEPSBackend::SetFillState(TColor color, const std::array<double, 4>* cmyk, int rule) {
-  fillColor_ = ColorLine(color, cmyk);
-  fillRule_ = rule;
-}
+// The back-end behind TEPSBackend. Its colours and line settings are the ones
+// the renderer hands TEPSBackend (CMYK colours and user-space widths), and its
+// clips are undone by the export's saved states, not by the canvas.
+class TPicassoEPS final : public TPicassoBackend {
+public:
+  TPicassoEPS(TPDFPicasso& owner, TPDFEPSExport& output) : TPicassoBackend(owner), output_(output) {}
 
-void TEPSBackend::SetStrokeState(TColor color, const std::array<double, 4>* cmyk, double width, int cap, int join,
-                                 double miterLimit) {
-  strokeColor_ = ColorLine(color, cmyk);
-  lineWidth_ = width;
-  lineCap_ = cap;
-  lineJoin_ = join;
-  miterLimit_ = miterLimit;
-}
+  void SetFillState(TColor color, const std::array<double, 4>* cmyk, int rule) {
+    fillColor_ = ColorLine(color, cmyk);
+    fillRule_ = rule;
+  }
+  void SetStrokeState(TColor color, const std::array<double, 4>* cmyk, double width, int cap, int join,
+                      double miterLimit) {
+    strokeColor_ = ColorLine(color, cmyk);
+    lineWidth_ = width;
+    lineCap_ = cap;
+    lineJoin_ = join;
+    miterLimit_ = miterLimit;
+  }
+  void SetClipRule(int rule) { clipRule_ = rule; }
+  void EndPath() {
+    applyClip();
+    path_.Clear();
+  }
 
-void TEPSBackend::BeginPath() { path_.clear(); }
+  void BeginPath() override { path_.Clear(); }
+  void MoveTo(double x, double y) override { path_.MoveTo(x, y); }
+  void LineTo(double x, double y) override { path_.LineTo(x, y); }
+  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) override {
+    path_.CurveTo(x1, y1, x2, y2, x3, y3);
+  }
+  void QuadraticCurveTo(double cx, double cy, double x, double y) override {
+    const auto c = CubicControls(CurrentX(), CurrentY(), cx, cy, x, y);
+    CurveTo(c[0], c[1], c[2], c[3], x, y);
+  }
+  void ClosePath() override { path_.ClosePath(); }
+  void Paint(PaintKind what) override { paint(what != PaintKind::Stroke, what != PaintKind::Fill); }
+  // The renderer ends the path through EndPath, which knows the clip rule.
+  void EndPathNoPaint() override {}
+  bool PushSavedClip() override { return false; }
+  size_t SavedClipCount() const override { return 0; }
 
-void TEPSBackend::MoveTo(double x, double y) {
-  path_.push_back(TSegment{'m', {x, y}});
-  curX_ = x, curY_ = y;
-}
+  // Every bitmap is converted here, whatever its format.
+  bool DrawBitmapAsIs(const TBitmap& picture, const double pts[6]) override {
+    drawPicture(picture, pts);
+    return true;
+  }
+  void DrawPicture(TBitmap& picture, const double pts[6], const ColorKey* key) override {
+    if (key) ApplyColorKey(picture, *key);
+    drawPicture(picture, pts);
+  }
 
-void TEPSBackend::LineTo(double x, double y) {
-  path_.push_back(TSegment{'l', {x, y}});
-  curX_ = x, curY_ = y;
-}
+private:
+  void writePath();
+  void paint(bool fill, bool stroke);
+  void applyClip();
+  // A picture (with alpha = coverage, premultiplied or not) onto the
+  // parallelogram of its upper-left, upper-right and lower-left corners.
+  void drawPicture(const TBitmap& picture, const double pts[6]);
 
-void TEPSBackend::CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
-  path_.push_back(TSegment{'c', {x1, y1, x2, y2, x3, y3}});
-  curX_ = x3, curY_ = y3;
-}
+  TPDFEPSExport& output_;
+  TPicassoRecordedPath path_;
+  std::string fillColor_ = "0 0 0 setrgbcolor", strokeColor_ = "0 0 0 setrgbcolor";
+  int fillRule_ = 1;
+  double lineWidth_ = 1, miterLimit_ = 10;
+  int lineCap_ = 0, lineJoin_ = 0;
+  int clipRule_ = 0;  // 0: no clip pending
+};
 
-void TEPSBackend::QuadraticCurveTo(double cx, double cy, double x, double y) {
-  CurveTo(curX_ + (cx - curX_) * 2 / 3, curY_ + (cy - curY_) * 2 / 3, x + (cx - x) * 2 / 3, y + (cy - y) * 2 / 3, x,
-          y);
-}
-
-void TEPSBackend::ClosePath() { path_.push_back(TSegment{'h', {}}); }
-
-void TEPSBackend::writePath() {
+void TPicassoEPS::writePath() {
   output_.NewPath();
-  for (const TSegment& s : path_) {
+  for (const Seg& s : path_.Segments()) {
     switch (s.op) {
-      case 'm': output_.MoveTo(s.v[0], s.v[1]); break;
-      case 'l': output_.LineTo(s.v[0], s.v[1]); break;
-      case 'c': output_.CurveTo(s.v[0], s.v[1], s.v[2], s.v[3], s.v[4], s.v[5]); break;
-      default: output_.ClosePath(); break;
+      case Op::Move: output_.MoveTo(s.x[0], s.y[0]); break;
+      case Op::Line: output_.LineTo(s.x[0], s.y[0]); break;
+      case Op::Curve: output_.CurveTo(s.x[0], s.y[0], s.x[1], s.y[1], s.x[2], s.y[2]); break;
+      case Op::Close: output_.ClosePath(); break;
     }
   }
 }
 
-void TEPSBackend::applyClip() {
+void TPicassoEPS::applyClip() {
   if (clipRule_ == 0) return;
   // A clip comes after the painting of its path and lasts until the state
   // saved before it is restored, as in the page.
@@ -493,8 +525,8 @@ void TEPSBackend::applyClip() {
   clipRule_ = 0;
 }
 
-void TEPSBackend::paint(bool fill, bool stroke) {
-  if (!path_.empty() && (fill || stroke)) {
+void TPicassoEPS::paint(bool fill, bool stroke) {
+  if (!path_.Empty() && (fill || stroke)) {
     writePath();
     if (fill && stroke) {
       // PostScript's fill ends the path: the saved state keeps it for the stroke.
@@ -516,29 +548,19 @@ void TEPSBackend::paint(bool fill, bool stroke) {
     }
   }
   applyClip();
-  path_.clear();
+  path_.Clear();
 }
 
-void TEPSBackend::EndPath() {
-  applyClip();
-  path_.clear();
-}
-
-void TEPSBackend::StrokePath() { paint(false, true); }
-void TEPSBackend::FillPath() { paint(true, false); }
-void TEPSBackend::FillAndStrokePath() { paint(true, true); }
-
-void TEPSBackend::DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2,
-                            double y2) {
-  const auto* picture = dynamic_cast<const TBitmap*>(&image);
-  if (!picture || picture->Empty()) return;
-  const int w = picture->Width(), h = picture->Height();
-  TBitmap pixels = *picture;
+void TPicassoEPS::drawPicture(const TBitmap& picture, const double pts[6]) {
+  if (picture.Empty()) return;
+  const double x0 = pts[0], y0 = pts[1], x1 = pts[2], y1 = pts[3], x2 = pts[4], y2 = pts[5];
+  const int w = picture.Width(), h = picture.Height();
+  TBitmap pixels = picture;
   pixels.SetPixelFormat(TPixelFormat::pf32bit);
-  const bool premultiplied = picture->PixelFormat() == TPixelFormat::pf32bit &&
-                             picture->AlphaFormat() == TAlphaFormat::afPremultiplied;
-  const bool hasAlpha = picture->PixelFormat() == TPixelFormat::pf32bit &&
-                        picture->AlphaFormat() != TAlphaFormat::afIgnored;
+  const bool premultiplied = picture.PixelFormat() == TPixelFormat::pf32bit &&
+                             picture.AlphaFormat() == TAlphaFormat::afPremultiplied;
+  const bool hasAlpha = picture.PixelFormat() == TPixelFormat::pf32bit &&
+                        picture.AlphaFormat() != TAlphaFormat::afIgnored;
   TBitmap rgb(w, h, TPixelFormat::pf24bit), mask;
   bool translucent = false;
   uint64_t hash = 1469598103934665603ull;  // FNV-1a over the pixels: equal pictures share one key
@@ -576,3 +598,22 @@ void TEPSBackend::DrawImage(const TGraphic& image, double x0, double y0, double 
   output_.DrawImage(rgb, translucent ? &mask : nullptr, key);
   output_.RestoreState();
 }
+
+TEPSBackend::TEPSBackend(TPDFEPSExport& output) : output_(output) {
+  auto backend = std::make_unique<TPicassoEPS>(*this, output);
+  eps_ = backend.get();
+  SelectBackend(std::move(backend), pkEPS);
+}
+
+void TEPSBackend::SetFillState(TColor color, const std::array<double, 4>* cmyk, int rule) {
+  eps_->SetFillState(color, cmyk, rule);
+}
+
+void TEPSBackend::SetStrokeState(TColor color, const std::array<double, 4>* cmyk, double width, int cap, int join,
+                                 double miterLimit) {
+  eps_->SetStrokeState(color, cmyk, width, cap, join, miterLimit);
+}
+
+void TEPSBackend::SetClipRule(int rule) { eps_->SetClipRule(rule); }
+
+void TEPSBackend::EndPath() { eps_->EndPath(); }

@@ -156,6 +156,9 @@ public:
 private:
   void writeLine(std::string line);
   void writeEncodedData(std::string_view bytes, std::string_view name, std::string_view key);
+  // The dictionary of an ImageType 1 image read from the named stream.
+  void writeImageDictionary(const std::string& name, int width, int height, int bitsPerComponent,
+                            const std::string& source, std::string_view decode);
 
   TPavonaCaseSensitiveStringList lines_;
   TPavonaCaseSensitiveStringList writtenImages_;
@@ -165,52 +168,29 @@ private:
   double currentX_ = 0, currentY_ = 0;
 };
 
-// The drawing back-end of the renderer's EPS output. The page is run with
-// the identity as base transform, so the device points the canvas slots
-// receive are user-space points; paths are collected and written to the
-// export when they are painted or become a clip. The renderer tells it what
-// the slots do not carry: the painting colours and line settings before a
-// paint, the clip rule, a path ended without painting, and saved states.
+// The drawing back-end of the renderer's EPS output: a TPDFPicasso whose
+// back-end (kind 5) writes to the export. The page is run with the identity
+// as base transform, so the device points the canvas receives are user-space
+// points; paths are collected and written to the export when they are painted
+// or become a clip. The renderer tells it what the canvas state does not
+// carry: the painting colours (with CMYK) and line settings before a paint,
+// the clip rule, a path ended without painting, and saved states. Pictures
+// are written as they come, with their coverage as a dithered mask.
+class TPicassoEPS;
+
 class TEPSBackend : public TPDFPicasso {
 public:
-  explicit TEPSBackend(TPDFEPSExport& output) : output_(output) {}
+  explicit TEPSBackend(TPDFEPSExport& output);
 
   void SetFillState(TColor color, const std::array<double, 4>* cmyk, int rule);
   void SetStrokeState(TColor color, const std::array<double, 4>* cmyk, double width, int cap, int join,
                       double miterLimit);
-  void SetClipRule(int rule) { clipRule_ = rule; }
+  void SetClipRule(int rule);
   void EndPath();
   void SaveState() { output_.SaveState(); }
   void RestoreState() { output_.RestoreState(); }
 
-  void BeginPath() override;
-  void MoveTo(double x, double y) override;
-  void LineTo(double x, double y) override;
-  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) override;
-  void QuadraticCurveTo(double cx, double cy, double x, double y) override;
-  void ClosePath() override;
-  void StrokePath() override;
-  void FillPath() override;
-  void FillAndStrokePath() override;
-  // A decoded picture (premultiplied 32-bit, alpha = coverage) onto the
-  // parallelogram of its upper-left, upper-right and lower-left corners.
-  void DrawImage(const TGraphic& image, double x0, double y0, double x1, double y1, double x2, double y2) override;
-
 private:
-  struct TSegment {
-    char op;  // 'm', 'l', 'c', 'h'
-    double v[6];
-  };
-  void writePath();
-  void paint(bool fill, bool stroke);
-  void applyClip();
-
   TPDFEPSExport& output_;
-  std::vector<TSegment> path_;
-  double curX_ = 0, curY_ = 0;
-  std::string fillColor_ = "0 0 0 setrgbcolor", strokeColor_ = "0 0 0 setrgbcolor";
-  int fillRule_ = 1;
-  double lineWidth_ = 1, miterLimit_ = 10;
-  int lineCap_ = 0, lineJoin_ = 0;
-  int clipRule_ = 0;  // 0: no clip pending
+  TPicassoEPS* eps_;  // the attached back-end, owned by the canvas
 };

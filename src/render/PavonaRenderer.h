@@ -65,9 +65,8 @@ enum class TPaintOp : uint8_t { Fill, Stroke, FillAndStroke };
 constexpr bool Fills(TPaintOp op) { return op != TPaintOp::Stroke; }
 constexpr bool Strokes(TPaintOp op) { return op != TPaintOp::Fill; }
 
-// Which points a path encloses, for filling and clipping; the values are
-// the rule codes the canvas takes.
-enum class TFillRule : uint8_t { NonZeroWinding = 1, EvenOdd = 2 };
+// Which points a path encloses, for filling and clipping, is the canvas's
+// TFillRule (frNonZero, frEvenOdd).
 
 // Text rendering modes (Tr 0-7): what showing text does with the glyphs.
 enum class TTextRenderMode : uint8_t { Fill, Stroke, FillStroke, Invisible, FillClip, StrokeClip, FillStrokeClip, Clip };
@@ -100,7 +99,7 @@ struct TPDFGraphicsState {
   double Leading = 0, CharSpacing = 0, WordSpacing = 0, TextRise = 0;
   TTextRenderMode TextRenderMode = TTextRenderMode::Fill;
   double StrokeAlpha = 1.0, FillAlpha = 1.0;
-  uintptr_t ClipRegion = 0;
+  TClipToken ClipRegion;
   double DashPhase = 0;
   std::vector<double> DashArray;
   std::string FillPattern, StrokePattern;  // pattern names set by scn / SCN in a Pattern space

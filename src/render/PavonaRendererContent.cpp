@@ -267,9 +267,9 @@ void TPDFRenderer::StrokeSetup(TRun& run) {
 void TPDFRenderer::FillSetup(TRun& run, TFillRule rule) {
   run.fillRule = rule;
   run.canvas->SetFillAlpha(run.gs.FillAlpha);
-  run.canvas->SetFillRule(CanvasRule(rule));
+  run.canvas->SetFillRule(rule);
   run.canvas->SetFillColor(run.gs.FillColor);
-  if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, CanvasRule(rule));
+  if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, RuleCode(rule));
 }
 
 void TPDFRenderer::Paint(TRun& run, TPaintOp op) {
@@ -303,9 +303,9 @@ void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double 
   LineTo(run, x2, y2);
   LineTo(run, x2, y1);
   run.canvas->ClosePath();
-  run.canvas->SetClip(CanvasRule(TFillRule::EvenOdd));
+  run.canvas->SetClip(frEvenOdd);
   run.canvas->EndPathNoPaint();
-  if (eps_) eps_->SetClipRule(CanvasRule(TFillRule::EvenOdd)), eps_->EndPath();
+  if (eps_) eps_->SetClipRule(RuleCode(frEvenOdd)), eps_->EndPath();
   run.pathOpen = false;
 }
 
@@ -357,36 +357,36 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          R.Paint(r, TPaintOp::Stroke);
        }},
       {"f", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.FillSetup(r, frNonZero);
          R.Paint(r, TPaintOp::Fill);
        }},
       {"F", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.FillSetup(r, frNonZero);
          R.Paint(r, TPaintOp::Fill);
        }},
       {"f*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         R.FillSetup(r, TFillRule::EvenOdd);
+         R.FillSetup(r, frEvenOdd);
          R.Paint(r, TPaintOp::Fill);
        }},
       {"B", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.FillSetup(r, frNonZero);
          R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"B*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, TFillRule::EvenOdd);
+         R.FillSetup(r, frEvenOdd);
          R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"b", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, TFillRule::NonZeroWinding);
+         R.FillSetup(r, frNonZero);
          r.canvas->ClosePath();
          R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"b*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         R.FillSetup(r, TFillRule::EvenOdd);
+         R.FillSetup(r, frEvenOdd);
          r.canvas->ClosePath();
          R.Paint(r, TPaintOp::FillAndStroke);
        }},
@@ -396,12 +396,12 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          r.pathOpen = false;
        }},
       {"W", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         r.canvas->SetClip(CanvasRule(TFillRule::NonZeroWinding));
-         if (R.eps_) R.eps_->SetClipRule(CanvasRule(TFillRule::NonZeroWinding));
+         r.canvas->SetClip(frNonZero);
+         if (R.eps_) R.eps_->SetClipRule(RuleCode(frNonZero));
        }},
       {"W*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         r.canvas->SetClip(CanvasRule(TFillRule::EvenOdd));
-         if (R.eps_) R.eps_->SetClipRule(CanvasRule(TFillRule::EvenOdd));
+         r.canvas->SetClip(frEvenOdd);
+         if (R.eps_) R.eps_->SetClipRule(RuleCode(frEvenOdd));
        }},
       // Graphics state.
       {"q", 0, "", [](TPDFRenderer& R, TRun& r, const O&) { R.PushState(r); }},
@@ -1160,10 +1160,10 @@ void TPDFRenderer::FillWithPattern(TRun& run, TFillRule rule) {
     if (eps_) eps_->EndPath();
     return;
   }
-  const uintptr_t outerClip = canvas.SaveClip();
-  canvas.SetClip(CanvasRule(rule));
+  const TClipToken outerClip = canvas.SaveClip();
+  canvas.SetClip(rule);
   canvas.EndPathNoPaint();
-  if (eps_) eps_->SaveState(), eps_->SetClipRule(CanvasRule(rule)), eps_->EndPath();
+  if (eps_) eps_->SaveState(), eps_->SetClipRule(RuleCode(rule)), eps_->EndPath();
   // The clip and state saved above are given back last, after the CTM.
   TScopeExit restoreOuter([this, &canvas, outerClip] {
     canvas.RestoreClip(outerClip);

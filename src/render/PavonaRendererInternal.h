@@ -16,8 +16,8 @@
 // Most components a colour value is read with.
 constexpr int32_t kMaxColorComponents = 32;
 
-// The rule as the canvas and the EPS back-end take it.
-constexpr int CanvasRule(TFillRule rule) { return static_cast<int>(rule); }
+// The rule as the EPS output takes it (1 nonzero winding, 2 even-odd).
+constexpr int RuleCode(TFillRule rule) { return static_cast<int>(rule); }
 
 struct TPDFRenderer::TRun {
   TPDFPicasso* canvas = nullptr;
@@ -35,7 +35,7 @@ struct TPDFRenderer::TRun {
   bool visible = true;
   bool uncolouredGlyph = false;
   int32_t textArrayCount = 0;
-  TFillRule fillRule = TFillRule::NonZeroWinding;  // rule of the last fill set-up
+  TFillRule fillRule = frNonZero;  // rule of the last fill set-up
   std::vector<bool> marked;  // visibility before each open marked-content section
 
   std::string_view NextToken();

@@ -242,7 +242,7 @@ void TPDFRenderer::ShowText(TRun& run) {
   show.useMasks = UseGlyphCache && show.cairo && show.rasterizer && !show.type3 && show.drawing && !extracting &&
                   !eps_ && gs.TextRenderMode == TTextRenderMode::Fill &&
                   gs.FillColorSpace.Kind != TColorSpaceKind::Pattern;
-  if (show.useMasks) FillSetup(run, TFillRule::NonZeroWinding);
+  if (show.useMasks) FillSetup(run, frNonZero);
 
   const size_t first = run.operands.size() - count;
   for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
@@ -356,26 +356,26 @@ bool TPDFRenderer::DrawGlyphMask(TRun& run, TTextShow& show, std::string_view ke
 void TPDFRenderer::PaintTextPath(TRun& run, bool drawing) {
   TPDFPicasso& canvas = *run.canvas;
   const TTextRenderMode mode = run.gs.TextRenderMode;
-  constexpr int rule = CanvasRule(TFillRule::NonZeroWinding);
+  constexpr TFillRule rule = frNonZero;
   if (!drawing) {
     // Hidden text still clips.
     if (Clips(mode)) {
       canvas.SetClip(rule);
       canvas.EndPathNoPaint();
-      if (eps_) eps_->SetClipRule(rule), eps_->EndPath();
+      if (eps_) eps_->SetClipRule(RuleCode(rule)), eps_->EndPath();
     }
     return;
   }
   if (Fills(mode) && run.gs.FillColorSpace.Kind == TColorSpaceKind::Pattern) {
     // Text filled with a pattern: the glyphs are the pattern's clip.
-    FillWithPattern(run, TFillRule::NonZeroWinding);
+    FillWithPattern(run, frNonZero);
     return;
   }
   if (Strokes(mode)) StrokeSetup(run);
-  if (Fills(mode)) FillSetup(run, TFillRule::NonZeroWinding);
+  if (Fills(mode)) FillSetup(run, frNonZero);
   if (Clips(mode)) {
     canvas.SetClip(rule);
-    if (eps_) eps_->SetClipRule(rule);
+    if (eps_) eps_->SetClipRule(RuleCode(rule));
   }
   if (Fills(mode) && Strokes(mode)) {
     canvas.FillAndStrokePath();

@@ -36,6 +36,16 @@ void PictureCorners(double pts[6]) {
 const double kStar[5][2] = {{50, 10}, {73, 75}, {15, 35}, {85, 35}, {27, 75}};
 const double kTransparentBox[4] = {100, 150, 190, 190};  // left, top, right, bottom
 
+// A rectangle as a new closed path.
+void RectPath(TPDFPicasso& p, double left, double top, double right, double bottom) {
+  p.BeginPath();
+  p.MoveTo(left, top);
+  p.LineTo(right, top);
+  p.LineTo(right, bottom);
+  p.LineTo(left, bottom);
+  p.ClosePath();
+}
+
 // The test scene through the canvas interface (device space, y downwards).
 void DrawScene(TPDFPicasso& p, bool transparency) {
   auto star = [&](double dx) {
@@ -44,17 +54,17 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
     for (int i = 1; i < 5; ++i) p.LineTo(kStar[i][0] + dx, kStar[i][1]);
     p.ClosePath();
   };
-  p.SetFillRule(1);
+  p.SetFillRule(frNonZero);
   p.SetFillColor(kRed);
   star(0);
   p.FillPath();
-  p.SetFillRule(2);
+  p.SetFillRule(frEvenOdd);
   p.SetFillColor(kBlue);
   star(100);
   p.FillPath();
 
   // A curved blob, filled and stroked with round joins.
-  p.SetFillRule(1);
+  p.SetFillRule(frNonZero);
   p.SetFillColor(kGreen);
   p.SetStrokeColor(kBlack);
   p.SetLineWidth(4);
@@ -94,8 +104,8 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   p.SetLineCap(0);
 
   // A diamond clip (even-odd), a big orange box through it, then the clip undone.
-  uintptr_t saved = p.SaveClip();
-  p.SetClip(2);
+  TClipToken saved = p.SaveClip();
+  p.SetClip(frEvenOdd);
   p.BeginPath();
   p.MoveTo(100, 120);
   p.LineTo(120, 140);
@@ -103,14 +113,9 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   p.LineTo(80, 140);
   p.ClosePath();
   p.EndPathNoPaint();
-  p.SetFillRule(1);
+  p.SetFillRule(frNonZero);
   p.SetFillColor(kOrange);
-  p.BeginPath();
-  p.MoveTo(70, 110);
-  p.LineTo(130, 110);
-  p.LineTo(130, 170);
-  p.LineTo(70, 170);
-  p.ClosePath();
+  RectPath(p, 70, 110, 130, 170);
   p.FillPath();
   p.RestoreClip(saved);
 
@@ -123,12 +128,7 @@ void DrawScene(TPDFPicasso& p, bool transparency) {
   if (transparency) {
     p.SetFillAlpha(0.5);
     p.SetFillColor(kPurple);
-    p.BeginPath();
-    p.MoveTo(kTransparentBox[0], kTransparentBox[1]);
-    p.LineTo(kTransparentBox[2], kTransparentBox[1]);
-    p.LineTo(kTransparentBox[2], kTransparentBox[3]);
-    p.LineTo(kTransparentBox[0], kTransparentBox[3]);
-    p.ClosePath();
+    RectPath(p, kTransparentBox[0], kTransparentBox[1], kTransparentBox[2], kTransparentBox[3]);
     p.FillPath();
     p.SetFillAlpha(1);
   }
@@ -483,12 +483,12 @@ TEST_F(PicassoScene, GdiPlusPathsClipsAndEncoders) {
     p.MoveTo(100, 100);
     p.LineTo(150, 100);
     p.StrokePath();
-    uintptr_t first = p.SaveClip();
+    TClipToken first = p.SaveClip();
     EXPECT_NE(first, 0u);
     EXPECT_EQ(p.SaveClip(), first);  // unchanged clip: the same region
     for (int i = 0; i < 1000; ++i) {  // q W n ... Q many times: the saved list stays short
-      uintptr_t outer = p.SaveClip();
-      p.SetClip(1);
+      TClipToken outer = p.SaveClip();
+      p.SetClip(frNonZero);
       p.BeginPath();
       p.MoveTo(0, 0);
       p.LineTo(10, 0);
@@ -546,14 +546,14 @@ TEST_F(PicassoScene, CairoFillThenStrokeKeepsThePath) {
     // Nested clips saved and restored many times: the saved list stays as
     // deep as the nesting.
     for (int i = 0; i < 500; ++i) {
-      uintptr_t outer = p.SaveClip();
-      p.SetClip(1);
+      TClipToken outer = p.SaveClip();
+      p.SetClip(frNonZero);
       p.BeginPath();
       p.MoveTo(0, 0);
       p.LineTo(200, 0);
       p.LineTo(0, 200);
       p.EndPathNoPaint();
-      uintptr_t inner = p.SaveClip();
+      TClipToken inner = p.SaveClip();
       p.RestoreClip(inner);
       p.RestoreClip(outer);
     }
@@ -612,8 +612,8 @@ TEST(PicassoHTML, FillRuleLineSettingsAndClips) {
   {
     TPDFPicasso p;
     p.BeginHTMLCanvas(out);
-    uintptr_t saved = p.SaveClip();
-    p.SetClip(2);
+    TClipToken saved = p.SaveClip();
+    p.SetClip(frEvenOdd);
     p.BeginPath();
     p.MoveTo(0, 0);
     p.LineTo(5, 0);
@@ -629,7 +629,7 @@ TEST(PicassoHTML, FillRuleLineSettingsAndClips) {
     p.QuadraticCurveTo(2, 3, 4, 5);
     p.StrokePath();
     p.RestoreClip(saved);
-    p.SetFillRule(2);
+    p.SetFillRule(frEvenOdd);
     p.SetFillColor(0x0000FF);
     p.BeginPath();
     p.MoveTo(1, 2);
@@ -647,4 +647,135 @@ TEST(PicassoHTML, FillRuleLineSettingsAndClips) {
                 "ctx.beginPath();ctx.moveTo(1,2);ctx.bezierCurveTo(1,2,3,4,5,6);"
                 "ctx.fillStyle = \"#FF0000\";ctx.fill(\"evenodd\");ctx.restore();" +
                 Tail(10, 20));
+}
+
+// A clip taken from a stroke: the script's state is saved ahead of that
+// stroke's settings, so after the clip is undone the next stroke sets its
+// width again instead of taking the canvas default.
+TEST(PicassoHTML, SettingsOfAClippedPaintAreSetAgainAfterTheClip) {
+  TMemoryStream out;
+  {
+    TPDFPicasso p;
+    p.BeginHTMLCanvas(out);
+    TClipToken saved = p.SaveClip();
+    p.SetStrokeColor(0x00FF00);
+    p.SetLineWidth(3);
+    p.SetClip(frNonZero);
+    p.BeginPath();
+    p.MoveTo(0, 0);
+    p.LineTo(5, 0);
+    p.LineTo(0, 5);
+    p.StrokePath();
+    p.RestoreClip(saved);
+    p.BeginPath();
+    p.MoveTo(1, 1);
+    p.LineTo(2, 2);
+    p.StrokePath();
+    p.EndHTMLCanvas(10, 20);
+  }
+  EXPECT_EQ(out.Bytes(), kHead +
+                             "ctx.beginPath();ctx.moveTo(0,0);ctx.lineTo(5,0);ctx.lineTo(0,5);"
+                             "ctx.save();ctx.lineWidth=3;ctx.strokeStyle = \"#00FF00\";ctx.stroke();ctx.clip();"
+                             "ctx.restore();ctx.save();"
+                             "ctx.beginPath();ctx.moveTo(1,1);ctx.lineTo(2,2);"
+                             "ctx.lineWidth=3;ctx.strokeStyle = \"#00FF00\";ctx.stroke();ctx.restore();" +
+                             Tail(10, 20));
+}
+
+// Saved clips on every kind: a token for the clip as it is, the same token
+// while it is unchanged, a new one after a clip, and restoring an outer
+// token drops the inner one. Unattached, no clip is kept at all.
+TEST_F(PicassoScene, ClipTokensOnEveryKind) {
+  struct Case {
+    const char* name;
+    std::function<void(TPDFPicasso&, TCanvas&, TStream&)> attach;
+    TPicassoKind kind;
+  } cases[] = {
+      {"none", [](TPDFPicasso&, TCanvas&, TStream&) {}, pkNone},
+      {"GDI", [](TPDFPicasso& p, TCanvas& c, TStream&) { p.SetCanvas(c); }, pkGDI},
+      {"GDI+", [](TPDFPicasso& p, TCanvas& c, TStream&) { p.AttachCanvas(&c, TGDIPlusSettings{}); }, pkGDIPlus},
+      {"cairo", [](TPDFPicasso& p, TCanvas& c, TStream&) { p.BeginCairo(c.Handle(), "libcairo.so.2", true); },
+       pkCairo},
+      {"HTML", [](TPDFPicasso& p, TCanvas&, TStream& s) { p.BeginHTMLCanvas(s); }, pkHTML},
+  };
+  for (const Case& c : cases) {
+    TBitmap page = WhitePage();
+    TCanvas canvas(page);
+    TMemoryStream html;
+    TPDFPicasso p;
+    c.attach(p, canvas, html);
+    ASSERT_EQ(p.Kind(), c.kind) << c.name;
+    const bool keeps = c.kind != pkNone;
+    TClipToken outer = p.SaveClip();
+    EXPECT_EQ(bool(outer), keeps) << c.name;
+    EXPECT_EQ(p.SaveClip(), outer) << c.name;
+    p.SetClip(frNonZero);
+    RectPath(p, 0, 0, 50, 50);
+    p.EndPathNoPaint();
+    TClipToken inner = p.SaveClip();
+    EXPECT_EQ(bool(inner), keeps) << c.name;
+    EXPECT_EQ(p.SavedClipCount(), keeps ? 2u : 0u) << c.name;
+    if (keeps) EXPECT_FALSE(inner == outer) << c.name;
+    p.RestoreClip(TClipToken{});  // the empty token: nothing happens
+    EXPECT_EQ(p.SavedClipCount(), keeps ? 2u : 0u) << c.name;
+    p.RestoreClip(outer);
+    EXPECT_EQ(p.SavedClipCount(), keeps ? 1u : 0u) << c.name;
+    p.RestoreClip(inner);  // dropped with its state: ignored
+    EXPECT_EQ(p.SaveClip(), outer) << c.name;
+  }
+}
+
+// "W* f" and "W f*": the clip keeps its own rule when the fill rule is set
+// between the clip and the painting. The star's centre is inside it by the
+// nonzero rule only; a box filled through the clip shows where the clip is.
+TEST_F(PicassoScene, ClipRuleStaysWhenTheFillRuleChanges) {
+  struct Rules {
+    TFillRule clip, fill;
+    TColor centre;  // the star's centre after the box
+  } rules[] = {{frEvenOdd, frNonZero, kRed}, {frNonZero, frEvenOdd, kBlue}};
+  struct Kind {
+    const char* name;
+    std::function<void(TPDFPicasso&, TCanvas&)> attach;
+  } kinds[] = {
+      {"GDI", [](TPDFPicasso& p, TCanvas& c) { p.SetCanvas(c); }},
+      {"cairo", [](TPDFPicasso& p, TCanvas& c) { p.BeginCairo(c.Handle(), "libcairo.so.2", true); }},
+  };  // libgdiplus takes the clip of a painted path by the painting's rule
+  for (const Rules& r : rules) {
+    auto draw = [&](TPDFPicasso& p) {
+      p.SetClip(r.clip);
+      p.BeginPath();
+      p.MoveTo(kStar[0][0], kStar[0][1]);
+      for (int i = 1; i < 5; ++i) p.LineTo(kStar[i][0], kStar[i][1]);
+      p.ClosePath();
+      p.SetFillRule(r.fill);
+      p.SetFillColor(kRed);
+      p.FillPath();
+      p.SetFillRule(frNonZero);
+      p.SetFillColor(kBlue);
+      RectPath(p, 0, 0, 100, 100);
+      p.FillPath();
+    };
+    for (const Kind& k : kinds) {
+      TBitmap page = WhitePage();
+      TCanvas canvas(page);
+      {
+        TPDFPicasso p;
+        k.attach(p, canvas);
+        draw(p);
+      }
+      canvas.Flush();
+      EXPECT_EQ(page.Pixel(50, 45), r.centre) << k.name << " clip rule " << int(r.clip);
+      EXPECT_EQ(page.Pixel(50, 22), kBlue) << k.name << " star point";
+      EXPECT_EQ(page.Pixel(90, 90), kWhite) << k.name << " outside the star";
+    }
+    TMemoryStream out;
+    {
+      TPDFPicasso p;
+      p.BeginHTMLCanvas(out);
+      draw(p);
+    }
+    const std::string fill = r.fill == frEvenOdd ? "ctx.fill(\"evenodd\");" : "ctx.fill();";
+    const std::string clip = r.clip == frEvenOdd ? "ctx.clip(\"evenodd\");" : "ctx.clip();";
+    EXPECT_NE(out.Bytes().find(fill + clip), std::string::npos) << out.Bytes();
+  }
 }
