@@ -1,4 +1,4 @@
-// MD5 (our own) and SHA-2 digests (libcrypto) and the resource-name tag.
+// MD5 and SHA-2 digests (libcrypto) and the resource-name tag.
 #pragma once
 
 #include <array>
