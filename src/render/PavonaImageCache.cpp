@@ -1,6 +1,7 @@
 #include "render/PavonaImageCache.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -177,8 +178,24 @@ public:
   bool Opaque() const { return kind_ != imkStencil && !mask_ && kind_ != imkMask && kind_ != imkSoftMask; }
   // A packed picture whose rows FetchBits gives.
   bool Bilevel() const { return bilevel_; }
+  // Grid row y's packed samples (missing data read as zero bits) when the
+  // grid is the picture's own width, else nullptr.
+  const uint8_t* PackedRow(int32_t y) { return w_ == bw_ ? packedRowOf(y) : nullptr; }
   // Grid row y as one byte (0 or 1) per grid pixel: the packed samples.
   void FetchBits(int32_t y, uint8_t* out) {
+    const uint8_t* row = packedRowOf(y);
+    if (w_ == bw_) {
+      for (int32_t x = 0; x < w_; ++x) out[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+      return;
+    }
+    for (int32_t x = 0; x < w_; ++x) {
+      const int32_t sx = xb_[size_t(x)];
+      out[x] = (row[sx >> 3] >> (7 - (sx & 7))) & 1;
+    }
+  }
+
+private:
+  const uint8_t* packedRowOf(int32_t y) {
     const int32_t by = int32_t(int64_t(y) * bh_ / h_);
     const std::string& rows = d_.GetBilevelRows();
     const int64_t start = int64_t(by) * rowBytes_;
@@ -191,16 +208,10 @@ public:
         std::memcpy(packedRow_.data(), rows.data() + start, size_t(int64_t(rows.size()) - start));
       row = packedRow_.data();
     }
-    if (w_ == bw_) {
-      for (int32_t x = 0; x < w_; ++x) out[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
-      return;
-    }
-    for (int32_t x = 0; x < w_; ++x) {
-      const int32_t sx = xb_[size_t(x)];
-      out[x] = (row[sx >> 3] >> (7 - (sx & 7))) & 1;
-    }
+    return row;
   }
 
+public:
   void Fetch(int32_t y, uint8_t* out) {
     const int32_t by = int32_t(int64_t(y) * bh_ / h_);
     const uint8_t* maskRow = mask_ ? mask_->ScanLine(int32_t(int64_t(y) * mh_ / h_)) : nullptr;
@@ -291,6 +302,7 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
   // Per target column: weighted sums of B, G, R (alpha-weighted unless
   // opaque) and alpha; for packed pictures only the weight of 1 samples.
   std::vector<uint64_t> rowSums(size_t(tw + 1) * 4), sums(size_t(tw) * 4);
+  bool rowSumsDirty = false;  // rowSums holds a row's sums still
   auto add = [&](size_t t, uint32_t wx, uint64_t v0, uint64_t v1, uint64_t v2, uint64_t v3) {
     uint64_t* r = &rowSums[t * 4];
     r[0] += v0 * wx, r[1] += v1 * wx, r[2] += v2 * wx, r[3] += v3 * wx;
@@ -302,8 +314,42 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
     for (int32_t y = y0; y < std::min(y1, h); ++y) {
       const uint64_t wy = uint64_t(std::min<int64_t>(bottom, int64_t(y + 1) * th) - std::max<int64_t>(top, int64_t(y) * th));
       if (wy == 0) continue;
-      std::fill(rowSums.begin(), rowSums.end(), 0);
-      if (bits) {
+      if (rowSumsDirty) std::fill(rowSums.begin(), rowSums.end(), 0);
+      rowSumsDirty = true;
+      if (const uint8_t* packed = bits ? rows.PackedRow(y) : nullptr) {
+        // Only the rarer samples of the row are visited, a set bit at a
+        // time; whole bytes of the common one (the paper of most scanned
+        // pages) are passed over. A target column gathers w units of a row,
+        // so the units of 1 samples follow from those of 0 samples.
+        const int32_t bytes = (w + 7) / 8;
+        const uint32_t padding = (w & 7) ? (0xFFu << (8 - (w & 7))) & 0xFFu : 0xFFu;
+        int64_t ones = 0;
+        for (int32_t i = 0; i < bytes; ++i)
+          ones += std::popcount(uint32_t(packed[i]) & (i == bytes - 1 ? padding : 0xFFu));
+        const bool inverted = ones * 2 > w;
+        const uint32_t flip = inverted ? 0xFFu : 0;
+        bool any = false;
+        for (int32_t i = 0; i < bytes; ++i) {
+          uint32_t bitsOf = (uint32_t(packed[i]) ^ flip) & (i == bytes - 1 ? padding : 0xFFu);
+          if (!bitsOf) continue;
+          any = true;
+          do {
+            const int bit = std::countl_zero(bitsOf) - 24;
+            bitsOf &= ~(0x80u >> bit);
+            const int32_t x = i * 8 + bit;
+            const size_t t = size_t(column[size_t(x)]);
+            const uint32_t wx = weight[size_t(x)];
+            rowSums[t * 4] += wx, rowSums[t * 4 + 4] += uint32_t(tw) - wx;
+          } while (bitsOf);
+        }
+        if (inverted) {
+          for (size_t t = 0; t < size_t(tw); ++t) sums[t * 4] += (uint64_t(w) - rowSums[t * 4]) * wy;
+        } else {
+          for (size_t t = 0; t < size_t(tw) && any; ++t) sums[t * 4] += rowSums[t * 4] * wy;
+        }
+        rowSumsDirty = any;
+        continue;
+      } else if (bits) {
         rows.FetchBits(y, line.data());
         // Without branches: ink and paper alternate unpredictably.
         for (int32_t x = 0; x < w; ++x) {

@@ -5,6 +5,7 @@
 // reduced to their size on the device look as pdftoppm draws them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -315,3 +316,64 @@ TEST(RendererImageCache, ReducedPicturesMatchPdftoppm) {
 }
 
 }  // namespace
+
+// 1-bit pictures are reduced by visiting the rarer samples of each row: rows
+// of paper, of ink, mostly one or the other, with set padding bits after an
+// odd width, give the exact area averages worked out here pixel by pixel.
+TEST(RendererImageCache, BilevelPicturesReduceToExactAreaAverages) {
+  const int w = 37, h = 9, rowBytes = (w + 7) / 8;
+  auto bitAt = [](int x, int y) {
+    switch (y) {
+      case 0: return false;                     // paper
+      case 1: return true;                      // ink
+      case 2: return x % 11 != 3;               // mostly 1
+      case 3: return x % 13 == 5;               // mostly 0
+      default: return ((x * 7 + y * 3) % 5) < 2;
+    }
+  };
+  std::string data(size_t(rowBytes) * h, '\xFF');  // padding bits set
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (!bitAt(x, y)) data[size_t(y) * rowBytes + x / 8] &= char(~(0x80 >> (x % 8)));
+  auto doc = LoadPdf(PagePdf("q 100 0 0 100 0 0 cm /Im Do Q", "<< /XObject << /Im 4 0 R >> >>",
+                             {ImageObject(w, h, "/ColorSpace /DeviceGray /BitsPerComponent 1", data)}, "",
+                             "[0 0 100 100]"));
+  ASSERT_TRUE(doc);
+  TPDFDictionary* page = FindPages(*doc).at(0);
+  auto resolve = [](TPDFObject* o) { return PDFAsIndRef(o) ? PDFAsIndRef(o)->Resolve() : o; };
+  TPDFDictionary* resources = PDFAsDictionary(resolve(page->GetValue("Resources")));
+  ASSERT_NE(resources, nullptr);
+  TPDFStream* image = PDFAsStream(resolve(PDFAsDictionary(resolve(resources->GetValue("XObject")))->GetValue("Im")));
+  ASSERT_NE(image, nullptr);
+  TPDFImageDecoder decoder;
+  decoder.KeepBilevel = true;
+  decoder.SetImage(image);
+  ASSERT_TRUE(decoder.IsReady()) << decoder.GetErrorText();
+  ASSERT_TRUE(decoder.IsBilevel());
+  // Overlap of source cell i (tSize units wide) with target cell t (sSize wide).
+  auto overlap = [](int i, int t, int sSize, int tSize) {
+    const int64_t lo = std::max<int64_t>(int64_t(i) * tSize, int64_t(t) * sSize);
+    const int64_t hi = std::min<int64_t>(int64_t(i + 1) * tSize, int64_t(t + 1) * sSize);
+    return std::max<int64_t>(0, hi - lo);
+  };
+  for (auto [tw, th] : {std::pair{37, 9}, {36, 8}, {10, 4}, {5, 3}, {1, 1}, {37, 1}}) {
+    SCOPED_TRACE(std::to_string(tw) + " x " + std::to_string(th));
+    auto prepared = PrepareImage(decoder, tw, th);
+    ASSERT_TRUE(prepared);
+    ASSERT_EQ(prepared->Width, tw);
+    ASSERT_EQ(prepared->Height, th);
+    const uint64_t total = uint64_t(w) * h;
+    for (int ty = 0; ty < th; ++ty)
+      for (int tx = 0; tx < tw; ++tx) {
+        uint64_t ones = 0;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x)
+            if (bitAt(x, y)) ones += uint64_t(overlap(x, tx, w, tw) * overlap(y, ty, h, th));
+        const uint8_t expected = uint8_t((255 * ones + total / 2) / total);  // 1 is white
+        const uint8_t* px = prepared->Picture.ScanLine(ty) + 4 * tx;
+        ASSERT_EQ(px[0], expected) << tx << "," << ty;
+        ASSERT_EQ(px[1], expected) << tx << "," << ty;
+        ASSERT_EQ(px[3], 255) << tx << "," << ty;
+      }
+  }
+}
