@@ -249,6 +249,8 @@ private:
   void LineTo(TRun& run, double x, double y);
   void CurveTo(TRun& run, double x1, double y1, double x2, double y2, double x3, double y3);
   void SetColor(TRun& run, bool fill);
+  // g/G, k/K, rg/RG: the device space (kept inside an uncoloured glyph), then the colour.
+  void SetDeviceColor(TRun& run, bool fill, TColorSpaceKind kind);
   // The space cs and CS name: a device space or one of the resources'.
   TColorSpaceRef ResolveColorSpace(TRun& run, std::string_view name);
   // The space a colour-space object stands for (made on the first use of

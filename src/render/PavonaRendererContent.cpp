@@ -272,6 +272,11 @@ void TPDFRenderer::FillSetup(TRun& run, TFillRule rule) {
   if (eps_) eps_->SetFillState(run.gs.FillColor, nullptr, RuleCode(rule));
 }
 
+void TPDFRenderer::SetDeviceColor(TRun& run, bool fill, TColorSpaceKind kind) {
+  if (!run.uncolouredGlyph) (fill ? run.gs.FillColorSpace : run.gs.StrokeColorSpace) = {kind};
+  SetColor(run, fill);
+}
+
 void TPDFRenderer::Paint(TRun& run, TPaintOp op) {
   // Stroking with a pattern is not painted; filling with one paints the
   // pattern's cells inside the path (which the fill consumes).
@@ -460,30 +465,18 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
        }},
       // Colour. Inside an uncoloured glyph the colour operators leave their
       // operands where they are, so they read the stack themselves.
-      {"g", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.FillColorSpace = {TColorSpaceKind::DeviceGray};
-         R.SetColor(r, true);
-       }},
-      {"G", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = {TColorSpaceKind::DeviceGray};
-         R.SetColor(r, false);
-       }},
-      {"k", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.FillColorSpace = {TColorSpaceKind::DeviceCMYK};
-         R.SetColor(r, true);
-       }},
-      {"K", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = {TColorSpaceKind::DeviceCMYK};
-         R.SetColor(r, false);
-       }},
-      {"rg", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.FillColorSpace = {TColorSpaceKind::DeviceRGB};
-         R.SetColor(r, true);
-       }},
-      {"RG", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) {
-         if (!r.uncolouredGlyph) r.gs.StrokeColorSpace = {TColorSpaceKind::DeviceRGB};
-         R.SetColor(r, false);
-       }},
+      {"g", TOperator::ReadsStack, "",
+       [](TPDFRenderer& R, TRun& r, const O&) { R.SetDeviceColor(r, true, TColorSpaceKind::DeviceGray); }},
+      {"G", TOperator::ReadsStack, "",
+       [](TPDFRenderer& R, TRun& r, const O&) { R.SetDeviceColor(r, false, TColorSpaceKind::DeviceGray); }},
+      {"k", TOperator::ReadsStack, "",
+       [](TPDFRenderer& R, TRun& r, const O&) { R.SetDeviceColor(r, true, TColorSpaceKind::DeviceCMYK); }},
+      {"K", TOperator::ReadsStack, "",
+       [](TPDFRenderer& R, TRun& r, const O&) { R.SetDeviceColor(r, false, TColorSpaceKind::DeviceCMYK); }},
+      {"rg", TOperator::ReadsStack, "",
+       [](TPDFRenderer& R, TRun& r, const O&) { R.SetDeviceColor(r, true, TColorSpaceKind::DeviceRGB); }},
+      {"RG", TOperator::ReadsStack, "",
+       [](TPDFRenderer& R, TRun& r, const O&) { R.SetDeviceColor(r, false, TColorSpaceKind::DeviceRGB); }},
       {"sc", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, true); }},
       {"SC", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, false); }},
       {"scn", TOperator::ReadsStack, "", [](TPDFRenderer& R, TRun& r, const O&) { R.SetColor(r, true); }},
