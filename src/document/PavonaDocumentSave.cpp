@@ -13,6 +13,9 @@ namespace {
 constexpr int32_t kSavePrecision = 15;
 // Output is handed to the stream in blocks of about this size.
 constexpr size_t kWriteBlock = 1 << 20;
+// Free entries written for a gap between used numbers at most; a longer
+// gap starts a new subsection of the cross-reference table.
+constexpr int64_t kMaxFreeGap = 256;
 
 std::string xrefLine(int64_t offset, int32_t generation, char kind) {
   std::string line = ZeroPadInt(offset, 10);
@@ -25,9 +28,9 @@ std::string xrefLine(int64_t offset, int32_t generation, char kind) {
 }
 
 struct TEntry {
+  int32_t number = 0;
   int64_t offset = 0;
   int32_t generation = 0;
-  bool used = false;
 };
 
 }  // namespace
@@ -87,7 +90,10 @@ void TPDFDocument::writeBody(TStream& stream) {
     TPDFStream* s = PDFAsStream(record->GetObject());
     if (s && s->GetDictionary() && s->GetDictionary()->GetNameValue("Type") == "XRef") skipped.insert(record->Number);
   }
-  std::vector<TEntry> entries(static_cast<size_t>(highest) + 1);
+  // Written objects only: a file may number one object in the millions,
+  // and the table lists runs of used numbers, not every number up to it.
+  std::vector<TEntry> entries;
+  entries.reserve(table_.size());
 
   const int32_t status = GetEncryptionStatus();
   const bool encrypt = status == esHandled && IsEncryptedAndAuthenticated();
@@ -109,33 +115,57 @@ void TPDFDocument::writeBody(TStream& stream) {
     } else {
       text = record->WriteText();
     }
-    TEntry& entry = entries[static_cast<size_t>(record->Number)];
-    entry.offset = position();
-    entry.generation = std::max(record->Generation, 0);
-    entry.used = true;
+    entries.push_back({record->Number, position(), std::max(record->Generation, 0)});
     out += text;
     if (out.size() >= kWriteBlock) flush();
   }
 
+  // Short gaps (object streams not written, numbers the file left unused)
+  // are free entries; a long gap ends the subsection and the next used
+  // number starts one of its own, so that one object numbered in the
+  // millions does not make a table of millions of lines.
+  std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) { return a.number < b.number; });
+  entries.erase(std::unique(entries.begin(), entries.end(),
+                            [](const TEntry& a, const TEntry& b) { return a.number == b.number; }),
+                entries.end());
   const int64_t xrefPosition = position();
-  out += "xref\n0 ";
-  out += std::to_string(entries.size());
-  out += '\n';
-  out += "0000000000 65535 f \n";
-  for (size_t i = 1; i < entries.size(); ++i) {
-    const TEntry& e = entries[i];
-    out += e.used ? xrefLine(e.offset, e.generation, 'n') : xrefLine(0, 0, 'f');
-    if (out.size() >= kWriteBlock) flush();
+  out += "xref\n";
+  size_t i = 0;
+  while (i < entries.size() && entries[i].number <= 0) ++i;
+  // The first subsection starts at object 0, the head of the free list.
+  for (bool first = true; first || i < entries.size(); first = false) {
+    const int32_t runStart = first ? 0 : entries[i].number;
+    int64_t runLast = first ? 0 : runStart;
+    size_t runEnd = i;
+    while (runEnd < entries.size() && entries[runEnd].number - runLast - 1 <= kMaxFreeGap) {
+      runLast = entries[runEnd].number;
+      ++runEnd;
+    }
+    out += std::to_string(runStart);
+    out += ' ';
+    out += std::to_string(runLast - runStart + 1);
+    out += '\n';
+    int64_t number = runStart;
+    if (first) {
+      out += "0000000000 65535 f \n";
+      ++number;
+    }
+    for (; i < runEnd; ++i, ++number) {
+      for (; number < entries[i].number; ++number) out += xrefLine(0, 0, 'f');
+      out += xrefLine(entries[i].offset, entries[i].generation, 'n');
+      if (out.size() >= kWriteBlock) flush();
+    }
   }
 
   trailer_->FreeKey("XRefStm");
   // Size is one more than the highest number in the table that is written;
   // a smaller or larger value would not describe the new file.
+  const double sizeValue = static_cast<double>(highest) + 1;
   TPDFNumeric* size = PDFAsNumeric(trailer_->GetValue("Size"));
   if (size) {
-    size->SetValue(static_cast<double>(entries.size()));
+    size->SetValue(sizeValue);
   } else {
-    trailer_->SetValue("Size", pool_->NewNumeric(static_cast<double>(entries.size())));
+    trailer_->SetValue("Size", pool_->NewNumeric(sizeValue));
   }
   out += "trailer\n";
   std::string trailerText = trailer_->WriteText();

@@ -82,6 +82,18 @@ public:
   bool PastFlush() const { return padding_ > kFlushPadding; }
   int64_t DataSize() const;
   static constexpr int64_t kFlushPadding = 4;
+  // Rows decoded once the decoder is past its flush come from padding
+  // alone. Stripped trailing bytes make a few hundred thousand such pixels
+  // in real files; a tiny stream declaring millions of rows, or thousands
+  // of small regions sharing one decoder (the refinements of a symbol
+  // dictionary), would make it spin on padding for minutes. The budget
+  // covers every region this decoder feeds: a floor well above what real
+  // files need, and more for more data. False once the pixels of a row
+  // would go past it; the region is then damaged and its remaining rows
+  // stay white.
+  bool SpendPaddedPixels(int64_t pixels);
+  static constexpr int64_t kPaddedPixelFloor = int64_t(1) << 22;
+  static constexpr int64_t kPaddedPixelsPerByte = 4096;
 
   void ResetGenericStats(int templ, const TArithmeticDecoderStats* previous);
   void ResetRefinementStats(int templ, const TArithmeticDecoderStats* previous);
@@ -98,6 +110,7 @@ private:
   int CT_ = 0;
   uint8_t B_ = 0;
   int64_t padding_ = 0;
+  int64_t paddedPixels_ = 0;
   void ByteIn();
   uint8_t NextByte();
 };

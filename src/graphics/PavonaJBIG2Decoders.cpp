@@ -92,6 +92,11 @@ TArithmeticDecoder::TArithmeticDecoder(TStreamReader& reader)
 
 int64_t TArithmeticDecoder::DataSize() const { return reader_.Size(); }
 
+bool TArithmeticDecoder::SpendPaddedPixels(int64_t pixels) {
+  paddedPixels_ += pixels;
+  return paddedPixels_ <= std::max(kPaddedPixelFloor, DataSize() * kPaddedPixelsPerByte);
+}
+
 uint8_t TArithmeticDecoder::NextByte() {
   if (reader_.Overrun() > kMaxOverrun) throw EJBIG2Error("arithmetic data exhausted");
   if (reader_.Position() >= reader_.Size()) ++padding_;

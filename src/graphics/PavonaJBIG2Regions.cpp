@@ -105,15 +105,6 @@ namespace jbig2 {
 
 // --- Generic region (T.88 6.2) -------------------------------------------------
 
-namespace {
-
-// Pixels a generic region may decode from padding alone: a floor well above
-// what stripped real files need, and more for regions with more data.
-constexpr int64_t kPaddedPixelFloor = int64_t(1) << 22;
-constexpr int64_t kPaddedPixelsPerByte = 4096;
-
-}  // namespace
-
 void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGenericParams& p) {
   dec.AddWork(int64_t(bm.width) * bm.height);
   if (p.mmr) {
@@ -125,15 +116,9 @@ void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGeneri
   static constexpr uint32_t kSltp[4] = {0x9B25, 0x0795, 0x00E5, 0x0195};
   const int* at = p.at;
   int ltp = 0;
-  // Rows decoded once the decoder is past what an encoder's flush leaves
-  // come from padding alone. Stripped trailing bytes make a few hundred
-  // thousand such pixels in real files; a tiny stream declaring millions of
-  // rows would make the decoder spin on padding for seconds. Past the budget
-  // the region is damaged: its remaining rows stay white.
-  const int64_t paddedBudget = std::max(kPaddedPixelFloor, ad.DataSize() * kPaddedPixelsPerByte);
-  int64_t padded = 0;
+  // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
   for (int32_t y = 0; y < bm.height; ++y) {
-    if (ad.PastFlush() && (padded += bm.width) > paddedBudget) break;
+    if (ad.PastFlush() && !ad.SpendPaddedPixels(bm.width)) break;
     if (p.tpgdon) {
       ltp ^= ad.DecodeBit(stats, kSltp[p.templ & 3]);
       if (ltp) {
@@ -219,15 +204,9 @@ void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TAr
                                  const TJBIG2Bitmap& ref, int32_t dx, int32_t dy) {
   dec.AddWork(int64_t(bm.width) * bm.height);
   int ltp = 0;
-  // Rows decoded once the decoder is past what an encoder's flush leaves
-  // come from padding alone. Stripped trailing bytes make a few hundred
-  // thousand such pixels in real files; a tiny stream declaring millions of
-  // rows would make the decoder spin on padding for seconds. Past the budget
-  // the region is damaged: its remaining rows stay white.
-  const int64_t paddedBudget = std::max(kPaddedPixelFloor, ad.DataSize() * kPaddedPixelsPerByte);
-  int64_t padded = 0;
+  // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
   for (int32_t y = 0; y < bm.height; ++y) {
-    if (ad.PastFlush() && (padded += bm.width) > paddedBudget) break;
+    if (ad.PastFlush() && !ad.SpendPaddedPixels(bm.width)) break;
     // The typical-prediction bit uses the context of a lone reference pixel.
     if (tpgron) ltp ^= ad.DecodeBit(stats, templ ? 0x0080 : 0x0100);
     for (int32_t x = 0; x < bm.width; ++x) {
