@@ -18,9 +18,10 @@ using pvltest::TempDir;
 
 // A small classic file: catalogue, a Pages node, two pages (the second
 // inheriting its MediaBox), one content stream, Info; offsets computed here.
-// With gap, an incremental update adds object 9, leaving 7 and 8 unused.
-std::string buildFile(const std::string& header = "%PDF-1.3\n", bool gap = false) {
-  const std::string catalogExtra = gap ? " /Extra 9 0 R" : "";
+// With gap, an incremental update adds object far (9: leaving 7 and 8 unused).
+std::string buildFile(const std::string& header = "%PDF-1.3\n", bool gap = false, int32_t far = 9) {
+  const std::string farText = std::to_string(far);
+  const std::string catalogExtra = gap ? " /Extra " + farText + " 0 R" : "";
   std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R" + catalogExtra + " >>",
       "<< /Type /Pages /Count 2 /MediaBox [0 0 300 400] /Kids [3 0 R 4 0 R] >>",
@@ -41,10 +42,10 @@ std::string buildFile(const std::string& header = "%PDF-1.3\n", bool gap = false
   out += "trailer\n<< /Size 7 /Root 1 0 R /Info 6 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   if (gap) {
     const size_t at = out.size();
-    out += "9 0 obj\n(gap)\nendobj\n";
+    out += farText + " 0 obj\n(gap)\nendobj\n";
     const size_t xref2 = out.size();
-    out += "xref\n9 1\n" + ZeroPadInt(static_cast<int64_t>(at), 10) + " 00000 n \n";
-    out += "trailer\n<< /Size 10 /Root 1 0 R /Info 6 0 R /Prev " + std::to_string(xref) + " >>\nstartxref\n" +
+    out += "xref\n" + farText + " 1\n" + ZeroPadInt(static_cast<int64_t>(at), 10) + " 00000 n \n";
+    out += "trailer\n<< /Size " + std::to_string(far + 1) + " /Root 1 0 R /Info 6 0 R /Prev " + std::to_string(xref) + " >>\nstartxref\n" +
            std::to_string(xref2) + "\n%%EOF\n";
   }
   return out;
@@ -291,6 +292,34 @@ TEST(DocumentSave, LayoutOfTheWrittenFile) {
   EXPECT_FALSE(again.WasReconstructed());
   EXPECT_EQ(again.GetPageTree()->GetPageCount(), 2);
   EXPECT_EQ(again.GetObjectCount(), 8);
+}
+
+// One object numbered near the top of the range (found by fuzz_document):
+// the table listed every number up to it, 160 MB of free entries written
+// for a 1 KB file. A long gap now starts a subsection of its own.
+TEST(DocumentSave, FarObjectNumberStartsASubsection) {
+  TPDFDocument doc;
+  ASSERT_EQ(doc.LoadFromString(buildFile("%PDF-1.3\n", true, 8000000), u""), 0);
+  const std::string saved = doc.SaveToString();
+  ASSERT_FALSE(saved.empty());
+  EXPECT_LT(saved.size(), 4096u);
+  const size_t xref = saved.rfind("\nxref\n");
+  ASSERT_NE(xref, std::string::npos);
+  EXPECT_NE(saved.find("\n8000000 1\n", xref), std::string::npos) << saved.substr(xref);
+  EXPECT_NE(saved.find("/Size 8000001", xref), std::string::npos);
+
+  TPDFDocument again;
+  ASSERT_EQ(again.LoadFromString(saved, u""), 0);
+  EXPECT_FALSE(again.WasReconstructed());
+  EXPECT_EQ(again.GetPageTree()->GetPageCount(), 2);
+  TPDFObject* extra = again.GetRoot()->GetValue("Extra", true);
+  ASSERT_NE(extra, nullptr);
+  EXPECT_EQ(extra->WriteText(), "(gap)");
+  if (pvltest::HaveTools({"qpdf"})) {
+    TempDir dir;
+    std::string report;
+    EXPECT_EQ(qpdfCheck(dir, saved, "", &report), 0) << report;
+  }
 }
 
 TEST(DocumentSave, GapsAndObjectStreamsBecomeFreeEntries) {

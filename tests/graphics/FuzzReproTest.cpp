@@ -93,3 +93,43 @@ TEST(FuzzReproTest, JBIG2GenericRegionBeyondItsDataStopsQuickly) {
   EXPECT_LT(SecondsSince(start), kMaxSeconds);
   TBitmap::SetMaxPixels(TBitmap::DefaultMaxPixels);
 }
+
+// A 563-byte symbol dictionary whose aggregate symbols make some 35,000
+// small refinement regions on one arithmetic decoder whose 155 bytes ended
+// early: each region had a padding budget of its own, so together they
+// decoded over 100 million pixels of padding (more than a minute in the
+// fuzz build). The budget now covers every region of the decoder. Decoding
+// still ends within the work limit, and quickly.
+TEST(FuzzReproTest, JBIG2RefinementsSharingADecoderShareItsPaddingBudget) {
+  const std::string input = Seed("fuzz_jbig2", "aggregate-refinements-on-padding.bin");
+  ASSERT_GT(input.size(), 2u);
+  const size_t globalsLength =
+      std::min<size_t>((size_t(uint8_t(input[0])) << 8) | uint8_t(input[1]), input.size() - 2);
+  const std::string_view all = std::string_view(input).substr(2);
+  TPVLJBIG2Decoder dec;
+  const double start = CpuSeconds();
+  (void)dec.DecodeWithGlobals(all.substr(globalsLength), all.substr(0, globalsLength));
+  EXPECT_LT(SecondsSince(start), kMaxSeconds);
+}
+
+// The padding budget itself: a floor for small data, more per byte of
+// data, spent by every region of one decoder in turn.
+TEST(FuzzReproTest, JBIG2PaddingBudgetIsSharedByTheDecodersRegions) {
+  struct Case {
+    size_t dataBytes;
+    int64_t budget;
+  };
+  const Case cases[] = {
+      {10, TArithmeticDecoder::kPaddedPixelFloor},
+      {4096, int64_t(4096) * TArithmeticDecoder::kPaddedPixelsPerByte},
+  };
+  for (const Case& c : cases) {
+    const std::string data(c.dataBytes, '\0');
+    TStreamReader reader(data);
+    TArithmeticDecoder ad(reader);
+    // Two regions of half the budget each fit; one more pixel does not.
+    EXPECT_TRUE(ad.SpendPaddedPixels(c.budget / 2)) << c.dataBytes;
+    EXPECT_TRUE(ad.SpendPaddedPixels(c.budget - c.budget / 2)) << c.dataBytes;
+    EXPECT_FALSE(ad.SpendPaddedPixels(1)) << c.dataBytes;
+  }
+}
