@@ -625,6 +625,10 @@ public:
       if (uint64_t(gw) * gh > uint64_t(TJBIG2StreamDecoder::MaxBitmapPixels)) throw EJBIG2Error("bad grid size");
       int32_t w = static_cast<int32_t>(gw), h = static_cast<int32_t>(gh);
       int bpp = CeilLog2(dict->patterns.size());
+      // Each bit plane of the gray-scale image is a generic region of the
+      // grid's size: a grid of millions of cells with many planes is
+      // refused before its first plane, not after minutes of decoding.
+      decoder_.CheckWork(int64_t(w) * h * bpp);
       int64_t pw = dict->width, ph = dict->height;
       std::unique_ptr<TJBIG2Bitmap> skip;
       if (flag("H_ENABLE_SKIP")) {
@@ -678,6 +682,10 @@ std::unique_ptr<TJBIG2Bitmap> TJBIG2StreamDecoder::NewBitmap(int64_t width, int6
 void TJBIG2StreamDecoder::AddWork(int64_t pixels) {
   work_ += pixels;
   if (work_ > WorkLimit) throw EJBIG2Error("decoding work limit reached");
+}
+
+void TJBIG2StreamDecoder::CheckWork(int64_t pixels) const {
+  if (pixels > WorkLimit - work_) throw EJBIG2Error("decoding work limit reached");
 }
 
 TSegment* TJBIG2StreamDecoder::FindSegment(uint32_t number) const {

@@ -233,6 +233,9 @@ public:
   TJBIG2Bitmap* FindBitmap(int32_t number) const;
   std::unique_ptr<TJBIG2Bitmap> NewBitmap(int64_t width, int64_t height);
   void AddWork(int64_t pixels);
+  // Refuses work declared up front (a halftone grid's bit planes) that
+  // would take the decoding past WorkLimit, before any of it is done.
+  void CheckWork(int64_t pixels) const;
   int32_t NoOfPages() const { return noOfPages; }
 
   bool noOfPagesKnown = false;
