@@ -343,7 +343,8 @@ TEST(FacadeSplit, EveryReadableCorpusFileSplitsIntoPagesThatRenderAlike) {
   if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) GTEST_SKIP() << "peer tools missing";
   int files = 0;
   for (const std::string& path : pvltest::CorpusPdfFiles()) {
-    if (path.find("fuzz") != std::string::npos) continue;
+    // Broken on purpose (the name says so; the folder the checkout is in may say anything).
+    if (fs::path(path).filename().string().find("fuzz") != std::string::npos) continue;
     if (fs::file_size(path) > 3'000'000) continue;
     const auto enc = RunCommand({"qpdf", "--show-encryption", path});
     if (enc.exitCode != 0 || enc.out.find("not encrypted") == std::string::npos) continue;
