@@ -220,8 +220,14 @@ std::string TPavonaXMP::SaveToString() const {
   if (!buffer) return {};
   std::string out(reinterpret_cast<const char*>(buffer), static_cast<size_t>(std::max(size, 0)));
   xmlFree(buffer);
-  const size_t begin = out.find("<?xpacket");
-  if (begin != std::string::npos) out.erase(0, begin);
+  // What comes before the opening wrapper (the XML declaration) goes. A
+  // packet read without an opening wrapper before its root (an end wrapper
+  // alone, or one after the root) keeps its XML whole.
+  std::string root = "<";
+  if (xmpmeta_->ns && xmpmeta_->ns->prefix) root += reinterpret_cast<const char*>(xmpmeta_->ns->prefix) + std::string(":");
+  root += reinterpret_cast<const char*>(xmpmeta_->name);
+  const size_t begin = out.find("<?xpacket begin");
+  if (begin != std::string::npos && begin < out.find(root)) out.erase(0, begin);
   const size_t end = out.rfind("<?xpacket end=");
   if (end != std::string::npos) out.insert(end, std::string(1023, ' ') + "\n");
   return out;

@@ -125,6 +125,37 @@ TEST(DocumentInfo, UnreadablePacketsAndEncryptedDocuments) {
   EXPECT_EQ(enc.GetMetadata(), packet);
 }
 
+// Packets whose opening wrapper is missing or comes after the root (found
+// by fuzz_xmp): the text before the first "<?xpacket" was cut off, which
+// left only padding and the end wrapper, so an edit wiped the metadata.
+// Every packet keeps its XML and still parses once written.
+TEST(DocumentInfo, PacketsWithoutAnOpeningWrapperBeforeTheRootKeepTheirXml) {
+  const std::string meta = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                           "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'/></x:xmpmeta>";
+  struct Case {
+    std::string packet;
+    bool wrapped;  // the output starts with the opening wrapper
+  };
+  const Case cases[] = {
+      {"<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>" + meta + "<?xpacket end='w'?>", true},
+      {meta + "<?xpacket end='w'?>", false},
+      {"<?xpackdt begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>" + meta + "<?xpacket end='w'?>", false},
+      {meta + "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.packet);
+    TPavonaXMP xmp;
+    ASSERT_TRUE(xmp.LoadFromString(c.packet));
+    xmp.SetTitle("Kept");
+    const std::string out = xmp.SaveToString();
+    EXPECT_NE(out.find("<x:xmpmeta"), std::string::npos) << out;
+    EXPECT_NE(out.find(">Kept</rdf:li>"), std::string::npos) << out;
+    EXPECT_EQ(out.rfind("<?xpacket begin", 0) == 0, c.wrapped) << out;
+    TPavonaXMP again;
+    EXPECT_TRUE(again.LoadFromString(out)) << out;
+  }
+}
+
 TEST(DocumentInfo, LoadedCorpusPacketIsEditedInPlace) {
   // A corpus file with a packet: setting the title keeps the other properties.
   for (const std::string& path : pvltest::CorpusPdfFiles()) {
