@@ -270,6 +270,12 @@ void readRefinement(TJBIG2StreamDecoder& dec, TParams& p, TJBIG2Bitmap& bm, cons
   p.reader->SetPosition(start + std::max(size, 0));
 }
 
+// What a text-region instance decoded from padding costs of the decoder's
+// padding budget (about 16,000 instances past the floor), and how far a
+// Huffman-coded one may read past its data.
+constexpr int64_t kPaddedPixelsPerInstance = 256;
+constexpr int64_t kMaxHuffmanOverrun = 4096;
+
 }  // namespace
 
 std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegionParams& p) {
@@ -287,6 +293,14 @@ std::unique_ptr<TJBIG2Bitmap> ReadTextRegion(TJBIG2StreamDecoder& dec, TTextRegi
     bool first = true;
     int64_t curS = 0;
     for (;;) {
+      // Instances read past the data are damage, and a region may declare
+      // billions of them: the arithmetic decoder charges each to its
+      // padding budget, a Huffman reader may not run far past its end.
+      // The region ends there with what it has.
+      if (p.huff ? p.reader && p.reader->Overrun() > kMaxHuffmanOverrun
+                 : p.arith->PastFlush() && !p.arith->SpendPaddedPixels(kPaddedPixelsPerInstance)) {
+        return region;
+      }
       if (first) {
         if (!DecodeValue(p, p.tableFS, TArithmeticDecoder::IAFS, v)) throw EJBIG2Error("bad first S");
         firstS += v;

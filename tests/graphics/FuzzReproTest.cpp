@@ -116,6 +116,12 @@ TEST(FuzzReproTest, JBIG2StreamsBeyondTheirDataEndQuickly) {
       // 229 million pixels of gray-scale image, decoded plane by plane until
       // the work limit struck in the fifth. Now refused before the first.
       {"halftone-grid-beyond-work-limit.bin", "halftone grid beyond the work limit"},
+      // A text region declaring billions of instances whose symbol IDs,
+      // read from padding, name no symbol: nothing was placed, so no work
+      // was counted, and the loop ran for more than a minute in the fuzz
+      // build. Instances past the
+      // data now spend the decoder's padding budget.
+      {"text-region-instances-on-padding.bin", "text region instances past the data"},
   };
   for (const Case& c : cases) {
     const std::string input = Seed("fuzz_jbig2", c.seed);
