@@ -621,7 +621,8 @@ public:
       dict = dynamic_cast<TPatternDictionarySegment*>(decoder_.FindSegment(header.referredToSegments[0]));
     auto region = decoder_.NewBitmap(regionBitmapWidth, regionBitmapHeight);
     if (flag("H_DEF_PIXEL")) region->Clear(1);
-    if (dict && !dict->patterns.empty()) {
+    // A grid without cells places nothing and has no planes to decode.
+    if (dict && !dict->patterns.empty() && gw > 0 && gh > 0) {
       if (uint64_t(gw) * gh > uint64_t(TJBIG2StreamDecoder::MaxBitmapPixels)) throw EJBIG2Error("bad grid size");
       int32_t w = static_cast<int32_t>(gw), h = static_cast<int32_t>(gh);
       int bpp = CeilLog2(dict->patterns.size());

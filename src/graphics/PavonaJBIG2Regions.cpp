@@ -103,10 +103,20 @@ std::vector<uint8_t> TJBIG2Bitmap::GetRow(int32_t row) const {
 
 namespace jbig2 {
 
+namespace {
+
+int64_t RowCost(const TJBIG2Bitmap& bm) {
+  return std::max<int64_t>(bm.width, 1);
+}
+
+}  // namespace
+
 // --- Generic region (T.88 6.2) -------------------------------------------------
 
 void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGenericParams& p) {
-  dec.AddWork(int64_t(bm.width) * bm.height);
+  // Every row costs at least a pixel: a region zero pixels wide and
+  // millions of rows high still decodes a bit per row.
+  dec.AddWork(RowCost(bm) * bm.height);
   if (p.mmr) {
     ReadMMRRegion(bm, *p.reader, p.mmrDataLength);
     return;
@@ -118,7 +128,7 @@ void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGeneri
   int ltp = 0;
   // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
   for (int32_t y = 0; y < bm.height; ++y) {
-    if (ad.PastFlush() && !ad.SpendPaddedPixels(bm.width)) break;
+    if (ad.PastFlush() && !ad.SpendPaddedPixels(RowCost(bm))) break;
     if (p.tpgdon) {
       ltp ^= ad.DecodeBit(stats, kSltp[p.templ & 3]);
       if (ltp) {
@@ -202,11 +212,13 @@ void ReadMMRRegion(TJBIG2Bitmap& bm, TStreamReader& reader, int64_t dataLength) 
 void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TArithmeticDecoder& ad,
                                  TArithmeticDecoderStats& stats, int templ, bool tpgron, const int8_t at[4],
                                  const TJBIG2Bitmap& ref, int32_t dx, int32_t dy) {
-  dec.AddWork(int64_t(bm.width) * bm.height);
+  // Every row costs at least a pixel: a region zero pixels wide and
+  // millions of rows high still decodes a bit per row.
+  dec.AddWork(RowCost(bm) * bm.height);
   int ltp = 0;
   // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
   for (int32_t y = 0; y < bm.height; ++y) {
-    if (ad.PastFlush() && !ad.SpendPaddedPixels(bm.width)) break;
+    if (ad.PastFlush() && !ad.SpendPaddedPixels(RowCost(bm))) break;
     // The typical-prediction bit uses the context of a lone reference pixel.
     if (tpgron) ltp ^= ad.DecodeBit(stats, templ ? 0x0080 : 0x0100);
     for (int32_t x = 0; x < bm.width; ++x) {

@@ -119,9 +119,13 @@ TEST(FuzzReproTest, JBIG2StreamsBeyondTheirDataEndQuickly) {
       // A text region declaring billions of instances whose symbol IDs,
       // read from padding, name no symbol: nothing was placed, so no work
       // was counted, and the loop ran for more than a minute in the fuzz
-      // build. Instances past the
-      // data now spend the decoder's padding budget.
+      // build. Instances past the data now spend the decoder's padding budget.
       {"text-region-instances-on-padding.bin", "text region instances past the data"},
+      // A halftone grid zero cells wide and 33,554,432 high: no pixels, so
+      // no work was counted while each of its 7 planes went through every
+      // row. A grid without cells is now passed over, and every row of a
+      // region costs at least a pixel.
+      {"halftone-grid-zero-wide.bin", "halftone grid without cells"},
   };
   for (const Case& c : cases) {
     const std::string input = Seed("fuzz_jbig2", c.seed);
