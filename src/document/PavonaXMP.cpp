@@ -224,7 +224,8 @@ std::string TPavonaXMP::SaveToString() const {
   // packet read without an opening wrapper before its root (an end wrapper
   // alone, or one after the root) keeps its XML whole.
   std::string root = "<";
-  if (xmpmeta_->ns && xmpmeta_->ns->prefix) root += reinterpret_cast<const char*>(xmpmeta_->ns->prefix) + std::string(":");
+  if (xmpmeta_->ns && xmpmeta_->ns->prefix)
+    root += reinterpret_cast<const char*>(xmpmeta_->ns->prefix) + std::string(":");
   root += reinterpret_cast<const char*>(xmpmeta_->name);
   const size_t begin = out.find("<?xpacket begin");
   if (begin != std::string::npos && begin < out.find(root)) out.erase(0, begin);

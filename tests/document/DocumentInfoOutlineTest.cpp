@@ -130,8 +130,9 @@ TEST(DocumentInfo, UnreadablePacketsAndEncryptedDocuments) {
 // left only padding and the end wrapper, so an edit wiped the metadata.
 // Every packet keeps its XML and still parses once written.
 TEST(DocumentInfo, PacketsWithoutAnOpeningWrapperBeforeTheRootKeepTheirXml) {
-  const std::string meta = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
-                           "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'/></x:xmpmeta>";
+  const std::string meta =
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+      "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'/></x:xmpmeta>";
   struct Case {
     std::string packet;
     bool wrapped;  // the output starts with the opening wrapper

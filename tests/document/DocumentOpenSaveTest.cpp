@@ -45,8 +45,8 @@ std::string buildFile(const std::string& header = "%PDF-1.3\n", bool gap = false
     out += farText + " 0 obj\n(gap)\nendobj\n";
     const size_t xref2 = out.size();
     out += "xref\n" + farText + " 1\n" + ZeroPadInt(static_cast<int64_t>(at), 10) + " 00000 n \n";
-    out += "trailer\n<< /Size " + std::to_string(far + 1) + " /Root 1 0 R /Info 6 0 R /Prev " + std::to_string(xref) + " >>\nstartxref\n" +
-           std::to_string(xref2) + "\n%%EOF\n";
+    out += "trailer\n<< /Size " + std::to_string(far + 1) + " /Root 1 0 R /Info 6 0 R /Prev " + std::to_string(xref) +
+           " >>\nstartxref\n" + std::to_string(xref2) + "\n%%EOF\n";
   }
   return out;
 }
