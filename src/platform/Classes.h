@@ -148,6 +148,26 @@ protected:
   std::string path_;
 };
 
+// A file written in full or not at all: the bytes go to a temporary file
+// in the target's folder, and Commit flushes it and renames it over the
+// target (keeping the permissions of a file it replaces). Without Commit the
+// temporary file is removed and the target stays as it was.
+class TAtomicFileStream : public TFileStream {
+public:
+  // Raises EWriteError when the temporary file cannot be made.
+  explicit TAtomicFileStream(const std::string& path);
+  ~TAtomicFileStream() override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  // Raises EWriteError with the target's path and the reason (also for a
+  // write that failed before); the target is then untouched.
+  void Commit();
+
+private:
+  std::string target_;
+  int error_ = 0;
+  bool committed_ = false;
+};
+
 // A read-only view of a stream's bytes: a file stream is mapped into memory
 // (pages are read when touched), a memory stream is used in place, any other
 // stream is read once. The stream must outlive the view.

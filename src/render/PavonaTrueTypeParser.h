@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class TStream;
@@ -132,8 +131,11 @@ public:
   // Number of codes the subtable maps.
   uint64_t CmapCodeCount(int32_t subtable) const;
 
-  int32_t GetGlyphNameCount() const { return static_cast<int32_t>(GlyphNames.size()); }
-  const std::string& GetGlyphName(int32_t index) const { return GlyphNames.at(static_cast<size_t>(index)); }
+  int32_t GetGlyphNameCount() const { return static_cast<int32_t>(glyphNameNumbers_.size()); }
+  // The post table's name of a glyph ("" when it has none); throws
+  // std::out_of_range for a glyph past the count.
+  std::string_view GetGlyphName(int32_t index) const;
+  // The last glyph named so; -1 when none is.
   int32_t FindGlyphName(std::string_view name) const;
 
   // Advance in 1/1000 em: the glyph's, else the last one, 750 when there are none.
@@ -175,8 +177,20 @@ private:
   TPDFTrueTypeHeader Header;
   int32_t NumGlyphs = 0;
   std::vector<uint32_t> Locations;
-  std::vector<std::string> GlyphNames;
-  std::unordered_map<std::string, int32_t> glyphNameIndex_;
+  // Glyph names, kept as numbers: below 258 a standard Macintosh name,
+  // from 258 on one of the post table's own (customNames_), kNoGlyphName
+  // for none. A font's names are looked up rarely, and parsing a system
+  // font must not build thousands of strings.
+  static constexpr uint16_t kNoGlyphName = 0xFFFF;
+  std::vector<uint16_t> glyphNameNumbers_;
+  struct TCustomName {
+    uint32_t Offset;  // in data_
+    uint8_t Length;
+  };
+  std::vector<TCustomName> customNames_;
+  // Named glyphs ordered by name, then glyph; made at the first lookup.
+  mutable std::vector<uint16_t> glyphsByName_;
+  mutable bool glyphsByNameMade_ = false;
   uint16_t CmapVersion = 0;
   std::vector<TPDFCmapSubtable> CmapSubtables;
   int32_t NumberOfHMetrics = 0;
