@@ -312,6 +312,22 @@ int LocalUtcOffsetMinutes(TDateTime localTime) {
 // ---------------------------------------------------------------------------
 // TStreamBytes
 
+TMappedFile::TMappedFile(const std::string& path) {
+  TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+  struct stat info {};
+  if (fstat(file.Handle(), &info) != 0 || !S_ISREG(info.st_mode))
+    throw EFOpenError("Cannot open file \"" + path + "\": not a regular file");
+  if (info.st_size == 0) return;
+  void* map = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, file.Handle(), 0);
+  if (map == MAP_FAILED) throw EFOpenError("Cannot open file \"" + path + "\": " + errnoText(errno));
+  map_ = map;
+  view_ = std::string_view(static_cast<const char*>(map), static_cast<size_t>(info.st_size));
+}
+
+TMappedFile::~TMappedFile() {
+  if (map_) munmap(map_, view_.size());
+}
+
 TStreamBytes::TStreamBytes(TStream& stream) {
   if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
     view_ = memory->Bytes();

@@ -186,6 +186,22 @@ private:
   std::string_view view_;
 };
 
+// A whole regular file mapped read-only (pages are read when touched, and
+// shared with every other process reading the file). Raises EFOpenError
+// with the path and the reason; an empty file has an empty view.
+class TMappedFile {
+public:
+  explicit TMappedFile(const std::string& path);
+  ~TMappedFile();
+  TMappedFile(const TMappedFile&) = delete;
+  TMappedFile& operator=(const TMappedFile&) = delete;
+  std::string_view View() const { return view_; }
+
+private:
+  void* map_ = nullptr;
+  std::string_view view_;
+};
+
 // Reads a whole file into a byte string (UTF-8 path); raises EFOpenError / EReadError.
 std::string ReadFileBytes(const std::string& path);
 // Writes bytes to a file safely: a temporary file in the target's folder,

@@ -84,7 +84,9 @@ int32_t toThousandths(int32_t value, int32_t unitsPerEm) { return value * 1000 /
 // Loading
 
 void TPDFTrueTypeParser::clear() {
-  data_.clear();
+  data_ = {};
+  ownData_.clear();
+  dataOwner_.reset();
   Version = 0;
   NumTables = SearchRange = EntrySelector = RangeShift = 0;
   Tables.clear();
@@ -119,7 +121,20 @@ void TPDFTrueTypeParser::LoadFromStream(TStream& stream) {
 void TPDFTrueTypeParser::LoadFromString(std::string_view bytes) {
   clear();
   if (bytes.empty()) return;
-  data_.assign(bytes);
+  ownData_.assign(bytes);
+  data_ = ownData_;
+  parse();
+}
+
+void TPDFTrueTypeParser::LoadFromShared(std::shared_ptr<const void> owner, std::string_view bytes) {
+  clear();
+  if (bytes.empty()) return;
+  dataOwner_ = std::move(owner);
+  data_ = bytes;
+  parse();
+}
+
+void TPDFTrueTypeParser::parse() {
   Reader r{data_};
   uint32_t version = r.u32();
   if (version != 0x00010000 && version != 0x74727565 /* true */ && version != 0x74797031 /* typ1 */ &&

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,8 +97,15 @@ public:
   int32_t CollectionOffset = 0;  // subtracted from every table offset
   bool OffsetsOnly = false;      // read the directory and nothing else
 
+  // The parser keeps views into its bytes: it is neither copied nor moved.
+  TPDFTrueTypeParser(const TPDFTrueTypeParser&) = delete;
+  TPDFTrueTypeParser& operator=(const TPDFTrueTypeParser&) = delete;
+
   void LoadFromStream(TStream& stream);
   void LoadFromString(std::string_view bytes);
+  // Reads bytes that owner keeps alive (a mapped font file, say) without
+  // copying them; the parser holds owner as long as it holds the bytes.
+  void LoadFromShared(std::shared_ptr<const void> owner, std::string_view bytes);
   // Rewrites the offset field of every table in the directory of the font in
   // bytes as offset - base (for a font taken out of a collection).
   static void RebaseTableOffsets(std::string& bytes, uint32_t base);
@@ -170,7 +178,10 @@ private:
   bool appendOutline(int32_t index, int depth, std::vector<int32_t>& path, size_t& budget,
                      TPDFGlyphOutline& out) const;
 
-  std::string data_;
+  std::string_view data_;  // ownData_, or bytes dataOwner_ keeps
+  std::string ownData_;
+  std::shared_ptr<const void> dataOwner_;
+  void parse();
   double Version = 0;
   uint16_t NumTables = 0, SearchRange = 0, EntrySelector = 0, RangeShift = 0;
   std::vector<TPDFTrueTypeTable> Tables;
