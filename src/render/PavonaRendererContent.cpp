@@ -321,14 +321,18 @@ void TPDFRenderer::Paint(TRun& run, TPaintOp op) {
   const bool fill = Fills(op) && !patternFill;
   const bool stroke = Strokes(op) && run.gs.StrokeColorSpace.Kind != TColorSpaceKind::Pattern;
   if (run.visible && patternFill) {
+    // The cells build paths of their own in this run (their box): the
+    // path as built is taken aside first.
     const TFillRule clipRule = run.pendingClip;
+    const TRecordedPath path = std::exchange(run.path, TRecordedPath());
+    run.pathOpen = false;
     FillWithPattern(run, run.fillRule);
     // The cells took the path as their clip and gave it up: the path is
     // built again for the stroke over them and for a clip W asked for.
     if (stroke || clipRule != frUnset) {
       TPDFPicasso& canvas = *run.canvas;
       canvas.BeginPath();
-      run.path.Replay(canvas);
+      path.Replay(canvas);
       if (clipRule != frUnset) {
         canvas.SetClip(clipRule);
         if (eps_) eps_->SetClipRule(RuleCode(clipRule));
