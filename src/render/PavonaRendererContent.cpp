@@ -225,12 +225,23 @@ void TPDFRenderer::PopState(TRun& run) {
 void TRecordedPath::Replay(TPDFGenericCanvas& canvas) const {
   for (const TPDFShapeCommand& c : commands_) {
     switch (c.kind) {
-      case sckMoveTo: canvas.MoveTo(c.x1, c.y1); break;
-      case sckLineTo: canvas.LineTo(c.x1, c.y1); break;
-      case sckCurveTo: canvas.CurveTo(c.x1, c.y1, c.x2, c.y2, c.x3, c.y3); break;
-      case sckQuadTo: canvas.QuadraticCurveTo(c.x1, c.y1, c.x2, c.y2); break;
-      case sckClosePath: canvas.ClosePath(); break;
-      default: break;
+      case sckMoveTo:
+        canvas.MoveTo(c.x1, c.y1);
+        break;
+      case sckLineTo:
+        canvas.LineTo(c.x1, c.y1);
+        break;
+      case sckCurveTo:
+        canvas.CurveTo(c.x1, c.y1, c.x2, c.y2, c.x3, c.y3);
+        break;
+      case sckQuadTo:
+        canvas.QuadraticCurveTo(c.x1, c.y1, c.x2, c.y2);
+        break;
+      case sckClosePath:
+        canvas.ClosePath();
+        break;
+      default:
+        break;
     }
   }
 }

@@ -25,7 +25,7 @@ constexpr int RuleCode(TFillRule rule) { return static_cast<int>(rule); }
 // and b is painted, and the glyphs of text in a clipping mode join the clip
 // only when the text object ends.
 class TRecordedPath {
- public:
+public:
   void Clear() { commands_.clear(); }
   bool Empty() const { return commands_.empty(); }
   size_t Size() const { return commands_.size(); }
@@ -46,14 +46,14 @@ class TRecordedPath {
   // Adds the path to the canvas's current path.
   void Replay(TPDFGenericCanvas& canvas) const;
 
- private:
+private:
   std::vector<TPDFShapeCommand> commands_;
 };
 
 // Hands path construction on to a canvas (none: the path is only kept) and
 // keeps a copy of it; the glyph rasterizers draw their outlines through it.
 class TRecordingCanvas final : public TPDFGenericCanvas {
- public:
+public:
   TRecordingCanvas(TPDFGenericCanvas* target, TRecordedPath& path) : target_(target), path_(path) {}
   void BeginPath() override {
     if (target_) target_->BeginPath();
@@ -84,7 +84,7 @@ class TRecordingCanvas final : public TPDFGenericCanvas {
   void FillAndStrokePath() override {}
   void DrawImage(const TGraphic&, double, double, double, double, double, double) override {}
 
- private:
+private:
   TPDFGenericCanvas* target_;
   TRecordedPath& path_;
 };

@@ -384,8 +384,7 @@ void TPDFRenderer::PaintTextPath(TRun& run, TTextShow& show) {
   TPDFPicasso& canvas = *run.canvas;
   const TTextRenderMode mode = run.gs.TextRenderMode;
   // The clip waits for the end of the text object; hidden text clips too.
-  if (show.clips && run.textClip.Size() + show.outlines.Size() <= MaxTextClipSteps)
-    run.textClip.Append(show.outlines);
+  if (show.clips && run.textClip.Size() + show.outlines.Size() <= MaxTextClipSteps) run.textClip.Append(show.outlines);
   if (!show.drawing) return;
   if (Fills(mode) && run.gs.FillColorSpace.Kind == TColorSpaceKind::Pattern) {
     // Text filled with a pattern: the glyphs are the pattern's clip, and

@@ -136,7 +136,9 @@ inline uint32_t Rgb(const TBitmap& b, int x, int y) {
 // Peers drawing the same small page as the oracle of a test.
 enum TPeerTool : unsigned { ptPoppler = 1, ptMupdf = 2 };
 
-inline const char* PeerToolName(TPeerTool tool) { return tool == ptPoppler ? "pdftoppm" : "mutool"; }
+inline const char* PeerToolName(TPeerTool tool) {
+  return tool == ptPoppler ? "pdftoppm" : "mutool";
+}
 
 // A page as a peer drew it at 72 dpi: R, G, B bytes row by row from the top.
 struct TPeerPage {
