@@ -388,7 +388,14 @@ void TPDFRenderer::PaintTextPath(TRun& run, TTextShow& show) {
   if (!show.drawing) return;
   if (Fills(mode) && run.gs.FillColorSpace.Kind == TColorSpaceKind::Pattern) {
     // Text filled with a pattern: the glyphs are the pattern's clip, and
-    // their outlines are built again to be stroked over the cells.
+    // their outlines are built again to be stroked over the cells. Type 3
+    // glyphs filled the pattern themselves and left no path: cells drawn
+    // into nothing would only spend the page's nested runs.
+    if (show.type3) {
+      canvas.EndPathNoPaint();
+      if (eps_) eps_->EndPath();
+      return;
+    }
     FillWithPattern(run, frNonZero);
     if (Strokes(mode) && !show.outlines.Empty()) {
       canvas.BeginPath();

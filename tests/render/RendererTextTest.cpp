@@ -300,6 +300,36 @@ TEST(RendererText, TextClipGathersTheGlyphsOfTheTextObject) {
   }
 }
 
+// Type 3 glyphs fill with the text's pattern themselves; the text's own
+// pattern fill had no path left and drew every cell into nothing, so a few
+// dozen glyphs spent the page's nested runs and the rest of the page was lost.
+TEST(RendererText, Type3TextFilledWithAPatternLeavesTheRestOfThePage) {
+  std::vector<std::string> objects = FontObjects();
+  objects.push_back(StreamObject("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 2 2] "
+                                 "/XStep 2 /YStep 2 /Resources << >>",
+                                 "0 0 1 rg 0 0 2 2 re f"));
+  std::string shows;
+  for (int i = 0; i < 45; ++i) shows += "(a) Tj ";
+  const std::string pdf = PagePdf("/Pattern cs /P0 scn BT /F3 5 Tf 0 0 Td " + shows + "ET 0 g 90 90 10 10 re f",
+                                  "<< /Font << /F3 4 0 R >> /Pattern << /P0 7 0 R >> >>", objects);
+  for (bool cairo : {false, true}) {
+    SCOPED_TRACE(cairo ? "cairo" : "gdi");
+    TRendered r = RenderContent(pdf, cairo);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(At(r.bitmap, 2, 2), kBlue);
+    EXPECT_EQ(At(r.bitmap, 2, 20), kWhite);
+    EXPECT_EQ(At(r.bitmap, 95, 95), kBlack);
+  }
+  if (pvltest::HaveTools({"pdftoppm"})) {
+    pvltest::TempDir dir;
+    TPeerPage page;
+    ASSERT_TRUE(DrawWithPeer(ptPoppler, pdf, dir, page));
+    EXPECT_EQ(page.Rgb(2, page.height - 1 - 2), kBlue);
+    EXPECT_EQ(page.Rgb(2, page.height - 1 - 20), kWhite);
+    EXPECT_EQ(page.Rgb(95, page.height - 1 - 95), kBlack);
+  }
+}
+
 // A Type 3 glyph shows text filled with a pattern whose cell shows text in
 // the first Type 3 font again: the cycle ends with an error.
 TEST(RendererCorpusText, Type3CycleThroughAPatternEndsWithAnError) {
