@@ -85,20 +85,20 @@ int cmdRender(const Options& o) {
     // One page at a time, so every failed page is reported.
     std::string name = out;
     for (size_t at; (at = name.find("%p")) != std::string::npos;) name.replace(at, 2, std::to_string(page));
-    TMemoryStream image;
-    const bool rendered = facade.RenderPageToStream(dpi, page, format, image) == 1;
-    if (!rendered) {
-      std::fprintf(stderr, "pvl: %s\n", facade.LastRenderMessage().c_str());
-      status = kExitPageFailed;
-    }
-    // A page drawn only in part is still written, as the viewer shows it.
-    if (image.GetSize() > 0) {
-      try {
-        WriteFileBytesAtomic(name, image.Bytes());
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "pvl: %s\n", e.what());
+    // Straight into a temporary file beside the target, renamed over it
+    // once written: the page is not held in memory as well.
+    try {
+      TAtomicFileStream image(name);
+      const bool rendered = facade.RenderPageToStream(dpi, page, format, image) == 1;
+      if (!rendered) {
+        std::fprintf(stderr, "pvl: %s\n", facade.LastRenderMessage().c_str());
         status = kExitPageFailed;
       }
+      // A page drawn only in part is still written, as the viewer shows it.
+      if (image.GetSize() > 0) image.Commit();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "pvl: %s\n", e.what());
+      status = kExitPageFailed;
     }
   }
   return status;

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "objects/PavonaExtra.h"
@@ -182,10 +183,13 @@ public:
   std::u16string GetInfo(std::string_view key);
   // Sets the Info value and the matching XMP property (the packet is stored
   // again for any key; never for an encrypted document, nor over a packet
-  // that cannot be read).
+  // that cannot be read). The packet is brought up to date when it is next
+  // read, saved or encrypted, so that documents never saved do no XML work.
   void SetInfo(std::string_view key, std::u16string_view text);
   // The catalogue's metadata packet (Type Metadata, Subtype XML), decoded.
   std::string GetMetadata();
+  // Replaces the packet (information set before and not yet mirrored is
+  // dropped with the packet it would have gone into).
   void SetMetadata(std::string_view bytes);
 
   // ---- Outlines and destinations (items are references to their dictionaries)
@@ -429,6 +433,10 @@ private:
   // node of one kid; returns that node (nullptr when it cannot be done).
   TPDFDictionary* adoptLonePage(TPDFDictionary* root, TPDFDictionary* page);
   void detectLinearization();
+  // Mirrors the information set since the last time into the XMP packet.
+  void syncMetadata();
+  std::string readMetadata();
+  void writeMetadata(std::string_view bytes);
   void writeBody(TStream& stream);
   void walkOutline(const std::function<bool(TPDFIndRef*)>& visit);
   TPDFIndRef* addOutline(TPDFIndRef* parent, std::u16string_view title, bool withDest, double top, int32_t page);
@@ -465,6 +473,9 @@ private:
   std::string lineSeparator_ = "\r\n";
   int64_t fileSize_ = 0;
   std::unique_ptr<TPDFNameTree> embeddedTree_;
+  // Information keys set and not yet mirrored into the XMP packet, in the
+  // order set (key, UTF-8 text).
+  std::vector<std::pair<std::string, std::string>> pendingInfo_;
   std::vector<std::unique_ptr<TPDFFont>> fonts_;
   std::vector<std::unique_ptr<TPDFImage>> images_;
   std::unique_ptr<TPDFForm> form_;

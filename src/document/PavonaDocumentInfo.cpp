@@ -20,32 +20,57 @@ void TPDFDocument::SetInfo(std::string_view key, std::u16string_view text) {
     info->SetValue(key, pool_->NewString(bytes));
   }
 
+  const std::string utf8 = WideToUTF8(text);
+  for (auto& [pendingKey, pendingText] : pendingInfo_) {
+    if (pendingKey == key) {
+      pendingText = utf8;
+      return;
+    }
+  }
+  pendingInfo_.emplace_back(key, utf8);
+}
+
+void TPDFDocument::syncMetadata() {
+  if (pendingInfo_.empty()) return;
+  const auto pending = std::move(pendingInfo_);
+  pendingInfo_.clear();
   TPavonaXMP xmp;
   // A packet that cannot be read is left as it is.
-  if (!xmp.LoadFromString(GetMetadata())) return;
-  const std::string utf8 = WideToUTF8(text);
-  if (key == "Title") {
-    xmp.SetTitle(utf8);
-  } else if (key == "Author") {
-    xmp.SetCreator(utf8);
-  } else if (key == "Subject") {
-    xmp.SetDescription(utf8);
-  } else if (key == "Keywords") {
-    xmp.SetKeywords(utf8);
-  } else if (key == "Creator") {
-    xmp.SetCreatorTool(utf8);
-  } else if (key == "Producer") {
-    xmp.SetProducer(utf8);
-  } else if (key == "CreationDate") {
-    xmp.SetCreateDate(utf8);
-  } else if (key == "ModDate") {
-    xmp.SetModifyDate(utf8);
+  if (!xmp.LoadFromString(readMetadata())) return;
+  for (const auto& [key, utf8] : pending) {
+    if (key == "Title") {
+      xmp.SetTitle(utf8);
+    } else if (key == "Author") {
+      xmp.SetCreator(utf8);
+    } else if (key == "Subject") {
+      xmp.SetDescription(utf8);
+    } else if (key == "Keywords") {
+      xmp.SetKeywords(utf8);
+    } else if (key == "Creator") {
+      xmp.SetCreatorTool(utf8);
+    } else if (key == "Producer") {
+      xmp.SetProducer(utf8);
+    } else if (key == "CreationDate") {
+      xmp.SetCreateDate(utf8);
+    } else if (key == "ModDate") {
+      xmp.SetModifyDate(utf8);
+    }
   }
   const std::string packet = xmp.SaveToString();
-  if (!packet.empty()) SetMetadata(packet);
+  if (!packet.empty()) writeMetadata(packet);
 }
 
 std::string TPDFDocument::GetMetadata() {
+  syncMetadata();
+  return readMetadata();
+}
+
+void TPDFDocument::SetMetadata(std::string_view bytes) {
+  pendingInfo_.clear();
+  writeMetadata(bytes);
+}
+
+std::string TPDFDocument::readMetadata() {
   TPDFDictionary* catalog = PDFAsDictionary(trailer_->GetValue("Root", true));
   TPDFStream* stream = catalog ? PDFAsStream(catalog->GetValue("Metadata", true)) : nullptr;
   TPDFDictionary* dict = stream ? stream->GetDictionary() : nullptr;
@@ -56,7 +81,7 @@ std::string TPDFDocument::GetMetadata() {
   return stream->GetDecodedData();
 }
 
-void TPDFDocument::SetMetadata(std::string_view bytes) {
+void TPDFDocument::writeMetadata(std::string_view bytes) {
   if (trailer_->GetValue("Encrypt")) return;
   TPDFDictionary* catalog = GetRoot();
   TPDFStream* stream = PDFAsStream(catalog->GetValue("Metadata", true));

@@ -68,6 +68,7 @@ TPDFDocument::~TPDFDocument() {
 }
 
 void TPDFDocument::resetObjectState() {
+  pendingInfo_.clear();
   table_.clear();
   indexNumbers_.clear();
   indexPositions_.clear();

@@ -36,6 +36,7 @@ struct TEntry {
 }  // namespace
 
 bool TPDFDocument::SaveToStream(TStream& stream) {
+  syncMetadata();
   const int32_t selected = pageTree_ ? pageTree_->GetSelectedPageNumber() : 0;
   // Numbers read from the file keep their digits: a rewrite at the
   // document's writing precision (4 decimals) would change font matrices,

@@ -621,6 +621,9 @@ int32_t TPDFDocument::ComputeP() const {
 
 bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16string_view userPassword, uint8_t setB,
                                  uint8_t setA, int32_t strength) {
+  // Information set so far reaches the packet first: once encrypted, the
+  // document's packet is no longer rewritten.
+  syncMetadata();
   strength = std::clamp(strength, 0, 3);
   // Objects still encrypted with the old key are decrypted first: once the
   // records are marked plain they would otherwise be taken as plain text.

@@ -363,6 +363,11 @@ void TPDFImageDecoder::ApplyFilters(TPDFObject* filter, TPDFObject* parms) {
   if (filters.size() > kMaxFilters) return Fail("too many filters");
   parmList.resize(filters.size(), nullptr);
 
+  // The last filter gives the samples, whose size the dictionary tells.
+  const uint64_t sampleBytes =
+      colorSpace_ && width_ > 0 && height_ > 0 && bpc_ > 0 && width_ <= MaxImageSide && height_ <= MaxImageSide
+          ? (uint64_t(width_) * uint64_t(colorSpace_->Components) * uint64_t(bpc_) + 7) / 8 * uint64_t(height_)
+          : 0;
   for (size_t i = 0; i < filters.size(); ++i) {
     TPDFName* n = PDFAsName(filters[i]);
     if (!n) continue;
@@ -381,7 +386,7 @@ void TPDFImageDecoder::ApplyFilters(TPDFObject* filter, TPDFObject* parms) {
     if (name == "RunLengthDecode" || name == "RL")
       data_ = RunLengthDecodeString(data_, &status);
     else
-      data_ = DecodeFilter(name, data_, p, &status);
+      data_ = DecodeFilter(name, data_, p, &status, i + 1 == filters.size() ? static_cast<size_t>(sampleBytes) : 0);
     if (status == TPDFDecodeStatus::dsFailed || status == TPDFDecodeStatus::dsTooLarge)
       return Fail("filter " + name + " could not decode the image data");
   }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "objects/PavonaFlate.h"
 
@@ -369,6 +371,8 @@ void TPNGWriter::SetICCProfile(std::string_view profile) { iccProfile_ = Compres
 
 namespace {
 
+constexpr size_t kIDATChunkBytes = 1 << 16;
+
 // Deflates (zlib format, the default level, as CompressString does) data
 // fed in pieces; the output is the same as deflating the pieces joined.
 class TPNGDeflater {
@@ -396,7 +400,9 @@ public:
       if (zs_.avail_in == 0 && zs_.avail_out != 0 && !last) return true;
     }
   }
-  const std::string& Output() const { return out_; }
+  // The output so far, taken (the deflater keeps no copy).
+  std::string TakeOutput() { return std::exchange(out_, std::string()); }
+  size_t OutputSize() const { return out_.size(); }
 
 private:
   z_stream zs_{};
@@ -404,8 +410,8 @@ private:
   std::string out_;
 };
 
-// Length, type, data and CRC written one after the other: the data (a
-// page's whole compressed image) is not copied into a chunk first.
+// Length, type, data and CRC written one after the other: the data is not
+// copied into a chunk first.
 void writeChunk(TStream& stream, const char* type, std::string_view data) {
   std::string head;
   appendBE32(head, static_cast<uint32_t>(data.size()));
@@ -463,7 +469,7 @@ void TPNGWriter::SaveToStream(TStream& stream) const {
   // the same as deflating all rows at once.
   const size_t channels = alpha ? 4 : 3;
   const size_t rowBytes = static_cast<size_t>(width) * channels + 1;
-  const size_t stripRows = std::max<size_t>(1, (size_t(1) << 18) / rowBytes);
+  const size_t stripRows = std::max<size_t>(1, (size_t(1) << 16) / rowBytes);
   const int sourceBytes = bitmap_.PixelFormat() == TPixelFormat::pf32bit ? 4 : 3;
   const size_t alphaHeight = alpha ? alphaRows_.size() : 0;
   const bool resample = alpha && (alphaHeight != static_cast<size_t>(height) ||
@@ -492,7 +498,9 @@ void TPNGWriter::SaveToStream(TStream& stream) const {
     }
     if (!deflater.Feed(strip.data(), static_cast<size_t>(y1 - y0) * rowBytes, y1 == height))
       throw EPNGError("PNG image data could not be compressed");
+    // The compressed data go out in chunks of about this size as they come:
+    // a page's compressed image is not held whole.
+    if (y1 == height || deflater.OutputSize() >= kIDATChunkBytes) writeChunk(stream, "IDAT", deflater.TakeOutput());
   }
-  writeChunk(stream, "IDAT", deflater.Output());
   writeChunk(stream, "IEND", "");
 }

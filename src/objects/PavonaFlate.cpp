@@ -37,36 +37,45 @@ struct InflateResult {
 };
 
 // Inflates data as raw deflate (windowBits -15) or as a zlib stream (15).
-// The output keeps every byte produced before an error.
-InflateResult inflateInto(std::string_view data, int windowBits, std::string& out, uint64_t limit) {
+// The output keeps every byte produced before an error. expected (0 when
+// unknown) is reserved, not filled: pages are touched only as output
+// arrives, so a size announced by a damaged or hostile file costs address
+// space at most, and no more than deflate could inflate the data to (1032
+// times its size). Past it the output grows geometrically.
+InflateResult inflateInto(std::string_view data, int windowBits, std::string& out, uint64_t limit,
+                          size_t expected) {
   InflateResult r;
   z_stream zs;
   std::memset(&zs, 0, sizeof zs);
   if (inflateInit2(&zs, windowBits) != Z_OK) return r;
   out.clear();
-  uint64_t initial = std::min<uint64_t>(uint64_t(data.size()) * 2 + 256, limit + 1);
-  out.resize(static_cast<size_t>(initial));
+  const uint64_t first = expected > 0 ? std::min<uint64_t>(uint64_t(expected) + 64, uint64_t(data.size()) * 1032 + 64)
+                                      : uint64_t(data.size()) * 2 + 256;
+  try {
+    out.reserve(static_cast<size_t>(std::min<uint64_t>(first, limit + 1)));
+  } catch (const std::exception&) {
+    // Grown as the output comes instead.
+  }
   const auto* in = reinterpret_cast<const Bytef*>(data.data());
   size_t inLeft = data.size();
-  size_t produced = 0;
   zs.next_in = const_cast<Bytef*>(in);
+  Bytef buffer[1 << 16];
   for (;;) {
-    if (produced == out.size() && !growOutput(out, limit)) {
-      r.kind = InflateResult::ikTooLarge;
-      break;
-    }
     if (zs.avail_in == 0 && inLeft > 0) {
       uInt chunk = static_cast<uInt>(std::min<size_t>(inLeft, UINT_MAX));
       zs.avail_in = chunk;
       inLeft -= chunk;
     }
-    size_t room = out.size() - produced;
-    zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-    zs.avail_out = static_cast<uInt>(std::min<size_t>(room, UINT_MAX));
-    uInt outBefore = zs.avail_out;
-    uInt inBefore = zs.avail_in;
-    int rc = inflate(&zs, Z_NO_FLUSH);
-    produced += outBefore - zs.avail_out;
+    zs.next_out = buffer;
+    zs.avail_out = sizeof buffer;
+    const uInt inBefore = zs.avail_in;
+    const int rc = inflate(&zs, Z_NO_FLUSH);
+    const size_t got = sizeof buffer - zs.avail_out;
+    if (uint64_t(out.size()) + got > limit) {
+      r.kind = InflateResult::ikTooLarge;
+      break;
+    }
+    out.append(reinterpret_cast<const char*>(buffer), got);
     if (rc == Z_STREAM_END) {
       r.kind = InflateResult::ikEnd;
       break;
@@ -79,7 +88,7 @@ InflateResult inflateInto(std::string_view data, int windowBits, std::string& ou
       r.kind = InflateResult::ikFailed;
       break;
     }
-    bool progress = zs.avail_out != outBefore || zs.avail_in != inBefore;
+    const bool progress = got != 0 || zs.avail_in != inBefore;
     if (zs.avail_in == 0 && inLeft == 0 && zs.avail_out != 0) {
       // All input used and inflate still wants more: the stream was cut short.
       r.kind = InflateResult::ikTruncated;
@@ -91,14 +100,11 @@ InflateResult inflateInto(std::string_view data, int windowBits, std::string& ou
     }
   }
   r.consumed = data.size() - inLeft - zs.avail_in;
-  r.produced = produced;
-  if (produced > limit) r.kind = InflateResult::ikTooLarge;
+  r.produced = out.size();
   inflateEnd(&zs);
   if (r.kind == InflateResult::ikTooLarge || r.kind == InflateResult::ikFailed) {
     out.clear();
     out.shrink_to_fit();
-  } else {
-    out.resize(produced);
   }
   return r;
 }
@@ -220,7 +226,7 @@ std::string CompressString(std::string_view data) {
   return out;
 }
 
-std::string DecompressString(std::string_view data, TPDFDecodeStatus* status) {
+std::string DecompressString(std::string_view data, TPDFDecodeStatus* status, size_t expectedSize) {
   setStatus(status, TPDFDecodeStatus::dsOk);
   if (data.empty()) return {};
   uint64_t limit = GetMaxDecodedSize();
@@ -230,11 +236,11 @@ std::string DecompressString(std::string_view data, TPDFDecodeStatus* status) {
   // without a zlib header are read as raw deflate from the first byte.
   bool header = hasZlibHeader(data);
   std::string_view body = header ? data.substr(2) : data;
-  InflateResult r = inflateInto(body, -15, out, limit);
+  InflateResult r = inflateInto(body, -15, out, limit, expectedSize);
   if (r.kind != InflateResult::ikEnd && r.kind != InflateResult::ikTooLarge && r.produced == 0 && header) {
     // The "header" may have been the start of raw deflate data after all.
     std::string alt;
-    InflateResult r2 = inflateInto(data, -15, alt, limit);
+    InflateResult r2 = inflateInto(data, -15, alt, limit, expectedSize);
     if (r2.produced > 0 || r2.kind == InflateResult::ikEnd) {
       r = r2;
       out = std::move(alt);
@@ -349,9 +355,16 @@ std::string UndoPredictor(std::string_view data, const TPDFFlateParms& parms, TP
   return out;
 }
 
-std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms& parms, TPDFDecodeStatus* status) {
+std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms& parms, TPDFDecodeStatus* status,
+                                     size_t expectedSize) {
   TPDFDecodeStatus inflated = TPDFDecodeStatus::dsOk;
-  std::string raw = DecompressString(data, &inflated);
+  // PNG predictors add a type byte to every row.
+  const RowLayout l = layoutOf(parms);
+  const size_t inflatedSize =
+      parms.Predictor >= 10 && l.valid && l.rowBytes > 0
+          ? static_cast<size_t>(expectedSize + (uint64_t(expectedSize) + l.rowBytes - 1) / l.rowBytes)
+          : expectedSize;
+  std::string raw = DecompressString(data, &inflated, inflatedSize);
   if (inflated == TPDFDecodeStatus::dsTooLarge || inflated == TPDFDecodeStatus::dsFailed) {
     setStatus(status, inflated);
     return {};

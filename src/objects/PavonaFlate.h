@@ -34,10 +34,14 @@ void SetMaxDecodedSize(uint64_t bytes);
 std::string CompressString(std::string_view data);
 // Inflates a zlib stream. Damaged data gives the bytes decoded before the
 // damage (status dsDamaged); empty input or an unusable stream gives "".
-std::string DecompressString(std::string_view data, TPDFDecodeStatus* status = nullptr);
-// Inflate, then undo the PNG (10..15) or TIFF (2) predictor.
+// expectedSize, when the caller knows it (an image's samples), is the size
+// the output is first given, so that a large stream is not grown by
+// doubling (never more than the data could inflate to); 0 when unknown.
+std::string DecompressString(std::string_view data, TPDFDecodeStatus* status = nullptr, size_t expectedSize = 0);
+// Inflate, then undo the PNG (10..15) or TIFF (2) predictor; expectedSize
+// counts the bytes after the predictor is undone.
 std::string FlateDecodeWithPredictor(std::string_view data, const TPDFFlateParms& parms,
-                                     TPDFDecodeStatus* status = nullptr);
+                                     TPDFDecodeStatus* status = nullptr, size_t expectedSize = 0);
 // Undoes a predictor on already inflated rows (used after Flate and LZW):
 // TIFF 2 per component (1, 2, 4, 8 or 16 bits), PNG 10 and above per row
 // type byte; other values of 2 and above keep the rows as they are. Whole
@@ -72,5 +76,6 @@ public:
 // Runs one named filter (exact, case-sensitive name; "Fl", "A85", "AHx",
 // "LZW" abbreviations accepted) with its parameter dictionary (may be
 // nullptr). Names without a decoder pass the data through with dsOk.
+// expectedSize as for DecompressString (used by Flate).
 std::string DecodeFilter(std::string_view name, std::string_view data, const TPDFDictionary* parms,
-                         TPDFDecodeStatus* status = nullptr);
+                         TPDFDecodeStatus* status = nullptr, size_t expectedSize = 0);

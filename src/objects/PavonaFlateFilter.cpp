@@ -19,16 +19,16 @@ int32_t intParm(const TPDFDictionary* parms, std::string_view key, int32_t def) 
 }  // namespace
 
 std::string DecodeFilter(std::string_view name, std::string_view data, const TPDFDictionary* parms,
-                         TPDFDecodeStatus* status) {
+                         TPDFDecodeStatus* status, size_t expectedSize) {
   if (status) *status = TPDFDecodeStatus::dsOk;
   if (name == "FlateDecode" || name == "Fl") {
     TPDFFlateParms p;
     p.Predictor = intParm(parms, "Predictor", 1);
-    if (p.Predictor < 2) return DecompressString(data, status);
+    if (p.Predictor < 2) return DecompressString(data, status, expectedSize);
     p.Colors = intParm(parms, "Colors", 1);
     p.BitsPerComponent = intParm(parms, "BitsPerComponent", 8);
     p.Columns = intParm(parms, "Columns", 1);
-    return FlateDecodeWithPredictor(data, p, status);
+    return FlateDecodeWithPredictor(data, p, status, expectedSize);
   }
   if (name == "ASCII85Decode" || name == "A85") return ASCII85DecodeString(data, status);
   if (name == "ASCIIHexDecode" || name == "AHx") return ASCIIHexDecodeString(data, status);

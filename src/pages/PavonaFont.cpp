@@ -495,7 +495,7 @@ bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning
   try {
     parser.LoadFromString(fontData);
   } catch (const std::exception&) {
-    parser = TPDFTrueTypeParser();
+    parser.LoadFromString({});  // an empty parser: no tables
   }
   const double unitsPerEm = parser.GetUnitsPerEm() > 0 ? parser.GetUnitsPerEm() : 1000;
   auto em = [unitsPerEm](double v) { return static_cast<int32_t>(std::lround(v * 1000.0 / unitsPerEm)); };

@@ -182,44 +182,59 @@ std::string ReadFileBytes(const std::string& path) {
   return out;
 }
 
-void WriteFileBytesAtomic(const std::string& path, std::string_view bytes) {
+TAtomicFileStream::TAtomicFileStream(const std::string& path) : target_(path) {
   namespace fs = std::filesystem;
-  fs::path target(path);
-  fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) throw EWriteError("Cannot write \"" + path + "\": " + errnoText(errno));
-  size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  const fs::path target(path);
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string name = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd_ < 0) throw EWriteError("Cannot write \"" + path + "\": " + errnoText(errno));
+  path_ = std::move(name);
+}
+
+TAtomicFileStream::~TAtomicFileStream() {
+  if (committed_) return;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ::unlink(path_.c_str());
+}
+
+int64_t TAtomicFileStream::Write(const void* buffer, int64_t count) {
+  errno = 0;
+  const int64_t done = TFileStream::Write(buffer, count);
+  if (done < count && error_ == 0) error_ = errno != 0 ? errno : ENOSPC;
+  return done;
+}
+
+void TAtomicFileStream::Commit() {
+  int err = error_;
+  if (err == 0 && ::fsync(fd_) != 0) err = errno;
   // Keep the permissions of a file being replaced; new files get the usual 0666 & ~umask.
   struct stat st;
   if (err == 0) {
-    if (::stat(path.c_str(), &st) == 0) {
-      ::fchmod(fd, st.st_mode & 07777);
+    if (::stat(target_.c_str(), &st) == 0) {
+      ::fchmod(fd_, st.st_mode & 07777);
     } else {
-      mode_t mask = ::umask(0);
+      const mode_t mask = ::umask(0);
       ::umask(mask);
-      ::fchmod(fd, 0666 & ~mask);
+      ::fchmod(fd_, 0666 & ~mask);
     }
   }
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(name.data(), path.c_str()) != 0) err = errno;
+  if (::close(fd_) != 0 && err == 0) err = errno;
+  fd_ = -1;
+  if (err == 0 && ::rename(path_.c_str(), target_.c_str()) != 0) err = errno;
   if (err != 0) {
-    ::unlink(name.data());
-    throw EWriteError("Cannot write \"" + path + "\": " + errnoText(err));
+    ::unlink(path_.c_str());
+    committed_ = true;  // nothing left to remove
+    throw EWriteError("Cannot write \"" + target_ + "\": " + errnoText(err));
   }
+  committed_ = true;
+}
+
+void WriteFileBytesAtomic(const std::string& path, std::string_view bytes) {
+  TAtomicFileStream file(path);
+  file.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  file.Commit();
 }
 
 // ---------------------------------------------------------------------------
@@ -296,6 +311,22 @@ int LocalUtcOffsetMinutes(TDateTime localTime) {
 
 // ---------------------------------------------------------------------------
 // TStreamBytes
+
+TMappedFile::TMappedFile(const std::string& path) {
+  TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+  struct stat info {};
+  if (fstat(file.Handle(), &info) != 0 || !S_ISREG(info.st_mode))
+    throw EFOpenError("Cannot open file \"" + path + "\": not a regular file");
+  if (info.st_size == 0) return;
+  void* map = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, file.Handle(), 0);
+  if (map == MAP_FAILED) throw EFOpenError("Cannot open file \"" + path + "\": " + errnoText(errno));
+  map_ = map;
+  view_ = std::string_view(static_cast<const char*>(map), static_cast<size_t>(info.st_size));
+}
+
+TMappedFile::~TMappedFile() {
+  if (map_) munmap(map_, view_.size());
+}
 
 TStreamBytes::TStreamBytes(TStream& stream) {
   if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {

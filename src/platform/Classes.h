@@ -148,6 +148,26 @@ protected:
   std::string path_;
 };
 
+// A file written in full or not at all: the bytes go to a temporary file
+// in the target's folder, and Commit flushes it and renames it over the
+// target (keeping the permissions of a file it replaces). Without Commit the
+// temporary file is removed and the target stays as it was.
+class TAtomicFileStream : public TFileStream {
+public:
+  // Raises EWriteError when the temporary file cannot be made.
+  explicit TAtomicFileStream(const std::string& path);
+  ~TAtomicFileStream() override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  // Raises EWriteError with the target's path and the reason (also for a
+  // write that failed before); the target is then untouched.
+  void Commit();
+
+private:
+  std::string target_;
+  int error_ = 0;
+  bool committed_ = false;
+};
+
 // A read-only view of a stream's bytes: a file stream is mapped into memory
 // (pages are read when touched), a memory stream is used in place, any other
 // stream is read once. The stream must outlive the view.
@@ -163,6 +183,22 @@ private:
   void* map_ = nullptr;
   size_t mapSize_ = 0;
   std::string copy_;
+  std::string_view view_;
+};
+
+// A whole regular file mapped read-only (pages are read when touched, and
+// shared with every other process reading the file). Raises EFOpenError
+// with the path and the reason; an empty file has an empty view.
+class TMappedFile {
+public:
+  explicit TMappedFile(const std::string& path);
+  ~TMappedFile();
+  TMappedFile(const TMappedFile&) = delete;
+  TMappedFile& operator=(const TMappedFile&) = delete;
+  std::string_view View() const { return view_; }
+
+private:
+  void* map_ = nullptr;
   std::string_view view_;
 };
 

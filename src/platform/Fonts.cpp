@@ -65,12 +65,12 @@ PatternPtr matchFamily(const std::string& family, int weight, int slant, bool ja
   return matchPattern(request.get());
 }
 
-uint32_t readU32(const std::string& data, size_t pos) {
+uint32_t readU32(std::string_view data, size_t pos) {
   if (pos + 4 > data.size()) return 0;
   return (uint32_t(uint8_t(data[pos])) << 24) | (uint32_t(uint8_t(data[pos + 1])) << 16) |
          (uint32_t(uint8_t(data[pos + 2])) << 8) | uint32_t(uint8_t(data[pos + 3]));
 }
-uint16_t readU16(const std::string& data, size_t pos) {
+uint16_t readU16(std::string_view data, size_t pos) {
   if (pos + 2 > data.size()) return 0;
   return uint16_t((uint8_t(data[pos]) << 8) | uint8_t(data[pos + 1]));
 }
@@ -130,13 +130,30 @@ bool SelectInstalledFace(const TFont& font, TInstalledFace& face) {
   return true;
 }
 
+namespace {
+
+// Where the face's table directory starts in its file (0 for a lone font);
+// false for a face index the collection does not have.
+bool faceDirectory(std::string_view file, const TInstalledFace& face, uint32_t& directory) {
+  directory = 0;
+  if (file.size() < 12 || file.compare(0, 4, "ttcf") != 0) return true;
+  const uint32_t count = readU32(file, 8);
+  if (face.Index < 0 || static_cast<uint32_t>(face.Index) >= count) return false;
+  directory = readU32(file, 12 + 4 * static_cast<size_t>(face.Index));
+  return directory < file.size();
+}
+
+}  // namespace
+
 uint32_t GetFontData(const TInstalledFace& face, uint32_t tag, uint32_t offset, void* buffer, uint32_t size) {
-  std::string file;
+  // Mapped, not read: callers ask for sizes first and a table at a time.
+  std::unique_ptr<TMappedFile> mapped;
   try {
-    file = ReadFileBytes(face.File);
+    mapped = std::make_unique<TMappedFile>(face.File);
   } catch (const Exception&) {
     return GDI_ERROR;
   }
+  const std::string_view file = mapped->View();
   if (file.size() >= 0xFFFFFFFFu) return GDI_ERROR;
   const bool collection = file.size() >= 12 && file.compare(0, 4, "ttcf") == 0;
   if (tag == FontTableTag("ttcf")) {
@@ -144,14 +161,8 @@ uint32_t GetFontData(const TInstalledFace& face, uint32_t tag, uint32_t offset, 
     return copyOut(file, offset, buffer, size);
   }
   uint32_t directory = 0;
-  if (collection) {
-    uint32_t count = readU32(file, 8);
-    if (face.Index < 0 || static_cast<uint32_t>(face.Index) >= count) return GDI_ERROR;
-    directory = readU32(file, 12 + 4 * static_cast<size_t>(face.Index));
-    if (directory >= file.size()) return GDI_ERROR;
-  }
-  std::string_view bytes(file);
-  if (tag == 0) return copyOut(bytes.substr(directory), offset, buffer, size);
+  if (!faceDirectory(file, face, directory)) return GDI_ERROR;
+  if (tag == 0) return copyOut(file.substr(directory), offset, buffer, size);
   uint16_t numTables = readU16(file, directory + 4);
   for (uint32_t i = 0; i < numTables; ++i) {
     size_t record = directory + 12 + 16 * static_cast<size_t>(i);
@@ -160,7 +171,24 @@ uint32_t GetFontData(const TInstalledFace& face, uint32_t tag, uint32_t offset, 
     uint64_t start = readU32(file, record + 8);
     uint64_t length = readU32(file, record + 12);
     if (start > file.size() || length > file.size() - start) return GDI_ERROR;
-    return copyOut(bytes.substr(start, length), offset, buffer, size);
+    return copyOut(file.substr(start, length), offset, buffer, size);
   }
   return GDI_ERROR;
+}
+
+bool MapInstalledFace(const TInstalledFace& face, TInstalledFaceBytes& out) {
+  out = TInstalledFaceBytes();
+  std::shared_ptr<const TMappedFile> mapped;
+  try {
+    mapped = std::make_shared<const TMappedFile>(face.File);
+  } catch (const Exception&) {
+    return false;
+  }
+  const std::string_view file = mapped->View();
+  uint32_t directory = 0;
+  if (file.empty() || file.size() >= 0xFFFFFFFFu || !faceDirectory(file, face, directory)) return false;
+  out.File = std::move(mapped);
+  out.Bytes = file.substr(directory);
+  out.DirectoryOffset = directory;
+  return true;
 }

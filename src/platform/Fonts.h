@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,18 @@ bool SelectInstalledFace(const TFont& font, TInstalledFace& face);
 // buffer only the size is returned; else up to buffer size bytes from offset
 // are copied and their count returned.
 uint32_t GetFontData(const TInstalledFace& face, uint32_t tag, uint32_t offset, void* buffer, uint32_t size);
+
+// The bytes GetFontData gives for tag 0 without copying them: the face's
+// file stays mapped while File is held. DirectoryOffset is where the face's
+// table directory starts in the file (its tables' offsets count from the
+// file's start). False when the file cannot be mapped or lacks the face.
+class TMappedFile;
+struct TInstalledFaceBytes {
+  std::shared_ptr<const TMappedFile> File;
+  std::string_view Bytes;
+  uint32_t DirectoryOffset = 0;
+};
+bool MapInstalledFace(const TInstalledFace& face, TInstalledFaceBytes& out);
 
 // Four-character table tag as the big-endian value GetFontData takes.
 constexpr uint32_t FontTableTag(const char (&text)[5]) {

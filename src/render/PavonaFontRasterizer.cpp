@@ -83,34 +83,35 @@ void TPDFTrueTypeRasterizer2::LoadSystemFontData() {
   HasCFF = false;
   TInstalledFace face;
   bool selected = SelectInstalledFace(workFont_, face);
-  uint32_t collectionSize = selected ? GetFontData(face, FontTableTag("ttcf"), 0, nullptr, 0) : GDI_ERROR;
   uint32_t fontSize = selected ? GetFontData(face, 0, 0, nullptr, 0) : GDI_ERROR;
   if (fontSize != GDI_ERROR && fontSize > kMaxSystemFontSize) {
     workFont_.Name = "Arial";
     selected = SelectInstalledFace(workFont_, face);
     fontSize = selected ? GetFontData(face, 0, 0, nullptr, 0) : GDI_ERROR;
-    collectionSize = 0;
   }
   auto parser = std::make_shared<TPDFTrueTypeParser>();
-  std::string data, key;
+  std::string key;
+  TInstalledFaceBytes mapped;
   if (fontSize != GDI_ERROR && fontSize > 0 && fontSize < kMaxSystemFontSize) {
     key = face.File + '\n' + std::to_string(face.Index) + '\n' + std::to_string(fontSize);
     if (auto shared = installedFaceParsers().Find(key)) {
       Parser = std::move(shared);
       return;
     }
-    // Table offsets of a face inside a collection count from the collection's start.
-    parser->CollectionOffset = (collectionSize != 0 && collectionSize != GDI_ERROR && collectionSize >= fontSize)
-                                   ? static_cast<int32_t>(collectionSize - fontSize)
-                                   : 0;
-    data.resize(fontSize);
-    if (GetFontData(face, 0, 0, data.data(), fontSize) != fontSize) data.clear();
+    // The face's file is mapped, not read: of a large face only the tables
+    // and glyphs drawn are ever paged in. Table offsets of a face inside a
+    // collection count from the collection's start.
+    if (MapInstalledFace(face, mapped) && mapped.Bytes.size() == fontSize)
+      parser->CollectionOffset = static_cast<int32_t>(mapped.DirectoryOffset);
+    else
+      mapped = TInstalledFaceBytes();
   }
-  parser->LoadFromString(data);
+  const std::string_view data = mapped.Bytes;
+  parser->LoadFromShared(std::move(mapped.File), data);
   HasCFF = parser->FindTable("CFF ") >= 0 && !data.empty();
   // A face with CFF outlines keeps its bytes here (and is not shared).
   if (HasCFF)
-    FontData = std::move(data);
+    FontData = std::string(data);
   else if (!data.empty())
     installedFaceParsers().Keep(key, parser);
   Parser = std::move(parser);

@@ -133,6 +133,9 @@ public:
   static constexpr int64_t MaxImageCacheBytes = 100000000;
   // Most cells of a tiling pattern painted for one fill.
   static constexpr int64_t MaxPatternCells = 4096;
+  // Most path steps of glyph outlines a text object gathers for its clip;
+  // glyphs beyond them are left out of the clip.
+  static constexpr size_t MaxTextClipSteps = size_t(1) << 20;
 
   explicit TPDFRenderer(TPDFFontCollection* fontCollection);
   ~TPDFRenderer();
@@ -245,6 +248,9 @@ private:
   void FillSetup(TRun& run, TFillRule rule);
   void Paint(TRun& run, TPaintOp op);
   void OpenPath(TRun& run);
+  // The path was painted or ended: the next one starts afresh.
+  void EndPath(TRun& run);
+  void ClosePath(TRun& run);
   void MoveTo(TRun& run, double x, double y);
   void LineTo(TRun& run, double x, double y);
   void CurveTo(TRun& run, double x1, double y1, double x2, double y2, double x3, double y3);
@@ -282,7 +288,7 @@ private:
   // CTM; gives the rise's glyph units per text-space unit), one string's
   // glyphs laid out, one glyph drawn (from the glyph cache on cairo, as an
   // outline joining the text's path, or as a Type 3 procedure) and the
-  // text's path painted and added to the clip by the render mode.
+  // text's path painted by the render mode and kept for the clip.
   struct TTextShow;
   void SelectFontFromKey(TRun& run);
   void ShowText(TRun& run);
@@ -290,7 +296,10 @@ private:
   void ShowString(TRun& run, TTextShow& show, std::string_view operand);
   void DrawGlyph(TRun& run, TTextShow& show, std::string_view key);
   bool DrawGlyphMask(TRun& run, TTextShow& show, std::string_view key);
-  void PaintTextPath(TRun& run, bool drawing);
+  void PaintTextPath(TRun& run, TTextShow& show);
+  // ET: the glyphs shown in clipping modes since the text object began
+  // are added to the clip at once.
+  void EndTextObject(TRun& run);
   void DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font, std::string_view glyphName,
                       double x, double rise);
 

@@ -193,6 +193,7 @@ void TPDFRenderer::PushState(TRun& run) {
   }
   run.gs.ClipRegion = run.canvas->SaveClip();
   run.stack.push_back(run.gs);
+  run.textClipMarks.push_back({run.textClip.Size(), run.textClipShown, run.textObject});
   if (eps_) eps_->SaveState();
 }
 
@@ -204,6 +205,14 @@ void TPDFRenderer::PopState(TRun& run) {
   if (!run.stack.empty()) {
     run.gs = std::move(run.stack.back());
     run.stack.pop_back();
+    // Glyphs shown in a clipping mode after the q are given up with the
+    // state; an object that ended in between left nothing to give back.
+    const TRun::TTextClipMark mark = run.textClipMarks.back();
+    run.textClipMarks.pop_back();
+    if (mark.textObject == run.textObject) {
+      run.textClip.Truncate(mark.size);
+      run.textClipShown = mark.shown;
+    }
     if (eps_) eps_->RestoreState();
   }
   run.canvas->RestoreClip(run.gs.ClipRegion);
@@ -213,16 +222,48 @@ void TPDFRenderer::PopState(TRun& run) {
 // ---------------------------------------------------------------------------
 // Paths
 
+void TRecordedPath::Replay(TPDFGenericCanvas& canvas) const {
+  for (const TPDFShapeCommand& c : commands_) {
+    switch (c.kind) {
+      case sckMoveTo:
+        canvas.MoveTo(c.x1, c.y1);
+        break;
+      case sckLineTo:
+        canvas.LineTo(c.x1, c.y1);
+        break;
+      case sckCurveTo:
+        canvas.CurveTo(c.x1, c.y1, c.x2, c.y2, c.x3, c.y3);
+        break;
+      case sckQuadTo:
+        canvas.QuadraticCurveTo(c.x1, c.y1, c.x2, c.y2);
+        break;
+      case sckClosePath:
+        canvas.ClosePath();
+        break;
+      default:
+        break;
+    }
+  }
+}
+
 void TPDFRenderer::OpenPath(TRun& run) {
   if (!run.pathOpen) {
     run.pathOpen = true;
     run.canvas->BeginPath();
+    run.path.Clear();
   }
+}
+
+void TPDFRenderer::EndPath(TRun& run) {
+  run.pathOpen = false;
+  run.path.Clear();
+  run.pendingClip = frUnset;
 }
 
 void TPDFRenderer::MoveTo(TRun& run, double x, double y) {
   TPDFPoint p = apply(CTM, x, y);
   run.canvas->MoveTo(p.x, p.y);
+  run.path.MoveTo(p.x, p.y);
   run.gs.CurrentPointX = p.x;
   run.gs.CurrentPointY = p.y;
 }
@@ -230,13 +271,20 @@ void TPDFRenderer::MoveTo(TRun& run, double x, double y) {
 void TPDFRenderer::LineTo(TRun& run, double x, double y) {
   TPDFPoint p = apply(CTM, x, y);
   run.canvas->LineTo(p.x, p.y);
+  run.path.LineTo(p.x, p.y);
   run.gs.CurrentPointX = p.x;
   run.gs.CurrentPointY = p.y;
+}
+
+void TPDFRenderer::ClosePath(TRun& run) {
+  run.canvas->ClosePath();
+  run.path.ClosePath();
 }
 
 void TPDFRenderer::CurveTo(TRun& run, double x1, double y1, double x2, double y2, double x3, double y3) {
   TPDFPoint p1 = apply(CTM, x1, y1), p2 = apply(CTM, x2, y2), p3 = apply(CTM, x3, y3);
   run.canvas->CurveTo(p1.x, p1.y, p2.x, p2.y, p3.x, p3.y);
+  run.path.CurveTo(p1.x, p1.y, p2.x, p2.y, p3.x, p3.y);
   run.gs.CurrentPointX = p3.x;
   run.gs.CurrentPointY = p3.y;
 }
@@ -284,8 +332,32 @@ void TPDFRenderer::Paint(TRun& run, TPaintOp op) {
   const bool fill = Fills(op) && !patternFill;
   const bool stroke = Strokes(op) && run.gs.StrokeColorSpace.Kind != TColorSpaceKind::Pattern;
   if (run.visible && patternFill) {
+    // The cells build paths of their own in this run (their box): the
+    // path as built is taken aside first.
+    const TFillRule clipRule = run.pendingClip;
+    const TRecordedPath path = std::exchange(run.path, TRecordedPath());
     run.pathOpen = false;
     FillWithPattern(run, run.fillRule);
+    // The cells took the path as their clip and gave it up: the path is
+    // built again for the stroke over them and for a clip W asked for.
+    if (stroke || clipRule != frUnset) {
+      TPDFPicasso& canvas = *run.canvas;
+      canvas.BeginPath();
+      path.Replay(canvas);
+      if (clipRule != frUnset) {
+        canvas.SetClip(clipRule);
+        if (eps_) eps_->SetClipRule(RuleCode(clipRule));
+      }
+      if (stroke) {
+        // The cells' content set the canvas's line settings of its own.
+        StrokeSetup(run);
+        canvas.StrokePath();
+      } else {
+        canvas.EndPathNoPaint();
+        if (eps_) eps_->EndPath();
+      }
+    }
+    EndPath(run);
     return;
   }
   if (!run.visible || (!fill && !stroke)) {
@@ -298,7 +370,7 @@ void TPDFRenderer::Paint(TRun& run, TPaintOp op) {
   } else {
     run.canvas->StrokePath();
   }
-  run.pathOpen = false;
+  EndPath(run);
 }
 
 void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double y2) {
@@ -307,11 +379,11 @@ void TPDFRenderer::ClipToBox(TRun& run, double x1, double y1, double x2, double 
   LineTo(run, x1, y2);
   LineTo(run, x2, y2);
   LineTo(run, x2, y1);
-  run.canvas->ClosePath();
+  ClosePath(run);
   run.canvas->SetClip(frEvenOdd);
   run.canvas->EndPathNoPaint();
   if (eps_) eps_->SetClipRule(RuleCode(frEvenOdd)), eps_->EndPath();
-  run.pathOpen = false;
+  EndPath(run);
 }
 
 // ---------------------------------------------------------------------------
@@ -332,13 +404,14 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
       {"v", 4, "nnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
          TPDFPoint p2 = apply(R.CTM, o.Number(0), o.Number(1)), p3 = apply(R.CTM, o.Number(2), o.Number(3));
          r.canvas->CurveTo(r.gs.CurrentPointX, r.gs.CurrentPointY, p2.x, p2.y, p3.x, p3.y);
+         r.path.CurveTo(r.gs.CurrentPointX, r.gs.CurrentPointY, p2.x, p2.y, p3.x, p3.y);
          r.gs.CurrentPointX = p3.x;
          r.gs.CurrentPointY = p3.y;
        }},
       {"y", 4, "nnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
          R.CurveTo(r, o.Number(0), o.Number(1), o.Number(2), o.Number(3), o.Number(2), o.Number(3));
        }},
-      {"h", 0, "", [](TPDFRenderer&, TRun& r, const O&) { r.canvas->ClosePath(); }},
+      {"h", 0, "", [](TPDFRenderer& R, TRun& r, const O&) { R.ClosePath(r); }},
       {"re", 4, "nnnn", [](TPDFRenderer& R, TRun& r, const O& o) {
          const double x = o.Number(0), y = o.Number(1), w = o.Number(2), h = o.Number(3);
          R.OpenPath(r);
@@ -346,7 +419,7 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
          R.LineTo(r, x + w, y);
          R.LineTo(r, x + w, y + h);
          R.LineTo(r, x, y + h);
-         r.canvas->ClosePath();
+         R.ClosePath(r);
          TPDFPoint p = apply(R.CTM, x, y);
          r.gs.CurrentPointX = p.x;
          r.gs.CurrentPointY = p.y;
@@ -358,7 +431,7 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
        }},
       {"s", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
-         r.canvas->ClosePath();
+         R.ClosePath(r);
          R.Paint(r, TPaintOp::Stroke);
        }},
       {"f", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
@@ -386,26 +459,28 @@ std::span<const TPDFRenderer::TOperator> TPDFRenderer::GraphicsOperators() {
       {"b", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
          R.FillSetup(r, frNonZero);
-         r.canvas->ClosePath();
+         R.ClosePath(r);
          R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"b*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          R.StrokeSetup(r);
          R.FillSetup(r, frEvenOdd);
-         r.canvas->ClosePath();
+         R.ClosePath(r);
          R.Paint(r, TPaintOp::FillAndStroke);
        }},
       {"n", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          r.canvas->EndPathNoPaint();
          if (R.eps_) R.eps_->EndPath();
-         r.pathOpen = false;
+         R.EndPath(r);
        }},
       {"W", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          r.canvas->SetClip(frNonZero);
+         r.pendingClip = frNonZero;
          if (R.eps_) R.eps_->SetClipRule(RuleCode(frNonZero));
        }},
       {"W*", 0, "", [](TPDFRenderer& R, TRun& r, const O&) {
          r.canvas->SetClip(frEvenOdd);
+         r.pendingClip = frEvenOdd;
          if (R.eps_) R.eps_->SetClipRule(RuleCode(frEvenOdd));
        }},
       // Graphics state.
@@ -536,7 +611,7 @@ void TPDFRenderer::Dispatch(TRun& run, std::string_view token) {
   }
   const TOperator* op = FindOperator(token);
   if (!op) {
-    // Unknown operators and other operands ("true", "ET", "d0" ...) stay on the stack.
+    // Unknown operators and other operands ("true", "d0" ...) stay on the stack.
     run.Push(token);
     return;
   }
@@ -1018,7 +1093,7 @@ void TPDFRenderer::DrawAnnotations(TRun& run) {
   // page-sized shape in place of the appearance).
   if (run.pathOpen) {
     run.canvas->EndPathNoPaint();
-    run.pathOpen = false;
+    EndPath(run);
   }
   for (TPDFObject* item : annots->Items()) {
     if (!PDFAsIndRef(item)) continue;

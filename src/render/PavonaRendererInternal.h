@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "graphics/PavonaGenericCanvas.h"
 #include "objects/PavonaExtra.h"
 #include "render/PavonaRenderer.h"
 
@@ -18,6 +19,75 @@ constexpr int32_t kMaxColorComponents = 32;
 
 // The rule as the EPS output takes it (1 nonzero winding, 2 even-odd).
 constexpr int RuleCode(TFillRule rule) { return static_cast<int>(rule); }
+
+// A path in device space kept as it was built, to be built again on the
+// canvas: a pattern fill takes the path as its clip before the stroke of B
+// and b is painted, and the glyphs of text in a clipping mode join the clip
+// only when the text object ends.
+class TRecordedPath {
+public:
+  void Clear() { commands_.clear(); }
+  bool Empty() const { return commands_.empty(); }
+  size_t Size() const { return commands_.size(); }
+  // Drops what was added after the path had this size.
+  void Truncate(size_t size) {
+    if (size < commands_.size()) commands_.resize(size);
+  }
+  void MoveTo(double x, double y) { commands_.push_back({sckMoveTo, x, y}); }
+  void LineTo(double x, double y) { commands_.push_back({sckLineTo, x, y}); }
+  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
+    commands_.push_back({sckCurveTo, x1, y1, x2, y2, x3, y3});
+  }
+  void QuadTo(double cx, double cy, double x, double y) { commands_.push_back({sckQuadTo, cx, cy, x, y}); }
+  void ClosePath() { commands_.push_back({sckClosePath}); }
+  void Append(const TRecordedPath& other) {
+    commands_.insert(commands_.end(), other.commands_.begin(), other.commands_.end());
+  }
+  // Adds the path to the canvas's current path.
+  void Replay(TPDFGenericCanvas& canvas) const;
+
+private:
+  std::vector<TPDFShapeCommand> commands_;
+};
+
+// Hands path construction on to a canvas (none: the path is only kept) and
+// keeps a copy of it; the glyph rasterizers draw their outlines through it.
+class TRecordingCanvas final : public TPDFGenericCanvas {
+public:
+  TRecordingCanvas(TPDFGenericCanvas* target, TRecordedPath& path) : target_(target), path_(path) {}
+  void BeginPath() override {
+    if (target_) target_->BeginPath();
+  }
+  void MoveTo(double x, double y) override {
+    if (target_) target_->MoveTo(x, y);
+    path_.MoveTo(x, y);
+  }
+  void LineTo(double x, double y) override {
+    if (target_) target_->LineTo(x, y);
+    path_.LineTo(x, y);
+  }
+  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) override {
+    if (target_) target_->CurveTo(x1, y1, x2, y2, x3, y3);
+    path_.CurveTo(x1, y1, x2, y2, x3, y3);
+  }
+  void QuadraticCurveTo(double cx, double cy, double x, double y) override {
+    if (target_) target_->QuadraticCurveTo(cx, cy, x, y);
+    path_.QuadTo(cx, cy, x, y);
+  }
+  void ClosePath() override {
+    if (target_) target_->ClosePath();
+    path_.ClosePath();
+  }
+  // Glyph outlines are painted by the text's render mode, never by the rasterizer.
+  void StrokePath() override {}
+  void FillPath() override {}
+  void FillAndStrokePath() override {}
+  void DrawImage(const TGraphic&, double, double, double, double, double, double) override {}
+
+private:
+  TPDFGenericCanvas* target_;
+  TRecordedPath& path_;
+};
 
 struct TPDFRenderer::TRun {
   TPDFPicasso* canvas = nullptr;
@@ -36,6 +106,25 @@ struct TPDFRenderer::TRun {
   bool uncolouredGlyph = false;
   int32_t textArrayCount = 0;
   TFillRule fillRule = frNonZero;  // rule of the last fill set-up
+  // The path being built, as the canvas has it; and the rule of a clip W or
+  // W* asked for at its painting (frUnset: none).
+  TRecordedPath path;
+  TFillRule pendingClip = frUnset;
+  // The glyph outlines of the text object shown in clipping modes, added to
+  // the clip at ET; textClipShown once such a glyph was shown (a space
+  // included: an empty outline then clips everything away). Each ET starts a
+  // new text object (textObject counts them), so a Q can tell a saved mark
+  // of this object's glyphs from one of an object already ended.
+  TRecordedPath textClip;
+  bool textClipShown = false;
+  uint32_t textObject = 0;
+  // Beside each saved state: the text clip as it stood at the q.
+  struct TTextClipMark {
+    size_t size = 0;
+    bool shown = false;
+    uint32_t textObject = 0;
+  };
+  std::vector<TTextClipMark> textClipMarks;
   std::vector<bool> marked;  // visibility before each open marked-content section
 
   std::string_view NextToken();

@@ -109,10 +109,13 @@ class TTextGathering {
 std::span<const TPDFRenderer::TOperator> TPDFRenderer::TextOperators() {
   using O = TOperands;
   static const TOperator table[] = {
+      // A BT inside an unended text object starts no new one for the clip:
+      // its glyphs gather with the others until an ET.
       {"BT", 0, "", [](TPDFRenderer&, TRun& r, const O&) {
          r.gs.TextMatrix = IdentityMatrix;
          r.gs.TextLineMatrix = IdentityMatrix;
        }},
+      {"ET", 0, "", [](TPDFRenderer& R, TRun& r, const O&) { R.EndTextObject(r); }},
       {"Tf", 2, "*n", [](TPDFRenderer& R, TRun& r, const O& o) {
          r.gs.FontSize = o.Number(1);
          r.gs.FontKey = std::string(o.Name(0));
@@ -204,6 +207,15 @@ struct TPDFRenderer::TTextShow {
   // Kind 5: the text goes to the funnel and no glyph is drawn.
   TTextGathering* gathering = nullptr;
   std::string glyphKey;  // composite fonts' glyph keys, reused
+  // Outline glyphs go to the target: the canvas's path when the mode paints
+  // them, a recording canvas when they are kept as well, or nowhere.
+  TPDFGenericCanvas* target = nullptr;
+  // The glyphs join the text object's clip (outline fonts in a clipping
+  // mode; Type 3 glyphs paint what their procedures paint and clip nothing).
+  bool clips = false;
+  // The outlines kept: for the clip, and to stroke them again after a
+  // pattern fill took them as its clip.
+  TRecordedPath outlines;
 };
 
 void TPDFRenderer::ShowText(TRun& run) {
@@ -222,6 +234,7 @@ void TPDFRenderer::ShowText(TRun& run) {
 
   canvas.BeginPath();
   run.pathOpen = false;
+  run.path.Clear();
   const TPDFMatrix userCTM = CTM;
   // Whatever a glyph throws, the text's own scaling leaves the CTM with it.
   TAssignOnExit<TPDFMatrix> restoreUserCTM(CTM);
@@ -243,6 +256,17 @@ void TPDFRenderer::ShowText(TRun& run) {
                   !eps_ && gs.TextRenderMode == TTextRenderMode::Fill &&
                   gs.FillColorSpace.Kind != TColorSpaceKind::Pattern;
   if (show.useMasks) FillSetup(run, frNonZero);
+  const TTextRenderMode mode = gs.TextRenderMode;
+  const bool outlineGlyphs = show.rasterizer && !show.type3 && !extracting;
+  show.clips = outlineGlyphs && Clips(mode);
+  const bool painted = show.drawing && (Fills(mode) || Strokes(mode));
+  const bool restroked =
+      show.drawing && Strokes(mode) && Fills(mode) && gs.FillColorSpace.Kind == TColorSpaceKind::Pattern;
+  TRecordingCanvas recorder(painted ? &canvas : nullptr, show.outlines);
+  if (outlineGlyphs && (show.clips || restroked))
+    show.target = &recorder;
+  else if (outlineGlyphs && painted)
+    show.target = &canvas;
 
   const size_t first = run.operands.size() - count;
   for (size_t i = first; i < first + count && i < run.operands.size(); ++i) {
@@ -268,7 +292,7 @@ void TPDFRenderer::ShowText(TRun& run) {
   // Painting uses the user-space line width, so the CTM goes back first.
   CTM = userCTM;
   if (extracting) return;
-  PaintTextPath(run, show.drawing);
+  PaintTextPath(run, show);
 }
 
 double TPDFRenderer::EnterTextSpace(const TPDFGraphicsState& gs, TTextShow& show) {
@@ -332,13 +356,16 @@ void TPDFRenderer::ShowString(TRun& run, TTextShow& show, std::string_view opera
 }
 
 void TPDFRenderer::DrawGlyph(TRun& run, TTextShow& show, std::string_view key) {
-  if (!show.drawing || show.gathering) return;
+  if (show.gathering) return;
+  // A glyph without an outline (a space) still counts: the text object
+  // then clips to what its glyphs enclose, nothing at all for a space.
+  if (show.clips) run.textClipShown = true;
   if (show.type3) {
-    DrawType3Glyph(run, *show.type3, show.font, key, show.x, show.rise);
+    if (show.drawing) DrawType3Glyph(run, *show.type3, show.font, key, show.x, show.rise);
   } else if (show.rasterizer) {
-    if (show.useMasks && DrawGlyphMask(run, show, key)) return;
+    if (show.drawing && show.useMasks && DrawGlyphMask(run, show, key)) return;
     // The outline joins the text's path, painted at the end.
-    show.rasterizer->DrawGlyph(run.canvas, CTM, key, show.x, show.rise);
+    if (show.target) show.rasterizer->DrawGlyph(show.target, CTM, key, show.x, show.rise);
   }
 }
 
@@ -353,40 +380,60 @@ bool TPDFRenderer::DrawGlyphMask(TRun& run, TTextShow& show, std::string_view ke
   return true;
 }
 
-void TPDFRenderer::PaintTextPath(TRun& run, bool drawing) {
+void TPDFRenderer::PaintTextPath(TRun& run, TTextShow& show) {
   TPDFPicasso& canvas = *run.canvas;
   const TTextRenderMode mode = run.gs.TextRenderMode;
-  constexpr TFillRule rule = frNonZero;
-  if (!drawing) {
-    // Hidden text still clips.
-    if (Clips(mode)) {
-      canvas.SetClip(rule);
-      canvas.EndPathNoPaint();
-      if (eps_) eps_->SetClipRule(RuleCode(rule)), eps_->EndPath();
-    }
-    return;
-  }
+  // The clip waits for the end of the text object; hidden text clips too.
+  if (show.clips && run.textClip.Size() + show.outlines.Size() <= MaxTextClipSteps) run.textClip.Append(show.outlines);
+  if (!show.drawing) return;
   if (Fills(mode) && run.gs.FillColorSpace.Kind == TColorSpaceKind::Pattern) {
-    // Text filled with a pattern: the glyphs are the pattern's clip.
+    // Text filled with a pattern: the glyphs are the pattern's clip, and
+    // their outlines are built again to be stroked over the cells. Type 3
+    // glyphs filled the pattern themselves and left no path: cells drawn
+    // into nothing would only spend the page's nested runs.
+    if (show.type3) {
+      canvas.EndPathNoPaint();
+      if (eps_) eps_->EndPath();
+      return;
+    }
     FillWithPattern(run, frNonZero);
+    if (Strokes(mode) && !show.outlines.Empty()) {
+      canvas.BeginPath();
+      show.outlines.Replay(canvas);
+      StrokeSetup(run);
+      canvas.StrokePath();
+    }
     return;
   }
   if (Strokes(mode)) StrokeSetup(run);
   if (Fills(mode)) FillSetup(run, frNonZero);
-  if (Clips(mode)) {
-    canvas.SetClip(rule);
-    if (eps_) eps_->SetClipRule(RuleCode(rule));
-  }
   if (Fills(mode) && Strokes(mode)) {
     canvas.FillAndStrokePath();
   } else if (Fills(mode)) {
     canvas.FillPath();
   } else if (Strokes(mode)) {
     canvas.StrokePath();
-  } else if (mode == TTextRenderMode::Clip) {
+  } else {
     canvas.EndPathNoPaint();
     if (eps_) eps_->EndPath();
   }
+}
+
+void TPDFRenderer::EndTextObject(TRun& run) {
+  ++run.textObject;
+  if (!run.textClipShown) return;
+  // The outlines of every glyph shown in a clipping mode, as one path.
+  TPDFPicasso& canvas = *run.canvas;
+  constexpr TFillRule rule = frNonZero;
+  canvas.BeginPath();
+  run.textClip.Replay(canvas);
+  canvas.SetClip(rule);
+  canvas.EndPathNoPaint();
+  if (eps_) eps_->SetClipRule(RuleCode(rule)), eps_->EndPath();
+  run.pathOpen = false;
+  run.path.Clear();
+  run.textClip.Clear();
+  run.textClipShown = false;
 }
 
 void TPDFRenderer::DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font,

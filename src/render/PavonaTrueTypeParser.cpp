@@ -84,7 +84,9 @@ int32_t toThousandths(int32_t value, int32_t unitsPerEm) { return value * 1000 /
 // Loading
 
 void TPDFTrueTypeParser::clear() {
-  data_.clear();
+  data_ = {};
+  ownData_.clear();
+  dataOwner_.reset();
   Version = 0;
   NumTables = SearchRange = EntrySelector = RangeShift = 0;
   Tables.clear();
@@ -92,8 +94,10 @@ void TPDFTrueTypeParser::clear() {
   NumGlyphs = 0;
   MaxpVersion = 0;
   Locations.clear();
-  GlyphNames.clear();
-  glyphNameIndex_.clear();
+  glyphNameNumbers_.clear();
+  customNames_.clear();
+  glyphsByName_.clear();
+  glyphsByNameMade_ = false;
   CmapVersion = 0;
   CmapSubtables.clear();
   NumberOfHMetrics = 0;
@@ -117,7 +121,20 @@ void TPDFTrueTypeParser::LoadFromStream(TStream& stream) {
 void TPDFTrueTypeParser::LoadFromString(std::string_view bytes) {
   clear();
   if (bytes.empty()) return;
-  data_.assign(bytes);
+  ownData_.assign(bytes);
+  data_ = ownData_;
+  parse();
+}
+
+void TPDFTrueTypeParser::LoadFromShared(std::shared_ptr<const void> owner, std::string_view bytes) {
+  clear();
+  if (bytes.empty()) return;
+  dataOwner_ = std::move(owner);
+  data_ = bytes;
+  parse();
+}
+
+void TPDFTrueTypeParser::parse() {
   Reader r{data_};
   uint32_t version = r.u32();
   if (version != 0x00010000 && version != 0x74727565 /* true */ && version != 0x74797031 /* typ1 */ &&
@@ -249,37 +266,32 @@ void TPDFTrueTypeParser::readPost() {
   r.skip(16);
   const size_t glyphs = static_cast<size_t>(NumGlyphs);
   if (version == 0x00010000) {
-    GlyphNames.assign(glyphs, std::string());
-    for (size_t i = 0; i < std::min<size_t>(glyphs, 258); ++i) GlyphNames[i] = kMacGlyphNames[i];
+    glyphNameNumbers_.assign(glyphs, kNoGlyphName);
+    for (size_t i = 0; i < std::min<size_t>(glyphs, 258); ++i) glyphNameNumbers_[i] = static_cast<uint16_t>(i);
   } else if (version == 0x00020000) {
-    GlyphNames.assign(glyphs, std::string());
+    glyphNameNumbers_.assign(glyphs, kNoGlyphName);
     size_t count = std::min<size_t>(r.u16(), glyphs);
     std::vector<uint16_t> indexes(count);
     for (size_t i = 0; i < count; ++i) indexes[i] = r.u16();
-    // The Pascal strings after the index array, read once.
-    std::vector<std::string_view> custom;
-    while (r.has(1)) {
-      size_t len = r.u8();
+    // The Pascal strings after the index array, as places in the font.
+    const size_t tableStart = static_cast<size_t>(table.data() - data_.data());
+    while (r.has(1) && customNames_.size() < kNoGlyphName - 258u) {
+      const uint8_t len = r.u8();
       if (!r.has(len)) break;
-      custom.push_back(table.substr(r.pos, len));
+      customNames_.push_back({static_cast<uint32_t>(tableStart + r.pos), len});
       r.skip(len);
     }
     for (size_t i = 0; i < count; ++i) {
-      uint16_t k = indexes[i];
-      if (k < 258)
-        GlyphNames[i] = kMacGlyphNames[k];
-      else if (k - 258u < custom.size())
-        GlyphNames[i] = std::string(custom[k - 258u]);
+      const uint16_t k = indexes[i];
+      if (k < 258 || k - 258u < customNames_.size()) glyphNameNumbers_[i] = k;
     }
   } else if (version == 0x00025000) {
-    GlyphNames.assign(glyphs, std::string());
+    glyphNameNumbers_.assign(glyphs, kNoGlyphName);
     for (size_t i = 0; i < glyphs && r.has(1); ++i) {
       int k = static_cast<int>(i) + static_cast<int8_t>(r.u8());
-      if (k >= 1 && k <= 257) GlyphNames[i] = kMacGlyphNames[k];
+      if (k >= 0 && k <= 257) glyphNameNumbers_[i] = static_cast<uint16_t>(k);
     }
   }
-  for (size_t i = 0; i < GlyphNames.size(); ++i)
-    if (!GlyphNames[i].empty()) glyphNameIndex_[GlyphNames[i]] = static_cast<int32_t>(i);
 }
 
 void TPDFTrueTypeParser::readCmap() {
@@ -638,9 +650,28 @@ uint64_t TPDFTrueTypeParser::CmapCodeCount(int32_t subtable) const {
   return n;
 }
 
+std::string_view TPDFTrueTypeParser::GetGlyphName(int32_t index) const {
+  const uint16_t k = glyphNameNumbers_.at(static_cast<size_t>(index));
+  if (k == kNoGlyphName) return {};
+  if (k < 258) return kMacGlyphNames[k];
+  const TCustomName& name = customNames_[k - 258u];
+  return std::string_view(data_).substr(name.Offset, name.Length);
+}
+
 int32_t TPDFTrueTypeParser::FindGlyphName(std::string_view name) const {
-  auto it = glyphNameIndex_.find(std::string(name));
-  return it == glyphNameIndex_.end() ? -1 : it->second;
+  if (name.empty()) return -1;
+  if (!glyphsByNameMade_) {
+    glyphsByNameMade_ = true;
+    for (size_t i = 0; i < glyphNameNumbers_.size(); ++i)
+      if (!GetGlyphName(static_cast<int32_t>(i)).empty()) glyphsByName_.push_back(static_cast<uint16_t>(i));
+    std::stable_sort(glyphsByName_.begin(), glyphsByName_.end(),
+                     [this](uint16_t a, uint16_t b) { return GetGlyphName(a) < GetGlyphName(b); });
+  }
+  // Past the last glyph of that name: a name given twice finds its last glyph.
+  auto after = std::upper_bound(glyphsByName_.begin(), glyphsByName_.end(), name,
+                                [this](std::string_view n, uint16_t g) { return n < GetGlyphName(g); });
+  if (after == glyphsByName_.begin() || GetGlyphName(*(after - 1)) != name) return -1;
+  return *(after - 1);
 }
 
 int32_t TPDFTrueTypeParser::GetAdvance(int32_t index) const {

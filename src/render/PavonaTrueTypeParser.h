@@ -10,9 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class TStream;
@@ -97,8 +97,15 @@ public:
   int32_t CollectionOffset = 0;  // subtracted from every table offset
   bool OffsetsOnly = false;      // read the directory and nothing else
 
+  // The parser keeps views into its bytes: it is neither copied nor moved.
+  TPDFTrueTypeParser(const TPDFTrueTypeParser&) = delete;
+  TPDFTrueTypeParser& operator=(const TPDFTrueTypeParser&) = delete;
+
   void LoadFromStream(TStream& stream);
   void LoadFromString(std::string_view bytes);
+  // Reads bytes that owner keeps alive (a mapped font file, say) without
+  // copying them; the parser holds owner as long as it holds the bytes.
+  void LoadFromShared(std::shared_ptr<const void> owner, std::string_view bytes);
   // Rewrites the offset field of every table in the directory of the font in
   // bytes as offset - base (for a font taken out of a collection).
   static void RebaseTableOffsets(std::string& bytes, uint32_t base);
@@ -132,8 +139,11 @@ public:
   // Number of codes the subtable maps.
   uint64_t CmapCodeCount(int32_t subtable) const;
 
-  int32_t GetGlyphNameCount() const { return static_cast<int32_t>(GlyphNames.size()); }
-  const std::string& GetGlyphName(int32_t index) const { return GlyphNames.at(static_cast<size_t>(index)); }
+  int32_t GetGlyphNameCount() const { return static_cast<int32_t>(glyphNameNumbers_.size()); }
+  // The post table's name of a glyph ("" when it has none); throws
+  // std::out_of_range for a glyph past the count.
+  std::string_view GetGlyphName(int32_t index) const;
+  // The last glyph named so; -1 when none is.
   int32_t FindGlyphName(std::string_view name) const;
 
   // Advance in 1/1000 em: the glyph's, else the last one, 750 when there are none.
@@ -168,15 +178,30 @@ private:
   bool appendOutline(int32_t index, int depth, std::vector<int32_t>& path, size_t& budget,
                      TPDFGlyphOutline& out) const;
 
-  std::string data_;
+  std::string_view data_;  // ownData_, or bytes dataOwner_ keeps
+  std::string ownData_;
+  std::shared_ptr<const void> dataOwner_;
+  void parse();
   double Version = 0;
   uint16_t NumTables = 0, SearchRange = 0, EntrySelector = 0, RangeShift = 0;
   std::vector<TPDFTrueTypeTable> Tables;
   TPDFTrueTypeHeader Header;
   int32_t NumGlyphs = 0;
   std::vector<uint32_t> Locations;
-  std::vector<std::string> GlyphNames;
-  std::unordered_map<std::string, int32_t> glyphNameIndex_;
+  // Glyph names, kept as numbers: below 258 a standard Macintosh name,
+  // from 258 on one of the post table's own (customNames_), kNoGlyphName
+  // for none. A font's names are looked up rarely, and parsing a system
+  // font must not build thousands of strings.
+  static constexpr uint16_t kNoGlyphName = 0xFFFF;
+  std::vector<uint16_t> glyphNameNumbers_;
+  struct TCustomName {
+    uint32_t Offset;  // in data_
+    uint8_t Length;
+  };
+  std::vector<TCustomName> customNames_;
+  // Named glyphs ordered by name, then glyph; made at the first lookup.
+  mutable std::vector<uint16_t> glyphsByName_;
+  mutable bool glyphsByNameMade_ = false;
   uint16_t CmapVersion = 0;
   std::vector<TPDFCmapSubtable> CmapSubtables;
   int32_t NumberOfHMetrics = 0;

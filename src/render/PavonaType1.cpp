@@ -77,7 +77,6 @@ std::string PopOp(TPavonaStringList& list) {
 
 TPDFType1Decoder::TPDFType1Decoder() : pool_(std::make_unique<TPDFStructure>()) {
   fontDictionary_ = pool_->NewDictionary();
-  opListCache_.SetSorted(true);
   outlineCache_.SetSorted(true);
   BuildEncodingVector(pdfekStandard, encoding_);
 }
@@ -526,8 +525,6 @@ bool TPDFType1Decoder::ParsePrivate() {
     }
     indexGlyphNames();
   }
-  opListCache_.Clear();
-  cachedOpLists_.clear();
   outlineCache_.Clear();
   cachedOutlines_.clear();
   missingGlyphs_.clear();

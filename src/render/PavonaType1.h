@@ -185,15 +185,13 @@ private:
   bool shapedMatrix_ = false;
   TPDFMatrix fontMatrix_{1, 0, 0, 1, 0, 0};
   void takeFontMatrix(TPDFArray* fm);
-  TPavonaCaseSensitiveStringList opListCache_;
   bool cidKeyed_ = false;
   int32_t lenIV_ = 4;
   TPavonaCaseSensitiveStringList outlineCache_;
 
   // Cached keys that named no glyph: drawing them again reports false again.
   std::unordered_set<std::string> missingGlyphs_;
-  // Owned payloads of the two caches (the lists hold raw pointers to them).
-  std::vector<std::unique_ptr<TPavonaStringList>> cachedOpLists_;
+  // Owned payloads of the outline cache (the list holds raw pointers to them).
   std::vector<std::unique_ptr<TPDFGenericShape>> cachedOutlines_;
   // Name -> first position in glyphNames_, and declared Subrs index -> position.
   std::unordered_map<std::string, int32_t> glyphIndex_;

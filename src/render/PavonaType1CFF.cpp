@@ -335,8 +335,6 @@ bool TPDFType1Decoder::LoadCFFData(std::string_view data) {
   pos = ld.readIndex(pos, ld.strings);
   pos = ld.readIndex(pos, globalSubrs_);
 
-  opListCache_.Clear();
-  cachedOpLists_.clear();
   outlineCache_.Clear();
   cachedOutlines_.clear();
   missingGlyphs_.clear();

@@ -42,19 +42,9 @@ std::string TPDFType1Decoder::FindCharString(std::string_view glyphKey) {
 }
 
 bool TPDFType1Decoder::BuildGlyphOps(std::string_view glyphKey) {
-  int32_t at = -1;
-  if (opListCache_.Find(glyphKey, at)) {
-    auto* cached = static_cast<TPavonaStringList*>(opListCache_.GetObject(at));
-    opList_.Clear();
-    if (cached) opList_.AddStrings(*cached);
-    return true;
-  }
-  bool result = charStringType_ == 2 ? Type2CharStringToOps(glyphKey) : Type1CharStringToOps(glyphKey);
-  auto copy = std::make_unique<TPavonaStringList>();
-  copy->AddStrings(opList_);
-  opListCache_.AddObject(glyphKey, copy.get());
-  cachedOpLists_.push_back(std::move(copy));
-  return result;
+  // Not kept: a glyph's outline is kept once built, and its advance is read
+  // once per font, so a kept list would only double what is held.
+  return charStringType_ == 2 ? Type2CharStringToOps(glyphKey) : Type1CharStringToOps(glyphKey);
 }
 
 bool TPDFType1Decoder::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMatrix& matrix, std::string_view glyphKey,

@@ -157,6 +157,43 @@ TEST(DocumentInfo, PacketsWithoutAnOpeningWrapperBeforeTheRootKeepTheirXml) {
   }
 }
 
+TEST(DocumentInfo, PacketFollowsTheInformationWhenSavedOrEncrypted) {
+  // Information set and never read back still reaches the saved packet,
+  // also when the document is encrypted afterwards (the packet of an
+  // encrypted document is not rewritten, so it must be written before).
+  struct Case {
+    const char* name;
+    int32_t strength;  // -1: saved plain
+  };
+  for (const Case& c : {Case{"plain", -1}, Case{"RC4 128", 1}, Case{"AES-256", 3}}) {
+    SCOPED_TRACE(c.name);
+    auto doc = newDocument();
+    doc->SetInfo("Title", u"First");
+    doc->SetInfo("Author", u"Ann");
+    doc->SetInfo("Title", u"Caf\u00e9");
+    if (c.strength >= 0) {
+      ASSERT_TRUE(doc->SetEncryption(u"owner", u"user", 15, 15, c.strength));
+      doc->SetInfo("Subject", u"After encryption");
+    }
+    const std::string bytes = doc->SaveToString();
+    ASSERT_FALSE(bytes.empty());
+    TPDFDocument reread;
+    ASSERT_EQ(reread.LoadFromString(bytes, c.strength >= 0 ? u"user" : u""), 0);
+    const std::string packet = reread.GetMetadata();
+    EXPECT_NE(packet.find(">Caf\xC3\xA9</rdf:li>"), std::string::npos) << packet;
+    EXPECT_EQ(packet.find(">First</rdf:li>"), std::string::npos);
+    EXPECT_NE(packet.find("Ann"), std::string::npos);
+    EXPECT_EQ(packet.find("After encryption"), std::string::npos);
+    EXPECT_EQ(reread.GetInfo("Title"), u"Caf\u00e9");
+  }
+  // A packet given whole replaces information not yet mirrored.
+  auto doc = newDocument();
+  doc->SetInfo("Title", u"Dropped");
+  doc->SetMetadata("<?xml version='1.0'?><given/>");
+  EXPECT_EQ(doc->GetMetadata(), "<?xml version='1.0'?><given/>");
+  EXPECT_EQ(doc->GetInfo("Title"), u"Dropped");
+}
+
 TEST(DocumentInfo, LoadedCorpusPacketIsEditedInPlace) {
   // A corpus file with a packet: setting the title keeps the other properties.
   for (const std::string& path : pvltest::CorpusPdfFiles()) {

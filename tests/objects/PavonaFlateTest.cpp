@@ -316,6 +316,32 @@ TEST(Flate, PaethChoosesTheNearestNeighbour) {
         << int(c.left) << "," << int(c.up) << "," << int(c.upperLeft);
 }
 
+TEST(Flate, ExpectedSizeChangesNothingButTheFirstAllocation) {
+  // Whatever size a caller expects (right, short, far too large as a hostile
+  // image dictionary would claim), the output and status are those without it.
+  LimitGuard guard;
+  const std::string data = wordyBytes(300000, 7);
+  const std::string packed = CompressString(data);
+  std::string damaged = packed.substr(0, packed.size() / 2);
+  const std::string rows = std::string("\x02\x01\x02\x03", 4) + std::string("\x02\x03\x03\x03", 4);
+  const std::string predicted = CompressString(rows);
+  for (size_t expected : {size_t(0), data.size(), data.size() - 1, data.size() + 1, size_t(1000), size_t(1) << 40}) {
+    SCOPED_TRACE(expected);
+    DS st = DS::dsFailed, plain = DS::dsFailed;
+    EXPECT_EQ(DecompressString(packed, &st, expected), data);
+    EXPECT_EQ(st, DS::dsOk);
+    EXPECT_EQ(DecompressString(damaged, &st, expected), DecompressString(damaged, &plain));
+    EXPECT_EQ(st, plain);
+    EXPECT_EQ(FlateDecodeWithPredictor(predicted, {12, 1, 8, 3}, &st, expected), std::string("\x01\x02\x03\x04\x05\x06", 6));
+    EXPECT_EQ(st, DS::dsOk);
+  }
+  // The limit still holds.
+  SetMaxDecodedSize(1000);
+  DS st = DS::dsOk;
+  EXPECT_EQ(DecompressString(CompressString(std::string(1001, 'x')), &st, 1001), "");
+  EXPECT_EQ(st, DS::dsTooLarge);
+}
+
 TEST(Predictor, UpRowsWithPredictor12) {
   // Columns 3, one 8-bit colour: every 4-byte row starts with 2 (Up).
   std::string rows =

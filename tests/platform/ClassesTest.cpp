@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "TestSupport.h"
 
 TEST(MemoryStream, ReadWriteSeekAndSize) {
@@ -57,6 +61,36 @@ TEST(AtomicWrite, ReplacesTheFileAndKeepsItOnFailure) {
   // A target inside a missing folder fails with a message and touches nothing.
   EXPECT_THROW(WriteFileBytesAtomic(dir.File("missing/x.pdf"), "data"), EWriteError);
   EXPECT_EQ(ReadFileBytes(path), "second");
+}
+
+TEST(AtomicWrite, StreamReplacesTheTargetOnlyWhenCommitted) {
+  pvltest::TempDir dir;
+  const std::string path = dir.File("page.png");
+  WriteFileBytesAtomic(path, "old");
+  const auto entries = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+    return names;
+  };
+  {
+    // Abandoned (a render that failed): the target stays, nothing is left behind.
+    TAtomicFileStream file(path);
+    file.WriteBuffer("half", 4);
+    EXPECT_EQ(ReadFileBytes(path), "old");
+    EXPECT_EQ(entries().size(), 2u);
+  }
+  EXPECT_EQ(ReadFileBytes(path), "old");
+  EXPECT_EQ(entries(), std::vector<std::string>{"page.png"});
+  {
+    TAtomicFileStream file(path);
+    file.WriteBuffer("new ", 4);
+    file.WriteBuffer("bytes", 5);
+    EXPECT_EQ(file.GetSize(), 9);
+    file.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(path), "new bytes");
+  EXPECT_EQ(entries(), std::vector<std::string>{"page.png"});
+  EXPECT_THROW(TAtomicFileStream(dir.File("missing/page.png")), EWriteError);
 }
 
 TEST(DateTime, EncodeDecodeRoundTrip) {

@@ -254,6 +254,93 @@ TEST(RendererContent, UncolouredTilingPatternPaintsInTheGivenColour) {
   for (const auto& c : cases) CheckCase(c);
 }
 
+// A tiling pattern as the fill colour takes the path (or the glyphs) as the
+// clip of its cells; the stroke of B, b, B*, b* and of text in the stroking
+// modes is still painted over the cells, and the clip of a W or of text in a
+// clipping mode is still taken. Drawn by us and by the peers named.
+TEST(RendererContent, PatternFillKeepsTheStrokeAndTheClip) {
+  const std::string pattern = StreamObject(
+      "/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] "
+      "/XStep 10 /YStep 10 /Resources << >>",
+      "0 0 1 rg 0 0 10 10 re f");
+  const std::string resources = "<< /Pattern << /P0 4 0 R >> /Font << /F1 5 0 R >> >>";
+  const std::string helvetica = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+  const std::string fill = "/Pattern cs /P0 scn 1 0 0 RG 6 w ";
+  const std::string text = "/Pattern cs /P0 scn 1 0 0 RG 4 w BT /F1 100 Tf ";
+  const std::string green = " 0 1 0 rg 0 0 100 100 re f";
+  constexpr unsigned kBoth = ptPoppler | ptMupdf;
+  struct TPatternCase {
+    const char* name;
+    std::string content;
+    std::vector<TProbe> probes;
+    unsigned peers;  // TPeerTool bits
+  };
+  // Helvetica "I" at size 100 placed at x 10: the stem about x 19 to 28.
+  const std::vector<TPatternCase> cases = {
+      {"B",
+       fill + "20 20 60 60 re B",
+       {{50, 50, kBlue}, {20, 50, kRed}, {80, 50, kRed}, {50, 80, kRed}, {10, 10, kWhite}},
+       kBoth},
+      {"b closes the path it strokes",
+       fill + "20 20 m 80 20 l 80 80 l 20 80 l b",
+       {{50, 50, kBlue}, {20, 50, kRed}, {50, 20, kRed}, {10, 10, kWhite}},
+       kBoth},
+      {"B* keeps the hole and strokes it",
+       fill + "20 20 60 60 re 40 40 20 20 re B*",
+       {{50, 50, kWhite}, {30, 50, kBlue}, {40, 50, kRed}, {20, 50, kRed}},
+       kBoth},
+      {"b* likewise",
+       fill + "20 20 m 80 20 l 80 80 l 20 80 l h 40 40 m 60 40 l 60 60 l 40 60 l b*",
+       {{50, 50, kWhite}, {30, 50, kBlue}, {40, 50, kRed}, {20, 50, kRed}},
+       kBoth},
+      // mutool and Ghostscript drop the clip of a W painted with a pattern
+      // (not with a colour); pdftoppm keeps it either way, as we do.
+      {"W f keeps the clip",
+       "q /Pattern cs /P0 scn 20 20 60 60 re W f" + green + " Q 0 g 90 90 5 5 re f",
+       {{50, 50, kGreen}, {10, 10, kWhite}, {92, 92, kBlack}},
+       ptPoppler},
+      {"text filled and stroked (mode 2)",
+       text + "2 Tr 10 10 Td (I) Tj ET",
+       {{24, 40, kBlue}, {18, 40, kRed}, {50, 40, kWhite}},
+       kBoth},
+      // pdftoppm takes no clip from text filled with a pattern; mutool and
+      // Ghostscript do, as we do.
+      {"text filled, stroked and clipped (mode 6)",
+       text + "6 Tr 10 10 Td (I) Tj ET" + green,
+       {{24, 40, kGreen}, {18, 40, kRed}, {50, 40, kWhite}},
+       ptMupdf},
+      {"text filled and clipped (mode 4)",
+       text + "4 Tr 10 10 Td (I) Tj ET" + green,
+       {{24, 40, kGreen}, {18, 40, kWhite}, {50, 40, kWhite}},
+       ptMupdf},
+  };
+  const bool poppler = pvltest::HaveTools({"pdftoppm"}), mupdf = pvltest::HaveTools({"mutool"});
+  pvltest::TempDir dir;
+  for (const TPatternCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string pdf = PagePdf(c.content, resources, {pattern, helvetica});
+    for (bool cairo : {false, true}) {
+      TRendered r = RenderContent(pdf, cairo);
+      EXPECT_EQ(r.error, "");
+      for (const TProbe& p : c.probes) {
+        const uint32_t got = Rgb(r.bitmap, p.x, 100 - 1 - p.y);
+        EXPECT_TRUE(Near(got, p.rgb, 8)) << (cairo ? "cairo" : "GDI") << " at " << p.x << "," << p.y << ": " << std::hex
+                                         << got;
+      }
+    }
+    for (TPeerTool tool : {ptPoppler, ptMupdf}) {
+      if (!(c.peers & tool) || !(tool == ptPoppler ? poppler : mupdf)) continue;
+      TPeerPage page;
+      ASSERT_TRUE(DrawWithPeer(tool, pdf, dir, page)) << PeerToolName(tool);
+      for (const TProbe& p : c.probes) {
+        const uint32_t got = page.Rgb(p.x, page.height - 1 - p.y);
+        EXPECT_TRUE(Near(got, p.rgb, 8)) << PeerToolName(tool) << " at " << p.x << "," << p.y << ": " << std::hex
+                                         << got;
+      }
+    }
+  }
+}
+
 TEST(RendererContent, PatternFillingWithItselfEndsWithAnError) {
   const std::string pattern = StreamObject("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] "
                                            "/XStep 10 /YStep 10 /Resources << /Pattern << /P0 4 0 R >> >>",

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "document/PavonaDocument.h"
 #include "render/PavonaFontCollection.h"
@@ -130,6 +131,36 @@ inline TRendered RenderContent(const std::string& pdf, bool cairo = false, doubl
 inline uint32_t Rgb(const TBitmap& b, int x, int y) {
   TColor c = b.Pixel(x, y);
   return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+// Peers drawing the same small page as the oracle of a test.
+enum TPeerTool : unsigned { ptPoppler = 1, ptMupdf = 2 };
+
+inline const char* PeerToolName(TPeerTool tool) {
+  return tool == ptPoppler ? "pdftoppm" : "mutool";
+}
+
+// A page as a peer drew it at 72 dpi: R, G, B bytes row by row from the top.
+struct TPeerPage {
+  int width = 0, height = 0;
+  std::string rgb;
+  // 0xRRGGBB at pixel (x, y) counted from the top-left; white outside.
+  uint32_t Rgb(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0xFFFFFF;
+    const size_t at = (static_cast<size_t>(y) * width + x) * 3;
+    return (uint32_t(uint8_t(rgb[at])) << 16) | (uint32_t(uint8_t(rgb[at + 1])) << 8) | uint8_t(rgb[at + 2]);
+  }
+};
+
+// The PDF file drawn by the peer; false when the tool fails or writes no picture.
+inline bool DrawWithPeer(TPeerTool tool, const std::string& pdf, const pvltest::TempDir& dir, TPeerPage& page) {
+  const std::string file = dir.File("peer.pdf"), picture = dir.File("peer.ppm");
+  pvltest::WriteFile(file, pdf);
+  std::remove(picture.c_str());
+  const auto r = tool == ptPoppler
+                     ? pvltest::RunCommand({"pdftoppm", "-r", "72", "-singlefile", file, dir.File("peer")})
+                     : pvltest::RunCommand({"mutool", "draw", "-q", "-r", "72", "-o", picture, file, "1"});
+  return r.exitCode == 0 && codectest::ReadPpmRgb(pvltest::ReadFile(picture), page.width, page.height, page.rgb);
 }
 
 }  // namespace pvlrender

@@ -81,7 +81,10 @@ TEST(RendererText, Type3SquaresShowPositionsAndSpacing) {
       {"render mode 3 advances invisibly", "BT /F3 10 Tf 3 Tr 10 10 Td (a) Tj 0 Tr (a) Tj ET", {{25, 15}},
        {{15, 15}}},
       {"Q selects the saved font", "BT /F3 10 Tf q /F1 10 Tf Q 10 10 Td (a) Tj ET", {{15, 15}}, {}},
-      {"text clip mode 7", "BT /F3 10 Tf 7 Tr 10 10 Td (a) Tj ET 0 0 100 100 re f", {{15, 15}}, {{50, 50}}},
+      // Type 3 glyphs are painted by their procedures and clip nothing
+      // (TextClipGathersTheGlyphsOfTheTextObject compares this with a peer).
+      {"Type 3 text in clip mode 7", "BT /F3 10 Tf 7 Tr 10 10 Td (a) Tj ET 0 0 100 100 re f", {{15, 15}, {50, 50}},
+       {}},
   };
   for (const auto& c : cases) {
     for (bool cairo : {false, true}) {
@@ -173,6 +176,157 @@ TEST(RendererText, Type3UncolouredGlyphsByRenderMode) {
         RenderText("1 0 0 RG 0 0 1 rg BT /F3 10 Tf " + std::to_string(mode) + " Tr 10 10 Td (a) Tj ET");
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(At(r.bitmap, 15, 15), colour) << std::hex << At(r.bitmap, 15, 15);
+  }
+}
+
+// Text in the clipping modes (Tr 4 to 7): the outlines of every glyph a text
+// object shows in such a mode gather into one path, which joins the clip at
+// its ET. Each row is drawn by us (GDI and cairo) and by the peers named,
+// which must agree with the expected colours: where they disagree with each
+// other the row says whom it follows. Helvetica "I" at size 100 placed at
+// x 10 has its stem about x 19 to 28, at x 60 about 69 to 78; green painted
+// over the whole page after the text object shows the clip.
+TEST(RendererText, TextClipGathersTheGlyphsOfTheTextObject) {
+  struct TClipProbe {
+    int x, y;
+    uint32_t rgb;
+  };
+  struct TClipCase {
+    const char* name;
+    std::string content;
+    std::vector<TClipProbe> probes;
+    unsigned peers;  // TPeerTool bits
+    std::string resources = kFontResources;
+    std::vector<std::string> extra = {};  // objects 7, ... after the fonts
+  };
+  constexpr uint32_t kGreen = 0x00FF00;
+  constexpr unsigned kBoth = ptPoppler | ptMupdf;
+  const std::string green = " 0 1 0 rg 0 0 100 100 re f";
+  const std::vector<TClipProbe> bothStems = {{24, 40, kGreen}, {74, 40, kGreen}, {50, 40, kWhite}};
+  const std::vector<TClipCase> cases = {
+      {"two strings in mode 7 clip to both glyphs", "BT /F1 100 Tf 7 Tr 10 10 Td (I) Tj 50 0 Td (I) Tj ET" + green,
+       bothStems, kBoth},
+      {"TJ and quote gather too", "BT /F1 100 Tf 7 Tr 0 TL 10 10 Td [(I)] TJ 50 0 Td (I) ' ET" + green, bothStems,
+       kBoth},
+      {"fill and clip (mode 4) over two strings",
+       "0 0 1 rg BT /F1 100 Tf 4 Tr 10 10 Td (I) Tj 50 0 Td (I) Tj ET" + green, bothStems, kBoth},
+      {"stroke and clip (mode 5): the stroke outside the outlines stays",
+       "1 0 0 RG 4 w BT /F1 100 Tf 5 Tr 10 10 Td (I) Tj 50 0 Td (I) Tj ET" + green,
+       {{24, 40, kGreen}, {74, 40, kGreen}, {18, 40, kRed}, {68, 40, kRed}, {50, 40, kWhite}},
+       kBoth},
+      {"a space alone clips everything away",
+       "BT /F1 100 Tf 7 Tr 10 10 Td ( ) Tj ET" + green,
+       {{24, 40, kWhite}, {50, 40, kWhite}},
+       kBoth},
+      {"a text object that shows nothing clips nothing",
+       "BT /F1 100 Tf 7 Tr 10 10 Td ET" + green,
+       {{24, 40, kGreen}, {50, 40, kGreen}},
+       kBoth},
+      // mutool adds the glyphs to the clip at the next path already.
+      {"painting inside the text object is not clipped yet",
+       "BT /F1 100 Tf 7 Tr 10 10 Td (I) Tj 0 1 0 rg 0 50 100 50 re f ET 1 0 0 rg 0 0 100 50 re f",
+       {{50, 75, kGreen}, {24, 25, kRed}, {50, 25, kWhite}},
+       ptPoppler},
+      // pdftoppm keeps the glyphs of a q Q inside the text object; mutool and
+      // Ghostscript give them up with the state, as we do.
+      {"glyphs shown between q and Q are given up at the Q",
+       "BT /F1 100 Tf 7 Tr 10 10 Td q (I) Tj Q 50 0 Td (I) Tj ET" + green,
+       {{24, 40, kWhite}, {74, 40, kGreen}, {50, 40, kWhite}},
+       ptMupdf},
+      {"a Q of a q before BT gives up the glyphs",
+       "q BT /F1 100 Tf 7 Tr 10 10 Td (I) Tj Q ET" + green,
+       {{24, 40, kGreen}, {50, 40, kGreen}},
+       ptMupdf},
+      {"an ET between q and Q clips until the Q",
+       "BT /F1 100 Tf 7 Tr 10 10 Td (I) Tj q ET Q" + green,
+       {{24, 40, kGreen}, {50, 40, kGreen}},
+       kBoth},
+      {"a BT without an ET before it gathers on", "BT /F1 100 Tf 7 Tr 10 10 Td (I) Tj BT 60 10 Td (I) Tj ET" + green,
+       bothStems, kBoth},
+      {"a form that ends inside its text object clips nothing after it",
+       "/Fm Do" + green,
+       {{24, 40, kGreen}, {50, 40, kGreen}},
+       kBoth,
+       "<< /Font << /F1 6 0 R >> /XObject << /Fm 7 0 R >> >>",
+       {StreamObject("/Type /XObject /Subtype /Form /BBox [0 0 100 100] /Resources << /Font << /F1 6 0 R >> >>",
+                     "BT /F1 100 Tf 7 Tr 10 10 Td (I) Tj")}},
+      // Hidden content still clips (the peers draw the text, which the green
+      // covers: the clip is the same).
+      {"hidden text still clips to its glyphs",
+       "/OC /Off BDC 0 0 1 rg BT /F1 100 Tf 4 Tr 10 10 Td (I) Tj 50 0 Td (I) Tj ET EMC" + green,
+       bothStems,
+       kBoth,
+       "<< /Font << /F1 6 0 R >> /Properties << /Off 7 0 R >> >>",
+       {"<< /Type /OCG /Name (off) /Usage << /View << /ViewState /OFF >> >> >>"}},
+      // Type 3 glyphs: pdftoppm and Ghostscript paint what the procedure
+      // paints and clip nothing; mutool clips to the painted shape.
+      {"Type 3 glyphs clip nothing",
+       "BT /F3 30 Tf 7 Tr 10 10 Td (a) Tj ET" + green,
+       {{20, 20, kGreen}, {50, 50, kGreen}, {90, 90, kGreen}},
+       ptPoppler},
+      {"outline glyphs after Type 3 ones still clip",
+       "0 0 1 rg BT /F3 20 Tf 7 Tr 60 60 Td (a) Tj /F1 100 Tf -50 -50 Td (I) Tj ET" + green,
+       {{70, 70, kBlue}, {24, 40, kGreen}, {50, 40, kWhite}},
+       ptPoppler},
+  };
+  auto near = [](uint32_t a, uint32_t b) {
+    for (int shift = 0; shift < 24; shift += 8)
+      if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 8) return false;
+    return true;
+  };
+  const bool poppler = pvltest::HaveTools({"pdftoppm"}), mupdf = pvltest::HaveTools({"mutool"});
+  pvltest::TempDir dir;
+  for (const TClipCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> objects = FontObjects();
+    objects.insert(objects.end(), c.extra.begin(), c.extra.end());
+    const std::string pdf = PagePdf(c.content, c.resources, objects);
+    for (bool cairo : {false, true}) {
+      TRendered r = RenderContent(pdf, cairo);
+      EXPECT_EQ(r.error, "");
+      for (const TClipProbe& p : c.probes)
+        EXPECT_TRUE(near(At(r.bitmap, p.x, p.y), p.rgb))
+            << (cairo ? "cairo" : "GDI") << " at " << p.x << "," << p.y << ": " << std::hex << At(r.bitmap, p.x, p.y);
+    }
+    for (TPeerTool tool : {ptPoppler, ptMupdf}) {
+      if (!(c.peers & tool) || !(tool == ptPoppler ? poppler : mupdf)) continue;
+      TPeerPage page;
+      ASSERT_TRUE(DrawWithPeer(tool, pdf, dir, page)) << PeerToolName(tool);
+      for (const TClipProbe& p : c.probes)
+        EXPECT_TRUE(near(page.Rgb(p.x, page.height - 1 - p.y), p.rgb))
+            << PeerToolName(tool) << " at " << p.x << "," << p.y << ": " << std::hex
+            << page.Rgb(p.x, page.height - 1 - p.y);
+    }
+  }
+}
+
+// Type 3 glyphs fill with the text's pattern themselves; the text's own
+// pattern fill had no path left and drew every cell into nothing, so a few
+// dozen glyphs spent the page's nested runs and the rest of the page was lost.
+TEST(RendererText, Type3TextFilledWithAPatternLeavesTheRestOfThePage) {
+  std::vector<std::string> objects = FontObjects();
+  objects.push_back(StreamObject("/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 2 2] "
+                                 "/XStep 2 /YStep 2 /Resources << >>",
+                                 "0 0 1 rg 0 0 2 2 re f"));
+  std::string shows;
+  for (int i = 0; i < 45; ++i) shows += "(a) Tj ";
+  const std::string pdf = PagePdf("/Pattern cs /P0 scn BT /F3 5 Tf 0 0 Td " + shows + "ET 0 g 90 90 10 10 re f",
+                                  "<< /Font << /F3 4 0 R >> /Pattern << /P0 7 0 R >> >>", objects);
+  for (bool cairo : {false, true}) {
+    SCOPED_TRACE(cairo ? "cairo" : "gdi");
+    TRendered r = RenderContent(pdf, cairo);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(At(r.bitmap, 2, 2), kBlue);
+    EXPECT_EQ(At(r.bitmap, 2, 20), kWhite);
+    EXPECT_EQ(At(r.bitmap, 95, 95), kBlack);
+  }
+  if (pvltest::HaveTools({"pdftoppm"})) {
+    pvltest::TempDir dir;
+    TPeerPage page;
+    ASSERT_TRUE(DrawWithPeer(ptPoppler, pdf, dir, page));
+    EXPECT_EQ(page.Rgb(2, page.height - 1 - 2), kBlue);
+    EXPECT_EQ(page.Rgb(2, page.height - 1 - 20), kWhite);
+    EXPECT_EQ(page.Rgb(95, page.height - 1 - 95), kBlack);
   }
 }
 

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "render/PavonaFontRasterizer.h"
 #include "render/PavonaTrueTypeParser.h"
@@ -221,6 +224,40 @@ TEST(TrueTypeFixtures, PostNamesAndCmapFormats) {
   EXPECT_EQ(p.GetAdvance(1), 500);
   EXPECT_EQ(p.GetAdvance(2), 500);  // past the metrics: the last advance
   EXPECT_EQ(p.GetLeftSideBearing(2), 7);
+}
+
+TEST(TrueTypeFixtures, PostNamesByFormatAndLookup) {
+  // The three post formats that carry names; the last glyph of a name given
+  // twice is the one found; a number past the table's own strings names nothing.
+  Bytes v2;
+  v2.u32(0x00020000).u32(0).u16(0).u16(0).u32(0).u32(0).u32(0).u32(0).u32(0);
+  v2.u16(5).u16(0).u16(36).u16(258).u16(258).u16(300).u8(5).raw("hello").u8(2).raw("zz");
+  Bytes v1;
+  v1.u32(0x00010000).u32(0).u16(0).u16(0).u32(0).u32(0).u32(0).u32(0).u32(0);
+  Bytes v25;  // glyph i is named by standard name i + offset
+  v25.u32(0x00025000).u32(0).u16(0).u16(0).u32(0).u32(0).u32(0).u32(0).u32(0);
+  v25.u8(0).u8(35).u8(35).u8(0).u8(static_cast<uint8_t>(-4));
+  struct Case {
+    const char* name;
+    const std::string* post;
+    int glyphs;
+    std::vector<std::string> names;
+    std::vector<std::pair<std::string, int32_t>> lookups;
+  };
+  const Case cases[] = {
+      {"2.0", &v2.s, 5, {".notdef", "A", "hello", "hello", ""}, {{"hello", 3}, {"A", 1}, {"zz", -1}, {"", -1}}},
+      {"1.0", &v1.s, 300, {".notdef", ".null"}, {{"A", 36}, {"dcroat", 257}, {"hello", -1}}},
+      {"2.5", &v25.s, 5, {".notdef", "A", "B", "space", ".notdef"}, {{"B", 2}, {".notdef", 4}, {".null", -1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPDFTrueTypeParser p;
+    p.LoadFromString(buildFont({{"head", head(1000, 0)}, {"maxp", maxp(c.glyphs)}, {"post", *c.post}}));
+    ASSERT_EQ(p.GetGlyphNameCount(), c.glyphs);
+    for (size_t g = 0; g < c.names.size(); ++g) EXPECT_EQ(p.GetGlyphName(static_cast<int32_t>(g)), c.names[g]) << g;
+    for (const auto& [name, glyph] : c.lookups) EXPECT_EQ(p.FindGlyphName(name), glyph) << name;
+    EXPECT_THROW(p.GetGlyphName(c.glyphs), std::out_of_range);
+  }
 }
 
 TEST(TrueTypeFixtures, DirectoryOnlyCollectionsAndCFF) {

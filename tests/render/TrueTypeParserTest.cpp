@@ -84,7 +84,7 @@ bool compareWithFreeType(const std::string& bytes, int faceIndex, Report& report
       char name[256] = {};
       if (FT_Get_Glyph_Name(face, static_cast<FT_UInt>(g), name, sizeof name) == 0 && name[0] &&
           parser.GetGlyphName(static_cast<int32_t>(g)) != name)
-        report.add(where.str() + "name " + parser.GetGlyphName(static_cast<int32_t>(g)) + " vs " + name);
+        report.add(where.str() + "name " + std::string(parser.GetGlyphName(static_cast<int32_t>(g))) + " vs " + name);
     }
   }
   // Every character map FreeType reads (3,x and 1,0): the glyph of every code.
