@@ -98,10 +98,10 @@ TEST(FuzzReproTest, JBIG2GenericRegionBeyondItsDataStopsQuickly) {
 // build, each replayed the way the target feeds it (a two-byte globals
 // length, the globals, then the page stream): decoding must end quickly,
 // whether it succeeds or not. The fuzz build runs these about seven times
-// slower than the sanitizer build of the tests, so its 10 s timeout is
-// about 1.4 s here; both take under 0.5 s now, the halftone 1.8 s before.
+// slower than the sanitizer build of the tests; each takes under 0.5 s here
+// now (the halftone grid took 1.8 s before, the others from 4 s to
+// minutes). The bound is this file's, loose enough for a slow machine.
 TEST(FuzzReproTest, JBIG2StreamsBeyondTheirDataEndQuickly) {
-  constexpr double kMaxJBIG2Seconds = 1.0;
   struct Case {
     const char* seed;
     const char* what;
@@ -136,7 +136,7 @@ TEST(FuzzReproTest, JBIG2StreamsBeyondTheirDataEndQuickly) {
     TPVLJBIG2Decoder dec;
     const double start = CpuSeconds();
     (void)dec.DecodeWithGlobals(all.substr(globalsLength), all.substr(0, globalsLength));
-    EXPECT_LT(SecondsSince(start), kMaxJBIG2Seconds) << c.what;
+    EXPECT_LT(SecondsSince(start), kMaxSeconds) << c.what;
   }
 }
 
