@@ -2,6 +2,9 @@
 // transforms, converted to RGB through the decoder's colour manager.
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <mutex>
+#include <string>
 
 #include "graphics/PavonaImageDecoderInternal.h"
 
@@ -19,10 +22,51 @@ uint8_t ToByte(double v) {
 
 double Clip01(double v) { return v > 0 ? (v < 1 ? v : 1) : 0; }
 
+// The transforms made last, by profile: a document's pictures share one or
+// two profiles, and making a transform (the profile's curves evaluated, the
+// pipeline optimised) costs more than converting a page's pictures. Only
+// profiles of ordinary size are kept, so the cache holds little.
+struct TCachedTransform {
+  std::string profile;
+  int components;
+  std::shared_ptr<TICCTransform> transform;
+};
+constexpr size_t kCachedTransforms = 4;
+constexpr size_t kMaxCachedProfileBytes = 256 << 10;
+
+std::mutex& transformCacheMutex() {
+  static std::mutex m;
+  return m;
+}
+std::deque<TCachedTransform>& transformCache() {
+  static std::deque<TCachedTransform> cache;
+  return cache;
+}
+
 }  // namespace
 
 std::shared_ptr<TICCTransform> TICCTransform::Create(std::string_view profile, int components) {
   if (profile.empty() || profile.size() > kMaxProfileBytes) return nullptr;
+  if (profile.size() > kMaxCachedProfileBytes) return make(profile, components);
+  std::lock_guard<std::mutex> lock(transformCacheMutex());
+  auto& cache = transformCache();
+  for (auto it = cache.begin(); it != cache.end(); ++it) {
+    if (it->components != components || it->profile != profile) continue;
+    std::shared_ptr<TICCTransform> found = it->transform;
+    if (it != cache.begin()) {
+      TCachedTransform entry = std::move(*it);
+      cache.erase(it);
+      cache.push_front(std::move(entry));
+    }
+    return found;
+  }
+  std::shared_ptr<TICCTransform> made = make(profile, components);
+  cache.push_front({std::string(profile), components, made});
+  if (cache.size() > kCachedTransforms) cache.pop_back();
+  return made;
+}
+
+std::shared_ptr<TICCTransform> TICCTransform::make(std::string_view profile, int components) {
   cmsUInt32Number inputFormat = 0;
   cmsColorSpaceSignature wanted;
   switch (components) {

@@ -31,7 +31,8 @@ inline std::string TextOf(TPDFObject* obj) {
 class TICCTransform {
 public:
   // nullptr when the profile cannot be read, is larger than kMaxProfileBytes,
-  // or does not describe components input components.
+  // or does not describe components input components. The transforms of the
+  // last few profiles are kept and shared (a transform has no state).
   static std::shared_ptr<TICCTransform> Create(std::string_view profile, int components);
   ~TICCTransform();
   TICCTransform(const TICCTransform&) = delete;
@@ -42,6 +43,7 @@ public:
 
 private:
   TICCTransform() = default;
+  static std::shared_ptr<TICCTransform> make(std::string_view profile, int components);
   void* transform_ = nullptr;
   int components_ = 0;
 };

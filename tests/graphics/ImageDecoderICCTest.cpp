@@ -5,20 +5,22 @@
 #include <lcms2.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "TestSupport.h"
 #include "graphics/PavonaImageDecoder.h"
+#include "graphics/PavonaImageDecoderInternal.h"
 
 namespace {
 
 // An RGB profile whose red and blue primaries are exchanged: a sample that
 // is pure red in the profile is blue on screen, so a decoder that ignores
 // the profile is caught at once.
-std::string SwappedPrimariesProfile() {
+std::string SwappedPrimariesProfile(double gammaValue = 2.2) {
   cmsCIExyY white;
   cmsWhitePointFromTemp(&white, 6504);
   cmsCIExyYTRIPLE primaries = {{0.15, 0.06, 1.0}, {0.30, 0.60, 1.0}, {0.64, 0.33, 1.0}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, gammaValue);
   cmsToneCurve* curves[3] = {gamma, gamma, gamma};
   cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
   cmsFreeToneCurve(gamma);
@@ -108,6 +110,29 @@ TEST(ImageDecoderICC, DamagedProfilesFallBackToTheAlternateSpace) {
     const std::array<int, 6> rgb = Decode(damaged);
     EXPECT_EQ(rgb, (std::array<int, 6>{255, 0, 0, 0, 255, 0})) << damaged.size();
   }
+}
+
+// Making a transform costs more than converting a page's pictures: the
+// transforms of the last few profiles are shared, and one pushed out is made
+// afresh with the same colours.
+TEST(ImageDecoderICC, TransformsOfRecentProfilesAreShared) {
+  const std::string profile = SwappedPrimariesProfile();
+  const auto first = TICCTransform::Create(profile, 3);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(TICCTransform::Create(profile, 3), first);
+  EXPECT_EQ(TICCTransform::Create(profile, 1), nullptr);  // an RGB profile for grey samples
+  EXPECT_EQ(TICCTransform::Create(profile, 3), first);
+  EXPECT_EQ(TICCTransform::Create("not a profile", 3), nullptr);
+  const double red[3] = {1, 0, 0};
+  uint8_t before[3], after[3];
+  first->ToRGB(red, before);
+  for (double g : {1.0, 1.5, 1.8, 2.4, 2.6}) ASSERT_NE(TICCTransform::Create(SwappedPrimariesProfile(g), 3), nullptr);
+  const auto again = TICCTransform::Create(profile, 3);
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again, first);
+  again->ToRGB(red, after);
+  EXPECT_EQ(std::vector<uint8_t>(after, after + 3), std::vector<uint8_t>(before, before + 3));
+  EXPECT_GT(before[2], 200);  // the swapped primaries: red in the profile is blue
 }
 
 }  // namespace
