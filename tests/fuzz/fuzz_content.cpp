@@ -17,6 +17,7 @@
 #include "platform/Bitmap.h"
 #include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
+#include "FuzzLimits.h"
 
 namespace {
 
@@ -66,12 +67,7 @@ const char* const kDefaultResources =
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool limited = [] {
-    SetMaxDecodedSize(uint64_t(1) << 24);
-    TBitmap::SetMaxPixels(int64_t(1) << 22);
-    return true;
-  }();
-  (void)limited;
+  LimitFuzzSizes(int64_t(1) << 22, uint64_t(1) << 24);
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t zero = input.find('\0');
   std::string resources = zero == std::string::npos ? kDefaultResources : input.substr(0, zero);

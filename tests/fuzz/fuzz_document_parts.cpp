@@ -14,6 +14,7 @@
 #include "pages/PavonaForm.h"
 #include "platform/Bitmap.h"
 #include "platform/Classes.h"
+#include "FuzzLimits.h"
 
 namespace {
 
@@ -67,15 +68,7 @@ void readParts(TPavona& pavona) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool limited = [] {
-    SetMaxDecodedSize(uint64_t(1) << 24);
-    // Pictures of tens of millions of pixels are allowed in the program but
-    // take many seconds in this instrumented build; as in the image targets,
-    // a smaller bound keeps runs on the faults.
-    TBitmap::SetMaxPixels(int64_t(1) << 22);
-    return true;
-  }();
-  (void)limited;
+  LimitFuzzSizes(int64_t(1) << 22, uint64_t(1) << 24);
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   TPavona pavona;
   try {
