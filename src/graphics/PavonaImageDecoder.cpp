@@ -365,7 +365,8 @@ void TPDFImageDecoder::ApplyFilters(TPDFObject* filter, TPDFObject* parms) {
 
   // The last filter gives the samples, whose size the dictionary tells.
   const uint64_t sampleBytes =
-      colorSpace_ && width_ > 0 && height_ > 0 && bpc_ > 0 && width_ <= MaxImageSide && height_ <= MaxImageSide
+      colorSpace_ && colorSpace_->Components > 0 && colorSpace_->Components <= 32 && width_ > 0 && height_ > 0 &&
+              bpc_ > 0 && bpc_ <= 16 && width_ <= MaxImageSide && height_ <= MaxImageSide
           ? (uint64_t(width_) * uint64_t(colorSpace_->Components) * uint64_t(bpc_) + 7) / 8 * uint64_t(height_)
           : 0;
   for (size_t i = 0; i < filters.size(); ++i) {

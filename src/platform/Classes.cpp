@@ -312,20 +312,34 @@ int LocalUtcOffsetMinutes(TDateTime localTime) {
 // ---------------------------------------------------------------------------
 // TStreamBytes
 
+namespace {
+
+// The whole of a regular, non-empty file mapped read-only; an empty view
+// (errno telling why, 0 for a file that is empty or not regular) otherwise.
+std::string_view mapWholeFile(int fd) {
+  struct stat info {};
+  errno = 0;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return {};
+  void* map = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (map == MAP_FAILED) return {};
+  return std::string_view(static_cast<const char*>(map), static_cast<size_t>(info.st_size));
+}
+
+}  // namespace
+
 TMappedFile::TMappedFile(const std::string& path) {
   TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+  view_ = mapWholeFile(file.Handle());
+  if (!view_.empty()) return;
   struct stat info {};
+  const int err = errno;
   if (fstat(file.Handle(), &info) != 0 || !S_ISREG(info.st_mode))
     throw EFOpenError("Cannot open file \"" + path + "\": not a regular file");
-  if (info.st_size == 0) return;
-  void* map = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, file.Handle(), 0);
-  if (map == MAP_FAILED) throw EFOpenError("Cannot open file \"" + path + "\": " + errnoText(errno));
-  map_ = map;
-  view_ = std::string_view(static_cast<const char*>(map), static_cast<size_t>(info.st_size));
+  if (info.st_size > 0) throw EFOpenError("Cannot open file \"" + path + "\": " + errnoText(err));
 }
 
 TMappedFile::~TMappedFile() {
-  if (map_) munmap(map_, view_.size());
+  if (!view_.empty()) munmap(const_cast<char*>(view_.data()), view_.size());
 }
 
 TStreamBytes::TStreamBytes(TStream& stream) {
@@ -334,15 +348,10 @@ TStreamBytes::TStreamBytes(TStream& stream) {
     return;
   }
   if (auto* file = dynamic_cast<TFileStream*>(&stream); file && file->Handle() >= 0) {
-    struct stat info {};
-    if (fstat(file->Handle(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      void* map = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, file->Handle(), 0);
-      if (map != MAP_FAILED) {
-        map_ = map;
-        mapSize_ = static_cast<size_t>(info.st_size);
-        view_ = std::string_view(static_cast<const char*>(map_), mapSize_);
-        return;
-      }
+    mapped_ = mapWholeFile(file->Handle());
+    if (!mapped_.empty()) {
+      view_ = mapped_;
+      return;
     }
   }
   stream.SetPosition(0);
@@ -351,5 +360,5 @@ TStreamBytes::TStreamBytes(TStream& stream) {
 }
 
 TStreamBytes::~TStreamBytes() {
-  if (map_) munmap(map_, mapSize_);
+  if (!mapped_.empty()) munmap(const_cast<char*>(mapped_.data()), mapped_.size());
 }

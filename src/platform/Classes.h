@@ -180,8 +180,7 @@ public:
   std::string_view View() const { return view_; }
 
 private:
-  void* map_ = nullptr;
-  size_t mapSize_ = 0;
+  std::string_view mapped_;  // the file's mapping, when there is one
   std::string copy_;
   std::string_view view_;
 };
@@ -198,8 +197,7 @@ public:
   std::string_view View() const { return view_; }
 
 private:
-  void* map_ = nullptr;
-  std::string_view view_;
+  std::string_view view_;  // the mapping
 };
 
 // Reads a whole file into a byte string (UTF-8 path); raises EFOpenError / EReadError.
