@@ -65,6 +65,29 @@ private:
   std::vector<uint8_t> states_;
 };
 
+namespace jbig2mq {
+
+struct TQeRow {
+  uint16_t qe;
+  uint8_t nmps, nlps, switchFlag;
+};
+
+// T.88 Table E.1.
+inline constexpr TQeRow kQe[47] = {
+    {0x5601, 1, 1, 1},   {0x3401, 2, 6, 0},   {0x1801, 3, 9, 0},   {0x0AC1, 4, 12, 0},  {0x0521, 5, 29, 0},
+    {0x0221, 38, 33, 0}, {0x5601, 7, 6, 1},   {0x5401, 8, 14, 0},  {0x4801, 9, 14, 0},  {0x3801, 10, 14, 0},
+    {0x3001, 11, 17, 0}, {0x2401, 12, 18, 0}, {0x1C01, 13, 20, 0}, {0x1601, 29, 21, 0}, {0x5601, 15, 14, 1},
+    {0x5401, 16, 14, 0}, {0x5101, 17, 15, 0}, {0x4801, 18, 16, 0}, {0x3801, 19, 17, 0}, {0x3401, 20, 18, 0},
+    {0x3001, 21, 19, 0}, {0x2801, 22, 19, 0}, {0x2401, 23, 20, 0}, {0x2201, 24, 21, 0}, {0x1C01, 25, 22, 0},
+    {0x1801, 26, 23, 0}, {0x1601, 27, 24, 0}, {0x1401, 28, 25, 0}, {0x1201, 29, 26, 0}, {0x1101, 30, 27, 0},
+    {0x0AC1, 31, 28, 0}, {0x09C1, 32, 29, 0}, {0x08A1, 33, 30, 0}, {0x0521, 34, 31, 0}, {0x0441, 35, 32, 0},
+    {0x02A1, 36, 33, 0}, {0x0221, 37, 34, 0}, {0x0141, 38, 35, 0}, {0x0111, 39, 36, 0}, {0x0085, 40, 37, 0},
+    {0x0049, 41, 38, 0}, {0x0025, 42, 39, 0}, {0x0015, 43, 40, 0}, {0x0009, 44, 41, 0}, {0x0005, 45, 42, 0},
+    {0x0001, 45, 43, 0}, {0x5601, 46, 46, 0},
+};
+
+}  // namespace jbig2mq
+
 // The MQ arithmetic decoder with the integer and symbol-ID procedures.
 class TArithmeticDecoder {
 public:
@@ -72,7 +95,14 @@ public:
 
   explicit TArithmeticDecoder(TStreamReader& reader);
   void Start();
-  int DecodeBit(TArithmeticDecoderStats& stats, uint32_t cx);
+  // The common case (the more probable symbol without renormalisation) is
+  // inline: it is most of the bits of a generic region.
+  int DecodeBit(TArithmeticDecoderStats& stats, uint32_t cx) {
+    uint8_t& st = stats[cx];
+    A_ -= jbig2mq::kQe[st >> 1].qe;
+    if ((C_ >> 16) < A_ && (A_ & 0x8000)) return st & 1;
+    return Exchange(st);
+  }
   // Returns false for the out-of-band value.
   bool DecodeInt(TIntStats which, int32_t& value);
   uint32_t DecodeIAID(int codeLength);
@@ -113,6 +143,8 @@ private:
   int64_t paddedPixels_ = 0;
   void ByteIn();
   uint8_t NextByte();
+  // The exchange and renormalisation after A_ was reduced by Qe.
+  int Exchange(uint8_t& st);
 };
 
 // One row of a Huffman table (T.88 B.2): a value range or the out-of-band row.

@@ -62,25 +62,6 @@ void TStreamReader::ConsumeRemainingBits() {
 
 namespace {
 
-struct TQeRow {
-  uint16_t qe;
-  uint8_t nmps, nlps, switchFlag;
-};
-
-// T.88 Table E.1.
-constexpr TQeRow kQe[47] = {
-    {0x5601, 1, 1, 1},   {0x3401, 2, 6, 0},   {0x1801, 3, 9, 0},   {0x0AC1, 4, 12, 0},  {0x0521, 5, 29, 0},
-    {0x0221, 38, 33, 0}, {0x5601, 7, 6, 1},   {0x5401, 8, 14, 0},  {0x4801, 9, 14, 0},  {0x3801, 10, 14, 0},
-    {0x3001, 11, 17, 0}, {0x2401, 12, 18, 0}, {0x1C01, 13, 20, 0}, {0x1601, 29, 21, 0}, {0x5601, 15, 14, 1},
-    {0x5401, 16, 14, 0}, {0x5101, 17, 15, 0}, {0x4801, 18, 16, 0}, {0x3801, 19, 17, 0}, {0x3401, 20, 18, 0},
-    {0x3001, 21, 19, 0}, {0x2801, 22, 19, 0}, {0x2401, 23, 20, 0}, {0x2201, 24, 21, 0}, {0x1C01, 25, 22, 0},
-    {0x1801, 26, 23, 0}, {0x1601, 27, 24, 0}, {0x1401, 28, 25, 0}, {0x1201, 29, 26, 0}, {0x1101, 30, 27, 0},
-    {0x0AC1, 31, 28, 0}, {0x09C1, 32, 29, 0}, {0x08A1, 33, 30, 0}, {0x0521, 34, 31, 0}, {0x0441, 35, 32, 0},
-    {0x02A1, 36, 33, 0}, {0x0221, 37, 34, 0}, {0x0141, 38, 35, 0}, {0x0111, 39, 36, 0}, {0x0085, 40, 37, 0},
-    {0x0049, 41, 38, 0}, {0x0025, 42, 39, 0}, {0x0015, 43, 40, 0}, {0x0009, 44, 41, 0}, {0x0005, 45, 42, 0},
-    {0x0001, 45, 43, 0}, {0x5601, 46, 46, 0},
-};
-
 // A decoder fed far past the end of its data is decoding damage or a
 // hostile size; legitimate data needs at most a few bytes of look-ahead.
 constexpr int64_t kMaxOverrun = 4096;
@@ -90,7 +71,9 @@ constexpr int64_t kMaxOverrun = 4096;
 TArithmeticDecoder::TArithmeticDecoder(TStreamReader& reader)
     : intStats(IntStatsCount, TArithmeticDecoderStats(512)), reader_(reader) {}
 
-int64_t TArithmeticDecoder::DataSize() const { return reader_.Size(); }
+int64_t TArithmeticDecoder::DataSize() const {
+  return reader_.Size();
+}
 
 bool TArithmeticDecoder::SpendPaddedPixels(int64_t pixels) {
   paddedPixels_ += pixels;
@@ -133,15 +116,13 @@ void TArithmeticDecoder::Start() {
   A_ = 0x8000;
 }
 
-int TArithmeticDecoder::DecodeBit(TArithmeticDecoderStats& stats, uint32_t cx) {
-  uint8_t& st = stats[cx];
+int TArithmeticDecoder::Exchange(uint8_t& st) {
   int index = st >> 1, mps = st & 1;
-  const TQeRow& row = kQe[index];
-  uint32_t qe = row.qe;
+  const jbig2mq::TQeRow& row = jbig2mq::kQe[index];
+  const uint32_t qe = row.qe;
   int d;
-  A_ -= qe;
+  // A_ was already reduced by qe (DecodeBit).
   if ((C_ >> 16) < A_) {
-    if (A_ & 0x8000) return mps;
     // MPS exchange
     if (A_ < qe) {
       d = 1 - mps;
@@ -293,7 +274,8 @@ constexpr auto O = THuffmanLine::hlOOB;
 std::array<THuffmanTable, 16> MakeStandardTables() {
   std::array<THuffmanTable, 16> t;
   t[1] = MakeTable({{1, 4, 0, N}, {2, 8, 16, N}, {3, 16, 272, N}, {3, 32, 65808, U}});
-  t[2] = MakeTable({{1, 0, 0, N}, {2, 0, 1, N}, {3, 0, 2, N}, {4, 3, 3, N}, {5, 6, 11, N}, {6, 32, 75, U}, {6, 0, 0, O}});
+  t[2] =
+      MakeTable({{1, 0, 0, N}, {2, 0, 1, N}, {3, 0, 2, N}, {4, 3, 3, N}, {5, 6, 11, N}, {6, 32, 75, U}, {6, 0, 0, O}});
   t[3] = MakeTable({{8, 8, -256, N},
                     {1, 0, 0, N},
                     {2, 0, 1, N},
@@ -341,21 +323,19 @@ std::array<THuffmanTable, 16> MakeStandardTables() {
                     {3, 10, 1024, N},
                     {5, 32, -1025, L},
                     {5, 32, 2048, U}});
-  t[8] = MakeTable({{8, 3, -15, N},   {9, 1, -7, N},    {8, 1, -5, N},     {9, 0, -3, N},   {7, 0, -2, N},
-                    {4, 0, -1, N},    {2, 1, 0, N},     {5, 0, 2, N},      {6, 0, 3, N},    {3, 4, 4, N},
-                    {6, 1, 20, N},    {4, 4, 22, N},    {4, 5, 38, N},     {5, 6, 70, N},   {5, 7, 134, N},
-                    {6, 7, 262, N},   {7, 8, 390, N},   {6, 10, 646, N},   {9, 32, -16, L}, {9, 32, 1670, U},
-                    {2, 0, 0, O}});
-  t[9] = MakeTable({{8, 4, -31, N},  {9, 2, -15, N},  {8, 2, -11, N},  {9, 1, -7, N},    {7, 1, -5, N},
-                    {4, 1, -3, N},   {3, 1, -1, N},   {3, 1, 1, N},    {5, 1, 3, N},     {6, 1, 5, N},
-                    {3, 5, 7, N},    {6, 2, 39, N},   {4, 5, 43, N},   {4, 6, 75, N},    {5, 7, 139, N},
-                    {5, 8, 267, N},  {6, 8, 523, N},  {7, 9, 779, N},  {6, 11, 1291, N}, {9, 32, -32, L},
-                    {9, 32, 3339, U}, {2, 0, 0, O}});
-  t[10] = MakeTable({{7, 4, -21, N},   {8, 0, -5, N},   {7, 0, -4, N},   {5, 0, -3, N},    {2, 2, -2, N},
-                     {5, 0, 2, N},     {6, 0, 3, N},    {7, 0, 4, N},    {8, 0, 5, N},     {2, 6, 6, N},
-                     {5, 5, 70, N},    {6, 5, 102, N},  {6, 6, 134, N},  {6, 7, 198, N},   {6, 8, 326, N},
-                     {6, 9, 582, N},   {6, 10, 1094, N}, {7, 11, 2118, N}, {8, 32, -22, L}, {8, 32, 4166, U},
-                     {2, 0, 0, O}});
+  t[8] = MakeTable({{8, 3, -15, N},  {9, 1, -7, N},    {8, 1, -5, N},  {9, 0, -3, N},  {7, 0, -2, N},  {4, 0, -1, N},
+                    {2, 1, 0, N},    {5, 0, 2, N},     {6, 0, 3, N},   {3, 4, 4, N},   {6, 1, 20, N},  {4, 4, 22, N},
+                    {4, 5, 38, N},   {5, 6, 70, N},    {5, 7, 134, N}, {6, 7, 262, N}, {7, 8, 390, N}, {6, 10, 646, N},
+                    {9, 32, -16, L}, {9, 32, 1670, U}, {2, 0, 0, O}});
+  t[9] = MakeTable({{8, 4, -31, N},   {9, 2, -15, N},  {8, 2, -11, N},   {9, 1, -7, N},  {7, 1, -5, N},  {4, 1, -3, N},
+                    {3, 1, -1, N},    {3, 1, 1, N},    {5, 1, 3, N},     {6, 1, 5, N},   {3, 5, 7, N},   {6, 2, 39, N},
+                    {4, 5, 43, N},    {4, 6, 75, N},   {5, 7, 139, N},   {5, 8, 267, N}, {6, 8, 523, N}, {7, 9, 779, N},
+                    {6, 11, 1291, N}, {9, 32, -32, L}, {9, 32, 3339, U}, {2, 0, 0, O}});
+  t[10] =
+      MakeTable({{7, 4, -21, N},  {8, 0, -5, N},    {7, 0, -4, N},  {5, 0, -3, N},  {2, 2, -2, N},    {5, 0, 2, N},
+                 {6, 0, 3, N},    {7, 0, 4, N},     {8, 0, 5, N},   {2, 6, 6, N},   {5, 5, 70, N},    {6, 5, 102, N},
+                 {6, 6, 134, N},  {6, 7, 198, N},   {6, 8, 326, N}, {6, 9, 582, N}, {6, 10, 1094, N}, {7, 11, 2118, N},
+                 {8, 32, -22, L}, {8, 32, 4166, U}, {2, 0, 0, O}});
   t[11] = MakeTable({{1, 0, 1, N},
                      {2, 1, 2, N},
                      {4, 0, 4, N},

@@ -49,32 +49,54 @@ inline uint8_t FetchByte(const uint8_t* row, int64_t n, int64_t s) {
 
 }  // namespace
 
-void TJBIG2Bitmap::Combine(const TJBIG2Bitmap& bitmap, int64_t x, int64_t y, int op) {
-  int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
-  int64_t x1 = std::min<int64_t>(x + bitmap.width, width), y1 = std::min<int64_t>(y + bitmap.height, height);
-  if (x0 >= x1 || y0 >= y1) return;
+namespace {
+
+template <typename TOp>
+void CombineRows(TJBIG2Bitmap& dstBm, const TJBIG2Bitmap& srcBm, int64_t x, int64_t y, int64_t x0, int64_t x1,
+                 int64_t y0, int64_t y1, TOp op) {
   const int64_t firstByte = x0 >> 3, lastByte = (x1 - 1) >> 3;
   const uint8_t firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
   const uint8_t lastMask = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
-  const int64_t srcBytes = static_cast<int64_t>(bitmap.stride_);
+  const int64_t srcBytes = static_cast<int64_t>(srcBm.Stride());
+  // A source placed on a byte boundary needs no shifting: its bytes are
+  // combined as they stand, but for the masked ends.
+  const bool aligned = (x & 7) == 0;
   for (int64_t yy = y0; yy < y1; ++yy) {
-    uint8_t* dst = PackedRow(static_cast<int32_t>(yy));
-    const uint8_t* src = bitmap.PackedRow(static_cast<int32_t>(yy - y));
+    uint8_t* dst = dstBm.PackedRow(static_cast<int32_t>(yy));
+    const uint8_t* src = srcBm.PackedRow(static_cast<int32_t>(yy - y));
     for (int64_t b = firstByte; b <= lastByte; ++b) {
       uint8_t mask = 0xFF;
       if (b == firstByte) mask &= firstMask;
       if (b == lastByte) mask &= lastMask;
-      const uint8_t s = FetchByte(src, srcBytes, b * 8 - x), d = dst[b];
-      uint8_t r;
-      switch (op) {
-        case 0: r = d | s; break;
-        case 1: r = d & s; break;
-        case 2: r = d ^ s; break;
-        case 3: r = static_cast<uint8_t>(~(d ^ s)); break;
-        default: r = s; break;
-      }
-      dst[b] = static_cast<uint8_t>((d & ~mask) | (r & mask));
+      const uint8_t s = aligned ? src[b - (x >> 3)] : FetchByte(src, srcBytes, b * 8 - x);
+      const uint8_t d = dst[b];
+      dst[b] = static_cast<uint8_t>((d & ~mask) | (op(d, s) & mask));
     }
+  }
+}
+
+}  // namespace
+
+void TJBIG2Bitmap::Combine(const TJBIG2Bitmap& bitmap, int64_t x, int64_t y, int op) {
+  int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+  int64_t x1 = std::min<int64_t>(x + bitmap.width, width), y1 = std::min<int64_t>(y + bitmap.height, height);
+  if (x0 >= x1 || y0 >= y1) return;
+  switch (op) {
+    case 0:
+      CombineRows(*this, bitmap, x, y, x0, x1, y0, y1, [](uint8_t d, uint8_t s) { return uint8_t(d | s); });
+      break;
+    case 1:
+      CombineRows(*this, bitmap, x, y, x0, x1, y0, y1, [](uint8_t d, uint8_t s) { return uint8_t(d & s); });
+      break;
+    case 2:
+      CombineRows(*this, bitmap, x, y, x0, x1, y0, y1, [](uint8_t d, uint8_t s) { return uint8_t(d ^ s); });
+      break;
+    case 3:
+      CombineRows(*this, bitmap, x, y, x0, x1, y0, y1, [](uint8_t d, uint8_t s) { return uint8_t(~(d ^ s)); });
+      break;
+    default:
+      CombineRows(*this, bitmap, x, y, x0, x1, y0, y1, [](uint8_t, uint8_t s) { return s; });
+      break;
   }
 }
 
@@ -113,6 +135,81 @@ int64_t RowCost(const TJBIG2Bitmap& bm) {
 
 // --- Generic region (T.88 6.2) -------------------------------------------------
 
+namespace {
+
+// One pixel of a packed row; pixels outside the row read 0.
+inline uint32_t PixelAt(const uint8_t* row, int64_t x, int32_t w) {
+  return static_cast<uint64_t>(x) < static_cast<uint64_t>(w) ? (row[x >> 3] >> (7 - (x & 7))) & 1 : 0;
+}
+
+// Where the pixels of each template sit in the context (T.88 6.2.5.3): the
+// current row's last pixels in the low bits, then windows over the two rows
+// above (the rightmost pixel of a window in its lowest bit) and the adaptive
+// pixels at their own bits.
+struct TGenericTemplate {
+  int currentBits;
+  int lo1, hi1, shift1;  // window over the row above
+  int lo2, hi2, shift2;  // window over the row two above (hi2 < lo2: none)
+  int atCount;
+  int atShift[4];
+  int nominalAt[8];  // the adaptive pixels that sit at the window's ends
+};
+
+constexpr TGenericTemplate kGenericTemplates[4] = {
+    {4, -2, 2, 5, -1, 1, 12, 4, {4, 10, 11, 15}, {3, -1, -3, -1, 2, -2, -2, -2}},
+    {3, -2, 2, 4, -1, 2, 9, 1, {3, 0, 0, 0}, {3, -1}},
+    {2, -2, 1, 3, -1, 1, 7, 1, {2, 0, 0, 0}, {2, -1}},
+    {4, -3, 1, 5, 0, -1, 0, 1, {4, 0, 0, 0}, {2, -1}},
+};
+
+// With the adaptive pixels where the templates put them by default, each of
+// them extends a window by one pixel at an end that sits next to its bit, so
+// the context is the current pixels and two windows alone.
+TGenericTemplate WithNominalPixelsInWindows(TGenericTemplate t) {
+  for (int i = 0; i < t.atCount; ++i) {
+    const int dx = t.nominalAt[2 * i], dy = t.nominalAt[2 * i + 1];
+    int &lo = dy == -1 ? t.lo1 : t.lo2, &hi = dy == -1 ? t.hi1 : t.hi2, &shift = dy == -1 ? t.shift1 : t.shift2;
+    if (dx > hi) {
+      hi = dx;
+      shift = t.atShift[i];
+    } else {
+      lo = dx;
+    }
+  }
+  t.atCount = 0;
+  return t;
+}
+
+bool HasNominalPixels(const TGenericTemplate& t, const int* at) {
+  for (int i = 0; i < 2 * t.atCount; ++i)
+    if (at[i] != t.nominalAt[i]) return false;
+  return true;
+}
+
+// A window of pixels x+lo .. x+hi of a row, slid one pixel at a time.
+class TRowWindow {
+public:
+  TRowWindow(const uint8_t* row, int32_t width, int lo, int hi)
+      : row_(row), width_(width), hi_(hi), mask_(row && hi >= lo ? (1u << (hi - lo + 1)) - 1 : 0) {
+    if (mask_ == 0) return;
+    for (int dx = lo; dx <= hi; ++dx) bits_ = (bits_ << 1) | PixelAt(row_, dx, width_);
+  }
+  uint32_t Bits() const { return bits_; }
+  // Moves the window from pixel x to pixel x + 1.
+  void Advance(int32_t x) {
+    if (mask_ != 0) bits_ = ((bits_ << 1) | PixelAt(row_, int64_t(x) + 1 + hi_, width_)) & mask_;
+  }
+
+private:
+  const uint8_t* row_;
+  int32_t width_;
+  int hi_;
+  uint32_t mask_;
+  uint32_t bits_ = 0;
+};
+
+}  // namespace
+
 void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGenericParams& p) {
   // Every row costs at least a pixel: a region zero pixels wide and
   // millions of rows high still decodes a bit per row.
@@ -124,7 +221,10 @@ void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGeneri
   TArithmeticDecoder& ad = *p.arith;
   TArithmeticDecoderStats& stats = *p.stats;
   static constexpr uint32_t kSltp[4] = {0x9B25, 0x0795, 0x00E5, 0x0195};
-  const int* at = p.at;
+  TGenericTemplate t = kGenericTemplates[p.templ & 3];
+  if (HasNominalPixels(t, p.at)) t = WithNominalPixelsInWindows(t);
+  const uint32_t currentMask = (1u << t.currentBits) - 1;
+  const int32_t w = bm.width;
   int ltp = 0;
   // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
   for (int32_t y = 0; y < bm.height; ++y) {
@@ -136,45 +236,33 @@ void ReadGenericRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, const TGeneri
         continue;
       }
     }
-    // Rows above and the current row; pixels outside the bitmap read 0.
-    const int32_t w = bm.width;
-    const uint8_t* r0 = bm.PackedRow(y);
-    const uint8_t* r1 = y >= 1 ? bm.PackedRow(y - 1) : nullptr;
-    const uint8_t* r2 = y >= 2 ? bm.PackedRow(y - 2) : nullptr;
+    // The context is built from windows slid along the rows above and the
+    // pixels just decoded, instead of being gathered pixel by pixel.
+    uint8_t* r0 = bm.PackedRow(y);
+    TRowWindow above(y >= 1 ? bm.PackedRow(y - 1) : nullptr, w, t.lo1, t.hi1);
+    TRowWindow above2(y >= 2 ? bm.PackedRow(y - 2) : nullptr, w, t.lo2, t.hi2);
+    const uint8_t* atRow[4] = {};
+    int atX[4] = {};
+    for (int i = 0; i < t.atCount; ++i) {
+      const int64_t ay = int64_t(y) + p.at[2 * i + 1];
+      atRow[i] = ay >= 0 && ay < bm.height ? bm.PackedRow(static_cast<int32_t>(ay)) : nullptr;
+      atX[i] = p.at[2 * i];
+    }
+    uint32_t current = 0;
     for (int32_t x = 0; x < w; ++x) {
-      if (p.skip && p.skip->GetPixel(x, y)) {
-        bm.SetPixel(x, y, 0);
-        continue;
+      uint32_t bit = 0;
+      if (!p.skip || !p.skip->GetPixel(x, y)) {
+        uint32_t cx = current | above.Bits() << t.shift1 | above2.Bits() << t.shift2;
+        for (int i = 0; i < t.atCount; ++i)
+          if (atRow[i]) cx |= PixelAt(atRow[i], int64_t(x) + atX[i], w) << t.atShift[i];
+        bit = static_cast<uint32_t>(ad.DecodeBit(stats, cx));
       }
-      auto px = [&](const uint8_t* row, int dx) -> uint32_t {
-        int32_t xx = x + dx;
-        return row && xx >= 0 && xx < w ? (row[xx >> 3] >> (7 - (xx & 7))) & 1 : 0;
-      };
-      auto c = [&](int dx) { return px(r0, dx); };
-      auto u = [&](int dx) { return px(r1, dx); };
-      auto v = [&](int dx) { return px(r2, dx); };
-      auto a = [&](int i) { return static_cast<uint32_t>(bm.GetPixel(x + at[2 * i], y + at[2 * i + 1])); };
-      uint32_t cx;
-      switch (p.templ) {
-        case 0:
-          cx = c(-1) | c(-2) << 1 | c(-3) << 2 | c(-4) << 3 | a(0) << 4 | u(2) << 5 | u(1) << 6 | u(0) << 7 |
-               u(-1) << 8 | u(-2) << 9 | a(1) << 10 | a(2) << 11 | v(1) << 12 | v(0) << 13 | v(-1) << 14 |
-               a(3) << 15;
-          break;
-        case 1:
-          cx = c(-1) | c(-2) << 1 | c(-3) << 2 | a(0) << 3 | u(2) << 4 | u(1) << 5 | u(0) << 6 | u(-1) << 7 |
-               u(-2) << 8 | v(2) << 9 | v(1) << 10 | v(0) << 11 | v(-1) << 12;
-          break;
-        case 2:
-          cx = c(-1) | c(-2) << 1 | a(0) << 2 | u(1) << 3 | u(0) << 4 | u(-1) << 5 | u(-2) << 6 | v(1) << 7 |
-               v(0) << 8 | v(-1) << 9;
-          break;
-        default:
-          cx = c(-1) | c(-2) << 1 | c(-3) << 2 | c(-4) << 3 | a(0) << 4 | u(1) << 5 | u(0) << 6 | u(-1) << 7 |
-               u(-2) << 8 | u(-3) << 9;
-          break;
-      }
-      bm.SetPixel(x, y, ad.DecodeBit(stats, cx));
+      uint8_t& b = r0[x >> 3];
+      const uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
+      b = static_cast<uint8_t>(bit ? (b | m) : (b & ~m));
+      current = ((current << 1) | bit) & currentMask;
+      above.Advance(x);
+      above2.Advance(x);
     }
   }
 }
@@ -183,7 +271,8 @@ void ReadMMRRegion(TJBIG2Bitmap& bm, TStreamReader& reader, int64_t dataLength) 
   if (bm.width <= 0 || bm.height <= 0) return;
   int64_t start = reader.Position();
   std::string_view data = reader.Data().substr(static_cast<size_t>(std::min(start, reader.Size())));
-  if (dataLength >= 0 && dataLength < static_cast<int64_t>(data.size())) data = data.substr(0, static_cast<size_t>(dataLength));
+  if (dataLength >= 0 && dataLength < static_cast<int64_t>(data.size()))
+    data = data.substr(0, static_cast<size_t>(dataLength));
   TPVLCCITTDecoder ccitt(bm.width, bm.height, 1, false, false);
   std::vector<uint8_t> packed;
   ccitt.DecodeT6(packed, data);
@@ -507,7 +596,8 @@ void exportSymbols(TSymbolDictionaryParams& p, const std::vector<std::unique_ptr
   int cur = 0;
   while (flags.size() < total) {
     int32_t run;
-    bool ok = p.huff ? p.huffman->DecodeInt(StandardHuffmanTable(1), run) : p.arith->DecodeInt(TArithmeticDecoder::IAEX, run);
+    bool ok =
+        p.huff ? p.huffman->DecodeInt(StandardHuffmanTable(1), run) : p.arith->DecodeInt(TArithmeticDecoder::IAEX, run);
     if (!ok || run < 0 || uint64_t(run) > total - flags.size()) throw EJBIG2Error("bad export run");
     flags.insert(flags.end(), static_cast<size_t>(run), static_cast<uint8_t>(cur));
     cur ^= 1;
@@ -515,7 +605,8 @@ void exportSymbols(TSymbolDictionaryParams& p, const std::vector<std::unique_ptr
   for (uint64_t i = 0; i < total; ++i) {
     if (!flags[static_cast<size_t>(i)]) continue;
     if (exported.size() >= p.numExported) break;
-    const TJBIG2Bitmap* src = i < numInput ? p.inputSymbols[static_cast<size_t>(i)] : newSymbols[static_cast<size_t>(i - numInput)].get();
+    const TJBIG2Bitmap* src =
+        i < numInput ? p.inputSymbols[static_cast<size_t>(i)] : newSymbols[static_cast<size_t>(i - numInput)].get();
     if (!src) continue;
     exported.push_back(src->GetSlice(0, 0, src->width, src->height));
   }

@@ -41,10 +41,16 @@ size_t readUpTo(TStream& stream, std::string& out, uint64_t count) {
 
 bool validDepth(uint8_t colorType, int32_t depth) {
   switch (colorType) {
-    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
-    case 2: case 4: case 6: return depth == 8 || depth == 16;
-    default: return false;
+    case 0:
+      return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3:
+      return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2:
+    case 4:
+    case 6:
+      return depth == 8 || depth == 16;
+    default:
+      return false;
   }
 }
 
@@ -69,7 +75,8 @@ void unfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t length,
         row[i] = static_cast<uint8_t>(row[i] + PaethPredictor(left, prev[i], upperLeft));
       }
       break;
-    default: break;  // 0, and unknown types, leave the bytes as they are
+    default:
+      break;  // 0, and unknown types, leave the bytes as they are
   }
 }
 
@@ -96,13 +103,21 @@ uint32_t PNGCrc32(std::string_view bytes, uint32_t crc) {
 
 int32_t TPNGReader::ColorChannels(uint8_t colorType) {
   switch (colorType) {
-    case 0: case 3: case 4: return 1;
-    case 2: case 6: return 3;
-    default: return 0;
+    case 0:
+    case 3:
+    case 4:
+      return 1;
+    case 2:
+    case 6:
+      return 3;
+    default:
+      return 0;
   }
 }
 
-int32_t TPNGReader::AlphaChannels(uint8_t colorType) { return colorType == 4 || colorType == 6 ? 1 : 0; }
+int32_t TPNGReader::AlphaChannels(uint8_t colorType) {
+  return colorType == 4 || colorType == 6 ? 1 : 0;
+}
 
 void TPNGReader::LoadFromStream(TStream& stream) {
   std::string buf;
@@ -218,7 +233,8 @@ bool TPNGReader::checkHeader() {
     return false;
   }
   if (ColorType == 3 && (PaletteCount == 0 || PaletteCount > (1 << BitDepth))) {
-    ErrorText = PaletteCount == 0 ? "PNG palette image without a palette" : "PNG palette larger than the bit depth allows";
+    ErrorText =
+        PaletteCount == 0 ? "PNG palette image without a palette" : "PNG palette larger than the bit depth allows";
     return false;
   }
   return true;
@@ -367,17 +383,19 @@ void TPNGWriter::SetTransparentColor(TColor color) {
   transparentColor_ = color;
 }
 
-void TPNGWriter::SetICCProfile(std::string_view profile) { iccProfile_ = CompressString(profile); }
+void TPNGWriter::SetICCProfile(std::string_view profile) {
+  iccProfile_ = CompressString(profile);
+}
 
 namespace {
 
 constexpr size_t kIDATChunkBytes = 1 << 16;
 
-// Deflates (zlib format, the default level, as CompressString does) data
-// fed in pieces; the output is the same as deflating the pieces joined.
+// Deflates (zlib format, at TPNGWriter::kDeflateLevel) data fed in pieces;
+// the output is the same as deflating the pieces joined.
 class TPNGDeflater {
 public:
-  TPNGDeflater() { ready_ = deflateInit(&zs_, Z_DEFAULT_COMPRESSION) == Z_OK; }
+  TPNGDeflater() { ready_ = deflateInit(&zs_, TPNGWriter::kDeflateLevel) == Z_OK; }
   ~TPNGDeflater() {
     if (ready_) deflateEnd(&zs_);
   }
@@ -451,9 +469,9 @@ void TPNGWriter::SaveToStream(TStream& stream) const {
   // With an alpha channel a transparent colour is meaningless (and tRNS is
   // forbidden for RGBA images).
   if (hasTransparentColor_ && !alpha) {
-    const char trns[6] = {0, static_cast<char>(GetRValue(transparentColor_)), 0,
-                          static_cast<char>(GetGValue(transparentColor_)), 0,
-                          static_cast<char>(GetBValue(transparentColor_))};
+    const char trns[6] = {0, static_cast<char>(GetRValue(transparentColor_)),
+                          0, static_cast<char>(GetGValue(transparentColor_)),
+                          0, static_cast<char>(GetBValue(transparentColor_))};
     writeChunk(stream, "tRNS", std::string_view(trns, 6));
   }
   if (!iccProfile_.empty()) {
@@ -472,8 +490,8 @@ void TPNGWriter::SaveToStream(TStream& stream) const {
   const size_t stripRows = std::max<size_t>(1, (size_t(1) << 16) / rowBytes);
   const int sourceBytes = bitmap_.PixelFormat() == TPixelFormat::pf32bit ? 4 : 3;
   const size_t alphaHeight = alpha ? alphaRows_.size() : 0;
-  const bool resample = alpha && (alphaHeight != static_cast<size_t>(height) ||
-                                  alphaRows_[0].size() != static_cast<size_t>(width));
+  const bool resample =
+      alpha && (alphaHeight != static_cast<size_t>(height) || alphaRows_[0].size() != static_cast<size_t>(width));
   TPNGDeflater deflater;
   std::string strip(rowBytes * std::min<size_t>(stripRows, static_cast<size_t>(height)), '\0');
   for (int y0 = 0; y0 < height; y0 += static_cast<int>(stripRows)) {
@@ -483,7 +501,8 @@ void TPNGWriter::SaveToStream(TStream& stream) const {
       *out++ = 0;
       const uint8_t* line = bitmap_.ScanLine(y);
       if (!alpha) {
-        for (int x = 0; x < width; ++x, line += sourceBytes, out += 3) out[0] = line[2], out[1] = line[1], out[2] = line[0];
+        for (int x = 0; x < width; ++x, line += sourceBytes, out += 3)
+          out[0] = line[2], out[1] = line[1], out[2] = line[0];
         continue;
       }
       size_t ay = static_cast<size_t>(y);

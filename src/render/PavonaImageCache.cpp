@@ -1,6 +1,7 @@
 #include "render/PavonaImageCache.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,21 @@
 #include "graphics/PavonaImageDecoder.h"
 #include "graphics/PavonaPicasso.h"
 #include "objects/PavonaStructure.h"
+
+namespace {
+
+// Set bits of each byte value: counted by table, since a build for the
+// baseline x86-64 has no population-count instruction and calls a library
+// routine for every std::popcount.
+constexpr auto kBitsSet = [] {
+  std::array<uint8_t, 256> t{};
+  for (int v = 0; v < 256; ++v)
+    t[size_t(v)] = uint8_t((v & 1) + ((v >> 1) & 1) + ((v >> 2) & 1) + ((v >> 3) & 1) + ((v >> 4) & 1) +
+                           ((v >> 5) & 1) + ((v >> 6) & 1) + ((v >> 7) & 1));
+  return t;
+}();
+
+}  // namespace
 
 namespace {
 
@@ -36,8 +52,8 @@ size_t TPDFImageCacheKeyHash::operator()(const TPDFImageCacheKey& k) const {
 }
 
 int64_t TPDFPreparedImage::ByteCount() const {
-  return static_cast<int64_t>(Coverage.size()) +
-         (Picture.Empty() ? 0 : int64_t(Picture.Stride()) * Picture.Height()) + int64_t(sizeof(TPDFPreparedImage));
+  return static_cast<int64_t>(Coverage.size()) + (Picture.Empty() ? 0 : int64_t(Picture.Stride()) * Picture.Height()) +
+         int64_t(sizeof(TPDFPreparedImage));
 }
 
 TPDFImageCache::TPDFImageCache(int64_t budgetBytes) : budget_(std::max<int64_t>(budgetBytes, 0)) {}
@@ -312,7 +328,8 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
     const int32_t y0 = int32_t(top / th), y1 = int32_t((bottom + th - 1) / th);
     std::fill(sums.begin(), sums.end(), 0);
     for (int32_t y = y0; y < std::min(y1, h); ++y) {
-      const uint64_t wy = uint64_t(std::min<int64_t>(bottom, int64_t(y + 1) * th) - std::max<int64_t>(top, int64_t(y) * th));
+      const uint64_t wy =
+          uint64_t(std::min<int64_t>(bottom, int64_t(y + 1) * th) - std::max<int64_t>(top, int64_t(y) * th));
       if (wy == 0) continue;
       if (rowSumsDirty) std::fill(rowSums.begin(), rowSums.end(), 0);
       rowSumsDirty = true;
@@ -324,8 +341,7 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
         const int32_t bytes = (w + 7) / 8;
         const uint32_t padding = (w & 7) ? (0xFFu << (8 - (w & 7))) & 0xFFu : 0xFFu;
         int64_t ones = 0;
-        for (int32_t i = 0; i < bytes; ++i)
-          ones += std::popcount(uint32_t(packed[i]) & (i == bytes - 1 ? padding : 0xFFu));
+        for (int32_t i = 0; i < bytes; ++i) ones += kBitsSet[packed[i] & (i == bytes - 1 ? padding : 0xFFu)];
         const bool inverted = ones * 2 > w;
         const uint32_t flip = inverted ? 0xFFu : 0;
         bool any = false;
@@ -383,7 +399,8 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
       if (bits) {
         // v[0]: the units of 1 samples; the rest are 0 samples.
         for (int c = 0; c < 3; ++c)
-          dst[c] = static_cast<uint8_t>((uint64_t(c0[c]) * (total - v[0]) + uint64_t(c1[c]) * v[0] + total / 2) / total);
+          dst[c] =
+              static_cast<uint8_t>((uint64_t(c0[c]) * (total - v[0]) + uint64_t(c1[c]) * v[0] + total / 2) / total);
         dst[3] = 255;
       } else if (opaque) {
         for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((v[c] + total / 2) / total);

@@ -39,16 +39,21 @@ std::vector<std::string> JBIG2CorpusFiles() {
 // picture as bitmap-symbol.pdf, which jbig2dec decodes, so that picture is
 // their reference.
 const char* const kSameAsBitmapSymbol[] = {
-    "bitmap-refine-tpgron.pdf",         "bitmap-refine-template1-tpgron.pdf",
-    "bitmap-refine-customat-tpgron.pdf", "bitmap-symbol-context-reuse.pdf",
-    "bitmap-symbol-symhuffrefine-textrefine.pdf", "bitmap-symbol-symhuffrefineseveral.pdf",
+    "bitmap-refine-tpgron.pdf",
+    "bitmap-refine-template1-tpgron.pdf",
+    "bitmap-refine-customat-tpgron.pdf",
+    "bitmap-symbol-context-reuse.pdf",
+    "bitmap-symbol-symhuffrefine-textrefine.pdf",
+    "bitmap-symbol-symhuffrefineseveral.pdf",
     "bitmap-halftone-composite.pdf",
 };
 // jbig2dec decodes these without complaint but differently from poppler,
 // whose result we share.
 const char* const kPopplerReference[] = {
-    "bitmap-symbol-symhuffrefineone.pdf", "bitmap-symbol-texthuffrefinecustom.pdf",
-    "bitmap-symbol-texthuffrefinecustomposdims.pdf", "bitmap-refine-page-subrect.pdf",
+    "bitmap-symbol-symhuffrefineone.pdf",
+    "bitmap-symbol-texthuffrefinecustom.pdf",
+    "bitmap-symbol-texthuffrefinecustomposdims.pdf",
+    "bitmap-refine-page-subrect.pdf",
 };
 
 bool Listed(const char* const* begin, const char* const* end, const std::string& name) {
@@ -73,9 +78,8 @@ std::vector<std::vector<uint8_t>> Jbig2decRows(const codectest::TPdfImage& img) 
   }
   argv.push_back(dir.File("page"));
   auto r = pvltest::RunCommand(argv);
-  bool failed = r.exitCode != 0 || r.err.find("FATAL") != std::string::npos ||
-                r.err.find("NYI") != std::string::npos || r.err.find("failed") != std::string::npos ||
-                !std::filesystem::exists(dir.File("out.pbm"));
+  bool failed = r.exitCode != 0 || r.err.find("FATAL") != std::string::npos || r.err.find("NYI") != std::string::npos ||
+                r.err.find("failed") != std::string::npos || !std::filesystem::exists(dir.File("out.pbm"));
   if (failed) return {};
   return PbmRows(codectest::ReadPnm(pvltest::ReadFile(dir.File("out.pbm"))));
 }
@@ -226,8 +230,7 @@ TEST(JBIG2Decoder, UnknownLengthRegionTakesItsHeightFromTheRowCount) {
   std::string info = U32(10) + U32(0xFFFFFFFF) + U32(0) + U32(0) + '\0';
   std::string region = info + '\x01' + std::string("\x26\xA1\x3C\x00\x00", 5) + U32(3);
   std::string page = U32(12) + U32(0xFFFFFFFF) + U32(0) + U32(0) + '\0' + std::string("\x80\x01", 2);
-  std::string data =
-      Segment(0, 48, 1, page) + Segment(1, 38, 1, region, 0xFFFFFFFF) + Segment(2, 50, 1, U32(4));
+  std::string data = Segment(0, 48, 1, page) + Segment(1, 38, 1, region, 0xFFFFFFFF) + Segment(2, 50, 1, U32(4));
   TPVLJBIG2Decoder dec;
   ASSERT_TRUE(dec.Decode(data));
   ASSERT_EQ(dec.Height, 5);
@@ -259,6 +262,34 @@ TEST(JBIG2Bitmap, CombineClipsAndAppliesEachOperator) {
       }
 }
 
+// Placements on byte boundaries (whole source bytes) and off them (shifted
+// bytes), partly outside the page, agree with combining pixel by pixel.
+TEST(JBIG2Bitmap, CombineAtEveryOffsetMatchesPixelByPixel) {
+  uint32_t noise = 7;
+  auto random = [&] { return (noise = noise * 1103515245u + 12345u) >> 16 & 1; };
+  TJBIG2Bitmap base(37, 5), stamp(21, 3);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 37; ++x) base.SetPixel(x, y, static_cast<int>(random()));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 21; ++x) stamp.SetPixel(x, y, static_cast<int>(random()));
+  for (int op = 0; op < 5; ++op)
+    for (int dx = -24; dx <= 40; ++dx) {
+      TJBIG2Bitmap page(37, 5);
+      page.Combine(base, 0, 0, 4);
+      page.Combine(stamp, dx, 1, op);
+      for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 37; ++x) {
+          const int d = base.GetPixel(x, y);
+          int want = d;
+          if (x >= dx && x < dx + 21 && y >= 1 && y < 4) {
+            const int s = stamp.GetPixel(x - dx, y - 1);
+            want = op == 0 ? (d | s) : op == 1 ? (d & s) : op == 2 ? (d ^ s) : op == 3 ? !(d ^ s) : s;
+          }
+          ASSERT_EQ(page.GetPixel(x, y), want) << "op " << op << " dx " << dx << " at " << x << "," << y;
+        }
+    }
+}
+
 TEST(JBIG2Bitmap, OutsideReadsZeroAndDropsWrites) {
   TJBIG2Bitmap b(3, 2);
   b.SetPixel(-1, 0, 1);
@@ -282,10 +313,35 @@ TEST(JBIG2Huffman, StandardTablesDecodeTheirRanges) {
     bool valid;
     int32_t value;
   } cases[] = {
-      {1, "0" "0000", true, 0},          {1, "0" "1111", true, 15},       {1, "10" "00000000", true, 16},
-      {1, "10" "11111111", true, 271},   {2, "111111", false, 0},          {2, "1110" "101", true, 8},
-      {11, "1100", true, 4},             {11, "10" "1", true, 3},          {14, "0", true, 0},
-      {14, "100", true, -2},             {15, "1111110" + std::string(32, '0'), true, -25},
+      {1,
+       "0"
+       "0000",
+       true, 0},
+      {1,
+       "0"
+       "1111",
+       true, 15},
+      {1,
+       "10"
+       "00000000",
+       true, 16},
+      {1,
+       "10"
+       "11111111",
+       true, 271},
+      {2, "111111", false, 0},
+      {2,
+       "1110"
+       "101",
+       true, 8},
+      {11, "1100", true, 4},
+      {11,
+       "10"
+       "1",
+       true, 3},
+      {14, "0", true, 0},
+      {14, "100", true, -2},
+      {15, "1111110" + std::string(32, '0'), true, -25},
       {8, "01", false, 0},
   };
   for (const auto& c : cases) {
