@@ -826,8 +826,9 @@ TEST(FacadeMergeKeeps, EveryCorpusFileMergedWithItself) {
     // Broken on purpose (the name says so), or too large for a unit test.
     const std::string name = fs::path(path).filename().string();
     if (name.find("fuzz") != std::string::npos || fs::file_size(path) > 3'000'000) continue;
+    // qpdf counts the pages without a warning (so it reads the file sound).
     const int n = QpdfPages(path);
-    if (n < 1 || RunCommand({"qpdf", "--check", path}).exitCode != 0) continue;
+    if (n < 1) continue;
     SCOPED_TRACE(path);
     pvltest::TempDir dir;
     const std::string ours = dir.File("ours.pdf"), theirs = dir.File("qpdf.pdf");
