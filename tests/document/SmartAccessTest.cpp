@@ -225,15 +225,15 @@ TEST(SmartWriter, TablesInBothLayouts) {
     TSmartPDFWriter writer(out);
     writer.WriteHeader("1.6");
     writer.WriteObject(5, 0, "(five)\n");
-    writer.WriteObject(1, 0, "<< /Type /Catalog >>");
-    writer.WriteObject(2, 3, "[ ]");
+    writer.WriteObject(1, 0, "<< /Type /Catalog /Pages 2 3 R >>");
+    writer.WriteObject(2, 3, "<< /Type /Pages /Kids [ ] /Count 0 >>");
     TPDFStructure pool;
     TPDFDictionary* trailer = PDFAsDictionary(pool.ParseObject("<< /Root 1 0 R >>"));
     writer.WriteXRefAndTrailer(trailer, 0, single);
     const std::string& text = out.Bytes();
     EXPECT_EQ(text.rfind("%PDF-1.6\n%\xE2\xE3\xCF\xD3\n", 0), 0u);
     EXPECT_NE(text.find("5 0 obj\n(five)\nendobj\n"), std::string::npos);  // no second line end
-    EXPECT_NE(text.find("1 0 obj\n<< /Type /Catalog >>\nendobj\n"), std::string::npos);
+    EXPECT_NE(text.find("1 0 obj\n<< /Type /Catalog /Pages 2 3 R >>\nendobj\n"), std::string::npos);
     const size_t at5 = text.find("5 0 obj"), at1 = text.find("1 0 obj"), at2 = text.find("2 3 obj");
     char n5[32], n1[32], n2[32];
     std::snprintf(n5, sizeof n5, "%010zu 00000 n \n", at5);
