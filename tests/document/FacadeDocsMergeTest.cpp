@@ -817,8 +817,8 @@ TEST(FacadeMergeKeeps, FieldsOfBothCopiesOfAFormWithTheirValues) {
 }
 
 // Every corpus file that qpdf reads, merged with itself: a sound file with
-// twice the pages, the text qpdf's own merge gives, and every form field
-// twice with its value.
+// twice the pages, the text qpdf's own merge gives (the file's text twice),
+// and every form field twice with its value.
 TEST(FacadeMergeKeeps, EveryCorpusFileMergedWithItself) {
   if (!pvltest::HaveTools({"qpdf", "pdftotext", "python3"})) GTEST_SKIP() << "peer tools missing";
   int merged = 0, forms = 0;
@@ -831,15 +831,17 @@ TEST(FacadeMergeKeeps, EveryCorpusFileMergedWithItself) {
     if (n < 1) continue;
     SCOPED_TRACE(path);
     pvltest::TempDir dir;
-    const std::string ours = dir.File("ours.pdf"), theirs = dir.File("qpdf.pdf");
+    const std::string ours = dir.File("ours.pdf");
     TPavona facade;
     ASSERT_EQ(facade.MergeFiles(W(path), W(path), W(ours)), 1) << facade.LastErrorCode();
     ++merged;
     const auto check = RunCommand({"qpdf", "--check", ours});
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_EQ(QpdfPages(ours), 2 * n);
-    if (RunCommand({"qpdf", "--empty", "--pages", path, path, "--", theirs}).exitCode == 0)
-      EXPECT_EQ(Output({"pdftotext", ours, "-"}), Output({"pdftotext", theirs, "-"}));
+    // The text of "qpdf --empty --pages f f": f's text twice (pages end in a
+    // form feed each), without a qpdf run per file.
+    const std::string text = Output({"pdftotext", path, "-"});
+    EXPECT_EQ(Output({"pdftotext", ours, "-"}), text + text);
     if (pvltest::ReadFile(path).find("AcroForm") == std::string::npos) continue;
     const std::vector<std::string> fields = FormFields(path);
     if (fields.empty()) continue;
