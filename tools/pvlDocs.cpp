@@ -39,7 +39,8 @@ std::string describe(int32_t code) {
     case pvlErrCannotWrite: return "the output cannot be written";
     case pvlErrWrongPassword: return "wrong password";
     case pvlErrNoXRef: return "an input is not a readable PDF file (no header or cross-reference data)";
-    case pvlErrEncryptedInput: return "an input is encrypted (decrypt it first)";
+    case pvlErrEncryptedInput:
+      return "an input needs a password (decrypt it first)";
     case pvlErrNoPages: return "no pages selected";
     case pvlErrBadArgument: return "the output must not be one of the inputs";
     case pvlErrStrength: return "encryption strength outside 0..3";

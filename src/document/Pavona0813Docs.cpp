@@ -90,6 +90,14 @@ bool isLinearizationDict(TPDFObject* obj) {
   return d && d->GetValue("Linearized") && d->GetValue("L");
 }
 
+// A pool for objects on their way into an output file: numbers read from
+// the input keep every digit.
+std::unique_ptr<TPDFStructure> newScratchPool() {
+  auto pool = std::make_unique<TPDFStructure>();
+  pool->SetPrecision(kExactNumberDigits);
+  return pool;
+}
+
 std::string objectBody(TPDFObject* obj) {
   if (!obj || isFileStructure(obj) || isLinearizationDict(obj)) return "null";
   fixStreamLength(obj);
@@ -203,8 +211,9 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
   try {
     TSmartPDFReader r1(first), r2(second);
     if (r1.GetState() != 0 || r2.GetState() != 0) return failWith(pvlErrNoXRef);
-    TSmartPDFInfo i1(r1, ""), i2(r2, "");
-    if (i1.GetSecurityInfo(0) != "0" || i2.GetSecurityInfo(0) != "0") return failWith(pvlErrEncryptedInput);
+    // An encrypted input that opens without a password is read decrypted
+    // and written plain; one that needs a password cannot be merged.
+    if (!r1.ObjectsArePlain() || !r2.ObjectsArePlain()) return failWith(pvlErrEncryptedInput);
     TSmartPDFDocument d1(r1), d2(r2);
     if (d1.GetRootNumber() <= 0 || d2.GetRootNumber() <= 0 || !PDFAsDictionary(d1.GetObject(d1.GetRootNumber(), nullptr)) ||
         !PDFAsDictionary(d2.GetObject(d2.GetRootNumber(), nullptr))) {
@@ -217,8 +226,8 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
 
     d1.CreateAcroForm();
     // Numbers above the first document's own are kept free for the objects
-    // that joining the named destinations may add to it.
-    constexpr int32_t kReserved = 2;
+    // that joining the named destinations and embedded files may add to it.
+    constexpr int32_t kReserved = 4;
     const int32_t n1 = d1.GetMaxObjectNumber() + kReserved;
     const int32_t n2 = d2.GetMaxObjectNumber();
     if (int64_t(n1) + n2 > int64_t(1) << 30) return failWith(pvlErrNoXRef);
@@ -230,6 +239,7 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
     d2.SetPagesParent(d1.GetRootNumber() - n1, d1.GetRootGeneration());
     d1.AppendPageTree(d2.GetRootNumber() + n1, d2.GetRootGeneration(), count2);
     if (d2.HasAcroForm()) {
+      d1.RenameClashingFields(d2);
       d1.MergeFormFields(d2.GetFormFields(), d2.GetFormCalcOrder(), d2.GetNeedAppearances(), n1);
       d1.MergeFormResources(d2, n1);
     }
@@ -238,25 +248,26 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
       else d1.SetOutlinesRef(d2.GetOutlinesRef(), n1);
     }
     d1.MergeNamedDestinations(d2, n1);
+    d1.MergeEmbeddedFiles(d2, n1);
     if (d1.GetMaxObjectNumber() > n1) return failWith(pvlErrCannotWrite);
 
     SetProgressPhase(0.75, 0);
-    auto scratch = std::make_unique<TPDFStructure>();
+    auto scratch = newScratchPool();
     for (int32_t n = 1; n <= n1; ++n) {
       ReportProgress(static_cast<int32_t>(int64_t(n) * 100 / n1));
-      TPDFObject* obj = d1.GetObject(n, scratch.get());
+      TPDFObject* obj = n == r1.GetEncryptNumber() ? nullptr : d1.GetObject(n, scratch.get());
       writer.WriteObject(n, d1.GetGeneration(n), objectBody(obj));
-      if (scratch->GetCount() > 2000) scratch = std::make_unique<TPDFStructure>();
+      if (scratch->GetCount() > 2000) scratch = newScratchPool();
     }
     ReportProgress(100);
     SetProgressPhase(0.25, 75);
-    scratch = std::make_unique<TPDFStructure>();
+    scratch = newScratchPool();
     for (int32_t n = 1; n <= n2; ++n) {
       ReportProgress(static_cast<int32_t>(int64_t(n) * 100 / std::max(n2, 1)));
-      TPDFObject* obj = d2.GetObject(n, scratch.get());
+      TPDFObject* obj = n == r2.GetEncryptNumber() ? nullptr : d2.GetObject(n, scratch.get());
       if (obj) obj->ShiftObjectNumbers(n1);
       writer.WriteObject(n + n1, d2.GetGeneration(n), objectBody(obj));
-      if (scratch->GetCount() > 2000) scratch = std::make_unique<TPDFStructure>();
+      if (scratch->GetCount() > 2000) scratch = newScratchPool();
     }
     ReportProgress(100);
     SetProgressPhase(1.0, 0);
@@ -283,12 +294,8 @@ int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16stri
   try {
     TSmartPDFReader reader(*in[0]);
     if (reader.GetState() != 0) return failWith(pvlErrNoXRef);
-    TSmartPDFInfo info(reader, "");
-    if (info.GetSecurityInfo(0) != "0") {
-      // Objects of encrypted object streams would be written as plain text
-      // under the file's encryption.
-      return failWith(pvlErrEncryptedInput);
-    }
+    // Read decrypted when no password is needed, and written plain.
+    if (!reader.ObjectsArePlain()) return failWith(pvlErrEncryptedInput);
     TSmartPDFDocument document(reader);
     std::vector<int32_t> pages;
     const int32_t count = document.GetPageCount();
@@ -303,15 +310,15 @@ int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16stri
     document.OnProgress = [this](int32_t p) { ReportProgress(p); };
     document.SelectPages(pages);
     SetProgressPhase(0.5, 50);
-    auto scratch = std::make_unique<TPDFStructure>();
+    auto scratch = newScratchPool();
     const int32_t used = document.GetUsedObjectCount();
     for (int32_t i = 1; i <= used; ++i) {
       ReportProgress(static_cast<int32_t>(int64_t(i) * 100 / used));
       const int32_t n = document.GetUsedObjectNumber(i);
-      TPDFObject* obj = document.GetObject(n, scratch.get());
+      TPDFObject* obj = n == reader.GetEncryptNumber() ? nullptr : document.GetObject(n, scratch.get());
       if (obj) document.DropExcludedPageRefs(obj);
       writer.WriteObject(n, document.GetGeneration(n), objectBody(obj));
-      if (scratch->GetCount() > 2000) scratch = std::make_unique<TPDFStructure>();
+      if (scratch->GetCount() > 2000) scratch = newScratchPool();
     }
     SetProgressPhase(1.0, 0);
     ReportProgressDone();
@@ -333,30 +340,18 @@ void TPavona::ExtractPageTextFromFile(std::u16string_view path, std::u16string_v
   lastError_ = 0;
   try {
     TFileStream in(WidePathToNative(path), fmOpenRead | fmShareDenyWrite);
-    TSmartPDFReader reader(in);
+    // The reader opens the file as a document does: with the password (the
+    // empty user password when none is given), decrypting what it reads.
+    TSmartPDFReader reader(in, password);
     if (reader.GetState() != 0) {
       lastError_ = pvlErrNoXRef;
       return;
     }
-    // The password keeps its characters (UTF-8); the handler turns it into
-    // the bytes its revision takes.
-    const std::string pw = WideToUTF8(password);
-    bool opens = false;
-    {
-      TSmartPDFInfo check(reader, "");
-      opens = check.GetEncryptionState() == 0 || (check.GetEncryptionState() == 1 && check.CheckPassword(pw));
-    }
-    if (!opens) {
+    if (!reader.ObjectsArePlain()) {
       lastError_ = pvlErrWrongPassword;
       return;
     }
-    // A reader of its own with the password from the start: object streams
-    // it decodes are decrypted before they are cached.
-    in.SetPosition(0);
-    TSmartPDFReader opened(in);
-    TSmartPDFInfo info(opened, pw);
-    TSmartPDFDocument document(opened);
-    document.SetInfo(&info);
+    TSmartPDFDocument document(reader);
     TSmartPDFTextOptions options;
     document.ExtractPageText(document.FindPage(page), mode, out, options);
   } catch (const std::exception&) {

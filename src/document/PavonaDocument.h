@@ -39,6 +39,12 @@ public:
 // format, and a bound on the memory a hostile table can ask for).
 constexpr int32_t kMaxObjectNumber = 8388607;
 
+// Decimals for numbers that come from a file (saving, merging, copying pages):
+// each is written in its shortest exact form, so that font matrices, widths
+// and positions keep every digit read. A pool's default of four decimals is
+// for numbers the painter computes.
+constexpr int32_t kExactNumberDigits = 15;
+
 // One accepted cross-reference entry.
 struct TPDFXRefEntry {
   int32_t Number = 0;

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "document/PavonaDocument.h"
+#include "document/PavonaSmartAccess.h"
 #include "objects/PavonaExtra.h"
 
 namespace {
@@ -114,8 +115,96 @@ TPDFObject* copyStructure(TPDFStructure& pool, TPDFObject* obj, int depth, MapRe
           s->GetDictionary() ? PDFAsDictionary(copyStructure(pool, s->GetDictionary(), depth + 1, mapRef)) : nullptr;
       return pool.NewStreamWith(s->GetData(), dict);
     }
+    case 'n':
+      // By value: a copy through text would keep only the pool's decimals.
+      return pool.NewNumeric(obj->AsNumeric()->GetValue());
+    case 's':
+      return pool.NewString(obj->AsString()->GetValue(), obj->AsString()->GetMode());
+    case 'B':
+      return pool.NewBoolean(obj->AsBoolean()->GetValue());
+    case 'N':
+      return pool.NewName(obj->AsName()->GetValue());
     default:
-      return pool.ParseObject(obj->WriteText());
+      return pool.NewNull();
+  }
+}
+
+// A page object listed more than once in the tree is a page at every listing
+// (as viewers show it): each listing after the first gets a copy of the page
+// of its own, whose parent is the node that lists it, so that a saved file
+// has one parent per page. Every node's Count becomes the number of pages
+// below it. Nodes are visited once and the depth is capped.
+void separateRepeatedPages(TPDFDocument& doc, TPDFDictionary* root) {
+  TPDFStructure& pool = doc.GetPool();
+  std::unordered_set<const TPDFObject*> nodes{root};
+  std::unordered_set<int32_t> pages;
+  auto isNode = [](TPDFDictionary* d) {
+    const std::string type = d->GetNameValue("Type");
+    return type == "Pages" || (type != "Page" && d->GetValue("Kids"));
+  };
+  auto walk = [&](auto&& self, TPDFDictionary* node, int depth) -> int64_t {
+    int64_t below = 0;
+    TPDFArray* kids = depth <= kMaxPageTreeDepth ? PDFAsArray(node->GetValue("Kids", true)) : nullptr;
+    for (int32_t i = 0; kids && i < kids->GetCount(); ++i) {
+      TPDFIndRef* ref = PDFAsIndRef(kids->GetItem(i));
+      TPDFDictionary* kid = ref ? PDFAsDictionary(ref->Resolve()) : nullptr;
+      if (!kid) continue;
+      if (isNode(kid)) {
+        if (nodes.insert(kid).second) below += self(self, kid, depth + 1);
+        continue;
+      }
+      ++below;
+      if (pages.insert(ref->GetRefNumber()).second || node->GetObjectNumber() <= 0) continue;
+      TPDFDictionary* copy = PDFAsDictionary(SmartCopyObject(kid, &pool));
+      copy->SetValue("Parent", pool.NewIndRef(node->GetObjectNumber(), node->GetGeneration()));
+      TPDFIndRef* copyRef = doc.AddIndirectRef(copy);
+      kids->ReplaceItem(i, pool.NewIndRef(copyRef->GetRefNumber(), copyRef->GetRefGeneration()));
+      pages.insert(copyRef->GetRefNumber());
+    }
+    TPDFNumeric* count = PDFAsNumeric(node->GetValue("Count", true));
+    if (!count || count->GetValue() != double(below)) node->SetValue("Count", pool.NewNumeric(double(below)));
+    return below;
+  };
+  walk(walk, root, 0);
+}
+
+// Top-level fields of an appended form whose names the form appended to has
+// too get a number added ("name+1"), so that the two fields stay apart and
+// each keeps its value. otherFields holds the appended form's references
+// before the shift by t.
+void renameClashingFields(TPDFDocument& doc, TPDFArray* fields, TPDFArray* otherFields, int32_t t) {
+  if (!fields || !otherFields) return;
+  auto nameOf = [](TPDFObject* item) -> TPDFString* {
+    TPDFDictionary* field = PDFAsDictionary(PDFResolve(item));
+    return field ? PDFAsString(field->GetValue("T", true)) : nullptr;
+  };
+  std::unordered_set<std::string> own, taken;
+  for (TPDFObject* item : fields->Items())
+    if (TPDFString* name = nameOf(item)) own.insert(name->GetValue());
+  std::vector<TPDFDictionary*> theirs;
+  for (TPDFObject* item : otherFields->Items()) {
+    TPDFIndRef* ref = PDFAsIndRef(item);
+    TPDFDictionary* field = ref ? PDFAsDictionary(doc.LookupObject(ref->GetRefNumber() + t)) : nullptr;
+    TPDFString* name = field ? PDFAsString(field->GetValue("T", true)) : nullptr;
+    if (!name) continue;
+    taken.insert(name->GetValue());
+    if (own.count(name->GetValue())) theirs.push_back(field);
+  }
+  taken.insert(own.begin(), own.end());
+  for (TPDFDictionary* field : theirs) {
+    const std::string name = PDFAsString(field->GetValue("T", true))->GetValue();
+    // A text string in UTF-16 gets its suffix in UTF-16 too.
+    const bool wide = name.size() >= 2 && name[0] == '\xFE' && name[1] == '\xFF';
+    std::string renamed;
+    for (int k = 1; renamed.empty() || taken.count(renamed); ++k) {
+      renamed = name;
+      for (char c : "+" + std::to_string(k)) {
+        if (wide) renamed += '\0';
+        renamed += c;
+      }
+    }
+    taken.insert(renamed);
+    field->SetValue("T", doc.GetPool().NewString(renamed, psmLiteral));
   }
 }
 
@@ -133,16 +222,16 @@ void TPDFDocument::copyInheritedAttributes(TPDFPageTree* tree) {
     TPDFStructure* pool = page->GetOwner();
     if (!PDFAsArray(PDFResolve(page->GetValue("MediaBox"))))
       page->SetValue("MediaBox", found[0] && PDFAsArray(PDFResolve(found[0]))
-                                     ? pool->ParseObject(PDFResolve(found[0])->WriteText())
+                                     ? SmartCopyObject(PDFResolve(found[0]), pool)
                                      : pool->ParseObject("[ 0 0 612 792 ]"));
     if (!page->GetValue("CropBox") && found[1] && PDFAsArray(PDFResolve(found[1])))
-      page->SetValue("CropBox", pool->ParseObject(PDFResolve(found[1])->WriteText()));
+      page->SetValue("CropBox", SmartCopyObject(PDFResolve(found[1]), pool));
     if (!page->GetValue("Rotate"))
       page->SetValue("Rotate", found[2] && PDFAsNumeric(PDFResolve(found[2]))
                                    ? pool->NewNumeric(PDFAsNumeric(PDFResolve(found[2]))->GetValue())
                                    : pool->NewNumeric(0));
     if (!page->GetValue("Resources"))
-      page->SetValue("Resources", found[3] ? pool->ParseObject(found[3]->WriteText()) : pool->NewDictionary());
+      page->SetValue("Resources", found[3] ? SmartCopyObject(found[3], pool) : pool->NewDictionary());
   }
 }
 
@@ -246,6 +335,7 @@ bool TPDFDocument::CopyPagesFrom(TPDFDocument& source, std::string_view rangeTex
     }
   }
   targetRoot->SetValue("Count", pool_->NewNumeric(count));
+  separateRepeatedPages(*this, targetRoot);
   newPageTree(targetRoot);
   if (pageTree_->GetPageCount() > 0) pageTree_->SelectPage(1);
   return true;
@@ -310,6 +400,8 @@ int32_t TPDFDocument::AppendDocument(TPDFDocument& other) {
       for (TPDFObject* item : from->Items())
         if (TPDFIndRef* ref = PDFAsIndRef(item)) into->Add(pool_->NewIndRef(ref->GetRefNumber() + t, 0));
     };
+    renameClashingFields(*this, PDFAsArray(form->GetValue("Fields", true)),
+                         PDFAsArray(otherForm->GetValue("Fields", true)), t);
     append("Fields");
     append("CO");
     TPDFDictionary* otherDR = PDFAsDictionary(otherForm->GetValue("DR", true));
@@ -348,6 +440,7 @@ int32_t TPDFDocument::AppendDocument(TPDFDocument& other) {
   }
   kids->Add(pool_->NewIndRef(hung, 0));
   root->SetValue("Count", pool_->NewNumeric(own + c));
+  separateRepeatedPages(*this, root);
   const int32_t selected = pageTree_ ? pageTree_->GetSelectedPageNumber() : 0;
   newPageTree(root);
   if (pageTree_->GetPageCount() > 0) pageTree_->SelectPage(selected >= 1 ? selected : 1);

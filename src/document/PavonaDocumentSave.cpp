@@ -9,8 +9,6 @@
 
 namespace {
 
-// Decimals of numbers in a saved file.
-constexpr int32_t kSavePrecision = 15;
 // Output is handed to the stream in blocks of about this size.
 constexpr size_t kWriteBlock = 1 << 20;
 // Free entries written for a gap between used numbers at most; a longer
@@ -43,7 +41,7 @@ bool TPDFDocument::SaveToStream(TStream& stream) {
   // widths and positions. Numbers are written in their shortest exact form,
   // up to the most decimals the pool writes.
   const int32_t precision = pool_->GetPrecisionDigits();
-  pool_->SetPrecision(kSavePrecision);
+  pool_->SetPrecision(kExactNumberDigits);
   bool ok = true;
   try {
     writeBody(stream);

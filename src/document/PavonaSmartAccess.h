@@ -14,11 +14,24 @@
 #include "objects/PavonaStructure.h"
 #include "platform/Classes.h"
 
+class TPDFDocument;
+
+// A structural copy of obj in pool: numbers keep their values, streams their
+// stored bytes, references their numbers; nesting beyond kMaxObjectDepth
+// becomes null.
+TPDFObject* SmartCopyObject(TPDFObject* obj, TPDFStructure* pool);
+
+// Single objects of a file for merging, splitting and page text. The file is
+// opened by the document's own reading path (header, cross-reference chain,
+// repair by scanning, object streams, decryption), so that these operations
+// read every file that opens as a document; objects are handed out as copies
+// in the reader's pool or the caller's.
 class TSmartPDFReader {
 public:
-  // Reads the header, the cross-reference chain and the trailer at once; the
-  // stream is not owned and must stay open while the reader lives.
-  explicit TSmartPDFReader(TStream& stream);
+  // Opens the stream's bytes; an encrypted file is decrypted when the
+  // password (empty: the empty user password) opens it. The stream is not
+  // owned and is only read here.
+  explicit TSmartPDFReader(TStream& stream, std::u16string_view password = u"");
   ~TSmartPDFReader();
   TSmartPDFReader(const TSmartPDFReader&) = delete;
   TSmartPDFReader& operator=(const TSmartPDFReader&) = delete;
@@ -26,14 +39,19 @@ public:
   // 0 sound, 1 no header in the first 1024 bytes, 2 no cross-reference data or trailer.
   int32_t GetState() const { return state_; }
   const std::string& GetVersion() const { return version_; }
-  int64_t GetStartXRef() const { return startXRef_; }
+  // The trailer names an Encrypt dictionary.
   bool IsEncrypted() const { return encrypted_; }
-  bool HasXRefStream() const { return xrefStream_; }
+  // Objects come plain: the file is not encrypted, or its password opened it
+  // and every object read is decrypted.
+  bool ObjectsArePlain() const { return plain_; }
+  // The number of the Encrypt dictionary of a file whose objects come plain
+  // (no object of what is written from them); -1 otherwise.
+  int32_t GetEncryptNumber() const { return encryptNumber_; }
 
-  int32_t GetMaxObjectNumber() const { return static_cast<int32_t>(entries_.size()) - 1; }
-  // The object's text after its "N G obj" head; empty when it cannot be read.
+  int32_t GetMaxObjectNumber() const;
+  // The object's text (without "N G obj"); empty when it cannot be read.
   std::string GetObjectText(int32_t number);
-  // A new parse of the object into pool (the reader's own when nullptr);
+  // A new copy of the object in pool (the reader's own when nullptr);
   // nullptr when it cannot be read.
   TPDFObject* ReadObject(int32_t number, TPDFStructure* pool);
   // The object through the cache of the last 100 objects read.
@@ -44,59 +62,40 @@ public:
   int32_t GetGeneration(int32_t number) const;
   bool IsInObjectStream(int32_t number) const;
 
-  TPDFDictionary* GetTrailer() const { return trailers_.empty() ? nullptr : trailers_.front(); }
-  // The newest trailer's dictionary value for name, else the first older
-  // trailer's (indirect values resolved through the cache).
+  TPDFDictionary* GetTrailer() const { return trailer_; }
+  // The trailer's dictionary value for name (an indirect value resolved
+  // through the cache).
   TPDFDictionary* GetTrailerDict(std::string_view name);
   TPDFIndRef* GetTrailerRef(std::string_view name);
-  // Size, Info and Root filled in, a new second identifier (or a new ID pair),
-  // and the keys of cross-reference streams and chains removed.
+  // Size filled in, a new second identifier (or a new ID pair), the keys of
+  // cross-reference streams and chains removed, and Encrypt removed when the
+  // objects are read plain (what is written from them is not encrypted).
   void RebuildTrailer();
 
   TPDFStructure& GetPool() { return *pool_; }
 
   // Called when RebuildTrailer made a new ID pair.
   std::function<void(TSmartPDFReader& reader)> OnIdentifierCreated;
-  // Called with an object stream of an encrypted file before it is decoded.
-  std::function<void(int32_t number, TPDFStream* stream)> OnObjectStream;
 
   // Most objects kept by the object cache.
   static constexpr size_t kObjectCacheSize = 100;
 
 private:
-  struct TEntry {
-    int64_t second = 0;  // offset, or object-stream number
-    int32_t third = 0;   // generation, or index in the object stream
-    char kind = 0;       // 'n', 'c', 'f'; 0 undefined
-  };
-  struct TObjectStream {
-    std::string data;
-    std::vector<std::pair<int32_t, int64_t>> pairs;  // (number, offset from First)
-    int64_t first = 0;
-  };
-
-  bool readHeader();
-  bool readChain();
-  void fixNumberedFromOne();
-  std::string_view objectTextView(int32_t number);
-  TObjectStream* objectStream(int32_t number);
-  TPDFObject* parse(std::string_view text, TPDFStructure* pool);
+  void keepObjectsAsRead();
+  TPDFObject* fileObject(int32_t number);
   TPDFObject* resolve(TPDFObject* obj);
 
-  std::unique_ptr<TStreamBytes> bytes_;
-  std::string_view text_;
+  std::unique_ptr<TPDFDocument> document_;
   std::unique_ptr<TPDFStructure> pool_;
   int32_t state_ = 0;
   std::string version_;
-  int64_t startXRef_ = 0;
-  std::vector<TEntry> entries_;
-  std::vector<int64_t> offsets_;  // sorted
-  std::vector<TPDFDictionary*> trailers_;
-  bool xrefStream_ = false;
+  TPDFDictionary* trailer_ = nullptr;
   bool encrypted_ = false;
-  std::vector<std::pair<int32_t, std::unique_ptr<TObjectStream>>> objectStreams_;
+  bool plain_ = false;
+  int32_t encryptNumber_ = -1;
+  int32_t maxNumber_ = 0;
+  std::vector<int32_t> added_;  // sorted; objects the opening made, not the file
   std::vector<std::pair<int32_t, TPDFObject*>> cache_;
-  int32_t resolveDepth_ = 0;
 };
 
 class TSmartPDFWriter {
@@ -195,7 +194,7 @@ private:
 // tree root, form and encryption.
 class TSmartPDFInfo {
 public:
-  // Sets the reader's identifier and object-stream hooks (cleared again by
+  // Sets the reader's identifier hook (cleared again by
   // the destructor).
   TSmartPDFInfo(TSmartPDFReader& reader, std::string_view password);
   ~TSmartPDFInfo();
@@ -305,6 +304,14 @@ public:
   // The other document's named destinations (catalog Dests and the Dests
   // name tree) join this document's; names this document has keep theirs.
   void MergeNamedDestinations(TSmartPDFDocument& other, int32_t shift);
+  // The other document's embedded files (the EmbeddedFiles name tree) join
+  // this document's; a name both have is kept for each file, the other's
+  // with a number added.
+  void MergeEmbeddedFiles(TSmartPDFDocument& other, int32_t shift);
+  // Top-level fields of the other form whose names this form has too are
+  // renamed (a number added), so that the two fields stay apart and each
+  // keeps its value.
+  void RenameClashingFields(TSmartPDFDocument& other);
 
   bool HasOutlines();
   TPDFIndRef* GetOutlinesRef();
@@ -335,6 +342,8 @@ private:
   int32_t addNew(TPDFObject* obj);
   TPDFObject* copyIn(TPDFObject* obj, TPDFStructure* pool, int32_t shift = 0);
   const std::vector<TPageEntry>& pageList();
+  void separateRepeatedPages();
+  void mergeNameTree(TSmartPDFDocument& other, int32_t shift, std::string_view key, bool keepBoth);
   void walkPages(const std::function<void(const TPageEntry&, TPDFDictionary* page,
                                           TPDFObject* const inherited[4])>& visit);
   void pushDown(const std::vector<bool>* only);

@@ -9,6 +9,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "document/PavonaDocument.h"
 #include "document/PavonaSmartAccess.h"
 #include "objects/PavonaExtra.h"
 #include "pages/PavonaPageTree.h"
@@ -29,47 +30,11 @@ bool isPagesNode(TPDFDictionary* dict) {
   return PDFAsArray(dict->GetValue("Kids")) != nullptr || PDFAsIndRef(dict->GetValue("Kids")) != nullptr;
 }
 
-// A structural copy of a value in pool. References are copied as they are,
-// also the pre-shifted ones that point into another document (whose numbers
-// may be 0 or below until the shift), which a copy through text would lose.
-TPDFObject* cloneInto(TPDFObject* obj, TPDFStructure* pool, int depth) {
-  if (!obj || depth > kMaxObjectDepth) return pool->NewNull();
-  switch (obj->GetKind()) {
-    case 'B':
-      return pool->NewBoolean(obj->AsBoolean()->GetValue());
-    case 'n':
-      return pool->NewNumeric(obj->AsNumeric()->GetValue());
-    case 's':
-      return pool->NewString(obj->AsString()->GetValue(), obj->AsString()->GetMode());
-    case 'N':
-      return pool->NewName(obj->AsName()->GetValue());
-    case 'I':
-      return pool->NewIndRef(obj->AsIndRef()->GetRefNumber(), obj->AsIndRef()->GetRefGeneration());
-    case 'A': {
-      TPDFArray* out = pool->NewArray();
-      for (TPDFObject* item : obj->AsArray()->Items()) out->Add(cloneInto(item, pool, depth + 1));
-      return out;
-    }
-    case 'D': {
-      TPDFDictionary* out = pool->NewDictionary();
-      for (const TPDFDictEntry& e : obj->AsDictionary()->Entries())
-        out->SetValue(e.key->GetValue(), cloneInto(e.value, pool, depth + 1));
-      return out;
-    }
-    case 'S': {
-      TPDFStream* s = obj->AsStream();
-      TPDFDictionary* dict = s->GetDictionary() ? PDFAsDictionary(cloneInto(s->GetDictionary(), pool, depth + 1)) : nullptr;
-      return pool->NewStreamWith(s->GetData(), dict);
-    }
-    default:
-      return pool->NewNull();
-  }
-}
-
 }  // namespace
 
 TSmartPDFDocument::TSmartPDFDocument(TSmartPDFReader& reader)
     : reader_(reader), pool_(std::make_unique<TPDFStructure>()) {
+  pool_->SetPrecision(kExactNumberDigits);
   pool_->OnLookupObject = [this](TPDFIndRef*, int32_t number, int32_t) { return GetObject(number, nullptr); };
   if (TPDFIndRef* root = reader_.GetTrailerRef("Root")) catalogNumber_ = root->GetRefNumber();
   if (TPDFIndRef* info = reader_.GetTrailerRef("Info")) infoNumber_ = info->GetRefNumber();
@@ -91,6 +56,7 @@ TSmartPDFDocument::TSmartPDFDocument(TSmartPDFReader& reader)
     acroFormNumber_ = addNew(copyIn(own->GetValue("AcroForm"), pool_.get()));
     own->SetValue("AcroForm", pool_->NewIndRef(acroFormNumber_, 0));
   }
+  separateRepeatedPages();
 }
 
 TSmartPDFDocument::~TSmartPDFDocument() = default;
@@ -123,7 +89,7 @@ TPDFDictionary* TSmartPDFDocument::dictOf(int32_t number) {
 
 // A copy of a value in pool (through its text), references shifted.
 TPDFObject* TSmartPDFDocument::copyIn(TPDFObject* obj, TPDFStructure* pool, int32_t shift) {
-  TPDFObject* copy = cloneInto(obj, pool, 0);
+  TPDFObject* copy = SmartCopyObject(obj, pool);
   if (shift) copy->ShiftObjectNumbers(shift);
   return copy;
 }
@@ -157,6 +123,63 @@ void TSmartPDFDocument::progress(int32_t percent) {
 
 // ---------------------------------------------------------------------------
 // Page tree
+
+// A page object listed more than once in the tree is a page at every
+// listing (as viewers show it): each listing after the first gets a copy of
+// the page of its own, whose parent is the node that lists it, so that what
+// is written has one parent per page. Every node's Count becomes the number
+// of pages below it. Nodes are visited once, as in walkPages.
+void TSmartPDFDocument::separateRepeatedPages() {
+  TPDFDictionary* root = dictOf(rootNumber_);
+  if (!root) return;
+  struct TRepeat {
+    int32_t node;
+    int32_t index;
+    int32_t page;
+  };
+  std::vector<TRepeat> repeats;
+  std::vector<std::pair<int32_t, int64_t>> counts;  // node, pages below it
+  std::unordered_set<int32_t> nodes{rootNumber_}, pages;
+  auto walk = [&](auto&& self, int32_t number, TPDFDictionary* node, int depth) -> int64_t {
+    int64_t below = 0;
+    TPDFArray* kids = depth <= kMaxTreeDepth ? PDFAsArray(resolve(node->GetValue("Kids"))) : nullptr;
+    for (int32_t i = 0; kids && i < kids->GetCount(); ++i) {
+      TPDFIndRef* ref = PDFAsIndRef(kids->GetItem(i));
+      TPDFDictionary* kid = ref ? dictOf(ref->GetRefNumber()) : nullptr;
+      if (!kid) continue;
+      const int32_t n = ref->GetRefNumber();
+      if (isPagesNode(kid)) {
+        if (nodes.insert(n).second) below += self(self, n, kid, depth + 1);
+        continue;
+      }
+      if (!pages.insert(n).second) repeats.push_back({number, i, n});
+      ++below;
+    }
+    counts.emplace_back(number, below);
+    return below;
+  };
+  walk(walk, rootNumber_, root, 0);
+  for (const TRepeat& r : repeats) {
+    TPDFDictionary* node = editableDict(r.node);
+    if (!node) continue;
+    TPDFArray* kids = nullptr;
+    if (TPDFIndRef* ref = PDFAsIndRef(node->GetValue("Kids")))
+      kids = PDFAsArray(editable(ref->GetRefNumber()));
+    else
+      kids = PDFAsArray(node->GetValue("Kids"));
+    TPDFDictionary* page = PDFAsDictionary(GetObject(r.page, pool_.get()));
+    if (!kids || !page || r.index >= kids->GetCount()) continue;
+    page->SetValue("Parent", pool_->NewIndRef(r.node, GetGeneration(r.node)));
+    kids->ReplaceItem(r.index, pool_->NewIndRef(addNew(page), 0));
+  }
+  for (const auto& [number, below] : counts) {
+    TPDFDictionary* node = dictOf(number);
+    TPDFNumeric* count = node ? PDFAsNumeric(resolve(node->GetValue("Count"))) : nullptr;
+    if (node && (!count || count->GetValue() != double(below)))
+      editableDict(number)->SetValue("Count", pool_->NewNumeric(double(below)));
+  }
+  pagesKnown_ = false;
+}
 
 // Walks the tree in page order with the attributes inherited from the
 // nodes above each page. Every node is visited once (a Kids entry that leads
@@ -455,6 +478,45 @@ void TSmartPDFDocument::MergeFormFields(TPDFArray* otherFields, TPDFArray* other
   if (otherNeedAppearances) acroForm()->SetValue("NeedAppearances", pool_->NewBoolean(true));
 }
 
+void TSmartPDFDocument::RenameClashingFields(TSmartPDFDocument& other) {
+  if (!HasAcroForm() || !other.HasAcroForm()) return;
+  auto names = [](TSmartPDFDocument& doc, std::vector<std::pair<int32_t, std::string>>* list) {
+    std::set<std::string> found;
+    TPDFArray* fields = doc.GetFormFields();
+    for (int32_t i = 0; fields && i < fields->GetCount(); ++i) {
+      TPDFIndRef* ref = PDFAsIndRef(fields->GetItem(i));
+      TPDFDictionary* field = ref ? doc.dictOf(ref->GetRefNumber()) : nullptr;
+      TPDFString* name = field ? PDFAsString(doc.resolve(field->GetValue("T"))) : nullptr;
+      if (!name) continue;
+      found.insert(name->GetValue());
+      if (list) list->emplace_back(ref->GetRefNumber(), name->GetValue());
+    }
+    return found;
+  };
+  std::set<std::string> taken = names(*this, nullptr);
+  std::vector<std::pair<int32_t, std::string>> theirs;
+  const std::set<std::string> otherNames = names(other, &theirs);
+  taken.insert(otherNames.begin(), otherNames.end());
+  std::set<std::string> own = names(*this, nullptr);
+  for (const auto& [number, name] : theirs) {
+    if (!own.count(name)) continue;
+    // A text string in UTF-16 gets its suffix in UTF-16 too.
+    const bool wide = name.size() >= 2 && name[0] == '\xFE' && name[1] == '\xFF';
+    std::string renamed;
+    for (int k = 1; renamed.empty() || taken.count(renamed); ++k) {
+      const std::string suffix = "+" + std::to_string(k);
+      renamed = name;
+      for (char c : suffix) {
+        if (wide) renamed += '\0';
+        renamed += c;
+      }
+    }
+    taken.insert(renamed);
+    if (TPDFDictionary* field = other.editableDict(number))
+      field->SetValue("T", other.pool_->NewString(renamed, psmLiteral));
+  }
+}
+
 void TSmartPDFDocument::MergeFormResources(TSmartPDFDocument& other, int32_t shift) {
   TPDFDictionary* otherForm = other.acroFormNumber_ > 0 ? other.dictOf(other.acroFormNumber_) : nullptr;
   TPDFDictionary* otherDR = otherForm ? PDFAsDictionary(other.resolve(otherForm->GetValue("DR"))) : nullptr;
@@ -500,23 +562,40 @@ void TSmartPDFDocument::MergeNamedDestinations(TSmartPDFDocument& other, int32_t
     for (const TPDFDictEntry& e : from->Entries())
       if (!to->GetValue(e.key->GetValue())) to->SetValue(e.key->GetValue(), copyIn(e.value, pool_.get(), shift));
   }
-  // The Dests name tree: both trees' pairs in one sorted leaf.
-  auto collectTree = [](TSmartPDFDocument& doc, TPDFDictionary* catalogDict, int32_t addShift,
-                        std::map<std::string, std::string>& into) {
+  mergeNameTree(other, shift, "Dests", false);
+}
+
+void TSmartPDFDocument::MergeEmbeddedFiles(TSmartPDFDocument& other, int32_t shift) {
+  mergeNameTree(other, shift, "EmbeddedFiles", true);
+}
+
+// Both documents' pairs of the catalog's name tree key in one sorted leaf
+// (values copied structurally, so numbers keep every digit; the other's
+// references shifted). A name both trees hold keeps this document's value;
+// with keepBoth the other's value stays too, under the name with " (2)",
+// " (3)" ... added.
+void TSmartPDFDocument::mergeNameTree(TSmartPDFDocument& other, int32_t shift, std::string_view key, bool keepBoth) {
+  TPDFDictionary* otherCatalog = other.dictOf(other.catalogNumber_);
+  TPDFDictionary* catalog = dictOf(catalogNumber_);
+  if (!otherCatalog || !catalog) return;
+  std::map<std::string, TPDFObject*> merged;
+  auto collect = [&](TSmartPDFDocument& doc, TPDFDictionary* catalogDict, int32_t addShift, bool rename) {
     TPDFDictionary* names = PDFAsDictionary(doc.resolve(catalogDict->GetValue("Names")));
-    TPDFDictionary* tree = names ? PDFAsDictionary(doc.resolve(names->GetValue("Dests"))) : nullptr;
+    TPDFDictionary* tree = names ? PDFAsDictionary(doc.resolve(names->GetValue(key))) : nullptr;
     if (!tree) return false;
     std::unordered_set<const TPDFObject*> seen;
-    TPDFStructure scratch;
     auto walk = [&](auto&& self, TPDFDictionary* node, int depth) -> void {
       if (!node || depth > kMaxTreeDepth || !seen.insert(node).second) return;
       if (TPDFArray* pairs = PDFAsArray(doc.resolve(node->GetValue("Names")))) {
         for (int32_t i = 0; i + 1 < pairs->GetCount(); i += 2) {
-          TPDFString* key = PDFAsString(doc.resolve(pairs->GetItem(i)));
-          if (!key || into.count(key->GetValue())) continue;
-          TPDFObject* value = scratch.ParseObject(pairs->GetItem(i + 1)->WriteText());
-          if (addShift) value->ShiftObjectNumbers(addShift);
-          into[key->GetValue()] = value->WriteText();
+          TPDFString* name = PDFAsString(doc.resolve(pairs->GetItem(i)));
+          if (!name) continue;
+          std::string entry = name->GetValue();
+          if (merged.count(entry)) {
+            if (!rename) continue;
+            for (int k = 2; merged.count(entry); ++k) entry = name->GetValue() + " (" + std::to_string(k) + ")";
+          }
+          merged[entry] = copyIn(pairs->GetItem(i + 1), pool_.get(), addShift);
         }
       }
       if (TPDFArray* kids = PDFAsArray(doc.resolve(node->GetValue("Kids"))))
@@ -525,15 +604,13 @@ void TSmartPDFDocument::MergeNamedDestinations(TSmartPDFDocument& other, int32_t
     walk(walk, tree, 0);
     return true;
   };
-  std::map<std::string, std::string> merged;
-  const bool ownTree = collectTree(*this, catalog, 0, merged);
-  if (!collectTree(other, otherCatalog, shift, merged)) return;
-  (void)ownTree;
+  collect(*this, catalog, 0, false);
+  if (!collect(other, otherCatalog, shift, keepBoth)) return;
   TPDFDictionary* leaf = pool_->NewDictionary();
   TPDFArray* pairs = pool_->NewArray();
-  for (const auto& [key, value] : merged) {
-    pairs->Add(pool_->NewString(key, psmLiteral));
-    pairs->Add(pool_->ParseObject(value));
+  for (const auto& [name, value] : merged) {
+    pairs->Add(pool_->NewString(name, psmLiteral));
+    pairs->Add(value);
   }
   leaf->SetValue("Names", pairs);
   const int32_t leafNumber = addNew(leaf);
@@ -545,7 +622,7 @@ void TSmartPDFDocument::MergeNamedDestinations(TSmartPDFDocument& other, int32_t
     names = pool_->NewDictionary();
     own->SetValue("Names", names);
   }
-  names->SetValue("Dests", pool_->NewIndRef(leafNumber, 0));
+  names->SetValue(key, pool_->NewIndRef(leafNumber, 0));
 }
 
 // ---------------------------------------------------------------------------
@@ -625,9 +702,10 @@ void TSmartPDFDocument::ExtractPageText(TPDFIndRef* page, int32_t mode, std::u16
   // so that nothing of the reader's cache is changed.
   TPDFStructure scratch;
   std::map<int32_t, TPDFObject*> loaded;
-  TSmartPDFCrypt* crypt = info_ && info_->GetEncryptionState() == 1 && info_->GetCrypt().IsAuthenticated()
-                              ? &info_->GetCrypt()
-                              : nullptr;
+  TSmartPDFCrypt* crypt =
+      info_ && !reader_.ObjectsArePlain() && info_->GetEncryptionState() == 1 && info_->GetCrypt().IsAuthenticated()
+          ? &info_->GetCrypt()
+          : nullptr;
   int32_t loads = 0;
   std::function<TPDFObject*(int32_t)> load = [&](int32_t number) -> TPDFObject* {
     auto it = loaded.find(number);

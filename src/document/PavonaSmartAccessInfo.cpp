@@ -293,10 +293,6 @@ TSmartPDFInfo::TSmartPDFInfo(TSmartPDFReader& reader, std::string_view password)
       if (TPDFArray* ids = PDFAsArray(trailer->GetValue("ID")); ids && ids->GetCount() > 0)
         if (TPDFString* s = PDFAsString(ids->GetItem(0))) crypt_->SetFirstID(s->GetValue());
   };
-  reader.OnObjectStream = [this](int32_t number, TPDFStream* stream) {
-    if (state_ == 1 && crypt_->IsAuthenticated())
-      crypt_->DecryptObject(crypt_->GetObjectKey(number, reader_.GetGeneration(number)), stream);
-  };
   password_ = std::string(password);
   crypt_->SetPassword(password);
   readFacts();
@@ -304,7 +300,6 @@ TSmartPDFInfo::TSmartPDFInfo(TSmartPDFReader& reader, std::string_view password)
 
 TSmartPDFInfo::~TSmartPDFInfo() {
   reader_.OnIdentifierCreated = nullptr;
-  reader_.OnObjectStream = nullptr;
 }
 
 void TSmartPDFInfo::readEncryption() {

@@ -1,6 +1,7 @@
 // PDF object syntax parser: one pass over the text, building objects in a
 // pool; plus the stand-alone string decoders of content streams.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -221,6 +222,12 @@ struct TPDFSyntaxParser {
     k += token.size();
     if (!token.empty() && token.back() == '.') out[k++] = '0';
     if (token.empty()) out[k++] = '0';
+    // Every digit read counts (a font matrix of 0.00048828125 must stay
+    // that), so the value is the nearest double, not the text reader's
+    // nine decimals; out-of-range values go to the text reader.
+    double value = 0;
+    const auto [end, ec] = std::from_chars(out, out + k, value, std::chars_format::fixed);
+    if (ec == std::errc() && end == out + k && std::isfinite(value)) return value == 0 ? 0.0 : value;
     return PDFTextToFloat(std::string_view(out, k));
   }
 

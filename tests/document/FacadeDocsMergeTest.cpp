@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <regex>
 
@@ -445,7 +447,8 @@ TEST(FacadeSplit, FailuresAreReportedAndWriteNothing) {
       {dir.File("none.pdf"), "1", dir.File("o4.pdf"), pvlErrUnreadable},
   };
   if (pvltest::HaveTools({"qpdf"})) {
-    RunCommand({"qpdf", "--encrypt", "", "o", "256", "--", in, dir.File("enc.pdf")});
+    // A file that needs its user password (one that opens without is split).
+    RunCommand({"qpdf", "--encrypt", "u", "o", "256", "--", in, dir.File("enc.pdf")});
     cases.push_back({dir.File("enc.pdf"), "1", dir.File("o5.pdf"), pvlErrEncryptedInput});
   }
   for (const TCase& c : cases) {
@@ -529,4 +532,328 @@ TEST(FacadeExtractPageTextFromFile, AgreesWithTheLoadedDocumentAlsoWhenEncrypted
     EXPECT_EQ(facade.LastErrorCode(), pvlErrWrongPassword);
     EXPECT_TRUE(text.empty());
   }
+}
+
+// ---------------------------------------------------------------------------
+// Merge, split and copy keep what the inputs hold
+
+namespace {
+
+std::string ReproPath(const std::string& name) {
+  return pvltest::CorpusDir() + "/../repro/reading/" + name;
+}
+
+// The fields of a form as qpdf sees them (name, kind, value, flags), sorted.
+std::vector<std::string> FormFields(const std::string& file) {
+  const auto r = RunCommand({"python3", std::string(PVL_SOURCE_DIR) + "/tests/document/form_fields.py", file});
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(r.out.substr(start, end - start));
+  return lines;
+}
+
+// The column of every field line (0 name, 2 value), sorted.
+std::vector<std::string> FieldColumn(const std::vector<std::string>& lines, int column) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    size_t start = 0;
+    for (int k = 0; k < column && start != std::string::npos; ++k) {
+      start = line.find('\t', start);
+      if (start != std::string::npos) ++start;
+    }
+    if (start == std::string::npos) continue;
+    out.push_back(line.substr(start, line.find('\t', start) - start));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// What pvl copy does: the pages of source appended to target, saved as out.
+bool CopyAllPages(const std::string& source, const std::string& target, const std::string& out) {
+  TPavona facade;
+  if (!facade.LoadFromFile(W(source), u"")) return false;
+  const int32_t from = facade.SelectedDocument();
+  const int32_t pages = facade.PageCount();
+  if (!facade.LoadFromFile(W(target), u"")) return false;
+  const int32_t to = facade.SelectedDocument();
+  facade.SelectDocument(from);
+  if (!facade.ExtractPages(1, pages)) return false;
+  const int32_t part = facade.SelectedDocument();
+  facade.SelectDocument(to);
+  return facade.MergeDocument(part) && facade.SaveToFile(W(out));
+}
+
+// qpdf --check finds nothing at all (no warning either).
+void ExpectQpdfClean(const std::string& file) {
+  const auto check = RunCommand({"qpdf", "--check", file});
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+  EXPECT_EQ(check.err.find("WARNING"), std::string::npos) << check.err;
+}
+
+}  // namespace
+
+TEST(FacadeMergeKeeps, NumbersOfCopiedObjectsKeepEveryDigit) {
+  pvltest::TempDir dir;
+  const std::string in = dir.File("fine.pdf");
+  pvltest::WriteFile(
+      in, pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200.123456 300] /Resources << /Font << /T3 5 "
+                            "0 R >> >> /Contents 4 0 R >>",
+                            "STREAM:BT /T3 100 Tf 20 100 Td (a) Tj ET",
+                            "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.00048828125 0 0 "
+                            "0.00048828125 0 0] /CharProcs << /a 6 0 R >> /Encoding << /Type /Encoding /Differences "
+                            "[97 /a] >> /FirstChar 97 /LastChar 97 /Widths [1000] >>",
+                            "STREAM:1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f"}));
+  const std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> cases = {
+      {"merge", [&](const std::string& out) { return TPavona().MergeFiles(W(in), W(in), W(out)) == 1; }},
+      {"split", [&](const std::string& out) { return TPavona().ExtractPageRangesToFile(W(in), u"1", W(out)) == 1; }},
+      {"copy", [&](const std::string& out) { return CopyAllPages(in, in, out); }},
+  };
+  for (const auto& [name, run] : cases) {
+    SCOPED_TRACE(name);
+    const std::string out = dir.File(name + ".pdf");
+    ASSERT_TRUE(run(out));
+    const std::string bytes = pvltest::ReadFile(out);
+    EXPECT_NE(bytes.find("0.00048828125 0 0 0.00048828125"), std::string::npos);
+    EXPECT_NE(bytes.find("200.123456"), std::string::npos);
+    EXPECT_EQ(bytes.find("0.0005 "), std::string::npos);
+  }
+}
+
+TEST(FacadeMergeKeeps, APageListedTwiceIsAPageAtEveryListing) {
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  for (const char* name : {"page-listed-twice.pdf", "page-listed-twice-2.pdf"}) {
+    SCOPED_TRACE(name);
+    const std::string in = ReproPath(name);
+    const int n = QpdfPages(in);
+    ASSERT_GT(n, 1);
+    pvltest::TempDir dir;
+    const std::string ref = dir.File("ref.pdf");
+    ASSERT_NE(RunCommand({"qpdf", "--empty", "--pages", in, in, "--", ref}).exitCode, 2);
+    const std::string merged = dir.File("merged.pdf"), copied = dir.File("copied.pdf");
+    TPavona facade;
+    ASSERT_EQ(facade.MergeFiles(W(in), W(in), W(merged)), 1) << facade.LastErrorCode();
+    ASSERT_TRUE(CopyAllPages(in, in, copied));
+    for (const std::string& out : {merged, copied}) {
+      SCOPED_TRACE(out);
+      EXPECT_EQ(QpdfPages(out), 2 * n);
+      ExpectQpdfClean(out);
+      EXPECT_EQ(Output({"pdftotext", out, "-"}), Output({"pdftotext", ref, "-"}));
+    }
+    for (int page = 1; page <= n; ++page) {
+      const std::string out = dir.File("p" + std::to_string(page) + ".pdf");
+      ASSERT_EQ(facade.ExtractPageRangesToFile(W(in), AsciiToWide(std::to_string(page)), W(out)), 1);
+      EXPECT_EQ(QpdfPages(out), 1);
+      ExpectQpdfClean(out);
+      EXPECT_EQ(Output({"pdftotext", out, "-"}),
+                Output({"pdftotext", "-f", std::to_string(page), "-l", std::to_string(page), in, "-"}));
+    }
+  }
+}
+
+// Merging and splitting read their inputs as opening a document does: what
+// it opens (also by repairing), they take; what it refuses, they refuse.
+TEST(FacadeMergeKeeps, InputsAreReadAsTheDocumentReadsThem) {
+  pvltest::TempDir dir;
+  const std::string sound = pvltest::MakePdf(
+      {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R /Resources << /Font "
+       "<< /F1 5 0 R >> >> >>",
+       "STREAM:BT /F1 20 Tf 10 100 Td (Mended) Tj ET", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"});
+  std::string badStart = sound;
+  badStart.replace(badStart.rfind("startxref\n") + 10, std::string::npos, "999999\n%%EOF\n");
+  std::string noTable = sound.substr(0, sound.find("xref\n0 ")) + "trailer\n<< /Root 1 0 R >>\n%%EOF\n";
+  std::string shifted = "%PDF-1.4\n%" + std::string(40, 'x') + "\n" + sound.substr(sound.find('\n') + 1);
+  struct TCase {
+    std::string name, bytes;
+  };
+  std::vector<TCase> cases = {
+      {"bad-startxref", badStart}, {"no-table", noTable}, {"shifted", shifted}, {"junk", "%PDF-1.4\nnothing else"}};
+  for (const char* repro : {"wrong-length-and-offsets.pdf", "xref-stream-no-length-no-header.pdf",
+                            "xref-size-too-large.pdf", "dictionary-with-stray-tokens.pdf"})
+    cases.push_back({repro, pvltest::ReadFile(ReproPath(repro))});
+  const bool qpdf = pvltest::HaveTools({"qpdf"});
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string in = dir.File(c.name + ".in.pdf");
+    pvltest::WriteFile(in, c.bytes);
+    TPDFDocument document;
+    const bool opens = document.LoadFromString(c.bytes, u"") == TPDFDocument::kLoadOk;
+    const int32_t pages = opens ? document.GetPageTree()->GetPageCount() : 0;
+    const std::string merged = dir.File(c.name + ".merged.pdf"), split = dir.File(c.name + ".split.pdf");
+    TPavona facade;
+    EXPECT_EQ(facade.MergeFiles(W(in), W(in), W(merged)), opens ? 1 : 0) << facade.LastErrorCode();
+    EXPECT_EQ(facade.ExtractPageRangesToFile(W(in), u"1", W(split)), opens && pages > 0 ? 1 : 0)
+        << facade.LastErrorCode();
+    if (!opens) {
+      EXPECT_EQ(facade.LastErrorCode(), pvlErrNoXRef);
+      continue;
+    }
+    auto m = Load(merged);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->GetPageTree()->GetPageCount(), 2 * pages);
+    if (pages > 0) {
+      auto s = Load(split);
+      ASSERT_TRUE(s);
+      EXPECT_EQ(s->GetPageTree()->GetPageCount(), 1);
+    }
+    if (qpdf) {
+      const auto check = RunCommand({"qpdf", "--check", merged});
+      EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+      EXPECT_EQ(QpdfPages(merged), 2 * pages);
+    }
+  }
+}
+
+TEST(FacadeMergeKeeps, EncryptedInputsThatOpenWithoutAPasswordAreWrittenPlain) {
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  pvltest::TempDir dir;
+  const std::string plain = dir.File("plain.pdf");
+  pvltest::WriteFile(plain, NestedTree(2, "Secret"));
+  const std::vector<std::vector<std::string>> variants = {
+      {"40", "--"}, {"128", "--use-aes=n", "--"}, {"128", "--use-aes=y", "--"}, {"256", "--"}};
+  for (size_t i = 0; i < variants.size(); ++i) {
+    for (const std::string& user : {std::string(), std::string("usr")}) {
+      SCOPED_TRACE(variants[i][0] + " " + std::to_string(i) + " user '" + user + "'");
+      // Half of them keep their objects in (encrypted) object streams.
+      std::vector<std::string> argv = {"qpdf",
+                                       "--allow-weak-crypto",
+                                       i % 2 ? "--object-streams=generate" : "--object-streams=disable",
+                                       "--encrypt",
+                                       user,
+                                       "own"};
+      argv.insert(argv.end(), variants[i].begin(), variants[i].end());
+      const std::string enc = dir.File("enc.pdf"), merged = dir.File("m.pdf"), split = dir.File("s.pdf");
+      argv.insert(argv.end(), {plain, enc});
+      ASSERT_EQ(RunCommand(argv).exitCode, 0);
+      fs::remove(merged);
+      TPavona facade;
+      if (!user.empty()) {
+        EXPECT_EQ(facade.MergeFiles(W(plain), W(enc), W(merged)), 0);
+        EXPECT_EQ(facade.LastErrorCode(), pvlErrEncryptedInput);
+        EXPECT_FALSE(fs::exists(merged));
+        continue;
+      }
+      ASSERT_EQ(facade.MergeFiles(W(enc), W(plain), W(merged)), 1) << facade.LastErrorCode();
+      ExpectQpdfClean(merged);
+      EXPECT_NE(RunCommand({"qpdf", "--show-encryption", merged}).out.find("not encrypted"), std::string::npos);
+      EXPECT_EQ(QpdfPages(merged), 4);
+      const std::string text = Output({"pdftotext", merged, "-"});
+      EXPECT_EQ(text, Output({"pdftotext", enc, "-"}) + Output({"pdftotext", plain, "-"}));
+      ASSERT_EQ(facade.ExtractPageRangesToFile(W(enc), u"2", W(split)), 1) << facade.LastErrorCode();
+      ExpectQpdfClean(split);
+      EXPECT_NE(Output({"pdftotext", split, "-"}).find("Secret 2"), std::string::npos);
+    }
+  }
+}
+
+TEST(FacadeMergeKeeps, EmbeddedFilesOfBothInputs) {
+  if (!pvltest::HaveTools({"qpdf"})) GTEST_SKIP() << "peer tools missing";
+  pvltest::TempDir dir;
+  auto withFile = [](const std::string& content) {
+    return pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R /Names << /EmbeddedFiles 5 0 R >> >>",
+                             "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+                             "STREAM:", "<< /Names [(note.txt) 6 0 R] >>",
+                             "<< /Type /Filespec /F (note.txt) /UF (note.txt) /EF << /F 7 0 R >> >>",
+                             "STREAM:" + content});
+  };
+  pvltest::WriteFile(dir.File("a.pdf"), withFile("first note"));
+  pvltest::WriteFile(dir.File("b.pdf"), withFile("second note"));
+  pvltest::WriteFile(dir.File("none.pdf"), NestedTree(1, "None"));
+  struct TCase {
+    std::string first, second;
+    std::vector<std::string> contents;
+  };
+  const std::vector<TCase> cases = {{"a", "b", {"first note", "second note"}},
+                                    {"none", "b", {"second note"}},
+                                    {"a", "none", {"first note"}},
+                                    {"a", "a", {"first note", "first note"}}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.first + " + " + c.second);
+    const std::string out = dir.File("m.pdf");
+    TPavona facade;
+    ASSERT_EQ(facade.MergeFiles(W(dir.File(c.first + ".pdf")), W(dir.File(c.second + ".pdf")), W(out)), 1);
+    ExpectQpdfClean(out);
+    const std::string listed = RunCommand({"qpdf", "--list-attachments", out}).out;
+    std::vector<std::string> contents;
+    std::regex keyRe("^(.*) -> [0-9]+,[0-9]+$", std::regex::multiline);
+    for (std::sregex_iterator it(listed.begin(), listed.end(), keyRe), end; it != end; ++it)
+      contents.push_back(RunCommand({"qpdf", "--show-attachment=" + (*it)[1].str(), out}).out);
+    std::sort(contents.begin(), contents.end());
+    EXPECT_EQ(contents, c.contents) << listed;
+  }
+}
+
+TEST(FacadeMergeKeeps, FieldsOfBothCopiesOfAFormWithTheirValues) {
+  if (!pvltest::HaveTools({"qpdf", "python3"})) GTEST_SKIP() << "peer tools missing";
+  pvltest::TempDir dir;
+  auto form = [](const std::string& value) {
+    return pvltest::MakePdf(
+        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 7 0 R] /DA (/Helv 10 Tf 0 g) >> >>",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Annots [5 0 R 6 0 R] >>", "STREAM:",
+         "<< /FT /Tx /T (name) /V (" + value + ") /Type /Annot /Subtype /Widget /Rect [10 10 200 30] /P 3 0 R >>",
+         "<< /Parent 7 0 R /Type /Annot /Subtype /Widget /Rect [10 50 200 70] /P 3 0 R >>",
+         "<< /FT /Tx /T (address) /V (" + value + " street) /Kids [6 0 R] >>"});
+  };
+  pvltest::WriteFile(dir.File("one.pdf"), form("one"));
+  pvltest::WriteFile(dir.File("two.pdf"), form("two"));
+  const std::string merged = dir.File("m.pdf"), copied = dir.File("c.pdf");
+  TPavona facade;
+  ASSERT_EQ(facade.MergeFiles(W(dir.File("one.pdf")), W(dir.File("two.pdf")), W(merged)), 1);
+  // Copied pages bring their fields along into the form they join.
+  ASSERT_TRUE(CopyAllPages(dir.File("two.pdf"), dir.File("one.pdf"), copied));
+  for (const std::string& out : {merged, copied}) {
+    SCOPED_TRACE(out);
+    ExpectQpdfClean(out);
+    const std::vector<std::string> fields = FormFields(out);
+    ASSERT_EQ(fields.size(), 4u) << ::testing::PrintToString(fields);
+    const std::vector<std::string> names = FieldColumn(fields, 0);
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << ::testing::PrintToString(names);
+    EXPECT_EQ(FieldColumn(fields, 2), (std::vector<std::string>{"one", "one street", "two", "two street"}));
+  }
+}
+
+// Every corpus file that qpdf reads, merged with itself: a sound file with
+// twice the pages, the text qpdf's own merge gives (the file's text twice),
+// and every form field twice with its value.
+TEST(FacadeMergeKeeps, EveryCorpusFileMergedWithItself) {
+  if (!pvltest::HaveTools({"qpdf", "pdftotext", "python3"})) GTEST_SKIP() << "peer tools missing";
+  int merged = 0, forms = 0;
+  for (const std::string& path : pvltest::CorpusPdfFiles()) {
+    // Broken on purpose (the name says so), or too large for a unit test.
+    const std::string name = fs::path(path).filename().string();
+    if (name.find("fuzz") != std::string::npos || fs::file_size(path) > 3'000'000) continue;
+    // qpdf counts the pages without a warning (so it reads the file sound).
+    const int n = QpdfPages(path);
+    if (n < 1) continue;
+    SCOPED_TRACE(path);
+    pvltest::TempDir dir;
+    const std::string ours = dir.File("ours.pdf");
+    TPavona facade;
+    ASSERT_EQ(facade.MergeFiles(W(path), W(path), W(ours)), 1) << facade.LastErrorCode();
+    ++merged;
+    const auto check = RunCommand({"qpdf", "--check", ours});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_EQ(QpdfPages(ours), 2 * n);
+    // The text of "qpdf --empty --pages f f": f's text twice (pages end in a
+    // form feed each), without a qpdf run per file.
+    const std::string text = Output({"pdftotext", path, "-"});
+    EXPECT_EQ(Output({"pdftotext", ours, "-"}), text + text);
+    if (pvltest::ReadFile(path).find("AcroForm") == std::string::npos) continue;
+    const std::vector<std::string> fields = FormFields(path);
+    if (fields.empty()) continue;
+    ++forms;
+    const std::vector<std::string> after = FormFields(ours);
+    EXPECT_EQ(after.size(), 2 * fields.size());
+    std::vector<std::string> values = FieldColumn(fields, 2), twice = values;
+    twice.insert(twice.end(), values.begin(), values.end());
+    std::sort(twice.begin(), twice.end());
+    EXPECT_EQ(FieldColumn(after, 2), twice);
+  }
+  std::printf("%d files merged with themselves, %d with forms\n", merged, forms);
+  EXPECT_GT(merged, 100);
+  EXPECT_GT(forms, 0);
 }
