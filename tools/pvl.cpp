@@ -30,6 +30,7 @@
 
 #include "document/PavonaDocument.h"
 #include "objects/PavonaExtra.h"
+#include "platform/Classes.h"
 #include "pvlCommands.h"
 
 namespace pvl {
@@ -81,6 +82,11 @@ void WriteOut(const std::string& bytes) {
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
     throw Failure{kExitUnreadable, "cannot write the output"};
   }
+}
+
+void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
+  if (const std::string* input = FindSameFile(output, inputs))
+    throw Failure{kExitUsage, "the output " + output + " is the input " + *input + "; nothing was written"};
 }
 
 }  // namespace pvl
@@ -346,6 +352,7 @@ int cmdNPages(const Options& o) {
 
 int cmdSave(const Options& o) {
   if (o.positional.size() != 2) throw Failure{kExitUsage, "usage: pvl save FILE OUT [--password P]"};
+  RefuseOutputOverInput(o.positional[1], {o.positional[0]});
   TPDFDocument doc;
   loadDocument(doc, o.positional[0], o.password);
   if (!doc.SaveToFile(NativePathToWide(o.positional[1]))) throw Failure{kExitUnreadable, "the document cannot be saved"};

@@ -44,4 +44,9 @@ bool RegisterCommand(const std::string& name, const std::string& usage, Command 
 // Writes bytes to standard output; a failure is a Failure.
 void WriteOut(const std::string& bytes);
 
+// A usage failure, before anything is written, when output names one of the
+// inputs however it is spelled (a symbolic link, "./", another hard link):
+// no command writes over what it reads.
+void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);
+
 }  // namespace pvl

@@ -99,6 +99,7 @@ std::string pageFileName(const std::string& pattern, int32_t page) {
 
 int cmdMerge(const Options& o) {
   if (o.positional.size() < 2 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl merge A B... --out OUT"};
+  RefuseOutputOverInput(o.Value("out"), o.positional);
   TPavona facade;
   for (const std::string& file : o.positional) facade.AddToFileList(u"merge", NativePathToWide(file));
   const int32_t merged = facade.MergeFileList(u"merge", NativePathToWide(o.Value("out")));
@@ -121,6 +122,7 @@ int cmdSplit(const Options& o) {
   options.strict = true;
   if (!ParsePageRanges(o.positional[1], 1, count, pages, options) || pages.empty())
     throw Failure{kExitUsage, "no pages of 1-" + std::to_string(count) + " in " + o.positional[1]};
+  for (int32_t page : pages) RefuseOutputOverInput(pageFileName(o.Value("out"), page), {o.positional[0]});
   for (int32_t page : pages) {
     const std::string out = pageFileName(o.Value("out"), page);
     if (!facade.ExtractPageRangesToFile(NativePathToWide(o.positional[0]), AsciiToWide(std::to_string(page)),
@@ -146,6 +148,7 @@ int cmdEncrypt(const Options& o) {
   }
   int32_t p[8];
   for (int i = 0; i < 8; ++i) p[i] = denied.count(kNames[i]) ? 0 : 1;
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   load(facade, o.positional[0], o.password);
   const int32_t code = facade.EncodePermissions(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]);
@@ -158,6 +161,7 @@ int cmdEncrypt(const Options& o) {
 int cmdDecrypt(const Options& o) {
   if (o.positional.size() != 1 || !o.Has("out"))
     throw Failure{kExitUsage, "usage: pvl decrypt FILE --password P --out OUT"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   load(facade, o.positional[0], o.password);
   if (facade.IsEncrypted() == 0) throw Failure{kExitUnreadable, o.positional[0] + " is not encrypted"};
@@ -192,6 +196,7 @@ int cmdOutline(const Options& o) {
 
 int cmdAttach(const Options& o) {
   if (o.positional.size() != 2 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl attach FILE PATH --out OUT"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0], o.positional[1]});
   TPavona facade;
   load(facade, o.positional[0], o.password);
   std::string name = o.Value("name");
@@ -207,6 +212,7 @@ int cmdAttach(const Options& o) {
 
 int cmdDetach(const Options& o) {
   if (o.positional.size() != 2 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl detach FILE NAME --out PATH"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   load(facade, o.positional[0], o.password);
   const std::string& wanted = o.positional[1];

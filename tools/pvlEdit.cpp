@@ -51,6 +51,7 @@ int cmdInsert(const Options& o) {
   if (o.positional.size() != 3 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl insert FILE COUNT AT --out OUT"};
   const long count = wholeNumber(o.positional[1], 1, 9999, "page count");
   const long at = wholeNumber(o.positional[2], 1, 1000000000, "position");
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   loadInto(facade, o);
   const int32_t pages = facade.PageCount();
@@ -85,6 +86,7 @@ std::pair<long, long> pageRange(const std::string& range, int32_t pages) {
 int cmdCopy(const Options& o) {
   if (o.positional.size() != 3 || !o.Has("out"))
     throw Failure{kExitUsage, "usage: pvl copy SRC RANGE DST --out OUT"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0], o.positional[2]});
   TPavona facade;
   loadInto(facade, o);
   const int32_t source = facade.SelectedDocument();
@@ -113,6 +115,7 @@ int cmdCopy(const Options& o) {
 
 int cmdDelete(const Options& o) {
   if (o.positional.size() != 2 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl delete FILE RANGE --out OUT"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   loadInto(facade, o);
   const int32_t pages = facade.PageCount();
@@ -128,9 +131,11 @@ int cmdDelete(const Options& o) {
   if (first > last) throw Failure{kExitUsage, "bad page range " + range};
   if (first > pages) throw Failure{kExitUsage, "the document has " + std::to_string(pages) + " pages"};
   if (last > pages) last = pages;
-  if (!facade.DeletePages(static_cast<int32_t>(first), static_cast<int32_t>(last - first + 1)) &&
-      facade.LastErrorCode() != 0)
+  if (!facade.DeletePages(static_cast<int32_t>(first), static_cast<int32_t>(last - first + 1))) {
+    if (facade.LastErrorCode() == TPavona::pvlErrEveryPage)
+      throw Failure{kExitUsage, range + " names every page; a document keeps at least one page"};
     throw Failure{kExitUsage, "the pages could not be deleted"};
+  }
   saveTo(facade, o.Value("out"));
   return kExitOk;
 }
@@ -138,6 +143,7 @@ int cmdDelete(const Options& o) {
 int cmdStamp(const Options& o) {
   if (o.positional.size() != 2 || !o.Has("out"))
     throw Failure{kExitUsage, "usage: pvl stamp FILE TEXT --out OUT [--size PT] [--x X] [--y Y] [--font NAME]"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   loadInto(facade, o);
   const std::u16string text = UTF8ToWide(o.positional[1]);

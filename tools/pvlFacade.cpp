@@ -80,11 +80,16 @@ int cmdRender(const Options& o) {
   if (first != last && out.find("%p") == std::string::npos)
     throw Failure{kExitUsage, "several pages need %p in the output path"};
   last = std::min(last, facade.PageCount());
+  auto pageName = [&out](int32_t page) {
+    std::string name = out;
+    for (size_t at; (at = name.find("%p")) != std::string::npos;) name.replace(at, 2, std::to_string(page));
+    return name;
+  };
+  for (int32_t page = first; page <= last; ++page) RefuseOutputOverInput(pageName(page), {o.positional[0]});
   int status = kExitOk;
   for (int32_t page = first; page <= last; ++page) {
     // One page at a time, so every failed page is reported.
-    std::string name = out;
-    for (size_t at; (at = name.find("%p")) != std::string::npos;) name.replace(at, 2, std::to_string(page));
+    const std::string name = pageName(page);
     // Straight into a temporary file beside the target, renamed over it
     // once written: the page is not held in memory as well.
     try {

@@ -5,7 +5,8 @@
 //       button, checkbox, radio, choice, signature, parent, unknown), value,
 //       field flags, and the rectangle as "left bottom right top" (empty for
 //       fields without one). Tabs, line breaks and backslashes in names and
-//       values are written as \t, \n, \r and \\.
+//       values are written as \t, \n, \r and \\. A signature's value is the
+//       reference of its signature dictionary ("12 0 R").
 //   pvl fill FILE NAME=VALUE... --out OUT [--password P]
 //       sets each named field to the value (UTF-8) and saves to OUT; the
 //       field's appearance is rebuilt so that every viewer shows the value.
@@ -17,6 +18,7 @@
 
 #include "document/Pavona0813.h"
 #include "objects/PavonaExtra.h"
+#include "objects/PavonaStructure.h"
 #include "pages/PavonaForm.h"
 #include "pvlCommands.h"
 
@@ -65,6 +67,15 @@ std::string number(double v) {
   return buffer;
 }
 
+// A signature's value is a whole signature dictionary (with the signature's
+// bytes): it is named by its reference, as "12 0 R", instead.
+std::string signatureValue(TPDFField& f) {
+  TPDFObject* v = f.GetInheritedValue(f.Dict, "V");
+  if (TPDFIndRef* ref = PDFAsIndRef(v))
+    return std::to_string(ref->GetRefNumber()) + " " + std::to_string(ref->GetRefGeneration()) + " R";
+  return PDFAsDictionary(v) ? "<<...>>" : "";
+}
+
 int cmdFields(const Options& o) {
   if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl fields FILE [--password P]"};
   TPavona facade;
@@ -75,7 +86,8 @@ int cmdFields(const Options& o) {
     TPavona::TFormFieldLookup found = facade.GetFormField(i);
     if (!found) continue;
     TPDFField* f = found.Field;
-    out += escaped(f->GetFullName()) + "\t" + kindName(f->GetFieldKind()) + "\t" + escaped(f->GetValue()) + "\t" +
+    const std::string value = f->GetFieldKind() == pdffkSignature ? signatureValue(*f) : escaped(f->GetValue());
+    out += escaped(f->GetFullName()) + "\t" + kindName(f->GetFieldKind()) + "\t" + value + "\t" +
            std::to_string(static_cast<uint32_t>(f->GetFlags())) + "\t";
     if (f->Width > 0 || f->Height > 0)
       out +=
@@ -89,6 +101,7 @@ int cmdFields(const Options& o) {
 int cmdFill(const Options& o) {
   if (o.positional.size() < 2 || !o.Has("out"))
     throw Failure{kExitUsage, "usage: pvl fill FILE NAME=VALUE... --out OUT [--password P]"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   load(facade, o);
   for (size_t i = 1; i < o.positional.size(); ++i) {

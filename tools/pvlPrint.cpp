@@ -24,6 +24,7 @@ int cmdPrint(const Options& o) {
   if (o.positional.size() != 2 || (!o.Has("to-file") && !o.Has("printer")))
     throw Failure{kExitUsage, "usage: pvl print FILE PAGES [--to-file OUT] [--printer NAME] [--fit 0|1|2] "
                               "[--rotate] [--quality 1-4] [--title TEXT]"};
+  if (o.Has("to-file")) RefuseOutputOverInput(o.Value("to-file"), {o.positional[0]});
   TPavona facade;
   if (!facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) {
     if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};

@@ -25,6 +25,7 @@ void save(TPavona& facade, const std::string& out) {
 
 int cmdEmf2Pdf(const Options& o) {
   if (o.positional.size() != 1 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl emf2pdf IN.emf --out OUT.pdf"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   TPavona facade;
   facade.NewDocument();
   facade.SelectPage(1);
@@ -40,6 +41,7 @@ int cmdEmf2Pdf(const Options& o) {
 
 int cmdHtml2Pdf(const Options& o) {
   if (o.positional.size() != 1 || !o.Has("out")) throw Failure{kExitUsage, "usage: pvl html2pdf IN.txt --out OUT.pdf"};
+  RefuseOutputOverInput(o.Value("out"), {o.positional[0]});
   std::ifstream in(o.positional[0], std::ios::binary);
   if (!in) throw Failure{kExitUnreadable, "cannot open " + o.positional[0]};
   std::ostringstream text;

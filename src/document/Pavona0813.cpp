@@ -320,6 +320,11 @@ void TPavona::SaveToString(std::string& out) {
 
 void TPavona::LoadedFileName(std::u16string& out) const { out = selected_->LoadedFileName; }
 
+bool TPavona::namesLoadedFile(std::u16string_view path) const {
+  return !selected_->LoadedFileName.empty() &&
+         IsSameFile(WidePathToNative(path), WidePathToNative(selected_->LoadedFileName));
+}
+
 int32_t TPavona::MergeDocument(int32_t handle) {
   lastError_ = 0;
   TPDFDocument* other = GetDocumentByHandle(handle);

@@ -199,6 +199,8 @@ public:
   // refused because the document has no usable page tree.
   static constexpr int32_t pvlErrUnencodableText = 440;
   static constexpr int32_t pvlErrNoPageTree = 441;
+  // A deletion of every page, which would leave a document no reader opens.
+  static constexpr int32_t pvlErrEveryPage = 442;
 
   // Pages. W and H: the selected page's size.
   // One W x H page after the last; its number, 0 on failure.
@@ -206,7 +208,8 @@ public:
   // count (1..9999) W x H pages at position; the new page count, 0 on failure.
   int32_t InsertPages(int32_t position, int32_t count);
   // Removes pages first .. first + count - 1 (clipped to the document);
-  // the new page count, 0 with pvlErrBadArgument when nothing was removed.
+  // the new page count, 0 with pvlErrBadArgument when nothing was removed
+  // and with pvlErrEveryPage (nothing removed) when that is every page.
   int32_t DeletePages(int32_t first, int32_t count);
   int32_t SetPageDimensions(double width, double height);
   int32_t RotatePage(int32_t angle);
@@ -472,6 +475,10 @@ private:
   // encode; the facade's result and code for the drawing operations.
   int32_t showTextLine(std::u16string_view text,
                        const std::function<void(TPDFPainter&, const std::u16string&)>& show);
+
+  // True when path names the file the selected document was loaded from
+  // (IsSameFile): what is made from the document must not replace it.
+  bool namesLoadedFile(std::u16string_view path) const;
 
   // A facade operation's failure: the code kept for LastErrorCode, 0 returned.
   int32_t failWith(int32_t code) {

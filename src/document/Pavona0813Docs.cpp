@@ -31,18 +31,6 @@ std::string higherVersion(const std::string& a, const std::string& b) {
   return PDFTextToFloat(b) > PDFTextToFloat(a) ? b : a;
 }
 
-bool samePath(const std::string& a, const std::string& b) {
-  std::error_code ec1, ec2;
-  if (fs::exists(a, ec1) && fs::exists(b, ec2)) {
-    std::error_code ec;
-    if (fs::equivalent(a, b, ec)) return true;
-  }
-  std::error_code ca, cb;
-  const fs::path pa = fs::weakly_canonical(fs::absolute(a, ca), ca);
-  const fs::path pb = fs::weakly_canonical(fs::absolute(b, cb), cb);
-  return !ca && !cb && pa == pb;
-}
-
 bool isWritableOrAbsent(const std::string& path) {
   std::error_code ec;
   if (!fs::exists(path, ec)) return true;
@@ -56,7 +44,7 @@ bool isWritableOrAbsent(const std::string& path) {
 int32_t openInputsFor(const std::string& target, std::initializer_list<std::string> inputs,
                       std::vector<std::unique_ptr<TFileStream>>& streams) {
   for (const std::string& input : inputs)
-    if (samePath(input, target)) return pvlErrBadArgument;
+    if (IsSameFile(input, target)) return pvlErrBadArgument;
   try {
     for (const std::string& input : inputs)
       streams.push_back(std::make_unique<TFileStream>(input, fmOpenRead | fmShareDenyWrite));
@@ -140,7 +128,7 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
   if (!list || list->Files.empty()) return 0;
   const std::string target = WidePathToNative(output);
   for (const std::string& f : list->Files)
-    if (samePath(f, target)) return failWith(pvlErrBadArgument);
+    if (IsSameFile(f, target)) return failWith(pvlErrBadArgument);
   const size_t n = list->Files.size();
   if (n == 1) {
     if (!CopyFile(UTF8ToWide(list->Files[0]), output)) {
@@ -400,7 +388,8 @@ int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
 int32_t TPavona::CopyFile(std::u16string_view source, std::u16string_view target) {
   const std::string from = WidePathToNative(source), to = WidePathToNative(target);
   std::error_code ec;
-  if (!fs::is_regular_file(from, ec) || samePath(from, to)) return 0;
+  if (!fs::is_regular_file(from, ec)) return 0;
+  if (IsSameFile(from, to)) return failWith(pvlErrBadArgument);
   try {
     const std::string bytes = ReadFileBytes(from);
     WriteFileBytesAtomic(to, bytes);
@@ -650,6 +639,7 @@ void TPavona::GetEmbeddedFileContent(int32_t n, std::string& out) {
 int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
   try {
     if (n < 1 || n > selected_->GetEmbeddedFileCount()) return 0;
+    if (namesLoadedFile(path)) return failWith(pvlErrBadArgument);
     const std::string content = selected_->GetEmbeddedFileContent(n);
     WriteFileBytesAtomic(WidePathToNative(path), content);
     return content.empty() ? 0 : 1;

@@ -140,7 +140,7 @@ int32_t TPavona::ImageType() {
 int32_t TPavona::SaveImageToFile(std::u16string_view path) {
   lastError_ = 0;
   const std::string native = WidePathToNative(path);
-  if (native.empty()) return failWith(pvlErrBadArgument);
+  if (native.empty() || namesLoadedFile(path)) return failWith(pvlErrBadArgument);
   const TImageData* data = nullptr;
   if (!readSelectedImage(data)) return 0;
   try {

@@ -101,6 +101,11 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
     lastRenderMessage_ = "the page range names no page of the document";
     return failWith(pvlErrBadArgument);
   }
+  for (int32_t n = first; n <= last; ++n)
+    if (namesLoadedFile(PageImageFileName(fileName, n))) {
+      lastRenderMessage_ = "a page image would replace the document's own file";
+      return failWith(pvlErrBadArgument);
+    }
   int32_t result = 0;
   try {
     result = tree->RenderPageToFile(first, last, resolution, format, static_cast<uint8_t>(jpegQuality_), fileName,
@@ -213,6 +218,10 @@ int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, 
   last = std::min(last, count);
   if (first > last) {
     lastRenderMessage_ = "the page range names no page of the document";
+    return failWith(pvlErrBadArgument);
+  }
+  if (!printOutputFile_.empty() && namesLoadedFile(printOutputFile_)) {
+    lastRenderMessage_ = "the print file would replace the document's own file";
     return failWith(pvlErrBadArgument);
   }
   const bool ownDC = !printOutputFile_.empty() || printOwnContext_ || printJobControl_;

@@ -74,6 +74,8 @@ int32_t TPavona::DeletePages(int32_t first, int32_t count) {
   try {
     const int32_t before = tree->GetPageCount();
     if (count < 1 || first < 1 || first > before) return failWith(pvlErrBadArgument);
+    // A document without pages is no PDF file any reader opens.
+    if (first == 1 && int64_t(count) >= before) return failWith(pvlErrEveryPage);
     tree->DeletePages(first, count);
     if (selectedFont_ && tree->GetSelectedPage()) SelectFont(RegisterHandle(selectedFont_, selected_));
     const int32_t after = tree->GetPageCount();

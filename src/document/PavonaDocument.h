@@ -451,6 +451,8 @@ private:
   // as its own (a page without them inherits from its Pages nodes).
   void copyInheritedAttributes(TPDFPageTree* tree);
   TPDFStream* embeddedStream(int32_t n, TPDFDictionary** spec, std::string* key);
+  // The widget annotations of every page, in page order.
+  std::vector<TPDFIndRef*> pageWidgets();
 
   std::unique_ptr<TPDFStructure> pool_;
   std::string fileText_;

@@ -54,8 +54,11 @@ TPDFIndRef* TPDFDocument::CreateEmbeddedFile(std::u16string_view path, std::stri
   TPDFIndRef* specRef = AddIndirectRef(spec);
   TPDFIndRef* streamRef = AddIndirectRef(stream);
   spec->SetValue("Type", pool_->KeyName("Filespec"));
-  spec->SetValue("UF", pool_->NewTextString(path));
-  spec->SetValue("F", pool_->NewString(WideToAnsi(path)));
+  // The file's name alone: the folders it came from are the user's own
+  // business, and readers that save the attachment take this name as is.
+  const std::u16string name = WideExtractFileName(path);
+  spec->SetValue("UF", pool_->NewTextString(name));
+  spec->SetValue("F", pool_->NewString(WideToAnsi(name)));
   TPDFDictionary* ef = pool_->NewDictionary();
   ef->SetValue("F", streamRef);
   spec->SetValue("EF", ef);

@@ -14,6 +14,23 @@ const char* const kStandardFontNames[14] = {
 
 }  // namespace
 
+std::vector<TPDFIndRef*> TPDFDocument::pageWidgets() {
+  std::vector<TPDFIndRef*> widgets;
+  TPDFPageTree* tree = GetPageTree();
+  const int32_t count = tree ? tree->GetPageCount() : 0;
+  for (int32_t n = 1; n <= count && widgets.size() < size_t(kMaxFormFields); ++n) {
+    TPDFDictionary* page = tree->FindPage(n);
+    TPDFArray* annots = page ? PDFAsArray(page->GetValue("Annots", true)) : nullptr;
+    if (!annots) continue;
+    for (TPDFObject* item : annots->Items()) {
+      TPDFIndRef* ref = PDFAsIndRef(item);
+      TPDFDictionary* annot = ref ? PDFAsDictionary(ref->Resolve()) : nullptr;
+      if (annot && annot->GetNameValue("Subtype") == "Widget") widgets.push_back(ref);
+    }
+  }
+  return widgets;
+}
+
 bool TPDFDocument::LoadForm() {
   if (formLoaded_) return form_ != nullptr;
   formLoaded_ = true;
@@ -23,6 +40,9 @@ bool TPDFDocument::LoadForm() {
   if (!acroForm) return false;
   auto form = std::make_unique<TPDFForm>();
   form->Load(acroForm);
+  // A damaged field list still leaves the widgets on the pages: the fields
+  // are found again through them.
+  if (form->FieldsDamaged()) form->AddFieldsOfWidgets(pageWidgets());
   form->OnAddObject = [this](void*, TPDFObject* obj, int32_t& number, int32_t& generation) {
     RegisterIndirect(pool_.get(), obj, number, generation);
   };

@@ -66,14 +66,21 @@ void TPDFForm::Load(TPDFDictionary* acroForm) {
   FieldsArray = nullptr;
   COArray = nullptr;
   DRDict = nullptr;
+  fieldsDamaged_ = false;
   if (!acroForm) return;
   // Reading leaves the file as it is: a missing /CO or /DR is made only when
   // an edit needs it.
-  FieldsArray = PDFAsArray(ResolveObject(acroForm->GetValue("Fields")));
+  // A /Fields that leads nowhere (null) counts as absent: the document
+  // says it has no fields.
+  TPDFObject* fields = ResolveObject(acroForm->GetValue("Fields"));
+  FieldsArray = PDFAsArray(fields);
+  fieldsDamaged_ = fields && !PDFIsKind(fields, pdfkNull) && !FieldsArray;
   if (FieldsArray) {
     std::unordered_set<int32_t> visited;
     for (TPDFObject* item : FieldsArray->Items()) {
-      if (TPDFIndRef* ref = PDFAsIndRef(item)) loadField(nullptr, ref, 0, visited);
+      TPDFIndRef* ref = PDFAsIndRef(item);
+      if (!ref || !PDFAsDictionary(ResolveObject(ref))) fieldsDamaged_ = true;
+      if (ref) loadField(nullptr, ref, 0, visited);
     }
   }
   COArray = PDFAsArray(ResolveObject(acroForm->GetValue("CO")));
@@ -98,13 +105,51 @@ void TPDFForm::loadField(TPDFField* parent, TPDFIndRef* ref, int32_t depth, std:
   field->GetFieldKind();  // again, now that the parent chain is known
   fields_.push_back(std::move(owned));
   const uint8_t kind = field->GetFieldKind();
-  // The kids of check boxes and radio groups are their widgets, not fields.
-  if (kind == pdffkCheckBox || kind == pdffkRadioGroup) return;
   TPDFArray* kids = PDFAsArray(ResolveObject(dict->GetValue("Kids")));
   if (!kids) return;
-  field->HasKids = true;
+  // The kids of check boxes and radio groups are their widgets, not fields;
+  // so is a kid of any field that has neither a name nor kids of its own.
+  // A field shown only through such widgets is where its first one is.
+  const bool buttons = kind == pdffkCheckBox || kind == pdffkRadioGroup;
+  if (!buttons) field->HasKids = true;
   for (TPDFObject* item : kids->Items()) {
-    if (TPDFIndRef* kid = PDFAsIndRef(item)) loadField(field, kid, depth + 1, visited);
+    TPDFIndRef* kid = PDFAsIndRef(item);
+    if (!kid) continue;
+    TPDFDictionary* kidDict = PDFAsDictionary(ResolveObject(kid));
+    const bool widget = buttons || (kidDict && !kidDict->GetValue("T") && !kidDict->GetValue("Kids"));
+    if (!widget) {
+      loadField(field, kid, depth + 1, visited);
+      continue;
+    }
+    if (kidDict && field->Width <= 0 && field->Height <= 0 && !dict->GetValue("Rect")) {
+      TPDFField shown;
+      shown.OnResolve = OnResolve;
+      shown.Load(kidDict);
+      field->Left = shown.Left;
+      field->Top = shown.Top;
+      field->Width = shown.Width;
+      field->Height = shown.Height;
+    }
+  }
+}
+
+void TPDFForm::AddFieldsOfWidgets(const std::vector<TPDFIndRef*>& widgets) {
+  std::unordered_set<int32_t> visited;
+  for (const auto& f : fields_)
+    if (f->Ref) visited.insert(f->Ref->GetRefNumber());
+  for (TPDFIndRef* widget : widgets) {
+    if (!widget || GetFieldCount() >= kMaxFormFields) continue;
+    // Up from a nameless widget to the field it shows.
+    TPDFIndRef* node = widget;
+    TPDFDictionary* dict = PDFAsDictionary(ResolveObject(node));
+    for (int32_t depth = 0; dict && !dict->GetValue("T") && depth < kMaxFieldDepth; ++depth) {
+      TPDFIndRef* parent = PDFAsIndRef(dict->GetValue("Parent"));
+      TPDFDictionary* parentDict = parent ? PDFAsDictionary(ResolveObject(parent)) : nullptr;
+      if (!parentDict) break;
+      node = parent;
+      dict = parentDict;
+    }
+    if (dict && !visited.count(node->GetRefNumber())) loadField(nullptr, node, 0, visited);
   }
 }
 

@@ -148,8 +148,16 @@ public:
   TPDFForm(const TPDFForm&) = delete;
   TPDFForm& operator=(const TPDFForm&) = delete;
 
-  // Reads the fields; changes nothing in the file.
+  // Reads the fields; changes nothing in the file. A kid without a name
+  // (/T) and without kids of its own is a widget of its field, not a field.
   void Load(TPDFDictionary* acroForm);
+  // True after Load when /Fields is there (not null) but is not an array,
+  // or holds an item that is no field dictionary: the list may miss fields.
+  bool FieldsDamaged() const { return fieldsDamaged_; }
+  // Fields found through widget annotations (of the pages) that the field
+  // tree did not reach: the field a widget belongs to (its nearest named
+  // ancestor, or the widget itself) becomes a field of the list.
+  void AddFieldsOfWidgets(const std::vector<TPDFIndRef*>& widgets);
   int32_t GetFieldCount() const { return static_cast<int32_t>(fields_.size()); }
   TPDFField* GetField(int32_t index) const;
   TPDFField* FindFieldByRef(const TPDFIndRef* ref) const;
@@ -187,5 +195,6 @@ private:
   void loadField(TPDFField* parent, TPDFIndRef* ref, int32_t depth, std::unordered_set<int32_t>& visited);
 
   std::vector<std::unique_ptr<TPDFField>> fields_;
+  bool fieldsDamaged_ = false;
   std::unordered_set<int32_t> ownAppearances_;
 };

@@ -463,9 +463,12 @@ void TPDFField::RemoveAppearance() {
   // nothing is handed back to the pool.
   Dict->DeleteKey("AP");
   if (TPDFArray* kids = kidsArray()) {
-    for (TPDFObject* item : kids->Items()) {
-      TPDFIndRef* ref = PDFAsIndRef(item);
+    for (int32_t i = 0; i < kids->GetCount(); ++i) {
+      TPDFIndRef* ref = PDFAsIndRef(kids->GetItem(i));
       TPDFField* kid = ref && Form ? Form->FindFieldByRef(ref) : nullptr;
+      // A kid that is no field of its own is one of this field's widgets.
+      std::unique_ptr<TPDFField> widget;
+      if (!kid && HasKids) kid = (widget = GetKid(i + 1)).get();
       if (kid && kid != this && kid->Dict) kid->Dict->DeleteKey("AP");
     }
   }
@@ -478,11 +481,16 @@ void TPDFField::RefreshAppearance() {
   // a signature's appearance belongs to the signature.
   if (kind != pdffkText && kind != pdffkChoice && kind != pdffkPushButton) return;
   bool built = true;
-  if (Width > 0 && Height > 0) built = BuildAppearance() && built;
+  // The field's own appearance only where it is a widget itself (a field
+  // shown through widget kids carries their first one's place, not a /Rect).
+  if (Width > 0 && Height > 0 && Dict->GetValue("Rect")) built = BuildAppearance() && built;
   if (TPDFArray* kids = kidsArray()) {
-    for (TPDFObject* item : kids->Items()) {
-      TPDFIndRef* ref = PDFAsIndRef(item);
+    for (int32_t i = 0; i < kids->GetCount(); ++i) {
+      TPDFIndRef* ref = PDFAsIndRef(kids->GetItem(i));
       TPDFField* kid = ref && Form ? Form->FindFieldByRef(ref) : nullptr;
+      // A kid that is no field of its own is one of this field's widgets.
+      std::unique_ptr<TPDFField> widget;
+      if (!kid && HasKids) kid = (widget = GetKid(i + 1)).get();
       if (kid && kid != this && kid->Width > 0 && kid->Height > 0) built = kid->BuildAppearance() && built;
     }
   }

@@ -334,6 +334,7 @@ void TPDFPageTree::SelectPage(int32_t n) {
   painter_->Reset();
   painter_->OnChange = std::move(callback);
   if (!contentStreams_.empty()) painter_->SetContent(contentStreams_.back()->GetDecodedData());
+  painter_->OnBeforeWrite = [this] { startFromDefaultState(); };
 }
 
 void TPDFPageTree::PainterChanged() {

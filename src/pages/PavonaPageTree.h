@@ -180,9 +180,10 @@ public:
   // the page at first (or the last page) is selected.
   void DeletePages(int32_t first, int32_t count);
   // Joins the selected page's content streams into its first one, enclosed
-  // in "q" .. "Q". A stream that another page also uses is never changed:
-  // the joined text then goes into a new stream. False when Contents is not
-  // an array.
+  // in "q" .. "Q" (with a "Q" more for every "q" the content leaves open,
+  // and "ET" for an open text object). A stream that another page also uses
+  // is never changed: the joined text then goes into a new stream. False
+  // when Contents is not an array.
   bool WrapPageContents();
   // Adds delta to Count of node and of each node above it.
   void AdjustParentCounts(TPDFDictionary* node, int32_t delta);
@@ -239,6 +240,14 @@ private:
   // A new empty stream registered as an indirect object (marked when asked);
   // nullptr when the pool cannot register objects.
   TPDFIndRef* newContentStream(bool marked, TPDFStream** stream);
+  // WrapPageContents without touching the painter: the joined stream, or
+  // nullptr when Contents is not an array.
+  TPDFStream* joinContentStreams();
+  // Before the first drawing on the selected page: content of other
+  // producers before the painter's stream may leave the graphics state
+  // transformed (a flipped matrix never restored), so it is wrapped first
+  // and new drawing starts from the default state.
+  void startFromDefaultState();
   double pageSize(bool width);
   // Renders page n in the given format into output; false with the reason
   // in error when the page could not be rendered or written.

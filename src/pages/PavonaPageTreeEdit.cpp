@@ -13,12 +13,42 @@
 
 #include "pages/PavonaPageTree.h"
 #include "objects/PavonaExtra.h"
+#include "objects/PavonaContentLexer.h"
 #include "objects/PavonaFlate.h"
 #include "pages/PavonaAnnots.h"
 #include "pages/PavonaFont.h"
 #include "pages/PavonaImage.h"
+#include "render/PavonaType3.h"
 
 namespace {
+
+// What content text leaves open at its end, closed again: "ET" for a text
+// object and a "Q" for every "q" not restored (inline image data skipped).
+// An extra "Q" of the text itself cannot be undone and is left as it is.
+std::string closingOperators(std::string_view text) {
+  int64_t depth = 0;
+  bool inText = false;
+  for (size_t pos = 0; pos < text.size();) {
+    const std::string_view token = NextContentToken(text, pos);
+    if (token.empty()) break;
+    if (token == "q") {
+      ++depth;
+    } else if (token == "Q") {
+      if (depth > 0) --depth;
+    } else if (token == "BT") {
+      inText = true;
+    } else if (token == "ET") {
+      inText = false;
+    } else if (token == "BI") {
+      pos = FindInlineImageEnd(text, pos);
+      if (pos == std::string_view::npos) break;
+    }
+  }
+  std::string out = inText ? "ET\n" : "";
+  // Every "q" counted took at least two bytes of the text: no larger than it.
+  for (int64_t i = 0; i < depth; ++i) out += "Q\n";
+  return out;
+}
 
 // Pages first .. first + count - 1 of total, cut to the pages there are:
 // false when none of them is.
@@ -333,10 +363,34 @@ void TPDFPageTree::ReleasePageResources(int32_t first, int32_t count) {
 // Joining content streams
 
 bool TPDFPageTree::WrapPageContents() {
+  TPDFStream* first = joinContentStreams();
+  if (!first) return false;
+  auto callback = std::move(painter_->OnChange);
+  painter_->OnChange = nullptr;
+  painter_->Reset();
+  painter_->OnChange = std::move(callback);
+  painter_->SetContent(first->GetDecodedData());
+  return true;
+}
+
+void TPDFPageTree::startFromDefaultState() {
+  // Only streams of other producers can leave the state changed: the
+  // painter's own operators restore what they set.
+  bool foreign = false;
+  for (int32_t i = 0; i + 1 < currentStreamNumber_ && i < static_cast<int32_t>(contentStreams_.size()); ++i) {
+    TPDFDictionary* d = contentStreams_[static_cast<size_t>(i)]->GetDictionary();
+    TPDFName* marker = PDFAsName(d ? d->GetValue(kContentMarkerKey) : nullptr);
+    foreign = foreign || !marker || marker->GetValue() != kContentMarkerValue;
+  }
+  if (!foreign) return;
+  if (TPDFStream* first = joinContentStreams()) painter_->SetContent(first->GetDecodedData());
+}
+
+TPDFStream* TPDFPageTree::joinContentStreams() {
   contentsWrapped_ = true;
-  if (!selectedPage_ || !pool_) return false;
+  if (!selectedPage_ || !pool_) return nullptr;
   TPDFArray* contents = PDFAsArray(selectedPage_->GetValue("Contents", true));
-  if (!contents) return false;
+  if (!contents) return nullptr;
 
   // What other pages use: their Contents arrays and streams.
   std::unordered_set<const TPDFObject*> shared;
@@ -373,24 +427,19 @@ bool TPDFPageTree::WrapPageContents() {
   if (!first || shared.count(first)) {
     TPDFStream* fresh = nullptr;
     TPDFIndRef* ref = newContentStream(true, &fresh);
-    if (!ref) return false;
+    if (!ref) return nullptr;
     if (contents->GetCount() > 0)
       contents->ReplaceItem(0, ref);
     else
       contents->Add(ref);
     first = fresh;
   }
-  first->SetData("q\n" + text + "\nQ\n", false);
+  first->SetData("q\n" + text + "\n" + closingOperators(text) + "Q\n", false);
   first->GetDictionary()->SetValue(kContentMarkerKey, pool_->KeyName(kContentMarkerValue));
   while (contents->GetCount() > 1) contents->Delete(contents->GetCount() - 1);
   contentStreams_.assign(1, first);
   currentStreamNumber_ = 1;
-  auto callback = std::move(painter_->OnChange);
-  painter_->OnChange = nullptr;
-  painter_->Reset();
-  painter_->OnChange = std::move(callback);
-  painter_->SetContent(first->GetDecodedData());
-  return true;
+  return first;
 }
 
 // ---------------------------------------------------------------------------

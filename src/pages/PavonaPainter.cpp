@@ -53,6 +53,7 @@ TPDFPainter::TPDFPainter(TPDFPageTree* owner) : Owner(owner) {
 
 void TPDFPainter::WriteOp(std::string_view text, char terminator) {
   if (text.empty()) return;
+  beforeWrite();
   content_.append(text);
   if (terminator != 0) content_ += terminator;
 }
@@ -63,7 +64,10 @@ std::string TPDFPainter::FormatNumber(double x) const {
   return s;
 }
 
-void TPDFPainter::WriteNumber(double x) { content_ += FormatNumber(x); }
+void TPDFPainter::WriteNumber(double x) {
+  beforeWrite();
+  content_ += FormatNumber(x);
+}
 
 std::string TPDFPainter::GetContent() const {
   std::string out = content_;

@@ -201,9 +201,20 @@ public:
   const std::vector<std::pair<std::string, std::string>>& GetHTMLNamePairs() const { return htmlPairs_; }
 
   TChangeCallback OnChange;
+  // Called once, just before the first operator is added to the content,
+  // and cleared then. The page tree sets it when it selects a page, so that
+  // new drawing can be made to start from the default graphics state; the
+  // call may replace the content (SetContent) but leaves the pending state.
+  std::function<void()> OnBeforeWrite;
   TPDFPageTree* Owner = nullptr;
 
 private:
+  void beforeWrite() {
+    if (!OnBeforeWrite) return;
+    auto hook = std::move(OnBeforeWrite);
+    OnBeforeWrite = nullptr;
+    hook();
+  }
   enum TDirty : uint16_t {
     dRenderMode = 1 << 0,
     dFont = 1 << 1,

@@ -167,6 +167,7 @@ double TPDFPainter::GetTextBlockHeight(std::u16string_view text, std::u16string_
 // --- Pieces of the line writers -------------------------------------------------------
 
 void TPDFPainter::BeginTextObject() {
+  beforeWrite();
   if (content_.size() >= 3 && content_.compare(content_.size() - 3, 3, "ET\n") == 0)
     content_.resize(content_.size() - 3);
   else
@@ -193,6 +194,7 @@ void TPDFPainter::WriteLiteralString(std::string_view bytes, std::string_view su
   out += ')';
   out.append(suffix);
   out += '\n';
+  beforeWrite();
   content_ += out;
 }
 

@@ -237,6 +237,20 @@ void WriteFileBytesAtomic(const std::string& path, std::string_view bytes) {
   file.Commit();
 }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa = {};
+  struct stat sb = {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+const std::string* FindSameFile(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs)
+    if (IsSameFile(output, input)) return &input;
+  return nullptr;
+}
+
 // ---------------------------------------------------------------------------
 
 // Days from 1899-12-30 to 1970-01-01.

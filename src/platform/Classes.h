@@ -206,6 +206,14 @@ std::string ReadFileBytes(const std::string& path);
 // flushed, then renamed over the target. Raises EWriteError with the path and
 // the reason; the original file is untouched on failure.
 void WriteFileBytesAtomic(const std::string& path, std::string_view bytes);
+// True when both paths name one existing file (the same device and inode),
+// however they are spelled: "./a.pdf", a symbolic link to it or another hard
+// link all count. A path that names no file is nobody's twin. Every operation
+// that writes an output checks it against its inputs with this, so that an
+// output never replaces what it is made from.
+bool IsSameFile(const std::string& a, const std::string& b);
+// The first of inputs that output names (IsSameFile), or nullptr.
+const std::string* FindSameFile(const std::string& output, const std::vector<std::string>& inputs);
 
 // Date-time values of the class library: days since 1899-12-30, the fraction
 // being the time of day.

@@ -338,4 +338,81 @@ TEST(FacadeForms, TextAppearanceLooksLikeQpdfs) {
   EXPECT_NEAR(static_cast<double>(inkA) / static_cast<double>(inkB), 1.0, 0.25);
 }
 
+// A form of one page: catalog (1), pages (2), page (3) with the given
+// annotations, Helvetica (4), then the objects given (numbers from 5).
+std::string formPdf(const std::string& acroForm, const std::string& annots, const std::vector<std::string>& objects) {
+  std::vector<std::string> all = {"<< /Type /Catalog /Pages 2 0 R /AcroForm " + acroForm + " >>",
+                                  "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                  "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [" + annots + "] >>",
+                                  "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"};
+  all.insert(all.end(), objects.begin(), objects.end());
+  return pvltest::MakePdf(all);
+}
+
+const char* const kDR = "/DA (/Helv 10 Tf 0 g) /DR << /Font << /Helv 4 0 R >> >>";
+
+TEST(FacadeForms, NamelessKidsAreWidgetsOfTheirField) {
+  if (!pvltest::HaveTools({"qpdf", "python3", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
+  pvltest::TempDir dir;
+  const std::string file = dir.File("kids.pdf");
+  pvltest::WriteFile(file,
+                     formPdf(std::string("<< /Fields [5 0 R] ") + kDR + " >>", "6 0 R 7 0 R",
+                             {"<< /FT /Tx /T (name) /V (val) /Kids [6 0 R 7 0 R] >>",
+                              "<< /Type /Annot /Subtype /Widget /Parent 5 0 R /P 3 0 R /Rect [10 700 110 720] >>",
+                              "<< /Type /Annot /Subtype /Widget /Parent 5 0 R /P 3 0 R /Rect [10 600 110 620] >>"}));
+  // One field, where its first widget is; its widgets are no fields.
+  auto r = pvltest::RunCommand({pvldoc::PvlPath(), "fields", file});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "name\ttext\tval\t0\t10 700 110 720\n");
+  EXPECT_EQ(ourFields(file), qpdfFields(file));
+  // Filling it shows the value in both widgets.
+  r = pvltest::RunCommand({pvldoc::PvlPath(), "fill", file, "name=Zanzibar", "--out", dir.File("filled.pdf")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto text = pvltest::RunCommand({"pdftotext", dir.File("filled.pdf"), "-"}).out;
+  size_t shown = 0;
+  for (size_t at = text.find("Zanzibar"); at != std::string::npos; at = text.find("Zanzibar", at + 1)) ++shown;
+  EXPECT_EQ(shown, 2u) << text;
+  EXPECT_EQ(qpdfFields(dir.File("filled.pdf")), (std::vector<std::string>{"name\ttext\tZanzibar\t0"}));
+}
+
+TEST(FacadeForms, DamagedFieldListIsFoundAgainThroughThePageWidgets) {
+  if (!pvltest::HaveTools({"qpdf", "python3"})) GTEST_SKIP() << "peer tools missing";
+  pvltest::TempDir dir;
+  const std::vector<std::string> objects = {
+      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (a) /V (one) /P 3 0 R /Rect [10 700 110 720] >>",
+      "<< /Type /Annot /Subtype /Widget /FT /Btn /T (b) /V /Yes /AS /Yes /P 3 0 R /Rect [10 600 30 620] "
+      "/AP << /N << /Yes 9 0 R /Off 9 0 R >> >> >>",
+      "<< /Type /Annot /Subtype /Widget /Parent 8 0 R /P 3 0 R /Rect [10 500 110 520] >>",
+      "<< /FT /Tx /T (c) /V (three) /Kids [7 0 R] >>",
+      "STREAM:",
+  };
+  // /Fields not there as an array: a dictionary, a string, an array of
+  // references that lead nowhere.
+  for (const std::string fields : {"/Fields << /Kids [5 0 R] >>", "/Fields (broken)", "/Fields [98 0 R 97 0 R]"}) {
+    SCOPED_TRACE(fields);
+    const std::string file = dir.File("damaged.pdf");
+    pvltest::WriteFile(file, formPdf("<< " + fields + " " + kDR + " >>", "5 0 R 6 0 R 7 0 R", objects));
+    const std::vector<std::string> theirs = qpdfFields(file);
+    EXPECT_EQ(theirs.size(), 3u);
+    EXPECT_EQ(ourFields(file), theirs);
+    TPavona facade;
+    ASSERT_EQ(facade.LoadFromFile(W(file), u""), 1);
+    EXPECT_EQ(facade.FormFieldCount(), 3);
+    EXPECT_GT(facade.FindFormField(u"c"), 0);
+  }
+}
+
+TEST(FacadeForms, SignatureValuesAreListedAsReferences) {
+  pvltest::TempDir dir;
+  const std::string file = dir.File("sig.pdf");
+  pvltest::WriteFile(file, formPdf("<< /Fields [5 0 R] /SigFlags 3 >>", "5 0 R",
+                                   {"<< /Type /Annot /Subtype /Widget /FT /Sig /T (signed) /V 6 0 R /P 3 0 R "
+                                    "/Rect [0 0 0 0] >>",
+                                    "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+                                    "/ByteRange [0 10 20 30] /Contents <0102030405> /Name (Someone) >>"}));
+  const auto r = pvltest::RunCommand({pvldoc::PvlPath(), "fields", file});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "signed\tsignature\t6 0 R\t0\t\n");
+}
+
 }  // namespace
