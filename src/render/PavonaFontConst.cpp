@@ -115,6 +115,29 @@ void BuildSymbolEncoding(TPDFGlyphNames& keys) {
   }
 }
 
+void BuildDingbatsEncoding(TPDFGlyphNames& names) {
+  names.fill(".notdef");
+  for (const auto& d : kDingbatsGlyphs)
+    if (d.Code >= 0 && d.Code < 256) names[static_cast<size_t>(d.Code)] = d.Name;
+}
+
+void DingbatsWidths(const TPDFGlyphNames& names, std::array<double, 256>& widths) {
+  for (size_t i = 0; i < 256; ++i) {
+    widths[i] = 750;
+    for (const auto& d : kDingbatsGlyphs)
+      if (names[i] == d.Name) {
+        widths[i] = d.Width;
+        break;
+      }
+  }
+}
+
+uint16_t DingbatsNameToCode(std::string_view name) {
+  for (const auto& d : kDingbatsGlyphs)
+    if (name == d.Name) return d.Unicode;
+  return 0;
+}
+
 void EncodingVectorToCodes(const TPDFGlyphNames& names, std::array<std::string, 256>& codes) {
   for (size_t i = 0; i < 256; ++i) {
     const std::string& name = names[i];

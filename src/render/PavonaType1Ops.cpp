@@ -35,6 +35,16 @@ std::string TPDFType1Decoder::FindCharString(std::string_view glyphKey) {
       if (n >= 0 && n <= INT32_MAX) index = static_cast<int32_t>(n);
     }
   }
+  if (index < 0 && glyphKey.substr(0, 2) == "U+") {
+    // A character key (the Symbol stand-in's): the glyph of its standard or symbol name.
+    uint32_t u = 0;
+    const std::string_view hex = glyphKey.substr(2);
+    auto res = std::from_chars(hex.data(), hex.data() + hex.size(), u, 16);
+    if (res.ec == std::errc() && res.ptr == hex.data() + hex.size() && u > 0 && u <= 0xFFFF) {
+      const std::string name = GlyphNameOfCode(static_cast<uint16_t>(u));
+      if (!name.empty()) index = glyphIndexOf(name);
+    }
+  }
   if (index < 0) return std::string();
   if (index < static_cast<int32_t>(fdSelect_.size())) currentFD_ = fdSelect_[static_cast<size_t>(index)];
   if (index >= charStrings_.GetCount()) return std::string();
