@@ -545,6 +545,15 @@ void TPDFFontCollection::loadSimpleProgram(TLoadState& st) {
         if (!st.hasEncodingName || (st.flags & 4)) t1->GetEncoding(st.glyphNames);
         st.rasterizer = std::move(t1);
       }
+    } else if (!LoadOutlines && PDFAsStream(resolve(fontFile)) && (!st.hasEncodingName || (st.flags & 4))) {
+      // Text only: the program's built-in encoding still names the codes
+      // (a ligature's code, say); its clear text is enough for that.
+      TPDFType1Decoder t1;
+      t1.OnLookupObject = OnLookupObject;
+      t1.OnDecryptStream = OnDecryptStream;
+      t1.OnEncryptStream = OnEncryptStream;
+      if (withStream(fontFile, [&](TPDFStream* s) { return t1.SplitFontFile(s); }) && t1.ParseCleartext())
+        t1.GetEncoding(st.glyphNames);
     } else if (PDFAsStream(resolve(fontFile3))) {
       auto cff = std::make_unique<TPDFType1Decoder>();
       cff->OnLookupObject = OnLookupObject;
@@ -564,7 +573,12 @@ void TPDFFontCollection::loadSimpleProgram(TLoadState& st) {
       MapJapaneseFontToSystemFont(st.fontName, jp->GetFont());
       st.rasterizer = std::move(jp);
     }
-    return;
+    // Symbol and ZapfDingbats described but not embedded are the standard
+    // fonts still: their own encodings, glyphs and widths, not a Latin
+    // stand-in's.
+    const bool hasProgram = PDFAsStream(resolve(fontFile)) || PDFAsStream(resolve(fontFile3));
+    const int32_t row = FindStandardFont(st.fontName);
+    if (st.rasterizer || hasProgram || (row != 13 && row != 14)) return;
   }
   // No descriptor: one of the standard fonts, or a name the system maps.
   st.standardRow = FindStandardFont(st.fontName);

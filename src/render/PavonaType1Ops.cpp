@@ -33,6 +33,14 @@ std::string TPDFType1Decoder::FindCharString(std::string_view glyphKey) {
     if (index < 0) {
       int64_t n = keyNumber(glyphKey);
       if (n >= 0 && n <= INT32_MAX) index = static_cast<int32_t>(n);
+      // A Type 1 program's glyphs are numbered in their order with .notdef
+      // first, as font engines number them: .notdef and the charstring at
+      // 0 trade places.
+      const int32_t notdef = charStringType_ == 1 && index >= 0 ? glyphIndexOf(".notdef") : -1;
+      if (notdef > 0 && index == 0)
+        index = notdef;
+      else if (notdef > 0 && index == notdef)
+        index = 0;
     }
   }
   if (index < 0 && glyphKey.substr(0, 2) == "U+") {
