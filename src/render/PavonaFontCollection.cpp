@@ -354,6 +354,8 @@ struct TPDFFontCollection::TLoadState {
   bool symbolicTrueType = false;
   bool embeddedCMapSingleByte = false;
   int32_t standardRow = 0;
+  // A ZapfDingbats font: its glyph names (a1 ... a191) have characters of their own.
+  bool dingbats = false;
   std::unique_ptr<TPDFFontRasterizer> rasterizer;
   TPDFGlyphNames glyphNames;
   std::array<double, 256> widths;
@@ -497,12 +499,15 @@ TPDFFontCollectionData* TPDFFontCollection::LoadFont(TPDFObject* fontObject) { r
 std::unique_ptr<TPDFFontRasterizer> TPDFFontCollection::installedFontRasterizer(std::string_view pdfFontName,
                                                                                 int32_t flags,
                                                                                 std::array<double, 256>* widths,
-                                                                                const TPDFGlyphNames* names) {
+                                                                                const TPDFGlyphNames* names,
+                                                                                std::string_view pdfName) {
   auto tt = std::make_unique<TPDFTrueTypeRasterizer2>();
   tt->OnLookupObject = OnLookupObject;
   tt->OnDecryptStream = OnDecryptStream;
   tt->OnEncryptStream = OnEncryptStream;
   MapFontNameToSystemFont(pdfFontName, flags, tt->GetFont());
+  if (!pdfName.empty()) MapCourierToURWFace(pdfName, tt->GetFont());
+  tt->DrawMissingGlyphs = false;
   tt->LoadSystemFontData();
   if (tt->HasCFF) {
     // An installed OpenType font with PostScript outlines.
@@ -540,6 +545,15 @@ void TPDFFontCollection::loadSimpleProgram(TLoadState& st) {
         if (!st.hasEncodingName || (st.flags & 4)) t1->GetEncoding(st.glyphNames);
         st.rasterizer = std::move(t1);
       }
+    } else if (!LoadOutlines && PDFAsStream(resolve(fontFile)) && (!st.hasEncodingName || (st.flags & 4))) {
+      // Text only: the program's built-in encoding still names the codes
+      // (a ligature's code, say); its clear text is enough for that.
+      TPDFType1Decoder t1;
+      t1.OnLookupObject = OnLookupObject;
+      t1.OnDecryptStream = OnDecryptStream;
+      t1.OnEncryptStream = OnEncryptStream;
+      if (withStream(fontFile, [&](TPDFStream* s) { return t1.SplitFontFile(s); }) && t1.ParseCleartext())
+        t1.GetEncoding(st.glyphNames);
     } else if (PDFAsStream(resolve(fontFile3))) {
       auto cff = std::make_unique<TPDFType1Decoder>();
       cff->OnLookupObject = OnLookupObject;
@@ -559,7 +573,12 @@ void TPDFFontCollection::loadSimpleProgram(TLoadState& st) {
       MapJapaneseFontToSystemFont(st.fontName, jp->GetFont());
       st.rasterizer = std::move(jp);
     }
-    return;
+    // Symbol and ZapfDingbats described but not embedded are the standard
+    // fonts still: their own encodings, glyphs and widths, not a Latin
+    // stand-in's.
+    const bool hasProgram = PDFAsStream(resolve(fontFile)) || PDFAsStream(resolve(fontFile3));
+    const int32_t row = FindStandardFont(st.fontName);
+    if (st.rasterizer || hasProgram || (row != 13 && row != 14)) return;
   }
   // No descriptor: one of the standard fonts, or a name the system maps.
   st.standardRow = FindStandardFont(st.fontName);
@@ -588,8 +607,9 @@ void TPDFFontCollection::loadSimpleProgram(TLoadState& st) {
     }
     return;
   }
+  const std::string pdfName = st.fontName;
   st.fontName = row.Name;
-  st.rasterizer = installedFontRasterizer(st.fontName, 0, nullptr, nullptr);
+  st.rasterizer = installedFontRasterizer(st.fontName, 0, nullptr, nullptr, pdfName);
 }
 
 // TrueType and CIDFontType2: the embedded program.
@@ -643,7 +663,7 @@ void TPDFFontCollection::programWidths(TLoadState& st) {
 }
 
 void TPDFFontCollection::fallbackOutlines(TLoadState& st) {
-  st.rasterizer = installedFontRasterizer(st.fontName, st.flags, &st.widths, &st.glyphNames);
+  st.rasterizer = installedFontRasterizer(st.fontName, st.flags, &st.widths, &st.glyphNames, st.fontName);
 }
 
 void TPDFFontCollection::readCIDFont(TLoadState& st, TPDFDictionary* font) {
@@ -707,6 +727,10 @@ void TPDFFontCollection::buildUnicode(TLoadState& st, TPDFFontCollectionData& re
   }
   EncodingVectorToCodes(names, rec.CodeText);
   EncodingVectorToUnicode(names, rec.UnicodeText);
+  if (st.dingbats)
+    for (size_t i = 0; i < 256; ++i)
+      if (rec.UnicodeText[i] == std::u16string(1, u'\0'))
+        if (uint16_t u = DingbatsNameToCode(names[i])) rec.UnicodeText[i] = std::u16string(1, static_cast<char16_t>(u));
   // The Symbol substitute's keys name their characters.
   for (size_t i = 0; i < 256; ++i) {
     const std::string& key = names[i];
@@ -838,6 +862,11 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
   readEncoding(st, font);
 
   if (st.subtype == "Type0") return loadComposite(st, font, depth);
+  st.dingbats = (st.subtype == "Type1" || st.subtype == "MMType1") &&
+                (st.fontName.find("Dingbats") != std::string::npos || FindStandardFont(st.fontName) == 14);
+  // Without an encoding of its own the program's built-in one applies; it
+  // is also what the names are when the program is not read.
+  if (st.dingbats && !st.hasEncodingName) BuildDingbatsEncoding(st.glyphNames);
 
   if (st.subtype == "Type1" || st.subtype == "MMType1" || st.subtype == "CIDFontType0") {
     loadSimpleProgram(st);
@@ -871,6 +900,8 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
     TPDFGlyphNames symbolNames;
     BuildEncodingVector(pdfekSymbol, symbolNames);
     EncodingWidths(13, symbolNames, st.widths);
+  } else if (st.standardRow == 14) {
+    DingbatsWidths(st.glyphNames, st.widths);
   }
 
   if (st.subtype == "CIDFontType0" || st.subtype == "CIDFontType2") {

@@ -182,7 +182,8 @@ private:
   void readSimpleWidths(TLoadState& st, TPDFDictionary* font);
   std::unique_ptr<TPDFFontRasterizer> installedFontRasterizer(std::string_view pdfFontName, int32_t flags,
                                                               std::array<double, 256>* widths,
-                                                              const TPDFGlyphNames* names);
+                                                              const TPDFGlyphNames* names,
+                                                              std::string_view pdfName = {});
   TPDFObject* resolve(TPDFObject* obj) const;
   std::string streamData(TPDFObject* value) const;
   template <class F>

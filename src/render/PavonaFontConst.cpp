@@ -115,6 +115,29 @@ void BuildSymbolEncoding(TPDFGlyphNames& keys) {
   }
 }
 
+void BuildDingbatsEncoding(TPDFGlyphNames& names) {
+  names.fill(".notdef");
+  for (const auto& d : kDingbatsGlyphs)
+    if (d.Code >= 0 && d.Code < 256) names[static_cast<size_t>(d.Code)] = d.Name;
+}
+
+void DingbatsWidths(const TPDFGlyphNames& names, std::array<double, 256>& widths) {
+  for (size_t i = 0; i < 256; ++i) {
+    widths[i] = 750;
+    for (const auto& d : kDingbatsGlyphs)
+      if (names[i] == d.Name) {
+        widths[i] = d.Width;
+        break;
+      }
+  }
+}
+
+uint16_t DingbatsNameToCode(std::string_view name) {
+  for (const auto& d : kDingbatsGlyphs)
+    if (name == d.Name) return d.Unicode;
+  return 0;
+}
+
 void EncodingVectorToCodes(const TPDFGlyphNames& names, std::array<std::string, 256>& codes) {
   for (size_t i = 0; i < 256; ++i) {
     const std::string& name = names[i];
@@ -127,7 +150,31 @@ void EncodingVectorToCodes(const TPDFGlyphNames& names, std::array<std::string, 
 }
 
 void EncodingVectorToUnicode(const TPDFGlyphNames& names, std::array<std::u16string, 256>& text) {
-  for (size_t i = 0; i < 256; ++i) text[i] = std::u16string(1, static_cast<char16_t>(GlyphNameToCode(names[i])));
+  for (size_t i = 0; i < 256; ++i) {
+    text[i] = std::u16string(1, static_cast<char16_t>(GlyphNameToCode(names[i])));
+    const std::string_view name = names[i];
+    // The Latin ligatures named by their letters read as those letters, as
+    // other readers write them.
+    if (name == "ff" || name == "fi" || name == "fl" || name == "ffi" || name == "ffl") {
+      text[i] = std::u16string(name.begin(), name.end());
+      continue;
+    }
+    if (text[i][0] != 0 || name.find('_') == std::string_view::npos) continue;
+    // A ligature named by its parts ("f_f_i"): the characters of every part.
+    std::u16string parts;
+    size_t start = 0;
+    while (start <= name.size()) {
+      const size_t end = std::min(name.find('_', start), name.size());
+      const uint16_t u = GlyphNameToCode(name.substr(start, end - start));
+      if (u == 0) {
+        parts.clear();
+        break;
+      }
+      parts += static_cast<char16_t>(u);
+      start = end + 1;
+    }
+    if (!parts.empty()) text[i] = parts;
+  }
 }
 
 void EncodingWidths(int32_t row, const TPDFGlyphNames& names, std::array<double, 256>& widths) {

@@ -16,6 +16,7 @@ class TPDFArray;
 
 constexpr int32_t kStandardGlyphCount = 229;
 constexpr int32_t kSymbolGlyphCount = 189;
+constexpr int32_t kDingbatsGlyphCount = 202;
 
 // One character of the PDF Latin character set; codes are -1 where the
 // encoding lacks the character.
@@ -41,6 +42,9 @@ extern const TPDFStandardGlyph kStandardGlyphs[kStandardGlyphCount];
 // Helvetica and Times faces), in 1/1000 em.
 extern const uint16_t kStandardWidths[12][kStandardGlyphCount];
 extern const TPDFSymbolGlyph kSymbolGlyphs[kSymbolGlyphCount];
+// The ZapfDingbats names (a1 ... a191) at their codes in the font's own
+// encoding, with their characters and widths.
+extern const TPDFSymbolGlyph kDingbatsGlyphs[kDingbatsGlyphCount];
 
 // Encoding kinds of simple fonts.
 constexpr uint8_t pdfekStandard = 0;
@@ -56,6 +60,12 @@ using TPDFGlyphNames = std::array<std::string, 256>;
 void BuildEncodingVector(uint8_t kind, TPDFGlyphNames& names);
 // Glyph keys "U+XXXX" of the symbol characters at their Symbol codes, others empty.
 void BuildSymbolEncoding(TPDFGlyphNames& keys);
+// The ZapfDingbats font's own encoding: its glyph names at their codes, others ".notdef".
+void BuildDingbatsEncoding(TPDFGlyphNames& names);
+// Standard ZapfDingbats widths of the names; other names get 750.
+void DingbatsWidths(const TPDFGlyphNames& names, std::array<double, 256>& widths);
+// Unicode value of a ZapfDingbats glyph name (a1 ... a191); 0 when it is not one.
+uint16_t DingbatsNameToCode(std::string_view name);
 // Writes a /Differences array into the vector (numbers set the code, each name
 // takes the current code, which then advances). Codes outside 0..255 are not written.
 void ApplyDifferences(TPDFGlyphNames& names, const TPDFArray* differences);
@@ -112,6 +122,11 @@ int32_t FindStandardFont(std::string_view name);
 // Sets the family name and style of font for a PDF font name and the font
 // descriptor's Flags (0 without a descriptor).
 void MapFontNameToSystemFont(std::string_view pdfFontName, int32_t flags, TFont& font);
+// Courier itself (not Courier New) is drawn with the URW Courier, Nimbus Mono
+// PS, when installed: the face other readers use, lighter than the Courier
+// New stand-in. Keeps the style MapFontNameToSystemFont set; false (font
+// unchanged) for other names or when the face is missing.
+bool MapCourierToURWFace(std::string_view pdfFontName, TFont& font);
 // The installed font that stands in for "HeiseiKakuGo-W5..." names: false for
 // other names. Sets family, style and the Shift-JIS character set.
 bool MapJapaneseFontToSystemFont(std::string_view pdfFontName, TFont& font);

@@ -158,3 +158,13 @@ bool MapJapaneseFontToSystemFont(std::string_view pdfFontName, TFont& font) {
   if (rest.substr(0, 11) == ",BoldItalic") font.Style = fsBold | fsItalic;
   return true;
 }
+
+bool MapCourierToURWFace(std::string_view pdfFontName, TFont& font) {
+  std::string_view name = pdfFontName;
+  if (name.size() > 7 && name[6] == '+') name.remove_prefix(7);
+  if (name.substr(0, 7) != "Courier" || name.substr(0, 10) == "CourierNew") return false;
+  const std::vector<std::string>& families = InstalledFontNames(DEFAULT_CHARSET);
+  if (std::find(families.begin(), families.end(), "Nimbus Mono PS") == families.end()) return false;
+  font.Name = "Nimbus Mono PS";
+  return true;
+}

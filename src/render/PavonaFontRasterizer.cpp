@@ -133,7 +133,9 @@ int32_t TPDFTrueTypeRasterizer2::FindGlyphIndex(std::string_view key, bool& foun
   const TPDFTrueTypeParser& p = *Parser;
   bool explicitIndex = false;
   const bool hasNames = p.GetGlyphNameCount() > 0;
-  const int32_t unicodeMap = p.FindCmapSubtable(3, 1);
+  // Microsoft's Unicode table, else one of the Unicode platform's.
+  int32_t unicodeMap = p.FindCmapSubtable(3, 1);
+  for (uint16_t e = 0; unicodeMap < 0 && e <= 6; ++e) unicodeMap = p.FindCmapSubtable(0, e);
   int32_t g = 0;
   if (startsWith(key, "U+")) {
     uint32_t u = 0;
@@ -295,7 +297,8 @@ bool TPDFTrueTypeRasterizer2::DrawGlyph(TPDFGenericCanvas* canvas, const TPDFMat
     buildOutline(FindGlyphIndex(key, glyph.found), *glyph.shape);
     it = OutlineCache.emplace(std::move(cacheKey), std::move(glyph)).first;
   }
-  if (canvas) DrawShapeOnCanvas(*canvas, *it->second.shape, translated(matrix, x, y));
+  if (canvas && (it->second.found || DrawMissingGlyphs))
+    DrawShapeOnCanvas(*canvas, *it->second.shape, translated(matrix, x, y));
   return it->second.found;
 }
 

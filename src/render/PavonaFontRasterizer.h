@@ -57,6 +57,9 @@ public:
 
   bool SymbolicFont = false;
   bool HasCFF = false;
+  // A key that names no glyph draws the missing glyph (glyph 0); an
+  // installed stand-in draws nothing for it instead, as the other readers do.
+  bool DrawMissingGlyphs = true;
   std::string FontData;  // the system font's bytes, kept only when they carry CFF outlines
 
   // The font the system is asked for (set by MapFontNameToSystemFont).

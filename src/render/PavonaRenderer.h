@@ -274,6 +274,18 @@ private:
   void DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref, const double matrix[6]);
   void DrawInlineImage(TRun& run);
   void BeginMarkedContent(TRun& run, std::string_view tag, std::string_view properties);
+  // Whether content marked with an optional-content group or membership
+  // dictionary (an /OC value) is shown under the document's default
+  // configuration; true for anything else.
+  bool OptionalContentVisible(TPDFObject* oc);
+  bool groupIsOn(TPDFDictionary* group);
+  // Reads the default configuration (/OCProperties /D) on first use.
+  void loadOptionalContent();
+  struct TOptionalContent {
+    bool loaded = false;
+    bool baseOff = false;
+    std::vector<const TPDFObject*> on, off;
+  } optionalContent_;
   void DrawAnnotations(TRun& run);
   void DrawAnnotation(TRun& run, TPDFDictionary* annot);
   void ClipToBox(TRun& run, double x1, double y1, double x2, double y2);

@@ -882,6 +882,7 @@ void TPDFRenderer::DrawXObject(TRun& run, std::string_view name) {
   TPDFStream* stream = PDFAsStream(ResolveObject(entry));
   if (!stream || !stream->GetDictionary()) return;
   TPDFDictionary* sd = stream->GetDictionary();
+  if (!OptionalContentVisible(sd->GetValue("OC"))) return;
   std::string subtype = sd->GetNameValue("Subtype");
   if (subtype == "Form") {
     double bbox[4];
@@ -1071,15 +1072,76 @@ void TPDFRenderer::BeginMarkedContent(TRun& run, std::string_view tag, std::stri
   if (tag != "/OC" || !properties.starts_with("/")) return;
   TPDFDictionary* props = ResourceDictionary(run, "Properties");
   if (!props) return;
-  TPDFDictionary* group = PDFAsDictionary(ResolveObject(props->GetValue(properties.substr(1))));
-  if (!group) return;
-  TPDFDictionary* usage = PDFAsDictionary(ResolveObject(group->GetValue("Usage")));
-  if (!usage) return;
-  const char* key = OutputKind == rokPrinter ? "Print" : "View";
-  TPDFDictionary* byUse = PDFAsDictionary(ResolveObject(usage->GetValue(key)));
-  if (!byUse) return;
-  TPDFName* state = PDFAsName(ResolveObject(byUse->GetValue(std::string(key) + "State")));
-  if (state) run.visible = state->GetValue() != "OFF";
+  // Content inside hidden content stays hidden whatever its own group says.
+  if (!OptionalContentVisible(props->GetValue(properties.substr(1)))) run.visible = false;
+}
+
+void TPDFRenderer::loadOptionalContent() {
+  if (optionalContent_.loaded) return;
+  optionalContent_.loaded = true;
+  if (!Structure || !PageObject) return;
+  // The catalog is the dictionary that names the root of this page's tree.
+  TPDFDictionary* root = PageObject;
+  for (int depth = 0; depth < 64; ++depth) {
+    TPDFDictionary* parent = PDFAsDictionary(ResolveObject(root->GetValue("Parent")));
+    if (!parent || parent == root) break;
+    root = parent;
+  }
+  const int32_t count = Structure->GetCount();
+  for (int32_t i = 0; i < count; ++i) {
+    TPDFDictionary* catalog = PDFAsDictionary(Structure->GetObject(i));
+    if (!catalog || !catalog->GetValue("OCProperties") || catalog->GetNameValue("Type") != "Catalog") continue;
+    if (PDFAsDictionary(ResolveObject(catalog->GetValue("Pages"))) != root) continue;
+    TPDFDictionary* properties = PDFAsDictionary(ResolveObject(catalog->GetValue("OCProperties")));
+    TPDFDictionary* config = properties ? PDFAsDictionary(ResolveObject(properties->GetValue("D"))) : nullptr;
+    if (!config) return;
+    optionalContent_.baseOff = config->GetNameValue("BaseState") == "OFF";
+    auto collect = [&](std::string_view key, std::vector<const TPDFObject*>& groups) {
+      if (TPDFArray* list = PDFAsArray(ResolveObject(config->GetValue(key))))
+        for (TPDFObject* item : list->Items())
+          if (const TPDFObject* group = PDFAsDictionary(ResolveObject(item))) groups.push_back(group);
+    };
+    collect("ON", optionalContent_.on);
+    collect("OFF", optionalContent_.off);
+    return;
+  }
+}
+
+bool TPDFRenderer::groupIsOn(TPDFDictionary* group) {
+  loadOptionalContent();
+  auto holds = [group](const std::vector<const TPDFObject*>& list) {
+    return std::find(list.begin(), list.end(), group) != list.end();
+  };
+  bool on = holds(optionalContent_.on) || (!holds(optionalContent_.off) && !optionalContent_.baseOff);
+  // A group's usage for this output can turn it off as well.
+  if (TPDFDictionary* usage = PDFAsDictionary(ResolveObject(group->GetValue("Usage")))) {
+    const char* key = OutputKind == rokPrinter ? "Print" : "View";
+    if (TPDFDictionary* byUse = PDFAsDictionary(ResolveObject(usage->GetValue(key))))
+      if (TPDFName* state = PDFAsName(ResolveObject(byUse->GetValue(std::string(key) + "State"))))
+        on = on && state->GetValue() != "OFF";
+  }
+  return on;
+}
+
+bool TPDFRenderer::OptionalContentVisible(TPDFObject* oc) {
+  TPDFDictionary* d = PDFAsDictionary(ResolveObject(oc));
+  if (!d) return true;
+  if (d->GetNameValue("Type") != "OCMD") return groupIsOn(d);
+  // A membership dictionary: its groups under its policy (AnyOn by default).
+  std::vector<TPDFDictionary*> groups;
+  TPDFObject* ocgs = ResolveObject(d->GetValue("OCGs"));
+  if (TPDFDictionary* one = PDFAsDictionary(ocgs)) groups.push_back(one);
+  if (TPDFArray* list = PDFAsArray(ocgs))
+    for (TPDFObject* item : list->Items())
+      if (TPDFDictionary* group = PDFAsDictionary(ResolveObject(item))) groups.push_back(group);
+  if (groups.empty()) return true;
+  size_t on = 0;
+  for (TPDFDictionary* group : groups) on += groupIsOn(group);
+  const std::string policy = d->GetNameValue("P");
+  if (policy == "AllOn") return on == groups.size();
+  if (policy == "AnyOff") return on < groups.size();
+  if (policy == "AllOff") return on == 0;
+  return on > 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -1103,6 +1165,7 @@ void TPDFRenderer::DrawAnnotations(TRun& run) {
     const int64_t flags = f ? f->AsInteger() : 0;
     CTM = BaseCTM;
     if (!AnnotationIsDrawn(static_cast<uint32_t>(flags), OutputKind == rokPrinter)) continue;
+    if (!OptionalContentVisible(annot->GetValue("OC"))) continue;
     try {
       DrawAnnotation(run, annot);
     } catch (const Exception& e) {

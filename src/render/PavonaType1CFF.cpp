@@ -355,8 +355,11 @@ bool TPDFType1Decoder::LoadCFFData(std::string_view data) {
     if (!top) continue;
     fontDictionary_ = top;
     cidKeyed_ = top->GetValue("ROS") != nullptr;
+    // The Top DICT's own matrix, 0 when it gives none.
+    double topA = 0;
     if (TPDFArray* fm = PDFAsArray(top->GetValue("FontMatrix"))) {
       if (TPDFNumeric* a = PDFAsNumeric(fm->GetItem(0))) {
+        if (std::isfinite(a->GetValue())) topA = a->GetValue();
         glyphScale_ = a->GetValue() * 1000;
         if (glyphScale_ == 0 || !std::isfinite(glyphScale_)) glyphScale_ = 1.0;
         // CID-keyed fonts commonly carry an identity Top DICT matrix and the
@@ -389,13 +392,20 @@ bool TPDFType1Decoder::LoadCFFData(std::string_view data) {
         auto subrs = std::make_unique<TPavonaStringList>();
         double dw = 0, nw = 0;
         TPDFDictionary* fd = PDFAsDictionary(pool_->ParseObject(translateDict(fdArray.GetString(f), kTopOps, sid)));
-        double fdScale = 1.0;
+        // A glyph is drawn through the Font DICT's matrix times the Top
+        // DICT's: writers put the 1/1000 in either one and leave the other
+        // at identity, or give it in the Top DICT only. fdScale is what the
+        // product adds to the Top DICT's glyph scale.
+        double effective = topA != 0 ? topA : 0.001;
         if (fd) {
           cffReadPrivate(ld, fd, *subrs, dw, nw);
           TPDFArray* fm = PDFAsArray(fd->GetValue("FontMatrix"));
           TPDFNumeric* a = fm ? PDFAsNumeric(fm->GetItem(0)) : nullptr;
-          if (a && std::isfinite(a->GetValue()) && a->GetValue() != 0) fdScale = a->GetValue() * 1000;
+          if (a && std::isfinite(a->GetValue()) && a->GetValue() != 0)
+            effective = (topA != 0 ? topA : 1.0) * a->GetValue();
         }
+        double fdScale = effective * 1000 / glyphScale_;
+        if (!std::isfinite(fdScale) || fdScale == 0) fdScale = 1.0;
         fdScales_.push_back(fdScale);
         fdSubrs_.push_back(std::move(subrs));
         fdWidths_.emplace_back(dw, nw);

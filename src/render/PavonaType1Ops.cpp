@@ -33,6 +33,24 @@ std::string TPDFType1Decoder::FindCharString(std::string_view glyphKey) {
     if (index < 0) {
       int64_t n = keyNumber(glyphKey);
       if (n >= 0 && n <= INT32_MAX) index = static_cast<int32_t>(n);
+      // A Type 1 program's glyphs are numbered in their order with .notdef
+      // first, as font engines number them: .notdef and the charstring at
+      // 0 trade places.
+      const int32_t notdef = charStringType_ == 1 && index >= 0 ? glyphIndexOf(".notdef") : -1;
+      if (notdef > 0 && index == 0)
+        index = notdef;
+      else if (notdef > 0 && index == notdef)
+        index = 0;
+    }
+  }
+  if (index < 0 && glyphKey.substr(0, 2) == "U+") {
+    // A character key (the Symbol stand-in's): the glyph of its standard or symbol name.
+    uint32_t u = 0;
+    const std::string_view hex = glyphKey.substr(2);
+    auto res = std::from_chars(hex.data(), hex.data() + hex.size(), u, 16);
+    if (res.ec == std::errc() && res.ptr == hex.data() + hex.size() && u > 0 && u <= 0xFFFF) {
+      const std::string name = GlyphNameOfCode(static_cast<uint16_t>(u));
+      if (!name.empty()) index = glyphIndexOf(name);
     }
   }
   if (index < 0) return std::string();

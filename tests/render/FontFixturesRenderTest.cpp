@@ -41,19 +41,27 @@ struct TType1File {
   int64_t length1 = 0, length2 = 0, length3 = 0;
 };
 
-// The glyphs "a" (a box) and "b" (a triangle) on a grid of unitsPerEm.
-TType1File Type1Program(const std::string& fontMatrix, int unitsPerEm) {
+// The glyphs "a" (a box), "b" (a triangle) and "c" (a bar) on a grid of
+// unitsPerEm, in the program in the order given (names sorted by default).
+TType1File Type1Program(const std::string& fontMatrix, int unitsPerEm,
+                        const std::vector<std::string>& order = {".notdef", "a", "b"}) {
   const int u = unitsPerEm;
-  std::map<std::string, std::string> glyphs = {
+  std::map<std::string, std::string> shapes = {
       {".notdef", Type1Number(0) + Type1Number(0) + "\x0d\x0e"},
       {"a", T1Glyph(u, {{u / 10, 0}, {u * 7 / 10, 0}, {u * 7 / 10, u * 7 / 10}, {u / 10, u * 7 / 10}})},
       {"b", T1Glyph(u * 3 / 4, {{u / 20, 0}, {u * 6 / 10, 0}, {u / 4, u * 7 / 10}})},
+      {"c",
+       T1Glyph(u, {{u / 10, u * 3 / 10}, {u * 9 / 10, u * 3 / 10}, {u * 9 / 10, u * 4 / 10}, {u / 10, u * 4 / 10}})},
   };
-  std::string clear = "%!PS-AdobeFont-1.0: Fix 001\n11 dict begin\n/FontName /Fix def\n/PaintType 0 def\n"
-                      "/FontType 1 def\n/FontMatrix " + fontMatrix + " readonly def\n/FontBBox {0 0 " +
-                      std::to_string(u) + " " + std::to_string(u) + "} readonly def\n"
-                      "/Encoding 256 array\n0 1 255 {1 index exch /.notdef put} for\ndup 97 /a put\n"
-                      "dup 98 /b put\nreadonly def\ncurrentdict end\ncurrentfile eexec\n";
+  std::vector<std::pair<std::string, std::string>> glyphs;
+  for (const std::string& name : order) glyphs.emplace_back(name, shapes.at(name));
+  std::string clear =
+      "%!PS-AdobeFont-1.0: Fix 001\n11 dict begin\n/FontName /Fix def\n/PaintType 0 def\n"
+      "/FontType 1 def\n/FontMatrix " +
+      fontMatrix + " readonly def\n/FontBBox {0 0 " + std::to_string(u) + " " + std::to_string(u) +
+      "} readonly def\n"
+      "/Encoding 256 array\n0 1 255 {1 index exch /.notdef put} for\ndup 97 /a put\n"
+      "dup 98 /b put\ndup 99 /c put\nreadonly def\ncurrentdict end\ncurrentfile eexec\n";
   std::string priv = "dup /Private 8 dict dup begin\n/RD{string currentfile exch readstring pop}executeonly def\n"
                      "/ND{noaccess def}executeonly def\n/NP{noaccess put}executeonly def\n/MinFeature{16 16}def\n"
                      "/password 5839 def\n/BlueValues [] def\n/Subrs 1 array\n";
@@ -322,6 +330,51 @@ TEST(FontFixturesRender, Type1ProgramsDrawAtTheirMatrixAndAdvance) {
       // No /Widths: the program's advances (1 em and 3/4 em). pdftoppm puts in
       // a standard font's widths here; mutool, like the format, the program's.
       {"advances from the program", type1("[0.0005 0 0 0.0005 0 0]", 2000, ""), "mutool"},
+  };
+  for (const TFontCase& c : cases) ExpectLikePeer(c);
+}
+
+// A CIDFontType0 whose program is a Type 1 program (/FontFile): CIDs are
+// glyph indexes numbered as font engines number a Type 1 program's glyphs,
+// in the program's order with .notdef first.
+TEST(FontFixturesRender, Type1ProgramOfACIDFontNumbersItsGlyphsWithNotdefFirst) {
+  auto cidType1 = [](const std::vector<std::string>& order) {
+    TType1File f = Type1Program("[0.001 0 0 0.001 0 0]", 1000, order);
+    return PagePdf("BT /F1 36 Tf 10 14 Td <0001000200030001> Tj ET", "<< /Font << /F1 4 0 R >> >>",
+                   {"<< /Type /Font /Subtype /Type0 /BaseFont /Fix /Encoding /Identity-H /DescendantFonts [5 0 R] >>",
+                    "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Fix /CIDSystemInfo << /Registry (Adobe) "
+                    "/Ordering (Identity) /Supplement 0 >> /DW 1000 /FontDescriptor 6 0 R >>",
+                    "<< /Type /FontDescriptor /FontName /Fix /Flags 4 /FontBBox [0 0 1000 1000] /Ascent 800 "
+                    "/Descent -200 /CapHeight 700 /StemV 80 /ItalicAngle 0 /FontFile 7 0 R >>",
+                    Stream("/Length1 " + std::to_string(f.length1) + " /Length2 " + std::to_string(f.length2) +
+                               " /Length3 " + std::to_string(f.length3),
+                           f.data)},
+                   "", "[0 0 240 60]");
+  };
+  // pdftoppm refuses a Type 1 program under a CIDFontType0 ("Mismatch between
+  // font type and embedded font file") and draws nothing here; mutool draws it.
+  const std::vector<TFontCase> cases = {
+      {".notdef first", cidType1({".notdef", "a", "b", "c"}), "mutool"},
+      // .notdef third: glyph 0 is .notdef and the program's first glyph (c) takes its place, 2.
+      {".notdef third", cidType1({"c", "a", ".notdef", "b"}), "mutool"},
+  };
+  for (const TFontCase& c : cases) ExpectLikePeer(c);
+}
+
+// Symbol and ZapfDingbats with a descriptor but no program are the standard
+// fonts: their glyphs through their own encodings, at their standard widths
+// (a Latin stand-in drew nothing, 750 units apart).
+TEST(FontFixturesRender, DescribedButNotEmbeddedSymbolFontsAreTheStandardOnes) {
+  auto described = [](const std::string& name, const std::string& text) {
+    return FontPage("<< /Type /Font /Subtype /Type1 /BaseFont /" + name + " /FontDescriptor 5 0 R >>",
+                    "<< /Type /FontDescriptor /FontName /" + name +
+                        " /Flags 4 /FontBBox [0 0 1000 1000] /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 "
+                        "/ItalicAngle 0 >>",
+                    "", text);
+  };
+  const std::vector<TFontCase> cases = {
+      {"Symbol", described("Symbol", "(abgdp=+)"), "pdftoppm"},
+      {"ZapfDingbats", described("ZapfDingbats", "(!#$4n)"), "pdftoppm"},
   };
   for (const TFontCase& c : cases) ExpectLikePeer(c);
 }
