@@ -267,3 +267,24 @@ TEST(RendererImageFaults, ConstantAlphaBlendsOrPaintsNothing) {
   }
   CompareWithPeers(cases, 0.03);
 }
+
+// A soft mask whose dictionary leaves out its colour space or bit depth, or
+// names another space, still masks its picture as one grey sample a pixel
+// (as mutool draws it); it was dropped and the picture drawn as a box over
+// what lies under it. pdftoppm leaves such pictures out altogether.
+TEST(RendererImageFaults, SoftMasksReadAsGreyWhateverTheirDictionarySays) {
+  // At the device's size: the peers smooth enlarged masks.
+  const std::string stripes = Bytes(80, 80, [](int x, int) { return (x / 10) % 2 ? 0 : 255; });
+  auto page = [&](const std::string& maskEntries) {
+    return PagePdf(
+        "0 0 1 rg 0 0 100 100 re f 1 1 0 rg 20 45 60 10 re f q 80 0 0 80 10 10 cm /Im Do Q",
+        "<< /XObject << /Im 4 0 R >> >>",
+        {Image("/Width 4 /Height 4 /ColorSpace /DeviceRGB /BitsPerComponent 8 /SMask 5 0 R", std::string(48, '\0')),
+         Image("/Width 80 /Height 80 " + maskEntries, stripes)});
+  };
+  CompareWithPeers({{"no colour space", page("/BitsPerComponent 8"), ptMupdf},
+                    {"no bit depth", page("/ColorSpace /DeviceGray"), ptMupdf},
+                    {"an RGB space", page("/ColorSpace /DeviceRGB /BitsPerComponent 8"), ptMupdf},
+                    {"grey", page("/ColorSpace /DeviceGray /BitsPerComponent 8"), ptMupdf}},
+                   0.03);
+}
