@@ -441,8 +441,12 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
   return out;
 }
 
-void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor) {
+void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double matrix[6], TColor fillColor) {
   try {
+    // Placed on whole pixels; the picture keeps the size it was prepared
+    // at for the matrix as given.
+    double m[6] = {matrix[0], matrix[1], matrix[2], matrix[3], matrix[4], matrix[5]};
+    GridFitImageMatrix(m);
     // Corners of the unit square: top-left (0,1), top-right (1,1), bottom-left (0,0).
     const double x0 = m[2] + m[4], y0 = m[3] + m[5];
     const double x1 = m[0] + m[2] + m[4], y1 = m[1] + m[3] + m[5];

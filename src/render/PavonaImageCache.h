@@ -135,6 +135,7 @@ void DecodedImageGridSize(const TPDFImageDecoder& decoder, int32_t& gridWidth, i
 std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32_t preparedWidth,
                                                 int32_t preparedHeight);
 
-// Draws a prepared picture under the image matrix m; a stencil is painted
-// with fillColor (0x00BBGGRR). Never raises.
+// Draws a prepared picture under the image matrix m, widened to whole
+// pixels (GridFitImageMatrix); a stencil is painted with fillColor
+// (0x00BBGGRR). Never raises.
 void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor);

@@ -909,8 +909,7 @@ void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* r
   // exported kinds (metafiles, EPS, image lists) keep every pixel.
   if (OutputKind == rokBitmap || OutputKind == rokCairo || OutputKind == rokDeviceContext ||
       OutputKind == rokPrinter) {
-    double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
-    GridFitImageMatrix(matrix);
+    const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
     DrawPreparedImageXObject(run, stream, ref, matrix);
     return;
   }
@@ -1068,12 +1067,11 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   decoder.KeepBilevel = raster;
   decoder.KeepSamples = raster;
   decoder.ExpandInlineImage(image, run.resources ? run.resources->GetOwner() : Structure);
-  double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
+  const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
   if (!raster) {
     decoder.DrawImage(*run.canvas, matrix, run.gs.FillColor);
     return;
   }
-  GridFitImageMatrix(matrix);
   // Drawn as image objects are (reduced to the device size), not kept.
   int32_t width = 0, height = 0, gridWidth = 0, gridHeight = 0;
   DecodedImageGridSize(decoder, gridWidth, gridHeight);
