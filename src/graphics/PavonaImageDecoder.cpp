@@ -111,6 +111,19 @@ void TPDFImageDecoder::ReadImageDictionary(TPDFDictionary* dict) {
   } else {
     colorSpaceName_ = ParseColorSpace(dict->GetValue("ColorSpace"));
   }
+  if (softMaskDecoder_ && !imageMaskFlag_) {
+    // A soft mask is one grey sample a pixel whatever its dictionary says or
+    // leaves out; read otherwise it was lost and its picture drawn as an
+    // unmasked box.
+    if (bpc_ == 0) bpc_ = 8;
+    if (!colorSpace_ || colorSpace_->Components != 1 || colorSpace_->Family == TPDFImageColorSpace::cfIndexed) {
+      colorSpaceName_ = "DeviceGray";
+      colorSpace_ = std::make_unique<TPDFImageColorSpace>();
+      colorSpace_->Family = TPDFImageColorSpace::cfGray;
+      colorSpace_->Components = 1;
+      error_.clear();
+    }
+  }
   smaskInData_ = number("SMaskInData");
   ReadNumberArray(dict->GetValue("Matte"), imageMatte_);
   filterText_ = TextOf(Resolve(dict->GetValue("Filter")));
@@ -299,6 +312,7 @@ void TPDFImageDecoder::ReadMask(TPDFObject* value, bool soft) {
   if (!stream || stream == image_ || depth_ >= kMaxMaskDepth) return;
   TPDFImageDecoder nested;
   nested.isMaskDecoder_ = true;
+  nested.softMaskDecoder_ = soft;
   nested.SetColorManager(manager_);
   nested.depth_ = depth_ + 1;
   if (soft) {

@@ -208,6 +208,7 @@ private:
   bool bilevel_ = false;
   uint8_t bilevelColor_[2][3] = {{0, 0, 0}, {255, 255, 255}};
   bool isMaskDecoder_ = false;
+  bool softMaskDecoder_ = false;  // decodes the /SMask of another image
   bool imageMaskFlag_ = false;
   uint8_t maskKind_ = imkNone;
   std::vector<double> colorKey_;

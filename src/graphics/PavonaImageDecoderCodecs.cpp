@@ -147,7 +147,9 @@ void TPDFImageDecoder::DecodeJPX() {
   ready_ = false;
   TJpeg2000Components jpx;
   try {
-    DecodeJpeg2000Components(data_, PixelLimit(), jpx);
+    // An Indexed space takes the codestream's samples as its indices.
+    DecodeJpeg2000Components(data_, PixelLimit(), jpx,
+                             colorSpace_ && colorSpace_->Family == TPDFImageColorSpace::cfIndexed);
   } catch (const Exception& e) {
     return Fail(std::string("JPEG 2000 data could not be decoded: ") + e.what());
   }

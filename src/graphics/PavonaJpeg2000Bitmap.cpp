@@ -297,7 +297,8 @@ bool DeclaredSizeBeyondData(std::string_view bytes, int64_t maxPixels) {
 // maxPixels pixels, or whose components would need more than maxSamples
 // samples, is refused after its header and before any sample is decoded.
 // consumed tells how far the decoder read.
-TImage DecodeImage(std::string_view bytes, int type, int64_t maxPixels, uint64_t& consumed) {
+TImage DecodeImage(std::string_view bytes, int type, int64_t maxPixels, uint64_t& consumed,
+                   bool paletteIndices = false) {
   constexpr uint32_t kMaxComponents = 16384;  // the codestream's own limit
   constexpr int64_t kMaxSamples = int64_t(1) << 29;
   TMemoryData mem;
@@ -311,6 +312,9 @@ TImage DecodeImage(std::string_view bytes, int type, int64_t maxPixels, uint64_t
       Quiet(codec.get());
       opj_dparameters_t params;
       opj_set_default_decoder_parameters(&params);
+      // Indices stay indices: the file's palette, component mapping and
+      // channel definitions would turn them into colours.
+      if (paletteIndices) params.flags |= OPJ_DPARAMETERS_IGNORE_PCLR_CMAP_CDEF_FLAG;
       opj_image_t* raw = nullptr;
       if (opj_setup_decoder(codec.get(), &params) && opj_read_header(s.get(), codec.get(), &raw)) {
         image.reset(raw);
@@ -450,14 +454,14 @@ void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
 
 // --- components for callers of their own ----------------------------------------------
 
-void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg2000Components& out) {
+void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg2000Components& out, bool paletteIndices) {
   out = TJpeg2000Components();
   int type = data.size() >= 8 && BE32(data, 0) == 12 && data.substr(4, 4) == "jP  " ? 1
              : data.size() >= 4 && BE32(data, 0) == 0xFF4FFF51u                  ? 2
                                                                                   : 0;
   if (type == 0) throw EJpeg2000Error("Unknown JPEG 2000 file type");
   uint64_t consumed = 0;
-  TImage image = DecodeImage(data, type, maxPixels, consumed);
+  TImage image = DecodeImage(data, type, maxPixels, consumed, paletteIndices);
   const opj_image_t* img = image.get();
   if (img->numcomps < 1 || !img->comps || img->x1 <= img->x0 || img->y1 <= img->y0)
     throw EJpeg2000Error("JPEG 2000 image decoding failed");
@@ -471,7 +475,7 @@ void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg200
   out.Height = static_cast<int>(h);
   const uint32_t enumcs = type == 1 ? EnumeratedColourSpace(data) : 0;
   out.ColourSpace = enumcs == 16 ? 1 : enumcs == 17 ? 2 : enumcs == 18 ? 3 : -1;
-  if (type == 1) {
+  if (type == 1 && !paletteIndices) {
     out.Roles = ReadJP2ChannelDefinitionBox(data, img->numcomps, enumcs);
     FollowChannelMoves(data, out.Roles);
   }
@@ -490,7 +494,9 @@ void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg200
       char* dst = &plane[size_t(y * w)];
       for (int64_t x = 0; x < w; ++x) {
         const int64_t v = int64_t(src[std::min<int64_t>(x / c.dx, int64_t(c.w) - 1)]) + signedOffset;
-        dst[x] = static_cast<char>(c.prec == 8 ? v & 0xFF : std::clamp<int64_t>(v * 255 / maxValue, 0, 255));
+        dst[x] = static_cast<char>(c.prec == 8      ? v & 0xFF
+                                   : paletteIndices ? std::clamp<int64_t>(v, 0, 255)
+                                                    : std::clamp<int64_t>(v * 255 / maxValue, 0, 255));
       }
     }
     out.Planes.push_back(std::move(plane));

@@ -45,7 +45,11 @@ struct TJpeg2000Components {
 };
 // Decodes a JP2 file or codestream. An image of more than maxPixels pixels is
 // refused before its samples are decoded. Raises EJpeg2000Error.
-void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg2000Components& out);
+// With paletteIndices the samples are palette indices of the caller's own
+// (a PDF Indexed colour space): the file's palette is not applied and the
+// samples keep their values instead of being scaled to 8 bits.
+void DecodeJpeg2000Components(std::string_view data, int64_t maxPixels, TJpeg2000Components& out,
+                              bool paletteIndices = false);
 
 // 1: JP2 signature box, 2: raw codestream (SOC, SIZ), 0: neither. The stream
 // position does not change.

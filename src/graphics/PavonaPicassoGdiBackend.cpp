@@ -31,40 +31,32 @@ public:
   void Paint(PaintKind what) override {
     HDC dc = DC();
     if (!dc) return;
-    SetPolyFillMode(dc, PolyFillMode(FillRule()));
-    HGDIOBJ oldBrush = nullptr, oldPen = nullptr;
-    HBRUSH brush = nullptr;
-    HPEN pen = nullptr;
-    if (what != PaintKind::Stroke) {
-      brush = CreateSolidBrush(FillColor());
-      oldBrush = SelectObject(dc, brush);
+    const bool fill = what != PaintKind::Stroke, stroke = what != PaintKind::Fill;
+    const int fillAlpha = fill ? Opacity(FillAlpha()) : 0, strokeAlpha = stroke ? Opacity(StrokeAlpha()) : 0;
+    if ((!fill || fillAlpha == 255) && (!stroke || strokeAlpha == 255)) {
+      PaintOn(dc, what, 0, 0, FillColor(), StrokeColor());
     } else {
-      oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+      // GDI paints opaque: a part with constant alpha is painted into a
+      // coverage mask and blended from it, and a fully transparent part
+      // paints nothing. A device without pixels (a metafile) records the
+      // part opaque, as GDI draws it.
+      int width = 0, height = 0;
+      const bool pixels = DeviceSize(dc, width, height);
+      for (PaintKind part : {PaintKind::Fill, PaintKind::Stroke}) {
+        const int alpha = part == PaintKind::Fill ? fillAlpha : strokeAlpha;
+        if (alpha == 0) continue;
+        if (alpha == 255 || !pixels)
+          PaintOn(dc, part, 0, 0, FillColor(), StrokeColor());
+        else
+          Blend(dc, part, alpha, width, height);
+      }
     }
-    if (what != PaintKind::Fill) {
-      pen = CreateStrokePen();
-      oldPen = SelectObject(dc, pen);
-      ::SetMiterLimit(dc, static_cast<float>(std::max(1.0, MiterLimit())), nullptr);
-    } else {
-      oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-    }
-    Replay(dc, recorded_.Segments());
-    if (what == PaintKind::Fill)
-      ::FillPath(dc);
-    else if (what == PaintKind::Stroke)
-      ::StrokePath(dc);
-    else
-      ::StrokeAndFillPath(dc);
     if (ClipPending()) {
       SetPolyFillMode(dc, PolyFillMode(ClipRule()));
-      Replay(dc, recorded_.Segments());
+      Replay(dc, recorded_.Segments(), 0, 0);
       SelectClipPath(dc, RGN_AND);
       CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
     }
-    if (oldPen) SelectObject(dc, oldPen);
-    if (oldBrush) SelectObject(dc, oldBrush);
-    if (pen) DeleteObject(pen);
-    if (brush) DeleteObject(brush);
     recorded_.Clear();
   }
 
@@ -72,7 +64,7 @@ public:
     if (ClipPending()) {
       if (HDC dc = DC()) {
         SetPolyFillMode(dc, PolyFillMode(ClipRule()));
-        Replay(dc, recorded_.Segments());
+        Replay(dc, recorded_.Segments(), 0, 0);
         SelectClipPath(dc, RGN_AND);
       }
       CommitClip(ClipPath{recorded_.Segments(), ClipRule(), {}});
@@ -86,7 +78,7 @@ public:
     SelectClipRgn(dc, nullptr);
     for (const ClipPath& c : clips) {
       SetPolyFillMode(dc, PolyFillMode(c.rule));
-      Replay(dc, c.path);
+      Replay(dc, c.path, 0, 0);
       SelectClipPath(dc, RGN_AND);
     }
   }
@@ -119,12 +111,113 @@ public:
 private:
   HDC DC() const { return canvas_ ? canvas_->Handle() : dc_; }
 
+  // Constant alpha as the 0..255 of a blend.
+  static int Opacity(double alpha) {
+    return std::isfinite(alpha) ? static_cast<int>(std::lrint(std::clamp(alpha, 0.0, 1.0) * 255)) : 255;
+  }
+
+  // The pixel size of the device; false when it has no pixels.
+  static bool DeviceSize(HDC dc, int& width, int& height) {
+    TGdiSurface surface;
+    if (!GetDCSurface(dc, surface)) return false;
+    ReleaseDCSurface(dc);
+    width = surface.width, height = surface.height;
+    return width > 0 && height > 0;
+  }
+
+  // Paints the recorded path moved by (-dx, -dy) with the state's brush and
+  // pen in the given colours.
+  void PaintOn(HDC dc, PaintKind what, long dx, long dy, TColor fillColor, TColor strokeColor) {
+    SetPolyFillMode(dc, PolyFillMode(FillRule()));
+    HGDIOBJ oldBrush = nullptr, oldPen = nullptr;
+    HBRUSH brush = nullptr;
+    HPEN pen = nullptr;
+    if (what != PaintKind::Stroke) {
+      brush = CreateSolidBrush(fillColor);
+      oldBrush = SelectObject(dc, brush);
+    } else {
+      oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    }
+    if (what != PaintKind::Fill) {
+      pen = CreateStrokePen(strokeColor);
+      oldPen = SelectObject(dc, pen);
+      ::SetMiterLimit(dc, static_cast<float>(std::max(1.0, MiterLimit())), nullptr);
+    } else {
+      oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    }
+    Replay(dc, recorded_.Segments(), dx, dy);
+    if (what == PaintKind::Fill)
+      ::FillPath(dc);
+    else if (what == PaintKind::Stroke)
+      ::StrokePath(dc);
+    else
+      ::StrokeAndFillPath(dc);
+    if (oldPen) SelectObject(dc, oldPen);
+    if (oldBrush) SelectObject(dc, oldBrush);
+    if (pen) DeleteObject(pen);
+    if (brush) DeleteObject(brush);
+  }
+
+  // Fills or strokes the path with constant alpha (1..254): the part is
+  // painted white on black into a mask over the pixels it can reach, and
+  // its colour is blended through that mask onto the device (whose clip
+  // applies).
+  void Blend(HDC dc, PaintKind part, int alpha, int deviceWidth, int deviceHeight) {
+    const Path& path = recorded_.Segments();
+    if (path.empty()) return;
+    double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
+    for (const Seg& s : path) {
+      const int points = s.op == Op::Curve ? 3 : s.op == Op::Close ? 0 : 1;
+      for (int i = 0; i < points; ++i) {
+        left = std::min(left, s.x[i]), right = std::max(right, s.x[i]);
+        top = std::min(top, s.y[i]), bottom = std::max(bottom, s.y[i]);
+      }
+    }
+    // A stroke reaches half the pen's width beyond the path, a mitred
+    // corner up to the miter limit times that.
+    const double reach =
+        (part == PaintKind::Stroke ? std::max(1.0, LineWidth()) * std::max(1.0, MiterLimit()) / 2 : 0) + 2;
+    if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(top) || !std::isfinite(bottom)) return;
+    const long x0 = std::max(0L, static_cast<long>(std::floor(left - reach)));
+    const long y0 = std::max(0L, static_cast<long>(std::floor(top - reach)));
+    const long x1 = std::min(long(deviceWidth), static_cast<long>(std::ceil(right + reach)));
+    const long y1 = std::min(long(deviceHeight), static_cast<long>(std::ceil(bottom + reach)));
+    if (x1 <= x0 || y1 <= y0) return;
+    const int w = int(x1 - x0), h = int(y1 - y0);
+    TBitmap mask(w, h, TPixelFormat::pf24bit);  // black
+    {
+      HDC maskDC = CreateBitmapDC(mask);
+      if (!maskDC) return;
+      // The part in white: its colour comes from the blend below.
+      PaintOn(maskDC, part, x0, y0, 0xFFFFFF, 0xFFFFFF);
+      GdiFlushDC(maskDC);
+      DeleteDC(maskDC);
+    }
+    const TColor color = part == PaintKind::Fill ? FillColor() : StrokeColor();
+    TBitmap picture(w, h, TPixelFormat::pf32bit);
+    picture.SetAlphaFormat(TAlphaFormat::afPremultiplied);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* m = mask.ScanLine(y);
+      uint8_t* p = picture.ScanLine(y);
+      for (int x = 0; x < w; ++x, m += 3, p += 4) {
+        const uint32_t k = m[2];  // red of the mask
+        p[0] = uint8_t((GetBValue(color) * k + 127) / 255), p[1] = uint8_t((GetGValue(color) * k + 127) / 255);
+        p[2] = uint8_t((GetRValue(color) * k + 127) / 255), p[3] = uint8_t(k);
+      }
+    }
+    BLENDFUNCTION blend;
+    blend.BlendOp = AC_SRC_OVER;
+    blend.SourceConstantAlpha = static_cast<BYTE>(alpha);
+    blend.AlphaFormat = AC_SRC_ALPHA;
+    AlphaBlend(dc, int(x0), int(y0), w, h, picture, 0, 0, w, h, blend);
+  }
+
   // The pen of the stroke: the width, dash lengths (in lengths of the width),
   // caps and joins.
-  HPEN CreateStrokePen() const {
+  HPEN CreateStrokePen(TColor color) const {
     const double lineWidth = LineWidth();
     long width = RoundHalfEven(lineWidth);
-    if (width <= 0) return CreatePen(PS_SOLID, 0, StrokeColor());
+    if (width <= 0) return CreatePen(PS_SOLID, 0, color);
     const int cap = LineCap(), join = LineJoin();
     DWORD style = PS_GEOMETRIC;
     style |= cap == 1 ? PS_ENDCAP_ROUND : cap == 2 ? PS_ENDCAP_SQUARE : PS_ENDCAP_FLAT;
@@ -133,22 +226,27 @@ private:
     for (float d : Dashes()) entries.push_back(static_cast<DWORD>(std::max(0L, RoundHalfEven(d * lineWidth))));
     bool dashed = !entries.empty() && entries.size() <= 16;
     style |= dashed ? PS_USERSTYLE : PS_SOLID;
-    LOGBRUSH lb{BS_SOLID, StrokeColor() & 0xFFFFFF, 0};
+    LOGBRUSH lb{BS_SOLID, color & 0xFFFFFF, 0};
     return ExtCreatePen(style, static_cast<DWORD>(width), &lb, dashed ? static_cast<DWORD>(entries.size()) : 0,
                         dashed ? entries.data() : nullptr);
   }
 
-  // Sets the path on the device context, at whole device units.
-  static void Replay(HDC dc, const Path& path) {
+  // Sets the path, moved by (-dx, -dy), on the device context at whole
+  // device units.
+  static void Replay(HDC dc, const Path& path, long dx, long dy) {
     ::BeginPath(dc);
     for (const Seg& s : path) {
       switch (s.op) {
-        case Op::Move: MoveToEx(dc, RoundHalfEven(s.x[0]), RoundHalfEven(s.y[0]), nullptr); break;
-        case Op::Line: ::LineTo(dc, RoundHalfEven(s.x[0]), RoundHalfEven(s.y[0])); break;
+        case Op::Move:
+          MoveToEx(dc, RoundHalfEven(s.x[0]) - dx, RoundHalfEven(s.y[0]) - dy, nullptr);
+          break;
+        case Op::Line:
+          ::LineTo(dc, RoundHalfEven(s.x[0]) - dx, RoundHalfEven(s.y[0]) - dy);
+          break;
         case Op::Curve: {
           POINT pts[3];
           for (int i = 0; i < 3; ++i)
-            pts[i] = POINT{int32_t(RoundHalfEven(s.x[i])), int32_t(RoundHalfEven(s.y[i]))};
+            pts[i] = POINT{int32_t(RoundHalfEven(s.x[i]) - dx), int32_t(RoundHalfEven(s.y[i]) - dy)};
           PolyBezierTo(dc, pts, 3);
           break;
         }

@@ -142,6 +142,39 @@ uint64_t ImageStreamFingerprint(const TPDFStream* stream) {
   return h;
 }
 
+void GridFitImageMatrix(double m[6]) {
+  for (int i = 0; i < 6; ++i)
+    if (!std::isfinite(m[i])) return;
+  // Slants below this (device pixels across the whole picture) count as none.
+  constexpr double kFlat = 1e-4;
+  // Ends this close to a pixel edge are on it: the sums of the page's
+  // matrices carry rounding noise.
+  constexpr double kOnEdge = 1e-3;
+  // Widens the extent from `at` along `length` to whole pixels, keeping its
+  // direction.
+  auto fit = [](double& at, double& length) {
+    const double lo = std::min(at, at + length), hi = std::max(at, at + length);
+    if (hi - lo > double(1 << 30)) return;  // beyond any device
+    const double first = std::floor(lo + kOnEdge);
+    const double last = std::max(first + 1, std::ceil(hi - kOnEdge));
+    if (length >= 0) {
+      at = first, length = last - first;
+    } else {
+      at = last, length = first - last;
+    }
+  };
+  if (std::fabs(m[1]) < kFlat && std::fabs(m[2]) < kFlat) {
+    m[1] = m[2] = 0;
+    fit(m[4], m[0]);
+    fit(m[5], m[3]);
+  } else if (std::fabs(m[0]) < kFlat && std::fabs(m[3]) < kFlat) {
+    // A quarter turn: the image's rows run down or up the device.
+    m[0] = m[3] = 0;
+    fit(m[4], m[2]);
+    fit(m[5], m[1]);
+  }
+}
+
 void PreparedImageSize(int32_t width, int32_t height, const double m[6], int32_t& preparedWidth,
                        int32_t& preparedHeight) {
   // The unit square's sides on the device: (a, b) runs along the image's
@@ -154,6 +187,15 @@ void PreparedImageSize(int32_t width, int32_t height, const double m[6], int32_t
   };
   preparedWidth = side(m[0], m[1], width);
   preparedHeight = side(m[2], m[3], height);
+}
+
+void DecodedImageGridSize(const TPDFImageDecoder& decoder, int32_t& gridWidth, int32_t& gridHeight) {
+  gridWidth = decoder.GetWidth(), gridHeight = decoder.GetHeight();
+  const uint8_t kind = decoder.GetMaskKind();
+  const TBitmap* mask = kind == imkMask || kind == imkSoftMask ? decoder.GetMaskBitmap() : nullptr;
+  if (!mask) return;
+  gridWidth = std::max(gridWidth, mask->Width());
+  gridHeight = std::max(gridHeight, mask->Height());
 }
 
 namespace {
@@ -416,8 +458,12 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
   return out;
 }
 
-void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor) {
+void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double matrix[6], TColor fillColor) {
   try {
+    // Placed on whole pixels; the picture keeps the size it was prepared
+    // at for the matrix as given.
+    double m[6] = {matrix[0], matrix[1], matrix[2], matrix[3], matrix[4], matrix[5]};
+    GridFitImageMatrix(m);
     // Corners of the unit square: top-left (0,1), top-right (1,1), bottom-left (0,0).
     const double x0 = m[2] + m[4], y0 = m[3] + m[5];
     const double x1 = m[0] + m[2] + m[4], y1 = m[1] + m[3] + m[5];

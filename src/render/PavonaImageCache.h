@@ -112,11 +112,22 @@ private:
 // for large streams) and the identity of the stream and its dictionary.
 uint64_t ImageStreamFingerprint(const TPDFStream* stream);
 
+// The image matrix m (unit square to device) of a picture drawn upright or
+// turned by quarter turns, widened to whole device pixels: every pixel the
+// picture touches is covered by it, with crisp edges instead of a soft
+// border of partly covered pixels. Other matrices are left as they are.
+void GridFitImageMatrix(double m[6]);
+
 // The size (pixels) an image of width x height is prepared at when drawn
 // under the device matrix m (unit square to device): the device extent of
 // each side, rounded up, at most the image's own size.
 void PreparedImageSize(int32_t width, int32_t height, const double m[6], int32_t& preparedWidth,
                        int32_t& preparedHeight);
+
+// The size of the grid a decoded image is prepared from: its picture and its
+// mask (which may be finer than the picture: the shapes it cuts out keep
+// their edges) at the larger of their sizes.
+void DecodedImageGridSize(const TPDFImageDecoder& decoder, int32_t& gridWidth, int32_t& gridHeight);
 
 // The decoded image at preparedWidth x preparedHeight (each target pixel the
 // area average of its source pixels, colours weighted by alpha), nullptr
@@ -124,6 +135,7 @@ void PreparedImageSize(int32_t width, int32_t height, const double m[6], int32_t
 std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32_t preparedWidth,
                                                 int32_t preparedHeight);
 
-// Draws a prepared picture under the image matrix m; a stencil is painted
-// with fillColor (0x00BBGGRR). Never raises.
+// Draws a prepared picture under the image matrix m, widened to whole
+// pixels (GridFitImageMatrix); a stencil is painted with fillColor
+// (0x00BBGGRR). Never raises.
 void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor);

@@ -343,6 +343,7 @@ private:
   struct TLastImage {
     int32_t Number = 0, Generation = 0;
     uint64_t Fingerprint = 0;
+    int32_t NeededWidth = 0, NeededHeight = 0;  // the size it was decoded for
     std::unique_ptr<TPDFImageDecoder> Decoder;
   } lastImage_;
   std::unique_ptr<TBitmap> bitmap_;

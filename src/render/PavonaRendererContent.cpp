@@ -972,13 +972,25 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
                                             const double matrix[6]) {
   if (!stream || !stream->GetDictionary()) return;
   TPDFDictionary* dict = stream->GetDictionary();
-  auto dimension = [&](const char* key) {
-    TPDFNumeric* n = PDFAsNumeric(ResolveObject(dict->GetValue(key)));
+  auto dimension = [&](TPDFDictionary* d, const char* key) {
+    TPDFNumeric* n = PDFAsNumeric(ResolveObject(d->GetValue(key)));
     const double v = n ? n->GetValue() : 0;
     return v >= 1 && v <= TPDFImageDecoder::MaxImageSide ? static_cast<int32_t>(v) : 0;
   };
+  // The grid the picture is prepared from, as the dictionaries tell it: a
+  // mask finer than the picture (text cut out of a flat colour) keeps its
+  // resolution up to the device's.
+  int32_t gridWidth = dimension(dict, "Width"), gridHeight = dimension(dict, "Height");
+  {
+    TPDFStream* mask = PDFAsStream(ResolveObject(dict->GetValue("SMask")));
+    if (!mask) mask = PDFAsStream(ResolveObject(dict->GetValue("Mask")));
+    if (mask && mask != stream && mask->GetDictionary() && gridWidth > 0 && gridHeight > 0) {
+      gridWidth = std::max(gridWidth, dimension(mask->GetDictionary(), "Width"));
+      gridHeight = std::max(gridHeight, dimension(mask->GetDictionary(), "Height"));
+    }
+  }
   int32_t width = 0, height = 0;
-  PreparedImageSize(dimension("Width"), dimension("Height"), matrix, width, height);
+  PreparedImageSize(gridWidth, gridHeight, matrix, width, height);
   if (!ImageCache && !ownImageCache_) ownImageCache_ = std::make_unique<TPDFImageCache>();
   TPDFImageCache& cache = ImageCache ? *ImageCache : *ownImageCache_;
   // Images reached without a reference (direct streams) have no identity to
@@ -992,12 +1004,18 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
       return;
     }
   }
-  // The last decoded picture serves when it is the same image decoded at
-  // no less than this size.
-  const bool again = ref && lastImage_.Decoder && lastImage_.Number == key.Number &&
-                     lastImage_.Generation == key.Generation && lastImage_.Fingerprint == key.Fingerprint &&
-                     (!lastImage_.Decoder->IsReady() || (lastImage_.Decoder->GetWidth() >= width &&
-                                                         lastImage_.Decoder->GetHeight() >= height));
+  // The last decoded picture serves when it is the same image decoded for
+  // no less than this size (or holding no less).
+  auto holds = [&](const TPDFImageDecoder& d) {
+    int32_t w = 0, h = 0;
+    DecodedImageGridSize(d, w, h);
+    return w >= width && h >= height;
+  };
+  const bool again =
+      ref && lastImage_.Decoder && lastImage_.Number == key.Number && lastImage_.Generation == key.Generation &&
+      lastImage_.Fingerprint == key.Fingerprint &&
+      (!lastImage_.Decoder->IsReady() || (lastImage_.NeededWidth >= width && lastImage_.NeededHeight >= height) ||
+       holds(*lastImage_.Decoder));
   if (!again) {
     // The previous picture goes before the next is decoded: one at a time.
     lastImage_.Decoder.reset();
@@ -1013,14 +1031,16 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
       TStreamDecryption decrypted(*this, stream, ref);
       fresh->SetImage(stream);
     }
-    lastImage_ = TLastImage{key.Number, key.Generation, key.Fingerprint, std::move(fresh)};
+    lastImage_ = TLastImage{key.Number, key.Generation, key.Fingerprint, width, height, std::move(fresh)};
   }
   TPDFImageDecoder& decoder = *lastImage_.Decoder;
   if (!decoder.IsReady()) return;
-  // The codec's own size holds where it differs from the dictionary's.
+  // The decoded sizes hold where they differ from the dictionaries'.
   int32_t preparedWidth = width, preparedHeight = height;
-  if (decoder.GetWidth() != dimension("Width") || decoder.GetHeight() != dimension("Height"))
-    PreparedImageSize(decoder.GetWidth(), decoder.GetHeight(), matrix, preparedWidth, preparedHeight);
+  int32_t decodedWidth = 0, decodedHeight = 0;
+  DecodedImageGridSize(decoder, decodedWidth, decodedHeight);
+  if (decodedWidth != gridWidth || decodedHeight != gridHeight)
+    PreparedImageSize(decodedWidth, decodedHeight, matrix, preparedWidth, preparedHeight);
   std::shared_ptr<TPDFPreparedImage> prepared;
   try {
     prepared = PrepareImage(decoder, preparedWidth, preparedHeight);
@@ -1054,8 +1074,9 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
     return;
   }
   // Drawn as image objects are (reduced to the device size), not kept.
-  int32_t width = 0, height = 0;
-  PreparedImageSize(decoder.GetWidth(), decoder.GetHeight(), matrix, width, height);
+  int32_t width = 0, height = 0, gridWidth = 0, gridHeight = 0;
+  DecodedImageGridSize(decoder, gridWidth, gridHeight);
+  PreparedImageSize(gridWidth, gridHeight, matrix, width, height);
   try {
     if (auto prepared = PrepareImage(decoder, width, height))
       DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
