@@ -11,7 +11,7 @@ PACKAGES=(
   # libraries the engine and the program link
   zlib1g-dev libssl-dev libjpeg62-turbo-dev libopenjp2-7-dev libcairo2-dev
   libgdiplus libfontconfig-dev libfreetype-dev libxml2-dev
-  libcurl4-openssl-dev libcups2-dev qt6-base-dev libicu-dev liblcms2-dev
+  libcurl4-openssl-dev libcups2-dev qt6-base-dev libicu-dev liblcms2-dev libtiff-dev
   # oracles used by the tests
   qpdf poppler-utils mupdf-tools ghostscript imagemagick pngcheck
   libtiff-tools jbig2dec libopenjp2-tools libjpeg-turbo-progs python3

@@ -1,8 +1,9 @@
 // pvl commands that drive the engine only through the facade, as the
 // program does:
 //
-//   pvl render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf]
+//   pvl render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf|raw]
 //          [--backend cairo|gdi] --out PATH
+//          raw: the page as recorded drawing (an EMF+ dual metafile)
 //          PAGES is a number or a range such as 1-117; several pages need
 //          "%p" in PATH (the page number goes there)
 //   pvl text FILE PAGE [--option 0-8]
@@ -32,8 +33,8 @@ void load(TPavona& facade, const Options& o) {
 
 int32_t formatOf(const std::string& name) {
   static const std::pair<const char*, int32_t> kFormats[] = {
-      {"bmp", pofBMP}, {"jpg", pofJPEG}, {"jpeg", pofJPEG}, {"wmf", pofWMF}, {"emf", pofEMF}, {"eps", pofEPS},
-      {"png", pofPNG}, {"gif", pofGIF},  {"tif", pofTIFF},  {"tiff", pofTIFF}};
+      {"bmp", pofBMP}, {"jpg", pofJPEG}, {"jpeg", pofJPEG}, {"wmf", pofWMF},   {"emf", pofEMF}, {"eps", pofEPS},
+      {"png", pofPNG}, {"gif", pofGIF},  {"tif", pofTIFF},  {"tiff", pofTIFF}, {"raw", pofRaw}};
   for (const auto& [text, format] : kFormats)
     if (name == text) return format;
   throw Failure{kExitUsage, "unknown format " + name};
@@ -155,7 +156,7 @@ int cmdInfo(const Options& o) {
 
 const bool kFacadeCommands[] = {
     RegisterCommand("render",
-                    "render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf] [--backend cairo|gdi] "
+                    "render FILE PAGES [--dpi N] [--format png|bmp|jpg|gif|tif|eps|emf|wmf|raw] [--backend cairo|gdi] "
                     "--out PATH",
                     cmdRender),
     RegisterCommand("text", "text FILE PAGE [--option 0-8] [--password P]", cmdText),

@@ -442,8 +442,10 @@ public:
   int32_t DrawHTMLText(std::u16string_view text, double left, double top, double width);
   // The whole selected page becomes the picture of an enhanced metafile:
   // the page takes the picture's size and the picture is drawn over it as a
-  // vector form. 1; 0 with the last error for a WMF file (pvlErrMetafileWMF)
-  // or a file that is missing or not a sound EMF (pvlErrUnreadable).
+  // vector form; a Windows metafile (WMF, placeable or plain) is read as the
+  // EMF its records translate to. 1; 0 with the last error for a WMF file
+  // that cannot be converted (pvlErrMetafileWMF) or a file that is missing
+  // or not a sound EMF (pvlErrUnreadable).
   int32_t DrawMetafilePage(std::u16string_view fileName);
 
   // The selected document itself (never nullptr).

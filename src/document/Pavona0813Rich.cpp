@@ -11,6 +11,7 @@
 #include "pages/PavonaPainter.h"
 #include "platform/Classes.h"
 #include "platform/EmfReader.h"
+#include "platform/WmfConverter.h"
 
 int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top, double width) {
   lastError_ = 0;
@@ -77,14 +78,16 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
   } catch (const std::exception&) {
     return failWith(pvlErrUnreadable);
   }
-  if (IsPlaceableWmf(bytes)) return failWith(pvlErrMetafileWMF);
-  if (!IsEnhancedMetafile(bytes)) return failWith(pvlErrUnreadable);
+  // Windows metafiles are read through the EMF their records translate to.
+  const bool windows = IsWindowsMetafile(bytes);
+  if (!windows && !IsEnhancedMetafile(bytes)) return failWith(pvlErrUnreadable);
   try {
     auto image = std::make_unique<TPDFImage>(&selected_->GetPool(),
                                              "PavonaE" + std::to_string(selected_->GetImageCount() + 1));
     image->Compress = true;
     TMemoryStream stream(bytes);
-    if (!image->LoadFromStream(stream, 0) || image->GetKind() != pdfikMetafile) return failWith(pvlErrUnreadable);
+    if (!image->LoadFromStream(stream, 0) || image->GetKind() != pdfikMetafile)
+      return failWith(windows ? pvlErrMetafileWMF : pvlErrUnreadable);
     TPDFImage* placed = selected_->AddImage(std::move(image));
     const double w = std::max(1, placed->GetWidth()), h = std::max(1, placed->GetHeight());
     tree->SetPageWidth(w);

@@ -3,11 +3,12 @@
 // (PavonaPicasso*Backend.cpp).
 #include "graphics/PavonaPicasso.h"
 
-#include "graphics/PavonaPicassoBackend.h"
-
 #include <algorithm>
+#include <cmath>
 
+#include "graphics/PavonaPicassoBackend.h"
 #include "platform/Cairo.h"
+#include "platform/EmfWriter.h"
 
 using namespace gdip;
 
@@ -116,6 +117,8 @@ TPDFPicasso::~TPDFPicasso() {
   // The back-end releases its device objects as it is destroyed, while the
   // state it was given is still here.
   backend_.reset();
+  // An unfinished recording is dropped without reaching its stream.
+  recordingCanvas_.reset();
 }
 
 void TPDFPicasso::SelectBackend(std::unique_ptr<TPicassoBackend> backend, TPicassoKind kind) {
@@ -130,11 +133,37 @@ void TPDFPicasso::SetCanvas(TCanvas& canvas) {
   SelectBackend(CreateGdiBackend(*this, canvas_, dc_), pkGDI);
 }
 
-void TPDFPicasso::SetStreamTarget(int width, int height, TStream& stream) {
+void TPDFPicasso::SetStreamTarget(int width, int height, TStream& stream, double dpi) {
   streamTarget_ = true;
   streamWidth_ = width;
   streamHeight_ = height;
   metafileStream_ = &stream;
+  streamDpi_ = dpi > 0 && std::isfinite(dpi) ? dpi : 96;
+}
+
+void TPDFPicasso::EndStreamTarget() {
+  if (!recordingCanvas_) return;
+  // The back-end lets go of the metafile DC before it is closed.
+  SelectBackend(CreateNullBackend(*this), kind_);
+  dc_ = nullptr;
+  std::unique_ptr<TMetafileCanvas> canvas = std::move(recordingCanvas_);
+  canvas->Close();
+  canvas.reset();
+  const std::string& bytes = recording_->EnhancedBytes();
+  if (bytes.empty()) throw EEmfWriteError("The metafile cannot be recorded");
+  TStream& stream = *metafileStream_;
+  const int64_t start = stream.GetPosition(), size = stream.GetSize();
+  try {
+    stream.WriteString(bytes);
+  } catch (const Exception&) {
+    try {
+      stream.SetSize(size);
+      stream.SetPosition(start);
+    } catch (const Exception&) {
+      // The stream cannot be cut back either; the failure below says so.
+    }
+    throw;
+  }
 }
 
 void TPDFPicasso::SetDeviceContext(int width, int height, HDC dc) {
@@ -147,6 +176,20 @@ void TPDFPicasso::SetDeviceContext(int width, int height, HDC dc) {
 void TPDFPicasso::AttachCanvas(TCanvas* canvas, const TGDIPlusSettings& settings) {
   settings_ = settings;
   canvas_ = canvas;
+  if (streamTarget_) {
+    // GDI+ here cannot record metafiles: the page is drawn by GDI onto a
+    // metafile DC of our own recorder.
+    recording_ = std::make_unique<TMetafile>();
+    recording_->Width = std::max(1, streamWidth_);
+    recording_->Height = std::max(1, streamHeight_);
+    recording_->DPI = streamDpi_;
+    recording_->EmfPlusDual = true;
+    recordingCanvas_ = std::make_unique<TMetafileCanvas>(*recording_);
+    canvas_ = nullptr;
+    dc_ = recordingCanvas_->Handle();
+    SelectBackend(CreateGdiBackend(*this, nullptr, dc_), pkGDI);
+    return;
+  }
   if (GdiPlusStatus() == gdipNotLoaded) {
     // The name given (or the system's), then the system's beside the executable.
     std::string name = settings.LibraryName == kLazyInit ? "" : settings.LibraryName;
@@ -157,14 +200,8 @@ void TPDFPicasso::AttachCanvas(TCanvas* canvas, const TGDIPlusSettings& settings
   if (GdiPlusStatus() == gdipReady && (settings.LibraryName == kLazyInit || GdiPlusStart(token))) {
     if (!GetGdiPlusEncoderClsid("image/bmp", bmpEncoder_)) bmpEncoder_ = CLSID{};
     if (!GetGdiPlusEncoderClsid("image/png", pngEncoder_)) pngEncoder_ = CLSID{};
-    if (streamTarget_) {
-      // Metafile recording is not implemented by the library here.
-      canvas_ = nullptr;
-      if (token) GdiPlusStop(token);
-    } else {
-      HDC dc = dcTarget_ ? dc_ : canvas ? canvas->Handle() : nullptr;
-      gdiPlus = CreateGdiPlusBackend(*this, settings, dc, token);
-    }
+    HDC dc = dcTarget_ ? dc_ : canvas ? canvas->Handle() : nullptr;
+    gdiPlus = CreateGdiPlusBackend(*this, settings, dc, token);
   }
   if (gdiPlus)
     SelectBackend(std::move(gdiPlus), pkGDIPlus);

@@ -20,6 +20,8 @@
 
 class TCairoDLL;
 class TPicassoBackend;
+class TMetafile;
+class TMetafileCanvas;
 
 // Drawing settings handed to the back-end.
 struct TGDIPlusSettings {
@@ -63,11 +65,19 @@ public:
 
   // Attaching. The canvas, device context and streams must outlive the object.
   void SetCanvas(TCanvas& canvas);
-  // Before AttachCanvas: kind 2 records a GDI+ metafile of width x height
-  // pixels into the stream. libgdiplus records no metafile data, so such an
-  // attachment falls back to GDI, which has no canvas here: nothing is drawn
-  // and the stream stays empty.
-  void SetStreamTarget(int width, int height, TStream& stream);
+  // Before AttachCanvas: the page is recorded as a metafile of width x
+  // height pixels at dpi dots per inch (the frame gives its physical size)
+  // and written into the stream by EndStreamTarget. libgdiplus records no
+  // metafile data, so the drawing goes through GDI (kind 1) onto our own
+  // metafile recorder, which writes an EMF+ dual metafile: GDI+ readers play
+  // its GDI records, other readers read it as the plain EMF it also is.
+  void SetStreamTarget(int width, int height, TStream& stream, double dpi = 96);
+  // Completes the recording and writes it into the stream set by
+  // SetStreamTarget (nothing without one). Raises EEmfWriteError when the
+  // metafile cannot be made and EWriteError when the stream takes it only
+  // in part; the stream is then cut back to what it held before. A
+  // recording never completed is dropped: nothing reaches the stream.
+  void EndStreamTarget();
   // Before AttachCanvas: kind 2 draws on this device context.
   void SetDeviceContext(int width, int height, HDC dc);
   // Kind 2 on the canvas (or the device context set before); falls back to
@@ -188,6 +198,11 @@ private:
   bool streamTarget_ = false;
   int streamWidth_ = 0, streamHeight_ = 0;
   TStream* metafileStream_ = nullptr;
+  double streamDpi_ = 96;
+  // The recording of the stream target while it is drawn (the canvas goes
+  // first: closing it completes the metafile).
+  std::unique_ptr<TMetafile> recording_;
+  std::unique_ptr<TMetafileCanvas> recordingCanvas_;
   // Device-context target of kind 2 (and of kind 1 when cairo is missing).
   bool dcTarget_ = false;
   int dcWidth_ = 0, dcHeight_ = 0;

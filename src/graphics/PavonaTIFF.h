@@ -120,5 +120,11 @@ private:
 // nothing, when the bitmap is empty.
 bool SaveBitmapAsTIFF(const TBitmap& bitmap, TStream& stream, int32_t dpi);
 
+// Page n (1-based) of a TIFF file decoded to a bitmap, whatever its
+// compression (through libtiff): 1-bit for bi-level pages, 8-bit grey (a
+// grey palette) for 8-bit grey pages, else 24-bit RGB. False, with the
+// reason, when the page cannot be decoded or holds more than maxPixels.
+bool DecodeTIFFPage(std::string_view data, int32_t page, TBitmap& bitmap, int64_t maxPixels, std::string& error);
+
 // bitCount div 8 + 1 bytes, all 0xFF.
 std::string FilledBitMask(int32_t bitCount);

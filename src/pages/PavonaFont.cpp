@@ -296,6 +296,11 @@ std::string TPDFFont::WriteToUnicodeCMap(std::string_view, const TPDFArray* diff
 }
 
 bool TPDFFont::HasCode(char16_t ch) const {
+  if (type0Face_) {
+    auto w = std::lower_bound(wideCodeMap_.begin(), wideCodeMap_.end(), ch,
+                              [](const auto& entry, char16_t value) { return entry.first < value; });
+    return w != wideCodeMap_.end() && w->first == ch;
+  }
   auto it = std::lower_bound(codeMap_.begin(), codeMap_.end(), ch,
                              [](const auto& entry, char16_t value) { return entry.first < value; });
   return it != codeMap_.end() && it->first == ch;
@@ -320,6 +325,16 @@ std::string TPDFFont::EncodeText(std::u16string_view text) const {
 std::string TPDFFont::EncodeTextW(std::u16string_view text) const {
   std::string out;
   out.reserve(text.size());
+  if (type0Face_) {
+    for (char16_t ch : text) {
+      auto it = std::lower_bound(wideCodeMap_.begin(), wideCodeMap_.end(), ch,
+                                 [](const auto& entry, char16_t value) { return entry.first < value; });
+      if (it == wideCodeMap_.end() || it->first != ch) continue;
+      out += static_cast<char>(it->second >> 8);
+      out += static_cast<char>(it->second & 0xFF);
+    }
+    return out;
+  }
   for (char16_t ch : text) {
     auto it = std::lower_bound(codeMap_.begin(), codeMap_.end(), ch,
                                [](const auto& entry, char16_t value) { return entry.first < value; });
@@ -486,6 +501,130 @@ std::string trueTypeBaseName(const TFaceName& parsed) {
 }
 
 }  // namespace
+
+bool TPDFFont::BuildType0Font(std::string_view face, std::u16string_view characters) {
+  const TFaceName parsed = parseFaceName(face);
+  TInstalledFace installed;
+  if (!FindTrueTypeFaceFor(parsed.face.empty() ? "Arial" : parsed.face, characters, installed)) return false;
+  TInstalledFaceBytes mapped;
+  if (!MapInstalledFace(installed, mapped) || mapped.DirectoryOffset != 0) return false;
+  auto parser = std::make_shared<TPDFTrueTypeParser>();
+  try {
+    parser->LoadFromShared(mapped.File, mapped.Bytes);
+  } catch (const std::exception&) {
+    return false;
+  }
+  int32_t cmap = parser->FindCmapSubtable(3, 1);
+  if (cmap < 0) cmap = parser->FindCmapSubtable(3, 10);
+  if (cmap < 0 || parser->GetGlyphCount() <= 0) return false;
+  const double unitsPerEm = parser->GetUnitsPerEm() > 0 ? parser->GetUnitsPerEm() : 1000;
+  auto em = [unitsPerEm](double v) { return static_cast<int32_t>(std::lround(v * 1000.0 / unitsPerEm)); };
+  const std::string_view os2 = parser->GetTableData("OS/2"), hhea = parser->GetTableData("hhea");
+  const TPDFTrueTypeHeader& head = parser->GetHeader();
+  boxLeft_ = em(head.XMin), boxBottom_ = em(head.YMin), boxRight_ = em(head.XMax), boxTop_ = em(head.YMax);
+  if (os2.size() >= 72) {
+    ascent_ = em(bes16(os2, 68));
+    descent_ = em(bes16(os2, 70));
+  } else {
+    ascent_ = em(bes16(hhea, 4));
+    descent_ = em(bes16(hhea, 6));
+  }
+  descent_ = -std::abs(descent_);
+  std::string fontName;
+  for (char c : installed.Family)
+    if (c != ' ') fontName += c;
+  if (fontName.empty()) fontName = "Type0Font";
+  baseName_ = installed.Family;
+  family_ = installed.Family;
+
+  TPDFStream* file = pool_->NewStream(mapped.Bytes, Compress);
+  file->GetDictionary()->SetValue("Length1", pool_->NewNumeric(double(mapped.Bytes.size())));
+  TPDFIndRef* fileRef = registerStream(file);
+  TPDFDictionary* descriptor = pool_->NewDictionary();
+  descriptor->SetValue("Type", pool_->NewName("FontDescriptor"));
+  descriptor->SetValue("FontName", pool_->NewName(fontName));
+  const int32_t box[4] = {boxLeft_, boxBottom_, boxRight_, boxTop_};
+  descriptor->SetValue("FontBBox", pool_->NewIntegerArray(box));
+  descriptor->SetValue("Flags", pool_->NewNumeric(4));
+  descriptor->SetValue("StemV", pool_->NewNumeric(80));
+  descriptor->SetValue("ItalicAngle", pool_->NewNumeric(0));
+  descriptor->SetValue("CapHeight", pool_->NewNumeric(ascent_));
+  descriptor->SetValue("Ascent", pool_->NewNumeric(ascent_));
+  descriptor->SetValue("Descent", pool_->NewNumeric(descent_));
+  if (fileRef) descriptor->SetValue("FontFile2", fileRef);
+  TPDFIndRef* descriptorRef = registerObject(descriptor);
+
+  cidFont_ = pool_->NewDictionary();
+  cidFont_->SetValue("Type", pool_->NewName("Font"));
+  cidFont_->SetValue("Subtype", pool_->NewName("CIDFontType2"));
+  cidFont_->SetValue("BaseFont", pool_->NewName(fontName));
+  cidFont_->SetValue("CIDSystemInfo", pool_->ParseObject("<< /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>"));
+  if (descriptorRef) cidFont_->SetValue("FontDescriptor", descriptorRef);
+  cidFont_->SetValue("DW", pool_->NewNumeric(1000));
+  cidFont_->SetValue("CIDToGIDMap", pool_->NewName("Identity"));
+  TPDFIndRef* cidRef = registerObject(cidFont_);
+  toUnicode_ = pool_->NewStream(std::string_view(), false);
+  TPDFIndRef* toUnicodeRef = registerStream(toUnicode_);
+
+  fontDictionary_ = pool_->NewDictionary();
+  fontDictionary_->SetValue("Type", pool_->NewName("Font"));
+  fontDictionary_->SetValue("Subtype", pool_->NewName("Type0"));
+  fontDictionary_->SetValue("BaseFont", pool_->NewName(fontName));
+  fontDictionary_->SetValue("Encoding", pool_->NewName("Identity-H"));
+  TPDFArray* descendants = pool_->NewArray();
+  if (cidRef) descendants->Add(cidRef);
+  fontDictionary_->SetValue("DescendantFonts", descendants);
+  if (toUnicodeRef) fontDictionary_->SetValue("ToUnicode", toUnicodeRef);
+  reference_ = registerObject(fontDictionary_);
+  kind_ = pdffkCIDType2;
+  firstCode_ = 0;
+  lastCode_ = 0xFFFF;
+  type0Face_ = std::move(parser);
+  type0Cmap_ = cmap;
+  UseCharacters(characters);
+  return true;
+}
+
+void TPDFFont::UseCharacters(std::u16string_view characters) {
+  if (!type0Face_) return;
+  bool added = false;
+  for (char16_t ch : characters) {
+    auto it = std::lower_bound(wideCodeMap_.begin(), wideCodeMap_.end(), ch,
+                               [](const auto& entry, char16_t value) { return entry.first < value; });
+    if (it != wideCodeMap_.end() && it->first == ch) continue;
+    const int32_t glyph = type0Face_->CmapLookup(type0Cmap_, ch);
+    if (glyph <= 0 || glyph > 0xFFFF) continue;
+    wideCodeMap_.insert(it, {ch, static_cast<uint16_t>(glyph)});
+    widthLookup_.SetWidth(static_cast<char16_t>(glyph), type0Face_->GetAdvance(glyph));
+    added = true;
+  }
+  if (!added) return;
+  // Widths and characters of the glyphs in use, by glyph number.
+  std::vector<std::pair<uint16_t, char16_t>> glyphs;
+  for (const auto& [ch, glyph] : wideCodeMap_) glyphs.emplace_back(glyph, ch);
+  std::sort(glyphs.begin(), glyphs.end());
+  std::string widths = "[";
+  for (size_t i = 0; i < glyphs.size(); ++i) {
+    if (i > 0 && glyphs[i].first == glyphs[i - 1].first) continue;
+    widths +=
+        " " + std::to_string(glyphs[i].first) + " [ " + std::to_string(type0Face_->GetAdvance(glyphs[i].first)) + " ]";
+  }
+  widths += " ]";
+  cidFont_->SetValue("W", pool_->ParseObject(widths));
+  std::string cmap =
+      "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n/CIDSystemInfo << /Registry (Adobe) "
+      "/Ordering (UCS) /Supplement 0 >> def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+      "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+  for (size_t start = 0; start < glyphs.size(); start += 100) {
+    const size_t end = std::min(glyphs.size(), start + 100);
+    cmap += std::to_string(end - start) + " beginbfchar\n";
+    for (size_t i = start; i < end; ++i)
+      cmap += "<" + IntToHexStr(glyphs[i].first, 4) + "> <" + IntToHexStr(glyphs[i].second, 4) + ">\n";
+    cmap += "endbfchar\n";
+  }
+  cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+  toUnicode_->SetData(cmap, Compress);
+}
 
 bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning, bool ignoreRestriction) {
   baseName_ = name;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -106,6 +107,15 @@ public:
   // thousandths of an em; without it the caller scales the size by 0.001.
   // False when no installed font can be read or nothing could be coded.
   bool BuildFont(std::string_view face, uint8_t charset, bool unitMatrix, std::u16string_view characters);
+  // A composite font (Type0, Identity-H) over an installed TrueType face that
+  // has glyphs for every character of the text: the face asked for when it
+  // has them, else the face fontconfig finds. Codes are glyph numbers, two
+  // bytes each; the face is embedded whole. Its widths and ToUnicode map
+  // grow with UseCharacters. False when no installed face covers the text.
+  bool BuildType0Font(std::string_view face, std::u16string_view characters);
+  // Makes the characters encodable in a font of BuildType0Font (those its
+  // face has a glyph for), adding their widths and ToUnicode entries.
+  void UseCharacters(std::u16string_view characters);
   // Fills the font from a font dictionary of a loaded document, so that
   // text can be measured and encoded in it.
   void LoadFromDictionary(TPDFIndRef* reference);
@@ -150,6 +160,13 @@ private:
   std::vector<std::pair<char16_t, uint8_t>> codeMap_;
   int32_t codeLow_ = 0, codeHigh_ = -1;
   TPavonaWidthLookup widthLookup_;
+  // Fonts of BuildType0Font: the face read, characters -> glyph numbers
+  // (sorted), and the objects that list the glyphs in use.
+  std::shared_ptr<class TPDFTrueTypeParser> type0Face_;
+  int32_t type0Cmap_ = -1;
+  std::vector<std::pair<char16_t, uint16_t>> wideCodeMap_;
+  TPDFDictionary* cidFont_ = nullptr;
+  class TPDFStream* toUnicode_ = nullptr;
 };
 
 // The text without the characters the font's code map cannot encode.

@@ -1,9 +1,5 @@
 #include "pages/PavonaImage.h"
 
-#include "pages/PavonaFont.h"
-#include "pages/PavonaMetafile.h"
-#include "platform/EmfReader.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -14,7 +10,14 @@
 #include "objects/PavonaExtra.h"
 #include "objects/PavonaFlate.h"
 #include "objects/PavonaStructure.h"
+#include "pages/PavonaFont.h"
+#include "pages/PavonaMetafile.h"
 #include "platform/Bitmap.h"
+#include "platform/EmfReader.h"
+#include "platform/GdiCanvas.h"
+#include "platform/WmfConverter.h"
+#include "render/PavonaFontCollection.h"
+#include "render/PavonaRenderer.h"
 
 namespace {
 
@@ -79,9 +82,15 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
   head.resize(static_cast<size_t>(std::max<int64_t>(stream.Read(head.data(), 100), 0)));
   stream.SetPosition(0);
   const std::string_view h(head);
-  // Metafiles: EMF becomes a vector form; placeable WMF is recognised so it
-  // is not taken for another format, but not converted.
-  if (IsPlaceableWmf(h)) return false;
+  // Metafiles: a Windows metafile is read as the EMF its records translate
+  // to; EMF becomes a vector form.
+  if (IsWindowsMetafile(h)) {
+    try {
+      return LoadMetafile(ConvertWmfToEmf(readAll(stream)), option);
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
   if (IsEnhancedMetafile(h)) {
     try {
       return LoadMetafile(readAll(stream), option);
@@ -100,10 +109,11 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
   if (h.size() >= 2 && (h.substr(0, 2) == "MM" || h.substr(0, 2) == "II")) {
     TPDFTIFF tiff;
     tiffLittleEndian_ = h[0] == 'I';
-    tiff.LoadFromString(readAll(stream));
+    tiffBytes_ = readAll(stream);
+    tiff.LoadFromString(tiffBytes_);
     if (tiff.PageCount <= 0) return false;
-    // Rendering through the drawing back-end is not available: option -1
-    // takes the first page as it is stored.
+    // Option -1: the first page drawn into a bitmap.
+    if (option == -1) return loadDecodedTIFFPage(1, nullptr);
     return LoadTIFFPage(tiff, option);
   }
   if (h.size() >= 8 && h.substr(0, 8) == std::string_view("\x89PNG\r\n\x1A\n", 8)) {
@@ -123,7 +133,7 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
 bool TPDFImage::scanJPEG(std::string_view data, int32_t& width, int32_t& height, int32_t& components,
                          bool needTables) {
   width = height = components = 0;
-  bool haveTables = false;
+  bool haveTables = false, haveHuffman = false;
   if (data.size() < 4 || uint8_t(data[0]) != 0xFF || uint8_t(data[1]) != 0xD8) return false;
   int32_t jfifUnit = -1;
   size_t pos = 2;
@@ -160,14 +170,19 @@ bool TPDFImage::scanJPEG(std::string_view data, int32_t& width, int32_t& height,
       }
     } else if (marker == 0xDB) {
       haveTables = true;
+    } else if (marker == 0xC4) {
+      haveHuffman = true;
     } else if (marker >= 0xC0 && marker <= 0xC3) {
-      // A TIFF strip without its own tables depends on tables elsewhere in
-      // the TIFF file and would not decode on its own.
-      if (segment.size() < 6 || (needTables && !haveTables)) return false;
+      if (segment.size() < 6) return false;
       height = be16(segment, 1);
       width = be16(segment, 3);
       components = uint8_t(segment[5]);
-      return width > 0 && height > 0;
+      if (!needTables) return width > 0 && height > 0;
+    } else if (marker == 0xDA) {
+      // A TIFF strip without its own quantisation and Huffman tables
+      // depends on tables elsewhere in the TIFF file and would not decode
+      // on its own.
+      return width > 0 && height > 0 && haveTables && haveHuffman;
     }
     pos += length;
   }
@@ -502,13 +517,45 @@ void TPDFImage::finishForm(TPDFStream* form, std::string content, bool compress)
   form->SetRawData(std::move(content));
 }
 
+bool TPDFImage::loadDecodedTIFFPage(int32_t page, const TTIFFPage* info) {
+  if (tiffBytes_.empty()) return false;
+  TBitmap bitmap;
+  std::string error;
+  if (!DecodeTIFFPage(tiffBytes_, page, bitmap, kMaxPixels, error)) return false;
+  const bool saved = Compress;
+  Compress = true;
+  // Decoded pages are bi-level with black at 0, grey, or RGB: the page's own
+  // photometric reading no longer applies.
+  LoadFromBitmap(bitmap, nullptr, bitmap.PixelFormat() == TPixelFormat::pf8bit);
+  Compress = saved;
+  kind_ = pdfikTIFFPage;
+  if (info) {
+    resolutionX_ = info->DpiX;
+    resolutionY_ = info->DpiY;
+    resolutionUnit_ = 2;
+  }
+  return true;
+}
+
 bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
   if (tiff.PageCount <= 0) return false;
   pageNumber = std::clamp(pageNumber, 1, tiff.PageCount);
   TTIFFPage page;
   if (!tiff.GetPage(pageNumber, page)) return false;
+  // Pages whose strips cannot be passed on as stored are decoded instead.
+  if (passTIFFPage(page)) return true;
+  object_ = nullptr;
+  dictionary_ = nullptr;
+  kind_ = pdfikNone;
+  width_ = height_ = 0;
+  return loadDecodedTIFFPage(pageNumber, &page);
+}
+
+bool TPDFImage::passTIFFPage(const TTIFFPage& page) {
   if (page.Width <= 0 || page.Height <= 0 || int64_t(page.Width) * page.Height > kMaxPixels) return false;
   if (page.Strips.empty()) return false;
+  // Planes stored one after the other are not pixels PDF can read.
+  if (page.SeparatePlanes && page.SamplesPerPixel > 1) return false;
   if (page.BitsPerSample < 1 || page.BitsPerSample > 16 || page.SamplesPerPixel < 1 || page.SamplesPerPixel > 8)
     return false;
   // Compressed 16-bit samples of a little-endian file cannot be passed on:
@@ -589,12 +636,17 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
         height_ = h;
         return true;
       }
+      // Every strip must stand on its own before any is added.
+      for (size_t i = 0; i < strips; ++i) {
+        int32_t w = 0, h = 0, components = 0;
+        if (!scanJPEG(page.Strips[i], w, h, components, true)) return false;
+      }
       TPDFDictionary* xobjects = pool_->NewDictionary();
       std::string content;
       int64_t rowsDone = 0;
       for (size_t i = 0; i < strips; ++i) {
         int32_t w = 0, h = 0, components = 0;
-        if (!scanJPEG(page.Strips[i], w, h, components, true)) return false;
+        scanJPEG(page.Strips[i], w, h, components, true);
         TPDFIndRef* ref = buildJPEGStream(page.Strips[i], w, h, components, nullptr);
         const std::string name = "PavonaIm" + NewResourceTag();
         xobjects->SetValue(name, ref);
@@ -606,9 +658,7 @@ bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
       return true;
     }
     default:
-      // Other compressions would need the page decoded to a bitmap, which
-      // the TIFF reader does not do.
-      kind_ = pdfikNone;
+      // Other compressions have no PDF filter: the page is decoded.
       return false;
   }
 }
@@ -678,9 +728,73 @@ bool TPDFImage::SaveDataToFile(const std::string& path) const {
 
 // --- Enhanced metafiles ---------------------------------------------------------------
 
+bool TPDFImage::loadRasterisedMetafile(std::string_view emf) {
+  // The metafile converted as usual into a scratch pool of its own, placed
+  // on a page of its size and drawn by our renderer; only the picture
+  // reaches the document.
+  TPDFStructure scratch;
+  std::vector<TPDFObject*> objects;
+  scratch.OnGetObjectNumber = [&objects](TPDFStructure*, TPDFObject* obj, int32_t& number, int32_t& generation) {
+    objects.push_back(obj);
+    number = static_cast<int32_t>(objects.size());
+    generation = 0;
+  };
+  scratch.OnLookupObject = [&objects](TPDFIndRef*, int32_t number, int32_t) -> TPDFObject* {
+    return number >= 1 && size_t(number) <= objects.size() ? objects[size_t(number) - 1] : nullptr;
+  };
+  TPDFImage vector(&scratch, "PavonaIm1");
+  vector.MetafileEmbedFonts = MetafileEmbedFonts;
+  vector.MetafileFaces = MetafileFaces;
+  if (!vector.LoadMetafile(emf, 0)) return false;
+  const TEmfFile file(emf);
+  // The picture's size at 96 dpi, drawn in points at 96 dpi.
+  const double wPt = file.FrameWidth() * 72.0 / 2540, hPt = file.FrameHeight() * 72.0 / 2540;
+  if (wPt * 96 / 72 * hPt * 96 / 72 > double(kMaxPixels)) throw EPDFImageError("Metafile picture too large");
+  const double side = std::min(wPt, hPt);
+  TPDFDictionary* xobjects = scratch.NewDictionary();
+  xobjects->SetValue("Fm", scratch.NewIndRef(vector.GetObject()->GetRefNumber(), 0));
+  TPDFDictionary* resources = scratch.NewDictionary();
+  resources->SetValue("XObject", xobjects);
+  TPDFStream* content = scratch.NewStream(
+      "q " + FormatPDFNumber(6, side) + " 0 0 " + FormatPDFNumber(6, side) + " 0 0 cm /Fm Do Q", false);
+  int32_t contentNumber = 0, generation = 0;
+  scratch.OnGetObjectNumber(&scratch, content, contentNumber, generation);
+  TPDFDictionary* page = scratch.NewDictionary();
+  page->SetValue("Type", scratch.NewName("Page"));
+  const double box[] = {0, 0, wPt, hPt};
+  page->SetValue("MediaBox", scratch.NewRealArray(box));
+  page->SetValue("Resources", resources);
+  page->SetValue("Contents", scratch.NewIndRef(contentNumber, 0));
+
+  TPDFFontCollection fonts;
+  fonts.LoadOutlines = true;
+  TPDFRenderer renderer(&fonts);
+  renderer.PageObject = page;
+  renderer.Resolution = 96;
+  renderer.OutputKind = rokCairo;
+  renderer.MeasurePage();
+  const int32_t w = renderer.GetOutputWidth(), h = renderer.GetOutputHeight();
+  if (w <= 0 || h <= 0 || int64_t(w) * h > kMaxPixels) throw EPDFImageError("Metafile picture too large");
+  TBitmap bitmap(w, h, TPixelFormat::pf32bit);
+  bitmap.SetAlphaFormat(TAlphaFormat::afPremultiplied);
+  {
+    TCanvas canvas(bitmap);
+    renderer.SetCairoTarget(canvas.Handle(), "libcairo.so.2", true);
+    renderer.RenderPage();
+    canvas.Flush();
+  }
+  bitmap.SetAlphaFormat(TAlphaFormat::afIgnored);
+  bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+  const bool saved = Compress;
+  Compress = true;
+  LoadFromBitmap(bitmap, nullptr, false);
+  Compress = saved;
+  return true;
+}
+
 bool TPDFImage::LoadMetafile(std::string_view bytes, int32_t option) {
-  (void)option;  // rendering through a raster back-end is not offered: the form is always vector
   if (!pool_->OnGetObjectNumber) return false;
+  if (option == -1) return loadRasterisedMetafile(bytes);
   const TEmfFile emf(bytes);
   const double w = emf.FrameWidth(), h = emf.FrameHeight();
   if (!(w > 0) || !(h > 0)) throw EEmfError("the metafile has an empty frame");

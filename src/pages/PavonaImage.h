@@ -1,10 +1,12 @@
-// Image import: an image file (JPEG, PNG, TIFF page, GIF, BMP) or a bitmap
-// becomes an image XObject (or a form XObject of strips) in a document's
-// object pool, with what the painter needs to place it.
+// Image import: an image file (JPEG, PNG, TIFF page, GIF, BMP, WMF, EMF) or
+// a bitmap becomes an image XObject (or a form XObject of strips or of a
+// metafile's drawing) in a document's object pool, with what the painter
+// needs to place it.
 //
 // JPEG data and compressed TIFF strips are kept as they are with their
 // filter; PNG data goes on as Flate data with a PNG predictor; everything else
-// becomes raw samples, Flate-compressed when Compress is set.
+// becomes raw samples, Flate-compressed when Compress is set. TIFF pages
+// whose strips PDF cannot take as stored are decoded (libtiff) first.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +49,9 @@ public:
   TPDFImage& operator=(const TPDFImage&) = delete;
 
   // Detects the format and builds the object. The option is a TIFF page
-  // number or a PNG mask mode. False for an unknown or unusable file.
+  // number or a PNG mask mode; -1 draws metafiles and the first TIFF page
+  // into a bitmap (our renderer, through cairo) that becomes the image.
+  // False for an unknown or unusable file.
   bool LoadFromStream(TStream& stream, int32_t option);
   // A raw-sample image of a bitmap; page is the TIFF page it came from (or none).
   void LoadFromBitmap(const TBitmap& bitmap, const TTIFFPage* page, bool keepGray);
@@ -55,7 +59,8 @@ public:
   bool LoadPNG(TPNGReader& reader, int32_t mode);
   bool LoadTIFFPage(const TPDFTIFF& tiff, int32_t page);
   // An enhanced metafile as a vector form XObject whose box's shorter side
-  // is 1; EEmfError for a file that is not a sound EMF.
+  // is 1 (option -1: as a bitmap image of its size at 96 dpi); EEmfError
+  // for a file that is not a sound EMF.
   bool LoadMetafile(std::string_view bytes, int32_t option);
 
   // 1 stencil mask, 2 grey image without masks, else 0.
@@ -101,6 +106,11 @@ private:
   TPDFIndRef* buildTIFFStrip(const TTIFFPage& page, std::string data, int32_t rows, TPDFStream** streamOut);
   void finishForm(TPDFStream* form, std::string content, bool compress);
   void finishStripForm(TPDFDictionary* xobjects, std::string content, bool compress);
+  // The page decoded from the TIFF file's bytes, as a bitmap image.
+  bool loadDecodedTIFFPage(int32_t page, const TTIFFPage* info);
+  // The page with its strips as stored; false when PDF cannot take them so.
+  bool passTIFFPage(const TTIFFPage& page);
+  bool loadRasterisedMetafile(std::string_view emf);
 
   std::string source_;
   TPDFStructure* pool_;
@@ -113,5 +123,7 @@ private:
   bool sixteenBit_ = false;
   // 16-bit samples of a little-endian TIFF need swapping for PDF.
   bool tiffLittleEndian_ = false;
+  // The TIFF file being imported (for pages that are decoded).
+  std::string tiffBytes_;
   std::string colorSpaceName_;
 };

@@ -230,6 +230,28 @@ TPDFFont* TPDFMetafile::fontFor(const std::string& name, int32_t codePage) {
   return lists_.Fonts.back().get();
 }
 
+TPDFFont* TPDFMetafile::wideFontFor(const std::string& name, std::u16string_view text) {
+  // One composite font per face found; it takes on the characters of every
+  // later record that face has.
+  for (const auto& [known, font] : fontsByName_)
+    if (known.starts_with("{Identity-H}") && font->IsTwoByte()) {
+      font->UseCharacters(text);
+      bool all = true;
+      for (char16_t c : text) all = all && (c == u' ' || font->HasCode(c));
+      if (all) return font;
+    }
+  auto font = std::make_unique<TPDFFont>(pool_, "PavonaF" + newTag());
+  font->Compress = CompressFonts;
+  try {
+    if (!font->BuildType0Font(name, text)) return nullptr;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  fontsByName_.emplace_back("{Identity-H}" + font->GetBaseName(), font.get());
+  lists_.Fonts.push_back(std::move(font));
+  return lists_.Fonts.back().get();
+}
+
 void TPDFMetafile::selectFontEntry(const TObjectEntry& e) {
   TPDFFont* font = fontFor(e.Face, 0);
   if (!font) return;  // a face that cannot be made leaves the current font
@@ -284,6 +306,20 @@ void TPDFMetafile::drawString(std::u16string text, double x, double y, const std
         break;
       }
     }
+    // Text no 8-bit code page holds (Chinese, Japanese, Korean, ...) is
+    // drawn in a composite font of a face that has its glyphs.
+    if (font == s.Font) {
+      const std::string face = s.FontName.empty() ? "Arial" : s.FontName;
+      TPDFFont* wide = wideFontFor(face, text);
+      if (!wide) {
+        // No face has every character: one that has those the font lacks.
+        std::u16string missing;
+        for (char16_t c : text)
+          if (c != u' ' && !font->HasCode(c)) missing += c;
+        wide = wideFontFor(face, missing);
+      }
+      if (wide) font = wide;
+    }
   }
   // Advances are per character; characters the font cannot encode are left
   // out together with their advance, which moves to the previous character.
@@ -292,7 +328,7 @@ void TPDFMetafile::drawString(std::u16string text, double x, double y, const std
   for (size_t i = 0; i < text.size(); ++i) {
     const std::string code = font->EncodeTextW(std::u16string_view(&text[i], 1));
     const double advance = i < advances.size() ? advances[i] : 0;
-    if (code.size() == 1) {
+    if (code.size() == (font->IsTwoByte() ? 2u : 1u)) {
       bytes += code;
       kept.push_back(advance);
     } else if (!kept.empty()) {
@@ -300,10 +336,7 @@ void TPDFMetafile::drawString(std::u16string text, double x, double y, const std
     }
   }
   if (bytes.empty()) return;
-  if (advances.empty())
-    kept.clear();
-  else
-    kept.resize(bytes.size(), 0);
+  if (advances.empty()) kept.clear();
 
   double height = std::fabs(ScaleY(s.FontHeight));
   if (s.FontHeight > 0 && font->GetAscent() - font->GetDescent() > 0)

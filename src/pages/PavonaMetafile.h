@@ -154,6 +154,9 @@ private:
   void selectStockObject(uint32_t index);
   void selectFontEntry(const TObjectEntry& entry);
   TPDFFont* fontFor(const std::string& name, int32_t codePage);
+  // A composite font of a face that has glyphs for every character of the
+  // text (nullptr when no installed face has).
+  TPDFFont* wideFontFor(const std::string& name, std::u16string_view text);
   void drawTextRecord(const TEmfRecord& r, size_t emrText, bool wide, bool glyphIndices);
   void drawString(std::u16string text, double x, double y, const std::vector<double>& advances);
   // Bitmap records.

@@ -1,5 +1,7 @@
 // The metafile converter's record handlers: state records, objects,
 // lines, curves, shapes, regions, gradients, clipping and text.
+#include <iconv.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -840,17 +842,115 @@ void TPDFMetafile::smallTextOutRecord(const TEmfRecord& r) {
   drawString(text, x, y, {});
 }
 
+namespace {
+
+// The code page of a font's character set (lfCharSet), as the system's
+// conversion of 8-bit text in that set reads it.
+int32_t CodePageOfCharset(int32_t charset) {
+  switch (charset) {
+    case 128:
+      return 932;  // Shift-JIS
+    case 129:
+      return 949;  // Hangul
+    case 130:
+      return 1361;  // Johab
+    case 134:
+      return 936;  // GB2312
+    case 136:
+      return 950;  // Big5
+    case 161:
+      return 1253;
+    case 162:
+      return 1254;
+    case 163:
+      return 1258;
+    case 177:
+      return 1255;
+    case 178:
+      return 1256;
+    case 186:
+      return 1257;
+    case 204:
+      return 1251;
+    case 222:
+      return 874;
+    case 238:
+      return 1250;
+    default:
+      return 1252;
+  }
+}
+
+// 8-bit text in a code page, with the number of bytes of each character
+// (two for the double-byte characters of the East Asian code pages).
+std::u16string DecodeCodePage(std::string_view bytes, int32_t codePage, std::vector<uint32_t>& lengths) {
+  std::u16string text;
+  lengths.clear();
+  const bool doubleByte = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 || codePage == 1361;
+  if (!doubleByte) {
+    const auto& table = CodePageToUnicode(codePage);
+    for (char c : bytes) {
+      text += table[uint8_t(c)] ? table[uint8_t(c)] : char16_t(uint8_t(c));
+      lengths.push_back(1);
+    }
+    return text;
+  }
+  const char* name = codePage == 932   ? "CP932"
+                     : codePage == 936 ? "CP936"
+                     : codePage == 949 ? "CP949"
+                     : codePage == 950 ? "CP950"
+                                       : "JOHAB";
+  iconv_t cd = iconv_open("UTF-16LE", name);
+  if (cd == iconv_t(-1)) {
+    for (char c : bytes) text += char16_t(uint8_t(c)), lengths.push_back(1);
+    return text;
+  }
+  // One character at a time: a byte alone, else with the byte after it.
+  for (size_t i = 0; i < bytes.size();) {
+    bool done = false;
+    for (size_t n = 1; n <= 2 && i + n <= bytes.size() && !done; ++n) {
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      char in[2] = {bytes[i], n == 2 ? bytes[i + 1] : '\0'};
+      char out[8];
+      char* inPtr = in;
+      char* outPtr = out;
+      size_t inLeft = n, outLeft = sizeof out;
+      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) && inLeft == 0 && outLeft < sizeof out) {
+        for (size_t k = 0; k + 1 < sizeof out - outLeft; k += 2)
+          text += char16_t(uint8_t(out[k]) | uint8_t(out[k + 1]) << 8);
+        lengths.push_back(uint32_t(n));
+        i += n;
+        done = true;
+      }
+    }
+    if (!done) {
+      // A byte the code page does not know is left out.
+      if (!lengths.empty()) ++lengths.back();
+      ++i;
+    }
+  }
+  iconv_close(cd);
+  return text;
+}
+
+}  // namespace
+
 void TPDFMetafile::drawTextRecord(const TEmfRecord& r, size_t at, bool wide, bool) {
   const double x = r.I32(at), y = r.I32(at + 4);
   const uint32_t count = r.U32(at + 8), offString = r.U32(at + 12), options = r.U32(at + 16),
                  offDx = r.U32(at + 36);
   if (count == 0) return;
   std::u16string text;
+  // Bytes per character of 8-bit text in a double-byte code page: the
+  // record's advances are per byte.
+  std::vector<uint32_t> lengths;
   if (wide) {
     r.Items(offString, count, 2);
     for (uint32_t i = 0; i < count; ++i) text += char16_t(r.U16(offString + size_t(i) * 2));
   } else {
-    for (char c : r.Items(offString, count, 1)) text += CodePageToUnicode(1252)[uint8_t(c)];
+    // 8-bit text is in the code page of the selected font's character set.
+    text = DecodeCodePage(r.Items(offString, count, 1), CodePageOfCharset(state_->Charset), lengths);
+    if (text.empty()) return;
   }
   if (options & 0x10) {
     // Glyph indices name glyphs of the current face: its character map,
@@ -871,6 +971,16 @@ void TPDFMetafile::drawTextRecord(const TEmfRecord& r, size_t at, bool wide, boo
       advances.reserve(count);
       for (uint32_t i = 0; i < count; ++i) advances.push_back(ScaleX(r.I32(offDx + size_t(i) * step)));
     }
+  }
+  if (!lengths.empty() && !advances.empty() && lengths.size() != advances.size()) {
+    std::vector<double> merged;
+    size_t byte = 0;
+    for (uint32_t n : lengths) {
+      double sum = 0;
+      for (uint32_t k = 0; k < n && byte < advances.size(); ++k) sum += advances[byte++];
+      merged.push_back(sum);
+    }
+    advances = std::move(merged);
   }
   drawString(text, x, y, advances);
 }

@@ -347,8 +347,10 @@ void TPDFPainter::DrawRotatedText(std::u16string_view text, double x, double y, 
 void TPDFPainter::DrawTextRun(std::string_view bytes, double x, double y, double angleTenths,
                               const std::vector<double>& advances) {
   double w = 0;
+  // One advance per character: two bytes each in a two-byte font.
+  const size_t unit = twoByteFont() ? 2 : 1;
   if (!advances.empty()) {
-    const size_t n = std::min(bytes.size(), advances.size());
+    const size_t n = std::min(bytes.size() / unit, advances.size());
     for (size_t i = 0; i < n; ++i) w += advances[i];
   } else {
     w = GetTextWidth(bytes) - scaling_ / 100 * charSpacing_;
@@ -367,9 +369,9 @@ void TPDFPainter::DrawTextRun(std::string_view bytes, double x, double y, double
   }
   if (advances.size() >= 2) {
     double previous = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) {
+    for (size_t i = 0; i * unit < bytes.size(); ++i) {
       WriteOp(FormatNumber(previous) + "0 Td");
-      WriteLiteralString(bytes.substr(i, 1), "Tj");
+      WriteLiteralString(bytes.substr(i * unit, unit), "Tj");
       previous = i < advances.size() ? advances[i] : 0;
     }
   } else {

@@ -14,16 +14,21 @@ namespace {
 // Record types.
 constexpr uint32_t EMR_HEADER = 1, EMR_POLYGON = 3, EMR_POLYLINE = 4, EMR_POLYBEZIERTO = 5, EMR_EOF = 14,
                    EMR_SETPIXELV = 15, EMR_SETBKMODE = 18, EMR_SETPOLYFILLMODE = 19, EMR_MOVETOEX = 27,
-                   EMR_INTERSECTCLIPRECT = 30, EMR_SAVEDC = 33, EMR_RESTOREDC = 34,
-                   EMR_MODIFYWORLDTRANSFORM = 36, EMR_SELECTOBJECT = 37, EMR_CREATEBRUSHINDIRECT = 39,
-                   EMR_DELETEOBJECT = 40, EMR_ELLIPSE = 42, EMR_RECTANGLE = 43, EMR_LINETO = 54,
-                   EMR_SETMITERLIMIT = 58, EMR_BEGINPATH = 59, EMR_ENDPATH = 60, EMR_CLOSEFIGURE = 61,
-                   EMR_FILLPATH = 62, EMR_STROKEANDFILLPATH = 63, EMR_STROKEPATH = 64, EMR_SELECTCLIPPATH = 67,
-                   EMR_ABORTPATH = 68, EMR_EXTSELECTCLIPRGN = 75, EMR_STRETCHDIBITS = 81, EMR_EXTCREATEPEN = 95,
-                   EMR_ALPHABLEND = 114;
+                   EMR_INTERSECTCLIPRECT = 30, EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_MODIFYWORLDTRANSFORM = 36,
+                   EMR_SELECTOBJECT = 37, EMR_CREATEBRUSHINDIRECT = 39, EMR_DELETEOBJECT = 40, EMR_ELLIPSE = 42,
+                   EMR_RECTANGLE = 43, EMR_LINETO = 54, EMR_SETMITERLIMIT = 58, EMR_BEGINPATH = 59, EMR_ENDPATH = 60,
+                   EMR_CLOSEFIGURE = 61, EMR_FILLPATH = 62, EMR_STROKEANDFILLPATH = 63, EMR_STROKEPATH = 64,
+                   EMR_SELECTCLIPPATH = 67, EMR_ABORTPATH = 68, EMR_EXTSELECTCLIPRGN = 75, EMR_STRETCHDIBITS = 81,
+                   EMR_EXTCREATEPEN = 95, EMR_ALPHABLEND = 114, EMR_COMMENT = 70;
 constexpr uint32_t kSignature = 0x464D4520;  // " EMF"
 constexpr uint32_t MWT_LEFTMULTIPLY = 2;
 constexpr uint32_t DIB_RGB_COLORS = 0;
+// EMF+ records carried in comments.
+constexpr uint32_t kEmfPlusComment = 0x2B464D45;  // "EMF+"
+constexpr uint16_t EmfPlusHeader = 0x4001, EmfPlusEndOfFile = 0x4002, EmfPlusGetDC = 0x4004;
+constexpr uint32_t kEmfPlusVersion = 0xDBC01002;  // GDI+ 1.1 graphics
+constexpr uint16_t kEmfPlusDualFlag = 0x0001;
+constexpr uint32_t kEmfPlusVideoDisplay = 0x00000001;
 
 }  // namespace
 
@@ -377,7 +382,34 @@ std::string TEmfWriter::Finish() {
   if (overflow_) throw EEmfWriteError("The metafile would be larger than " + std::to_string(kMaxBytes) + " bytes");
   TRecord eof(EMR_EOF);
   eof.U32(0).U32(16).U32(20);
-  const std::string eofBytes = eof.Finished();
+  std::string eofBytes = eof.Finished();
+  std::string opening;
+  size_t extraRecords = 0;
+  if (EmfPlusDual) {
+    // One EMF+ record: type, flags, size, data size, data.
+    auto plus = [](uint16_t type, uint16_t flags, const std::string& data) {
+      std::string r;
+      auto u32 = [&r](uint32_t v) {
+        for (int i = 0; i < 4; ++i) r += static_cast<char>((v >> (8 * i)) & 0xFF);
+      };
+      u32(type | (uint32_t(flags) << 16));
+      u32(static_cast<uint32_t>(12 + data.size()));
+      u32(static_cast<uint32_t>(data.size()));
+      return r + data;
+    };
+    auto comment = [](const std::string& records) {
+      TRecord c(EMR_COMMENT);
+      c.U32(static_cast<uint32_t>(4 + records.size())).U32(kEmfPlusComment).Bytes(records);
+      return c.Finished();
+    };
+    const uint32_t dpi = static_cast<uint32_t>(std::clamp(std::lround(dpi_), 1L, 100000L));
+    std::string fields;
+    for (uint32_t v : {kEmfPlusVersion, kEmfPlusVideoDisplay, dpi, dpi})
+      for (int i = 0; i < 4; ++i) fields += static_cast<char>((v >> (8 * i)) & 0xFF);
+    opening = comment(plus(EmfPlusHeader, kEmfPlusDualFlag, fields) + plus(EmfPlusGetDC, 0, {}));
+    eofBytes = comment(plus(EmfPlusEndOfFile, 0, {})) + eofBytes;
+    extraRecords = 2;
+  }
   // Reference device: the picture itself at the recording resolution.
   const double mmPerPixel = 25.4 / dpi_;
   TRecord header(EMR_HEADER);
@@ -385,9 +417,9 @@ std::string TEmfWriter::Finish() {
   header.Rect(0, 0, Clamp32(width_ * mmPerPixel * 100), Clamp32(height_ * mmPerPixel * 100));
   header.U32(kSignature).U32(0x10000);
   const size_t headerSize = 108;
-  const uint64_t total = headerSize + records_.size() + eofBytes.size();
+  const uint64_t total = headerSize + opening.size() + records_.size() + eofBytes.size();
   if (total > std::numeric_limits<uint32_t>::max()) throw EEmfWriteError("The metafile is too large");
-  header.U32(static_cast<uint32_t>(total)).U32(static_cast<uint32_t>(recordCount_ + 2));
+  header.U32(static_cast<uint32_t>(total)).U32(static_cast<uint32_t>(recordCount_ + 2 + extraRecords));
   header.U32((highestHandle_ + 1) & 0xFFFF);  // handles (16 bits) and a reserved zero
   header.U32(0).U32(0).U32(0);                // no description, no palette
   header.I32(width_).I32(height_);
@@ -395,6 +427,7 @@ std::string TEmfWriter::Finish() {
   header.U32(0).U32(0).U32(0);  // no pixel format, no OpenGL
   header.I32(Clamp32(width_ * mmPerPixel * 1000)).I32(Clamp32(height_ * mmPerPixel * 1000));
   std::string out = header.Finished();
+  out += opening;
   out += records_;
   out += eofBytes;
   return out;
@@ -417,6 +450,7 @@ void TMetafile::SaveToStream(TStream& stream) const {
 
 TMetafileCanvas::TMetafileCanvas(TMetafile& metafile) : metafile_(metafile) {
   writer_ = std::make_unique<TEmfWriter>(metafile.Width, metafile.Height, metafile.DPI);
+  writer_->EmfPlusDual = metafile.EmfPlusDual;
   dc_ = CreateMetafileDC(*writer_);
 }
 

@@ -76,6 +76,13 @@ public:
   void ParallelogramBitmap(const POINT* points, const TBitmap& source, int32_t xSrc, int32_t ySrc, int32_t width,
                            int32_t height);
 
+  // The file is an EMF+ dual metafile, as GDI+ records one when a program
+  // draws through GDI on its metafile graphics: an EMF+ header (dual, video
+  // display, the recording resolution) and an EMF+ GetDC record open it, so
+  // GDI+ readers play the GDI records that follow, and an EMF+ end-of-file
+  // record closes it. Readers without EMF+ skip the comments.
+  bool EmfPlusDual = false;
+
   // The complete file. Raises EEmfWriteError when the metafile grew too large.
   std::string Finish();
   size_t RecordCount() const { return recordCount_; }
@@ -108,6 +115,8 @@ public:
   // Size in device pixels of the recording.
   int32_t Width = 0, Height = 0;
   double DPI = 96;
+  // Recorded as an EMF+ dual metafile (TEmfWriter::EmfPlusDual).
+  bool EmfPlusDual = false;
   // EMF bytes as recorded.
   const std::string& EnhancedBytes() const { return bytes_; }
   void SetEnhancedBytes(std::string bytes) { bytes_ = std::move(bytes); }

@@ -3,6 +3,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -128,6 +129,45 @@ bool SelectInstalledFace(const TFont& font, TInstalledFace& face) {
   face.Bold = patternInt(match.get(), FC_WEIGHT, FC_WEIGHT_REGULAR) >= FC_WEIGHT_DEMIBOLD;
   face.Italic = patternInt(match.get(), FC_SLANT, FC_SLANT_ROMAN) != FC_SLANT_ROMAN;
   return true;
+}
+
+bool FindTrueTypeFaceFor(const std::string& family, std::u16string_view text, TInstalledFace& face) {
+  std::lock_guard<std::mutex> lock(configMutex());
+  std::unique_ptr<FcCharSet, void (*)(FcCharSet*)> wanted(FcCharSetCreate(), FcCharSetDestroy);
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (c > 32) FcCharSetAddChar(wanted.get(), c);
+  }
+  PatternPtr request(FcPatternCreate());
+  FcPatternAddString(request.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddBool(request.get(), FC_SCALABLE, FcTrue);
+  FcPatternAddCharSet(request.get(), FC_CHARSET, wanted.get());
+  FcConfigSubstitute(config(), request.get(), FcMatchPattern);
+  FcDefaultSubstitute(request.get());
+  FcResult result;
+  FcFontSet* set = FcFontSort(config(), request.get(), FcFalse, nullptr, &result);
+  if (!set) return false;
+  bool found = false;
+  for (int i = 0; i < set->nfont && !found; ++i) {
+    FcPattern* candidate = set->fonts[i];
+    FcCharSet* has = nullptr;
+    if (FcPatternGetCharSet(candidate, FC_CHARSET, 0, &has) != FcResultMatch || !has) continue;
+    if (!FcCharSetIsSubset(wanted.get(), has)) continue;
+    const std::string file = patternString(candidate, FC_FILE);
+    std::string lower = file;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (lower.size() < 4 || lower.compare(lower.size() - 4, 4, ".ttf") != 0) continue;  // glyf outlines, one font
+    face.File = file;
+    face.Family = patternString(candidate, FC_FAMILY);
+    face.Index = 0;
+    face.Bold = patternInt(candidate, FC_WEIGHT, FC_WEIGHT_REGULAR) >= FC_WEIGHT_DEMIBOLD;
+    face.Italic = patternInt(candidate, FC_SLANT, FC_SLANT_ROMAN) != FC_SLANT_ROMAN;
+    found = true;
+  }
+  FcFontSetDestroy(set);
+  return found;
 }
 
 namespace {

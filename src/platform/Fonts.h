@@ -49,6 +49,12 @@ std::vector<std::string> EnumFontFamilies(uint8_t charset);
 // any font is installed). False when no font is installed at all.
 bool SelectInstalledFace(const TFont& font, TInstalledFace& face);
 
+// A single-font TrueType face (not in a collection) that has a glyph for
+// every character of the text, the family asked for first, then the faces
+// fontconfig orders after it; false when no installed face covers them all.
+// Stands in for the system's font linking of scripts a face lacks.
+bool FindTrueTypeFaceFor(const std::string& family, std::u16string_view text, TInstalledFace& face);
+
 // Size of a table of the selected face, or its data: tag 0 is the whole font
 // (from the face's table directory to the end of the file), the tag "ttcf"
 // the whole collection file (GDI_ERROR when the face is not in a collection),

@@ -287,12 +287,24 @@ void TPDFRenderer::RenderToCanvas(const TPageGeometry& g) {
     RotateAndMove(g, g.boxWidth, g.boxHeight);
   }
 
+  if (OutputKind == rokRawStream && !rawStream_) {
+    ErrorText = "Rendering exception: no stream to record the page into";
+    return;
+  }
   {
     TPDFPicasso backend;
     AttachBackend(backend, canvas.get());
     BaseCTM = CTM;
     RunContentStream(backend, PageObject, {}, nullptr);
     if (OutputKind == rokHTML && htmlStream_) backend.EndHTMLCanvas(OutputWidth, OutputHeight);
+    if (OutputKind == rokRawStream) {
+      try {
+        backend.EndStreamTarget();
+      } catch (const Exception& e) {
+        if (!ErrorText.empty()) ErrorText += "\r\n";
+        ErrorText += std::string("Rendering exception: ") + e.what();
+      }
+    }
   }
   if (canvas) {
     canvas.reset();  // the canvas draws on the pixels: gone before they are converted
@@ -304,7 +316,7 @@ void TPDFRenderer::RenderToCanvas(const TPageGeometry& g) {
 void TPDFRenderer::AttachBackend(TPDFPicasso& backend, TCanvas* canvas) {
   switch (OutputKind) {
     case rokRawStream:
-      if (rawStream_) backend.SetStreamTarget(OutputWidth, OutputHeight, *rawStream_);
+      backend.SetStreamTarget(OutputWidth, OutputHeight, *rawStream_, Resolution);
       backend.AttachCanvas(nullptr, GDIPlusSettings);
       break;
     case rokDeviceContext:

@@ -163,6 +163,8 @@ public:
   // renderer's own funnel does (GetTextFunnel).
   void SetTextFunnel(TPDFTextFunnel* funnel);
   TPDFTextFunnel* GetTextFunnel();
+  // Kind 7: the stream that receives the page as an EMF+ dual metafile
+  // (written once the page is complete; without a stream the page fails).
   void SetRawOutputStream(TStream* stream) { rawStream_ = stream; }
   void SetHTMLOutputStream(TStream* stream) { htmlStream_ = stream; }
   // Kind 8: draws on the device context with the page at (x, y).
