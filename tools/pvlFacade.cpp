@@ -134,6 +134,8 @@ int cmdInfo(const Options& o) {
   std::string out = "Version: " + doc->GetPDFVersion() + "\n";
   out += "Pages: " + std::to_string(facade.PageCount()) + "\n";
   out += std::string("Encrypted: ") + (doc->GetTrailer()->GetValue("Encrypt") ? "yes" : "no") + "\n";
+  // The objects were found by scanning: the file's own tables could not be used.
+  if (facade.DocumentWasRepaired()) out += "Repaired: yes (the cross-reference data was damaged or missing)\n";
   static const char* kKeys[] = {"Title", "Author", "Subject", "Keywords", "Creator", "Producer", "CreationDate",
                                 "ModDate"};
   for (const char* key : kKeys) {

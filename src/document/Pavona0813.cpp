@@ -154,6 +154,10 @@ int32_t TPavona::SelectedPage() const {
   return tree ? tree->GetSelectedPageNumber() : 0;
 }
 
+bool TPavona::DocumentWasRepaired() const {
+  return selected_ && selected_->WasReconstructed();
+}
+
 int32_t TPavona::PageCount() {
   TPDFPageTree* tree = selected_->GetPageTree();
   try {

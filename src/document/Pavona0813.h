@@ -126,6 +126,11 @@ public:
   void SaveToString(std::string& out);
   void LoadedFileName(std::u16string& out) const;
   int32_t MergeDocument(int32_t handle);
+  // True when the selected document's cross-reference data could not be
+  // used as written (missing, damaged, or cut off with the end of the
+  // file) and its objects were found by scanning the file: the program
+  // tells the user that the file was repaired.
+  bool DocumentWasRepaired() const;
 
   // ---- Coordinates (caller units to PDF user space on the selected page)
   double ToPageLength(double length) const;

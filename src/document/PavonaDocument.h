@@ -93,6 +93,10 @@ public:
   TPDFArray* Header = nullptr;  // "[ N1 off1 N2 off2 ... ]" (pool-owned)
   int32_t First = 0;
   int32_t N = 0;
+  // Object number -> its pair in Header (the first one listed), for entries
+  // whose index is wrong: writers wrap indexes past the width of the field,
+  // or count from another start.
+  std::unordered_map<int32_t, int32_t> Slots;
 };
 
 // Security-handler parameters of a document.
@@ -119,6 +123,11 @@ struct TPDFEncryption {
   int32_t EncryptObjectNumber = -1;  // never encrypted nor decrypted; -1 when direct
   TPDFCipher Cipher = pcRC4;
   int32_t Strength = 0;              // 0 RC4 40-bit, 1 RC4 128-bit, 2 AES-128, 3 AES-256
+  // Identity crypt filters: strings (StrF), streams (StmF) and embedded
+  // files (EFF) that stay plain although the document is encrypted.
+  bool PlainStrings = false;
+  bool PlainStreams = false;
+  bool PlainFiles = false;
   std::string FileKey;
   std::string AuthKey;
   bool UserAuthenticated = false;
@@ -280,6 +289,9 @@ public:
   bool RebuildXRef();
   // True when ReadXRef had to rebuild the entries by scanning.
   bool WasReconstructed() const { return reconstructed_; }
+  // Why the last load failed ("" after a load that succeeded): what was
+  // missing or unreadable, with the object number and offset where known.
+  const std::string& GetLoadFailure() const { return loadFailure_; }
   void BuildObjectTable();
   // Callbacks of the cross-reference reader.
   void OnXRefEntry(int32_t number, int64_t second, char kind, int32_t third);
@@ -471,7 +483,24 @@ private:
   std::vector<std::unique_ptr<TPDFObjectStream>> objectStreams_;
   std::unordered_map<int32_t, TPDFObjectStream*> objectStreamIndex_;
   int32_t loadDepth_ = 0;
+  // Where each object is found by scanning the file (offset and length of
+  // its newest definition), made the first time an object is not at the
+  // offset its entry gives.
+  struct TScannedObject {
+    int64_t Offset = 0;
+    int64_t Length = 0;
+    int32_t Generation = 0;
+  };
+  std::unordered_map<int32_t, TScannedObject> scanned_;
+  bool scannedMade_ = false;
+  // The slice of the object's newest scanned definition when it is not at
+  // its entry's offset; empty when the scan has none either.
+  std::string_view scannedSlice(TPDFIndObj* record);
   std::vector<std::string> warnings_;
+  std::string loadFailure_;
+  // Records why the load fails (kept for GetLoadFailure) and returns code.
+  int32_t failLoad(int32_t code, std::string why);
+  std::string missingPagesReason();
   TPDFEncryption encryption_;
   std::string version_ = "1.4";
   bool versionChanged_ = false;

@@ -41,6 +41,20 @@ bool readObjectHeaderNumber(std::string_view text, size_t& p, int64_t& value) {
   return true;
 }
 
+// True when text starts with "N G obj" for this number and generation
+// (after blanks only: a header found behind other bytes means the offset
+// is wrong and the slice cut to it is likely short).
+bool startsWithHeader(std::string_view text, int32_t number, int32_t generation) {
+  size_t p = 0;
+  while (p < text.size() && isWhite(text[p])) ++p;
+  if (p >= text.size() || !isDigit(text[p])) return false;
+  int64_t n = 0, g = 0;
+  if (!readObjectHeaderNumber(text, p, n) || n != number) return false;
+  if (!readObjectHeaderNumber(text, p, g) || g != generation) return false;
+  while (p < text.size() && isWhite(text[p])) ++p;
+  return text.compare(p, 3, "obj") == 0;
+}
+
 // Removes one end of line (CR LF, LF or CR) before end.
 size_t stripEOL(std::string_view text, size_t start, size_t end) {
   if (end > start && text[end - 1] == '\n') --end;
@@ -82,6 +96,8 @@ void TPDFDocument::resetObjectState() {
   reconstructed_ = false;
   fullyReconstructed_ = false;
   loadDepth_ = 0;
+  scanned_.clear();
+  scannedMade_ = false;
   warnings_.clear();
 }
 
@@ -196,6 +212,14 @@ bool TPDFDocument::ReadXRef() {
   TPDFXRefReader reader{std::string_view(fileText_)};
   startXRefRead(reader);
   bool ok = reader.ReadSection(reader.FindStartXRef());
+  if (ok && trailer_ && reader.HasObjectsAfterEnd()) {
+    // A later update was cut off with its cross-reference data: the chain
+    // describes an older version, so the whole file is scanned instead and
+    // its last definitions count.
+    const bool rebuilt = RebuildXRef();
+    warn("objects follow the last end-of-file marker: the file is read by scanning its objects");
+    return rebuilt;
+  }
   if (ok && trailer_) {
     // A table whose numbering starts one too high ("1 0 obj" listed as 2).
     const TPDFXRefEntry* firstUsed = nullptr;
@@ -354,10 +378,19 @@ TPDFObjectStream* TPDFDocument::objectStreamOf(int32_t number) {
   // The stream is loaded (and decrypted, once) through its own record.
   TPDFIndObj* record = FindObject(number);
   TPDFStream* stream = record ? PDFAsStream(record->GetObject()) : nullptr;
-  if (!stream || !stream->GetDictionary() || stream->GetDictionary()->GetNameValue("Type") != "ObjStm") return result;
+  if (!stream || !stream->GetDictionary()) {
+    warn("object stream " + std::to_string(number) + " is not a stream");
+    return result;
+  }
   TPDFDictionary* dict = stream->GetDictionary();
   TPDFNumeric* first = PDFAsNumeric(dict->GetValue("First", true));
   TPDFNumeric* n = PDFAsNumeric(dict->GetValue("N", true));
+  // A stream with another Type is still read when it has the object
+  // stream's keys (other readers do): entries name it as one.
+  if (dict->GetNameValue("Type") != "ObjStm" && (!first || !n)) {
+    warn("object stream " + std::to_string(number) + " has Type /" + dict->GetNameValue("Type") + " and no N or First");
+    return result;
+  }
   int64_t firstValue = first ? first->AsInteger() : 0;
   int64_t nValue = n ? n->AsInteger() : 0;
   result->Stream = stream;
@@ -369,6 +402,15 @@ TPDFObjectStream* TPDFDocument::objectStreamOf(int32_t number) {
   header.append(result->Data, 0, headerLength);
   header += " ]";
   result->Header = PDFAsArray(pool_->ParseObject(header));
+  if (result->Header) {
+    const int32_t pairs = std::min<int32_t>(result->N, result->Header->GetCount() / 2);
+    result->Slots.reserve(static_cast<size_t>(pairs));
+    for (int32_t i = 0; i < pairs; ++i) {
+      TPDFNumeric* listed = PDFAsNumeric(result->Header->GetItem(2 * i));
+      if (!listed || listed->GetValue() < 0 || listed->GetValue() > kMaxObjectNumber) continue;
+      result->Slots.emplace(static_cast<int32_t>(listed->AsInteger()), i);
+    }
+  }
   return result;
 }
 
@@ -377,19 +419,36 @@ std::string TPDFDocument::GetObjectText(TPDFIndObj* record) {
   std::string text = std::to_string(record->Number) + " " + std::to_string(record->Generation) + " obj\rnull\rendobj";
   TPDFObjectStream* os = objectStreamOf(record->StreamNumber);
   if (!os || !os->Stream || !os->Header) return text;
-  const int64_t index = record->StreamIndex;
+  int64_t index = record->StreamIndex;
   const int64_t count = os->Header->GetCount();
-  if (os->First <= 0 || os->N <= 0 || index < 0 || index >= os->N || count < 2 * static_cast<int64_t>(os->N))
-    return text;
-  TPDFNumeric* number = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index)));
+  if (os->First <= 0 || os->N <= 0 || count < 2) return text;
+  const int64_t pairs = std::min<int64_t>(os->N, count / 2);
+  auto listedAt = [&](int64_t i) {
+    if (i < 0 || i >= pairs) return false;
+    TPDFNumeric* listed = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * i)));
+    return listed && listed->GetValue() == static_cast<double>(record->Number);
+  };
+  if (!listedAt(index)) {
+    // The entry's index does not lead to the object (an index wrapped at
+    // the width of its field, a stream that lists other objects first):
+    // the object is found by its number, as the stream's header lists it.
+    auto slot = os->Slots.find(record->Number);
+    if (slot == os->Slots.end()) {
+      warn(objectPlace(record) + ": not listed in its object stream");
+      return text;
+    }
+    index = slot->second;
+  }
   TPDFNumeric* offset = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index + 1)));
-  if (!number || !offset || number->GetValue() != static_cast<double>(record->Number)) return text;
+  if (!offset) return text;
   const int64_t dataLength = static_cast<int64_t>(os->Data.size());
   int64_t start = offset->AsInteger();
   int64_t end = dataLength - os->First;
-  if (index + 1 < os->N) {
+  if (index + 1 < pairs) {
+    // The next object's offset ends this one when it lies behind it; the
+    // parser stops at the object's end anyway.
     if (TPDFNumeric* next = PDFAsNumeric(os->Header->GetItem(static_cast<int32_t>(2 * index + 3))))
-      end = next->AsInteger();
+      if (next->AsInteger() > offset->AsInteger()) end = next->AsInteger();
   }
   // Offsets are relative to First; nothing outside the data is read.
   end = std::min(end, dataLength - os->First);
@@ -430,11 +489,55 @@ void TPDFDocument::loadRecord(TPDFIndObj* record) {
     std::string text = GetObjectText(record);
     obj = parseRecordText(record, text);
   } else {
-    obj = parseRecordText(record, recordSlice(record));
+    std::string_view slice = recordSlice(record);
+    if (!startsWithHeader(slice, record->Number, record->Generation)) {
+      // Not at its entry's offset (a damaged or outdated table): the
+      // object's own definition is looked up in the file.
+      std::string_view found = scannedSlice(record);
+      if (!found.empty()) {
+        warn(objectPlace(record) + ": not at its table offset; found by scanning the file");
+        slice = found;
+      }
+    }
+    obj = parseRecordText(record, slice);
   }
   if (!obj) obj = pool_->NewNull();
   obj->SetIndirect(record->Number, record->Generation);
   record->Object = obj;
+}
+
+std::string_view TPDFDocument::scannedSlice(TPDFIndObj* record) {
+  if (!scannedMade_) {
+    scannedMade_ = true;
+    struct At {
+      int64_t offset;
+      int32_t number;
+      int32_t generation;
+    };
+    std::vector<At> all;
+    TPDFXRefReader reader{std::string_view(fileText_)};
+    reader.OnEntry = [&](int32_t n, int64_t offset, char kind, int32_t generation) {
+      if (kind == 'n') all.push_back({offset, n, generation});
+    };
+    reader.Reconstruct();
+    std::vector<int64_t> starts;
+    starts.reserve(all.size());
+    for (const At& a : all) starts.push_back(a.offset);
+    std::sort(starts.begin(), starts.end());
+    // The newest definition is delivered first and kept.
+    for (const At& a : all) {
+      if (scanned_.count(a.number)) continue;
+      auto next = std::upper_bound(starts.begin(), starts.end(), a.offset);
+      const int64_t end = next == starts.end() ? static_cast<int64_t>(fileText_.size()) : *next;
+      scanned_[a.number] = {a.offset, end - a.offset, a.generation};
+    }
+  }
+  auto it = scanned_.find(record->Number);
+  if (it == scanned_.end() || it->second.Generation != record->Generation || it->second.Offset == record->Offset)
+    return {};
+  reconstructed_ = true;
+  return std::string_view(fileText_).substr(static_cast<size_t>(it->second.Offset),
+                                            static_cast<size_t>(it->second.Length));
 }
 
 TPDFObject* TPDFDocument::parseRecordText(TPDFIndObj* record, std::string_view text) {

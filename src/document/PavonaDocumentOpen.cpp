@@ -65,6 +65,24 @@ void TPDFDocument::newPageTree(TPDFDictionary* pages) {
   pageTree_ = std::make_unique<TPDFPageTree>(pages, limit, [this](TPDFIndRef* page) { return PageIndexOf(page); });
   // Page deletion keeps whatever the rest of the document still reaches.
   pageTree_->OnDocumentTrailer = [this]() -> TPDFObject* { return trailer_; };
+  // A tree that reaches no page gets the page objects that survive.
+  pageTree_->OnOrphanPages = [this]() {
+    std::vector<TPDFIndRef*> pages;
+    const std::vector<int32_t> numbers = indexNumbers_;  // loading may add objects
+    for (int32_t number : numbers) {
+      TPDFIndObj* record = FindObject(number);
+      TPDFDictionary* dict = record ? PDFAsDictionary(record->GetObject()) : nullptr;
+      TPDFName* type = dict ? PDFAsName(dict->GetValue("Type", true)) : nullptr;
+      if (type && type->GetValue() == "Page") pages.push_back(pool_->NewIndRef(number, record->Generation));
+    }
+    return pages;
+  };
+  // Walked again with the callbacks in place (the first walk ran inside
+  // the constructor).
+  if (pages) {
+    pageTree_->SetPageLimit(limit);
+    pageTree_->SelectPage(1);
+  }
 }
 
 int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view password) {
@@ -72,15 +90,21 @@ int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view passwo
   try {
     stream.SetPosition(0);
     data = stream.ReadAll();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     Clear();
-    return kLoadUnreadable;
+    return failLoad(kLoadUnreadable, std::string("the file cannot be read: ") + e.what());
   }
   return LoadFromString(std::move(data), password);
 }
 
+int32_t TPDFDocument::failLoad(int32_t code, std::string why) {
+  loadFailure_ = std::move(why);
+  return code;
+}
+
 int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view password) {
   int32_t result = kLoadUnreadable;
+  loadFailure_.clear();
   try {
     Clear();
     fileText_ = std::move(data);
@@ -102,10 +126,16 @@ int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view passw
         result = Open(password);
       }
     }
-  } catch (const std::exception&) {
-    result = kLoadUnreadable;
+  } catch (const std::exception& e) {
+    result = failLoad(kLoadUnreadable, e.what());
   }
-  if (result != kLoadOk) Clear();
+  if (result != kLoadOk) {
+    const std::string why = loadFailure_;
+    Clear();
+    loadFailure_ = why;
+  } else {
+    loadFailure_.clear();
+  }
   return result;
 }
 
@@ -135,8 +165,12 @@ bool TPDFDocument::ReadHeader() {
 
 int32_t TPDFDocument::Open(std::u16string_view password) {
   fileSize_ = static_cast<int64_t>(fileText_.size());
-  if (!ReadHeader()) return kLoadUnreadable;
-  if (!ReadXRef()) return kLoadUnreadable;
+  if (fileText_.empty()) return failLoad(kLoadUnreadable, "the file is empty");
+  if (!ReadHeader())
+    return failLoad(kLoadUnreadable,
+                    "no %PDF- header in the first 1024 bytes, and the file does not start with an object");
+  if (!ReadXRef())
+    return failLoad(kLoadUnreadable, "no cross-reference data can be read and no object was found in the file");
   BuildObjectTable();
 
   TPDFDictionary* pages = nullptr;
@@ -144,7 +178,8 @@ int32_t TPDFDocument::Open(std::u16string_view password) {
     if (trailer_->GetValue("Encrypt")) {
       openedWithoutPassword_ = Authenticate(u"");
       if (!password.empty()) Authenticate(password);
-      if (!encryption_.UserAuthenticated && !encryption_.OwnerAuthenticated) return kLoadWrongPassword;
+      if (!encryption_.UserAuthenticated && !encryption_.OwnerAuthenticated)
+        return failLoad(kLoadWrongPassword, password.empty() ? "the document needs a password" : "wrong password");
       password_ = encryption_.Password;
     }
     TPDFDictionary* root = PDFAsDictionary(trailer_->GetValue("Root", true));
@@ -168,16 +203,38 @@ int32_t TPDFDocument::Open(std::u16string_view password) {
     // the catalogue or its pages: the objects are found by scanning the
     // whole file, once. A chain that broke and was completed by a scan is
     // scanned again whole, since its newest entries may be the damaged ones.
-    if (attempt > 0 || fullyReconstructed_) return kLoadUnreadable;
+    if (attempt > 0 || fullyReconstructed_) return failLoad(kLoadUnreadable, missingPagesReason());
     encryption_ = TPDFEncryption();
     openedWithoutPassword_ = false;
     password_.clear();
-    if (!RebuildXRef()) return kLoadUnreadable;
+    if (!RebuildXRef())
+      return failLoad(kLoadUnreadable,
+                      "the cross-reference data lead to no catalogue, and no object was found by scanning the file");
     BuildObjectTable();
   }
   newPageTree(pages);
   detectLinearization();
   return kLoadOk;
+}
+
+std::string TPDFDocument::missingPagesReason() {
+  // Names the link that breaks: Root, the catalogue, or its Pages, with the
+  // object and where the table says it is.
+  auto place = [&](TPDFIndRef* ref) {
+    if (!ref) return std::string("(written directly)");
+    std::string text = "object " + std::to_string(ref->GetRefNumber()) + " " + std::to_string(ref->GetRefGeneration());
+    TPDFIndObj* record = FindObject(ref->GetRefNumber());
+    if (!record) return text + " (not in the cross-reference table)";
+    if (record->Compressed) return text + " (in object stream " + std::to_string(record->StreamNumber) + ")";
+    return text + " (at offset " + std::to_string(record->Offset) + ")";
+  };
+  TPDFObject* rootValue = trailer_ ? trailer_->GetValue("Root") : nullptr;
+  if (!rootValue) return "the trailer has no Root entry";
+  TPDFDictionary* root = PDFAsDictionary(trailer_->GetValue("Root", true));
+  if (!root) return "the catalogue " + place(PDFAsIndRef(rootValue)) + " is not a dictionary";
+  TPDFObject* pagesValue = root->GetValue("Pages");
+  if (!pagesValue) return "the catalogue " + place(PDFAsIndRef(rootValue)) + " has no Pages entry";
+  return "the page tree root " + place(PDFAsIndRef(pagesValue)) + " is not a dictionary";
 }
 
 TPDFDictionary* TPDFDocument::adoptLonePage(TPDFDictionary* root, TPDFDictionary* page) {

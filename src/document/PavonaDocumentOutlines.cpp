@@ -50,6 +50,17 @@ void adjustCounts(TPDFDictionary* node, int64_t delta) {
 
 TPDFIndRef* TPDFDocument::GetOutlineRoot() {
   TPDFDictionary* catalog = GetRoot();
+  if (TPDFDictionary* direct = PDFAsDictionary(catalog->GetValue("Outlines")); direct && !direct->IsIndirect()) {
+    // Outlines written directly in the catalogue: the root becomes an
+    // object of its own (its items' Parent may not name it, as before).
+    const std::string type = direct->GetTypeName();
+    TPDFDictionary* copy = PDFAsDictionary(pool_->ParseObject(direct->WriteText()));
+    if (copy && (type.empty() || type == "Outlines")) {
+      TPDFIndRef* ref = AddIndirectRef(copy);
+      catalog->SetValue("Outlines", ref);
+      return pool_->NewIndRef(ref->GetRefNumber(), ref->GetRefGeneration());
+    }
+  }
   if (TPDFIndRef* ref = PDFAsIndRef(catalog->GetValue("Outlines"))) {
     TPDFDictionary* root = dictOf(ref);
     if (root) {

@@ -3,6 +3,7 @@
 // startxref and %%EOF. Objects of an encrypted document are encrypted with
 // their object keys while they are written and restored afterwards.
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 
 #include "document/PavonaDocument.h"
@@ -70,6 +71,17 @@ void TPDFDocument::writeBody(TStream& stream) {
     out.clear();
   };
   auto position = [&]() { return written + static_cast<int64_t>(out.size()); };
+
+  // A root whose Count is missing or not a number is written with the
+  // count of the pages it holds: readers that believe Count would find none.
+  if (TPDFDictionary* pages = GetPages(); pages && pageTree_) {
+    TPDFNumeric* count = PDFAsNumeric(pages->GetValue("Count", true));
+    if (!count || !std::isfinite(count->GetValue())) {
+      const int32_t counted = pageTree_->GetPageCount();
+      pages->FreeKey("Count");
+      pages->SetValue("Count", pool_->NewNumeric(static_cast<double>(counted)));
+    }
+  }
 
   out += "%PDF-";
   out += version_;

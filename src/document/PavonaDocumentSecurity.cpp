@@ -254,6 +254,7 @@ void TPDFDocument::ReadEncryption() {
   e.EncryptObjectNumber = -1;
   e.Cipher = pcRC4;
   e.Strength = 0;
+  e.PlainStrings = e.PlainStreams = e.PlainFiles = false;
   TPDFObject* value = trailer_ ? trailer_->GetValue("Encrypt") : nullptr;
   e.HasEncrypt = value && value->GetKind() != pdfkNull;
   if (!e.HasEncrypt) return;
@@ -280,14 +281,36 @@ void TPDFDocument::ReadEncryption() {
   e.P = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(dict->GetInteger("P", 0))));
   if (TPDFBoolean* b = PDFAsBoolean(dict->GetValue("EncryptMetadata", true))) e.EncryptMetadata = b->GetValue();
 
-  // The crypt filter of V 4 and 5: StrF and StmF both StdCF, and its CFM.
+  // The crypt filters of V 4 and 5: StrF, StmF and EFF each name a filter
+  // of CF or Identity (plain; also when the key is missing, and EFF
+  // defaults to StmF). Every filter that is used must have the same CFM,
+  // which is returned; with Identity everywhere, the CFM the version
+  // implies. Empty when a filter is missing or they differ.
   auto cryptFilter = [&](int64_t& filterLength) -> std::string {
-    if (dict->GetNameValue("StrF") != "StdCF" || dict->GetNameValue("StmF") != "StdCF") return {};
     TPDFDictionary* cf = dict->GetDictionary("CF");
-    TPDFDictionary* std = cf ? cf->GetDictionary("StdCF") : nullptr;
-    if (!std) return {};
-    filterLength = std->GetInteger("Length", 0);
-    return std->GetNameValue("CFM");
+    const std::string stmF = dict->GetValue("StmF") ? dict->GetNameValue("StmF") : "Identity";
+    const std::string strF = dict->GetValue("StrF") ? dict->GetNameValue("StrF") : "Identity";
+    const std::string eff = dict->GetValue("EFF") ? dict->GetNameValue("EFF") : stmF;
+    std::string method;
+    bool usable = true;
+    auto use = [&](const std::string& filter, bool& plain) {
+      plain = filter == "Identity";
+      if (plain) return;
+      TPDFDictionary* f = cf ? cf->GetDictionary(filter) : nullptr;
+      const std::string cfm = f ? f->GetNameValue("CFM") : std::string();
+      if (cfm.empty() || (!method.empty() && cfm != method)) {
+        usable = false;
+        return;
+      }
+      method = cfm;
+      filterLength = f->GetInteger("Length", 0);
+    };
+    use(strF, e.PlainStrings);
+    use(stmF, e.PlainStreams);
+    use(eff, e.PlainFiles);
+    if (!usable) return {};
+    if (method.empty()) method = e.V == 5 ? "AESV3" : "AESV2";
+    return method;
   };
   if ((e.V == 1 || e.V == 2) && (e.R == 2 || e.R == 3)) {
     // RC4; every key length from 40 to 128 bits in steps of 8.
@@ -524,6 +547,7 @@ void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool d
     if (!o || depth > kMaxObjectDepth) return;
     switch (o->GetKind()) {
       case pdfkString:
+        if (encryption_.PlainStrings) break;
         strings.emplace_back(o->AsString(), transform(o->AsString()->GetValue(), "string"));
         break;
       case pdfkArray:
@@ -550,11 +574,15 @@ void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool d
         TPDFName* firstFilter = PDFAsName(filter);
         if (TPDFArray* filters = PDFAsArray(filter)) firstFilter = PDFAsName(filters->GetItem(0));
         if (firstFilter && firstFilter->GetValue() == "Crypt") {
+          // The stream names its own crypt filter: that decides, whatever
+          // StmF or EFF say.
           TPDFObject* parms = dict->GetValue("DecodeParms", true);
           if (TPDFArray* list = PDFAsArray(parms)) parms = PDFResolve(list->GetItem(0));
           TPDFDictionary* parmsDict = PDFAsDictionary(parms);
           std::string cryptName = parmsDict ? parmsDict->GetNameValue("Name") : std::string();
           if (cryptName.empty() || cryptName == "Identity") break;
+        } else if (type == "EmbeddedFile" ? encryption_.PlainFiles : encryption_.PlainStreams) {
+          break;
         }
         streams.emplace_back(stream, transform(stream->GetData(), "stream"));
         break;
@@ -643,6 +671,7 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
   e.R = strength == 0 ? 2 : strength == 1 ? 3 : strength == 2 ? 4 : 6;
   e.KeyLength = strength == 0 ? 40 : strength == 3 ? 256 : 128;
   e.EncryptMetadata = true;
+  e.PlainStrings = e.PlainStreams = e.PlainFiles = false;
   e.P = ComputeP();
 
   // The key depends on the first ID element: make one when there is none.

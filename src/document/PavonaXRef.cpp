@@ -107,6 +107,7 @@ int64_t TPDFXRefReader::FindStartXRef() {
     endMark = text_.rfind("%%EOF");
     if (endMark == std::string_view::npos) return 0;
   }
+  endMark_ = endMark;
   size_t sx = text_.substr(0, endMark).rfind("startxref");
   if (sx == std::string_view::npos) return 0;
   std::string_view between = text_.substr(sx + 9, endMark - (sx + 9));
@@ -433,16 +434,14 @@ bool TPDFXRefReader::readXRefStream(int64_t position, int64_t& prev) {
   return true;
 }
 
-bool TPDFXRefReader::Reconstruct() {
-  const std::string_view text = text_;
-  struct Found {
-    int32_t number;
-    int32_t generation;
-    size_t offset;
-    size_t body;  // just behind "obj"
-  };
-  std::vector<Found> found;
-  for (size_t p = text.find("obj"); p != std::string_view::npos; p = text.find("obj", p + 3)) {
+namespace {
+
+// Calls f(number, generation, offset, body) for every "N G obj" at or after
+// from that starts a line (or follows "endobj"); body is the offset just
+// behind "obj". f returns false to stop.
+template <typename F>
+void forEachObjectHeader(std::string_view text, size_t from, F f) {
+  for (size_t p = text.find("obj", from); p != std::string_view::npos; p = text.find("obj", p + 3)) {
     if (p + 3 < text.size() && !PDFIsWhite(text[p + 3]) && !PDFIsDelimiter(text[p + 3])) continue;
     // Backwards: blanks, generation, blanks, number, then a line start or "endobj".
     size_t q = p;
@@ -469,8 +468,35 @@ bool TPDFXRefReader::Reconstruct() {
     size_t a = numStart, b = genStart;
     if (!readNumber(text, a, 10, number) || !readNumber(text, b, 5, generation)) continue;
     if (number < 1 || number > kMaxInt32 || generation > 65535) continue;
-    found.push_back({static_cast<int32_t>(number), static_cast<int32_t>(generation), numStart, p + 3});
+    if (!f(static_cast<int32_t>(number), static_cast<int32_t>(generation), numStart, p + 3)) return;
   }
+}
+
+}  // namespace
+
+bool TPDFXRefReader::HasObjectsAfterEnd() const {
+  if (endMark_ == std::string_view::npos || endMark_ >= text_.size()) return false;
+  bool any = false;
+  forEachObjectHeader(text_, endMark_, [&](int32_t, int32_t, size_t, size_t) {
+    any = true;
+    return false;
+  });
+  return any;
+}
+
+bool TPDFXRefReader::Reconstruct() {
+  const std::string_view text = text_;
+  struct Found {
+    int32_t number;
+    int32_t generation;
+    size_t offset;
+    size_t body;  // just behind "obj"
+  };
+  std::vector<Found> found;
+  forEachObjectHeader(text, 0, [&](int32_t number, int32_t generation, size_t at, size_t body) {
+    found.push_back({number, generation, at, body});
+    return true;
+  });
   if (found.empty()) return false;
   // The last definition of a number is the newest one: deliver it first.
   for (auto it = found.rbegin(); it != found.rend(); ++it) {

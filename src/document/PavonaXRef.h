@@ -54,6 +54,10 @@ public:
   // Root, else a made-up one naming the last catalogue. False when no object
   // was found.
   bool Reconstruct();
+  // True when objects are defined behind the end marker that FindStartXRef
+  // went by: a later update was cut off together with its cross-reference
+  // data, so the sections read describe an older version of the file.
+  bool HasObjectsAfterEnd() const;
 
 private:
   bool readSectionAt(int64_t offset, int depth);
@@ -73,6 +77,7 @@ private:
   std::string owned_;
   std::string_view text_;
   std::set<int64_t> visited_;
+  size_t endMark_ = std::string_view::npos;
 };
 
 // Position of the first data byte after the "stream" keyword at or after pos

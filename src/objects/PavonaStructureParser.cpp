@@ -111,11 +111,19 @@ struct TPDFSyntaxParser {
     std::unordered_map<std::string_view, size_t> index;  // only for large dictionaries
     for (;;) {
       skip();
+      const size_t keyAt = p;
       TPDFObject* key = parseObject(depth + 1);
+      TPDFName* name = PDFAsName(key);
+      if (!name) {
+        // A stray value where a key belongs (the " 0 R" of "/X 1 0 R 0 R"):
+        // it is passed over, and the entries after it still count.
+        if (key && p > keyAt) continue;
+        if (strayReference()) continue;
+        break;
+      }
       skip();
       TPDFObject* value = parseObject(depth + 1);
-      TPDFName* name = PDFAsName(key);
-      if (!name || !value) break;
+      if (!value) break;
       // A repeated key overwrites the earlier entry in place.
       std::string_view keyText = name->GetValue();
       const TPDFDictEntry entry{name, value};
@@ -147,6 +155,16 @@ struct TPDFSyntaxParser {
     }
     if (p + 1 < t.size() && t[p] == '>' && t[p + 1] == '>') p += 2;
     return dict;
+  }
+
+  // A lone "R" (a reference's tail without its numbers) at p: passed over.
+  bool strayReference() {
+    if (p >= t.size() || t[p] != 'R') return false;
+    if (p + 1 < t.size() && !PDFIsWhite(static_cast<unsigned char>(t[p + 1])) &&
+        !PDFIsDelimiter(static_cast<unsigned char>(t[p + 1])))
+      return false;
+    ++p;
+    return true;
   }
 
   TPDFObject* parseArray(int depth) {

@@ -43,12 +43,15 @@ bool isInheritable(std::string_view key) {
 
 }  // namespace
 
-// One page lookup: the number sought, the pages passed so far and the Pages
-// nodes entered (each node is entered at most once, so that a cycle or a
-// node listed twice cannot make the walk loop or grow exponentially).
+// One lookup guided by the Count values: the number sought, the pages
+// passed so far and the Pages nodes entered (each node is entered at most
+// once, so that a cycle or a node listed twice cannot make the walk loop or
+// grow exponentially); unsound is set when the tree holds something its
+// Counts do not account for.
 struct TPDFPageTree::TWalk {
   int64_t target = 0;
   int64_t counter = 0;
+  bool unsound = false;
   std::unordered_set<const TPDFObject*> entered;
 };
 
@@ -87,55 +90,127 @@ int32_t TPDFPageTree::GetPageCount() {
     countKnown_ = true;
     countSource_ = source;
     const int64_t written = count ? count->AsInteger() : -1;
-    trustCounts_ = true;
-    countChecked_ = false;
-    if (source >= 0 && written >= 0 && written <= pageLimit_) {
-      // Trusted until a page it promises cannot be found (see FindPage):
-      // counting the pages themselves would parse every page on opening.
+    walked_ = false;
+    slots_.clear();
+    if (source >= 1 && written >= 1 && written <= pageLimit_) {
+      // Count is believed when the walk that Count guides finds its first
+      // and its last page: pages are parsed on first use, not on opening.
       pageCount_ = static_cast<int32_t>(written);
+      pageCache_.assign(static_cast<size_t>(pageCount_), nullptr);
+      if (!guidedFind(1) || !guidedFind(pageCount_)) walkAll();
     } else {
-      // The root does not say how many pages there are, or claims more
-      // than the document can hold: count the pages themselves.
-      pageCount_ = static_cast<int32_t>(countReachable());
-      trustCounts_ = false;
+      walkAll();
     }
   }
-  if (pageCache_.size() != static_cast<size_t>(pageCount_)) pageCache_.resize(static_cast<size_t>(pageCount_), nullptr);
   return pageCount_;
 }
 
-int64_t TPDFPageTree::countReachable() {
-  std::vector<const TPDFObject*> visited;
-  visited.push_back(root_);
-  TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true));
-  return kids ? countLeaves(kids, 1, visited, pageLimit_) : 0;
+void TPDFPageTree::walkAll() {
+  collectPages();
+  walked_ = true;
+  // Read again: adopting pages may have changed it.
+  TPDFNumeric* count = PDFAsNumeric(root_->GetValue("Count", true));
+  countSource_ = count && std::isfinite(count->GetValue()) ? count->GetValue() : -1;
+  countKnown_ = true;
 }
 
-int64_t TPDFPageTree::countLeaves(TPDFArray* kids, int depth, std::vector<const TPDFObject*>& visited,
-                                  int64_t limit) {
-  int64_t total = 0;
-  for (TPDFObject* item : kids->Items()) {
-    if (total >= limit) break;
+TPDFDictionary* TPDFPageTree::guidedFind(int32_t n) {
+  foundParent_ = root_;
+  TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true));
+  if (!kids) return nullptr;
+  // A flat tree (every page a direct kid of the root) is indexed directly.
+  if (kids->GetCount() == pageCount_) {
+    TPDFIndRef* ref = PDFAsIndRef(kids->GetItem(n - 1));
+    TPDFDictionary* page = ref ? PDFAsDictionary(ref->Resolve()) : nullptr;
+    if (!page || nodeKind(page) != TNodeKind::nkPage) return nullptr;
+    foundRef_ = ref;
+    foundNumber_ = ref->GetRefNumber();
+    foundGeneration_ = ref->GetRefGeneration();
+    foundKids_ = kids;
+    return page;
+  }
+  TWalk walk;
+  walk.target = n;
+  walk.entered.insert(root_);
+  TPDFDictionary* page = walkKids(walk, kids, 1);
+  return walk.unsound ? nullptr : page;
+}
+
+void TPDFPageTree::collectPages() {
+  // One walk finds every page, in order: the page count is the number of
+  // pages it reached, and page n is the n-th of them, so a count never
+  // promises a page that cannot be found (a Count that is wrong, a loop, a
+  // missing kid). Each Pages node is entered once; a page listed twice
+  // counts twice, as in other readers.
+  slots_.clear();
+  std::unordered_set<const TPDFObject*> entered;
+  entered.insert(root_);
+  if (TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true))) collectKids(kids, root_, 1, entered);
+  TPDFNumeric* count = PDFAsNumeric(root_->GetValue("Count", true));
+  if (slots_.empty() && count && count->GetValue() >= 1 && OnOrphanPages) adoptOrphanPages();
+  pageCount_ = static_cast<int32_t>(slots_.size());
+  pageCache_.assign(slots_.size(), nullptr);
+  for (size_t i = 0; i < slots_.size(); ++i) pageCache_[i] = slots_[i].page;
+}
+
+void TPDFPageTree::collectKids(TPDFArray* kids, TPDFDictionary* parent, int depth,
+                               std::unordered_set<const TPDFObject*>& entered) {
+  for (int32_t i = 0; i < kids->GetCount(); ++i) {
+    if (static_cast<int64_t>(slots_.size()) >= pageLimit_) return;
+    TPDFObject* item = kids->GetItem(i);
     TPDFIndRef* ref = PDFAsIndRef(item);
-    if (!ref) continue;
-    TPDFDictionary* node = PDFAsDictionary(ref->Resolve());
+    TPDFDictionary* node = PDFAsDictionary(ref ? ref->Resolve() : item);
     if (!node) continue;
+    if (!ref) {
+      // A node written directly in Kids: it becomes an object of its own,
+      // so that it is a page (or node) like any other, with a reference.
+      if (nodeKind(node) == TNodeKind::nkOther) continue;
+      TPDFDictionary* copy = pool_ ? PDFAsDictionary(pool_->ParseObject(node->WriteText())) : nullptr;
+      TPDFIndRef* adopted = copy ? registerObject(copy) : nullptr;
+      if (!adopted) continue;
+      kids->ReplaceItem(i, adopted);
+      ref = adopted;
+      node = copy;
+    }
     switch (nodeKind(node)) {
       case TNodeKind::nkPage:
-        ++total;
+        slots_.push_back({node, ref, kids, parent});
         break;
       case TNodeKind::nkPages: {
-        if (depth >= kMaxPageTreeDepth || std::find(visited.begin(), visited.end(), node) != visited.end()) break;
-        visited.push_back(node);
-        if (TPDFArray* sub = PDFAsArray(node->GetValue("Kids", true)))
-          total += countLeaves(sub, depth + 1, visited, limit - total);
+        // A node met again (a loop, or a node listed twice) is not entered.
+        if (depth >= kMaxPageTreeDepth || !entered.insert(node).second) break;
+        if (TPDFArray* sub = PDFAsArray(node->GetValue("Kids", true))) collectKids(sub, node, depth + 1, entered);
         break;
       }
       case TNodeKind::nkOther:
         break;
     }
   }
-  return std::min(total, limit);
+}
+
+void TPDFPageTree::adoptOrphanPages() {
+  // The tree promises pages but none can be reached (its nodes loop, or
+  // lead only to missing objects): the page objects of the document become
+  // the root's kids, in the order of their numbers.
+  TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true));
+  if (!kids) {
+    kids = pool_->NewArray();
+    root_->SetValue("Kids", kids);
+  }
+  TPDFIndRef* rootRef =
+      root_->IsIndirect() ? pool_->NewIndRef(root_->GetObjectNumber(), root_->GetGeneration()) : nullptr;
+  for (TPDFIndRef* ref : OnOrphanPages()) {
+    if (static_cast<int64_t>(slots_.size()) >= pageLimit_) break;
+    TPDFDictionary* page = PDFAsDictionary(ref->Resolve());
+    if (!page) continue;
+    kids->Add(ref);
+    if (rootRef) page->SetValue("Parent", pool_->NewIndRef(rootRef->GetRefNumber(), rootRef->GetRefGeneration()));
+    slots_.push_back({page, ref, kids, root_});
+  }
+  if (!slots_.empty()) {
+    root_->FreeKey("Count");
+    root_->SetValue("Count", pool_->NewNumeric(static_cast<double>(slots_.size())));
+  }
 }
 
 void TPDFPageTree::storeCache(int32_t n, TPDFDictionary* page) {
@@ -144,101 +219,66 @@ void TPDFPageTree::storeCache(int32_t n, TPDFDictionary* page) {
 
 TPDFDictionary* TPDFPageTree::FindPage(int32_t n) {
   if (n < 1 || n > GetPageCount()) return nullptr;
-  foundParent_ = root_;
-  TPDFArray* kids = PDFAsArray(root_->GetValue("Kids", true));
-  if (!kids) {
-    storeCache(n, nullptr);
-    return nullptr;
-  }
-  // A flat tree (every page a direct kid of the root) is indexed directly.
-  if (kids->GetCount() == pageCount_ && trustCounts_) {
-    TPDFObject* item = kids->GetItem(n - 1);
-    foundRef_ = PDFAsIndRef(item);
-    foundNumber_ = foundRef_ ? foundRef_->GetRefNumber() : 0;
-    foundGeneration_ = foundRef_ ? foundRef_->GetRefGeneration() : 0;
-    foundKids_ = kids;
-    TPDFDictionary* page = PDFAsDictionary(PDFResolve(item));
-    if (foundRef_ && page && nodeKind(page) == TNodeKind::nkPage) {
+  if (!walked_) {
+    if (TPDFDictionary* page = guidedFind(n)) {
       storeCache(n, page);
       return page;
     }
-    // A kid that is not a page where Count says the tree is flat: the
-    // tree does not hold what Count says.
-    if (!page || nodeKind(page) != TNodeKind::nkPages) return distrustCountAndFind(n);
+    // A page that Count promises is not there: the tree is walked whole,
+    // and from then on the pages are those the walk found. Pages looked
+    // up before may have been found by Counts that were wrong: the cache
+    // starts anew.
+    walkAll();
+    if (n > pageCount_) return nullptr;
   }
-  TWalk walk;
-  walk.target = n;
-  walk.entered.insert(root_);
-  TPDFDictionary* page = walkKids(walk, kids, 1);
-  if (!page && trustCounts_) return distrustCountAndFind(n);
-  storeCache(n, page);
-  return page;
-}
-
-TPDFDictionary* TPDFPageTree::distrustCountAndFind(int32_t n) {
-  // A page that Count promises is not there (missing or broken kids, a
-  // Count too high): from now on the pages are counted one by one, and the
-  // document shows the pages that can be reached. Pages looked up before
-  // may have been found by Counts that were wrong: the cache starts anew.
-  // When the root's Count does not promise more than can be reached (only
-  // an inner Count is wrong), the Counts stay believed and the page is
-  // missing, as before; the tree is counted once.
-  if (countChecked_) {
-    storeCache(n, nullptr);
-    return nullptr;
-  }
-  countChecked_ = true;
-  const int64_t reached = countReachable();
-  if (reached >= pageCount_) {
-    storeCache(n, nullptr);
-    return nullptr;
-  }
-  trustCounts_ = false;
-  pageCount_ = static_cast<int32_t>(reached);
-  pageCache_.assign(static_cast<size_t>(pageCount_), nullptr);
-  return FindPage(n);
+  const TPageSlot& slot = slots_[static_cast<size_t>(n - 1)];
+  foundRef_ = slot.ref;
+  foundNumber_ = slot.ref ? slot.ref->GetRefNumber() : 0;
+  foundGeneration_ = slot.ref ? slot.ref->GetRefGeneration() : 0;
+  foundKids_ = slot.kids;
+  foundParent_ = slot.parent;
+  storeCache(n, slot.page);
+  return slot.page;
 }
 
 TPDFDictionary* TPDFPageTree::walkKids(TWalk& walk, TPDFArray* kids, int depth) {
+  // Anything the Counts do not account for (a kid that is missing, written
+  // directly or neither page nor node, a node met again, a node without a
+  // usable Count or Kids) ends the walk as not found: the whole walk then
+  // decides the pages.
   for (int32_t i = 0; i < kids->GetCount(); ++i) {
     TPDFIndRef* ref = PDFAsIndRef(kids->GetItem(i));
-    if (!ref) continue;  // pages are indirect objects; anything else is not counted
+    TPDFDictionary* node = ref ? PDFAsDictionary(ref->Resolve()) : nullptr;
+    if (!node) {
+      walk.unsound = true;
+      return nullptr;
+    }
     foundRef_ = ref;
     foundNumber_ = ref->GetRefNumber();
     foundGeneration_ = ref->GetRefGeneration();
     foundKids_ = kids;
-    TPDFDictionary* node = PDFAsDictionary(ref->Resolve());
-    if (!node) continue;
     switch (nodeKind(node)) {
       case TNodeKind::nkPages: {
-        // A node met again (a cycle, or a node listed twice) is not entered.
-        if (depth >= kMaxPageTreeDepth || !walk.entered.insert(node).second) break;
         TPDFArray* sub = PDFAsArray(node->GetValue("Kids", true));
         std::optional<int64_t> count = nodeCount(node);
-        if (count && trustCounts_) {
-          if (walk.counter + *count < walk.target) {
-            walk.counter += *count;
-            break;
-          }
-          if (!sub) break;
-          foundParent_ = node;
-          return walkKids(walk, sub, depth + 1);
+        if (depth >= kMaxPageTreeDepth || !walk.entered.insert(node).second || !sub || !count) {
+          walk.unsound = true;
+          return nullptr;
         }
-        // A node without a usable Count: its pages are counted one by one,
-        // and the walk goes on with its siblings when the page is not there.
-        if (!sub) break;
-        TPDFDictionary* parent = foundParent_;
+        if (walk.counter + *count < walk.target) {
+          walk.counter += *count;
+          break;
+        }
         foundParent_ = node;
-        if (TPDFDictionary* page = walkKids(walk, sub, depth + 1)) return page;
-        foundParent_ = parent;
-        break;
+        return walkKids(walk, sub, depth + 1);
       }
       case TNodeKind::nkPage:
         if (walk.counter + 1 == walk.target) return node;
         ++walk.counter;
         break;
       case TNodeKind::nkOther:
-        break;
+        walk.unsound = true;
+        return nullptr;
     }
   }
   return nullptr;

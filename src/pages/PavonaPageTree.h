@@ -18,12 +18,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "graphics/PavonaPicasso.h"
 #include "objects/PavonaStructure.h"
-#include "pages/PavonaPageFormats.h"
 #include "pages/PavonaAnnots.h"
+#include "pages/PavonaPageFormats.h"
 #include "pages/PavonaPainter.h"
 
 // Deepest nesting of Pages nodes (and longest Parent chain) that is followed.
@@ -68,13 +69,17 @@ public:
   TPDFPageTree(const TPDFPageTree&) = delete;
   TPDFPageTree& operator=(const TPDFPageTree&) = delete;
 
-  // Number of pages: the root's Count. When Count is missing, not a number,
-  // negative or above the page limit, the leaves of the tree are counted
-  // instead (bounded by the limit). Resizes the page cache.
+  // Number of pages: the root's Count when the walk that the Counts guide
+  // finds its first and last page (pages are parsed on first use); else,
+  // or when a page Count promises is not found later, the pages one whole
+  // walk of the tree reaches (each Pages node entered once, at most the
+  // page limit), and page n is then the n-th page of that walk. When the
+  // tree reaches no page although its Count promises some, the document's
+  // page objects become its pages (OnOrphanPages). Sizes the page cache.
   int32_t GetPageCount();
-  // The dictionary of page n (1-based), nullptr when n is out of range or the
-  // page is not found. Records the found reference, its Kids array and the
-  // found parent; stores the result in the cache.
+  // The dictionary of page n (1-based) of that walk, nullptr when n is out
+  // of range. Records the found reference, its Kids array and the found
+  // parent; stores the result in the cache.
   TPDFDictionary* FindPage(int32_t n);
   // Selects page n; an invalid n reselects the selected page number.
   void SelectPage(int32_t n);
@@ -221,6 +226,9 @@ public:
   std::function<TPDFObject*()> OnDocumentTrailer;
 
   TPageIndexCallback OnPageIndex;
+  // Set by the document: every page object it holds (Type Page), in the
+  // order of their numbers; asked only when the tree reaches no page.
+  std::function<std::vector<TPDFIndRef*>()> OnOrphanPages;
 
 private:
   // Page editing helpers.
@@ -231,12 +239,24 @@ private:
   void forgetPages();
   struct TWalk;
   TPDFDictionary* walkKids(TWalk& walk, TPDFArray* kids, int depth);
-  // The pages that can be reached from the root, counted one by one.
-  int64_t countReachable();
-  // Stops believing Count (the page count becomes what can be reached) and
-  // looks page n up again.
-  TPDFDictionary* distrustCountAndFind(int32_t n);
-  int64_t countLeaves(TPDFArray* kids, int depth, std::vector<const TPDFObject*>& visited, int64_t limit);
+  // Page n found by the walk that the Count values guide; nullptr when it
+  // is not there (or the walk met a node written directly in Kids).
+  TPDFDictionary* guidedFind(int32_t n);
+  // The whole walk: the page count becomes the number of pages it found.
+  void walkAll();
+  bool walked_ = false;
+  // One slot per page reached by the walk of the tree, in page order.
+  struct TPageSlot {
+    TPDFDictionary* page;
+    TPDFIndRef* ref;
+    TPDFArray* kids;  // the Kids array that lists the page
+    TPDFDictionary* parent;
+  };
+  std::vector<TPageSlot> slots_;
+  // Walks the tree once and fills slots_, the page count and the cache.
+  void collectPages();
+  void collectKids(TPDFArray* kids, TPDFDictionary* parent, int depth, std::unordered_set<const TPDFObject*>& entered);
+  void adoptOrphanPages();
   // A new empty stream registered as an indirect object (marked when asked);
   // nullptr when the pool cannot register objects.
   TPDFIndRef* newContentStream(bool marked, TPDFStream** stream);
@@ -289,10 +309,4 @@ private:
   bool countKnown_ = false;
   double countSource_ = -1;
   int32_t pageCount_ = 0;
-  // The Count values are believed: the walk may skip a node by its Count.
-  // Cleared when a page that Count promises is not found; pages are then
-  // counted one by one and the page count is what can be reached.
-  bool trustCounts_ = true;
-  // The pages that can be reached were counted against Count once.
-  bool countChecked_ = false;
 };
