@@ -1,6 +1,4 @@
 #include "app/Main.h"
-#include "app/Guarded.h"
-#include "app/MainPager.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,8 +24,8 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolButton>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cmath>
@@ -35,8 +33,11 @@
 #include "app/About.h"
 #include "app/Annotation.h"
 #include "app/Bookmark.h"
+#include "app/Guarded.h"
+#include "app/MainPager.h"
 #include "app/SplitPageImage.h"
 #include "app/StDrop.h"
+#include "app/ToolbarPictures.h"
 #include "app/Update.h"
 #include "app/Watermark.h"
 #include "document/Pavona0813.h"
@@ -287,33 +288,39 @@ void TForm1::createToolBar() {
   toolBar1_ = addToolBar("ToolBar1");
   toolBar1_->setObjectName("ToolBar1");
   toolBar1_->setMovable(false);
-  auto button = [this](const char* name, const char* hint, const char* text, const char* command) {
-    QAction* a = addAction(nullptr, name, text);
+  toolBar1_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  // The window's own menu would list the toolbar by its internal name.
+  setContextMenuPolicy(Qt::NoContextMenu);
+  // Pictures with hints: the hints come from the language file, so no
+  // button shows a word of its own.
+  auto button = [this](const char* name, const char* hint, const char* command) {
+    QAction* a = addAction(nullptr, name, hint);
     a->setToolTip(hint);
+    a->setIcon(ToolbarPicture(name));
     toolBar1_->addAction(a);
     if (command) connect(a, &QAction::triggered, ActionByName(command), &QAction::trigger);
     return a;
   };
-  button("tbOpen", "Open File", "Open", "MOpen");
-  button("tbPrint", "Print", "Print", "MPrint");
+  button("tbOpen", "Open File", "MOpen");
+  button("tbPrint", "Print", "MPrint");
   toolBar1_->addSeparator();
-  button("tbFitActual", "Actual Size", "1:1", "MActualSize");
-  button("tbFitWidth", "Fit Width", "\u2194", "MFitWidth");
-  button("tbFitPage", "Fit Page", "\u2195", "MFitPage");
-  button("tbRotate", "Rotate", "\u21bb", "MRotate");
+  button("tbFitActual", "Actual Size", "MActualSize");
+  button("tbFitWidth", "Fit Width", "MFitWidth");
+  button("tbFitPage", "Fit Page", "MFitPage");
+  button("tbRotate", "Rotate", "MRotate");
   toolBar1_->addSeparator();
-  button("tbFirstPage", "First Page", "|\u25c0", "MFirstPage");
-  button("tbPrevPage", "Previous Page", "\u25c0", "MPrevPage");
+  button("tbFirstPage", "First Page", "MFirstPage");
+  button("tbPrevPage", "Previous Page", "MPrevPage");
   comboBoxPage_ = new QComboBox(this);
   comboBoxPage_->setObjectName("ComboBoxPage");
   comboBoxPage_->setMinimumContentsLength(9);
   toolBar1_->addWidget(comboBoxPage_);
   connect(comboBoxPage_, &QComboBox::activated, this, Guarded(*this, this, [this](int index) { GoToPage(index + 1); }));
-  button("tbNextPage", "Next Page", "\u25b6", "MNextPage");
-  button("tbLastPage", "Last Page", "\u25b6|", "MLastPage");
+  button("tbNextPage", "Next Page", "MNextPage");
+  button("tbLastPage", "Last Page", "MLastPage");
   toolBar1_->addSeparator();
-  button("tbZoomOut", "Zoom Out", "\u2212", "MZoomOut");
-  button("tbZoomIn", "Zoom In", "+", "MZoomIn");
+  button("tbZoomOut", "Zoom Out", "MZoomOut");
+  button("tbZoomIn", "Zoom In", "MZoomIn");
   comboBoxZoom_ = new QComboBox(this);
   comboBoxZoom_->setObjectName("ComboBoxZoom");
   comboBoxZoom_->setEditable(true);
@@ -338,17 +345,18 @@ void TForm1::createToolBar() {
   editSearchInput_->setMaximumWidth(160);
   toolBar1_->addWidget(editSearchInput_);
   connect(editSearchInput_, &QLineEdit::returnPressed, this, Guarded(*this, this, &TForm1::Search));
-  auto searchButton = [this](const char* name, const char* hint, const char* text) {
+  auto searchButton = [this](const char* name, const char* hint) {
     auto* b = new QToolButton(this);
     b->setObjectName(name);
     b->setToolTip(hint);
-    b->setText(text);
+    b->setIcon(ToolbarPicture(name));
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
     toolBar1_->addWidget(b);
     return b;
   };
-  connect(searchButton("sbSearchPre", "Search previous", "\u25b2"), &QToolButton::clicked, this,
+  connect(searchButton("sbSearchPre", "Search previous"), &QToolButton::clicked, this,
           Guarded(*this, this, &TForm1::sbSearchPreClick));
-  connect(searchButton("sbSearchNext", "Search next", "\u25bc"), &QToolButton::clicked, this,
+  connect(searchButton("sbSearchNext", "Search next"), &QToolButton::clicked, this,
           Guarded(*this, this, &TForm1::sbSearchNextClick));
 }
 
@@ -534,7 +542,9 @@ void TForm1::LoadLanguage(const QString& language) {
   };
   for (auto& [name, action] : actions_) {
     if (name.startsWith("tb")) {
+      // The hint is the button's only text (its picture shows no words).
       action->setToolTip(read(name + ".Hint", action->toolTip()));
+      action->setText(action->toolTip());
     } else {
       action->setText(read(name + ".Caption", action->text()));
     }
@@ -769,6 +779,7 @@ bool TForm1::CloseTab(int index) {
 
 void TForm1::FxOfficePager1ClosedPage(int pageIndex) {
   if (pageIndex < 0 || pageIndex >= static_cast<int>(docInfos_.size())) return;
+  ++thumbnailGeneration_;  // a build under way drew the documents as they were
   docInfos_.erase(docInfos_.begin() + pageIndex);
   viewPDF_->RemoveDocument(viewPDF_->GetDocumentHandle(pageIndex + 2));
   thumbPDF_->RemoveDocument(thumbPDF_->GetDocumentHandle(pageIndex + 2));
@@ -925,10 +936,11 @@ void TForm1::ClearThumbnails() {
 }
 
 void TForm1::BuildThumbnails() {
-  // A build runs one at a time; a request during a build starts it anew.
+  // A build runs one at a time; a request during a build ends it and starts
+  // a new one once it has returned (never from inside it).
   if (buildingThumbnails_) {
     ++thumbnailGeneration_;
-    QTimer::singleShot(0, this, &TForm1::BuildThumbnails);
+    thumbnailRebuildPending_ = true;
     return;
   }
   if (!CurrentDocInfo()) return;
@@ -949,14 +961,20 @@ void TForm1::BuildThumbnails() {
     thumbnailShadows_.push_back(shadow);
     thumbnails_.push_back(thumb);
   }
+  buildingThumbnails_ = true;
   RenderThumbnails(generation);
+  buildingThumbnails_ = false;
+  if (thumbnailRebuildPending_) {
+    thumbnailRebuildPending_ = false;
+    QTimer::singleShot(0, this, &TForm1::BuildThumbnails);
+  }
 }
 
 void TForm1::RenderThumbnails(int generation) {
-  buildingThumbnails_ = true;
   const int32_t count = static_cast<int32_t>(thumbnails_.size());
   const int width = scrollBoxPreviewArea_->viewport()->width();
-  int bottom = 0;
+  // Pages may differ in size: each thumbnail goes below the one before it.
+  int top = topMargin_;
   for (int32_t i = 1; i <= count && generation == thumbnailGeneration_; ++i) {
     TMemoryStream stream;
     thumbPDF_->SetRenderScale(1.0 / 6);
@@ -968,18 +986,18 @@ void TForm1::RenderThumbnails(int generation) {
     QLabel* shadow = thumbnailShadows_[static_cast<size_t>(i - 1)];
     if (!thumb || !shadow) break;
     const int left = std::max(0, (width - image.width() - 22) / 2);
-    const int top = (i - 1) * (image.height() + pageGap_) + topMargin_;
     thumb->setPixmap(QPixmap::fromImage(image));
     thumb->setGeometry(left, top, image.width(), image.height());
     shadow->setGeometry(left + 4, top + 4, image.width(), image.height());
     shadow->show();
     thumb->show();
-    bottom = top + image.height() + pageGap_;
-    scrollBoxPreview_->resize(std::max(width, image.width() + 8), bottom + topMargin_);
-    // Other commands may run between pages; a tab switch ends this build.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    top += image.height() + pageGap_;
+    scrollBoxPreview_->resize(std::max(width, image.width() + 8), top + topMargin_);
+    // Keys and clicks made meanwhile run between pages, so that none is
+    // lost. Whatever they do to the tabs (a switch, a close, a new build)
+    // ends this build through the generation before anything of it is used.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
-  buildingThumbnails_ = false;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

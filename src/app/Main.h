@@ -193,8 +193,10 @@ public:
   // Image files into a new PDF file (the open documents stay as they are).
   void MConvertImageClick();
   void MPrintClick();
-  // Input queries share one text: each starts with the last one entered.
-  std::optional<QString> InputQuery(const QString& caption, const QString& prompt, const QString& start);
+  // An input query starting with the given text; a secret one (a password)
+  // masks what is typed.
+  std::optional<QString> InputQuery(const QString& caption, const QString& prompt, const QString& start,
+                                    bool secret = false);
   std::function<std::optional<QString>(const QString&, const QString&, const QString&)> InputHook;
   std::function<QStringList(const QString&)> OpenFilesHook;
   // Fills the information dialog's nine edits in place of the user (tests).
@@ -272,7 +274,6 @@ private:
   // origin at the top left, returning how many drawings failed; the dialog's
   // progress shows the pages done. The total of failures.
   int32_t watermarkEveryPage(const std::function<int32_t()>& drawPage);
-  QString inputText_;
   void readSettings();
   void writeSettings() const;
   void showError(const QString& text);
@@ -317,6 +318,7 @@ private:
   // Thumbnail builds: a newer build (or a tab switch) ends an older one.
   int thumbnailGeneration_ = 0;
   bool buildingThumbnails_ = false;
+  bool thumbnailRebuildPending_ = false;
   TStDropFiles* stDropFiles1_ = nullptr;
   QString webRoot_ = "https://corvane.example";
   TFormWatermark* formWatermark_ = nullptr;

@@ -32,10 +32,12 @@ const int kFontSizes[] = {8, 9, 10, 11, 12, 13, 14, 16, 18, 20, 22, 24, 26, 28, 
 
 }  // namespace
 
-std::optional<QString> TForm1::InputQuery(const QString& caption, const QString& prompt, const QString& start) {
+std::optional<QString> TForm1::InputQuery(const QString& caption, const QString& prompt, const QString& start,
+                                          bool secret) {
   if (InputHook) return InputHook(caption, prompt, start);
   bool ok = false;
-  const QString value = QInputDialog::getText(this, caption, prompt, QLineEdit::Normal, start, &ok);
+  const QString value =
+      QInputDialog::getText(this, caption, prompt, secret ? QLineEdit::Password : QLineEdit::Normal, start, &ok);
   if (!ok) return std::nullopt;
   return value;
 }
@@ -285,12 +287,12 @@ void TForm1::MChangeInfoClick() {
 
 void TForm1::MEncryptClick() {
   if (docInfos_.empty()) return;
-  const auto owner = InputQuery(Message("StringEncryptFile"), Message("StringEnterOwnerPassword"), inputText_);
+  // Passwords are masked, start empty and are never offered to a later
+  // query: a text typed into one query must not show up in another.
+  const auto owner = InputQuery(Message("StringEncryptFile"), Message("StringEnterOwnerPassword"), QString(), true);
   if (!owner) return;
-  inputText_ = *owner;
-  const auto user = InputQuery(Message("StringEncryptFile"), Message("StringEnterUserPassword"), inputText_);
+  const auto user = InputQuery(Message("StringEncryptFile"), Message("StringEnterUserPassword"), QString(), true);
   if (!user) return;
-  inputText_ = *user;
   const int32_t permissions = viewPDF_->EncodePermissions(1, 1, 1, 1, 1, 1, 1, 1);
   if (viewPDF_->Encrypt(u16(*owner), u16(*user), 1, permissions) == 0) {
     reportFailure(Message("StringEncryptFile"));
@@ -316,7 +318,6 @@ void TForm1::MInsertBlankClick() {
   const auto answer = InputQuery(Message("StringInsertBlankPage"), Message("StringInsertAtPosition"),
                                  QString::number(viewPDF_->PageCount() + 1));
   if (!answer) return;
-  inputText_ = *answer;
   bool ok = false;
   const int32_t position = answer->trimmed().toInt(&ok);
   viewPDF_->SelectPage(currentPage_);

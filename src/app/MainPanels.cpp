@@ -156,7 +156,15 @@ void TForm1::LoadAttachments() {
     row->setText(3, attachmentDate(text16(s[4])));
     row->setText(4, text16(s[5]));
     row->setText(5, text16(s[7]));
-    row->setText(6, QString::number(viewPDF_->GetEmbeddedFileInt(i, 6)));
+    // The size the file states (/Params /Size); a file that states none
+    // (or 0) has the length of its data.
+    int64_t size = viewPDF_->GetEmbeddedFileInt(i, 6);
+    if (size <= 0) {
+      std::string content;
+      viewPDF_->GetEmbeddedFileContent(i, content);
+      size = static_cast<int64_t>(content.size());
+    }
+    row->setText(6, QString::number(size));
   }
   for (QPushButton* b : panelAttach_->findChildren<QPushButton*>()) b->setEnabled(true);
 }

@@ -1,6 +1,7 @@
 // The content-stream interpreter: token reader, operand stack, graphics
 // state and every non-text operator.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -39,6 +40,34 @@ bool readNumbers(TPDFRenderer& r, TPDFObject* value, size_t count, double* out) 
     out[i] = n->GetValue();
   }
   return true;
+}
+
+// The content that draws a note (a text annotation) that brings no
+// appearance of its own, in page space over its Rect: a sheet in the note's
+// colour (/C: gray, RGB or CMYK; yellow without one) with three lines of
+// writing. Empty for a Rect without area.
+std::string noteIconContent(TPDFRenderer& r, TPDFDictionary* annot, double x1, double y1, double x2, double y2) {
+  if (!(x2 - x1 > 0.5) || !(y2 - y1 > 0.5)) return {};
+  // Written as PDF numbers whatever the process's locale.
+  auto n = [](double v) {
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 3).ptr;
+    return std::string(buffer, end);
+  };
+  std::string colour = "1 1 0 rg";
+  double c[4];
+  if (readNumbers(r, annot->GetValue("C"), 3, c))
+    colour = n(c[0]) + " " + n(c[1]) + " " + n(c[2]) + " rg";
+  else if (readNumbers(r, annot->GetValue("C"), 1, c))
+    colour = n(c[0]) + " g";
+  else if (readNumbers(r, annot->GetValue("C"), 4, c))
+    colour = n(c[0]) + " " + n(c[1]) + " " + n(c[2]) + " " + n(c[3]) + " k";
+  const double w = x2 - x1, h = y2 - y1;
+  std::string text = "q " + colour + " 0.2 0.2 0.2 RG 0.8 w " + n(x1 + 0.4) + " " + n(y1 + 0.4) + " " + n(w - 0.8) +
+                     " " + n(h - 0.8) + " re B 1 w";
+  for (double f : {0.3, 0.5, 0.7})
+    text += " " + n(x1 + w * 0.2) + " " + n(y1 + h * f) + " m " + n(x1 + w * 0.8) + " " + n(y1 + h * f) + " l S";
+  return text + " Q";
 }
 
 }  // namespace
@@ -1202,10 +1231,21 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
   const double xmin = std::min(rect[0], rect[2]), xmax = std::max(rect[0], rect[2]);
   const double ymin = std::min(rect[1], rect[3]), ymax = std::max(rect[1], rect[3]);
   TPDFDictionary* ap = PDFAsDictionary(ResolveObject(annot->GetValue("AP")));
-  if (!ap) return;
-  TPDFObject* normal = ap->GetValue("N");
+  TPDFObject* normal = ap ? ap->GetValue("N") : nullptr;
   TPDFIndRef* ref = nullptr;
   TPDFStream* appearance = nullptr;
+  if (!ap) {
+    // A note without an appearance (as the program adds them) still shows
+    // where it is, as other readers show it.
+    if (annot->GetNameValue("Subtype") == "Text") {
+      const std::string icon = noteIconContent(*this, annot, xmin, ymin, xmax, ymax);
+      if (!icon.empty()) {
+        DefaultResources = run.resources;
+        RunNested(*run.canvas, annot, icon, nullptr);
+      }
+    }
+    return;
+  }
   if (TPDFIndRef* r = PDFAsIndRef(normal); r && PDFAsStream(ResolveObject(r))) {
     ref = r;
     appearance = PDFAsStream(ResolveObject(r));

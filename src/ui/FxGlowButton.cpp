@@ -818,7 +818,8 @@ void TFxCustomGlowButton::DrawGlyphAndCaption(QImage& canvas, bool enabled, bool
     if (gw > 0) drawGlyph(std::max(0, (W - gw) / 2), std::max(0, (H - gh) / 2));
     return;
   }
-  TButtonLayout layout = layout_;
+  const QString notes = notes_.join('\n');
+  TButtonLayout layout = notes.isEmpty() ? layout_ : blGlyphLeftAdjusted;
   const bool horizontal = layout == blGlyphLeft || layout == blGlyphRight || layout == blGlyphLeftAdjusted ||
                           layout == blGlyphRightAdjusted;
   if (gw > 0) {
@@ -828,19 +829,25 @@ void TFxCustomGlowButton::DrawGlyphAndCaption(QImage& canvas, bool enabled, bool
       gh += spacing_;
   }
 
-  QFont qfont = font();
-  QString family = qfont.family();
+  // A family GDI+ does not know is drawn with Arial.
+  struct TTextFont {
+    std::unique_ptr<TGPFontFamily> family;
+    std::unique_ptr<TGPFont> font;
+  };
+  auto makeFont = [](const QFont& qfont, const QString& familyName) {
+    TTextFont f;
+    f.family = std::make_unique<TGPFontFamily>(familyName.toStdU16String());
+    if (f.family->GetLastStatus() == FontFamilyNotFound || f.family->GetLastStatus() == FontStyleNotFound)
+      f.family = std::make_unique<TGPFontFamily>(u"Arial");
+    const int style = (qfont.bold() ? 1 : 0) | (qfont.italic() ? 2 : 0) | (qfont.underline() ? 4 : 0);
+    const float size = qfont.pointSizeF() > 0 ? static_cast<float>(qfont.pointSizeF()) : 8.0f;
+    f.font = std::make_unique<TGPFont>(f.family.get(), size, style, 3);
+    return f;
+  };
+  QString family = font().family();
   if (appearance_->GetSystemFont() && !testAttribute(Qt::WA_SetFont)) family = DefaultUIFontName();
-  TGPFontFamily fontFamily(family.toStdU16String());
-  std::unique_ptr<TGPFontFamily> arial;
-  const TGPFontFamily* fam = &fontFamily;
-  if (fontFamily.GetLastStatus() == FontFamilyNotFound || fontFamily.GetLastStatus() == FontStyleNotFound) {
-    arial = std::make_unique<TGPFontFamily>(u"Arial");
-    fam = arial.get();
-  }
-  int style = (qfont.bold() ? 1 : 0) | (qfont.italic() ? 2 : 0) | (qfont.underline() ? 4 : 0);
-  float size = qfont.pointSizeF() > 0 ? static_cast<float>(qfont.pointSizeF()) : 8.0f;
-  TGPFont gpFont(fam, size, style, 3);
+  const TTextFont captionFont = makeFont(font(), family);
+  TGPFont& gpFont = *captionFont.font;
   TGPStringFormat format(wordWrap_ ? 0 : 0x1000);
   int hAlign = layout == blGlyphLeftAdjusted ? 0 : layout == blGlyphRightAdjusted ? 2 : 1;
   int vAlign = layout == blGlyphTopAdjusted ? 0 : layout == blGlyphBottomAdjusted ? 2 : 1;
@@ -899,6 +906,33 @@ void TFxCustomGlowButton::DrawGlyphAndCaption(QImage& canvas, bool enabled, bool
       }
       break;
     }
+  }
+  if (!notes.isEmpty()) {
+    // The notes, measured with word breaks in their own font beside the
+    // glyph; caption and notes together are centred vertically, the notes
+    // one caption height below the caption.
+    const TTextFont notesFont = makeFont(notesFont_, notesFont_.family());
+    TGPStringFormat notesFormat(0);
+    notesFormat.SetAlignment(0);
+    notesFormat.SetLineAlignment(0);
+    const std::u16string notesText = notes.toStdU16String();
+    const float boxWidth = measureOnly ? 4096.0f : std::max(0.0f, static_cast<float>(W - gw - 2));
+    TGPRect notesBounds{};
+    g.MeasureString(notesText, -1, notesFont.font.get(), MakeGPRect(0, 0, static_cast<int>(boxWidth), 4096),
+                    &notesFormat, notesBounds);
+    const int nw = static_cast<int>(std::ceil(notesBounds.Width)), nh = static_cast<int>(std::ceil(notesBounds.Height));
+    contentSize_ = QSize(gw + std::max(cw, nw), std::max(ch + nh, gh));
+    if (measureOnly) return;
+    const int shift = std::max(0, (H - ch - nh) / 2);
+    format.SetLineAlignment(0);
+    const TGPRect captionBox = MakeGPRect(gw + 2 - 1, shift, std::max(0, W - gw - 2), std::max(0, H - shift));
+    const TGPRect notesBox = MakeGPRect(gw + 2 - 1, shift + ch, std::max(0, W - gw - 2), std::max(0, H - shift - ch));
+    TGPSolidBrush textBrush(enabled ? ColorToARGB(FontColor()) : ColorToARGB(0x808080));
+    TGPSolidBrush notesBrush(enabled ? ColorToARGB(notesFontColor_) : ColorToARGB(0x808080));
+    g.DrawString(wide, -1, &gpFont, captionBox, &format, &textBrush);
+    g.DrawString(notesText, -1, notesFont.font.get(), notesBox, &notesFormat, &notesBrush);
+    if (gw > 0) drawGlyph(gx, gy);
+    return;
   }
   if (horizontal)
     contentSize_ = QSize(gw + cw, std::max(ch, gh));
@@ -1117,6 +1151,77 @@ void TFxCustomGlowButton::SetWordWrap(bool value) {
   if (wordWrap_ == value) return;
   wordWrap_ = value;
   Repaint();
+}
+
+void TFxCustomGlowButton::SetNotes(const QStringList& value) {
+  if (notes_ == value) return;
+  notes_ = value;
+  Repaint();
+}
+void TFxCustomGlowButton::SetNotesFont(const QFont& value) {
+  if (notesFont_ == value) return;
+  notesFont_ = value;
+  Repaint();
+}
+void TFxCustomGlowButton::SetNotesFontColor(TColor value) {
+  if (notesFontColor_ == value) return;
+  notesFontColor_ = value;
+  Repaint();
+}
+
+void TFxCustomGlowButton::Assign(const TFxCustomGlowButton& source) {
+  if (&source == this) return;
+  // In the order the properties are published; what the toolkit keeps
+  // itself (alignment, anchors, constraints) goes through the widget.
+  setSizePolicy(source.sizePolicy());
+  SetAction(source.GetAction());
+  setMinimumSize(source.minimumSize());
+  setMaximumSize(source.maximumSize());
+  SetAntiAlias(source.antiAlias_);
+  SetAutoSize(source.autoSize_);
+  SetBorderStyle(source.borderStyle_);
+  SetCancel(source.cancel_);
+  SetCaption(source.caption_);
+  SetDefault(source.default_);
+  setFont(source.font());
+  SetImageIndex(source.imageIndex_);
+  SetImages(source.images_);
+  SetDisabledImages(source.disabledImages_);
+  disabledPicture_->Assign(source.disabledPicture_.get());
+  setProperty("DragMode", source.property("DragMode"));
+  setProperty("DragKind", source.property("DragKind"));
+  SetFocusType(source.focusType_);
+  SetHotImages(source.hotImages_);
+  hotPicture_->Assign(source.hotPicture_.get());
+  SetMarginVert(source.marginVert_);
+  SetMarginHorz(source.marginHorz_);
+  SetModalResult(source.modalResult_);
+  SetNotes(source.notes_);
+  SetNotesFont(source.notesFont_);
+  SetNotesFontColor(source.notesFontColor_);
+  officeHint_->Assign(source.officeHint_.get());
+  // A button that takes its parent's font goes back to it.
+  if (!source.testAttribute(Qt::WA_SetFont)) {
+    setFont(QFont());
+    setAttribute(Qt::WA_SetFont, false);
+  }
+  picture_->Assign(source.picture_.get());
+  setContextMenuPolicy(source.contextMenuPolicy());
+  SetPosition(source.position_);
+  SetInitRepeatPause(source.initRepeatPause_);
+  SetRepeatPause(source.repeatPause_);
+  SetRepeatClick(source.repeatClick_);
+  SetRounded(source.rounded_);
+  ShortCutHint = source.ShortCutHint;
+  SetShowCaption(source.showCaption_);
+  SetShowDisabled(source.showDisabled_);
+  SetSpacing(source.spacing_);
+  SetTransparent(source.transparent_);
+  SetWordWrap(source.wordWrap_);
+  SetShowHint(source.showHint_);
+  SetTabStop(source.tabStop_);
+  // A button without a parent would become a window of its own if shown.
+  if (parentWidget() || source.isHidden()) setVisible(!source.isHidden());
 }
 
 void TFxCustomGlowButton::SetButtonSizeState(TButtonSizeState value) {

@@ -7,11 +7,12 @@
 #include <QAction>
 #include <QMenu>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
-#include <vector>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui/FxGDIP.h"
 #include "ui/FxHintInfo.h"
@@ -225,6 +226,20 @@ public:
   bool GetWordWrap() const { return wordWrap_; }
   void SetWordWrap(bool value);
 
+  // Notes: lines of text under the caption in a font of their own (the
+  // layout is glyph-left, caption aligned near, while there are any).
+  const QStringList& GetNotes() const { return notes_; }
+  void SetNotes(const QStringList& value);
+  const QFont& GetNotesFont() const { return notesFont_; }
+  void SetNotesFont(const QFont& value);
+  TColor GetNotesFontColor() const { return notesFontColor_; }
+  void SetNotesFontColor(TColor value);
+
+  // Copies another glow button's properties (not its appearance, not its
+  // events). Drag mode and drag kind travel as the widget properties
+  // "DragMode" and "DragKind".
+  void Assign(const TFxCustomGlowButton& source);
+
   // Action: caption, enabled, visible and checked state follow the action;
   // a click triggers it.
   QAction* GetAction() const { return action_; }
@@ -345,6 +360,9 @@ private:
   TDropDownDirection dropDownDirection_ = ddDown;
   QPointer<QMenu> dropDownMenu_;
   bool autoSize_ = false, measurePending_ = false, wordWrap_ = true;
+  QStringList notes_;
+  QFont notesFont_{"Tahoma", 8};
+  TColor notesFontColor_ = clBlack;
   int marginHorz_ = 1, marginVert_ = 1;
   TButtonSizeState sizeState_ = bsLarge;
   TButtonLayout savedLayout_ = blGlyphLeft;

@@ -822,12 +822,24 @@ void TFxOfficePager::mousePressEvent(QMouseEvent* e) {
     dragPending_ = true;
     dragStart_ = p;
   }
+  // A docked control that drags to dock starts its drag once the mouse has
+  // moved the system's distance.
+  if (e->button() == Qt::LeftButton) {
+    QWidget* client = GetDockClientAt(p);
+    if (client && client->property("DragMode").toString() == "dmAutomatic" &&
+        client->property("DragKind").toString() == "dkDock") {
+      dockDrag_ = client;
+      dockDragStart_ = p;
+    }
+  }
 }
 
 void TFxOfficePager::mouseMoveEvent(QMouseEvent* e) {
   QWidget::mouseMoveEvent(e);
   const QPoint p = e->position().toPoint();
   if (dragPending_ && (p - dragStart_).manhattanLength() >= 4) dragging_ = true;
+  if (dockDrag_ && !dockDragging_ && (p - dockDragStart_).manhattanLength() >= QApplication::startDragDistance())
+    dockDragging_ = true;
   if (!GetTabsRect().contains(p)) return;
   const int t = PtOnTab(p.x(), p.y());
   if (t >= 0 && t != hotIndex_) {
@@ -862,11 +874,23 @@ void TFxOfficePager::mouseReleaseEvent(QMouseEvent* e) {
     pressedIndex_ = -1;
     update(GetTabsRect());
   }
-  if (dragging_) {
-    const int to = PtOnTab(p.x(), p.y());
-    const int from = activeIndex_;
-    if (from >= 0 && to >= 0 && from != to) MoveTab(from, to);
+  if (dockDragging_ && dockDrag_) {
+    // Dropped over the pager it stays docked (its page goes to the end);
+    // anywhere else it floats there.
+    QWidget* client = dockDrag_;
+    dockDrag_ = nullptr;
+    dockDragging_ = dragging_ = dragPending_ = false;
+    const QPoint global = e->globalPosition().toPoint();
+    QRect dockRect;
+    if (DockOver(client, global, dockRect))
+      DockClient(client);
+    else
+      UndockClient(client, global);
+    return;
   }
+  dockDrag_ = nullptr;
+  dockDragging_ = false;
+  if (dragging_) DragDrop(this, p);
   dragging_ = dragPending_ = false;
   if (!GetTabsRect().contains(p)) return;
   const int t = PtOnTab(p.x(), p.y());
@@ -881,6 +905,8 @@ void TFxOfficePager::mouseReleaseEvent(QMouseEvent* e) {
 void TFxOfficePager::mouseDoubleClickEvent(QMouseEvent* e) {
   QWidget::mouseDoubleClickEvent(e);
   const QPoint p = e->position().toPoint();
+  // A docked control floats where it is.
+  if (QWidget* client = GetDockClientAt(p)) UndockClient(client, client->mapToGlobal(QPoint(0, 0)));
   if (!GetTabsRect().contains(p)) return;
   const int t = PtOnTab(p.x(), p.y());
   if (t >= 0) emit OnTabDblClick(this, t);
@@ -1029,6 +1055,7 @@ void TFxOfficePager::UnhookForm() {
 }
 
 bool TFxOfficePager::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != hookedForm_ && DockNotification(watched, event)) return true;
   if (watched == hookedForm_) {
     switch (event->type()) {
       case QEvent::Resize:

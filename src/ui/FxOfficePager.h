@@ -604,6 +604,33 @@ public:
   void HideShortCutHints();
   bool ShortCutHintsShown() const { return hintsShown_; }
 
+  // Reordering by dragging a tab (with TabReorder): a drop is accepted only
+  // from the pager itself over a tab; it moves the active tab there.
+  bool DragOver(QObject* source, const QPoint& p) const;
+  void DragDrop(QObject* source, const QPoint& p);
+
+  // Docking (with DockSite). A control docked into the pager becomes the
+  // only child of a page of its own, filling it; undocked (a drag of its tab
+  // off the pager, or a double click on its tab) it floats in a window of its
+  // own. A control whose widget properties "DragMode" and "DragKind" are
+  // "dmAutomatic" and "dkDock" is dragged from its tab.
+  bool DockSite = false;
+  // Docks the control: a new page, or its page moved to the end when it is
+  // docked here already. False when the pager is no dock site.
+  bool DockClient(QWidget* client);
+  // Floats a docked control with its top left at the screen point; its page
+  // goes. False when the control is not docked here.
+  bool UndockClient(QWidget* client, const QPoint& globalPos);
+  // The docked control on the tab under the point (nullptr when none).
+  QWidget* GetDockClientAt(const QPoint& p) const;
+  // The page that holds a control docked here (nullptr when none).
+  TFxOfficePage* GetPageOfDockClient(QWidget* client) const;
+  // Whether a dragged control docks when dropped at the screen point; the
+  // rectangle a drag shows is the pager's window (screen coordinates).
+  bool DockOver(QWidget* source, const QPoint& globalPos, QRect& dockRect) const;
+  // The control whose tab is being dragged, once the drag has begun.
+  QWidget* DockDragClient() const { return dockDragging_ ? dockDrag_.data() : nullptr; }
+
   // Drawing.
   void DrawAllTabs(QImage& canvas);
   void DrawTab(QImage& canvas, int index);
@@ -626,6 +653,8 @@ signals:
   void OnNextClick(QObject* sender);
   void OnFirstClick(QObject* sender);
   void OnLastClick(QObject* sender);
+  void OnDockDrop(TFxOfficePager* sender, QWidget* client);
+  void OnUnDock(TFxOfficePager* sender, QWidget* client);
 
 protected:
   void paintEvent(QPaintEvent*) override;
@@ -701,4 +730,22 @@ private:
   // Drag reordering.
   QPoint dragStart_;
   bool dragPending_ = false, dragging_ = false;
+  // Docking (FxOfficePagerDock.cpp): the controls docked here (a form's
+  // caption follows its title; another control's text is cut at a line
+  // break), the page being docked or undocked, a tab drag of a client.
+  struct TDockClient {
+    QPointer<QWidget> client;
+    bool form = false;
+  };
+  std::vector<TDockClient> dockClients_;
+  TFxOfficePage* pageBeingDocked_ = nullptr;
+  TFxOfficePage* pageBeingUndocked_ = nullptr;
+  QPointer<QWidget> dockDrag_;
+  QPoint dockDragStart_;
+  bool dockDragging_ = false;
+  void DoAddDockClient(QWidget* client);
+  void DoRemoveDockClient(QWidget* client);
+  const TDockClient* DockEntry(const QWidget* client) const;
+  // The dock notification: a docked control's text or visibility changed.
+  bool DockNotification(QObject* watched, QEvent* event);
 };

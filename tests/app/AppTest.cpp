@@ -8,9 +8,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMimeData>
 #include <QScrollArea>
@@ -21,6 +21,8 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "app/Guarded.h"
@@ -422,6 +424,57 @@ TEST(ProgramWindow, ShowsThePageUnderXvfb) {
   }
   EXPECT_LT(best, 1.0) << "mean grey difference from the engine's render";
   EXPECT_GT(bestDark, 1000) << "the page shown has text";
+}
+
+// The real program in each of its four languages under Xvfb: every shot
+// shows the page, and the menu bar reads differently in each language. The
+// shots are kept under artefacts/ in the build folder for a person to look at.
+TEST(ProgramWindow, ShowsADocumentInEveryLanguage) {
+  for (const char* tool : {"xvfb-run", "import"}) {
+    if (!pvltest::HaveTool(tool)) {
+      if (std::getenv("CI")) FAIL() << tool << " is missing";
+      GTEST_SKIP() << tool << " is missing";
+    }
+  }
+  pvltest::TempDir dir;
+  const std::vector<std::string> languages = {"English", "German", "Russian", "SimplifiedChinese"};
+  std::string script = std::string(kGuiAsanOptions) + "unset QT_QPA_PLATFORM; ";
+  for (const std::string& language : languages) {
+    const std::string config = dir.File("config-" + language);
+    std::filesystem::create_directories(config + "/corvane-pdf-reader");
+    pvltest::WriteFile(config + "/corvane-pdf-reader/corvane-pdf-reader.ini", "[Options]\nLanguage=" + language + "\n");
+    const std::string shot = dir.File(language + ".png");
+    // As in the test above: shots until the grey view crosses the middle
+    // row, then one more once the page has had time to draw.
+    script += "XDG_CONFIG_HOME=\"" + config + "\" \"" + PVL_PROGRAM + "\" \"" + pvltest::CorpusPath(kFourPages) +
+              "\" & pid=$!; for i in $(seq 60); do sleep 2; import -window root \"" + shot + "\"; n=$(convert \"" +
+              shot + "\" -crop 1280x1+0+512 txt:- | grep -c '#808080'); [ \"$n\" -gt 100 ] && break; " +
+              "done; sleep 4; import -window root \"" + shot + "\"; kill $pid; wait $pid 2>/dev/null; ";
+  }
+  script += "true";
+  auto r = pvltest::RunCommand({"xvfb-run", "-a", "-n", "160", "-s", "-screen 0 1280x1024x24", "sh", "-c", script});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const QString artefacts = QString(PVL_BINARY_DIR) + "/artefacts";
+  QDir().mkpath(artefacts);
+  std::vector<QImage> menuBars;
+  for (const std::string& language : languages) {
+    SCOPED_TRACE(language);
+    QImage screen(QString::fromStdString(dir.File(language + ".png")));
+    ASSERT_FALSE(screen.isNull()) << r.err;
+    screen = screen.convertToFormat(QImage::Format_RGB32);
+    screen.save(artefacts + "/window-" + QString::fromStdString(language) + ".png");
+    // The page: white with dark text on the grey view along the middle row.
+    int grey = 0, ink = 0;
+    for (int x = 0; x < screen.width(); ++x) grey += screen.pixel(x, screen.height() / 2) == qRgb(128, 128, 128);
+    for (int y = screen.height() / 4; y < screen.height() * 3 / 4; ++y)
+      for (int x = 0; x < screen.width(); x += 2) ink += qGray(screen.pixel(x, y)) < 60;
+    EXPECT_GT(grey, 100) << "no page view";
+    EXPECT_GT(ink, 200) << "no text on the page";
+    menuBars.push_back(screen.copy(0, 0, 400, 24));
+  }
+  for (size_t i = 0; i < menuBars.size(); ++i)
+    for (size_t j = i + 1; j < menuBars.size(); ++j)
+      EXPECT_NE(menuBars[i], menuBars[j]) << languages[i] << " and " << languages[j] << " read the same";
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
-#include "ui/FxGlowButton.h"
-
 #include <gtest/gtest.h>
 
 #include <QBuffer>
 #include <QEnterEvent>
 #include <QTest>
+#include <functional>
 
 #include "platform/Classes.h"
+#include "ui/FxGlowButton.h"
 
 namespace {
 
@@ -322,6 +322,145 @@ TEST_F(GlowButtonTest, CaptionIsDrawnGreyWhenDisabled) {
   EXPECT_GT(qRed(sample), 40);  // grey, not black
   button_->SetShowCaption(false);
   EXPECT_EQ(darkPixels(nullptr), 0);
+}
+
+// Where the ink of a colour class lies on the button.
+QRect InkBox(const QImage& img, const std::function<bool(QRgb)>& is) {
+  QRect box;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (is(img.pixel(x, y))) box |= QRect(x, y, 1, 1);
+  return box;
+}
+bool IsBlackInk(QRgb p) {
+  return qRed(p) < 90 && qGreen(p) < 90 && qBlue(p) < 90;
+}
+bool IsRedInk(QRgb p) {
+  return qRed(p) > 150 && qGreen(p) < 110 && qBlue(p) < 110;
+}
+
+TEST_F(GlowButtonTest, NotesFollowTheCaptionInTheirOwnFontAndColour) {
+  button_->resize(200, 70);
+  button_->SetCaption("Open");
+  const QRect centred = InkBox(button_->grab().toImage(), IsBlackInk);
+  ASSERT_TRUE(centred.isValid());
+  EXPECT_GT(centred.left(), 60) << "without notes the caption is centred";
+
+  QFont notesFont("DejaVu Sans", 7);
+  button_->SetNotesFont(notesFont);
+  button_->SetNotesFontColor(0x0000FF);  // red
+  button_->SetNotes({"Opens a file", "from the disk"});
+  EXPECT_EQ(button_->GetLayout(), blGlyphLeft) << "the layout is forced while drawing only";
+  const QImage img = button_->grab().toImage();
+  const QRect caption = InkBox(img, IsBlackInk), notes = InkBox(img, IsRedInk);
+  ASSERT_TRUE(caption.isValid());
+  ASSERT_TRUE(notes.isValid()) << "no notes in their colour";
+  // Glyph-left adjusted: caption and notes start at the left edge.
+  EXPECT_LT(caption.left(), 8);
+  EXPECT_LT(notes.left(), 8);
+  // The notes (two lines) under the caption; the block centred vertically.
+  EXPECT_GE(notes.top(), caption.bottom() - 1);
+  EXPECT_GT(notes.height(), caption.height());
+  EXPECT_NEAR(caption.top(), img.height() - 1 - notes.bottom(), 6);
+  // Their own, smaller font: the caption's letters are taller.
+  button_->SetNotes({"Open"});
+  const QRect sameWord = InkBox(button_->grab().toImage(), IsRedInk);
+  EXPECT_LT(sameWord.width(), caption.width());
+
+  // Disabled, the notes turn grey like the caption.
+  button_->setEnabled(false);
+  button_->SetShowDisabled(false);
+  EXPECT_FALSE(InkBox(button_->grab().toImage(), IsRedInk).isValid());
+}
+
+TEST_F(GlowButtonTest, AutoSizeMakesRoomForTheNotes) {
+  button_->SetCaption("Go");
+  button_->SetAutoSize(true);
+  const QSize plain = button_->size();
+  button_->SetNotes({"A much longer line of notes than the caption"});
+  button_->SetAutoSize(false);
+  button_->SetAutoSize(true);
+  EXPECT_GT(button_->width(), plain.width() + 50);
+  EXPECT_GT(button_->height(), plain.height());
+}
+
+TEST_F(GlowButtonTest, AssignCopiesThePropertiesButNotTheLookOrTheEvents) {
+  QAction action("Act");
+  TCustomImageList images(16, 16);
+  button_->resize(180, 50);
+  button_->SetCaption("Source");
+  button_->SetNotes({"first", "second"});
+  QFont notesFont("DejaVu Sans", 9);
+  notesFont.setBold(true);
+  button_->SetNotesFont(notesFont);
+  button_->SetNotesFontColor(0x123456);
+  button_->SetSpacing(7);
+  button_->SetRounded(false);
+  button_->SetAntiAlias(aaAntiAlias);
+  button_->SetPosition(bpLeft);
+  button_->SetFocusType(ftHot);
+  button_->SetMarginHorz(5);
+  button_->SetMarginVert(3);
+  button_->SetModalResult(2);
+  button_->SetRepeatClick(true);
+  button_->SetInitRepeatPause(250);
+  button_->SetRepeatPause(60);
+  button_->SetShowCaption(true);
+  button_->SetShowDisabled(false);
+  button_->SetWordWrap(false);
+  button_->SetTransparent(true);
+  button_->SetDefault(true);
+  button_->SetCancel(true);
+  button_->SetImages(&images);
+  button_->SetImageIndex(0);
+  button_->SetTabStop(true);
+  button_->ShortCutHint = "S";
+  button_->setProperty("DragMode", "dmAutomatic");
+  button_->setProperty("DragKind", "dkDock");
+
+  TFxGlowButton copy(parent_.get());
+  const TColor ownColour = copy.Appearance().GetColor();
+  int copyClicks = 0;
+  copy.OnClick = [&](TFxCustomGlowButton*) { ++copyClicks; };
+  copy.Assign(*button_);
+  EXPECT_EQ(copy.Caption(), "Source");
+  EXPECT_EQ(copy.GetNotes(), QStringList({"first", "second"}));
+  EXPECT_EQ(copy.GetNotesFont(), notesFont);
+  EXPECT_EQ(copy.GetNotesFontColor(), 0x123456u);
+  EXPECT_EQ(copy.GetSpacing(), 7);
+  EXPECT_FALSE(copy.GetRounded());
+  EXPECT_EQ(copy.GetAntiAlias(), aaAntiAlias);
+  EXPECT_EQ(copy.GetPosition(), bpLeft);
+  EXPECT_EQ(copy.GetFocusType(), ftHot);
+  EXPECT_EQ(copy.GetMarginHorz(), 5);
+  EXPECT_EQ(copy.GetMarginVert(), 3);
+  EXPECT_EQ(copy.GetModalResult(), 2);
+  EXPECT_TRUE(copy.GetRepeatClick());
+  EXPECT_EQ(copy.GetInitRepeatPause(), 250);
+  EXPECT_EQ(copy.GetRepeatPause(), 60);
+  EXPECT_FALSE(copy.GetShowDisabled());
+  EXPECT_FALSE(copy.GetWordWrap());
+  EXPECT_TRUE(copy.GetTransparent());
+  EXPECT_TRUE(copy.GetDefault());
+  EXPECT_TRUE(copy.GetCancel());
+  EXPECT_EQ(copy.GetImages(), &images);
+  EXPECT_EQ(copy.GetImageIndex(), 0);
+  EXPECT_TRUE(copy.GetTabStop());
+  EXPECT_EQ(copy.ShortCutHint, "S");
+  EXPECT_EQ(copy.property("DragMode").toString(), "dmAutomatic");
+  EXPECT_EQ(copy.property("DragKind").toString(), "dkDock");
+  // Not the appearance, not the events.
+  EXPECT_EQ(copy.Appearance().GetColor(), ownColour);
+  EXPECT_NE(copy.Appearance().GetColor(), button_->Appearance().GetColor());
+  button_->Click();
+  EXPECT_EQ(copyClicks, 0);
+  // With the same look and size the copy draws as the source does.
+  copy.SetAppearance(button_->Appearance());
+  copy.resize(button_->size());
+  EXPECT_EQ(copy.grab().toImage(), button_->grab().toImage());
+  // Assigning a button to itself changes nothing.
+  copy.Assign(copy);
+  EXPECT_EQ(copy.Caption(), "Source");
 }
 
 }  // namespace

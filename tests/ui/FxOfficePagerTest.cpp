@@ -266,6 +266,153 @@ TEST_F(PagerTest, DraggingATabReordersWhenAllowed) {
   EXPECT_EQ(pager_->GetPage(2), pages_[0]);
 }
 
+// Docking: a window docked into the pager becomes a page of its own that
+// it fills; a double click on its tab or a drag of the tab off the pager
+// floats it again.
+class DockingTest : public PagerTest {
+protected:
+  void SetUp() override {
+    PagerTest::SetUp();
+    pager_->DockSite = true;
+    AddPages(1);
+    pager_->SetActivePageIndex(0);
+    Record();
+    QObject::connect(pager_, &TFxOfficePager::OnDockDrop,
+                     [this](TFxOfficePager*, QWidget* c) { log_.push_back("dock " + c->windowTitle().toStdString()); });
+    QObject::connect(pager_, &TFxOfficePager::OnUnDock, [this](TFxOfficePager*, QWidget* c) {
+      log_.push_back("undock " + c->windowTitle().toStdString());
+    });
+    QObject::connect(pager_, &TFxOfficePager::OnTabDblClick,
+                     [this](TFxOfficePager*, int i) { log_.push_back("dblclick " + std::to_string(i)); });
+    form_ = new QWidget;
+    form_->setWindowTitle("Tools");
+    form_->setAutoFillBackground(true);
+    QPalette red = form_->palette();
+    red.setColor(QPalette::Window, Qt::red);
+    form_->setPalette(red);
+    form_->resize(150, 90);
+    form_->show();
+  }
+  void TearDown() override {
+    delete form_.data();  // floating, or already gone with its page
+  }
+  QRgb PageCentre() { return window_->grab().toImage().pixel(pager_->GetPageRect().center()); }
+  QPointer<QWidget> form_;
+};
+
+TEST_F(DockingTest, ADockedWindowBecomesAPageThatItFills) {
+  const QRgb empty = PageCentre();
+  ASSERT_TRUE(pager_->DockClient(form_));
+  EXPECT_EQ(log_, (Log{"changing 0>1", "change 1", "dock Tools"}));
+  ASSERT_EQ(pager_->GetPageCount(), 2);
+  TFxOfficePage* page = pager_->GetPage(1);
+  EXPECT_EQ(page->GetCaption(), "Tools") << "a window's title becomes the caption";
+  EXPECT_FALSE(form_->isWindow());
+  EXPECT_EQ(form_->parentWidget(), page);
+  EXPECT_EQ(form_->geometry(), page->rect());
+  EXPECT_EQ(pager_->GetPageOfDockClient(form_), page);
+  EXPECT_EQ(pager_->GetDockClientAt(pager_->GetTabRect(1).center()), form_.data());
+  EXPECT_EQ(pager_->GetDockClientAt(pager_->GetTabRect(0).center()), nullptr);
+  EXPECT_EQ(PageCentre(), QColor(Qt::red).rgb());
+  EXPECT_NE(empty, PageCentre());
+  // It keeps filling the page as the pager grows.
+  pager_->resize(620, 230);
+  EXPECT_EQ(form_->geometry(), page->rect());
+  // Title and visibility follow the control.
+  form_->setWindowTitle("Tool box");
+  EXPECT_EQ(page->GetCaption(), "Tool box");
+  form_->hide();
+  EXPECT_FALSE(page->GetTabVisible());
+  form_->show();
+  EXPECT_TRUE(page->GetTabVisible());
+  // Docking it again moves its page to the end.
+  AddPages(1);
+  log_.clear();
+  ASSERT_TRUE(pager_->DockClient(form_));
+  EXPECT_EQ(pager_->GetPage(2), page);
+  EXPECT_EQ(pager_->GetPageCount(), 3);
+  EXPECT_EQ(log_, (Log{"dock Tool box"}));
+  // A pager that is no dock site takes nothing and shows no client.
+  pager_->DockSite = false;
+  EXPECT_EQ(pager_->GetDockClientAt(pager_->GetTabRect(2).center()), nullptr);
+  QWidget other;
+  EXPECT_FALSE(pager_->DockClient(&other));
+  EXPECT_EQ(pager_->GetPageCount(), 3);
+}
+
+TEST_F(DockingTest, AControlThatIsNoWindowTakesItsTextCutAtALineBreak) {
+  auto* edit = new QLineEdit(window_.get());
+  edit->hide();
+  ASSERT_TRUE(pager_->DockClient(edit));
+  TFxOfficePage* page = pager_->GetPageOfDockClient(edit);
+  ASSERT_NE(page, nullptr);
+  EXPECT_FALSE(page->GetTabVisible()) << "a hidden control's tab is hidden";
+  EXPECT_EQ(pager_->GetActivePageIndex(), 0) << "and it is not selected";
+  EXPECT_TRUE(page->GetCaption().isEmpty());
+  edit->setWindowTitle("First line\nSecond line");
+  EXPECT_EQ(page->GetCaption(), "First line");
+}
+
+TEST_F(DockingTest, ADoubleClickOnTheTabFloatsTheControl) {
+  ASSERT_TRUE(pager_->DockClient(form_));
+  log_.clear();
+  const QPoint tab = pager_->GetTabRect(1).center();
+  QTest::mouseDClick(pager_, Qt::LeftButton, Qt::NoModifier, tab);
+  EXPECT_EQ(log_, (Log{"changing 1>0", "change 0", "undock Tools"}));
+  EXPECT_EQ(pager_->GetPageCount(), 1);
+  ASSERT_FALSE(form_.isNull());
+  EXPECT_TRUE(form_->isWindow());
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_EQ(form_->size(), QSize(pager_->GetPageRect().size()));
+  EXPECT_EQ(pager_->GetPageOfDockClient(form_), nullptr);
+  EXPECT_NE(PageCentre(), QColor(Qt::red).rgb());
+  // A double click on a tab without a docked control only reports itself.
+  log_.clear();
+  QTest::mouseDClick(pager_, Qt::LeftButton, Qt::NoModifier, pager_->GetTabRect(0).center());
+  EXPECT_EQ(log_, (Log{"dblclick 0"}));
+}
+
+TEST_F(DockingTest, DraggingTheTabOffThePagerFloatsItThere) {
+  ASSERT_TRUE(pager_->DockClient(form_));
+  AddPages(1);
+  const QPoint tab = pager_->GetTabRect(1).center();
+  // Without the drag properties the tab does not drag the control.
+  QTest::mousePress(pager_, Qt::LeftButton, Qt::NoModifier, tab);
+  QTest::mouseMove(pager_, tab + QPoint(0, 400));
+  EXPECT_EQ(pager_->DockDragClient(), nullptr);
+  QTest::mouseRelease(pager_, Qt::LeftButton, Qt::NoModifier, tab + QPoint(0, 400));
+  EXPECT_EQ(pager_->GetPageOfDockClient(form_), pager_->GetPage(1));
+
+  form_->setProperty("DragMode", "dmAutomatic");
+  form_->setProperty("DragKind", "dkDock");
+  // Dropped on the pager it stays docked; its page goes to the end.
+  QTest::mousePress(pager_, Qt::LeftButton, Qt::NoModifier, tab);
+  QTest::mouseMove(pager_, tab + QPoint(1, 0));
+  EXPECT_EQ(pager_->DockDragClient(), nullptr) << "not before the system's distance";
+  QTest::mouseMove(pager_, tab + QPoint(0, 60));
+  EXPECT_EQ(pager_->DockDragClient(), form_.data());
+  QRect dockRect;
+  EXPECT_TRUE(pager_->DockOver(form_, pager_->mapToGlobal(tab + QPoint(0, 60)), dockRect));
+  EXPECT_EQ(dockRect, QRect(pager_->mapToGlobal(QPoint(0, 0)), pager_->size()));
+  log_.clear();
+  QTest::mouseRelease(pager_, Qt::LeftButton, Qt::NoModifier, tab + QPoint(0, 60));
+  EXPECT_EQ(pager_->GetPage(2), pager_->GetPageOfDockClient(form_));
+  EXPECT_EQ(log_, (Log{"dock Tools"}));
+
+  // Dropped below the pager it floats with its corner at the drop point.
+  const QPoint last = pager_->GetTabRect(2).center(), drop = last + QPoint(30, 300);
+  QTest::mousePress(pager_, Qt::LeftButton, Qt::NoModifier, last);
+  QTest::mouseMove(pager_, drop);
+  EXPECT_FALSE(pager_->DockOver(form_, pager_->mapToGlobal(drop), dockRect));
+  log_.clear();
+  QTest::mouseRelease(pager_, Qt::LeftButton, Qt::NoModifier, drop);
+  EXPECT_EQ(log_, (Log{"changing 2>0", "change 0", "undock Tools"}));
+  ASSERT_FALSE(form_.isNull());
+  EXPECT_TRUE(form_->isWindow());
+  EXPECT_EQ(form_->pos(), pager_->mapToGlobal(drop));
+  EXPECT_EQ(pager_->GetPageCount(), 2);
+}
+
 TEST_F(PagerTest, MouseButtonsOnTabs) {
   AddPages(3);
   pages_[2]->SetTabEnabled(false);
