@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class TPavona;
+
 namespace pvl {
 
 constexpr int kExitOk = 0;
@@ -43,5 +45,12 @@ bool RegisterCommand(const std::string& name, const std::string& usage, Command 
 
 // Writes bytes to standard output; a failure is a Failure.
 void WriteOut(const std::string& bytes);
+
+// Loads a file into the facade. A failure says why: wrong password (exit
+// status 1), or "cannot open PATH as a PDF file: " and the facade's cause
+// (not found, the reader's object and offset; exit status 2).
+void LoadOrFail(TPavona& facade, const std::string& path, const std::string& password);
+// The facade's cause of its last failure, for "what: cause" lines.
+std::string CauseOf(const TPavona& facade);
 
 }  // namespace pvl

@@ -25,10 +25,7 @@ int cmdPrint(const Options& o) {
     throw Failure{kExitUsage, "usage: pvl print FILE PAGES [--to-file OUT] [--printer NAME] [--fit 0|1|2] "
                               "[--rotate] [--quality 1-4] [--title TEXT]"};
   TPavona facade;
-  if (!facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) {
-    if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
-    throw Failure{kExitUnreadable, "cannot open " + o.positional[0] + " as a PDF file"};
-  }
+  LoadOrFail(facade, o.positional[0], o.password);
   int32_t first = 1, last = 1;
   const std::string range = o.positional[1];
   const size_t dash = range.find('-');

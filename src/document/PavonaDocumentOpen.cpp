@@ -72,8 +72,9 @@ int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view passwo
   try {
     stream.SetPosition(0);
     data = stream.ReadAll();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     Clear();
+    failure_ = std::string("the file cannot be read: ") + e.what();
     return kLoadUnreadable;
   }
   return LoadFromString(std::move(data), password);
@@ -81,6 +82,7 @@ int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view passwo
 
 int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view password) {
   int32_t result = kLoadUnreadable;
+  failure_.clear();
   try {
     Clear();
     fileText_ = std::move(data);
@@ -102,9 +104,12 @@ int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view passw
         result = Open(password);
       }
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     result = kLoadUnreadable;
+    failure_ = e.what();
   }
+  if (result == kLoadOk) failure_.clear();
+  if (result == kLoadWrongPassword) failure_ = "wrong password";
   if (result != kLoadOk) Clear();
   return result;
 }
@@ -135,8 +140,14 @@ bool TPDFDocument::ReadHeader() {
 
 int32_t TPDFDocument::Open(std::u16string_view password) {
   fileSize_ = static_cast<int64_t>(fileText_.size());
-  if (!ReadHeader()) return kLoadUnreadable;
-  if (!ReadXRef()) return kLoadUnreadable;
+  if (!ReadHeader()) {
+    failure_ = "no PDF header in the first " + std::to_string(kHeaderWindow) + " bytes";
+    return kLoadUnreadable;
+  }
+  if (!ReadXRef()) {
+    failure_ = "no cross-reference data, and no trailer found by scanning the file";
+    return kLoadUnreadable;
+  }
   BuildObjectTable();
 
   TPDFDictionary* pages = nullptr;
@@ -168,6 +179,7 @@ int32_t TPDFDocument::Open(std::u16string_view password) {
     // the catalogue or its pages: the objects are found by scanning the
     // whole file, once. A chain that broke and was completed by a scan is
     // scanned again whole, since its newest entries may be the damaged ones.
+    failure_ = root ? "the catalogue has no page tree (/Pages)" : "no catalogue (/Root of the trailer)";
     if (attempt > 0 || fullyReconstructed_) return kLoadUnreadable;
     encryption_ = TPDFEncryption();
     openedWithoutPassword_ = false;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "graphics/PavonaImageDecoder.h"
+#include "graphics/PavonaMatrix.h"
 #include "graphics/PavonaPicasso.h"
 #include "objects/PavonaStructure.h"
 
@@ -399,14 +400,12 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
   return out;
 }
 
-void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor) {
+void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor,
+                       std::string* failure) {
   try {
-    // Corners of the unit square: top-left (0,1), top-right (1,1), bottom-left (0,0).
-    const double x0 = m[2] + m[4], y0 = m[3] + m[5];
-    const double x1 = m[0] + m[2] + m[4], y1 = m[1] + m[3] + m[5];
-    const double x2 = m[4], y2 = m[5];
-    for (double v : {x0, y0, x1, y1, x2, y2})
-      if (!std::isfinite(v)) return;
+    const TImageCorners corners = ImageCornersOf(m);
+    if (!corners.Finite()) return;
+    const auto [x0, y0, x1, y1, x2, y2] = corners;
     if (!image.Stencil) {
       canvas.DrawPremultiplied(image.Picture, x0, y0, x1, y1, x2, y2);
       return;
@@ -427,6 +426,8 @@ void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, cons
     }
     canvas.DrawPremultiplied(picture, x0, y0, x1, y1, x2, y2);
   } catch (...) {
-    // A picture that cannot be drawn is left out of the page.
+    // A picture that cannot be drawn is left out of the page; the caller
+    // records why.
+    if (failure) *failure = CurrentExceptionText();
   }
 }

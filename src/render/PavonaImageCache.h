@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -125,5 +126,7 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
                                                 int32_t preparedHeight);
 
 // Draws a prepared picture under the image matrix m; a stencil is painted
-// with fillColor (0x00BBGGRR). Never raises.
-void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor);
+// with fillColor (0x00BBGGRR). Never raises: a picture that cannot be drawn
+// is left out, and failure (when given) says why.
+void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor,
+                       std::string* failure = nullptr);
