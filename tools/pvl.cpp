@@ -305,7 +305,7 @@ void loadDocument(TPDFDocument& doc, const std::string& path, const std::string&
     case TPDFDocument::kLoadWrongPassword:
       throw Failure{kExitPassword, "wrong password"};
     default:
-      throw Failure{kExitUnreadable, "the document cannot be opened"};
+      throw Failure{kExitUnreadable, "the document cannot be opened: " + doc.GetFailure()};
   }
 }
 
@@ -355,7 +355,8 @@ int cmdSave(const Options& o) {
   RefuseOutputOverInput(o.positional[1], {o.positional[0]});
   TPDFDocument doc;
   loadDocument(doc, o.positional[0], o.password);
-  if (!doc.SaveToFile(NativePathToWide(o.positional[1]))) throw Failure{kExitUnreadable, "the document cannot be saved"};
+  if (!doc.SaveToFile(NativePathToWide(o.positional[1])))
+    throw Failure{kExitUnreadable, "the document cannot be saved: " + doc.GetFailure()};
   return kExitOk;
 }
 

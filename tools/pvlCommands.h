@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class TPavona;
+
 namespace pvl {
 
 constexpr int kExitOk = 0;
@@ -48,5 +50,11 @@ void WriteOut(const std::string& bytes);
 // inputs however it is spelled (a symbolic link, "./", another hard link):
 // no command writes over what it reads.
 void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);
+// Loads a file into the facade. A failure says why: wrong password (exit
+// status 1), or "cannot open PATH as a PDF file: " and the facade's cause
+// (not found, the reader's object and offset; exit status 2).
+void LoadOrFail(TPavona& facade, const std::string& path, const std::string& password);
+// The facade's cause of its last failure, for "what: cause" lines.
+std::string CauseOf(const TPavona& facade);
 
 }  // namespace pvl

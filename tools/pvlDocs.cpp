@@ -63,17 +63,18 @@ int statusOf(int32_t code) {
 
 [[noreturn]] void fail(const TPavona& facade, const std::string& what) {
   const int32_t code = facade.LastErrorCode();
-  throw Failure{statusOf(code), what + ": " + describe(code)};
+  // The code's meaning in the words of this command, then the cause.
+  const std::string meaning = describe(code), cause = facade.LastErrorMessage();
+  throw Failure{statusOf(code), what + ": " + meaning + (cause.empty() || cause == meaning ? "" : " (" + cause + ")")};
 }
 
 void load(TPavona& facade, const std::string& path, const std::string& password) {
-  if (facade.LoadFromFile(NativePathToWide(path), UTF8ToWide(password))) return;
-  if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, path + ": wrong password"};
-  throw Failure{kExitUnreadable, "cannot open " + path + " as a PDF file"};
+  LoadOrFail(facade, path, password);
 }
 
 void save(TPavona& facade, const std::string& out) {
-  if (!facade.SaveToFile(NativePathToWide(out))) throw Failure{kExitUsage, "cannot write " + out};
+  if (!facade.SaveToFile(NativePathToWide(out)))
+    throw Failure{kExitUsage, "cannot write " + out + ": " + CauseOf(facade)};
 }
 
 std::string pageFileName(const std::string& pattern, int32_t page) {

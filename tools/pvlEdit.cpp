@@ -31,13 +31,12 @@ namespace {
 using namespace pvl;
 
 void loadInto(TPavona& facade, const Options& o) {
-  if (facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) return;
-  if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
-  throw Failure{kExitUnreadable, "cannot open " + o.positional[0] + " as a PDF file"};
+  LoadOrFail(facade, o.positional[0], o.password);
 }
 
 void saveTo(TPavona& facade, const std::string& out) {
-  if (!facade.SaveToFile(NativePathToWide(out))) throw Failure{kExitUsage, "cannot write " + out};
+  if (!facade.SaveToFile(NativePathToWide(out)))
+    throw Failure{kExitUsage, "cannot write " + out + ": " + CauseOf(facade)};
 }
 
 long wholeNumber(const std::string& text, long low, long high, const std::string& what) {
@@ -90,8 +89,7 @@ int cmdCopy(const Options& o) {
   TPavona facade;
   loadInto(facade, o);
   const int32_t source = facade.SelectedDocument();
-  if (!facade.LoadFromFile(NativePathToWide(o.positional[2]), UTF8ToWide(o.password)))
-    throw Failure{kExitUnreadable, "cannot open " + o.positional[2] + " as a PDF file"};
+  LoadOrFail(facade, o.positional[2], o.password);
   const int32_t target = facade.SelectedDocument();
   facade.SelectDocument(source);
   const int32_t pages = facade.PageCount();

@@ -12,6 +12,7 @@
 // Exit status: 0 success, 1 wrong password, 2 unreadable file, 3 a page
 // failed (its reason on standard error) or wrong usage.
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "document/Pavona0813.h"
@@ -26,9 +27,7 @@ using namespace pvl;
 
 // Loads the file into the facade; failures as exit statuses.
 void load(TPavona& facade, const Options& o) {
-  if (facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) return;
-  if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
-  throw Failure{kExitUnreadable, "cannot open " + o.positional[0] + " as a PDF file"};
+  LoadOrFail(facade, o.positional[0], o.password);
 }
 
 int32_t formatOf(const std::string& name) {
@@ -100,6 +99,9 @@ int cmdRender(const Options& o) {
         std::fprintf(stderr, "pvl: %s\n", facade.LastRenderMessage().c_str());
         status = kExitPageFailed;
       }
+      // What the page left out is said; the page itself succeeded.
+      std::istringstream warnings(facade.LastRenderWarnings());
+      for (std::string line; std::getline(warnings, line);) std::fprintf(stderr, "pvl: warning: %s\n", line.c_str());
       // A page drawn only in part is still written, as the viewer shows it.
       if (image.GetSize() > 0) image.Commit();
     } catch (const std::exception& e) {
@@ -120,7 +122,8 @@ int cmdText(const Options& o) {
   if (!facade.SelectPage(first)) throw Failure{kExitPageFailed, "page " + std::to_string(first) + " cannot be selected"};
   std::u16string text;
   facade.GetPageText(option, text);
-  if (facade.LastErrorCode() != 0) throw Failure{kExitPageFailed, "the text of the page cannot be read"};
+  if (facade.LastErrorCode() != 0)
+    throw Failure{kExitPageFailed, "the text of the page cannot be read: " + CauseOf(facade)};
   WriteOut(WideToUTF8(text));
   if (!text.empty() && text.back() != u'\n') WriteOut("\n");
   return kExitOk;

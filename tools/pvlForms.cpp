@@ -27,9 +27,7 @@ namespace {
 using namespace pvl;
 
 void load(TPavona& facade, const Options& o) {
-  if (facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) return;
-  if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
-  throw Failure{kExitUnreadable, "cannot read " + o.positional[0]};
+  LoadOrFail(facade, o.positional[0], o.password);
 }
 
 std::string escaped(std::u16string_view text) {
@@ -114,7 +112,8 @@ int cmdFill(const Options& o) {
     if (!facade.SetFormFieldValue(index, UTF8ToWide(pair.substr(eq + 1))))
       throw Failure{kExitUsage, "field " + name + " does not take the value " + pair.substr(eq + 1)};
   }
-  if (!facade.SaveToFile(NativePathToWide(o.Value("out")))) throw Failure{kExitUsage, "cannot write " + o.Value("out")};
+  if (!facade.SaveToFile(NativePathToWide(o.Value("out"))))
+    throw Failure{kExitUsage, "cannot write " + o.Value("out") + ": " + CauseOf(facade)};
   return kExitOk;
 }
 

@@ -32,10 +32,7 @@ int cmdImages(const Options& o) {
   if (o.positional.size() != 1)
     throw Failure{kExitUsage, "usage: pvl images FILE [--method 1-4] [--extract DIR] [--password P]"};
   TPavona facade;
-  if (!facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) {
-    if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
-    throw Failure{kExitUnreadable, "cannot open " + o.positional[0] + " as a PDF file"};
-  }
+  LoadOrFail(facade, o.positional[0], o.password);
   facade.SetImageSearchMethod(static_cast<int32_t>(o.Integer("method", 1, 1, 4)));
   const std::string folder = o.Value("extract");
   const int32_t found = facade.FindImages();

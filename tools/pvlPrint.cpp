@@ -26,10 +26,7 @@ int cmdPrint(const Options& o) {
                               "[--rotate] [--quality 1-4] [--title TEXT]"};
   if (o.Has("to-file")) RefuseOutputOverInput(o.Value("to-file"), {o.positional[0]});
   TPavona facade;
-  if (!facade.LoadFromFile(NativePathToWide(o.positional[0]), UTF8ToWide(o.password))) {
-    if (facade.LastErrorCode() == pvlErrWrongPassword) throw Failure{kExitPassword, "wrong password"};
-    throw Failure{kExitUnreadable, "cannot open " + o.positional[0] + " as a PDF file"};
-  }
+  LoadOrFail(facade, o.positional[0], o.password);
   int32_t first = 1, last = 1;
   const std::string range = o.positional[1];
   const size_t dash = range.find('-');

@@ -20,7 +20,8 @@ namespace {
 using namespace pvl;
 
 void save(TPavona& facade, const std::string& out) {
-  if (!facade.SaveToFile(NativePathToWide(out))) throw Failure{kExitUsage, "cannot write " + out};
+  if (!facade.SaveToFile(NativePathToWide(out)))
+    throw Failure{kExitUsage, "cannot write " + out + ": " + CauseOf(facade)};
 }
 
 int cmdEmf2Pdf(const Options& o) {
@@ -33,7 +34,7 @@ int cmdEmf2Pdf(const Options& o) {
     const int32_t code = facade.LastErrorCode();
     if (code == TPavona::pvlErrMetafileWMF)
       throw Failure{kExitUnreadable, o.positional[0] + ": Windows metafiles (WMF) are not converted; use an EMF file"};
-    throw Failure{kExitUnreadable, o.positional[0] + ": not a readable enhanced metafile"};
+    throw Failure{kExitUnreadable, o.positional[0] + ": not a readable enhanced metafile: " + CauseOf(facade)};
   }
   save(facade, o.Value("out"));
   return kExitOk;

@@ -9,6 +9,7 @@
 
 #include "document/PavonaDocument.h"
 #include "objects/PavonaExtra.h"
+#include "objects/PavonaStructure.h"
 #include "platform/Classes.h"
 
 namespace {
@@ -26,6 +27,47 @@ std::string systemTempFolder() {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Last error
+
+void TFacadeError::Set(int32_t code, std::string_view cause) {
+  Code = code;
+  Message = code == 0 ? std::string() : cause.empty() ? FacadeErrorText(code) : std::string(cause);
+}
+
+std::string FacadeErrorText(int32_t code) {
+  switch (code) {
+    case pvlErrStrength: return "encryption strength outside 0..3";
+    case pvlErrPermissionCheck: return "permission code with a wrong check byte";
+    case pvlErrAlreadyEncrypted: return "the document is already encrypted";
+    case pvlErrEncryptionSetup: return "the encryption could not be set up";
+    case pvlErrInformationIndex: return "information index outside 0..6";
+    case pvlErrUnreadable: return "the input cannot be opened or read";
+    case pvlErrCannotDelete: return "an existing output file cannot be deleted";
+    case pvlErrCannotWrite: return "the output cannot be created or written";
+    case pvlErrWrongPassword: return "wrong password";
+    case pvlErrNoXRef: return "no header or no cross-reference data";
+    case pvlErrEncryptedInput: return "an input is encrypted";
+    case pvlErrNoPages: return "no pages";
+    case pvlErrRenderFailed: return "the page could not be rendered or written";
+    case pvlErrBadArgument: return "an argument outside what the operation accepts";
+    case pvlErrSaveFailed: return "the document could not be written";
+    case pvlErrEngineFailure: return "the engine failed";
+    case TPavona::pvlErrMetafileWMF: return "Windows metafiles (WMF) are not converted";
+    case TPavona::pvlErrUnencodableText: return "the font cannot encode some of the characters";
+    case TPavona::pvlErrNoPageTree: return "the document has no usable page tree";
+    default: return std::string();
+  }
+}
+
+int32_t FailureCode(const std::exception& e, int32_t fallback) {
+  if (dynamic_cast<const EFOpenError*>(&e) || dynamic_cast<const EReadError*>(&e)) return pvlErrUnreadable;
+  if (dynamic_cast<const EFCreateError*>(&e) || dynamic_cast<const EWriteError*>(&e)) return pvlErrCannotWrite;
+  // An object that nests too deeply or contains itself: the file is damaged.
+  if (dynamic_cast<const EPDFError*>(&e)) return pvlErrUnreadable;
+  return fallback;
+}
 
 const std::string& TPavona::Banner() {
   static const std::string banner = "Pavona Library 8.13 (https://corvane.example/pdf-reader)";
@@ -143,8 +185,8 @@ int32_t TPavona::SelectPage(int32_t page) {
     const double size = painter ? painter->GetFontSize() : 0;
     if (selectedFont_) SelectFont(RegisterHandle(selectedFont_, selected_));
     if (painter && size > 0 && selectedFont_) painter->SetFont(selectedFont_, size);
-  } catch (const std::exception&) {
-    return 0;
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrUnreadable);
   }
   return tree->GetSelectedPageNumber() == page ? 1 : 0;
 }
@@ -160,11 +202,7 @@ bool TPavona::DocumentWasRepaired() const {
 
 int32_t TPavona::PageCount() {
   TPDFPageTree* tree = selected_->GetPageTree();
-  try {
-    return tree ? tree->GetPageCount() : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return tree ? Shielded(error_, pvlErrUnreadable, 0, [&] { return tree->GetPageCount(); }) : 0;
 }
 
 int32_t TPavona::SelectFont(int32_t handle) {
@@ -186,8 +224,8 @@ int32_t TPavona::SelectFont(int32_t handle) {
       fonts->SetValue(font->GetResourceName(), pool->NewIndRef(ref->GetRefNumber(), ref->GetRefGeneration()));
     }
     if (TPDFPainter* painter = tree->GetPainter()) painter->SetFont(font, 12);
-  } catch (const std::exception&) {
-    return 0;
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrUnreadable);
   }
   return 1;
 }
@@ -212,7 +250,7 @@ int32_t TPavona::GetOrigin() const { return selected_->OriginCorner; }
 // Documents
 
 int32_t TPavona::NewDocument() {
-  lastError_ = 0;
+  error_.Clear();
   try {
     auto document = std::make_unique<TPDFDocument>();
     document->InitNewDocument();
@@ -227,8 +265,8 @@ int32_t TPavona::NewDocument() {
     selectDocument(raw);
     if (raw->GetPageTree()) raw->GetPageTree()->SelectPage(1);
     return handle;
-  } catch (const std::exception&) {
-    return 0;
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
 }
 
@@ -240,47 +278,47 @@ int32_t TPavona::adoptLoaded(std::unique_ptr<TPDFDocument> document, int32_t res
     selectDocument(raw);
     return 1;
   }
-  lastError_ = result == TPDFDocument::kLoadWrongPassword ? pvlErrWrongPassword : pvlErrUnreadable;
-  return 0;
+  if (result == TPDFDocument::kLoadWrongPassword) return failWith(pvlErrWrongPassword);
+  return failWith(pvlErrUnreadable, document->GetFailure());
 }
 
 int32_t TPavona::LoadFromFile(std::u16string_view path, std::u16string_view password) {
-  lastError_ = 0;
+  error_.Clear();
   const std::string native = WidePathToNative(path);
   std::error_code ec;
-  if (native.empty() || !std::filesystem::is_regular_file(native, ec)) {
-    // A missing file is a failure the caller must be able to tell.
-    return failWith(pvlErrUnreadable);
-  }
+  // A missing file is a failure the caller must be able to tell, and tell
+  // apart from a damaged one.
+  if (native.empty() || !std::filesystem::exists(native, ec)) return failWith(pvlErrUnreadable, "not found");
+  if (!std::filesystem::is_regular_file(native, ec)) return failWith(pvlErrUnreadable, "not a file");
   try {
     TFileStream file(native, fmOpenRead | fmShareDenyWrite);
     if (LoadFromStream(file, password) != 1) return 0;
     selected_->LoadedFileName = std::u16string(path);
     return 1;
-  } catch (const std::exception&) {
-    return failWith(pvlErrUnreadable);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrUnreadable, e.what());
   }
 }
 
 int32_t TPavona::LoadFromStream(TStream& stream, std::u16string_view password) {
-  lastError_ = 0;
+  error_.Clear();
   try {
     auto document = std::make_unique<TPDFDocument>();
     const int32_t result = document->LoadFromStream(stream, password);
     return adoptLoaded(std::move(document), result);
-  } catch (const std::exception&) {
-    return failWith(pvlErrUnreadable);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrUnreadable, e.what());
   }
 }
 
 int32_t TPavona::LoadFromString(std::string data, std::u16string_view password) {
-  lastError_ = 0;
+  error_.Clear();
   try {
     auto document = std::make_unique<TPDFDocument>();
     const int32_t result = document->LoadFromString(std::move(data), password);
     return adoptLoaded(std::move(document), result);
-  } catch (const std::exception&) {
-    return failWith(pvlErrUnreadable);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrUnreadable, e.what());
   }
 }
 
@@ -301,25 +339,27 @@ int32_t TPavona::RemoveDocument(int32_t handle) {
 }
 
 int32_t TPavona::SaveToFile(std::u16string_view path) {
-  lastError_ = 0;
+  error_.Clear();
   try {
     selected_->SetInfo("ModDate", AsciiToWide(PDFDateNow()));
     if (selected_->SaveToFile(path)) return 1;
-  } catch (const std::exception&) {
+    return failWith(pvlErrSaveFailed, selected_->GetFailure());
+  } catch (const std::exception& e) {
+    return failWith(pvlErrSaveFailed, e.what());
   }
-  return failWith(pvlErrSaveFailed);
 }
 
 void TPavona::SaveToString(std::string& out) {
-  lastError_ = 0;
+  error_.Clear();
   out.clear();
   try {
     selected_->SetInfo("ModDate", AsciiToWide(PDFDateNow()));
     out = selected_->SaveToString();
-  } catch (const std::exception&) {
+    if (out.empty()) error_.Set(pvlErrSaveFailed, selected_->GetFailure());
+  } catch (const std::exception& e) {
     out.clear();
+    error_.Set(pvlErrSaveFailed, e.what());
   }
-  if (out.empty()) lastError_ = pvlErrSaveFailed;
 }
 
 void TPavona::LoadedFileName(std::u16string& out) const { out = selected_->LoadedFileName; }
@@ -330,7 +370,7 @@ bool TPavona::namesLoadedFile(std::u16string_view path) const {
 }
 
 int32_t TPavona::MergeDocument(int32_t handle) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFDocument* other = GetDocumentByHandle(handle);
   if (!other || other == selected_ || documentIndex(other) < 0) return 0;
   int32_t result = 0;
@@ -339,7 +379,10 @@ int32_t TPavona::MergeDocument(int32_t handle) {
     result = 1;
     RemoveDocument(handle);
     selected_->SetInfo("Producer", AsciiToWide(Banner()));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // The result stays as far as it was set; a merge that did not happen
+    // keeps its cause.
+    if (!result) RecordFailure(error_, e, pvlErrEngineFailure);
   }
   return result;
 }
@@ -374,20 +417,14 @@ double TPavona::ToPageY(double y) {
 
 double TPavona::PageWidth() {
   TPDFPageTree* tree = selected_->GetPageTree();
-  try {
-    return (tree ? tree->GetPageWidth() : 0) * selected_->UnitScale;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(error_, pvlErrUnreadable, 0.0,
+                  [&] { return (tree ? tree->GetPageWidth() : 0) * selected_->UnitScale; });
 }
 
 double TPavona::PageHeight() {
   TPDFPageTree* tree = selected_->GetPageTree();
-  try {
-    return (tree ? tree->GetPageHeight() : 0) * selected_->UnitScale;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  return Shielded(error_, pvlErrUnreadable, 0.0,
+                  [&] { return (tree ? tree->GetPageHeight() : 0) * selected_->UnitScale; });
 }
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "document/PavonaFacadeGuard.h"
 #include "graphics/PavonaPicasso.h"
 #include "pages/PavonaPageFormats.h"
 #include "render/PavonaPrinting.h"
@@ -55,6 +56,7 @@ constexpr int32_t pvlErrNoPages = 412;             // no pages to extract
 constexpr int32_t pvlErrRenderFailed = 420;        // a page could not be rendered or written
 constexpr int32_t pvlErrBadArgument = 421;         // an argument outside what the operation accepts
 constexpr int32_t pvlErrSaveFailed = 422;          // the document could not be written
+constexpr int32_t pvlErrEngineFailure = 423;       // the engine failed for a reason of its own (memory ...)
 
 // The first handle value and the test mask of object handles.
 constexpr int32_t pvlHandleBase = 0x58000000;
@@ -140,8 +142,13 @@ public:
   double PageHeight();
 
   // ---- Last error and progress
-  int32_t LastErrorCode() const { return lastError_; }
-  void SetLastErrorCode(int32_t code) { lastError_ = code; }
+  int32_t LastErrorCode() const { return error_.Code; }
+  // Why the operation that set the code failed, in words ("" while the code
+  // is 0): the engine's own message where it gave one (the reader's object
+  // and offset, the system's reason a file cannot be opened), else the
+  // code's meaning. Set and cleared with the code.
+  const std::string& LastErrorMessage() const { return error_.Message; }
+  void SetLastErrorCode(int32_t code) { error_.Set(code); }
   void SetProgressEvent(TProgressEvent event) { onProgress_ = std::move(event); }
   void SetProgressPhase(double weight, int32_t base);
   void SetProgressSteps(int32_t step, int32_t stepCount);
@@ -162,6 +169,10 @@ public:
   // The renderer's error text of the last render or print ("" when it
   // went well); one line per failed page ("page N: ...").
   const std::string& LastRenderMessage() const { return lastRenderMessage_; }
+  // What the last render or print left out of pages it still made (a
+  // picture that cannot be decoded or drawn): "page N: ..." lines, "" when
+  // nothing was left out.
+  const std::string& LastRenderWarnings() const { return lastRenderWarnings_; }
   // Drawing settings handed to rendering, printing and image import.
   TGDIPlusSettings& DrawingSettings() { return drawingSettings_; }
   int32_t GetJPEGQuality() const { return jpegQuality_; }
@@ -487,9 +498,15 @@ private:
   // (IsSameFile): what is made from the document must not replace it.
   bool namesLoadedFile(std::u16string_view path) const;
 
-  // A facade operation's failure: the code kept for LastErrorCode, 0 returned.
-  int32_t failWith(int32_t code) {
-    lastError_ = code;
+  // A facade operation's failure: the code and its cause kept for
+  // LastErrorCode and LastErrorMessage, 0 returned.
+  int32_t failWith(int32_t code, std::string_view cause = {}) {
+    error_.Set(code, cause);
+    return 0;
+  }
+  // A failure caught from the engine: the code of its kind, else code.
+  int32_t failWith(const std::exception& e, int32_t code) {
+    RecordFailure(error_, e, code);
     return 0;
   }
 
@@ -497,7 +514,7 @@ private:
   TPDFDocument* selected_ = nullptr;
   TPDFImage* selectedImage_ = nullptr;
   TPDFFont* selectedFont_ = nullptr;
-  int32_t lastError_ = 0;
+  TFacadeError error_;
   std::string tempFolder_;
   TProgressEvent onProgress_;
   double progressWeight_ = 1.0;
@@ -506,6 +523,7 @@ private:
   int32_t progressStepCount_ = 1;
   int32_t lastPercent_ = 0;
   std::string lastRenderMessage_;
+  std::string lastRenderWarnings_;
   TGDIPlusSettings drawingSettings_;
   int32_t jpegQuality_ = 75;
   double renderScale_ = 1.0;

@@ -40,18 +40,26 @@ bool isWritableOrAbsent(const std::string& path) {
 
 // The checks before a file-to-file operation: the target is none of the
 // inputs, every input opens for reading (into streams, in order) and the
-// target can be replaced. 0, or the error code of the first check that fails.
-int32_t openInputsFor(const std::string& target, std::initializer_list<std::string> inputs,
-                      std::vector<std::unique_ptr<TFileStream>>& streams) {
-  for (const std::string& input : inputs)
-    if (IsSameFile(input, target)) return pvlErrBadArgument;
+// target can be replaced. False, with the code and cause of the first check
+// that fails kept in error.
+bool openInputsFor(const std::string& target, std::initializer_list<std::string> inputs,
+                   std::vector<std::unique_ptr<TFileStream>>& streams, TFacadeError& error) {
+  for (const std::string& input : inputs) {
+    if (IsSameFile(input, target)) {
+      error.Set(pvlErrBadArgument, "the output " + target + " is one of the inputs");
+      return false;
+    }
+  }
   try {
     for (const std::string& input : inputs)
       streams.push_back(std::make_unique<TFileStream>(input, fmOpenRead | fmShareDenyWrite));
-  } catch (const std::exception&) {
-    return pvlErrUnreadable;
+  } catch (const std::exception& e) {
+    error.Set(pvlErrUnreadable, e.what());
+    return false;
   }
-  return isWritableOrAbsent(target) ? 0 : pvlErrCannotDelete;
+  if (isWritableOrAbsent(target)) return true;
+  error.Set(pvlErrCannotDelete, target + " cannot be replaced");
+  return false;
 }
 
 // A stream object is written with the length of the data it really holds
@@ -115,7 +123,7 @@ int32_t TPavona::AddToFileList(std::u16string_view listName, std::u16string_view
 }
 
 int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view output) {
-  lastError_ = 0;
+  error_.Clear();
   if (!CheckTempDirectory()) return 0;
   const std::string name = WideToUTF8(listName);
   const TFileList* list = nullptr;
@@ -132,7 +140,7 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
   const size_t n = list->Files.size();
   if (n == 1) {
     if (!CopyFile(UTF8ToWide(list->Files[0]), output)) {
-      if (!lastError_) lastError_ = pvlErrCannotWrite;
+      if (!error_.Code) error_.Set(pvlErrCannotWrite);
       return 0;
     }
     ReportProgressDone();
@@ -161,13 +169,13 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
     if (result == static_cast<int32_t>(n)) {
       try {
         WriteFileBytesAtomic(target, merged);
-      } catch (const std::exception&) {
-        lastError_ = pvlErrCannotWrite;
+      } catch (const std::exception& e) {
+        error_.Set(pvlErrCannotWrite, e.what());
         result = 0;
       }
     }
-  } catch (const std::exception&) {
-    lastError_ = pvlErrUnreadable;
+  } catch (const std::exception& e) {
+    error_.Set(pvlErrUnreadable, e.what());
   }
   ReportProgressDone();
   progressStep_ = savedStep;
@@ -179,23 +187,22 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
 // Two files
 
 int32_t TPavona::MergeFiles(std::u16string_view first, std::u16string_view second, std::u16string_view output) {
-  lastError_ = 0;
+  error_.Clear();
   const std::string target = WidePathToNative(output);
   std::vector<std::unique_ptr<TFileStream>> in;
-  lastError_ = openInputsFor(target, {WidePathToNative(first), WidePathToNative(second)}, in);
-  if (lastError_ != 0) return 0;
+  if (!openInputsFor(target, {WidePathToNative(first), WidePathToNative(second)}, in, error_)) return 0;
   try {
     TMemoryStream out;
     if (!MergeStreams(*in[0], *in[1], out)) return 0;
     WriteFileBytesAtomic(target, out.Bytes());
     return 1;
-  } catch (const std::exception&) {
-    return failWith(pvlErrCannotWrite);
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrCannotWrite);
   }
 }
 
 int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) {
-  lastError_ = 0;
+  error_.Clear();
   try {
     TSmartPDFReader r1(first), r2(second);
     if (r1.GetState() != 0 || r2.GetState() != 0) return failWith(pvlErrNoXRef);
@@ -263,9 +270,9 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
     trailer->SetValue("Size", trailer->GetOwner()->NewNumeric(double(n1) + n2 + 1));
     writer.WriteXRefAndTrailer(trailer, 0, false);
     return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     SetProgressPhase(1.0, 0);
-    return failWith(pvlErrCannotWrite);
+    return failWith(e, pvlErrCannotWrite);
   }
 }
 
@@ -274,11 +281,10 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
 
 int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16string_view ranges,
                                          std::u16string_view output) {
-  lastError_ = 0;
+  error_.Clear();
   const std::string target = WidePathToNative(output);
   std::vector<std::unique_ptr<TFileStream>> in;
-  lastError_ = openInputsFor(target, {WidePathToNative(input)}, in);
-  if (lastError_ != 0) return 0;
+  if (!openInputsFor(target, {WidePathToNative(input)}, in, error_)) return 0;
   try {
     TSmartPDFReader reader(*in[0]);
     if (reader.GetState() != 0) return failWith(pvlErrNoXRef);
@@ -313,9 +319,9 @@ int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16stri
     writer.WriteXRefAndTrailer(reader.GetTrailer(), 0, true);
     WriteFileBytesAtomic(target, out.Bytes());
     return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     SetProgressPhase(1.0, 0);
-    return failWith(pvlErrCannotWrite);
+    return failWith(e, pvlErrCannotWrite);
   }
 }
 
@@ -325,26 +331,26 @@ int32_t TPavona::ExtractPageRangesToFile(std::u16string_view input, std::u16stri
 void TPavona::ExtractPageTextFromFile(std::u16string_view path, std::u16string_view password, int32_t page,
                                       int32_t mode, std::u16string& out) {
   out.clear();
-  lastError_ = 0;
+  error_.Clear();
   try {
     TFileStream in(WidePathToNative(path), fmOpenRead | fmShareDenyWrite);
     // The reader opens the file as a document does: with the password (the
     // empty user password when none is given), decrypting what it reads.
     TSmartPDFReader reader(in, password);
     if (reader.GetState() != 0) {
-      lastError_ = pvlErrNoXRef;
+      error_.Set(pvlErrNoXRef);
       return;
     }
     if (!reader.ObjectsArePlain()) {
-      lastError_ = pvlErrWrongPassword;
+      error_.Set(pvlErrWrongPassword);
       return;
     }
     TSmartPDFDocument document(reader);
     TSmartPDFTextOptions options;
     document.ExtractPageText(document.FindPage(page), mode, out, options);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     out.clear();
-    lastError_ = pvlErrUnreadable;
+    error_.Set(pvlErrUnreadable, e.what());
   }
 }
 
@@ -352,7 +358,7 @@ void TPavona::ExtractPageTextFromFile(std::u16string_view path, std::u16string_v
 // Pages of the selected document as a new document
 
 int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
-  lastError_ = 0;
+  error_.Clear();
   const int32_t total = PageCount();
   if (total < 1 || count < 1 || first < 1) return failWith(pvlErrNoPages);
   first = std::min(first, total);
@@ -365,8 +371,10 @@ int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
   bool copied = false;
   try {
     copied = target && target->CopyPagesFrom(*source, std::to_string(first) + "-" + std::to_string(first + count - 1));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // The page copy failed: the extraction has no pages, for this cause.
     copied = false;
+    error_.Set(pvlErrNoPages, e.what());
   }
   if (copied) {
     std::string bytes;
@@ -374,7 +382,7 @@ int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
     if (!bytes.empty()) result = LoadFromString(std::move(bytes), u"");
   }
   if (!result) {
-    if (!lastError_) lastError_ = pvlErrNoPages;
+    if (!error_.Code) error_.Set(pvlErrNoPages);
     SelectDocument(sourceHandle);
   }
   if (fresh) RemoveDocument(fresh);
@@ -394,7 +402,8 @@ int32_t TPavona::CopyFile(std::u16string_view source, std::u16string_view target
     const std::string bytes = ReadFileBytes(from);
     WriteFileBytesAtomic(to, bytes);
     return static_cast<int64_t>(fs::file_size(to, ec)) == static_cast<int64_t>(bytes.size()) && !ec ? 1 : 0;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -418,7 +427,8 @@ int32_t TPavona::CheckTempDirectory() {
     char back[2] = {0, 0};
     f.ReadBuffer(back, 2);
     result = std::string(back, 2) == written ? 1 : 0;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrCannotWrite);
     result = 0;
   }
   fs::remove(name, ec);
@@ -429,35 +439,39 @@ int32_t TPavona::CheckTempDirectory() {
 // Outlines and destinations
 
 int32_t TPavona::OutlineCount() {
-  return Shielded(0, [&] { return selected_->GetOutlineCount(); });
+  return Shielded(error_, pvlErrUnreadable, 0, [&] { return selected_->GetOutlineCount(); });
 }
 
 int32_t TPavona::GetOutlineHandle(int32_t n) {
-  return Shielded(0, [&] { return RegisterHandle(selected_->GetOutlineItem(n)); });
+  return Shielded(error_, pvlErrUnreadable, 0, [&] { return RegisterHandle(selected_->GetOutlineItem(n)); });
 }
 
 int32_t TPavona::GetFirstOutline() {
-  return Shielded(0, [&] { return RegisterHandle(selected_->GetFirstOutline()); });
+  return Shielded(error_, pvlErrUnreadable, 0, [&] { return RegisterHandle(selected_->GetFirstOutline()); });
 }
 
 int32_t TPavona::GetFirstChildOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  return ref ? Shielded(0, [&] { return RegisterHandle(selected_->GetFirstChildOutline(ref)); }) : 0;
+  return ref ? Shielded(error_, pvlErrUnreadable, 0,
+                        [&] { return RegisterHandle(selected_->GetFirstChildOutline(ref)); })
+             : 0;
 }
 
 int32_t TPavona::GetNextOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  return ref ? Shielded(0, [&] { return RegisterHandle(selected_->GetNextOutline(ref)); }) : 0;
+  return ref ? Shielded(error_, pvlErrUnreadable, 0, [&] { return RegisterHandle(selected_->GetNextOutline(ref)); })
+             : 0;
 }
 
 int32_t TPavona::GetParentOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  return ref ? Shielded(0, [&] { return RegisterHandle(selected_->GetParentOutline(ref)); }) : 0;
+  return ref ? Shielded(error_, pvlErrUnreadable, 0, [&] { return RegisterHandle(selected_->GetParentOutline(ref)); })
+             : 0;
 }
 
 void TPavona::GetOutlineTitle(int32_t item, std::u16string& out) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  ShieldedInto(out, [&] {
+  ShieldedInto(error_, pvlErrUnreadable, out, [&] {
     if (ref) out = selected_->GetOutlineTitle(ref);
   });
 }
@@ -465,18 +479,20 @@ void TPavona::GetOutlineTitle(int32_t item, std::u16string& out) {
 int32_t TPavona::NewOutline(int32_t parent, std::u16string_view title, int32_t page, double position) {
   TPDFIndRef* parentRef = nullptr;
   if (parent != 0 && !(parentRef = GetIndRefByHandle(parent))) return 0;
-  return Shielded(0, [&] { return RegisterHandle(selected_->NewOutline(parentRef, title, ToPageY(position), page)); });
+  return Shielded(error_, pvlErrUnreadable, 0,
+                  [&] { return RegisterHandle(selected_->NewOutline(parentRef, title, ToPageY(position), page)); });
 }
 
 int32_t TPavona::NewChildOutline(int32_t parent, std::u16string_view title) {
   TPDFIndRef* parentRef = nullptr;
   if (parent != 0 && !(parentRef = GetIndRefByHandle(parent))) return 0;
-  return Shielded(0, [&] { return RegisterHandle(selected_->NewChildOutline(parentRef, title)); });
+  return Shielded(error_, pvlErrUnreadable, 0,
+                  [&] { return RegisterHandle(selected_->NewChildOutline(parentRef, title)); });
 }
 
 int32_t TPavona::RemoveOutline(int32_t item) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
-  return ref ? Shielded(0, [&] { return selected_->RemoveOutline(ref) ? 1 : 0; }) : 0;
+  return ref ? Shielded(error_, pvlErrUnreadable, 0, [&] { return selected_->RemoveOutline(ref) ? 1 : 0; }) : 0;
 }
 
 int32_t TPavona::SetOutlineColor(int32_t item, double red, double green, double blue) {
@@ -485,7 +501,8 @@ int32_t TPavona::SetOutlineColor(int32_t item, double red, double green, double 
   try {
     selected_->SetOutlineColor(ref, red, green, blue);
     return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -494,7 +511,8 @@ double TPavona::GetOutlineColor(int32_t item, int32_t component) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
   try {
     return ref ? selected_->GetOutlineColor(ref, std::clamp(component, 0, 2)) : 0;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -506,7 +524,8 @@ int32_t TPavona::SetOutlineWebLink(int32_t item, std::u16string_view address) {
     // An address is ASCII; other characters go as UTF-8 (a URI's own form).
     selected_->SetOutlineWebLink(ref, WideToUTF8(address));
     return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -516,7 +535,8 @@ void TPavona::GetOutlineAction(int32_t item, std::u16string& out) {
   TPDFIndRef* ref = GetIndRefByHandle(item);
   try {
     if (ref) out = PDFTextOrUTF8ToWide(selected_->GetOutlineWebLink(ref));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     out.clear();
   }
 }
@@ -540,7 +560,8 @@ TPDFObject* TPavona::ResolveDestination(int32_t handle) {
     TPDFObject* found = selected_->FindNamedDestination(name);
     if (TPDFIndRef* ref = PDFAsIndRef(found)) found = ref->Resolve();
     return arrayOrD(found);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return nullptr;
   }
 }
@@ -557,7 +578,8 @@ int32_t TPavona::GetDestinationPage(int32_t handle) {
       return v >= 0 && v < 2147483646.0 ? static_cast<int32_t>(v) + 1 : 0;
     }
     if (TPDFIndRef* ref = PDFAsIndRef(first)) return selected_->PageIndexOf(ref);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
   }
   return 0;
 }
@@ -571,7 +593,8 @@ int32_t TPavona::GetActionDestination(int32_t handle) {
     TPDFObject* d = action->GetValue("D");
     if (TPDFIndRef* ref = PDFAsIndRef(d)) d = ref->Resolve();
     return d ? RegisterHandle(d) : 0;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -586,7 +609,8 @@ int32_t TPavona::GetOutlinePage(int32_t item) {
       const int32_t d = GetActionDestination(RegisterHandle(action));
       return d ? GetDestinationPage(d) : 0;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
   }
   return 0;
 }
@@ -601,7 +625,8 @@ int32_t TPavona::EmbedFile(std::u16string_view title, std::u16string_view path, 
     TPDFIndRef* spec = selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType));
     // The name keeps its characters (a PDF text string).
     return spec && selected_->RegisterEmbeddedFile(WideToPDFText(title), spec) ? 1 : 0;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -611,29 +636,31 @@ int32_t TPavona::CreateEmbeddedFile(std::u16string_view path, std::u16string_vie
   if (!fs::is_regular_file(WidePathToNative(path), ec)) return 0;
   try {
     return RegisterHandle(selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType)));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
 
 int32_t TPavona::EmbeddedFileCount() {
-  return Shielded(0, [&] { return selected_->GetEmbeddedFileCount(); });
+  return Shielded(error_, pvlErrUnreadable, 0, [&] { return selected_->GetEmbeddedFileCount(); });
 }
 
 void TPavona::GetEmbeddedFileString(int32_t n, int32_t kind, std::u16string& out) {
-  ShieldedInto(out, [&] { out = selected_->GetEmbeddedFileString(n, kind); });
+  ShieldedInto(error_, pvlErrUnreadable, out, [&] { out = selected_->GetEmbeddedFileString(n, kind); });
 }
 
 int64_t TPavona::GetEmbeddedFileInt(int32_t n, int32_t kind) {
-  return Shielded(int64_t{0}, [&] { return kind == 5 || kind == 6 ? selected_->GetEmbeddedFileInt(n, kind) : 0; });
+  return Shielded(error_, pvlErrUnreadable, int64_t{0},
+                  [&] { return kind == 5 || kind == 6 ? selected_->GetEmbeddedFileInt(n, kind) : 0; });
 }
 
 int32_t TPavona::GetEmbeddedFileHandle(int32_t n) {
-  return Shielded(0, [&] { return RegisterHandle(selected_->GetEmbeddedFileSpec(n)); });
+  return Shielded(error_, pvlErrUnreadable, 0, [&] { return RegisterHandle(selected_->GetEmbeddedFileSpec(n)); });
 }
 
 void TPavona::GetEmbeddedFileContent(int32_t n, std::string& out) {
-  ShieldedInto(out, [&] { out = selected_->GetEmbeddedFileContent(n); });
+  ShieldedInto(error_, pvlErrUnreadable, out, [&] { out = selected_->GetEmbeddedFileContent(n); });
 }
 
 int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
@@ -643,13 +670,14 @@ int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
     const std::string content = selected_->GetEmbeddedFileContent(n);
     WriteFileBytesAtomic(WidePathToNative(path), content);
     return content.empty() ? 0 : 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
 
 int32_t TPavona::RemoveEmbeddedFile(int32_t n) {
-  return Shielded(0, [&] { return selected_->RemoveEmbeddedFile(n) ? 1 : 0; });
+  return Shielded(error_, pvlErrUnreadable, 0, [&] { return selected_->RemoveEmbeddedFile(n) ? 1 : 0; });
 }
 
 // ---------------------------------------------------------------------------
@@ -661,18 +689,19 @@ constexpr const char* kInformationKeys[9] = {"",        "Author",   "Title",    
 }
 
 void TPavona::GetInformation(int32_t index, std::u16string& out) {
-  lastError_ = 0;
+  error_.Clear();
   out.clear();
   try {
     if (index == 0) out = AsciiToWide(selected_->GetPDFVersion());
     else if (index >= 1 && index <= 8) out = selected_->GetInfo(kInformationKeys[index]);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     out.clear();
   }
 }
 
 int32_t TPavona::SetInformation(int32_t index, std::u16string_view text) {
-  lastError_ = 0;
+  error_.Clear();
   if (index < 0 || index > 6) return failWith(pvlErrInformationIndex);
   try {
     if (index == 0) {
@@ -685,7 +714,8 @@ int32_t TPavona::SetInformation(int32_t index, std::u16string_view text) {
     std::u16string back;
     GetInformation(index, back);
     return back == text ? 1 : 0;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }
@@ -696,7 +726,8 @@ int32_t TPavona::SetInformation(int32_t index, std::u16string_view text) {
 int32_t TPavona::IsEncrypted() {
   try {
     return selected_->GetEncryptionStatus();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 2;
   }
 }
@@ -712,7 +743,7 @@ int32_t TPavona::EncodePermissions(int32_t p1, int32_t p2, int32_t p3, int32_t p
 
 int32_t TPavona::Encrypt(std::u16string_view ownerPassword, std::u16string_view userPassword, int32_t strength,
                          int32_t permissions) {
-  lastError_ = 0;
+  error_.Clear();
   if (IsEncrypted() != 0) return failWith(pvlErrAlreadyEncrypted);
   if (strength < 0 || strength > 3) return failWith(pvlErrStrength);
   if (((permissions & 0xFF) ^ 0xCD) != ((permissions >> 16) & 0xFF)) return failWith(pvlErrPermissionCheck);
@@ -732,8 +763,8 @@ int32_t TPavona::Encrypt(std::u16string_view ownerPassword, std::u16string_view 
     if (!selected_->SetEncryption(ownerPassword, userPassword, setB, setA, strength)) {
       return failWith(pvlErrEncryptionSetup);
     }
-  } catch (const std::exception&) {
-    return failWith(pvlErrEncryptionSetup);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrEncryptionSetup, e.what());
   }
   // The version rises only with an encryption that was set up.
   if (strength == 2) selected_->RaisePDFVersion("1.6");
@@ -742,13 +773,14 @@ int32_t TPavona::Encrypt(std::u16string_view ownerPassword, std::u16string_view 
 }
 
 int32_t TPavona::Decrypt() {
-  lastError_ = 0;
+  error_.Clear();
   try {
     if (!selected_->Decrypt()) return 0;
     const int32_t page = SelectedPage();
     SelectPage(page >= 1 ? page : 1);
     return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
   }
 }

@@ -58,7 +58,7 @@ int32_t TPavona::FindFormField(std::u16string_view fullName) {
 }
 
 int32_t TPavona::NewFormField(std::u16string_view title, int32_t kind) {
-  lastError_ = 0;
+  error_.Clear();
   if (kind < 1 || kind > 7) return failWith(pvlErrBadArgument);
   try {
     TPDFForm* form = ensureForm(selected_);
@@ -87,26 +87,28 @@ int32_t TPavona::NewFormField(std::u16string_view title, int32_t kind) {
     for (int32_t i = 0; i < form->GetFieldCount(); ++i) {
       if (form->GetField(i) == field) return i + 1;
     }
-  } catch (const std::exception&) {
-    lastError_ = pvlErrBadArgument;
+  } catch (const std::exception& e) {
+    // The form's own data failed (a damaged AcroForm), not the arguments.
+    RecordFailure(error_, e, pvlErrUnreadable);
   }
   return 0;
 }
 
 int32_t TPavona::SetFormFieldValue(int32_t index, std::u16string_view value) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFForm* form = selected_ ? selected_->GetForm() : nullptr;
   TPDFField* field = form ? form->GetField(index - 1) : nullptr;
   if (!field) return failWith(pvlErrBadArgument);
   try {
     if (field->SetValue(value)) return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrUnreadable);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::SetFormFieldBounds(int32_t number, double left, double top, double width, double height) {
-  lastError_ = 0;
+  error_.Clear();
   TFormFieldLookup found = GetFormField(number);
   if (!found || !std::isfinite(left) || !std::isfinite(top) || !(width >= 0) || !(height >= 0) ||
       !std::isfinite(width) || !std::isfinite(height)) {
@@ -115,13 +117,13 @@ int32_t TPavona::SetFormFieldBounds(int32_t number, double left, double top, dou
   try {
     found.Field->SetBounds(ToPageX(left), ToPageY(top), ToPageLength(width), ToPageLength(height));
     return 1;
-  } catch (const std::exception&) {
-    return failWith(pvlErrBadArgument);
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrUnreadable);
   }
 }
 
 int32_t TPavona::SetFormFieldOption(int32_t number, int32_t option) {
-  lastError_ = 0;
+  error_.Clear();
   TFormFieldLookup found = GetFormField(number);
   if (!found || option < 0 || option > 3) return failWith(pvlErrBadArgument);
   found.Field->SetAlignment(option);
@@ -129,7 +131,7 @@ int32_t TPavona::SetFormFieldOption(int32_t number, int32_t option) {
 }
 
 int32_t TPavona::SetFormFieldFont(int32_t number, int32_t fontIndex) {
-  lastError_ = 0;
+  error_.Clear();
   TFormFieldLookup found = GetFormField(number);
   if (!found || fontIndex < 1 || fontIndex > FormFontCount()) return failWith(pvlErrBadArgument);
   found.Field->SetFont(fontIndex);
@@ -142,7 +144,7 @@ int32_t TPavona::FormFontCount() {
 }
 
 int32_t TPavona::AddFormFont(int32_t fontHandle) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFFont* font = GetFontByHandle(fontHandle);
   if (!font || !selected_->HasFont(font)) return failWith(pvlErrBadArgument);
   if (!selected_->GetForm()) selected_->CreateAcroForm();
@@ -151,10 +153,12 @@ int32_t TPavona::AddFormFont(int32_t fontHandle) {
 }
 
 int32_t TPavona::SetNeedAppearances(int32_t flag) {
-  lastError_ = 0;
+  error_.Clear();
   try {
     if (TPDFForm* form = ensureForm(selected_)) form->SetNeedAppearances(flag != 0);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // The answer stays 1 even when no form could be made; the cause is kept.
+    RecordFailure(error_, e, pvlErrUnreadable);
   }
   return 1;
 }

@@ -18,7 +18,7 @@
 #include "platform/Classes.h"
 
 int32_t TPavona::SetImageSearchMethod(int32_t method) {
-  lastError_ = 0;
+  error_.Clear();
   if (method < 1 || method > 4) return failWith(pvlErrBadArgument);
   imageSearchMethod_ = method;
   return 1;
@@ -33,8 +33,10 @@ int32_t TPavona::FindImages() {
   try {
     found = method == 1 || method == 3 ? selected_->FindImagesByPages(keepEncoded ? 1 : 0)
                                        : selected_->FindImagesByObjects(keepEncoded ? 1 : 0);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // The images entered before the failure stay in the list and are counted.
     found = 0;
+    RecordFailure(error_, e, pvlErrUnreadable);
   }
   // The entries made now remember how their data are to be read.
   for (int32_t i = before; i < selected_->GetImageCount(); ++i)
@@ -44,21 +46,21 @@ int32_t TPavona::FindImages() {
 }
 
 int32_t TPavona::GetImageHandle(int32_t n) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFImage* image = n >= 1 ? selected_->GetImage(n - 1) : nullptr;
   const int32_t handle = image ? RegisterHandle(image, selected_) : 0;
-  if (!handle) lastError_ = pvlErrBadArgument;
+  if (!handle) error_.Set(pvlErrBadArgument);
   return handle;
 }
 
 int32_t TPavona::ImageWidth() {
-  lastError_ = 0;
+  error_.Clear();
   if (!selectedImage_ || !selected_->HasImage(selectedImage_)) return failWith(pvlErrBadArgument);
   return selectedImage_->GetWidth();
 }
 
 int32_t TPavona::ImageHeight() {
-  lastError_ = 0;
+  error_.Clear();
   if (!selectedImage_ || !selected_->HasImage(selectedImage_)) return failWith(pvlErrBadArgument);
   return selectedImage_->GetHeight();
 }
@@ -66,7 +68,7 @@ int32_t TPavona::ImageHeight() {
 bool TPavona::readSelectedImage(const TImageData*& out) {
   out = nullptr;
   if (!selectedImage_ || !selected_->HasImage(selectedImage_)) {
-    lastError_ = pvlErrBadArgument;
+    error_.Set(pvlErrBadArgument);
     return false;
   }
   const int32_t handle = RegisterHandle(selectedImage_, selected_);
@@ -82,15 +84,17 @@ bool TPavona::readSelectedImage(const TImageData*& out) {
   TPDFStream* stream = nullptr;
   try {
     stream = ref ? PDFAsStream(ref->Resolve()) : nullptr;
-  } catch (const std::exception&) {
-    stream = nullptr;
+  } catch (const std::exception& e) {
+    RecordFailure(error_, e, pvlErrUnreadable);
+    return false;
   }
   // A metafile picture is a form of drawing operators, not an image: it has
   // no data of its own to write.
   if (!stream || !stream->GetDictionary() || stream->GetDictionary()->GetNameValue("Subtype") != "Image") {
-    lastError_ = pvlErrUnreadable;
+    error_.Set(pvlErrUnreadable, "the image is not an image stream");
     return false;
   }
+  std::string cause = "the image's data cannot be decoded";
   TImageData data;
   data.Handle = handle;
   data.KeepEncoded = keepEncoded;
@@ -119,11 +123,12 @@ bool TPavona::readSelectedImage(const TImageData*& out) {
           break;
       }
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     data.Bytes.clear();
+    cause = e.what();
   }
   if (data.Bytes.empty()) {
-    lastError_ = pvlErrUnreadable;
+    error_.Set(pvlErrUnreadable, cause);
     return false;
   }
   imageData_ = std::move(data);
@@ -132,21 +137,21 @@ bool TPavona::readSelectedImage(const TImageData*& out) {
 }
 
 int32_t TPavona::ImageType() {
-  lastError_ = 0;
+  error_.Clear();
   const TImageData* data = nullptr;
   return readSelectedImage(data) ? data->Kind : 0;
 }
 
 int32_t TPavona::SaveImageToFile(std::u16string_view path) {
-  lastError_ = 0;
+  error_.Clear();
   const std::string native = WidePathToNative(path);
   if (native.empty() || namesLoadedFile(path)) return failWith(pvlErrBadArgument);
   const TImageData* data = nullptr;
   if (!readSelectedImage(data)) return 0;
   try {
     WriteFileBytesAtomic(native, data->Bytes);
-  } catch (const std::exception&) {
-    return failWith(pvlErrCannotWrite);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrCannotWrite, e.what());
   }
   return 1;
 }
@@ -155,7 +160,7 @@ int32_t TPavona::SaveImageToFile(std::u16string_view path) {
 // Text decoration (the underline of watermark text)
 
 int32_t TPavona::SetTextDecoration(int32_t kind) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (kind < 0 || kind > 4 || !painter) return failWith(pvlErrBadArgument);

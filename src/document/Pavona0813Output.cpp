@@ -49,14 +49,14 @@ TPDFPageTree* TPavona::outputTree(double dpi, int32_t format, double& resolution
   resolution = clampedResolution(dpi);
   if (resolution <= 0 || !knownFormat(format)) {
     lastRenderMessage_ = resolution <= 0 ? "the resolution must be a positive number" : "unknown page-image format";
-    lastError_ = pvlErrBadArgument;
+    error_.Set(pvlErrBadArgument, lastRenderMessage_);
     return nullptr;
   }
   TPDFPageTree* tree = selected_->GetPageTree();
   count = PageCount();
   if (!tree || count <= 0) {
     lastRenderMessage_ = "the document has no pages";
-    lastError_ = pvlErrRenderFailed;
+    error_.Set(pvlErrRenderFailed, lastRenderMessage_);
     return nullptr;
   }
   return tree;
@@ -64,6 +64,7 @@ TPDFPageTree* TPavona::outputTree(double dpi, int32_t format, double& resolution
 
 int32_t TPavona::RenderPageToStream(double dpi, int32_t page, int32_t format, TStream& stream) {
   lastRenderMessage_.clear();
+  lastRenderWarnings_.clear();
   TPageKeeper keeper(*this);
   double resolution = 0;
   int32_t count = 0;
@@ -78,17 +79,19 @@ int32_t TPavona::RenderPageToStream(double dpi, int32_t page, int32_t format, TS
     lastRenderMessage_ = e.what();
     result = 0;
   }
-  if (!result) lastError_ = pvlErrRenderFailed;
+  lastRenderWarnings_ = tree->GetRenderWarnings();
+  if (!result) error_.Set(pvlErrRenderFailed, lastRenderMessage_);
   return result;
 }
 
 int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int32_t format,
                                    std::u16string_view fileName) {
   lastRenderMessage_.clear();
+  lastRenderWarnings_.clear();
   TPageKeeper keeper(*this);
   if (fileName.empty()) {
     lastRenderMessage_ = "no file name";
-    return failWith(pvlErrBadArgument);
+    return failWith(pvlErrBadArgument, lastRenderMessage_);
   }
   double resolution = 0;
   int32_t count = 0;
@@ -99,7 +102,7 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
   last = std::min(last, count);
   if (first > last) {
     lastRenderMessage_ = "the page range names no page of the document";
-    return failWith(pvlErrBadArgument);
+    return failWith(pvlErrBadArgument, lastRenderMessage_);
   }
   for (int32_t n = first; n <= last; ++n)
     if (namesLoadedFile(PageImageFileName(fileName, n))) {
@@ -114,13 +117,14 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
     lastRenderMessage_ = e.what();
     result = 0;
   }
-  if (!result) lastError_ = pvlErrRenderFailed;
+  lastRenderWarnings_ = tree->GetRenderWarnings();
+  if (!result) error_.Set(pvlErrRenderFailed, lastRenderMessage_);
   return result;
 }
 
 void TPavona::GetPageText(int32_t mode, std::u16string& out) {
   out.clear();
-  lastError_ = 0;
+  error_.Clear();
   if (mode < 0 || mode > 8) return;
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetSelectedPage()) return;
@@ -137,9 +141,9 @@ void TPavona::GetPageText(int32_t mode, std::u16string& out) {
     funnel.KeepWordsApart = (mode == 4 || mode == 6) ? 1 : 0;
     funnel.AddGlyphWidths = (mode == 5 || mode == 6) ? 1 : 0;
     tree->ExtractPageText(mode, &funnel, out);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     out.clear();
-    lastError_ = pvlErrRenderFailed;
+    error_.Set(pvlErrRenderFailed, e.what());
   }
 }
 
@@ -159,7 +163,7 @@ std::string UpperCase(std::string text) {
 }  // namespace
 
 int32_t TPavona::PrintOptions(int32_t scaling, int32_t autoRotate, std::u16string_view title) {
-  lastError_ = 0;
+  error_.Clear();
   printTitles_.push_back(WideToUTF8(title));
   // The title code has 16 bits: beyond them the newest titles cannot be
   // named, and the job prints under the default title.
@@ -170,7 +174,7 @@ int32_t TPavona::PrintOptions(int32_t scaling, int32_t autoRotate, std::u16strin
 
 void TPavona::GetDefaultPrinterName(std::u16string& out) {
   out.clear();
-  lastError_ = 0;
+  error_.Clear();
   TPrinter& printer = Printer();
   const int index = printer.PrinterIndex();
   const auto& names = printer.Printers();
@@ -183,6 +187,7 @@ void TPavona::SetPrinterSettings(std::u16string_view printerName, const TPrinter
 
 int32_t TPavona::PrintDocument(std::u16string_view printerName, int32_t first, int32_t last, int32_t options) {
   lastRenderMessage_.clear();
+  lastRenderWarnings_.clear();
   TPrinter& printer = Printer();
   try {
     const std::string name = WideToUTF8(printerName);
@@ -196,29 +201,30 @@ int32_t TPavona::PrintDocument(std::u16string_view printerName, int32_t first, i
     }
   } catch (const std::exception& e) {
     lastRenderMessage_ = e.what();
-    return failWith(pvlErrRenderFailed);
+    return failWith(pvlErrRenderFailed, lastRenderMessage_);
   }
   return PrintToPrinter(printer, first, last, options);
 }
 
 int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, int32_t options) {
   lastRenderMessage_.clear();
+  lastRenderWarnings_.clear();
   printJob_ = 0;
   printJobText_.clear();
-  lastError_ = 0;
+  error_.Clear();
   TPageKeeper keeper(*this);
   TPDFPageTree* tree = selected_->GetPageTree();
   const int32_t count = PageCount();
   if (!tree || count <= 0) {
     lastRenderMessage_ = "the document has no pages";
-    return failWith(pvlErrRenderFailed);
+    return failWith(pvlErrRenderFailed, lastRenderMessage_);
   }
   first = std::max(first, 1);
   if (last < first) last = first;
   last = std::min(last, count);
   if (first > last) {
     lastRenderMessage_ = "the page range names no page of the document";
-    return failWith(pvlErrBadArgument);
+    return failWith(pvlErrBadArgument, lastRenderMessage_);
   }
   if (!printOutputFile_.empty() && namesLoadedFile(printOutputFile_)) {
     lastRenderMessage_ = "the print file would replace the document's own file";
@@ -240,6 +246,7 @@ int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, 
     started = !ownDC || wrapper.JobId > 0;
     if (!started) throw EPrinterError("the print job could not start on \"" + wrapper.DeviceName + "\"");
     if (!tree->PrintPage(&wrapper, first, last, drawingSettings_, options, lastRenderMessage_)) result = 0;
+    lastRenderWarnings_ = tree->GetRenderWarnings();
   } catch (const std::exception& e) {
     if (!lastRenderMessage_.empty()) lastRenderMessage_ += '\n';
     lastRenderMessage_ += e.what();
@@ -263,6 +270,6 @@ int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, 
     printJob_ = wrapper.JobId;
     printJobText_ = wrapper.DeviceName;
   }
-  if (!result) lastError_ = pvlErrRenderFailed;
+  if (!result) error_.Set(pvlErrRenderFailed, lastRenderMessage_);
   return result;
 }

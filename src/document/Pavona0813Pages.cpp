@@ -44,13 +44,14 @@ std::string addressToURI(std::u16string_view address) {
 int32_t TPavona::NewPage() {
   // A page after the last one: InsertPages' result is then the new page's number.
   TPDFPageTree* tree = selected_->GetPageTree();
-  const int32_t count = tree && tree->GetRoot() ? Shielded(-1, [&] { return tree->GetPageCount(); }) : 0;
-  if (count < 0) return failWith(pvlErrBadArgument);
+  const int32_t count =
+      tree && tree->GetRoot() ? Shielded(error_, pvlErrUnreadable, -1, [&] { return tree->GetPageCount(); }) : 0;
+  if (count < 0) return 0;
   return InsertPages(count + 1, 1);
 }
 
 int32_t TPavona::InsertPages(int32_t position, int32_t count) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetRoot()) return failWith(pvlErrNoPageTree);
   if (count < 1 || count > 9999) return failWith(pvlErrBadArgument);
@@ -62,13 +63,15 @@ int32_t TPavona::InsertPages(int32_t position, int32_t count) {
     if (selectedFont_) SelectFont(RegisterHandle(selectedFont_, selected_));
     const int32_t after = tree->GetPageCount();
     if (after == before + count) return after;
-  } catch (const std::exception&) {
+    return failWith(pvlErrNoPageTree, "the page tree counts " + std::to_string(after) + " pages after inserting " +
+                                          std::to_string(count) + " into " + std::to_string(before));
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
-  return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::DeletePages(int32_t first, int32_t count) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetRoot()) return failWith(pvlErrNoPageTree);
   try {
@@ -80,13 +83,14 @@ int32_t TPavona::DeletePages(int32_t first, int32_t count) {
     if (selectedFont_ && tree->GetSelectedPage()) SelectFont(RegisterHandle(selectedFont_, selected_));
     const int32_t after = tree->GetPageCount();
     if (after < before) return after;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::SetPageDimensions(double width, double height) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetSelectedPage() || !std::isfinite(width) || !std::isfinite(height) || width <= 0 ||
       height <= 0) {
@@ -100,13 +104,14 @@ int32_t TPavona::SetPageDimensions(double width, double height) {
     if (tree->GetPageWidth() == w && tree->GetPageHeight() == h) return 1;
     tree->SetPageWidth(oldW);
     tree->SetPageHeight(oldH);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::RotatePage(int32_t angle) {
-  lastError_ = 0;
+  error_.Clear();
   if (selected_->SetPageRotation(angle)) return 1;
   return failWith(pvlErrBadArgument);
 }
@@ -116,7 +121,7 @@ int32_t TPavona::PageRotation() {
 }
 
 int32_t TPavona::SetPageThumbnail() {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFDictionary* page = tree ? tree->GetSelectedPage() : nullptr;
   if (!page || !selectedImage_ || !selected_->HasImage(selectedImage_) || !selectedImage_->GetObject()) {
@@ -133,7 +138,7 @@ int32_t TPavona::HasFontResources() {
 }
 
 int32_t TPavona::SetPageMode(int32_t mode) {
-  lastError_ = 0;
+  error_.Clear();
   if (selected_->SetPageMode(mode)) return 1;
   return failWith(pvlErrBadArgument);
 }
@@ -142,38 +147,41 @@ int32_t TPavona::SetPageMode(int32_t mode) {
 // Fonts and the text state
 
 int32_t TPavona::AddStandardFont(int32_t index) {
-  lastError_ = 0;
+  error_.Clear();
   if (index < 0 || index > 13) return failWith(pvlErrBadArgument);
   try {
     TPDFFont* font = selected_->AddStandardFont(index);
     const int32_t handle = font ? RegisterHandle(font, selected_) : 0;
     if (handle && SelectFont(handle)) return handle;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddTrueTypeFont(std::u16string_view name, int32_t mode) {
-  lastError_ = 0;
+  error_.Clear();
   if (name.empty()) return failWith(pvlErrBadArgument);
   try {
     const bool embed = mode == 1 || mode == 2;
     TPDFFont* font = selected_->AddTrueTypeFont(WideToUTF8(name), embed, true, mode == 2);
     const int32_t handle = font ? RegisterHandle(font, selected_) : 0;
     if (handle && SelectFont(handle)) return handle;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddType3Font(std::u16string_view face, std::u16string_view characters) {
-  lastError_ = 0;
+  error_.Clear();
   if (characters.empty()) return failWith(pvlErrBadArgument);
   try {
     TPDFFont* font = selected_->AddType3Font(WideToUTF8(face.empty() ? u"Arial" : face), characters, true);
     const int32_t handle = font ? RegisterHandle(font, selected_) : 0;
     if (handle && SelectFont(handle)) return handle;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
@@ -184,7 +192,7 @@ int32_t TPavona::GetFontHandle(int32_t n) {
 }
 
 int32_t TPavona::SetTextSize(double size) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
@@ -218,19 +226,19 @@ int32_t TPavona::SetTextMode(int32_t mode) {
 }
 
 int32_t TPavona::SetTransparency(int32_t percent) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   if (percent < 0 || percent > 100 || !tree || !tree->GetSelectedPage()) return failWith(pvlErrBadArgument);
   try {
     selected_->SetTransparency(100 - percent);
-  } catch (const std::exception&) {
-    return failWith(pvlErrBadArgument);
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return 1;
 }
 
 double TPavona::GetTextWidth(std::u16string_view text) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
@@ -238,7 +246,7 @@ double TPavona::GetTextWidth(std::u16string_view text) {
   if (painter->GetFont() != selectedFont_)
     painter->SetFont(selectedFont_, painter->GetFontSize() > 0 ? painter->GetFontSize() : 12);
   const std::u16string shown = FilterMappedChars(*selectedFont_, text);
-  if (shown.size() != text.size()) lastError_ = pvlErrUnencodableText;
+  if (shown.size() != text.size()) error_.Set(pvlErrUnencodableText);
   return painter->GetTextWidthW(shown) * selected_->UnitScale;
 }
 
@@ -281,7 +289,7 @@ void TPavona::EncodeTextLines(std::u16string_view text, std::u16string_view sepa
     out += separator;
     rest.remove_prefix(at + separator.size());
   }
-  if (lost) lastError_ = pvlErrUnencodableText;
+  if (lost) error_.Set(pvlErrUnencodableText);
 }
 
 // ---------------------------------------------------------------------------
@@ -307,13 +315,13 @@ int32_t TPavona::showTextLine(std::u16string_view text,
     if (!shown.empty()) show(*painter, shown);
     if (shown.size() != text.size()) return failWith(pvlErrUnencodableText);
     return 1;
-  } catch (const std::exception&) {
-    return failWith(pvlErrBadArgument);
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
 }
 
 int32_t TPavona::DrawText(std::u16string_view text, double x, double y) {
-  lastError_ = 0;
+  error_.Clear();
   if (text.empty()) return 1;
   return showTextLine(text, [&](TPDFPainter& painter, const std::u16string& shown) {
     painter.DrawTextW(shown, ToPageX(x), ToPageY(y));
@@ -321,7 +329,7 @@ int32_t TPavona::DrawText(std::u16string_view text, double x, double y) {
 }
 
 int32_t TPavona::DrawRotatedText(std::u16string_view text, double x, double y, double angle) {
-  lastError_ = 0;
+  error_.Clear();
   if (text.empty() || !(angle >= 0 && angle <= 360)) return failWith(pvlErrBadArgument);
   return showTextLine(text, [&](TPDFPainter& painter, const std::u16string& shown) {
     painter.DrawRotatedText(shown, ToPageX(x), ToPageY(y), angle);
@@ -330,7 +338,7 @@ int32_t TPavona::DrawRotatedText(std::u16string_view text, double x, double y, d
 
 int32_t TPavona::DrawTextBox(std::u16string_view text, int32_t alignment, double left, double top, double width,
                              double height, double angle) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!selectedFont_ || selected_->GetFontCount() == 0) AddStandardFont(4);
@@ -343,18 +351,18 @@ int32_t TPavona::DrawTextBox(std::u16string_view text, int32_t alignment, double
     const std::u16string separator = AsciiToWide(selected_->GetLineSeparator());
     std::u16string encoded;
     EncodeTextLines(text, separator, encoded);
-    const bool lost = lastError_ == pvlErrUnencodableText;
+    const bool lost = error_.Code == pvlErrUnencodableText;
     const int32_t result = painter->DrawRotatedTextBox(encoded, alignment, ToPageX(left), ToPageY(top),
                                                        ToPageLength(width), ToPageLength(height), angle, separator);
     if (lost) return failWith(pvlErrUnencodableText);
     return result;
-  } catch (const std::exception&) {
-    return failWith(pvlErrBadArgument);
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
 }
 
 int32_t TPavona::DrawImage(double left, double top, double width, double height) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
   if (!painter || !tree->GetSelectedPage() || !selectedImage_ || !selected_->HasImage(selectedImage_)) {
@@ -363,14 +371,14 @@ int32_t TPavona::DrawImage(double left, double top, double width, double height)
   try {
     tree->AddImageResource(selectedImage_);
     painter->DrawImage(*selectedImage_, ToPageX(left), ToPageY(top), ToPageLength(width), ToPageLength(height));
-  } catch (const std::exception&) {
-    return failWith(pvlErrBadArgument);
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return 1;
 }
 
 int32_t TPavona::AddImageFromFile(std::u16string_view path, int32_t index) {
-  lastError_ = 0;
+  error_.Clear();
   if (path.empty() || !WideFileExists(path)) return failWith(pvlErrUnreadable);
   try {
     std::string bytes;
@@ -390,7 +398,8 @@ int32_t TPavona::AddImageFromFile(std::u16string_view path, int32_t index) {
         return handle;
       }
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrUnreadable);
 }
@@ -400,48 +409,51 @@ int32_t TPavona::AddImageFromFile(std::u16string_view path, int32_t index) {
 
 int32_t TPavona::AddLinkToPage(int32_t targetPage, int32_t options, double left, double top, double width,
                                double height, double destinationTop) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   try {
     if (tree && tree->AddLinkToPage(targetPage, (options & 1) != 0, ToPageX(left), ToPageY(top), ToPageLength(width),
                                     ToPageLength(height), ToPageY(destinationTop)))
       return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddLinkToWeb(std::u16string_view address, int32_t options, double left, double top, double width,
                               double height) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   try {
     if (tree && !address.empty() &&
         tree->AddLinkToWeb(addressToURI(address), (options & 1) != 0, ToPageX(left), ToPageY(top), ToPageLength(width),
                            ToPageLength(height)))
       return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddLinkToLocalFile(std::u16string_view path, int32_t page, double left, double top, double width,
                                     double height, double destinationTop, int32_t newWindow, int32_t options) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   try {
     if (tree && page >= 1 && !path.empty() &&
         tree->AddLinkToFile(path, page, (options & 1) != 0, newWindow == 1, ToPageX(left), ToPageY(top),
                             ToPageLength(width), ToPageLength(height), ToPageY(destinationTop)))
       return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
 
 int32_t TPavona::AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view description, double left, double top,
                                        double width, double height, int32_t option) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFIndRef* ref = GetIndRefByHandle(fileSpec);
   try {
@@ -449,7 +461,8 @@ int32_t TPavona::AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view des
         tree->AddFileAttachmentAnnotation(ref, WideToPDFText(description), option == 1, ToPageX(left), ToPageY(top),
                                           ToPageLength(width), ToPageLength(height)))
       return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }
@@ -457,14 +470,15 @@ int32_t TPavona::AddLinkToEmbeddedFile(int32_t fileSpec, std::u16string_view des
 int32_t TPavona::AddAnnotation(int32_t icon, std::u16string_view title, double x, double top, double popupLeft,
                                double popupTop, double popupWidth, double popupHeight, std::u16string_view contents,
                                double red, double green, double blue, int32_t open) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   try {
     if (tree && tree->AddNoteAnnotation(icon, title, open == 1, red, green, blue, contents, ToPageX(x), ToPageY(top),
                                         ToPageX(popupLeft), ToPageY(popupTop), ToPageLength(popupWidth),
                                         ToPageLength(popupHeight)))
       return 1;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return failWith(pvlErrBadArgument);
 }

@@ -14,7 +14,7 @@
 #include "platform/WmfConverter.h"
 
 int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top, double width) {
-  lastError_ = 0;
+  error_.Clear();
   if (!(width > 0)) return failWith(pvlErrBadArgument);
   TPDFPageTree* tree = selected_->GetPageTree();
   TPDFPainter* painter = tree ? tree->GetPainter() : nullptr;
@@ -51,20 +51,21 @@ int32_t TPavona::DrawHTMLText(std::u16string_view text, double left, double top,
       std::string rest;
       try {
         renderer.DrawText(bytes, settings, rest, 0, false);
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
         ok = false;
+        RecordFailure(error_, e, pvlErrEngineFailure);
       }
     }
     painter->RestoreTextState(saved, lookup);
-    if (!ok) return failWith(pvlErrBadArgument);
-  } catch (const std::exception&) {
-    return failWith(pvlErrBadArgument);
+    if (!ok) return 0;
+  } catch (const std::exception& e) {
+    return failWith(e, pvlErrEngineFailure);
   }
   return 1;
 }
 
 int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
-  lastError_ = 0;
+  error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetSelectedPage() || !tree->GetPainter()) return failWith(pvlErrBadArgument);
   if (!WideFileExists(fileName)) return failWith(pvlErrUnreadable);
@@ -75,8 +76,8 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
     if (size < 0 || size > TPDFImage::kMaxFileBytes) throw EReadError("file too large");
     bytes.resize(static_cast<size_t>(size));
     if (file->Read(bytes.data(), size) != size) throw EReadError("short read");
-  } catch (const std::exception&) {
-    return failWith(pvlErrUnreadable);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrUnreadable, e.what());
   }
   // Windows metafiles are read through the EMF their records translate to.
   const bool windows = IsWindowsMetafile(bytes);
@@ -94,8 +95,8 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
     tree->SetPageHeight(h);
     selected_->AddPageResource("XObject", placed->GetResourceName(), placed->GetObject());
     tree->GetPainter()->DrawImage(*placed, 0, h, w, h);
-  } catch (const std::exception&) {
-    return failWith(pvlErrUnreadable);
+  } catch (const std::exception& e) {
+    return failWith(pvlErrUnreadable, e.what());
   }
   return 1;
 }

@@ -164,6 +164,9 @@ public:
   // raises; a failed load leaves the document cleared.
   int32_t LoadFromStream(TStream& stream, std::u16string_view password);
   int32_t LoadFromString(std::string data, std::u16string_view password);
+  // Why the last load or save failed, in words ("" after one that went
+  // well); Clear keeps it, so that a failed load can still tell its cause.
+  const std::string& GetFailure() const { return failure_; }
   // The work of both loads on the file text already in memory.
   int32_t Open(std::u16string_view password);
   // Finds "%PDF-" (or "%!PS-Adobe-" ... "PDF-") within the first 1024
@@ -477,6 +480,7 @@ private:
   bool reconstructed_ = false;
   // The entries come from a scan of the whole file alone (no chain entries).
   bool fullyReconstructed_ = false;
+  std::string failure_;
   std::vector<std::unique_ptr<TPDFIndObj>> table_;
   std::vector<int32_t> indexNumbers_;    // ascending object numbers
   std::vector<int32_t> indexPositions_;  // matching table positions

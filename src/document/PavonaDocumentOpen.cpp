@@ -136,6 +136,10 @@ int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view passw
   } else {
     loadFailure_.clear();
   }
+  // The document's failure (GetFailure) is the load's, or its wrong password.
+  failure_ = result == kLoadOk ? std::string()
+             : result == kLoadWrongPassword && loadFailure_.empty() ? std::string("wrong password")
+                                                                   : loadFailure_;
   return result;
 }
 

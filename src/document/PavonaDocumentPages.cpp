@@ -85,6 +85,7 @@ int32_t TPDFDocument::SetPageRotation(int32_t angle) {
     page->FreeKey("Rotate");
     page->SetValue("Rotate", pool_->NewNumeric(angle));
   } catch (const std::exception&) {
+    return 0;  // the page keeps no rotation it was not given: not a success
   }
   return 1;
 }

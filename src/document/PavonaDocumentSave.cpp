@@ -44,17 +44,20 @@ bool TPDFDocument::SaveToStream(TStream& stream) {
   const int32_t precision = pool_->GetPrecisionDigits();
   pool_->SetPrecision(kExactNumberDigits);
   bool ok = true;
+  failure_.clear();
   try {
     writeBody(stream);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     ok = false;
+    failure_ = e.what();
   }
   pool_->SetPrecision(precision);
   if (pageTree_ && selected >= 1) {
     try {
       pageTree_->SelectPage(selected);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       ok = false;
+      if (failure_.empty()) failure_ = e.what();
     }
   }
   return ok;
@@ -201,7 +204,8 @@ bool TPDFDocument::SaveToFile(std::u16string_view path) {
     if (!SaveToStream(stream)) return false;
     WriteFileBytesAtomic(WidePathToNative(path), stream.Bytes());
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    failure_ = e.what();
     return false;
   }
 }

@@ -62,10 +62,6 @@ private:
   double bMax_ = 127;
 };
 
-// Given an indirect reference, the object it names (set by the owner of a
-// colour space; without it references resolve through their pool).
-using TPDFObjectLookup = std::function<TPDFObject*(TPDFIndRef* ref)>;
-
 class TPDFLabColorSpace {
 public:
   TPDFLabColorSpace() = default;

@@ -7,6 +7,7 @@
 
 #include "graphics/PavonaCCITT.h"
 #include "graphics/PavonaImageDecoderInternal.h"
+#include "graphics/PavonaMatrix.h"
 #include "objects/PavonaFlate.h"
 
 namespace {
@@ -537,23 +538,21 @@ void drawFitting(TPDFGenericCanvas& canvas, const TBitmap& picture, double x0, d
 
 }  // namespace
 
-void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], TColor fillColor) {
+void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], TColor fillColor, std::string* failure) {
   if (bilevel_ || sampleRows_) {
     try {
       ExpandBilevel();
       ExpandSamples();
     } catch (...) {
+      if (failure) *failure = CurrentExceptionText();
       return;
     }
   }
   if (!ready_ || !bitmap_ || bitmap_->Empty()) return;
   try {
-    // Corners of the unit square: top-left (0,1), top-right (1,1), bottom-left (0,0).
-    const double x0 = m[2] + m[4], y0 = m[3] + m[5];
-    const double x1 = m[0] + m[2] + m[4], y1 = m[1] + m[3] + m[5];
-    const double x2 = m[4], y2 = m[5];
-    for (double v : {x0, y0, x1, y1, x2, y2})
-      if (!std::isfinite(v)) return;
+    const TImageCorners corners = ImageCornersOf(m);
+    if (!corners.Finite()) return;
+    const auto [x0, y0, x1, y1, x2, y2] = corners;
     if (maskKind_ == imkNone) {
       drawFitting(canvas, *bitmap_, x0, y0, x1, y1, x2, y2);
       return;
@@ -583,7 +582,9 @@ void TPDFImageDecoder::DrawImage(TPDFGenericCanvas& canvas, const double m[6], T
     }
     drawFitting(canvas, picture, x0, y0, x1, y1, x2, y2);
   } catch (...) {
-    // A picture that cannot be drawn is left out of the page.
+    // A picture that cannot be drawn is left out of the page; the caller
+    // records why.
+    if (failure) *failure = CurrentExceptionText();
   }
 }
 

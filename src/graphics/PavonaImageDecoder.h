@@ -40,8 +40,6 @@ struct TPDFInlineImage {
 
 // Called with (stream, reference) around reading a stream reached through a reference.
 using TPDFStreamNotify = std::function<void(TPDFStream* stream, TPDFIndRef* ref)>;
-// Resolves an indirect reference.
-using TPDFObjectLookup = std::function<TPDFObject*(TPDFIndRef* ref)>;
 
 // Mask kinds.
 constexpr uint8_t imkNone = 0, imkStencil = 1, imkMask = 2, imkSoftMask = 3, imkColorKey = 4;
@@ -71,8 +69,10 @@ public:
   // own manager. Set before decoding.
   void SetColorManager(TPDFSimpleColorManager* manager);
   // Paints the image under the image matrix (a b c d e f: unit square to
-  // device); stencils are painted with fillColor (0x00BBGGRR). Never raises.
-  void DrawImage(TPDFGenericCanvas& canvas, const double matrix[6], TColor fillColor);
+  // device); stencils are painted with fillColor (0x00BBGGRR). Never raises:
+  // a picture that cannot be drawn is left out, and failure (when given)
+  // says why.
+  void DrawImage(TPDFGenericCanvas& canvas, const double matrix[6], TColor fillColor, std::string* failure = nullptr);
 
   // Caller's wishes, set before decoding.
   TPDFObjectLookup OnLookupObject;

@@ -359,6 +359,10 @@ TPDFObject* PDFResolve(TPDFObject* obj);
 
 // Object lookup: (asking reference, object number, generation) -> object or nullptr.
 using TPDFLookupCallback = std::function<TPDFObject*(TPDFIndRef* sender, int32_t number, int32_t generation)>;
+// A reader's lookup: the object an indirect reference names (set by the owner
+// of a colour space or an image; without it references resolve through
+// their pool).
+using TPDFObjectLookup = std::function<TPDFObject*(TPDFIndRef* ref)>;
 // Object numbering: makes obj a new indirect object of the document and
 // returns its number and generation.
 using TPDFNumberingCallback =

@@ -135,6 +135,9 @@ public:
   // pages to the paper's orientation. 1, or 0 with "page N: ..." lines.
   int32_t PrintPage(TPVLPrinter* printer, int32_t first, int32_t last, const TGDIPlusSettings& settings,
                     int32_t options, std::string& errorText);
+  // What the last page output left out of pages it still made (a picture
+  // that cannot be decoded or drawn): "page N: ..." lines, "" when nothing.
+  const std::string& GetRenderWarnings() const { return renderWarnings_; }
   // Text of the selected page: options 0..2 through the content extractor,
   // 3..8 through the renderer's text funnel (the caller's, when given).
   void ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::u16string& out);
@@ -277,6 +280,7 @@ private:
   void storeCache(int32_t n, TPDFDictionary* page);
 
   int32_t foundNumber_ = 0;
+  std::string renderWarnings_;
   int32_t foundGeneration_ = 0;
   double defaultWidth_ = 612;
   double defaultHeight_ = 792;

@@ -138,6 +138,7 @@ bool TPDFPageTree::renderOnePage(int32_t n, int32_t format, double dpi, uint8_t 
     renderer.RenderPage();
   }
   error = renderer.GetErrorText();
+  for (const std::string& w : renderer.GetWarnings()) appendError(renderWarnings_, n, w);
 
   try {
     TBitmap& bitmap = throughCairo ? cairoBitmap : renderer.GetBitmap();
@@ -197,6 +198,7 @@ int32_t TPDFPageTree::RenderPageToFile(int32_t first, int32_t last, double dpi, 
                                        std::u16string_view pattern, const TGDIPlusSettings& settings,
                                        bool useTransparent, uint32_t transparentColor, std::string& errorText) {
   errorText.clear();
+  renderWarnings_.clear();
   bool allWritten = true;
   for (int32_t n = first; n <= last; ++n) {
     const std::u16string name = PageImageFileName(pattern, n);
@@ -226,6 +228,7 @@ int32_t TPDFPageTree::RenderPageToStream(int32_t page, int32_t format, double dp
                                          const TGDIPlusSettings& settings, TStream& output, std::string& errorText,
                                          int32_t pageBox) {
   errorText.clear();
+  renderWarnings_.clear();
   std::string error;
   bool ok = false;
   try {
@@ -277,6 +280,7 @@ void TPDFPageTree::ExtractPageText(int32_t option, TPDFTextFunnel* funnel, std::
 int32_t TPDFPageTree::PrintPage(TPVLPrinter* printer, int32_t first, int32_t last, const TGDIPlusSettings& settings,
                                 int32_t options, std::string& errorText) {
   errorText.clear();
+  renderWarnings_.clear();
   if (!printer || !printer->GetCanvas()) {
     errorText = "no printer to print on";
     return 0;
@@ -306,6 +310,7 @@ int32_t TPDFPageTree::PrintPage(TPVLPrinter* printer, int32_t first, int32_t las
       continue;
     }
     renderer.RenderPage();
+    for (const std::string& w : renderer.GetWarnings()) appendError(renderWarnings_, n, w);
     if (!renderer.GetErrorText().empty()) {
       allPrinted = false;
       appendError(errorText, n, renderer.GetErrorText());

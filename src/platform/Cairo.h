@@ -27,9 +27,10 @@ struct cairo_matrix_t {
 using cairo_read_func_t = int (*)(void* closure, unsigned char* data, unsigned int length);
 }  // namespace cairo_rt
 
-// The loader: the library handle and one slot per entry point. The image
-// surface functions stand where the Windows build had its win32 surface
-// functions (there is no win32 surface here).
+// The loader: the library handle and one slot per entry point. Every drawing
+// goes to an image surface: either cairo's own pixels, or a bitmap's pixel
+// buffer wrapped in place (create_for_data), so that cairo draws straight
+// into the page bitmap the rest of the engine reads.
 class TCairoDLL {
 public:
   TCairoDLL() = default;

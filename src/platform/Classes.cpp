@@ -376,3 +376,13 @@ TStreamBytes::TStreamBytes(TStream& stream) {
 TStreamBytes::~TStreamBytes() {
   if (!mapped_.empty()) munmap(const_cast<char*>(mapped_.data()), mapped_.size());
 }
+
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an unknown failure";
+  }
+}

@@ -17,6 +17,11 @@ public:
   std::string Message() const { return what(); }
 };
 
+// Inside a catch block: the message of the exception being handled ("an
+// unknown failure" for one that carries none), so that a handler that goes
+// on can still say what went wrong.
+std::string CurrentExceptionText();
+
 class EStreamError : public Exception {
 public:
   using Exception::Exception;

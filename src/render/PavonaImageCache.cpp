@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "graphics/PavonaImageDecoder.h"
+#include "graphics/PavonaMatrix.h"
 #include "graphics/PavonaPicasso.h"
 #include "objects/PavonaStructure.h"
 
@@ -458,18 +459,16 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
   return out;
 }
 
-void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double matrix[6], TColor fillColor) {
+void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double matrix[6], TColor fillColor,
+                       std::string* failure) {
   try {
     // Placed on whole pixels; the picture keeps the size it was prepared
     // at for the matrix as given.
     double m[6] = {matrix[0], matrix[1], matrix[2], matrix[3], matrix[4], matrix[5]};
     GridFitImageMatrix(m);
-    // Corners of the unit square: top-left (0,1), top-right (1,1), bottom-left (0,0).
-    const double x0 = m[2] + m[4], y0 = m[3] + m[5];
-    const double x1 = m[0] + m[2] + m[4], y1 = m[1] + m[3] + m[5];
-    const double x2 = m[4], y2 = m[5];
-    for (double v : {x0, y0, x1, y1, x2, y2})
-      if (!std::isfinite(v)) return;
+    const TImageCorners corners = ImageCornersOf(m);
+    if (!corners.Finite()) return;
+    const auto [x0, y0, x1, y1, x2, y2] = corners;
     if (!image.Stencil) {
       canvas.DrawPremultiplied(image.Picture, x0, y0, x1, y1, x2, y2);
       return;
@@ -490,6 +489,8 @@ void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, cons
     }
     canvas.DrawPremultiplied(picture, x0, y0, x1, y1, x2, y2);
   } catch (...) {
-    // A picture that cannot be drawn is left out of the page.
+    // A picture that cannot be drawn is left out of the page; the caller
+    // records why.
+    if (failure) *failure = CurrentExceptionText();
   }
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -137,5 +138,7 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
 
 // Draws a prepared picture under the image matrix m, widened to whole
 // pixels (GridFitImageMatrix); a stencil is painted with fillColor
-// (0x00BBGGRR). Never raises.
-void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor);
+// (0x00BBGGRR). Never raises: a picture that cannot be drawn is left out,
+// and failure (when given) says why.
+void DrawPreparedImage(TPDFPicasso& canvas, const TPDFPreparedImage& image, const double m[6], TColor fillColor,
+                       std::string* failure = nullptr);

@@ -166,6 +166,7 @@ void TPDFRenderer::RenderPage() {
   UseSavedState = false;
   if (fontCollection_) fontCollection_->KeepDifferences = OutputKind == rokText;
   ErrorText.clear();
+  Warnings.clear();
   OutputWidth = OutputHeight = 0;
   if (OutputKind == rokText) {
     // Text positions are user-space points: the resolution plays no part.

@@ -191,6 +191,9 @@ public:
 
   // Results.
   const std::string& GetErrorText() const { return ErrorText; }
+  // What the last RenderPage left out of a page it still drew (a picture
+  // that cannot be decoded or drawn), one entry per thing left out.
+  const std::vector<std::string>& GetWarnings() const { return Warnings; }
   int32_t GetOutputWidth() const { return OutputWidth; }
   int32_t GetOutputHeight() const { return OutputHeight; }
   TBitmap& GetBitmap() { return *bitmap_; }
@@ -317,8 +320,13 @@ private:
   void DrawType3Glyph(TRun& run, TPDFType3Rasterizer& type3, TPDFFontCollectionData* font, std::string_view glyphName,
                       double x, double rise);
 
+  // Notes that a picture (ref, or an inline one without it) is left out of
+  // the page for the reason given; the page goes on.
+  void warnPictureLeftOut(TPDFIndRef* ref, const std::string& reason);
+
   TPDFFontCollection* fontCollection_;
   std::string ErrorText;
+  std::vector<std::string> Warnings;
   int32_t OutputWidth = 0, OutputHeight = 0;
   TPDFMatrix CTM, BaseCTM;
   TPDFStructure* Structure = nullptr;

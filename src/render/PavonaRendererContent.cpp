@@ -993,8 +993,23 @@ void TPDFRenderer::DrawImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* r
     ImageList->Add(item);
     return;
   }
+  if (!decoder->IsReady()) return warnPictureLeftOut(ref, decoder->GetErrorText());
   const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
-  decoder->DrawImage(*run.canvas, matrix, run.gs.FillColor);
+  std::string failure;
+  decoder->DrawImage(*run.canvas, matrix, run.gs.FillColor, &failure);
+  if (!failure.empty()) warnPictureLeftOut(ref, failure);
+}
+
+void TPDFRenderer::warnPictureLeftOut(TPDFIndRef* ref, const std::string& reason) {
+  // A picture drawn many times is noted once; a page of countless broken
+  // pictures keeps only the first notes.
+  constexpr size_t kMaxWarnings = 50;
+  std::string note = ref ? "image " + std::to_string(ref->GetRefNumber()) + " " +
+                               std::to_string(ref->GetRefGeneration()) + " R left out: "
+                         : std::string("inline image left out: ");
+  note += reason.empty() ? "it cannot be decoded" : reason;
+  if (Warnings.size() >= kMaxWarnings || std::find(Warnings.begin(), Warnings.end(), note) != Warnings.end()) return;
+  Warnings.push_back(std::move(note));
 }
 
 void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFIndRef* ref,
@@ -1029,7 +1044,9 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
     key = TPDFImageCacheKey{ref->GetRefNumber(), ref->GetRefGeneration(), ImageStreamFingerprint(stream), width,
                             height};
     if (auto prepared = cache.Find(key)) {
-      DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
+      std::string failure;
+      DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor, &failure);
+      if (!failure.empty()) warnPictureLeftOut(ref, failure);
       return;
     }
   }
@@ -1063,7 +1080,7 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
     lastImage_ = TLastImage{key.Number, key.Generation, key.Fingerprint, width, height, std::move(fresh)};
   }
   TPDFImageDecoder& decoder = *lastImage_.Decoder;
-  if (!decoder.IsReady()) return;
+  if (!decoder.IsReady()) return warnPictureLeftOut(ref, decoder.GetErrorText());
   // The decoded sizes hold where they differ from the dictionaries'.
   int32_t preparedWidth = width, preparedHeight = height;
   int32_t decodedWidth = 0, decodedHeight = 0;
@@ -1074,10 +1091,12 @@ void TPDFRenderer::DrawPreparedImageXObject(TRun& run, TPDFStream* stream, TPDFI
   try {
     prepared = PrepareImage(decoder, preparedWidth, preparedHeight);
   } catch (...) {
-    return;  // a picture that cannot be prepared is left out of the page
+    return warnPictureLeftOut(ref, CurrentExceptionText());
   }
   if (!prepared) return;
-  DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
+  std::string failure;
+  DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor, &failure);
+  if (!failure.empty()) warnPictureLeftOut(ref, failure);
   if (ref) cache.Insert(key, std::move(prepared));
   if (!ref) lastImage_.Decoder.reset();
 }
@@ -1098,8 +1117,11 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   decoder.KeepSamples = raster;
   decoder.ExpandInlineImage(image, run.resources ? run.resources->GetOwner() : Structure);
   const double matrix[6] = {CTM.a, CTM.b, CTM.c, CTM.d, CTM.e, CTM.f};
+  if (!decoder.IsReady()) return warnPictureLeftOut(nullptr, decoder.GetErrorText());
+  std::string failure;
   if (!raster) {
-    decoder.DrawImage(*run.canvas, matrix, run.gs.FillColor);
+    decoder.DrawImage(*run.canvas, matrix, run.gs.FillColor, &failure);
+    if (!failure.empty()) warnPictureLeftOut(nullptr, failure);
     return;
   }
   // Drawn as image objects are (reduced to the device size), not kept.
@@ -1108,10 +1130,12 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
   PreparedImageSize(gridWidth, gridHeight, matrix, width, height);
   try {
     if (auto prepared = PrepareImage(decoder, width, height))
-      DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor);
+      DrawPreparedImage(*run.canvas, *prepared, matrix, run.gs.FillColor, &failure);
   } catch (...) {
-    // A picture that cannot be prepared is left out of the page.
+    failure = CurrentExceptionText();
   }
+  // A picture that cannot be prepared is left out of the page, noted.
+  if (!failure.empty()) warnPictureLeftOut(nullptr, failure);
 }
 
 // ---------------------------------------------------------------------------
@@ -1267,16 +1291,8 @@ void TPDFRenderer::DrawAnnotation(TRun& run, TPDFDictionary* annot) {
   TPDFMatrix matrix;
   double m[6];
   if (readNumbers(*this, ad->GetValue("Matrix"), 6, m)) matrix = TPDFMatrix{m[0], m[1], m[2], m[3], m[4], m[5]};
-  double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
-  const double corners[4][2] = {{bb[0], bb[1]}, {bb[0], bb[3]}, {bb[2], bb[1]}, {bb[2], bb[3]}};
-  for (int i = 0; i < 4; ++i) {
-    TPDFPoint p;
-    MatrixTransformPoint(matrix, TPDFPoint{corners[i][0], corners[i][1]}, p);
-    if (i == 0 || p.x < bx1) bx1 = p.x;
-    if (i == 0 || p.x > bx2) bx2 = p.x;
-    if (i == 0 || p.y < by1) by1 = p.y;
-    if (i == 0 || p.y > by2) by2 = p.y;
-  }
+  const TPDFBox mapped = MatrixTransformBox(matrix, bb[0], bb[1], bb[2], bb[3]);
+  const double bx1 = mapped.x1, by1 = mapped.y1, bx2 = mapped.x2, by2 = mapped.y2;
   // A box without area clips everything away: nothing to draw (drawing the
   // form unscaled and unclipped would spill it over the page).
   if (!(bx2 > bx1) || !(by2 > by1)) return;
@@ -1330,17 +1346,8 @@ void TPDFRenderer::FillWithPattern(TRun& run, TFillRule rule) {
                            toDevice.a / det,
                            (toDevice.c * toDevice.f - toDevice.d * toDevice.e) / det,
                            (toDevice.b * toDevice.e - toDevice.a * toDevice.f) / det};
-  double minX = 0, maxX = 0, minY = 0, maxY = 0;
-  const double corners[4][2] = {{0, 0}, {double(OutputWidth), 0}, {0, double(OutputHeight)},
-                                {double(OutputWidth), double(OutputHeight)}};
-  for (int i = 0; i < 4; ++i) {
-    TPDFPoint p;
-    MatrixTransformPoint(inverse, TPDFPoint{corners[i][0], corners[i][1]}, p);
-    if (i == 0 || p.x < minX) minX = p.x;
-    if (i == 0 || p.x > maxX) maxX = p.x;
-    if (i == 0 || p.y < minY) minY = p.y;
-    if (i == 0 || p.y > maxY) maxY = p.y;
-  }
+  const TPDFBox visible = MatrixTransformBox(inverse, 0, 0, double(OutputWidth), double(OutputHeight));
+  const double minX = visible.x1, maxX = visible.x2, minY = visible.y1, maxY = visible.y2;
   const double bx1 = std::min(bbox[0], bbox[2]), bx2 = std::max(bbox[0], bbox[2]);
   const double by1 = std::min(bbox[1], bbox[3]), by2 = std::max(bbox[1], bbox[3]);
   const double i0 = std::floor((minX - bx2) / xstep), i1 = std::ceil((maxX - bx1) / xstep);

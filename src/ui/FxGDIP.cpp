@@ -551,3 +551,16 @@ TGPImageAttributes::~TGPImageAttributes() { Call(&TFxGdipAPI::GdipDisposeImageAt
 TStatus TGPImageAttributes::SetColorKey(ARGB low, ARGB high, int adjustType) {
   return SetStatus(Call(&TFxGdipAPI::GdipSetImageAttributesColorKeys, native_, adjustType, 1, low, high));
 }
+
+void AddRoundRect(TGPGraphicsPath& path, float x, float y, float w, float h, float radius) {
+  const float d = 2 * radius;
+  path.AddLine(x + radius, y, x + w - radius, y);
+  path.AddArc(x + w - d, y, d, d, 270, 90);
+  path.AddLine(x + w, y + radius, x + w, y + h - radius);
+  path.AddArc(x + w - d, y + h - d, d, d, 0, 90);
+  path.AddLine(x + w - radius, y + h, x + radius, y + h);
+  path.AddArc(x, y + h - d, d, d, 90, 90);
+  path.AddLine(x, y + h - radius, x, y + radius);
+  path.AddArc(x, y, d, d, 180, 90);
+  path.CloseFigure();
+}

@@ -221,6 +221,10 @@ public:
   TStatus AddBezier(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4);
 };
 
+// Adds a closed rectangle (x, y, w, h) with corners rounded by radius to
+// the path: the one outline of rounded buttons and frames.
+void AddRoundRect(TGPGraphicsPath& path, float x, float y, float w, float h, float radius);
+
 // Image formats of TGPImage::GetFormat.
 enum { ifUndefined, ifMemoryBMP, ifBMP, ifEMF, ifWMF, ifJPEG, ifPNG, ifGIF, ifTIFF, ifEXIF, ifIcon };
 

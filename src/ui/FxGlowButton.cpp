@@ -143,19 +143,6 @@ void DrawGDIPGradient(TGPGraphics& g, const TRectI& r, TColor c1, TColor c2, TGD
   g.FillRectangle(&brush, rect);
 }
 
-void AddRoundRect(TGPGraphicsPath& path, float x, float y, float w, float h, float radius) {
-  float d = radius * 2;
-  path.AddLine(x + radius, y, x + w - d, y);
-  path.AddArc(x + w - d, y, d, d, 270, 90);
-  path.AddLine(x + w, y + radius, x + w, y + h - d);
-  path.AddArc(x + w - d, y + h - d, d, d, 0, 90);
-  path.AddLine(x + w - d, y + h, x + radius, y + h);
-  path.AddArc(x, y + h - d, d, d, 90, 90);
-  path.AddLine(x, y + h - d, x, y + radius);
-  path.AddArc(x, y, d, d, 180, 90);
-  path.CloseFigure();
-}
-
 void DrawButtonFrame(TGPGraphics& g, float x, float y, float w, float h, TColor color, int radius) {
   TGPPen pen(ColorToARGB(color), 1);
   if (radius == 0) {

@@ -230,16 +230,7 @@ void DrawGradient(QImage& canvas, TColor from, TColor to, bool horizontal, const
 
 void DrawRoundRectPath(TGPGraphics& g, const TGPPen& pen, float x, float y, float w, float h, float r) {
   TGPGraphicsPath path;
-  float d = 2 * r;
-  path.AddLine(x + r, y, x + w - r, y);
-  path.AddArc(x + w - d, y, d, d, 270, 90);
-  path.AddLine(x + w, y + r, x + w, y + h - r);
-  path.AddArc(x + w - d, y + h - d, d, d, 0, 90);
-  path.AddLine(x + w - r, y + h, x + r, y + h);
-  path.AddArc(x, y + h - d, d, d, 90, 90);
-  path.AddLine(x, y + h - r, x, y + r);
-  path.AddArc(x, y, d, d, 180, 90);
-  path.CloseFigure();
+  AddRoundRect(path, x, y, w, h, r);
   g.DrawPath(&pen, &path);
 }
 

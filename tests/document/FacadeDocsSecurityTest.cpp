@@ -235,22 +235,10 @@ TEST(SmartAccessSecurity, UnencryptedAndUnusableHandlers) {
 
   // A V and R pair that does not belong together is a handler this system
   // cannot use (answer 9), not a usable one.
-  std::string text = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (const char* body : {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>",
-                           "<< /Filter /Standard /V 5 /R 3 /O <00> /U <00> /P -4 >>"}) {
-    offsets.push_back(text.size());
-    text += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 4\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t off : offsets) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    text += line;
-  }
-  text += "trailer\n<< /Size 4 /Root 1 0 R /Encrypt 3 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00>] >>\n"
-          "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  const std::string text =
+      pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>",
+                        "<< /Filter /Standard /V 5 /R 3 /O <00> /U <00> /P -4 >>"},
+                       " /Encrypt 3 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00>]");
   TMemoryStream odd(text);
   TSmartPDFReader oddReader(odd);
   ASSERT_EQ(oddReader.GetState(), 0);
@@ -307,28 +295,13 @@ TEST(FacadeOutline, NumericDestinationsAreReadWithoutRewriting) {
   TPavona facade;
   // A five-page document with one bookmark whose destination is a page
   // number, as remote (GoToR) destinations are.
-  std::string text = "%PDF-1.4\n";
   std::vector<std::string> objs = {"<< /Type /Catalog /Pages 2 0 R /Outlines 8 0 R >>",
                                    "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R 7 0 R] /Count 5 >>"};
   for (int k = 0; k < 5; ++k) objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>");
   objs.push_back("<< /Type /Outlines /First 9 0 R /Last 10 0 R /Count 2 >>");
   objs.push_back("<< /Title (Number) /Parent 8 0 R /Next 10 0 R /Dest [3 /XYZ 0 700 0] >>");
   objs.push_back("<< /Title (Remote) /Parent 8 0 R /Prev 9 0 R /A << /S /GoToR /F (other.pdf) /D [1 /Fit] >> >>");
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(text.size());
-    text += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t off : offsets) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    text += line;
-  }
-  text += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-          std::to_string(xref) + "\n%%EOF\n";
-  ASSERT_EQ(facade.LoadFromString(text, u""), 1);
+  ASSERT_EQ(facade.LoadFromString(pvltest::MakePdf(objs), u""), 1);
   const int32_t number = facade.GetOutlineHandle(1), remote = facade.GetOutlineHandle(2);
   EXPECT_EQ(facade.GetOutlinePage(number), 4);
   EXPECT_EQ(facade.GetOutlinePage(remote), 2);

@@ -75,7 +75,7 @@ std::vector<std::string> qpdfFields(const std::string& path, int* status = nullp
 }
 
 TEST(FacadeForms, EveryCorpusFormListsTheFieldsQpdfLists) {
-  if (!pvltest::HaveTools({"qpdf", "python3"})) return;
+  if (!pvltest::HaveTools({"qpdf", "python3"})) GTEST_SKIP() << "a peer tool is missing";
   int forms = 0;
   for (const std::string& path : pvltest::CorpusPdfFiles()) {
     const std::string bytes = pvltest::ReadFile(path);
@@ -116,7 +116,7 @@ const TFill kFills[] = {
 };
 
 TEST(FacadeForms, FilledFieldsReadBackAndDrawLikePdftoppm) {
-  if (!pvltest::HaveTools({"qpdf", "python3", "pdftoppm", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "python3", "pdftoppm", "pdftotext"})) GTEST_SKIP() << "a peer tool is missing";
   for (const TFill& fill : kFills) {
     pvltest::TempDir dir;
     const std::string out = dir.File("filled.pdf");
@@ -236,7 +236,7 @@ std::string makeNewForm(const pvltest::TempDir& dir, TPavona& f) {
 }
 
 TEST(FacadeForms, NewFieldsOfEveryKindSaveAndDraw) {
-  if (!pvltest::HaveTools({"qpdf", "python3", "pdftoppm", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "python3", "pdftoppm", "pdftotext"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TPavona f;
   const std::string path = makeNewForm(dir, f);
@@ -293,7 +293,7 @@ TEST(FacadeForms, NewFieldsOfEveryKindSaveAndDraw) {
 }
 
 TEST(FacadeForms, TextAppearanceLooksLikeQpdfs) {
-  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TPavona f;
   f.NewDocument();

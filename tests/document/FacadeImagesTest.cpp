@@ -23,12 +23,6 @@
 
 namespace {
 
-bool haveTools(std::initializer_list<const char*> names) {
-  for (const char* t : names)
-    if (!pvltest::HaveTool(t)) return false;  // fails the test under CI
-  return true;
-}
-
 struct TListedImage {
   int Page = 0;
   std::string Type;  // image, mask, smask, stencil
@@ -105,27 +99,6 @@ std::vector<TFound> FindAll(const std::string& file, int method, const pvltest::
   return found;
 }
 
-// A PDF file of the objects (object i + 1 is objects[i], the first the
-// catalogue) with a correct cross-reference table.
-std::string BuildPdf(const std::vector<std::string>& objects) {
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
-}
-
 int32_t le32(const std::string& b, size_t at) {
   return int32_t(uint8_t(b[at])) | int32_t(uint8_t(b[at + 1])) << 8 | int32_t(uint8_t(b[at + 2])) << 16 |
          int32_t(uint8_t(b[at + 3])) << 24;
@@ -139,7 +112,7 @@ int32_t le32(const std::string& b, size_t at) {
 // and 2 write every image as a BMP of its size; 3 and 4 keep JPEG data
 // byte for byte as the file stores it (pdfimages -j writes the same bytes).
 TEST(FacadeImages, SearchMethodsAgainstPdfimages) {
-  if (!haveTools({"pdfimages", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdfimages", "qpdf"})) GTEST_SKIP() << "a peer tool is missing";
   const char* const files[] = {
       "samples/imagemagick-images.pdf",       "samples/google-doc-document.pdf",
       "samples/pdflatex-image.pdf",           "samples/grayscale-image.pdf",
@@ -297,7 +270,7 @@ TEST(FacadeImages, BadInputGivesZeroAndTheCode) {
       "<< /Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 "
       "/Length 2 >>\nstream\n\x10\xF0\nendstream",
   };
-  ASSERT_EQ(f.LoadFromString(BuildPdf(objects), u""), 1);
+  ASSERT_EQ(f.LoadFromString(pvltest::MakePdf(objects), u""), 1);
   ASSERT_EQ(f.FindImages(), 2);
   for (int32_t i = 1; i <= 2; ++i) {
     ASSERT_EQ(f.SelectImage(f.GetImageHandle(i)), 1);

@@ -135,7 +135,7 @@ std::string render(const std::string& path, int page) {
 }
 
 TEST(FacadePages, InsertAtFirstMiddleAndLastPlacesOfANestedTree) {
-  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "a peer tool is missing";
   struct Case {
     int32_t position, count;
     std::vector<std::string> texts;
@@ -161,7 +161,7 @@ TEST(FacadePages, InsertAtFirstMiddleAndLastPlacesOfANestedTree) {
 }
 
 TEST(FacadePages, DeletedRangesLeaveTheRestInOrder) {
-  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "a peer tool is missing";
   struct Case {
     int32_t first, count;
     std::vector<std::string> texts;
@@ -191,7 +191,7 @@ TEST(FacadePages, DeletedRangesLeaveTheRestInOrder) {
 }
 
 TEST(FacadePages, AnImageSharedThroughAFormSurvivesTheDeletionOfAnotherPageUsingIt) {
-  if (!pvltest::HaveTools({"qpdf", "pdfimages"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdfimages"})) GTEST_SKIP() << "a peer tool is missing";
   // Pages 1 and 2 draw form 8, which draws the 2 x 2 image 9; page 3 draws
   // the 3 x 1 image 10 alone.
   std::vector<std::string> o(12, "null");
@@ -235,7 +235,7 @@ TEST(FacadePages, AnImageSharedThroughAFormSurvivesTheDeletionOfAnotherPageUsing
 }
 
 TEST(FacadePages, LinksAndNotesReadBackByQpdfAndDrawnByPdftoppm) {
-  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftoppm"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TPavona f;
   ASSERT_EQ(f.InsertPages(2, 1), 2);
@@ -272,7 +272,7 @@ TEST(FacadePages, LinksAndNotesReadBackByQpdfAndDrawnByPdftoppm) {
 }
 
 TEST(FacadePages, TextInStandardTrueTypeAndType3FontsIsFoundAndSeen) {
-  if (!pvltest::HaveTools({"qpdf", "pdftotext", "pdftoppm"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext", "pdftoppm"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TPavona f;
   ASSERT_EQ(f.SelectPage(1), 1);
@@ -360,7 +360,7 @@ TEST(FacadePages, NewPagesSizesAndThumbnails) {
 }
 
 TEST(FacadePages, PvlInsertDeleteAndStamp) {
-  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) return;
+  if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   const std::string pvl = std::string(PVL_BINARY_DIR) + "/tools/pvl";
   pvltest::WriteFile(dir.File("six.pdf"), nestedSixPages());
@@ -461,7 +461,7 @@ constexpr size_t kRoundTripShards = 8;
 class FacadePagesCorpus : public testing::TestWithParam<size_t> {};
 
 TEST_P(FacadePagesCorpus, RoundTripsThroughDeleteInsertAndCopy) {
-  if (!pvltest::HaveTools({"qpdf"})) return;
+  if (!pvltest::HaveTools({"qpdf"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   int checked = 0;
   const std::vector<std::string> files = pvltest::CorpusPdfFiles();

@@ -28,7 +28,7 @@ size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST(RichFacade, HtmlTextLandsInItsBoxWithCheckedPageLinks) {
-  if (!pvltest::HaveTools({"pdftotext", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdftotext", "qpdf"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TPavona f;
   ASSERT_EQ(f.LoadFromFile(W(pvltest::CorpusPath("samples/pdflatex-4-pages.pdf")), u""), 1);
@@ -68,7 +68,7 @@ TEST(RichFacade, HtmlTextLandsInItsBoxWithCheckedPageLinks) {
 }
 
 TEST(RichFacade, MetafilePageTakesThePicturesSizeAndLooksLikeIt) {
-  if (!pvltest::HaveTools({"pdftoppm", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdftoppm", "qpdf"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TEmfBuilder b(400, 200);  // 100 x 50 mm
   b.Brush(1, 0, TEmfBuilder::Rgb(0, 0, 255)).Select(1).Rectangle(0, 0, 200, 200);
@@ -105,7 +105,7 @@ TEST(RichFacade, MetafilePageTakesThePicturesSizeAndLooksLikeIt) {
 }
 
 TEST(RichFacade, PvlConvertsMetafilesAndHtml) {
-  if (!pvltest::HaveTools({"pdftotext", "qpdf"})) return;
+  if (!pvltest::HaveTools({"pdftotext", "qpdf"})) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   const std::string pvl = std::string(PVL_BINARY_DIR) + "/tools/pvl";
   TEmfBuilder b(400, 200);

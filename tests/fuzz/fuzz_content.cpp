@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "../support/MakePdf.h"
+#include "FuzzLimits.h"
 #include "document/PavonaDocument.h"
 #include "objects/PavonaFlate.h"
 #include "platform/Bitmap.h"
 #include "render/PavonaFontCollection.h"
 #include "render/PavonaRenderer.h"
-#include "FuzzLimits.h"
 
 namespace {
 
@@ -40,22 +41,7 @@ std::string makePdf(const std::string& resources, const std::string& content) {
       "/CharProcs << /a 10 0 R >> /Encoding << /Differences [97 /a] >> /FirstChar 97 /LastChar 97 /Widths [1] >>",
       "<< /Type /Annot /Subtype /Square /Rect [0 0 50 50] /AP << /N 6 0 R >> >>",
       streamObject("", "1 0 0 1 0 0 d1 0 0 1 1 re f /Fm Do /T3 1 Tf (a) Tj")};
-  std::string pdf = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char line[32];
-  for (size_t o : offsets) {
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return pvltest::MakePdf(objects);
 }
 
 const char* const kDefaultResources =

@@ -25,13 +25,9 @@ namespace {
 
 using pvltest::TEmfBuilder;
 
+// The shared check: a missing tool fails the test under CI.
 bool needTools() {
-  for (const char* tool : {"pdftoppm", "qpdf", "pdftotext"})
-    if (!pvltest::HaveTool(tool)) {
-      if (std::getenv("CI")) ADD_FAILURE() << tool << " is missing";
-      return false;
-    }
-  return true;
+  return pvltest::HaveTools({"pdftoppm", "qpdf", "pdftotext"});
 }
 
 // A page of the picture's size in points with the metafile's form drawn over it.
@@ -74,7 +70,7 @@ size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST(MetafileConvert, ShapesLinesAndHolesLandWhereTheRecordsSay) {
-  if (!needTools()) return;
+  if (!needTools()) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   // 400 x 200 pixels = 100 x 50 mm.
   TEmfBuilder b(400, 200);
@@ -107,7 +103,7 @@ TEST(MetafileConvert, ShapesLinesAndHolesLandWhereTheRecordsSay) {
 }
 
 TEST(MetafileConvert, BitmapsKeysAndAlpha) {
-  if (!needTools()) return;
+  if (!needTools()) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TEmfBuilder b(400, 200);
   // A 2 x 2 bitmap: red, green / blue, magenta, stretched to 100 x 100.
@@ -132,7 +128,7 @@ TEST(MetafileConvert, BitmapsKeysAndAlpha) {
 }
 
 TEST(MetafileConvert, MonochromeSourcesAndParallelograms) {
-  if (!needTools()) return;
+  if (!needTools()) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TEmfBuilder b(400, 200);
   // 1-bit 2 x 1: black, white. With the raster operation 0xB8 and a red
@@ -202,7 +198,7 @@ TEST(MetafileConvert, SavesClipsAndRestoresStayBalanced) {
 }
 
 TEST(MetafileConvert, MapModesGiveTheSizesOfTheirUnits) {
-  if (!needTools()) return;
+  if (!needTools()) GTEST_SKIP() << "a peer tool is missing";
   // A 100 x 50 mm picture; each mode draws a blue box 50 x 25 mm from the
   // top-left corner (y grows upwards in the metric and English modes).
   struct TCase {
@@ -337,7 +333,7 @@ TEST(MetafileConvert, ZeroFrameAndWmfAreRefused) {
 }
 
 TEST(MetafileConvert, TextInTwoFacesAndOutsideWinAnsiIsDrawn) {
-  if (!needTools()) return;
+  if (!needTools()) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   TEmfBuilder b(800, 200);
   b.Font(1, "Arial", -40, 400).Select(1).Text(20, 20, u"Hello metafile");
@@ -383,7 +379,7 @@ uint16_t glyphOf(const std::string& family, char16_t ch) {
 }
 
 TEST(MetafileConvert, GlyphIndexTextMapsThroughTheFacesGlyphs) {
-  if (!needTools()) return;
+  if (!needTools()) GTEST_SKIP() << "a peer tool is missing";
   pvltest::TempDir dir;
   std::u16string glyphs;
   for (char16_t c : std::u16string(u"Glyph text")) glyphs += char16_t(glyphOf("Arial", c));

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "MakePdf.h"
+
 namespace pvltest {
 
 // Folder of the shared corpus (../shared/corpus beside the repository).
@@ -45,11 +47,5 @@ bool InCI();
 bool HaveTool(const std::string& program);
 // True when every program is on PATH (HaveTool for each, stopping at the first missing one).
 bool HaveTools(std::initializer_list<const char*> programs);
-
-// A PDF file of the given objects (object i is number i + 1) with a correct
-// cross-reference table and a trailer naming object 1 as the root, plus
-// trailerExtra inside the trailer. "STREAM:" + data makes a stream with a
-// correct Length; an empty entry leaves a gap (a free entry in the table).
-std::string MakePdf(const std::vector<std::string>& objects, const std::string& trailerExtra = "");
 
 }  // namespace pvltest
