@@ -4,6 +4,8 @@
 // closed, an open text object): stamps, watermarks, text from a file and
 // images land where they were asked to, upright, as pdftotext -bbox and
 // pdftoppm see them, on hand-made pages and on page 1 of every corpus file.
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -189,6 +191,8 @@ TEST(DrawOnPages, StampWatermarkAndTextFromFileOnEveryCorpusPage) {
   pvltest::TempDir dir;
   int checked = 0;
   for (const std::string& path : pvltest::CorpusPdfFiles()) {
+    // Fuzzed files are broken on purpose: their text need not come back out.
+    if (std::filesystem::path(path).filename().string().find("fuzzed") != std::string::npos) continue;
     const int qpdf = pvltest::RunCommand({"qpdf", "--show-npages", path}).exitCode;
     if (qpdf != 0 && qpdf != 3) continue;  // qpdf cannot read it
     TPavona f;

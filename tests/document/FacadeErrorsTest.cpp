@@ -39,11 +39,11 @@ TEST_P(FacadeLoadCause, MessageNamesTheCauseBesideTheCode) {
 
 INSTANTIATE_TEST_SUITE_P(Damaged, FacadeLoadCause,
                          testing::Values(TLoadCase{"NoHeader", "this is a letter, not a PDF file\n", pvlErrUnreadable,
-                                                   "no PDF header"},
+                                                   "no %PDF- header"},
                                          TLoadCase{"NothingAfterTheHeader", "%PDF-1.4\n%%EOF\n", pvlErrUnreadable,
                                                    "no cross-reference data"},
                                          TLoadCase{"CatalogueWithoutPages", pvltest::MakePdf({"<< /Type /Catalog >>"}),
-                                                   pvlErrUnreadable, "no page tree"}),
+                                                   pvlErrUnreadable, "has no Pages entry"}),
                          [](const testing::TestParamInfo<TLoadCase>& i) { return std::string(i.param.name); });
 
 TEST(FacadeErrors, MissingFileIsNotFoundNotDamaged) {
@@ -90,7 +90,7 @@ TEST(FacadeErrors, PvlPrintsTheCause) {
   const struct {
     std::string file;
     const char* cause;
-  } cases[] = {{dir.File("absent.pdf"), "as a PDF file: not found"}, {damaged, "as a PDF file: no PDF header"}};
+  } cases[] = {{dir.File("absent.pdf"), "as a PDF file: not found"}, {damaged, "as a PDF file: no %PDF- header"}};
   for (const auto& c : cases) {
     const auto r = pvltest::RunCommand({pvldoc::PvlPath(), "info", c.file});
     EXPECT_EQ(r.exitCode, 2) << c.file;
