@@ -270,6 +270,9 @@ private:
   // empty one or one starting past the end is reported). False when there
   // is nothing to do.
   bool askOutputAndPageRange(QString& output, int32_t& first, int32_t& last);
+  // The text of every page of the open document, in order (the page shown
+  // stays selected).
+  QStringList pageTexts();
   // A watermark on every page: drawPage() with each page selected and its
   // origin at the top left, returning how many drawings failed; the dialog's
   // progress shows the pages done. The total of failures.

@@ -232,8 +232,10 @@ void TForm1::AddTextAnnotation() {
     reportFailure(LanguageText("FormAnnotation.Caption", "Text Annotation"));
     return;
   }
-  // Kept in memory and marked: the user saves (or is asked when closing).
-  SetModified(true);
+  // The note goes into the file at once (through a temporary file and a
+  // rename); a document that came from no file stays marked as edited.
+  const QString file = loadedFileName();
+  if (file.isEmpty() || !SaveDocument(file)) SetModified(true);
   ShowPage(currentPage_);
 }
 
@@ -440,11 +442,7 @@ void TForm1::MSplitPagesClick() {
   viewPDF_->SelectPage(currentPage_);
 }
 
-void TForm1::MExtractTextClick() {
-  if (docInfos_.empty()) return;
-  const QString output = ChooseSaveFile(QFileInfo(loadedFileName()).completeBaseName() + ".txt",
-                                        "Text File (*.txt)");
-  if (output.isEmpty()) return;
+QStringList TForm1::pageTexts() {
   QStringList pages;
   const int32_t count = viewPDF_->PageCount();
   for (int32_t p = 1; p <= count; ++p) {
@@ -454,6 +452,25 @@ void TForm1::MExtractTextClick() {
     pages << text16(text);
   }
   viewPDF_->SelectPage(currentPage_);
+  return pages;
+}
+
+void TForm1::MExtractTextClick() {
+  if (docInfos_.empty()) return;
+  // Pages without fonts of their own may still show text through forms they
+  // draw: only a document whose pages give no text at all has none.
+  QStringList pages;
+  if (viewPDF_->HasFontResources() != 1) {
+    pages = pageTexts();
+    if (pages.join(QString()).trimmed().isEmpty()) {
+      ShowMessage("No text found!");
+      return;
+    }
+  }
+  const QString output = ChooseSaveFile(QFileInfo(loadedFileName()).completeBaseName() + ".txt",
+                                        "Text File (*.txt)");
+  if (output.isEmpty()) return;
+  if (pages.isEmpty()) pages = pageTexts();
   try {
     WriteFileBytesAtomic(output.toUtf8().toStdString(), pages.join("\n").toUtf8().toStdString());
   } catch (const std::exception& e) {

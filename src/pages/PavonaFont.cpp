@@ -216,6 +216,27 @@ TPDFIndRef* TPDFFont::registerStream(TPDFStream* stream) {
   return pool_->NewIndRef(number, generation);
 }
 
+TPDFIndRef* TPDFFont::registerFontFile2(std::string_view program) {
+  TPDFStream* file = pool_->NewStream(program, Compress);
+  file->GetDictionary()->SetValue("Length1", pool_->NewNumeric(double(program.size())));
+  return registerStream(file);
+}
+
+TPDFDictionary* TPDFFont::newDescriptor(const std::string& fontName, int32_t flags, double stemV, double italicAngle) {
+  TPDFDictionary* descriptor = pool_->NewDictionary();
+  descriptor->SetValue("Type", pool_->NewName("FontDescriptor"));
+  descriptor->SetValue("FontName", pool_->NewName(fontName));
+  const int32_t box[4] = {boxLeft_, boxBottom_, boxRight_, boxTop_};
+  descriptor->SetValue("FontBBox", pool_->NewIntegerArray(box));
+  descriptor->SetValue("Flags", pool_->NewNumeric(flags));
+  descriptor->SetValue("StemV", pool_->NewNumeric(stemV));
+  descriptor->SetValue("ItalicAngle", pool_->NewNumeric(italicAngle));
+  descriptor->SetValue("CapHeight", pool_->NewNumeric(ascent_));
+  descriptor->SetValue("Ascent", pool_->NewNumeric(ascent_));
+  descriptor->SetValue("Descent", pool_->NewNumeric(descent_));
+  return descriptor;
+}
+
 void TPDFFont::SetResourceName(std::string_view name) {
   resourceName_ = name;
   if (fontDictionary_) fontDictionary_->SetValue("Name", pool_->NewName(name));
@@ -537,20 +558,8 @@ bool TPDFFont::BuildType0Font(std::string_view face, std::u16string_view charact
   baseName_ = installed.Family;
   family_ = installed.Family;
 
-  TPDFStream* file = pool_->NewStream(mapped.Bytes, Compress);
-  file->GetDictionary()->SetValue("Length1", pool_->NewNumeric(double(mapped.Bytes.size())));
-  TPDFIndRef* fileRef = registerStream(file);
-  TPDFDictionary* descriptor = pool_->NewDictionary();
-  descriptor->SetValue("Type", pool_->NewName("FontDescriptor"));
-  descriptor->SetValue("FontName", pool_->NewName(fontName));
-  const int32_t box[4] = {boxLeft_, boxBottom_, boxRight_, boxTop_};
-  descriptor->SetValue("FontBBox", pool_->NewIntegerArray(box));
-  descriptor->SetValue("Flags", pool_->NewNumeric(4));
-  descriptor->SetValue("StemV", pool_->NewNumeric(80));
-  descriptor->SetValue("ItalicAngle", pool_->NewNumeric(0));
-  descriptor->SetValue("CapHeight", pool_->NewNumeric(ascent_));
-  descriptor->SetValue("Ascent", pool_->NewNumeric(ascent_));
-  descriptor->SetValue("Descent", pool_->NewNumeric(descent_));
+  TPDFIndRef* fileRef = registerFontFile2(mapped.Bytes);
+  TPDFDictionary* descriptor = newDescriptor(fontName, 4, 80, 0);
   if (fileRef) descriptor->SetValue("FontFile2", fileRef);
   TPDFIndRef* descriptorRef = registerObject(descriptor);
 
@@ -697,27 +706,16 @@ bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning
   TPDFIndRef* fontFileRef = nullptr;
   if (embed) {
     kind_ = pdffkTrueTypeEmbedded;
-    TPDFStream* file = pool_->NewStream(fontData, Compress);
-    file->GetDictionary()->SetValue("Length1", pool_->NewNumeric(double(fontData.size())));
-    fontFileRef = registerStream(file);
+    fontFileRef = registerFontFile2(fontData);
   } else {
     kind_ = pdffkTrueType;
   }
 
   const std::string fontName = trueTypeBaseName(parsed);
 
-  TPDFDictionary* descriptor = pool_->NewDictionary();
-  descriptor->SetValue("Type", pool_->NewName("FontDescriptor"));
-  descriptor->SetValue("FontName", pool_->NewName(fontName));
-  const int32_t box[4] = {boxLeft_, boxBottom_, boxRight_, boxTop_};
-  descriptor->SetValue("FontBBox", pool_->NewIntegerArray(box));
-  descriptor->SetValue("Flags", pool_->NewNumeric((symbolFont ? 4 : 32) + (fixedPitch ? 1 : 0)));
+  TPDFDictionary* descriptor =
+      newDescriptor(fontName, (symbolFont ? 4 : 32) + (fixedPitch ? 1 : 0), 0, std::round(italicAngle * 100) / 100);
   descriptor->SetValue("MissingWidth", pool_->NewNumeric(750));
-  descriptor->SetValue("StemV", pool_->NewNumeric(0));
-  descriptor->SetValue("ItalicAngle", pool_->NewNumeric(std::round(italicAngle * 100) / 100));
-  descriptor->SetValue("CapHeight", pool_->NewNumeric(ascent_));
-  descriptor->SetValue("Ascent", pool_->NewNumeric(ascent_));
-  descriptor->SetValue("Descent", pool_->NewNumeric(descent_));
   descriptor->SetValue("MaxWidth", pool_->NewNumeric(maxWidth));
   descriptor->SetValue("AvgWidth", pool_->NewNumeric(avgWidth));
   if (fontFileRef) descriptor->SetValue("FontFile2", fontFileRef);

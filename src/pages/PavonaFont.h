@@ -128,6 +128,11 @@ public:
 private:
   TPDFIndRef* registerObject(TPDFDictionary* dict);
   TPDFIndRef* registerStream(class TPDFStream* stream);
+  // An embedded TrueType program (FontFile2) with its length.
+  TPDFIndRef* registerFontFile2(std::string_view program);
+  // A font descriptor with the name, flags, stem and angle given and the
+  // font's box and vertical metrics.
+  TPDFDictionary* newDescriptor(const std::string& fontName, int32_t flags, double stemV, double italicAngle);
   // Unicode character of a glyph name: the glyph list, else "uniXXXX".
   static char16_t glyphUnicode(std::string_view name);
   static void forEachDifference(const TPDFArray* differences, const std::function<void(int32_t, char16_t)>& take);

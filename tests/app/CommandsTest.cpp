@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "MakePdf.h"
 #include "TestSupport.h"
 #include "app/Main.h"
 #include "document/Pavona0813.h"
@@ -17,6 +18,11 @@ using apptest::Answers;
 using apptest::Open;
 using apptest::Output;
 using apptest::Pages;
+
+namespace {
+QStringList gMessages;
+void collectMessage(QtMsgType, const QMessageLogContext&, const QString& text) { gMessages << text; }
+}  // namespace
 
 TEST(Commands, TextWatermarkAndNoteAreSavedOnEveryPage) {
   for (const char* tool : {"pdftotext", "qpdf"}) ASSERT_TRUE(pvltest::HaveTool(tool)) << tool;
@@ -122,4 +128,65 @@ TEST(Commands, TextExtractionAndPrintingToAFile) {
   f.MPrintClick();
   EXPECT_EQ(Pages(printed), 4);
   EXPECT_EQ(f.ViewPDF()->SelectedPage(), f.CurrentPage());
+}
+
+// A text note goes into the file it was added to at once: a peer reads it
+// without any save command.
+TEST(Commands, ANoteIsWrittenIntoTheFileAtOnce) {
+  ASSERT_TRUE(pvltest::HaveTool("qpdf"));
+  auto o = Open("samples/minimal-document.pdf");
+  TForm1& f = *o->form;
+  f.SetOption("anTitle", "Reviewer");
+  f.SetOption("anContents", "Written at once");
+  f.SetOption("anLeft", "100");
+  f.SetOption("anRight", "300");
+  f.SetOption("anTop", "100");
+  f.SetOption("anBottom", "200");
+  f.AddTextAnnotation();
+  EXPECT_EQ(pvltest::RunCommand({"qpdf", "--check", o->file}).exitCode, 0);
+  EXPECT_NE(Output({"qpdf", "--json", o->file}).find("Written at once"), std::string::npos);
+}
+
+// Extracting text: a document whose pages give no text says so and writes
+// nothing; one whose only text is drawn by a form (no font among the page's
+// own resources) still gives it.
+TEST(Commands, TextExtractionSaysWhenThereIsNoText) {
+  ASSERT_TRUE(pvltest::HaveTool("pdftotext"));
+  struct TCase {
+    const char* name;
+    std::vector<std::string> objects;
+    bool hasText;
+  } cases[] = {
+      {"a page of line art alone",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+        "STREAM:0 0 1 rg 20 20 100 100 re f"},
+       false},
+      {"text drawn by a form",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
+        " /Resources << /XObject << /X1 5 0 R >> >> >>",
+        "STREAM:/X1 Do",
+        "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Length 37"
+        " /Resources << /Font << /F1 6 0 R >> >> >>\nstream\nBT /F1 12 Tf 20 100 Td (Formed) Tj ET\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+       true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    pvltest::TempDir dir;
+    const std::string pdf = dir.File("doc.pdf"), text = dir.File("doc.txt");
+    pvltest::WriteFile(pdf, pvltest::MakePdf(c.objects));
+    auto form = apptest::NewWindow();
+    form->OpenFiles({QString::fromStdString(pdf)});
+    ASSERT_EQ(form->ViewPDF()->PageCount(), 1);
+    form->SaveFileHook = [&](const QString&) { return QString::fromStdString(text); };
+    gMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectMessage);
+    form->MExtractTextClick();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(gMessages.contains("No text found!"), !c.hasText) << gMessages.join("|").toStdString();
+    EXPECT_EQ(QFileInfo::exists(QString::fromStdString(text)), c.hasText);
+    if (c.hasText) EXPECT_NE(pvltest::ReadFile(text).find("Formed"), std::string::npos);
+  }
 }
