@@ -264,7 +264,20 @@ private:
   QStringList ChooseFiles(const QString& filter);
   QString ChooseSaveFile(const QString& start, const QString& filter);
   QString loadedFileName() const;
-  void reportFailure(const QString& what);
+  // Shows what failed: what, the fixed words of the facade's last error
+  // and, where the engine said more, its cause.
+  void reportFailure(const QString& what, const TPavona* source = nullptr);
+  // The engine's cause of source's last failure on a line of its own, when
+  // it says more than the error code's meaning; empty otherwise.
+  static QString failureCause(const TPavona& source);
+  // The fixed words of source's last error and its cause.
+  static QString failureText(const TPavona& source);
+  // After a render or print that worked: the pictures it left out of its
+  // pages, if any, reported under what.
+  void reportLeftOut(const QString& what);
+  // The status bar's note that the active document's file was repaired
+  // (cleared for a sound file).
+  void showRepairNotice(const TDocInfo& info);
   // The start of the page-copying commands (split, extract): the output
   // file and a page range of the open document, the range checked (an
   // empty one or one starting past the end is reported). False when there
