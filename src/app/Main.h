@@ -346,4 +346,5 @@ private:
   QStringList searchLines_;
   QStringList searchMatches_;
   int searchIndex_ = 0;
+  int mergeCount_ = 0;  // merges into a new file so far
 };

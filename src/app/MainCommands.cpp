@@ -411,9 +411,12 @@ void TForm1::MMergeFilesClick() {
   // The output first: a cancelled merge leaves nothing in the list.
   const QString output = ChooseSaveFile(docInfos_.empty() ? QString() : loadedFileName(), "Adobe PDF File (*.pdf)");
   if (output.isEmpty()) return;
-  for (const QString& file : files) viewPDF_->AddToFileList(u"FilesToMerge", u16(file));
-  if (viewPDF_->MergeFileList(u"FilesToMerge", u16(output)) != static_cast<int32_t>(files.size()))
-    reportFailure(output);
+  // The facade keeps its named lists for its lifetime and has no way to
+  // empty one: each merge gets a list of its own, so that no file of an
+  // earlier merge goes into this one.
+  const std::u16string list = u16(QString("FilesToMerge%1").arg(++mergeCount_));
+  for (const QString& file : files) viewPDF_->AddToFileList(list, u16(file));
+  if (viewPDF_->MergeFileList(list, u16(output)) != static_cast<int32_t>(files.size())) reportFailure(output);
 }
 
 bool TForm1::askOutputAndPageRange(QString& output, int32_t& first, int32_t& last) {
