@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "MakePdf.h"
 #include "TestSupport.h"
 #include "app/Main.h"
 #include "app/MainPager.h"
@@ -197,6 +198,61 @@ TEST(Reports, FailuresShowTheEnginesCause) {
     EXPECT_FALSE(report.trimmed().endsWith(':')) << "the words of the failure are there: " << report.toStdString();
   }
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(merged)));
+
+  // A print that would write over the document's own file is refused with
+  // the renderer's reason; the file stays as it was.
+  const std::string before = pvltest::ReadFile(o->file);
+  f.ViewPDF()->SetPrintOutputFile(QString::fromStdString(o->file).toStdU16String());
+  {
+    TReports reports;
+    f.MPrintClick();
+    const std::string reason = f.ViewPDF()->LastRenderMessage();
+    ASSERT_FALSE(reason.empty());
+    ASSERT_EQ(gReports.size(), 1) << reports.Joined().toStdString();
+    EXPECT_TRUE(gReports[0].contains(QString::fromStdString(reason))) << gReports[0].toStdString();
+  }
+  f.ViewPDF()->SetPrintOutputFile(u"");
+  EXPECT_EQ(pvltest::ReadFile(o->file), before);
   EXPECT_EQ(f.DocumentTabCount(), 1);
   EXPECT_FALSE(f.CurrentDocInfo()->Modified);
+}
+
+// A page image saved or a page printed without a picture that cannot be
+// decoded is still made, and the user learns which picture was left out.
+TEST(Reports, PicturesLeftOutOfOutputAreNamed) {
+  pvltest::TempDir dir;
+  const std::string jpeg = "this is not a JPEG stream at all";
+  const std::string file = dir.File("broken-picture.pdf");
+  pvltest::WriteFile(
+      file, pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] "
+                              "/Resources << /XObject << /Im 5 0 R >> >> /Contents 4 0 R >>",
+                              "STREAM:0 0 1 rg 5 5 30 30 re f q 40 0 0 40 50 50 cm /Im Do Q",
+                              "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB "
+                              "/BitsPerComponent 8 /Filter /DCTDecode /Length " +
+                                  std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream"}));
+  auto form = apptest::NewWindow();
+  form->OpenFiles({QString::fromStdString(file)});
+  ASSERT_EQ(form->DocumentTabCount(), 1);
+  const std::string printed = dir.File("printed.pdf");
+  struct TCase {
+    const char* command;
+    std::string output;
+    std::function<void()> run;
+  } cases[] = {
+      {"save the page as PNG", dir.File("broken-picture1.png"), [&] { form->SavePagesAsImages(1, 1, 5); }},
+      {"print into a file", printed,
+       [&] {
+         form->ViewPDF()->SetPrintOutputFile(QString::fromStdString(printed).toStdU16String());
+         form->MPrintClick();
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.command);
+    TReports reports;
+    c.run();
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(c.output)).size() > 0) << c.output;
+    ASSERT_EQ(gReports.size(), 1) << reports.Joined().toStdString();
+    EXPECT_TRUE(gReports[0].contains("page 1: image 5 0 R left out")) << gReports[0].toStdString();
+  }
 }
