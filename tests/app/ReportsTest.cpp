@@ -223,14 +223,14 @@ TEST(Reports, PicturesLeftOutOfOutputAreNamed) {
   pvltest::TempDir dir;
   const std::string jpeg = "this is not a JPEG stream at all";
   const std::string file = dir.File("broken-picture.pdf");
-  pvltest::WriteFile(
-      file, pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] "
-                              "/Resources << /XObject << /Im 5 0 R >> >> /Contents 4 0 R >>",
-                              "STREAM:0 0 1 rg 5 5 30 30 re f q 40 0 0 40 50 50 cm /Im Do Q",
-                              "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB "
-                              "/BitsPerComponent 8 /Filter /DCTDecode /Length " +
-                                  std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream"}));
+  pvltest::WriteFile(file,
+                     pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] "
+                                       "/Resources << /XObject << /Im 5 0 R >> >> /Contents 4 0 R >>",
+                                       "STREAM:0 0 1 rg 5 5 30 30 re f q 40 0 0 40 50 50 cm /Im Do Q",
+                                       "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB "
+                                       "/BitsPerComponent 8 /Filter /DCTDecode /Length " +
+                                           std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream"}));
   auto form = apptest::NewWindow();
   form->OpenFiles({QString::fromStdString(file)});
   ASSERT_EQ(form->DocumentTabCount(), 1);
