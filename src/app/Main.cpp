@@ -573,6 +573,7 @@ void TForm1::LoadLanguage(const QString& language) {
   for (TAppDialog* dialog : std::initializer_list<TAppDialog*>{formWatermark_, formAnnotation_, formSplitPageImage_,
                                                                formBookmark_, formUpdate_, formAbout_})
     if (dialog) dialog->ApplyLanguage(ini);
+  if (repairNote_) showRepairNotice(CurrentDocInfo());
 }
 
 QString TForm1::LanguageText(const QString& key, const QString& fallback) const {
@@ -731,15 +732,23 @@ void TForm1::FillPageList() {
   comboBoxPage_->setCurrentIndex(count > 0 ? 0 : -1);
 }
 
-void TForm1::showRepairNotice(const TDocInfo& info) {
+void TForm1::showRepairNotice(const TDocInfo* info) {
   // A file read by scanning, its cross-reference data damaged or missing,
   // may have lost objects: the user learns that while its tab is shown. The
-  // status bar says it without stopping the user (or a batch of files).
-  if (viewPDF_->DocumentWasRepaired())
-    statusBar()->showMessage(info.FileName + ": " +
-                             messages_.value("StringFileWasRepaired", "The file was damaged and has been repaired."));
-  else if (QStatusBar* bar = findChild<QStatusBar*>())
-    bar->clearMessage();
+  // status bar says it without stopping the user (or a batch of files); a
+  // label of its own keeps it there while menus show their tips.
+  const bool repaired = info && viewPDF_->DocumentWasRepaired();
+  if (!repaired && !repairNote_) return;
+  if (!repairNote_) {
+    repairNote_ = new QLabel(this);
+    repairNote_->setObjectName("LabelFileRepaired");
+    statusBar()->addWidget(repairNote_, 1);
+  }
+  repairNote_->setText(repaired
+                           ? info->FileName + ": " +
+                                 messages_.value("StringFileWasRepaired", "The file was damaged and has been repaired.")
+                           : QString());
+  statusBar()->setVisible(repaired);
 }
 
 void TForm1::FxOfficePager1Change(int index) {
@@ -751,7 +760,7 @@ void TForm1::FxOfficePager1Change(int index) {
   thumbPDF_->SelectDocument(thumbPDF_->GetDocumentHandle(index + 2));
   FillPageList();
   const TDocInfo& info = docInfos_[static_cast<size_t>(index)];
-  showRepairNotice(info);
+  showRepairNotice(&info);
   currentPage_ = info.Page;
   zoom_ = info.Zoom;
   comboBoxPage_->setCurrentIndex(currentPage_ - 1);
@@ -803,7 +812,7 @@ void TForm1::FxOfficePager1ClosedPage(int pageIndex) {
     if (pager_->GetActivePageIndex() != count - 1) pager_->SetActivePageIndex(count - 1);
     return;
   }
-  if (QStatusBar* bar = findChild<QStatusBar*>()) bar->clearMessage();
+  showRepairNotice(nullptr);
   pager_->hide();
   pageControl1_->hide();
   actions_["MPreview"]->setChecked(false);

@@ -278,9 +278,9 @@ private:
   // After a render or print that worked: the pictures it left out of its
   // pages, if any, reported under what.
   void reportLeftOut(const QString& what);
-  // The status bar's note that the active document's file was repaired
-  // (cleared for a sound file).
-  void showRepairNotice(const TDocInfo& info);
+  // The status bar's note that the active document's (info's) file was
+  // repaired; the bar is hidden for a sound file and without a document.
+  void showRepairNotice(const TDocInfo* info);
   // The start of the page-copying commands (split, extract): the output
   // file and a page range of the open document, the range checked (an
   // empty one or one starting past the end is reported). False when there
@@ -329,6 +329,7 @@ private:
   QTreeWidget* listViewAttach_ = nullptr;
   QPointer<QLabel> pageImage_;
   QPointer<QLabel> pageShadow_;
+  QLabel* repairNote_ = nullptr;  // in the status bar, made for the first repaired file
   std::vector<QPointer<QLabel>> thumbnails_;
   std::vector<QPointer<QLabel>> thumbnailShadows_;
   // Thumbnail builds: a newer build (or a tab switch) ends an older one.

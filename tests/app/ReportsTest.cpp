@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QStringList>
 #include <cstdlib>
 #include <functional>
@@ -57,9 +59,11 @@ int ListedPages(const TForm1& form) {
   return form.findChild<QComboBox*>("ComboBoxPage")->count();
 }
 
+// The status bar's note, "" while the bar is hidden.
 QString StatusText(TForm1& form) {
   auto* bar = form.findChild<QStatusBar*>();
-  return bar ? bar->currentMessage() : QString();
+  auto* note = form.findChild<QLabel*>("LabelFileRepaired");
+  return bar && note && bar->isVisible() ? note->text() : QString();
 }
 
 }  // namespace
@@ -99,6 +103,16 @@ TEST(Reports, RepairedFilesAreShownWithANote) {
     ASSERT_FALSE(note.isEmpty());
     EXPECT_TRUE(StatusText(*form).contains(note)) << StatusText(*form).toStdString();
     EXPECT_TRUE(StatusText(*form).contains("damaged.pdf")) << StatusText(*form).toStdString();
+    // A menu's tip passing over the status bar leaves the note in place.
+    QStatusTipEvent tip("Open a file");
+    QApplication::sendEvent(form.get(), &tip);
+    QStatusTipEvent noTip("");
+    QApplication::sendEvent(form.get(), &noTip);
+    EXPECT_TRUE(StatusText(*form).contains(note)) << StatusText(*form).toStdString();
+    // The note follows the language.
+    form->LoadLanguage("German");
+    EXPECT_TRUE(StatusText(*form).contains(form->Message("StringFileWasRepaired"))) << StatusText(*form).toStdString();
+    form->LoadLanguage("English");
 
     // A sound file's tab shows no note; the repaired one's shows it again.
     const std::string other = dir.File("sound.pdf");
