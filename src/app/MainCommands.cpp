@@ -205,7 +205,7 @@ void TForm1::AddImageWatermark() {
   // Loading selects the image; a failed load must not leave an earlier
   // image to be drawn in its place.
   if (viewPDF_->AddImageFromFile(u16(path), 0) == 0) {
-    reportFailure(path);
+    showError(path + ": " + QString("not an image file that can be read") + failureCause(*viewPDF_));
     return;
   }
   const double iw = viewPDF_->ImageWidth(), ih = viewPDF_->ImageHeight();
@@ -234,7 +234,7 @@ void TForm1::MThumbnailsClick() {
   // Only the image just chosen may become the thumbnail: when it cannot be
   // read, the page keeps what it had.
   if (viewPDF_->AddImageFromFile(u16(files[0]), 0) == 0) {
-    reportFailure(files[0]);
+    showError(files[0] + ": " + QString("not an image file that can be read") + failureCause(*viewPDF_));
     return;
   }
   if (viewPDF_->SetPageThumbnail() == 0) {
@@ -557,7 +557,7 @@ void TForm1::MConvertImageClick() {
     }
     converter.SelectPage(i + 1);
     if (converter.AddImageFromFile(u16(files[i]), 0) == 0) {
-      reportFailure(files[i], &converter);
+      showError(files[i] + ": " + QString("not an image file that can be read") + failureCause(converter));
       return;
     }
     const double w = converter.ImageWidth(), h = converter.ImageHeight();
