@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -66,11 +67,12 @@ const std::pair<const char*, const char*> kOptionDefaults[] = {
 
 // The message keys of the main window.
 const char* const kMessageKeys[] = {
-    "StringDocumentIsProtected", "StringEnterUserPassword", "StringWrongPassword",   "StringDoYouWantToOpen",
-    "StringExtractPages",        "StringEnterStartPage",    "StringEnterEndPage",    "StringInsertBlankPage",
-    "StringInsertAtPosition",    "StringEncryptFile",       "StringEnterOwnerPassword", "StringNoMatches",
+    "StringDocumentIsProtected", "StringEnterUserPassword",     "StringWrongPassword",       "StringDoYouWantToOpen",
+    "StringExtractPages",        "StringEnterStartPage",        "StringEnterEndPage",        "StringInsertBlankPage",
+    "StringInsertAtPosition",    "StringEncryptFile",           "StringEnterOwnerPassword",  "StringNoMatches",
     "StringLastVersion",         "StringNewVersionIsAvailable", "StringCantConnectToServer", "StringFileIsDamaged",
-    "StringCantSaveVersionFile", "StringSaveChanges", "StringCantSaveFile"};
+    "StringCantSaveVersionFile", "StringSaveChanges",           "StringCantSaveFile",        "StringCommandFailed",
+    "StringFileWasRepaired"};
 
 // Quotes a path for the Exec key of a desktop entry.
 QString desktopQuote(const QString& path) {
@@ -571,6 +573,7 @@ void TForm1::LoadLanguage(const QString& language) {
   for (TAppDialog* dialog : std::initializer_list<TAppDialog*>{formWatermark_, formAnnotation_, formSplitPageImage_,
                                                                formBookmark_, formUpdate_, formAbout_})
     if (dialog) dialog->ApplyLanguage(ini);
+  if (repairNote_) showRepairNotice(CurrentDocInfo());
 }
 
 QString TForm1::LanguageText(const QString& key, const QString& fallback) const {
@@ -654,8 +657,8 @@ bool TForm1::OpenFile(const QString& fileName) {
   }
   // Only an encrypted file asks for a password; anything else is reported.
   if (viewPDF_->LastErrorCode() != pvlErrWrongPassword) {
-    showError(messages_.value("StringFileIsDamaged", "The file cannot be opened as a PDF document:") + "\n" +
-              fileName);
+    showError(messages_.value("StringFileIsDamaged", "The file cannot be opened as a PDF document:") + "\n" + fileName +
+              failureCause(*viewPDF_));
     return false;
   }
   QString password;
@@ -680,7 +683,7 @@ bool TForm1::OpenFile(const QString& fileName) {
   showError(viewPDF_->LastErrorCode() == pvlErrWrongPassword
                 ? messages_.value("StringWrongPassword", "Wrong password")
                 : messages_.value("StringFileIsDamaged", "The file cannot be opened as a PDF document:") + "\n" +
-                      fileName);
+                      fileName + failureCause(*viewPDF_));
   return false;
 }
 
@@ -729,6 +732,25 @@ void TForm1::FillPageList() {
   comboBoxPage_->setCurrentIndex(count > 0 ? 0 : -1);
 }
 
+void TForm1::showRepairNotice(const TDocInfo* info) {
+  // A file read by scanning, its cross-reference data damaged or missing,
+  // may have lost objects: the user learns that while its tab is shown. The
+  // status bar says it without stopping the user (or a batch of files); a
+  // label of its own keeps it there while menus show their tips.
+  const bool repaired = info && viewPDF_->DocumentWasRepaired();
+  if (!repaired && !repairNote_) return;
+  if (!repairNote_) {
+    repairNote_ = new QLabel(this);
+    repairNote_->setObjectName("LabelFileRepaired");
+    statusBar()->addWidget(repairNote_, 1);
+  }
+  repairNote_->setText(repaired
+                           ? info->FileName + ": " +
+                                 messages_.value("StringFileWasRepaired", "The file was damaged and has been repaired.")
+                           : QString());
+  statusBar()->setVisible(repaired);
+}
+
 void TForm1::FxOfficePager1Change(int index) {
   // Matches belong to the document they were found in.
   searchMatches_.clear();
@@ -738,6 +760,7 @@ void TForm1::FxOfficePager1Change(int index) {
   thumbPDF_->SelectDocument(thumbPDF_->GetDocumentHandle(index + 2));
   FillPageList();
   const TDocInfo& info = docInfos_[static_cast<size_t>(index)];
+  showRepairNotice(&info);
   currentPage_ = info.Page;
   zoom_ = info.Zoom;
   comboBoxPage_->setCurrentIndex(currentPage_ - 1);
@@ -789,6 +812,7 @@ void TForm1::FxOfficePager1ClosedPage(int pageIndex) {
     if (pager_->GetActivePageIndex() != count - 1) pager_->SetActivePageIndex(count - 1);
     return;
   }
+  showRepairNotice(nullptr);
   pager_->hide();
   pageControl1_->hide();
   actions_["MPreview"]->setChecked(false);
@@ -1132,5 +1156,7 @@ void TForm1::SavePagesAsImages(int32_t first, int32_t last, int32_t kind) {
   // The image list's items are the page-image format numbers.
   viewPDF_->SetRenderScale(zoom_ / 100.0);
   if (viewPDF_->RenderPagesToFile(renderDPI_, first, last, kind, name.toStdU16String()) == 0)
-    showError(QString::fromStdString(viewPDF_->LastRenderMessage()));
+    reportRenderFailure(name);
+  else
+    reportLeftOut(name);
 }

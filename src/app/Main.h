@@ -264,7 +264,23 @@ private:
   QStringList ChooseFiles(const QString& filter);
   QString ChooseSaveFile(const QString& start, const QString& filter);
   QString loadedFileName() const;
-  void reportFailure(const QString& what);
+  // Shows what failed: what, the fixed words of the facade's last error
+  // and, where the engine said more, its cause.
+  void reportFailure(const QString& what, const TPavona* source = nullptr);
+  // The engine's cause of source's last failure on a line of its own, when
+  // it says more than the error code's meaning; empty otherwise.
+  static QString failureCause(const TPavona& source);
+  // The fixed words of source's last error and its cause.
+  static QString failureText(const TPavona& source);
+  // reportFailure for a page render or print, whose own text (which it
+  // clears when it starts) says more where the error's cause does not.
+  void reportRenderFailure(const QString& what);
+  // After a render or print that worked: the pictures it left out of its
+  // pages, if any, reported under what.
+  void reportLeftOut(const QString& what);
+  // The status bar's note that the active document's (info's) file was
+  // repaired; the bar is hidden for a sound file and without a document.
+  void showRepairNotice(const TDocInfo* info);
   // The start of the page-copying commands (split, extract): the output
   // file and a page range of the open document, the range checked (an
   // empty one or one starting past the end is reported). False when there
@@ -316,6 +332,7 @@ private:
   QTreeWidget* listViewAttach_ = nullptr;
   QPointer<QLabel> pageImage_;
   QPointer<QLabel> pageShadow_;
+  QLabel* repairNote_ = nullptr;  // in the status bar, made for the first repaired file
   std::vector<QPointer<QLabel>> thumbnails_;
   std::vector<QPointer<QLabel>> thumbnailShadows_;
   // Thumbnail builds: a newer build (or a tab switch) ends an older one.
@@ -336,4 +353,5 @@ private:
   QStringList searchLines_;
   QStringList searchMatches_;
   int searchIndex_ = 0;
+  int mergeCount_ = 0;  // merges into a new file so far
 };

@@ -77,17 +77,44 @@ static QString failureReason(int32_t code) {
     case pvlErrRenderFailed: return "the page could not be drawn";
     case pvlErrBadArgument: return "the request is outside what the command accepts";
     case pvlErrSaveFailed: return "the document could not be saved";
-    case TPavona::pvlErrMetafileWMF: return "Windows metafiles (WMF) cannot be placed; only EMF files can";
+    case TPavona::pvlErrMetafileWMF:
+      return "the Windows metafile (WMF) could not be converted";
     case TPavona::pvlErrUnencodableText: return "the text has characters the font cannot show";
     case TPavona::pvlErrNoPageTree: return "the document has no pages";
     default: return "the operation failed";
   }
 }
 
-void TForm1::reportFailure(const QString& what) {
-  const std::string detail = viewPDF_->LastRenderMessage();
-  showError(detail.empty() ? what + ": " + failureReason(viewPDF_->LastErrorCode())
-                           : what + ": " + QString::fromStdString(detail));
+QString TForm1::failureCause(const TPavona& source) {
+  // A code set without a cause carries its own meaning as the message: the
+  // fixed words already say that much.
+  const std::string& cause = source.LastErrorMessage();
+  if (cause.empty() || cause == FacadeErrorText(source.LastErrorCode())) return {};
+  return "\n" + QString::fromStdString(cause);
+}
+
+QString TForm1::failureText(const TPavona& source) {
+  return failureReason(source.LastErrorCode()) + failureCause(source);
+}
+
+void TForm1::reportFailure(const QString& what, const TPavona* source) {
+  showError(what + ": " + failureText(source ? *source : *viewPDF_));
+}
+
+void TForm1::reportRenderFailure(const QString& what) {
+  const std::string& render = viewPDF_->LastRenderMessage();
+  if (render.empty() || render == viewPDF_->LastErrorMessage()) {
+    reportFailure(what);
+    return;
+  }
+  showError(what + ": " + failureReason(viewPDF_->LastErrorCode()) + "\n" + QString::fromStdString(render));
+}
+
+void TForm1::reportLeftOut(const QString& what) {
+  const std::string& warnings = viewPDF_->LastRenderWarnings();
+  if (!warnings.empty())
+    showError(what + ": " + QString("some pictures could not be drawn and were left out") + "\n" +
+              QString::fromStdString(warnings));
 }
 
 // ---------------------------------------------------------------------------
@@ -178,7 +205,7 @@ void TForm1::AddImageWatermark() {
   // Loading selects the image; a failed load must not leave an earlier
   // image to be drawn in its place.
   if (viewPDF_->AddImageFromFile(u16(path), 0) == 0) {
-    showError(path + ": " + QString("not an image file that can be read (%1)").arg(viewPDF_->LastErrorCode()));
+    showError(path + ": " + QString("not an image file that can be read") + failureCause(*viewPDF_));
     return;
   }
   const double iw = viewPDF_->ImageWidth(), ih = viewPDF_->ImageHeight();
@@ -207,7 +234,7 @@ void TForm1::MThumbnailsClick() {
   // Only the image just chosen may become the thumbnail: when it cannot be
   // read, the page keeps what it had.
   if (viewPDF_->AddImageFromFile(u16(files[0]), 0) == 0) {
-    showError(files[0] + ": " + QString("not an image file that can be read (%1)").arg(viewPDF_->LastErrorCode()));
+    showError(files[0] + ": " + QString("not an image file that can be read") + failureCause(*viewPDF_));
     return;
   }
   if (viewPDF_->SetPageThumbnail() == 0) {
@@ -340,7 +367,7 @@ void TForm1::MInsertTextClick() {
   const QString ext = QFileInfo(files[0]).suffix().toLower();
   QFile file(files[0]);
   if (!file.open(QIODevice::ReadOnly)) {
-    showError(files[0]);
+    showError(files[0] + ": " + file.errorString());
     return;
   }
   // A text file is a few pages' worth; more would only be drawn off the page.
@@ -370,7 +397,7 @@ void TForm1::MMergeClick() {
   for (const QString& file : files) {
     if (viewPDF_->LoadFromFile(u16(file), u"") != 1) {
       viewPDF_->SelectDocument(target);
-      showError(file + ": " + Message("StringFileIsDamaged"));
+      showError(Message("StringFileIsDamaged") + "\n" + file + failureCause(*viewPDF_));
       continue;
     }
     const int32_t added = viewPDF_->SelectedDocument();
@@ -395,9 +422,12 @@ void TForm1::MMergeFilesClick() {
   // The output first: a cancelled merge leaves nothing in the list.
   const QString output = ChooseSaveFile(docInfos_.empty() ? QString() : loadedFileName(), "Adobe PDF File (*.pdf)");
   if (output.isEmpty()) return;
-  for (const QString& file : files) viewPDF_->AddToFileList(u"FilesToMerge", u16(file));
-  if (viewPDF_->MergeFileList(u"FilesToMerge", u16(output)) != static_cast<int32_t>(files.size()))
-    reportFailure(output);
+  // The facade keeps its named lists for its lifetime and has no way to
+  // empty one: each merge gets a list of its own, so that no file of an
+  // earlier merge goes into this one.
+  const std::u16string list = u16(QString("FilesToMerge%1").arg(++mergeCount_));
+  for (const QString& file : files) viewPDF_->AddToFileList(list, u16(file));
+  if (viewPDF_->MergeFileList(list, u16(output)) != static_cast<int32_t>(files.size())) reportFailure(output);
 }
 
 bool TForm1::askOutputAndPageRange(QString& output, int32_t& first, int32_t& last) {
@@ -516,7 +546,7 @@ void TForm1::MExtractImagesClick() {
     viewPDF_->SelectImage(viewPDF_->GetImageHandle(before + i));
     const int32_t kind = viewPDF_->ImageType();
     if (kind <= 0) {
-      failures << QString("%1 (%2)").arg(i).arg(viewPDF_->LastErrorCode());
+      failures << QString("%1 (%2)").arg(i).arg(failureReason(viewPDF_->LastErrorCode()));
       continue;
     }
     ext = kind == 1 ? ".jpg" : kind == 2 ? ".bmp" : kind == 3 ? ".tiff" : kind == 4 ? ".png" : ext;
@@ -539,25 +569,25 @@ void TForm1::MConvertImageClick() {
   TPavona converter;
   for (int i = 0; i < files.size(); ++i) {
     if (i > 0 && converter.NewPage() == 0) {
-      showError(files[i] + QString(": no page for it (%1)").arg(converter.LastErrorCode()));
+      reportFailure(files[i], &converter);
       return;
     }
     converter.SelectPage(i + 1);
     if (converter.AddImageFromFile(u16(files[i]), 0) == 0) {
-      showError(files[i] + ": " + QString("not an image file that can be read (%1)").arg(converter.LastErrorCode()));
+      showError(files[i] + ": " + QString("not an image file that can be read") + failureCause(converter));
       return;
     }
     const double w = converter.ImageWidth(), h = converter.ImageHeight();
     converter.SetOrigin(1);
     if (converter.SetPageDimensions(w, h) == 0 || converter.DrawImage(0, 0, w, h) == 0) {
-      showError(files[i] + QString(": could not be drawn (%1)").arg(converter.LastErrorCode()));
+      reportFailure(files[i], &converter);
       return;
     }
   }
   const QString output = ChooseSaveFile("pdf_from_images.pdf", "Adobe PDF File (*.pdf)");
   if (output.isEmpty()) return;
   if (converter.SaveToFile(u16(output)) == 0)
-    showError(output + ": " + Message("StringCantSaveFile"));
+    showError(output + ": " + Message("StringCantSaveFile") + failureCause(converter));
 }
 
 // ---------------------------------------------------------------------------
@@ -569,6 +599,8 @@ void TForm1::MPrintClick() {
   std::u16string printer;
   viewPDF_->GetDefaultPrinterName(printer);
   if (viewPDF_->PrintDocument(printer, 1, viewPDF_->PageCount(), options) == 0)
-    reportFailure(actions_["MPrint"]->text());
+    reportRenderFailure(actions_["MPrint"]->text());
+  else
+    reportLeftOut(actions_["MPrint"]->text());
   viewPDF_->SelectPage(currentPage_);
 }

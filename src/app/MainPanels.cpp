@@ -108,7 +108,7 @@ void TForm1::AddBookmark(const QString& title, const QString& link, int32_t page
     if (item) viewPDF_->SetOutlineWebLink(item, u16(link));
   }
   if (!item) {
-    showError(QString::fromStdString(viewPDF_->LastRenderMessage()));
+    reportFailure(title);
     return;
   }
   viewPDF_->SetOutlineColor(item, color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0);
@@ -174,9 +174,13 @@ void TForm1::AttachFiles(const QStringList& files) {
   bool any = false;
   for (const QString& file : files) {
     const QString title = "Attachement " + QString::number(viewPDF_->EmbeddedFileCount());
-    if (viewPDF_->EmbedFile(u16(title), u16(file), u"") == 0)
-      showError(file + ": " + QString::fromStdString(viewPDF_->LastRenderMessage()));
-    else
+    // The facade says nothing of a file that is not there: its last error
+    // could be an earlier command's.
+    viewPDF_->SetLastErrorCode(0);
+    if (viewPDF_->EmbedFile(u16(title), u16(file), u"") == 0) {
+      if (viewPDF_->LastErrorCode() == 0 && !QFileInfo(file).isFile()) viewPDF_->SetLastErrorCode(pvlErrUnreadable);
+      reportFailure(file);
+    } else
       any = true;
   }
   if (any) SetModified(true);
@@ -204,7 +208,7 @@ void TForm1::MSaveAttachClick() {
         SaveFileHook ? SaveFileHook(listViewAttach_->topLevelItem(i - 1)->text(0))
                      : QFileDialog::getSaveFileName(this, QString(), listViewAttach_->topLevelItem(i - 1)->text(0));
     if (path.isEmpty()) continue;  // this file only
-    if (viewPDF_->SaveEmbeddedFileToFile(i, u16(path)) == 0) showError(path);
+    if (viewPDF_->SaveEmbeddedFileToFile(i, u16(path)) == 0) reportFailure(path);
   }
 }
 
@@ -235,7 +239,7 @@ bool TForm1::SaveDocument(const QString& fileName) {
   viewPDF_->SetInformation(5, product);
   viewPDF_->SetInformation(6, product);
   if (viewPDF_->SaveToFile(u16(fileName)) == 0) {
-    showError(fileName + ": " + Message("StringCantSaveFile"));
+    showError(fileName + ": " + Message("StringCantSaveFile") + failureCause(*viewPDF_));
     return false;
   }
   // The saved document is the selected one, which need not be the active tab's.

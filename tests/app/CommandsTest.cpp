@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <cctype>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "AppTestSupport.h"
 #include "MakePdf.h"
@@ -103,6 +105,32 @@ TEST(Commands, BlankPagesMergingAndSplitting) {
   EXPECT_EQ(Pages(base + "2.pdf"), 1);
   EXPECT_EQ(Pages(base + "3.pdf"), 1);
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(base + "4.pdf")));
+}
+
+// Each merge into a new file holds the files chosen for it, and only those:
+// a second merge does not take in the files of the first.
+TEST(Commands, MergingFilesIntoNewOnesTakesOnlyTheFilesChosen) {
+  ASSERT_TRUE(pvltest::HaveTool("qpdf"));
+  auto o = Open("samples/pdflatex-4-pages.pdf");
+  TForm1& f = *o->form;
+  const std::string one = pvltest::CorpusPath("samples/minimal-document.pdf");
+  const struct {
+    std::vector<std::string> files;
+    int pages;
+  } merges[] = {{{o->file, one}, 5}, {{one, one}, 2}, {{one, o->file, one}, 6}};
+  int n = 0;
+  for (const auto& m : merges) {
+    const std::string output = o->dir.File("merged" + std::to_string(++n) + ".pdf");
+    f.OpenFilesHook = [&](const QString&) {
+      QStringList files;
+      for (const std::string& file : m.files) files << QString::fromStdString(file);
+      return files;
+    };
+    f.SaveFileHook = [&](const QString&) { return QString::fromStdString(output); };
+    f.MMergeFilesClick();
+    EXPECT_EQ(Pages(output), m.pages) << output;
+  }
+  EXPECT_EQ(Pages(o->file), 4) << "the open document's file is an input, not the output";
 }
 
 TEST(Commands, TextExtractionAndPrintingToAFile) {

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
 #include <QInputDialog>
 #include <QLabel>
@@ -234,6 +235,42 @@ TEST(Window, TabsCloseAndSwitchWhileThumbnailsAreBuilt) {
   f->BuildThumbnails();
   EXPECT_EQ(f->ThumbnailCount(), 4);
   EXPECT_EQ(f->ThumbPDF()->PageCount(), 4);
+}
+
+// Home pressed while the thumbnails of a long document are drawn shows page
+// 1 and keeps showing it; the build still draws every thumbnail.
+TEST(Window, HomeDuringTheThumbnailBuildShowsPageOne) {
+  auto f = apptest::NewWindow();
+  f->OpenFiles({QString::fromStdString(pvltest::CorpusPath("pdfjs/tracemonkey.pdf"))});
+  ASSERT_EQ(f->DocumentTabCount(), 1);
+  f->MPreviewClick();
+  f->MLastPageClick();
+  ASSERT_EQ(f->CurrentPage(), 14);
+  auto drawn = [&](int n) {
+    auto* thumbnail = f->ScrollBoxPreview()->findChild<QLabel*>(QString("ImagePreview%1").arg(n));
+    return thumbnail && !thumbnail->pixmap().isNull();
+  };
+  // The key goes in once the build has drawn its first thumbnail and
+  // before it has drawn the last.
+  bool pressed = false, duringBuild = false;
+  QTimer poll;
+  poll.setInterval(1);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (pressed || !drawn(1)) return;
+    pressed = true;
+    duringBuild = !drawn(14);
+    QTest::keyClick(f->ScrollBoxView(), Qt::Key_Home);
+  });
+  poll.start();
+  f->BuildThumbnails();
+  poll.stop();
+  ASSERT_TRUE(pressed);
+  EXPECT_TRUE(duringBuild);
+  QApplication::processEvents();
+  EXPECT_EQ(f->CurrentPage(), 1);
+  EXPECT_EQ(f->findChild<QComboBox*>("ComboBoxPage")->currentIndex(), 0);
+  EXPECT_EQ(f->CurrentDocInfo()->Page, 1);
+  for (int n = 1; n <= 14; ++n) EXPECT_TRUE(drawn(n)) << "thumbnail " << n;
 }
 
 TEST(Window, TheAttachmentsListShowsTheFileSize) {
