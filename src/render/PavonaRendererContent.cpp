@@ -1157,6 +1157,10 @@ void TPDFRenderer::BeginMarkedContent(TRun& run, std::string_view tag, std::stri
 }
 
 TPDFObject* TPDFRenderer::inlineProperties(std::string_view text) {
+  // Properties run to their ">>" or to the end of the content: text this
+  // long is no property list but a dictionary left open, and marks nothing.
+  constexpr size_t kMaxInlineProperties = 64 * 1024;
+  if (text.size() > kMaxInlineProperties) return nullptr;
   auto& known = optionalContent_.inlineObjects;
   if (auto found = known.find(std::string(text)); found != known.end()) return found->second;
   auto& pool = optionalContent_.inlinePool;

@@ -232,3 +232,26 @@ TEST(OptionalContent, HostileVisibilityExpressionsEndAndHideNothing) {
     }
   }
 }
+
+// A renderer drawing one page after another weighs each page's optional
+// content under its own document's configuration: a second document whose
+// group is on was drawn with the first one's base state OFF.
+TEST(OptionalContent, EachPageDrawnTakesItsOwnDocumentsConfiguration) {
+  const std::string content = "/OC /A BDC 0 g 10 10 30 30 re f EMC";
+  auto hiding = LoadPdf(OptionalPage("<< /BaseState /OFF >>", content, "", ""));
+  auto showing = LoadPdf(OptionalPage("<< >>", content, "", ""));
+  ASSERT_TRUE(hiding && showing);
+  TPDFFontCollection fonts;
+  TPDFRenderer renderer(&fonts);
+  for (auto* doc : {hiding.get(), showing.get()}) {
+    const bool shown = doc == showing.get();
+    SCOPED_TRACE(shown ? "second document" : "first document");
+    auto pages = FindPages(*doc);
+    ASSERT_EQ(pages.size(), 1u);
+    renderer.PageObject = pages[0];
+    renderer.Resolution = 72;
+    const TBitmap bitmap = DrawRendererPage(renderer, false);
+    EXPECT_EQ(renderer.GetErrorText(), "");
+    EXPECT_EQ(Rgb(bitmap, 25, 75), shown ? 0x000000u : 0xFFFFFFu);
+  }
+}
