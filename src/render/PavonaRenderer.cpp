@@ -164,6 +164,15 @@ TPDFRenderer::TPageGeometry TPDFRenderer::MeasurePage() {
 
 void TPDFRenderer::RenderPage() {
   UseSavedState = false;
+  // What optional content shows depends on the page's document and the
+  // output: weighed afresh for every page drawn.
+  {
+    TOptionalContent& oc = optionalContent_;
+    oc.loaded = oc.baseOff = false;
+    oc.groups.reset();
+    oc.on.clear(), oc.off.clear();
+    oc.decided.clear();
+  }
   if (fontCollection_) fontCollection_->KeepDifferences = OutputKind == rokText;
   ErrorText.clear();
   Warnings.clear();

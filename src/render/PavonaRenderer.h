@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -284,12 +285,27 @@ private:
   // configuration; true for anything else.
   bool OptionalContentVisible(TPDFObject* oc);
   bool groupIsOn(TPDFDictionary* group);
+  // A membership dictionary's visibility expression (/VE); nullopt when the
+  // expression nests too deeply, repeats itself or is too large to weigh.
+  struct TExpressionWalk;
+  std::optional<bool> visibilityExpression(TPDFObject* expression, TExpressionWalk& walk);
+  // An /OC properties operand written inline ("<< ... >>"), read once per
+  // distinct text into a pool of the renderer's own.
+  TPDFObject* inlineProperties(std::string_view text);
   // Reads the default configuration (/OCProperties /D) on first use.
   void loadOptionalContent();
   struct TOptionalContent {
     bool loaded = false;
     bool baseOff = false;
+    // The document's groups (/OCProperties /OCGs); the configuration governs
+    // these alone. Unset when the document lists none.
+    std::optional<std::vector<const TPDFObject*>> groups;
     std::vector<const TPDFObject*> on, off;
+    // Visibility of each /OC value already weighed: the configuration does
+    // not change during a run.
+    std::unordered_map<const TPDFObject*, bool> decided;
+    std::unique_ptr<TPDFStructure> inlinePool;
+    std::unordered_map<std::string, TPDFObject*> inlineObjects;
   } optionalContent_;
   void DrawAnnotations(TRun& run);
   void DrawAnnotation(TRun& run, TPDFDictionary* annot);

@@ -1143,11 +1143,38 @@ void TPDFRenderer::DrawInlineImage(TRun& run) {
 
 void TPDFRenderer::BeginMarkedContent(TRun& run, std::string_view tag, std::string_view properties) {
   run.marked.push_back(run.visible);
-  if (tag != "/OC" || !properties.starts_with("/")) return;
-  TPDFDictionary* props = ResourceDictionary(run, "Properties");
-  if (!props) return;
+  if (tag != "/OC") return;
+  TPDFObject* oc = nullptr;
+  if (properties.starts_with("<<")) {
+    oc = inlineProperties(properties);
+  } else if (properties.starts_with("/")) {
+    TPDFDictionary* props = ResourceDictionary(run, "Properties");
+    if (!props) return;
+    oc = props->GetValue(properties.substr(1));
+  }
   // Content inside hidden content stays hidden whatever its own group says.
-  if (!OptionalContentVisible(props->GetValue(properties.substr(1)))) run.visible = false;
+  if (oc && !OptionalContentVisible(oc)) run.visible = false;
+}
+
+TPDFObject* TPDFRenderer::inlineProperties(std::string_view text) {
+  // Properties run to their ">>" or to the end of the content: text this
+  // long is no property list but a dictionary left open, and marks nothing.
+  constexpr size_t kMaxInlineProperties = 64 * 1024;
+  if (text.size() > kMaxInlineProperties) return nullptr;
+  auto& known = optionalContent_.inlineObjects;
+  if (auto found = known.find(std::string(text)); found != known.end()) return found->second;
+  auto& pool = optionalContent_.inlinePool;
+  if (!pool) {
+    // The dictionary names the document's groups by reference: the
+    // references are looked up in the document.
+    pool = std::make_unique<TPDFStructure>();
+    pool->OnLookupObject = [this](TPDFIndRef* ref, int32_t number, int32_t generation) -> TPDFObject* {
+      return Structure && Structure->OnLookupObject ? Structure->OnLookupObject(ref, number, generation) : nullptr;
+    };
+  }
+  TPDFObject* parsed = pool->ParseObject(text);
+  known.emplace(std::string(text), parsed);
+  return parsed;
 }
 
 void TPDFRenderer::loadOptionalContent() {
@@ -1170,13 +1197,17 @@ void TPDFRenderer::loadOptionalContent() {
     TPDFDictionary* config = properties ? PDFAsDictionary(ResolveObject(properties->GetValue("D"))) : nullptr;
     if (!config) return;
     optionalContent_.baseOff = config->GetNameValue("BaseState") == "OFF";
-    auto collect = [&](std::string_view key, std::vector<const TPDFObject*>& groups) {
-      if (TPDFArray* list = PDFAsArray(ResolveObject(config->GetValue(key))))
+    auto collect = [&](TPDFDictionary* from, std::string_view key, std::vector<const TPDFObject*>& groups) {
+      if (TPDFArray* list = PDFAsArray(ResolveObject(from->GetValue(key))))
         for (TPDFObject* item : list->Items())
           if (const TPDFObject* group = PDFAsDictionary(ResolveObject(item))) groups.push_back(group);
     };
-    collect("ON", optionalContent_.on);
-    collect("OFF", optionalContent_.off);
+    collect(config, "ON", optionalContent_.on);
+    collect(config, "OFF", optionalContent_.off);
+    if (PDFAsArray(ResolveObject(properties->GetValue("OCGs")))) {
+      optionalContent_.groups.emplace();
+      collect(properties, "OCGs", *optionalContent_.groups);
+    }
     return;
   }
 }
@@ -1186,7 +1217,10 @@ bool TPDFRenderer::groupIsOn(TPDFDictionary* group) {
   auto holds = [group](const std::vector<const TPDFObject*>& list) {
     return std::find(list.begin(), list.end(), group) != list.end();
   };
-  bool on = holds(optionalContent_.on) || (!holds(optionalContent_.off) && !optionalContent_.baseOff);
+  // A group the document does not list (one written inline among them) is
+  // none of the configuration's business: only its usage can turn it off.
+  const bool governed = !optionalContent_.groups || holds(*optionalContent_.groups);
+  bool on = !governed || holds(optionalContent_.on) || (!holds(optionalContent_.off) && !optionalContent_.baseOff);
   // A group's usage for this output can turn it off as well.
   if (TPDFDictionary* usage = PDFAsDictionary(ResolveObject(group->GetValue("Usage")))) {
     const char* key = OutputKind == rokPrinter ? "Print" : "View";
@@ -1197,25 +1231,82 @@ bool TPDFRenderer::groupIsOn(TPDFDictionary* group) {
   return on;
 }
 
+// Bounds of one visibility expression: how deep it may nest, how many terms
+// it may have in all (terms shared by several operators count each time),
+// and the arrays of the path being weighed, so one that holds itself ends.
+struct TPDFRenderer::TExpressionWalk {
+  static constexpr size_t MaxDepth = 32;
+  static constexpr size_t MaxTerms = 4096;
+  size_t terms = 0;
+  std::vector<const TPDFArray*> path;
+};
+
+std::optional<bool> TPDFRenderer::visibilityExpression(TPDFObject* expression, TExpressionWalk& walk) {
+  if (++walk.terms > TExpressionWalk::MaxTerms) return std::nullopt;
+  TPDFObject* term = ResolveObject(expression);
+  if (TPDFDictionary* group = PDFAsDictionary(term)) return groupIsOn(group);
+  TPDFArray* array = PDFAsArray(term);
+  // A term that is neither a group nor an operation hides nothing.
+  if (!array || array->GetCount() < 1) return true;
+  if (walk.path.size() >= TExpressionWalk::MaxDepth ||
+      std::find(walk.path.begin(), walk.path.end(), array) != walk.path.end())
+    return std::nullopt;
+  walk.path.push_back(array);
+  TPDFName* op = PDFAsName(ResolveObject(array->GetItem(0)));
+  const std::string_view name = op ? std::string_view(op->GetValue()) : std::string_view();
+  const int32_t count = array->GetCount();
+  std::optional<bool> result = true;  // an unknown operation hides nothing
+  if (name == "Not" && count == 2) {
+    result = visibilityExpression(array->GetItem(1), walk);
+    if (result) result = !*result;
+  } else if (name == "And" || name == "Or") {
+    // And of no terms is true, Or of none false; the first term that
+    // decides ends the weighing.
+    const bool all = name == "And";
+    result = all;
+    for (int32_t i = 1; i < count && result == all; ++i) result = visibilityExpression(array->GetItem(i), walk);
+  }
+  walk.path.pop_back();
+  return result;
+}
+
 bool TPDFRenderer::OptionalContentVisible(TPDFObject* oc) {
   TPDFDictionary* d = PDFAsDictionary(ResolveObject(oc));
   if (!d) return true;
-  if (d->GetNameValue("Type") != "OCMD") return groupIsOn(d);
-  // A membership dictionary: its groups under its policy (AnyOn by default).
-  std::vector<TPDFDictionary*> groups;
-  TPDFObject* ocgs = ResolveObject(d->GetValue("OCGs"));
-  if (TPDFDictionary* one = PDFAsDictionary(ocgs)) groups.push_back(one);
-  if (TPDFArray* list = PDFAsArray(ocgs))
-    for (TPDFObject* item : list->Items())
-      if (TPDFDictionary* group = PDFAsDictionary(ResolveObject(item))) groups.push_back(group);
-  if (groups.empty()) return true;
-  size_t on = 0;
-  for (TPDFDictionary* group : groups) on += groupIsOn(group);
-  const std::string policy = d->GetNameValue("P");
-  if (policy == "AllOn") return on == groups.size();
-  if (policy == "AnyOff") return on < groups.size();
-  if (policy == "AllOff") return on == 0;
-  return on > 0;
+  auto known = optionalContent_.decided.find(d);
+  if (known != optionalContent_.decided.end()) return known->second;
+  bool visible = true;
+  if (d->GetNameValue("Type") != "OCMD") {
+    visible = groupIsOn(d);
+  } else if (TPDFObject* ve = d->GetValue("VE"); PDFAsArray(ResolveObject(ve))) {
+    // A visibility expression, when there is one, decides alone; one that
+    // cannot be weighed (too deep, holding itself) hides nothing.
+    TExpressionWalk walk;
+    visible = visibilityExpression(ve, walk).value_or(true);
+  } else {
+    // Its groups under its policy (AnyOn by default).
+    std::vector<TPDFDictionary*> groups;
+    TPDFObject* ocgs = ResolveObject(d->GetValue("OCGs"));
+    if (TPDFDictionary* one = PDFAsDictionary(ocgs)) groups.push_back(one);
+    if (TPDFArray* list = PDFAsArray(ocgs))
+      for (TPDFObject* item : list->Items())
+        if (TPDFDictionary* group = PDFAsDictionary(ResolveObject(item))) groups.push_back(group);
+    if (!groups.empty()) {
+      size_t on = 0;
+      for (TPDFDictionary* group : groups) on += groupIsOn(group);
+      const std::string policy = d->GetNameValue("P");
+      if (policy == "AllOn")
+        visible = on == groups.size();
+      else if (policy == "AnyOff")
+        visible = on < groups.size();
+      else if (policy == "AllOff")
+        visible = on == 0;
+      else
+        visible = on > 0;
+    }
+  }
+  optionalContent_.decided.emplace(d, visible);
+  return visible;
 }
 
 // ---------------------------------------------------------------------------

@@ -23,6 +23,43 @@ using namespace pvlrender;
 namespace {
 
 // ---------------------------------------------------------------------------
+// CFF programs
+
+// A Type 2 charstring: width, then a closed polygon from its first point.
+std::string T2Glyph(int width, const std::vector<std::pair<int, int>>& points) {
+  using cfftest::T2;
+  std::string cs = T2(width);
+  int x = 0, y = 0;
+  for (size_t i = 0; i < points.size(); ++i) {
+    cs += T2(points[i].first - x) + T2(points[i].second - y) + (i == 0 ? "\x15" : "\x05");
+    x = points[i].first, y = points[i].second;
+  }
+  return cs + "\x0e";
+}
+
+// A bare CFF program (FontFile3 /Type1C) of the glyphs "A" (a box), "B" (a
+// triangle) and "C" (a bar), 1000 units per em, named through custom strings
+// or, with standardNames, through the standard strings' SIDs (34, 35, 36),
+// or by the predefined ISOAdobe charset; encoding holds the bytes of a
+// built-in encoding (none: the standard one).
+std::string CFFProgram(bool standardNames, const std::string& encoding = "", bool isoAdobeCharset = false) {
+  cfftest::CFFFont f;
+  f.glyphs = {T2Glyph(0, {}), T2Glyph(1000, {{100, 0}, {700, 0}, {700, 700}, {100, 700}}),
+              T2Glyph(750, {{50, 0}, {600, 0}, {250, 700}}),
+              T2Glyph(1000, {{100, 300}, {900, 300}, {900, 400}, {100, 400}})};
+  f.sids = {"A", "B", "C"};
+  if (standardNames) f.cids = {34, 35, 36};
+  if (isoAdobeCharset) {
+    // Glyph n named by SID n: empty glyphs up to A, B and C at 34, 35, 36.
+    f.glyphs.insert(f.glyphs.begin() + 1, 33, T2Glyph(0, {}));
+    f.sids.clear(), f.cids.clear();
+    f.isoAdobeCharset = true;
+  }
+  f.encoding = encoding;
+  return f.build();
+}
+
+// ---------------------------------------------------------------------------
 // Type 1 programs
 
 // A charstring: width, then a closed polygon from its first point.
@@ -452,4 +489,45 @@ TEST(FontFixturesRender, Type3GlyphColoursAndUncoveredCodes) {
   EXPECT_GT(colours[0x009900], 200);
   EXPECT_EQ(colours[0xFF0000], 0) << "the stroke colour painted a d1 glyph";
   EXPECT_EQ(colours[0x00FF00], 0) << "a d1 glyph's own colour was used";
+}
+
+// Embedded CFF programs (FontFile3 /Type1C) under the PDF's /Differences: a
+// renamed code takes the glyph of its new name from the program's charset,
+// whatever the program's own encoding says, and the codes the Differences
+// leave keep the base encoding's (or the program's) glyphs.
+TEST(FontFixturesRender, CFFProgramsUnderDifferences) {
+  auto cff = [](int flags, const std::string& encoding, const std::string& program) {
+    return FontPage(
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Cff /FirstChar 65 /LastChar 67 /Widths [1000 750 1000] " + encoding +
+            " /FontDescriptor 5 0 R >>",
+        "<< /Type /FontDescriptor /FontName /Cff /Flags " + std::to_string(flags) +
+            " /FontBBox [0 0 1000 1000] /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 "
+            "/ItalicAngle 0 /FontFile3 6 0 R >>",
+        Stream("/Subtype /Type1C", program), "(ABCA)");
+  };
+  // The program's own encoding, format 0: code 67 for A, 65 for B, 66 for C.
+  const std::string ownCodes("\x00\x03\x43\x41\x42", 5);
+  const std::vector<TFontCase> cases = {
+      {"standard encoding", cff(32, "", CFFProgram(false)), "pdftoppm"},
+      {"code 65 renamed", cff(32, "/Encoding << /Differences [65 /C] >>", CFFProgram(false)), "pdftoppm"},
+      {"code 65 renamed, standard strings", cff(32, "/Encoding << /Differences [65 /C] >>", CFFProgram(true)),
+       "pdftoppm"},
+      {"codes swapped over WinAnsi",
+       cff(32, "/Encoding << /BaseEncoding /WinAnsiEncoding /Differences [65 /B /A] >>", CFFProgram(false)),
+       "pdftoppm"},
+      {"symbolic, program's encoding under Differences",
+       cff(4, "/Encoding << /Differences [65 /A] >>", CFFProgram(false, ownCodes)), "pdftoppm"},
+      {"symbolic, program's encoding", cff(4, "", CFFProgram(true, ownCodes)), "pdftoppm"},
+      {"renamed to a name of the program only by its standard string",
+       cff(32, "/Encoding << /Differences [66 /A] >>", CFFProgram(true)), "pdftoppm"},
+      {"nonsymbolic, program's encoding", cff(32, "", CFFProgram(false, ownCodes)), "pdftoppm"},
+      {"symbolic, WinAnsi by name over the program's encoding",
+       cff(4, "/Encoding /WinAnsiEncoding", CFFProgram(false, ownCodes)), "pdftoppm"},
+      {"symbolic, WinAnsi base and Differences over the program's encoding",
+       cff(4, "/Encoding << /BaseEncoding /WinAnsiEncoding /Differences [66 /A] >>", CFFProgram(false, ownCodes)),
+       "pdftoppm"},
+      {"predefined ISOAdobe charset, code 65 renamed",
+       cff(32, "/Encoding << /Differences [65 /C] >>", CFFProgram(true, "", true)), "pdftoppm"},
+  };
+  for (const TFontCase& c : cases) ExpectLikePeer(c);
 }
