@@ -45,6 +45,11 @@ std::string_view NextContentToken(std::string_view text, size_t& pos) {
         } else if (text[pos] == '>' && pos + 1 < n && text[pos + 1] == '>') {
           pos += 2;
           if (--depth == 0) break;
+        } else if (text[pos] == '<') {
+          // A hex string: its closing '>' is not half of a dictionary's end
+          // ("<< /Name <41>>>").
+          const size_t end = text.find('>', pos + 1);
+          pos = end == std::string_view::npos ? n : end + 1;
         } else if (text[pos] == '(') {
           int d = 0;
           while (pos < n) {

@@ -26,6 +26,8 @@ TEST(ContentLexer, SplitsContentAsEveryInterpreterReadsIt) {
       {"(a (nested) \\) string)Tj", {"(a (nested) \\) string)", "Tj"}},
       {"[(a)-20<41>]TJ", {"[", "(a)", "-20", "<41>", "]", "TJ"}},
       {"/P <</MCID 3 /T (>>)>> BDC", {"/P", "<</MCID 3 /T (>>)>>", "BDC"}},
+      {"/OC <</Name <41>>> BDC", {"/OC", "<</Name <41>>>", "BDC"}},
+      {"/P <</A <3E3E> /B 1>> BDC", {"/P", "<</A <3E3E> /B 1>>", "BDC"}},
       {"(x)'", {"(x)", "'"}},
       // A regular token ends at every delimiter, closing ones included.
       {"12 Tf)Tj", {"12", "Tf", ")", "Tj"}},
