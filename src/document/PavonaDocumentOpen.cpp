@@ -235,7 +235,12 @@ std::vector<int32_t> TPDFDocument::KeepObjectsAsStored() {
     reread(page);
     // Contents given as a reference to an array: that array got the new
     // stream appended in place.
-    TPDFDictionary* stored = PDFAsDictionary(page->GetObject());
+    TPDFDictionary* stored = nullptr;
+    try {
+      stored = PDFAsDictionary(page->GetObject());
+    } catch (const std::exception&) {
+      stored = nullptr;  // read (and fail) again by whoever asks for it
+    }
     TPDFIndRef* contents = stored ? PDFAsIndRef(stored->GetValue("Contents")) : nullptr;
     if (contents && contents->GetRefNumber() != page->Number) reread(FindObject(contents->GetRefNumber()));
   }

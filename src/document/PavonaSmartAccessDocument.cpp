@@ -159,8 +159,7 @@ void TSmartPDFDocument::separateRepeatedPages() {
         repeats.push_back({number, i, n});
       } else {
         TPDFIndRef* parent = PDFAsIndRef(kid->GetValue("Parent"));
-        if (kid->GetNameValue("Type") != "Page" || !parent || parent->GetRefNumber() != number)
-          strays.push_back({number, i, n});
+        if (!kid->GetValue("Type") || !parent || parent->GetRefNumber() != number) strays.push_back({number, i, n});
       }
       ++below;
     }
@@ -169,10 +168,12 @@ void TSmartPDFDocument::separateRepeatedPages() {
   };
   walk(walk, rootNumber_, root, 0);
   // Before the copies are made, so that they are copies of mended pages.
+  // (A dictionary of another kind listed as a kid keeps its Type; the
+  // catalogue and the root are never made pages.)
   for (const TRepeat& r : strays) {
-    TPDFDictionary* page = editableDict(r.page);
+    TPDFDictionary* page = r.page == catalogNumber_ || r.page == rootNumber_ ? nullptr : editableDict(r.page);
     if (!page) continue;
-    page->SetValue("Type", pool_->NewName("Page"));
+    if (!page->GetValue("Type")) page->SetValue("Type", pool_->NewName("Page"));
     page->SetValue("Parent", pool_->NewIndRef(r.node, GetGeneration(r.node)));
   }
   for (const TRepeat& r : repeats) {
