@@ -706,11 +706,11 @@ TEST(FacadeMergeKeeps, InputsAreReadAsTheDocumentReadsThem) {
   }
 }
 
-// Merging and splitting write the pages the tree lists as pages, also where
-// the file's page dictionary lost its Type and Parent (the start of the
-// headerless repro file's page is blanked out), and the first page's
-// contents as the file has them, also where they are a referenced array
-// (opening the document prepares that page for drawing).
+// Merging, splitting, copying and saving write the pages the tree lists as
+// pages, also where the file's page dictionary lost its Type and Parent (the
+// start of the headerless repro file's page is blanked out), and the first
+// page's contents as the file has them, also where they are a referenced
+// array (opening the document prepares that page for drawing).
 TEST(FacadeMergeKeeps, PagesAreWrittenAsPagesWithTheirStoredContents) {
   if (!pvltest::HaveTools({"qpdf", "pdftotext"})) GTEST_SKIP() << "peer tools missing";
   const std::string font = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
@@ -729,12 +729,18 @@ TEST(FacadeMergeKeeps, PagesAreWrittenAsPagesWithTheirStoredContents) {
     pvltest::TempDir dir;
     const std::string in = dir.File("in.pdf");
     pvltest::WriteFile(in, pvltest::MakePdf(objects));
-    const std::string merged = dir.File("merged.pdf"), split = dir.File("split.pdf");
+    const std::string merged = dir.File("merged.pdf"), split = dir.File("split.pdf"), copied = dir.File("copied.pdf"),
+                      saved = dir.File("saved.pdf");
     ASSERT_EQ(TPavona().MergeFiles(W(in), W(in), W(merged)), 1);
     ASSERT_EQ(TPavona().ExtractPageRangesToFile(W(in), u"1", W(split)), 1);
+    ASSERT_TRUE(CopyAllPages(in, in, copied));
+    TPavona facade;
+    ASSERT_EQ(facade.LoadFromFile(W(in), u""), 1);
+    ASSERT_EQ(facade.SaveToFile(W(saved)), 1);
     const std::string text = Output({"pdftotext", in, "-"});
     ASSERT_NE(text.find("Stray"), std::string::npos);
-    for (const auto& [out, pages] : {std::pair{merged, 2}, std::pair{split, 1}}) {
+    for (const auto& [out, pages] :
+         {std::pair{merged, 2}, std::pair{split, 1}, std::pair{copied, 2}, std::pair{saved, 1}}) {
       SCOPED_TRACE(out);
       ExpectQpdfClean(out);
       EXPECT_EQ(QpdfPages(out), pages);
