@@ -19,6 +19,7 @@
 //
 // Exit status: 0 success, 1 wrong password, 2 unreadable file (or object),
 // 3 wrong usage; a one-line reason on standard error.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -122,27 +123,61 @@ Options parseOptions(int argc, char** argv) {
   return o;
 }
 
-// Opens the file the way the document layer opens any file: cross-reference
-// data (rebuilt by a scan when damaged), the object table, then the password
-// (empty first, then the given one).
-void openDocument(TPDFDocument& doc, const std::string& path, const std::string& password) {
+// Opens the file as the reader opens documents (page tree included).
+void loadDocument(TPDFDocument& doc, const std::string& path, const std::string& password) {
   std::string bytes;
   try {
     bytes = ReadFileBytes(path);
   } catch (const std::exception& e) {
     throw Failure{kExitUnreadable, std::string("cannot read the file: ") + e.what()};
   }
-  if (bytes.substr(0, 1024).find("%PDF-") == std::string::npos) throw Failure{kExitUnreadable, "no PDF header"};
-  doc.SetFileText(std::move(bytes));
-  if (!doc.ReadXRef()) throw Failure{kExitUnreadable, "no readable cross-reference data"};
-  doc.BuildObjectTable();
-  if (doc.GetTrailer()->GetValue("Encrypt")) {
-    doc.Authenticate(u"");
-    std::u16string given = UTF8ToWide(password);
-    if (!given.empty()) doc.Authenticate(given);
-    const TPDFEncryption& e = doc.GetEncryption();
-    if (!e.UserAuthenticated && !e.OwnerAuthenticated) throw Failure{kExitPassword, "wrong password"};
+  switch (doc.LoadFromString(std::move(bytes), UTF8ToWide(password))) {
+    case TPDFDocument::kLoadOk:
+      return;
+    case TPDFDocument::kLoadWrongPassword:
+      throw Failure{kExitPassword, "wrong password"};
+    default:
+      throw Failure{kExitUnreadable, "the document cannot be opened: " + doc.GetFailure()};
   }
+}
+
+// Opens the file as the reader opens documents (header or a first object,
+// cross-reference data or the repair by scanning, the page tree, the
+// password: empty first, then the given one), with its objects as the file
+// stores them: what opening prepared for drawing is read again from the
+// file. A file the document refuses (no page tree found, even by scanning)
+// still has objects to list: those its cross-reference data give, read with
+// the same header rule, repair of the chain and password. Returns the
+// records of the file, in table order; those opening added are left out.
+std::vector<TPDFIndObj*> openDocument(TPDFDocument& doc, const std::string& path, const std::string& password) {
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(path);
+  } catch (const std::exception& e) {
+    throw Failure{kExitUnreadable, std::string("cannot read the file: ") + e.what()};
+  }
+  const std::u16string given = UTF8ToWide(password);
+  int32_t result = doc.LoadFromString(bytes, given);
+  if (result == TPDFDocument::kLoadUnreadable) {
+    const std::string why = doc.GetFailure();
+    doc.SetFileText(std::move(bytes));
+    if (!doc.ReadHeader() || !doc.ReadXRef()) throw Failure{kExitUnreadable, "the document cannot be opened: " + why};
+    doc.BuildObjectTable();
+    if (doc.GetTrailer()->GetValue("Encrypt")) {
+      doc.Authenticate(u"");
+      if (!given.empty()) doc.Authenticate(given);
+      const TPDFEncryption& e = doc.GetEncryption();
+      if (!e.UserAuthenticated && !e.OwnerAuthenticated) result = TPDFDocument::kLoadWrongPassword;
+    }
+  }
+  if (result == TPDFDocument::kLoadWrongPassword) throw Failure{kExitPassword, "wrong password"};
+  const std::vector<int32_t> added = doc.KeepObjectsAsStored();
+  std::vector<TPDFIndObj*> records;
+  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) {
+    TPDFIndObj* record = doc.GetIndObj(i);
+    if (!std::binary_search(added.begin(), added.end(), record->Number)) records.push_back(record);
+  }
+  return records;
 }
 
 int32_t objectNumberArg(const std::string& text) {
@@ -152,8 +187,9 @@ int32_t objectNumberArg(const std::string& text) {
   return static_cast<int32_t>(v);
 }
 
-TPDFObject* objectOf(TPDFDocument& doc, int32_t number) {
-  TPDFIndObj* record = doc.FindObject(number);
+TPDFObject* objectOf(const std::vector<TPDFIndObj*>& records, int32_t number) {
+  auto found = std::find_if(records.begin(), records.end(), [&](TPDFIndObj* r) { return r->Number == number; });
+  TPDFIndObj* record = found == records.end() ? nullptr : (*found)->Document->FindObject(number);
   if (!record) throw Failure{kExitUnreadable, "object " + std::to_string(number) + " is not in the file"};
   TPDFObject* obj = record->GetObject();
   if (!obj) throw Failure{kExitUnreadable, "object " + std::to_string(number) + " cannot be read"};
@@ -165,15 +201,22 @@ void writeOut(std::string_view bytes) { WriteOut(std::string(bytes)); }
 int cmdXRef(const Options& o) {
   if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl xref FILE [--password P]"};
   TPDFDocument doc;
-  openDocument(doc, o.positional[0], o.password);
+  const std::vector<TPDFIndObj*> records = openDocument(doc, o.positional[0], o.password);
+  // The offset the cross-reference data give, also where it lies outside
+  // the file (the record then has no slice of the file).
+  std::map<int32_t, const TPDFXRefEntry*> newest;
+  for (const TPDFXRefEntry& e : doc.GetEntries())
+    if (e.Used) newest.emplace(e.Number, &e);  // the newest definition comes first
   std::map<int32_t, std::string> lines;
-  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) {
-    const TPDFIndObj* r = doc.GetIndObj(i);
+  for (const TPDFIndObj* r : records) {
     std::string line = std::to_string(r->Number) + " " + std::to_string(r->Generation);
     if (r->Compressed) {
       line += " o " + std::to_string(r->StreamNumber) + " " + std::to_string(r->StreamIndex);
     } else {
-      line += " n " + std::to_string(r->Offset);
+      const auto entry = newest.find(r->Number);
+      const bool outside = r->Length == 0 && entry != newest.end() && !entry->second->Compressed;
+      const int64_t offset = outside ? entry->second->Offset : r->Offset;
+      line += " n " + std::to_string(offset);
     }
     lines[r->Number] = line;
   }
@@ -191,8 +234,8 @@ int cmdXRef(const Options& o) {
 int cmdObject(const Options& o) {
   if (o.positional.size() != 2) throw Failure{kExitUsage, "usage: pvl object FILE NUM [--password P]"};
   TPDFDocument doc;
-  openDocument(doc, o.positional[0], o.password);
-  TPDFObject* obj = objectOf(doc, objectNumberArg(o.positional[1]));
+  const auto records = openDocument(doc, o.positional[0], o.password);
+  TPDFObject* obj = objectOf(records, objectNumberArg(o.positional[1]));
   writeOut(obj->WriteText() + "\n");
   return kExitOk;
 }
@@ -200,9 +243,9 @@ int cmdObject(const Options& o) {
 int cmdStream(const Options& o) {
   if (o.positional.size() != 2) throw Failure{kExitUsage, "usage: pvl stream FILE NUM [--password P] [--raw]"};
   TPDFDocument doc;
-  openDocument(doc, o.positional[0], o.password);
+  const auto records = openDocument(doc, o.positional[0], o.password);
   int32_t number = objectNumberArg(o.positional[1]);
-  TPDFStream* stream = PDFAsStream(objectOf(doc, number));
+  TPDFStream* stream = PDFAsStream(objectOf(records, number));
   if (!stream) throw Failure{kExitUnreadable, "object " + std::to_string(number) + " is not a stream"};
   if (o.raw) {
     writeOut(stream->GetData());
@@ -226,10 +269,9 @@ int cmdStream(const Options& o) {
 int cmdObjects(const Options& o) {
   if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl objects FILE [--password P]"};
   TPDFDocument doc;
-  openDocument(doc, o.positional[0], o.password);
   size_t objects = 0, streams = 0, nulls = 0, decodedBytes = 0;
-  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) {
-    TPDFObject* obj = doc.GetIndObj(i)->GetObject();
+  for (TPDFIndObj* record : openDocument(doc, o.positional[0], o.password)) {
+    TPDFObject* obj = record->GetObject();
     ++objects;
     if (!obj || obj->GetKind() == pdfkNull) ++nulls;
     if (TPDFStream* s = PDFAsStream(obj)) {
@@ -262,9 +304,8 @@ std::string filterNames(TPDFStream* stream) {
 int cmdDump(const Options& o) {
   if (o.positional.size() != 1) throw Failure{kExitUsage, "usage: pvl dump FILE [--password P]"};
   TPDFDocument doc;
-  openDocument(doc, o.positional[0], o.password);
   std::map<int32_t, TPDFIndObj*> records;
-  for (int32_t i = 0; i < doc.GetObjectCount(); ++i) records[doc.GetIndObj(i)->Number] = doc.GetIndObj(i);
+  for (TPDFIndObj* record : openDocument(doc, o.positional[0], o.password)) records[record->Number] = record;
   for (const auto& [number, record] : records) {
     TPDFObject* obj = record->GetObject();
     std::string kind = "object", status = "-", filters = "-", payload;
@@ -289,24 +330,6 @@ int cmdDump(const Options& o) {
     writeOut("\n");
   }
   return kExitOk;
-}
-
-// Opens the file as the reader opens documents (page tree included).
-void loadDocument(TPDFDocument& doc, const std::string& path, const std::string& password) {
-  std::string bytes;
-  try {
-    bytes = ReadFileBytes(path);
-  } catch (const std::exception& e) {
-    throw Failure{kExitUnreadable, std::string("cannot read the file: ") + e.what()};
-  }
-  switch (doc.LoadFromString(std::move(bytes), UTF8ToWide(password))) {
-    case TPDFDocument::kLoadOk:
-      return;
-    case TPDFDocument::kLoadWrongPassword:
-      throw Failure{kExitPassword, "wrong password"};
-    default:
-      throw Failure{kExitUnreadable, "the document cannot be opened: " + doc.GetFailure()};
-  }
 }
 
 std::string boxText(TPDFDictionary* page, const char* key) {

@@ -315,6 +315,14 @@ public:
   std::string GetObjectText(TPDFIndObj* record);
 
   int32_t GetObjectCount() const { return static_cast<int32_t>(table_.size()); }
+  // Opening prepares the first page for drawing (its contents become an
+  // array ending in a new stream of this system's own) and may add objects
+  // (that stream; a Pages node for a lone page). Readers of single objects
+  // (direct access, the driver's listings) want the objects as the file
+  // stores them: the first page, and an array of contents it names, are
+  // read again from the file on next use. Returns the numbers of the objects
+  // opening added, sorted.
+  std::vector<int32_t> KeepObjectsAsStored();
   // Records in table order (ascending file offset, compressed objects first,
   // new objects last).
   TPDFIndObj* GetIndObj(int32_t index) const;
@@ -482,6 +490,8 @@ private:
   bool fullyReconstructed_ = false;
   std::string failure_;
   std::vector<std::unique_ptr<TPDFIndObj>> table_;
+  // Records the cross-reference data gave; those after them were made in memory.
+  size_t storedObjectCount_ = 0;
   std::vector<int32_t> indexNumbers_;    // ascending object numbers
   std::vector<int32_t> indexPositions_;  // matching table positions
   std::vector<std::unique_ptr<TPDFObjectStream>> objectStreams_;

@@ -84,6 +84,7 @@ TPDFDocument::~TPDFDocument() {
 void TPDFDocument::resetObjectState() {
   pendingInfo_.clear();
   table_.clear();
+  storedObjectCount_ = 0;
   indexNumbers_.clear();
   indexPositions_.clear();
   objectStreams_.clear();
@@ -330,6 +331,7 @@ void TPDFDocument::BuildObjectTable() {
     }
     table_.push_back(std::move(record));
   }
+  storedObjectCount_ = table_.size();
   rebuildIndex();
 }
 

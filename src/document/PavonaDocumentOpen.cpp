@@ -221,6 +221,35 @@ int32_t TPDFDocument::Open(std::u16string_view password) {
   return kLoadOk;
 }
 
+std::vector<int32_t> TPDFDocument::KeepObjectsAsStored() {
+  // A record read again: a compressed object comes plain from its object
+  // stream, one of the file's own is decrypted again after parsing.
+  auto reread = [](TPDFIndObj* record) {
+    if (!record || !(record->Compressed || record->Length > 0)) return;
+    record->Loaded = false;
+    record->CryptDone = record->Compressed;
+  };
+  TPDFPageTree* tree = GetPageTree();
+  TPDFIndRef* first = tree && tree->GetPageCount() > 0 ? tree->GetPageRef(1) : nullptr;
+  if (TPDFIndObj* page = first ? FindObject(first->GetRefNumber()) : nullptr) {
+    reread(page);
+    // Contents given as a reference to an array: that array got the new
+    // stream appended in place.
+    TPDFDictionary* stored = nullptr;
+    try {
+      stored = PDFAsDictionary(page->GetObject());
+    } catch (const std::exception&) {
+      stored = nullptr;  // read (and fail) again by whoever asks for it
+    }
+    TPDFIndRef* contents = stored ? PDFAsIndRef(stored->GetValue("Contents")) : nullptr;
+    if (contents && contents->GetRefNumber() != page->Number) reread(FindObject(contents->GetRefNumber()));
+  }
+  std::vector<int32_t> added;
+  for (size_t i = storedObjectCount_; i < table_.size(); ++i) added.push_back(table_[i]->Number);
+  std::sort(added.begin(), added.end());
+  return added;
+}
+
 std::string TPDFDocument::missingPagesReason() {
   // Names the link that breaks: Root, the catalogue, or its Pages, with the
   // object and where the table says it is.

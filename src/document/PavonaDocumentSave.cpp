@@ -86,6 +86,21 @@ void TPDFDocument::writeBody(TStream& stream) {
     }
   }
 
+  // A page whose dictionary lost its Type or its Parent (damaged files,
+  // read by repair) is written with them: other readers take a kid without
+  // Type for no page, and a page without Parent inherits nothing.
+  if (pageTree_ && GetPages()) {
+    const int32_t count = pageTree_->GetPageCount();
+    for (int32_t n = 1; n <= count; ++n) {
+      TPDFDictionary* page = pageTree_->FindPage(n);
+      if (!page || (page->GetValue("Type") && page->GetValue("Parent"))) continue;
+      if (!page->GetValue("Type")) page->SetValue("Type", pool_->KeyName("Page"));
+      TPDFDictionary* parent = pageTree_->GetFoundParent();
+      if (!page->GetValue("Parent") && parent && parent != page && parent->IsIndirect())
+        page->SetValue("Parent", pool_->NewIndRef(parent->GetObjectNumber(), parent->GetGeneration()));
+    }
+  }
+
   out += "%PDF-";
   out += version_;
   out += '\n';

@@ -238,33 +238,8 @@ TPDFEncryptionStatus TPDFDocument::GetEncryptionStatus() {
   return encryption_.Status;
 }
 
-void TPDFDocument::ReadEncryption() {
-  TPDFEncryption& e = encryption_;
-  // Marked first: resolving Encrypt may load objects that ask for the status.
-  e.Read = true;
-  e.Status = esNotEncrypted;
-  e.V = e.R = e.KeyLength = 0;
-  e.O.clear();
-  e.U.clear();
-  e.OE.clear();
-  e.UE.clear();
-  e.Perms.clear();
-  e.P = 0;
-  e.EncryptMetadata = true;
-  e.EncryptObjectNumber = -1;
-  e.Cipher = pcRC4;
-  e.Strength = 0;
-  e.PlainStrings = e.PlainStreams = e.PlainFiles = false;
-  TPDFObject* value = trailer_ ? trailer_->GetValue("Encrypt") : nullptr;
-  e.HasEncrypt = value && value->GetKind() != pdfkNull;
-  if (!e.HasEncrypt) return;
-  if (TPDFIndRef* ref = PDFAsIndRef(value)) {
-    e.EncryptObjectNumber = ref->GetRefNumber();
-    value = LookupObject(ref->GetRefNumber());
-  }
-  TPDFDictionary* dict = PDFAsDictionary(value);
-  e.Status = esNotHandled;
-  if (!dict || dict->GetNameValue("Filter") != "Standard") return;
+bool ReadStandardEncryption(TPDFDictionary* dict, TPDFEncryption& e) {
+  if (!dict || dict->GetNameValue("Filter") != "Standard") return false;
   auto stringOf = [&](const char* key) {
     TPDFString* s = dict->GetString(key);
     return s ? s->GetValue() : std::string();
@@ -316,7 +291,7 @@ void TPDFDocument::ReadEncryption() {
     // RC4; every key length from 40 to 128 bits in steps of 8.
     int64_t bits = e.V == 2 && length != 0 ? length : 40;
     if (e.R == 2) bits = 40;
-    if (bits < 40 || bits > 128 || bits % 8 != 0) return;
+    if (bits < 40 || bits > 128 || bits % 8 != 0) return false;
     e.KeyLength = static_cast<int32_t>(bits);
     e.Cipher = pcRC4;
     e.Strength = bits == 40 ? 0 : 1;
@@ -331,23 +306,72 @@ void TPDFDocument::ReadEncryption() {
       e.Strength = 2;
     } else if (cfm == "V2") {
       if (bits == 0) bits = length != 0 ? length : 40;
-      if (bits < 40 || bits > 128 || bits % 8 != 0) return;
+      if (bits < 40 || bits > 128 || bits % 8 != 0) return false;
       e.KeyLength = static_cast<int32_t>(bits);
       e.Cipher = pcRC4;
       e.Strength = bits == 40 ? 0 : 1;
     } else {
-      return;
+      return false;
     }
   } else if (e.V == 5 && (e.R == 5 || e.R == 6)) {
     int64_t filterLength = 0;
-    if (cryptFilter(filterLength) != "AESV3") return;
-    if (e.O.size() < 48 || e.U.size() < 48 || e.OE.size() < 32 || e.UE.size() < 32) return;
+    if (cryptFilter(filterLength) != "AESV3") return false;
+    if (e.O.size() < 48 || e.U.size() < 48 || e.OE.size() < 32 || e.UE.size() < 32) return false;
     e.KeyLength = 256;
     e.Cipher = pcAES256;
     e.Strength = 3;
   } else {
-    return;
+    return false;
   }
+  return true;
+}
+
+bool StreamStaysPlain(TPDFStream* stream, bool encryptMetadata, bool plainStreams, bool plainFiles) {
+  TPDFDictionary* dict = stream->GetDictionary();
+  const std::string type = dict ? dict->GetNameValue("Type") : std::string();
+  if (type == "XRef") return true;
+  if (type == "Metadata" && !encryptMetadata) return true;
+  TPDFObject* filter = dict ? dict->GetValue("Filter", true) : nullptr;
+  TPDFName* firstFilter = PDFAsName(filter);
+  if (TPDFArray* filters = PDFAsArray(filter)) firstFilter = PDFAsName(PDFResolve(filters->GetItem(0)));
+  if (firstFilter && firstFilter->GetValue() == "Crypt") {
+    // The stream names its own crypt filter: that decides, whatever StmF or
+    // EFF say.
+    TPDFObject* parms = dict->GetValue("DecodeParms", true);
+    if (TPDFArray* list = PDFAsArray(parms)) parms = PDFResolve(list->GetItem(0));
+    TPDFDictionary* parmsDict = PDFAsDictionary(parms);
+    const std::string cryptName = parmsDict ? parmsDict->GetNameValue("Name") : std::string();
+    return cryptName.empty() || cryptName == "Identity";
+  }
+  return type == "EmbeddedFile" ? plainFiles : plainStreams;
+}
+
+void TPDFDocument::ReadEncryption() {
+  TPDFEncryption& e = encryption_;
+  // Marked first: resolving Encrypt may load objects that ask for the status.
+  e.Read = true;
+  e.Status = esNotEncrypted;
+  e.V = e.R = e.KeyLength = 0;
+  e.O.clear();
+  e.U.clear();
+  e.OE.clear();
+  e.UE.clear();
+  e.Perms.clear();
+  e.P = 0;
+  e.EncryptMetadata = true;
+  e.EncryptObjectNumber = -1;
+  e.Cipher = pcRC4;
+  e.Strength = 0;
+  e.PlainStrings = e.PlainStreams = e.PlainFiles = false;
+  TPDFObject* value = trailer_ ? trailer_->GetValue("Encrypt") : nullptr;
+  e.HasEncrypt = value && value->GetKind() != pdfkNull;
+  if (!e.HasEncrypt) return;
+  if (TPDFIndRef* ref = PDFAsIndRef(value)) {
+    e.EncryptObjectNumber = ref->GetRefNumber();
+    value = LookupObject(ref->GetRefNumber());
+  }
+  e.Status = esNotHandled;
+  if (!ReadStandardEncryption(PDFAsDictionary(value), e)) return;
   e.Status = esHandled;
   SetPermissions(e.P);
 }
@@ -563,27 +587,12 @@ void TPDFDocument::transformObject(std::string_view key, TPDFObject* obj, bool d
       case pdfkStream: {
         TPDFStream* stream = o->AsStream();
         TPDFDictionary* dict = stream->GetDictionary();
-        std::string type = dict ? dict->GetNameValue("Type") : std::string();
-        // Cross-reference streams are never encrypted (nor the strings of
-        // their dictionary); metadata stays plain when EncryptMetadata is
-        // false; an Identity crypt filter means plain.
-        if (type == "XRef") break;
+        // Cross-reference streams are never encrypted, nor the strings of
+        // their dictionary.
+        if (dict && dict->GetNameValue("Type") == "XRef") break;
         if (dict) self(self, dict, depth + 1);
-        if (type == "Metadata" && !encryption_.EncryptMetadata) break;
-        TPDFObject* filter = dict ? dict->GetValue("Filter", true) : nullptr;
-        TPDFName* firstFilter = PDFAsName(filter);
-        if (TPDFArray* filters = PDFAsArray(filter)) firstFilter = PDFAsName(filters->GetItem(0));
-        if (firstFilter && firstFilter->GetValue() == "Crypt") {
-          // The stream names its own crypt filter: that decides, whatever
-          // StmF or EFF say.
-          TPDFObject* parms = dict->GetValue("DecodeParms", true);
-          if (TPDFArray* list = PDFAsArray(parms)) parms = PDFResolve(list->GetItem(0));
-          TPDFDictionary* parmsDict = PDFAsDictionary(parms);
-          std::string cryptName = parmsDict ? parmsDict->GetNameValue("Name") : std::string();
-          if (cryptName.empty() || cryptName == "Identity") break;
-        } else if (type == "EmbeddedFile" ? encryption_.PlainFiles : encryption_.PlainStreams) {
+        if (StreamStaysPlain(stream, encryption_.EncryptMetadata, encryption_.PlainStreams, encryption_.PlainFiles))
           break;
-        }
         streams.emplace_back(stream, transform(stream->GetData(), "stream"));
         break;
       }

@@ -97,28 +97,18 @@ TSmartPDFReader::~TSmartPDFReader() {
   trailer_ = nullptr;
 }
 
-// Opening a document prepares its first page for drawing (its contents
-// become an array ending in a new stream of this system's own). What is
-// merged or split must be the file's page: the page is read again from the
-// file, and the new stream is no object of the reader.
+// What is merged or split must be the file's objects, not those opening
+// prepared for drawing: the document gives them back as stored. Of the
+// objects opening added, the streams for drawing are none of the reader's;
+// a Pages node made for a lone page stays, it makes that page a tree.
 void TSmartPDFReader::keepObjectsAsRead() {
-  TPDFPageTree* tree = document_->GetPageTree();
-  TPDFIndRef* first = tree && tree->GetPageCount() > 0 ? tree->GetPageRef(1) : nullptr;
-  TPDFIndObj* page = first ? document_->FindObject(first->GetRefNumber()) : nullptr;
-  if (page && (page->Compressed || page->Length > 0)) {
-    page->Loaded = false;
-    page->CryptDone = page->Compressed;
-  }
-  for (int32_t i = 0; i < document_->GetObjectCount(); ++i) {
-    TPDFIndObj* record = document_->GetIndObj(i);
-    if (!record || record->Compressed || record->Length > 0 || !record->Loaded) continue;
-    TPDFStream* stream = PDFAsStream(record->Object);
+  for (int32_t number : document_->KeepObjectsAsStored()) {
+    TPDFIndObj* record = document_->FindObject(number);
+    TPDFStream* stream = record ? PDFAsStream(record->Object) : nullptr;
     TPDFDictionary* dict = stream ? stream->GetDictionary() : nullptr;
     TPDFName* marker = dict ? PDFAsName(dict->GetValue(kContentMarkerKey)) : nullptr;
-    if (marker && marker->GetValue() == kContentMarkerValue && stream->GetData().empty())
-      added_.push_back(record->Number);
+    if (marker && marker->GetValue() == kContentMarkerValue && stream->GetData().empty()) added_.push_back(number);
   }
-  std::sort(added_.begin(), added_.end());
   maxNumber_ = document_->GetHighestNumber();
   while (maxNumber_ > 0 && std::binary_search(added_.begin(), added_.end(), maxNumber_)) --maxNumber_;
 }

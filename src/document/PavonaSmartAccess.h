@@ -137,6 +137,10 @@ struct TSmartPDFEncryption {
   std::string UE;
   std::string Perms;
   bool EncryptMetadata = true;
+  // Identity crypt filters: strings, streams or embedded files left plain.
+  bool PlainStrings = false;
+  bool PlainStreams = false;
+  bool PlainFiles = false;
 };
 
 // The standard security handler of a direct-access file: password checks,

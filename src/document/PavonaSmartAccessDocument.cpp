@@ -127,8 +127,11 @@ void TSmartPDFDocument::progress(int32_t percent) {
 // A page object listed more than once in the tree is a page at every
 // listing (as viewers show it): each listing after the first gets a copy of
 // the page of its own, whose parent is the node that lists it, so that what
-// is written has one parent per page. Every node's Count becomes the number
-// of pages below it. Nodes are visited once, as in walkPages.
+// is written has one parent per page. A listed page whose dictionary lost its
+// Type or its Parent (damaged files, read by repair) gets both again, so that
+// what is written from it is a page in every reader. Every node's Count
+// becomes the number of pages below it. Nodes are visited once, as in
+// walkPages.
 void TSmartPDFDocument::separateRepeatedPages() {
   TPDFDictionary* root = dictOf(rootNumber_);
   if (!root) return;
@@ -137,7 +140,7 @@ void TSmartPDFDocument::separateRepeatedPages() {
     int32_t index;
     int32_t page;
   };
-  std::vector<TRepeat> repeats;
+  std::vector<TRepeat> repeats, strays;
   std::vector<std::pair<int32_t, int64_t>> counts;  // node, pages below it
   std::unordered_set<int32_t> nodes{rootNumber_}, pages;
   auto walk = [&](auto&& self, int32_t number, TPDFDictionary* node, int depth) -> int64_t {
@@ -152,13 +155,27 @@ void TSmartPDFDocument::separateRepeatedPages() {
         if (nodes.insert(n).second) below += self(self, n, kid, depth + 1);
         continue;
       }
-      if (!pages.insert(n).second) repeats.push_back({number, i, n});
+      if (!pages.insert(n).second) {
+        repeats.push_back({number, i, n});
+      } else {
+        TPDFIndRef* parent = PDFAsIndRef(kid->GetValue("Parent"));
+        if (!kid->GetValue("Type") || !parent || parent->GetRefNumber() != number) strays.push_back({number, i, n});
+      }
       ++below;
     }
     counts.emplace_back(number, below);
     return below;
   };
   walk(walk, rootNumber_, root, 0);
+  // Before the copies are made, so that they are copies of mended pages.
+  // (A dictionary of another kind listed as a kid keeps its Type; the
+  // catalogue and the root are never made pages.)
+  for (const TRepeat& r : strays) {
+    TPDFDictionary* page = r.page == catalogNumber_ || r.page == rootNumber_ ? nullptr : editableDict(r.page);
+    if (!page) continue;
+    if (!page->GetValue("Type")) page->SetValue("Type", pool_->NewName("Page"));
+    page->SetValue("Parent", pool_->NewIndRef(r.node, GetGeneration(r.node)));
+  }
   for (const TRepeat& r : repeats) {
     TPDFDictionary* node = editableDict(r.node);
     if (!node) continue;

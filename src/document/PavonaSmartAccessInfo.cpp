@@ -210,6 +210,7 @@ void TSmartPDFCrypt::transform(std::string_view key, TPDFObject* obj, bool decry
   };
   switch (obj->GetKind()) {
     case 's': {
+      if (e_.PlainStrings) break;
       TPDFString* s = obj->AsString();
       s->SetValue(crypt(s->GetValue()));
       break;
@@ -223,9 +224,9 @@ void TSmartPDFCrypt::transform(std::string_view key, TPDFObject* obj, bool decry
     case 'S': {
       TPDFStream* s = obj->AsStream();
       TPDFDictionary* dict = s->GetDictionary();
-      const std::string type = dict ? dict->GetNameValue("Type") : std::string();
-      if (type == "XRef" || (type == "Metadata" && !e_.EncryptMetadata)) break;
+      if (dict && dict->GetNameValue("Type") == "XRef") break;
       if (dict) transform(key, dict, decrypt, depth + 1);
+      if (StreamStaysPlain(s, e_.EncryptMetadata, e_.PlainStreams, e_.PlainFiles)) break;
       s->SetRawData(crypt(s->GetData()));
       break;
     }
@@ -313,68 +314,27 @@ void TSmartPDFInfo::readEncryption() {
   // plain: such a file is one this handler cannot use.
   state_ = 2;
   if (!dict) return;
-  auto integer = [&](std::string_view key, int64_t def) {
-    TPDFNumeric* n = PDFAsNumeric(PDFResolve(dict->GetValue(key)));
-    return n ? static_cast<int64_t>(n->GetValue()) : def;
-  };
-  auto text = [&](std::string_view key) {
-    TPDFString* s = PDFAsString(PDFResolve(dict->GetValue(key)));
-    return s ? s->GetValue() : std::string();
-  };
-  if (PDFAsName(PDFResolve(dict->GetValue("Filter"))) == nullptr || dict->GetNameValue("Filter") != "Standard") return;
-  const int64_t v = integer("V", 0), r = integer("R", 0);
+  // The document's reading of the dictionary, so that both take the same
+  // files (crypt filters included) as ones they decrypt.
+  TPDFEncryption read;
+  if (!ReadStandardEncryption(dict, read)) return;
   TSmartPDFEncryption e;
-  e.V = static_cast<int32_t>(std::clamp<int64_t>(v, -1, 100));
-  e.R = static_cast<int32_t>(std::clamp<int64_t>(r, -1, 100));
-  e.O = text("O");
-  e.U = text("U");
-  e.P = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(integer("P", 0))));
-  if (TPDFBoolean* b = PDFAsBoolean(PDFResolve(dict->GetValue("EncryptMetadata")))) e.EncryptMetadata = b->GetValue();
-  // The crypt filter of strings and streams, for V 4 and 5.
-  auto standardFilter = [&]() -> TPDFDictionary* {
-    if (dict->GetNameValue("StrF") != "StdCF" || dict->GetNameValue("StmF") != "StdCF") return nullptr;
-    TPDFDictionary* cf = PDFAsDictionary(PDFResolve(dict->GetValue("CF")));
-    return cf ? PDFAsDictionary(PDFResolve(cf->GetValue("StdCF"))) : nullptr;
-  };
-  bool handled = false;
-  if ((v == 1 || v == 2) && (r == 2 || r == 3)) {
-    e.KeyLength = v == 2 ? static_cast<int32_t>(std::clamp<int64_t>(integer("Length", 40), 40, 128)) : 40;
-    e.KeyLength -= e.KeyLength % 8;
-    handled = true;
-  } else if (v == 4 && r == 4) {
-    if (TPDFDictionary* stdcf = standardFilter()) {
-      const std::string cfm = stdcf->GetNameValue("CFM");
-      TPDFNumeric* len = PDFAsNumeric(PDFResolve(stdcf->GetValue("Length")));
-      if (cfm == "AESV2") {
-        e.AES = 1;
-        e.KeyLength = 128;
-        handled = true;
-      } else if (cfm == "V2") {
-        // The crypt filter's Length is in bytes by the standard, in bits in
-        // some writers.
-        int64_t bits = len ? static_cast<int64_t>(len->GetValue()) : 40;
-        if (bits > 0 && bits <= 16) bits *= 8;
-        e.KeyLength = static_cast<int32_t>(std::clamp<int64_t>(bits, 40, 128));
-        e.KeyLength -= e.KeyLength % 8;
-        handled = true;
-      }
-    }
-  } else if (v == 5 && (r == 5 || r == 6)) {
-    if (TPDFDictionary* stdcf = standardFilter(); stdcf && stdcf->GetNameValue("CFM") == "AESV3") {
-      e.OE = text("OE");
-      e.UE = text("UE");
-      e.Perms = text("Perms");
-      e.AES = 1;
-      e.KeyLength = 32;
-      handled = true;
-    }
-  }
-  // The state follows V and R together: only a combination handled above
-  // counts as one this handler can use.
-  if (handled) {
-    encryption_ = e;
-    state_ = 1;
-  }
+  e.V = read.V;
+  e.R = read.R;
+  e.O = read.O;
+  e.U = read.U;
+  e.P = read.P;
+  e.OE = read.OE;
+  e.UE = read.UE;
+  e.Perms = read.Perms;
+  e.EncryptMetadata = read.EncryptMetadata;
+  e.AES = read.Cipher == pcRC4 ? 0 : 1;
+  e.KeyLength = read.Cipher == pcAES256 ? 32 : read.KeyLength;
+  e.PlainStrings = read.PlainStrings;
+  e.PlainStreams = read.PlainStreams;
+  e.PlainFiles = read.PlainFiles;
+  encryption_ = e;
+  state_ = 1;
 }
 
 void TSmartPDFInfo::readFacts() {

@@ -72,6 +72,22 @@ const std::map<std::string, std::string>& knownDifferences() {
   return table;
 }
 
+// Files whose page tree root is gone, so that no page can be reached: qpdf
+// opens them and counts 0 pages, and this reader refuses them, saying so.
+const std::map<std::string, std::string>& withoutPageTree() {
+  static const std::map<std::string, std::string> table = {
+      // The catalogue's Pages names object 2, whose header was fuzzed into
+      // a second "3 0 obj". mutool counts 0 pages too; pdfinfo fails.
+      {"poppler-395-0-fuzzed.pdf", "the page tree root object 2 0"},
+      // The second half of the file (the main table, the page tree root 172
+      // and most page contents) is zeroed. mutool counts 0 pages too;
+      // pdfinfo's 4 is the linearization dictionary's page count, drawn as
+      // empty pages with no size.
+      {"unreadablemetadata.pdf", "the page tree root object 172 0"},
+  };
+  return table;
+}
+
 class DocumentRoundTrip : public testing::TestWithParam<std::string> {};
 
 TEST_P(DocumentRoundTrip, OpenSaveReopen) {
@@ -87,9 +103,17 @@ TEST_P(DocumentRoundTrip, OpenSaveReopen) {
 
   TPDFDocument doc;
   const int32_t result = doc.LoadFromString(pvltest::ReadFile(path), UTF8ToWide(password));
+  const auto noTree = withoutPageTree().find(name);
+  if (noTree != withoutPageTree().end()) {
+    EXPECT_EQ(result, TPDFDocument::kLoadUnreadable);
+    EXPECT_NE(doc.GetFailure().find(noTree->second), std::string::npos) << doc.GetFailure();
+    if (peerPages >= 0) EXPECT_EQ(peerPages, 0);
+    return;
+  }
   if (result != 0) {
-    // What qpdf reads with its pages, we must open too.
-    EXPECT_LE(peerPages, 0) << "not opened (result " << result << ")";
+    // What qpdf reads, we must open too (its page count is the count of
+    // the document we open, below).
+    EXPECT_LT(peerPages, 0) << "not opened (result " << result << "): " << doc.GetFailure();
     return;
   }
   const int32_t ourPages = doc.GetPageTree()->GetPageCount();

@@ -247,6 +247,52 @@ TEST(SmartAccessSecurity, UnencryptedAndUnusableHandlers) {
   EXPECT_EQ(oddInfo.GetSecurityInfo(0), "9");
 }
 
+// AES-256 with Identity crypt filters for strings and streams (only
+// embedded files are encrypted): the direct-access handler takes the file as
+// the document does, checks its password, and leaves what the filters keep
+// plain as it is.
+TEST(SmartAccessSecurity, IdentityCryptFiltersAreUsedAsTheDocumentUsesThem) {
+  const std::string path = pvltest::CorpusDir() + "/../repro/reading/r6-crypt-filter-pw-asdfqwer.pdf";
+  if (!fs::exists(path)) GTEST_SKIP() << "no repro folder beside the corpus: " << path;
+  TMemoryStream in(pvltest::ReadFile(path));
+  TSmartPDFReader reader(in, u"asdfqwer");
+  ASSERT_EQ(reader.GetState(), 0);
+  ASSERT_TRUE(reader.ObjectsArePlain());
+  TSmartPDFInfo info(reader, "");
+  EXPECT_EQ(info.GetEncryptionState(), 1);
+  EXPECT_EQ(info.GetSecurityInfo(0), "1");
+  EXPECT_EQ(info.GetSecurityInfo(1), "3");  // the user password is not empty
+  EXPECT_FALSE(info.CheckPassword("not it"));
+  ASSERT_TRUE(info.CheckPassword("asdfqwer"));
+  info.SetPassword("asdfqwer");
+  ASSERT_TRUE(info.GetCrypt().IsAuthenticated());
+  // qpdf --show-encryption: assembly not allowed, forms allowed; AES-256.
+  EXPECT_EQ(info.GetSecurityInfo(9), "5");
+  EXPECT_EQ(info.GetSecurityInfo(7), "6");
+  EXPECT_EQ(info.GetSecurityInfo(10), "11");
+
+  // The page's contents and the document information's strings are stored
+  // plain: the handler leaves them as they are.
+  TSmartPDFDocument pages(reader);
+  TPDFIndRef* page = pages.FindPage(1);
+  ASSERT_NE(page, nullptr);
+  TPDFStructure pool;
+  TPDFDictionary* dict = PDFAsDictionary(reader.ReadObject(page->GetRefNumber(), &pool));
+  ASSERT_NE(dict, nullptr);
+  TPDFIndRef* contents = PDFAsIndRef(dict->GetValue("Contents"));
+  ASSERT_NE(contents, nullptr);
+  const int32_t number = contents->GetRefNumber();
+  TPDFStream* stream = PDFAsStream(reader.ReadObject(number, &pool));
+  ASSERT_NE(stream, nullptr);
+  ASSERT_NE(stream->GetDecodedData().find("(Potato) Tj"), std::string::npos);
+  const std::string stored = stream->GetData();
+  info.GetCrypt().DecryptObject(info.GetCrypt().GetObjectKey(number, reader.GetGeneration(number)), stream);
+  EXPECT_EQ(stream->GetData(), stored);
+  TPDFString* text = pool.NewString("plain", psmLiteral);
+  info.GetCrypt().DecryptObject(info.GetCrypt().GetObjectKey(number, 0), text);
+  EXPECT_EQ(text->GetValue(), "plain");
+}
+
 // ---------------------------------------------------------------------------
 // Outlines
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "DocumentTestFiles.h"
 #include "DocumentTestSupport.h"
@@ -121,6 +122,40 @@ TEST(ReadingReproTest, AES256WithIdentityFiltersNeedsItsPassword) {
   // Its filters are /Crypt /ZlateDecode (no such filter): the decrypted
   // data are what qpdf shows.
   EXPECT_EQ(file->GetData(), shown.out);
+}
+
+// The driver's raw listings open a file as the document does: the
+// headerless file whose cross-reference stream lacks its Length gives the
+// table qpdf reads from it, and its objects and streams.
+TEST(ReadingReproTest, TheDriverReadsTheHeaderlessFileAsQpdfDoes) {
+  if (!pvltest::HaveTool("qpdf")) GTEST_SKIP() << "qpdf is missing";
+  const std::string path = ReproPath("xref-stream-no-length-no-header.pdf");
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no repro folder beside the corpus: " << path;
+  // qpdf's "N/G: uncompressed; offset = O" and "N/G: compressed; stream = S,
+  // index = I" lines in the driver's form.
+  const std::string shown = pvltest::RunCommand({"qpdf", "--show-xref", path}).out;
+  std::string table;
+  const std::regex line(R"((\d+)/(\d+): (?:uncompressed; offset = (\d+)|compressed; stream = (\d+), index = (\d+)))");
+  for (std::sregex_iterator it(shown.begin(), shown.end(), line), end; it != end; ++it) {
+    const std::smatch& m = *it;
+    table += m[1].str() + " " + m[2].str() +
+             (m[3].matched ? " n " + m[3].str() : " o " + m[4].str() + " " + m[5].str()) + "\n";
+  }
+  ASSERT_FALSE(table.empty()) << shown;
+  const pvltest::CommandResult xref = pvltest::RunCommand({pvldoc::PvlPath(), "xref", path});
+  ASSERT_EQ(xref.exitCode, 0) << xref.err;
+  EXPECT_EQ(xref.out, table);
+  // Object stream 16 is known only from the damaged cross-reference stream.
+  const pvltest::CommandResult stream = pvltest::RunCommand({pvldoc::PvlPath(), "stream", path, "16"});
+  ASSERT_EQ(stream.exitCode, 0) << stream.err;
+  EXPECT_EQ(stream.out, pvltest::RunCommand({"qpdf", "--show-object=16", "--filtered-stream-data", path}).out);
+  const pvltest::CommandResult catalog = pvltest::RunCommand({pvldoc::PvlPath(), "object", path, "14"});
+  ASSERT_EQ(catalog.exitCode, 0) << catalog.err;
+  EXPECT_NE(catalog.out.find("/Pages 11 0 R"), std::string::npos) << catalog.out;
+  for (const char* command : {"dump", "objects"})
+    EXPECT_EQ(pvltest::RunCommand({pvldoc::PvlPath(), command, path}).exitCode, 0) << command;
+  EXPECT_EQ(pvltest::RunCommand({pvldoc::PvlPath(), "npages", path}).out,
+            pvltest::RunCommand({"qpdf", "--show-npages", path}).out);
 }
 
 // Stray values where a key belongs are passed over; a dictionary that is
