@@ -58,6 +58,9 @@ TEST(FontReproPages, DrawnLikeThePeers) {
       // ZapfDingbats codes take the font's own encoding (a1 ... a191); pdftoppm
       // leaves out codes 128-141, mutool draws them as the encoding says.
       {"standard-14-fonts.pdf", 14, "mutool", 3.0, "ZapfDingbats"},
+      // Not a font: an image whose soft mask is finer than its picture; the
+      // text the mask cuts out came out as blocks at the picture's few pixels.
+      {"mask-larger-than-image.pdf", 1, "pdftoppm", 2.5, "soft mask finer than its picture"},
   };
   pvltest::TempDir dir;
   for (const TReproPage& c : cases) {
