@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "graphics/PavonaImageDecoder.h"
@@ -387,11 +388,13 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
         for (int32_t i = 0; i < bytes; ++i) ones += kBitsSet[packed[i] & (i == bytes - 1 ? padding : 0xFFu)];
         const bool inverted = ones * 2 > w;
         const uint32_t flip = inverted ? 0xFFu : 0;
-        bool any = false;
+        // The columns the row's samples reached, first to last (they grow
+        // with x): only those are gathered and cleared again, so a sparse
+        // row costs what it holds, not the width of the target.
+        size_t first = SIZE_MAX, last = 0;
         for (int32_t i = 0; i < bytes; ++i) {
           uint32_t bitsOf = (uint32_t(packed[i]) ^ flip) & (i == bytes - 1 ? padding : 0xFFu);
           if (!bitsOf) continue;
-          any = true;
           do {
             const int bit = std::countl_zero(bitsOf) - 24;
             bitsOf &= ~(0x80u >> bit);
@@ -399,14 +402,16 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
             const size_t t = size_t(column[size_t(x)]);
             const uint32_t wx = weight[size_t(x)];
             rowSums[t * 4] += wx, rowSums[t * 4 + 4] += uint32_t(tw) - wx;
+            first = std::min(first, t), last = t + 1;
           } while (bitsOf);
         }
         if (inverted) {
           for (size_t t = 0; t < size_t(tw); ++t) sums[t * 4] += (uint64_t(w) - rowSums[t * 4]) * wy;
         } else {
-          for (size_t t = 0; t < size_t(tw) && any; ++t) sums[t * 4] += rowSums[t * 4] * wy;
+          for (size_t t = first; t <= last && t < size_t(tw); ++t) sums[t * 4] += rowSums[t * 4] * wy;
         }
-        rowSumsDirty = any;
+        for (size_t t = first; t <= last && t <= size_t(tw); ++t) rowSums[t * 4] = 0;
+        rowSumsDirty = false;
         continue;
       } else if (bits) {
         rows.FetchBits(y, line.data());
