@@ -324,6 +324,25 @@ private:
 
 }  // namespace
 
+namespace {
+
+// n / d for one d and many n, exactly as the division gives it, without a
+// division per quotient: the reciprocal's estimate is at most one short.
+class TExactDivider {
+public:
+  explicit TExactDivider(uint64_t d) : d_(d), m_(UINT64_MAX / d) {}
+  uint64_t operator()(uint64_t n) const {
+    uint64_t q = uint64_t((static_cast<unsigned __int128>(n) * m_) >> 64);
+    if (n - q * d_ >= d_) ++q;
+    return q;
+  }
+
+private:
+  uint64_t d_, m_;
+};
+
+}  // namespace
+
 std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32_t preparedWidth,
                                                 int32_t preparedHeight) {
   if (!decoder.IsReady()) return nullptr;
@@ -355,6 +374,7 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
     weight[size_t(x)] = uint32_t(std::min<int64_t>(from + tw, int64_t(t + 1) * w) - from);
   }
   const uint64_t total = uint64_t(w) * uint64_t(h);
+  const TExactDivider perTotal(total), perPremultiplied(255 * total);
   const bool opaque = rows.Opaque(), bits = opaque && rows.Bilevel();
   const uint8_t* c0 = decoder.GetBilevelColor(0);
   const uint8_t* c1 = decoder.GetBilevelColor(1);
@@ -438,25 +458,28 @@ std::shared_ptr<TPDFPreparedImage> PrepareImage(TPDFImageDecoder& decoder, int32
     }
     if (out->Stencil) {
       uint8_t* dst = &out->Coverage[size_t(ty) * size_t(tw)];
-      for (int32_t x = 0; x < tw; ++x) dst[x] = static_cast<uint8_t>((sums[size_t(x) * 4 + 3] + total / 2) / total);
+      for (int32_t x = 0; x < tw; ++x) dst[x] = static_cast<uint8_t>(perTotal(sums[size_t(x) * 4 + 3] + total / 2));
       continue;
     }
     uint8_t* dst = out->Picture.ScanLine(ty);
     for (int32_t x = 0; x < tw; ++x, dst += 4) {
       const uint64_t* v = &sums[size_t(x) * 4];
       if (bits) {
-        // v[0]: the units of 1 samples; the rest are 0 samples.
+        // v[0]: the units of 1 samples; the rest are 0 samples. A pixel of
+        // one kind alone (most of a scanned page) is that kind's colour.
+        const uint8_t* only = v[0] == 0 ? c0 : v[0] == total ? c1 : nullptr;
         for (int c = 0; c < 3; ++c)
-          dst[c] =
-              static_cast<uint8_t>((uint64_t(c0[c]) * (total - v[0]) + uint64_t(c1[c]) * v[0] + total / 2) / total);
+          dst[c] = only ? only[c]
+                        : static_cast<uint8_t>(
+                              perTotal(uint64_t(c0[c]) * (total - v[0]) + uint64_t(c1[c]) * v[0] + total / 2));
         dst[3] = 255;
       } else if (opaque) {
-        for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((v[c] + total / 2) / total);
+        for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>(perTotal(v[c] + total / 2));
         dst[3] = 255;
       } else {
-        const uint8_t a = static_cast<uint8_t>((v[3] + total / 2) / total);
+        const uint8_t a = static_cast<uint8_t>(perTotal(v[3] + total / 2));
         for (int c = 0; c < 3; ++c)
-          dst[c] = static_cast<uint8_t>(std::min<uint64_t>(a, (v[c] + 255 * total / 2) / (255 * total)));
+          dst[c] = static_cast<uint8_t>(std::min<uint64_t>(a, perPremultiplied(v[c] + 255 * total / 2)));
         dst[3] = a;
       }
     }
