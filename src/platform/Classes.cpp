@@ -208,11 +208,15 @@ int64_t TAtomicFileStream::Write(const void* buffer, int64_t count) {
 
 void TAtomicFileStream::Commit() {
   int err = error_;
-  if (err == 0 && ::fsync(fd_) != 0) err = errno;
   // Keep the permissions of a file being replaced; new files get the usual 0666 & ~umask.
   struct stat st;
+  const bool replacing = ::stat(target_.c_str(), &st) == 0;
+  // A file being replaced is flushed to the disk before the rename, so that a
+  // crash cannot leave an empty file where the old one was; a new file has
+  // nothing older to lose (page images written by the hundred skip the wait).
+  if (err == 0 && replacing && ::fsync(fd_) != 0) err = errno;
   if (err == 0) {
-    if (::stat(target_.c_str(), &st) == 0) {
+    if (replacing) {
       ::fchmod(fd_, st.st_mode & 07777);
     } else {
       const mode_t mask = ::umask(0);
