@@ -5,8 +5,6 @@
 // file (both through pdftoppm).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "EmfTestSupport.h"
 #include "PageImageCompare.h"
 #include "PainterTestSupport.h"
@@ -20,15 +18,6 @@ namespace {
 
 using pvltest::TEmfBuilder;
 using pvltest::TTestPdf;
-
-// A missing peer fails in CI and skips elsewhere.
-#define REQUIRE_TOOLS(...)                                    \
-  for (const char* tool : {__VA_ARGS__}) {                    \
-    if (!pvltest::HaveTool(tool)) {                           \
-      if (std::getenv("CI")) FAIL() << tool << " is missing"; \
-      GTEST_SKIP() << tool << " is missing";                  \
-    }                                                         \
-  }
 
 // A Windows metafile written record by record: 16-bit words.
 class TWmfBuilder {
