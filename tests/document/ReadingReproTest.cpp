@@ -8,6 +8,7 @@
 
 #include "DocumentTestFiles.h"
 #include "DocumentTestSupport.h"
+#include "LoadedDocument.h"
 #include "TestSupport.h"
 
 namespace {
@@ -16,26 +17,11 @@ std::string ReproPath(const std::string& name) {
   return pvltest::CorpusDir() + "/../repro/reading/" + name;
 }
 
-struct Loaded {
-  int32_t result = -1;
-  std::unique_ptr<TPDFDocument> doc;
-};
+using pvltest::PageContent;
+using pvltest::TLoadedDocument;
 
-Loaded Load(const std::string& path, std::u16string_view password = u"") {
-  Loaded l;
-  l.doc = std::make_unique<TPDFDocument>();
-  l.result = l.doc->LoadFromString(pvltest::ReadFile(path), password);
-  return l;
-}
-
-// Decoded bytes of the first content stream of page n.
-std::string PageContent(TPDFDocument& doc, int32_t n) {
-  TPDFDictionary* page = doc.GetPageTree()->FindPage(n);
-  if (!page) return "<no page>";
-  TPDFObject* contents = page->GetValue("Contents", true);
-  if (TPDFArray* a = PDFAsArray(contents)) contents = a->GetCount() ? PDFResolve(a->GetItem(0)) : nullptr;
-  TPDFStream* s = PDFAsStream(contents);
-  return s ? s->GetDecodedData() : "<no content>";
+TLoadedDocument Load(const std::string& path, std::u16string_view password = u"") {
+  return pvltest::LoadDocument(pvltest::ReadFile(path), password);
 }
 
 }  // namespace
@@ -79,7 +65,7 @@ TEST(ReadingReproTest, FilesOpenWithThePeersPageCount) {
     SCOPED_TRACE(c.file);
     const std::string path = ReproPath(c.file);
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "no repro folder beside the corpus: " << path;
-    Loaded l = Load(path, c.password);
+    TLoadedDocument l = Load(path, c.password);
     ASSERT_EQ(l.result, TPDFDocument::kLoadOk);
     TPDFPageTree* tree = l.doc->GetPageTree();
     ASSERT_EQ(tree->GetPageCount(), c.pages);
@@ -104,7 +90,7 @@ TEST(ReadingReproTest, AES256WithIdentityFiltersNeedsItsPassword) {
   }
   const std::string path = ReproPath("r6-unfilterable-pw-attachment.pdf");
   if (!std::filesystem::exists(path) || !pvltest::HaveTool("qpdf")) GTEST_SKIP() << "needs qpdf and the repro folder";
-  Loaded l = Load(path, u"attachment");
+  TLoadedDocument l = Load(path, u"attachment");
   ASSERT_EQ(l.result, TPDFDocument::kLoadOk);
   // qpdf's decoded attachment is the oracle.
   pvltest::CommandResult listed = pvltest::RunCommand({"qpdf", "--password=attachment", "--list-attachments", path});
