@@ -180,7 +180,7 @@ TEST(ReadingReproTest, CutFilesShowThePagesThatSurvive) {
       if (at == std::string::npos) {
         // mutool cannot read it either.
         EXPECT_EQ(result, TPDFDocument::kLoadUnreadable);
-        EXPECT_FALSE(doc.GetLoadFailure().empty());
+        EXPECT_FALSE(doc.GetFailure().empty());
         continue;
       }
       const int32_t expected = std::stoi(info.out.substr(at + 8));
@@ -189,6 +189,31 @@ TEST(ReadingReproTest, CutFilesShowThePagesThatSurvive) {
       EXPECT_TRUE(doc.WasReconstructed());
     }
   }
+}
+
+// A stream that cannot be read, as a device that fails under the reader.
+class TUnreadableStream : public TMemoryStream {
+public:
+  int64_t Read(void*, int64_t) override { throw EReadError("the device does not answer"); }
+};
+
+// Every refused load says why in the document's failure, the cause of this
+// load and not one left over from the load before it.
+TEST(ReadingReproTest, RefusedLoadsSayWhy) {
+  TPDFDocument doc;
+  EXPECT_EQ(doc.LoadFromString("", u""), TPDFDocument::kLoadUnreadable);
+  EXPECT_EQ(doc.GetFailure(), "the file is empty");
+  TUnreadableStream device;
+  EXPECT_EQ(doc.LoadFromStream(device, u""), TPDFDocument::kLoadUnreadable);
+  EXPECT_EQ(doc.GetFailure(), "the file cannot be read: the device does not answer");
+  const std::string sound =
+      pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>"});
+  EXPECT_EQ(doc.LoadFromString(sound, u""), TPDFDocument::kLoadOk);
+  EXPECT_EQ(doc.GetFailure(), "");
+  TPDFDocument fresh;
+  EXPECT_EQ(fresh.LoadFromStream(device, u""), TPDFDocument::kLoadUnreadable);
+  EXPECT_NE(fresh.GetFailure().find("the device does not answer"), std::string::npos) << fresh.GetFailure();
 }
 
 // An update cut off after its first objects: the table of the older
