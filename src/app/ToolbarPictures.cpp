@@ -38,6 +38,15 @@ void doubleArrow(QPainter& p, QPointF from, QPointF to) {
   triangle(p, from - d * 1.5, from + d * 3 + n * 3, from + d * 3 - n * 3);
 }
 
+// A bar with a triangle pointing at it (the first or the last page): the
+// bar's left edge, the triangle's tip and the x of its base.
+void arrowToBar(QPainter& p, double barLeft, double tipX, double baseX) {
+  p.setPen(Qt::NoPen);
+  p.setBrush(kBlue);
+  p.drawRect(QRectF(barLeft, 5, 2.5, 14));
+  triangle(p, QPointF(tipX, 12), QPointF(baseX, 5), QPointF(baseX, 19));
+}
+
 void magnifier(QPainter& p, bool plus) {
   p.setPen(QPen(kInk, 2));
   p.setBrush(kPaper);
@@ -101,22 +110,10 @@ const std::map<QString, TDraw>& pictures() {
          p.drawArc(QRectF(4, 4, 16, 16), 100 * 16, 290 * 16);
          triangle(p, QPointF(13, 1), QPointF(13, 8.5), QPointF(8, 4.5));
        }},
-      {"tbFirstPage",
-       [](QPainter& p) {
-         p.setPen(Qt::NoPen);
-         p.setBrush(kBlue);
-         p.drawRect(QRectF(5, 5, 2.5, 14));
-         triangle(p, QPointF(8.5, 12), QPointF(18, 5), QPointF(18, 19));
-       }},
+      {"tbFirstPage", [](QPainter& p) { arrowToBar(p, 5, 8.5, 18); }},
       {"tbPrevPage", [](QPainter& p) { triangle(p, QPointF(7, 12), QPointF(17, 5), QPointF(17, 19)); }},
       {"tbNextPage", [](QPainter& p) { triangle(p, QPointF(17, 12), QPointF(7, 5), QPointF(7, 19)); }},
-      {"tbLastPage",
-       [](QPainter& p) {
-         p.setPen(Qt::NoPen);
-         p.setBrush(kBlue);
-         p.drawRect(QRectF(16.5, 5, 2.5, 14));
-         triangle(p, QPointF(15.5, 12), QPointF(6, 5), QPointF(6, 19));
-       }},
+      {"tbLastPage", [](QPainter& p) { arrowToBar(p, 16.5, 15.5, 6); }},
       {"tbZoomOut", [](QPainter& p) { magnifier(p, false); }},
       {"tbZoomIn", [](QPainter& p) { magnifier(p, true); }},
       {"sbSearchPre", [](QPainter& p) { triangle(p, QPointF(12, 6), QPointF(5, 17), QPointF(19, 17)); }},

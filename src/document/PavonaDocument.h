@@ -292,9 +292,6 @@ public:
   bool RebuildXRef();
   // True when ReadXRef had to rebuild the entries by scanning.
   bool WasReconstructed() const { return reconstructed_; }
-  // Why the last load failed ("" after a load that succeeded): what was
-  // missing or unreadable, with the object number and offset where known.
-  const std::string& GetLoadFailure() const { return loadFailure_; }
   void BuildObjectTable();
   // Callbacks of the cross-reference reader.
   void OnXRefEntry(int32_t number, int64_t second, char kind, int32_t third);
@@ -511,8 +508,9 @@ private:
   // its entry's offset; empty when the scan has none either.
   std::string_view scannedSlice(TPDFIndObj* record);
   std::vector<std::string> warnings_;
-  std::string loadFailure_;
-  // Records why the load fails (kept for GetLoadFailure) and returns code.
+  // Records why the load fails for GetFailure (what was missing or
+  // unreadable, with the object number and offset where known) and returns
+  // code.
   int32_t failLoad(int32_t code, std::string why);
   std::string missingPagesReason();
   TPDFEncryption encryption_;

@@ -98,13 +98,13 @@ int32_t TPDFDocument::LoadFromStream(TStream& stream, std::u16string_view passwo
 }
 
 int32_t TPDFDocument::failLoad(int32_t code, std::string why) {
-  loadFailure_ = std::move(why);
+  failure_ = std::move(why);
   return code;
 }
 
 int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view password) {
   int32_t result = kLoadUnreadable;
-  loadFailure_.clear();
+  failure_.clear();
   try {
     Clear();
     fileText_ = std::move(data);
@@ -129,17 +129,14 @@ int32_t TPDFDocument::LoadFromString(std::string data, std::u16string_view passw
   } catch (const std::exception& e) {
     result = failLoad(kLoadUnreadable, e.what());
   }
+  // A failed load leaves the document cleared and tells why; a retry that
+  // opened the file forgets the failure of the attempt before it.
   if (result != kLoadOk) {
-    const std::string why = loadFailure_;
     Clear();
-    loadFailure_ = why;
+    if (result == kLoadWrongPassword && failure_.empty()) failure_ = "wrong password";
   } else {
-    loadFailure_.clear();
+    failure_.clear();
   }
-  // The document's failure (GetFailure) is the load's, or its wrong password.
-  failure_ = result == kLoadOk ? std::string()
-             : result == kLoadWrongPassword && loadFailure_.empty() ? std::string("wrong password")
-                                                                   : loadFailure_;
   return result;
 }
 

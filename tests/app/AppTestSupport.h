@@ -53,6 +53,18 @@ inline std::unique_ptr<TOpened> Open(const char* corpusFile, const QString& user
   return o;
 }
 
+// The text note's options as its dialog would set them: title, contents and
+// the sheet's rectangle in points; AddTextAnnotation then adds the note.
+inline void SetNoteOptions(TForm1& form, const QString& title, const QString& contents, int left, int top, int right,
+                           int bottom) {
+  form.SetOption("anTitle", title);
+  form.SetOption("anContents", contents);
+  form.SetOption("anLeft", QString::number(left));
+  form.SetOption("anRight", QString::number(right));
+  form.SetOption("anTop", QString::number(top));
+  form.SetOption("anBottom", QString::number(bottom));
+}
+
 inline std::string Output(const std::vector<std::string>& argv) {
   return pvltest::RunCommand(argv).out;
 }

@@ -20,6 +20,7 @@ using apptest::Answers;
 using apptest::Open;
 using apptest::Output;
 using apptest::Pages;
+using apptest::SetNoteOptions;
 
 namespace {
 QStringList gMessages;
@@ -38,12 +39,7 @@ TEST(Commands, TextWatermarkAndNoteAreSavedOnEveryPage) {
   f.SetOption("wmStrokeOpacity", "100");
   f.SetOption("wmFontStyleBold", "1");
   f.AddTextWatermark();
-  f.SetOption("anTitle", "Reviewer");
-  f.SetOption("anContents", "Check this page");
-  f.SetOption("anLeft", "100");
-  f.SetOption("anRight", "300");
-  f.SetOption("anTop", "100");
-  f.SetOption("anBottom", "200");
+  SetNoteOptions(f, "Reviewer", "Check this page", 100, 100, 300, 200);
   f.AddTextAnnotation();
   f.MSaveClick();
   EXPECT_EQ(pvltest::RunCommand({"qpdf", "--check", o->file}).exitCode, 0);
@@ -164,12 +160,7 @@ TEST(Commands, ANoteIsWrittenIntoTheFileAtOnce) {
   ASSERT_TRUE(pvltest::HaveTool("qpdf"));
   auto o = Open("samples/minimal-document.pdf");
   TForm1& f = *o->form;
-  f.SetOption("anTitle", "Reviewer");
-  f.SetOption("anContents", "Written at once");
-  f.SetOption("anLeft", "100");
-  f.SetOption("anRight", "300");
-  f.SetOption("anTop", "100");
-  f.SetOption("anBottom", "200");
+  SetNoteOptions(f, "Reviewer", "Written at once", 100, 100, 300, 200);
   f.AddTextAnnotation();
   EXPECT_EQ(pvltest::RunCommand({"qpdf", "--check", o->file}).exitCode, 0);
   EXPECT_NE(Output({"qpdf", "--json", o->file}).find("Written at once"), std::string::npos);

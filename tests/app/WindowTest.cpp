@@ -115,15 +115,10 @@ TEST(Window, ANewNoteShowsOnThePageAtOnce) {
   ASSERT_NE(f.PageImage(), nullptr);
   const QImage before = f.PageImage()->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
   ASSERT_FALSE(before.isNull());
-  f.SetOption("anTitle", "Reviewer");
-  f.SetOption("anContents", "Look here");
+  apptest::SetNoteOptions(f, "Reviewer", "Look here", 200, 100, 400, 200);
   f.SetOption("anColor", "clRed");
   f.SetOption("anAnchorLeft", "100");
   f.SetOption("anAnchorRight", "100");
-  f.SetOption("anLeft", "200");
-  f.SetOption("anRight", "400");
-  f.SetOption("anTop", "100");
-  f.SetOption("anBottom", "200");
   f.AddTextAnnotation();
   const QImage after = f.PageImage()->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
   ASSERT_EQ(after.size(), before.size());

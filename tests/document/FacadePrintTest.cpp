@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 
-#include "PageImageCompare.h"
+#include "FacadePageOutput.h"
 #include "TestSupport.h"
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
@@ -20,34 +19,19 @@
 namespace {
 
 using pvltest::CompareImages;
+using pvltest::ExpectEmfLooksLikePeerPage;
+using pvltest::ExpectMetafileDrawsLikeThePage;
+using pvltest::kVectorOutputPages;
 using pvltest::LoadPng;
+using pvltest::PeerPage;
 using pvltest::RunCommand;
 
 std::u16string W(const std::string& s) { return NativePathToWide(s); }
 
-// A missing peer fails in CI and skips elsewhere.
-#define REQUIRE_TOOLS(...)                                               \
-  for (const char* tool : {__VA_ARGS__}) {                               \
-    if (!pvltest::HaveTool(tool)) GTEST_SKIP() << tool << " is missing"; \
-  }
-
-// The page as pdftoppm draws it at 72 dpi.
-TBitmap PeerPage(const std::string& pdf, int page, const pvltest::TempDir& dir, const std::string& name) {
-  const std::string base = dir.File(name);
-  auto r = RunCommand({"pdftoppm", "-r", "72", "-f", std::to_string(page), "-l", std::to_string(page), "-png",
-                       "-singlefile", pdf, base});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return LoadPng(base + ".png");
-}
-
-// Corpus pages with text, vector graphics, images, CMYK and a rotation.
-const char* const kPages[] = {"samples/pdflatex-image.pdf", "samples/002-trivial-libre-office-writer.pdf",
-                              "samples/cmyk-image.pdf", "samples/habibi-rotated.pdf", "samples/reportlab-overlay.pdf"};
-
 TEST(FacadeVectorOutput, EmfPagesLookLikeThePageInAnIndependentReader) {
   REQUIRE_TOOLS("emf2svg-conv", "rsvg-convert", "pdftoppm");
   pvltest::TempDir dir;
-  for (const char* file : kPages) {
+  for (const char* file : kVectorOutputPages) {
     SCOPED_TRACE(file);
     const std::string pdf = pvltest::CorpusPath(file);
     TPavona f;
@@ -56,17 +40,7 @@ TEST(FacadeVectorOutput, EmfPagesLookLikeThePageInAnIndependentReader) {
     const std::string emf = pvltest::ReadFile(dir.File("page1.emf"));
     ASSERT_TRUE(IsEnhancedMetafile(emf));
     TEmfFile parsed(emf);  // raises on a broken frame
-    auto conv = RunCommand({"emf2svg-conv", "-i", dir.File("page1.emf"), "-o", dir.File("page.svg")});
-    ASSERT_EQ(conv.exitCode, 0) << conv.err;
-    auto svg = RunCommand({"rsvg-convert", "-b", "white", "-o", dir.File("emf.png"), dir.File("page.svg")});
-    ASSERT_EQ(svg.exitCode, 0) << svg.err;
-    const TBitmap ours = LoadPng(dir.File("emf.png"));
-    const TBitmap peer = PeerPage(pdf, 1, dir, "peer");
-    const auto d = CompareImages(peer, ours);
-    EXPECT_NEAR(d.widthB, d.widthA, 2);
-    EXPECT_NEAR(d.heightB, d.heightA, 2);
-    EXPECT_LT(d.mean, 12.0) << "mean grey difference";
-    EXPECT_GT(d.inkRecall, 0.85) << "share of the page's ink found";
+    const auto d = ExpectEmfLooksLikePeerPage(dir.File("page1.emf"), pdf, dir);
     RecordProperty(std::string("emf_mean_") + std::filesystem::path(file).stem().string(), std::to_string(d.mean));
   }
 }
@@ -74,7 +48,7 @@ TEST(FacadeVectorOutput, EmfPagesLookLikeThePageInAnIndependentReader) {
 TEST(FacadeVectorOutput, EpsPagesLookLikeThePageInGhostscript) {
   REQUIRE_TOOLS("gs", "pdftoppm");
   pvltest::TempDir dir;
-  for (const char* file : kPages) {
+  for (const char* file : kVectorOutputPages) {
     SCOPED_TRACE(file);
     const std::string pdf = pvltest::CorpusPath(file);
     TPavona f;
@@ -112,22 +86,7 @@ TEST(FacadeVectorOutput, EmfPagesComeBackThroughOurOwnMetafileConverter) {
   TMemoryStream emf;
   ASSERT_EQ(f.RenderPageToStream(72, 1, pofEMF, emf), 1) << f.LastRenderMessage();
   pvltest::WriteFile(dir.File("page.emf"), emf.Bytes());
-  TMemoryStream original;
-  ASSERT_EQ(f.RenderPageToStream(72, 1, pofBMP, original), 1);
-
-  // The metafile becomes the picture of a new page, which is drawn again.
-  TPavona g;
-  ASSERT_EQ(g.DrawMetafilePage(W(dir.File("page.emf"))), 1) << g.LastErrorCode();
-  EXPECT_NEAR(g.PageWidth(), f.PageWidth(), 1.0);
-  EXPECT_NEAR(g.PageHeight(), f.PageHeight(), 1.0);
-  TMemoryStream again;
-  ASSERT_EQ(g.RenderPageToStream(72, 1, pofBMP, again), 1) << g.LastRenderMessage();
-  TBitmap a, b;
-  a.LoadFromBytes(original.Bytes());
-  b.LoadFromBytes(again.Bytes());
-  const auto d = CompareImages(a, b);
-  EXPECT_LT(d.mean, 8.0);
-  EXPECT_GT(d.inkRecall, 0.9);
+  ExpectMetafileDrawsLikeThePage(f, dir.File("page.emf"));
 }
 
 TEST(FacadeVectorOutput, WmfPagesArePlaceableMetafilesThatLibwmfDraws) {

@@ -4,10 +4,9 @@
 // cannot take it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
-#include "PageImageCompare.h"
+#include "FacadePageOutput.h"
 #include "TestSupport.h"
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
@@ -20,22 +19,13 @@
 
 namespace {
 
-using pvltest::CompareImages;
-using pvltest::LoadPng;
-using pvltest::RunCommand;
+using pvltest::ExpectEmfLooksLikePeerPage;
+using pvltest::ExpectMetafileDrawsLikeThePage;
+using pvltest::kVectorOutputPages;
 
 std::u16string W(const std::string& s) {
   return NativePathToWide(s);
 }
-
-// A missing peer fails in CI and skips elsewhere.
-#define REQUIRE_TOOLS(...)                                    \
-  for (const char* tool : {__VA_ARGS__}) {                    \
-    if (!pvltest::HaveTool(tool)) {                           \
-      if (std::getenv("CI")) FAIL() << tool << " is missing"; \
-      GTEST_SKIP() << tool << " is missing";                  \
-    }                                                         \
-  }
 
 uint32_t U32At(const std::string& b, size_t at) {
   return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
@@ -65,13 +55,10 @@ std::vector<std::pair<uint16_t, uint16_t>> EmfPlusRecords(const std::string& emf
   return out;
 }
 
-const char* const kPages[] = {"samples/pdflatex-image.pdf", "samples/002-trivial-libre-office-writer.pdf",
-                              "samples/cmyk-image.pdf", "samples/habibi-rotated.pdf", "samples/reportlab-overlay.pdf"};
-
 TEST(FacadeRawStream, PagesAreEmfPlusDualMetafilesThatAnIndependentReaderDraws) {
   REQUIRE_TOOLS("emf2svg-conv", "rsvg-convert", "pdftoppm");
   pvltest::TempDir dir;
-  for (const char* file : kPages) {
+  for (const char* file : kVectorOutputPages) {
     SCOPED_TRACE(file);
     const std::string pdf = pvltest::CorpusPath(file);
     TPavona f;
@@ -95,20 +82,7 @@ TEST(FacadeRawStream, PagesAreEmfPlusDualMetafilesThatAnIndependentReaderDraws) 
     EXPECT_EQ(at[2], parsed.Records().size() - 2);
 
     pvltest::WriteFile(dir.File("page.emf"), emf);
-    auto conv = RunCommand({"emf2svg-conv", "-i", dir.File("page.emf"), "-o", dir.File("page.svg")});
-    ASSERT_EQ(conv.exitCode, 0) << conv.err;
-    auto svg = RunCommand({"rsvg-convert", "-b", "white", "-o", dir.File("raw.png"), dir.File("page.svg")});
-    ASSERT_EQ(svg.exitCode, 0) << svg.err;
-    const TBitmap ours = LoadPng(dir.File("raw.png"));
-    auto peerRun =
-        RunCommand({"pdftoppm", "-r", "72", "-f", "1", "-l", "1", "-png", "-singlefile", pdf, dir.File("peer")});
-    ASSERT_EQ(peerRun.exitCode, 0) << peerRun.err;
-    const TBitmap peer = LoadPng(dir.File("peer.png"));
-    const auto d = CompareImages(peer, ours);
-    EXPECT_NEAR(d.widthB, d.widthA, 2);
-    EXPECT_NEAR(d.heightB, d.heightA, 2);
-    EXPECT_LT(d.mean, 12.0) << "mean grey difference";
-    EXPECT_GT(d.inkRecall, 0.85) << "share of the page's ink found";
+    ExpectEmfLooksLikePeerPage(dir.File("page.emf"), pdf, dir);
   }
 }
 
@@ -119,21 +93,7 @@ TEST(FacadeRawStream, PagesComeBackThroughOurOwnMetafileConverter) {
     TPavona f;
     ASSERT_EQ(f.LoadFromFile(W(pvltest::CorpusPath(file)), u""), 1);
     ASSERT_EQ(f.RenderPagesToFile(72, 1, 1, pofRaw, W(dir.File("raw%p.emf"))), 1) << f.LastRenderMessage();
-    TMemoryStream original;
-    ASSERT_EQ(f.RenderPageToStream(72, 1, pofBMP, original), 1);
-
-    TPavona g;
-    ASSERT_EQ(g.DrawMetafilePage(W(dir.File("raw1.emf"))), 1) << g.LastErrorCode();
-    EXPECT_NEAR(g.PageWidth(), f.PageWidth(), 1.0) << "the frame gives the page's size";
-    EXPECT_NEAR(g.PageHeight(), f.PageHeight(), 1.0);
-    TMemoryStream again;
-    ASSERT_EQ(g.RenderPageToStream(72, 1, pofBMP, again), 1) << g.LastRenderMessage();
-    TBitmap a, b;
-    a.LoadFromBytes(original.Bytes());
-    b.LoadFromBytes(again.Bytes());
-    const auto d = CompareImages(a, b);
-    EXPECT_LT(d.mean, 8.0);
-    EXPECT_GT(d.inkRecall, 0.9);
+    ExpectMetafileDrawsLikeThePage(f, dir.File("raw1.emf"));
   }
 }
 

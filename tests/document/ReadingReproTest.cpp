@@ -8,6 +8,7 @@
 
 #include "DocumentTestFiles.h"
 #include "DocumentTestSupport.h"
+#include "LoadedDocument.h"
 #include "TestSupport.h"
 
 namespace {
@@ -16,26 +17,11 @@ std::string ReproPath(const std::string& name) {
   return pvltest::CorpusDir() + "/../repro/reading/" + name;
 }
 
-struct Loaded {
-  int32_t result = -1;
-  std::unique_ptr<TPDFDocument> doc;
-};
+using pvltest::PageContent;
+using pvltest::TLoadedDocument;
 
-Loaded Load(const std::string& path, std::u16string_view password = u"") {
-  Loaded l;
-  l.doc = std::make_unique<TPDFDocument>();
-  l.result = l.doc->LoadFromString(pvltest::ReadFile(path), password);
-  return l;
-}
-
-// Decoded bytes of the first content stream of page n.
-std::string PageContent(TPDFDocument& doc, int32_t n) {
-  TPDFDictionary* page = doc.GetPageTree()->FindPage(n);
-  if (!page) return "<no page>";
-  TPDFObject* contents = page->GetValue("Contents", true);
-  if (TPDFArray* a = PDFAsArray(contents)) contents = a->GetCount() ? PDFResolve(a->GetItem(0)) : nullptr;
-  TPDFStream* s = PDFAsStream(contents);
-  return s ? s->GetDecodedData() : "<no content>";
+TLoadedDocument Load(const std::string& path, std::u16string_view password = u"") {
+  return pvltest::LoadDocument(pvltest::ReadFile(path), password);
 }
 
 }  // namespace
@@ -79,7 +65,7 @@ TEST(ReadingReproTest, FilesOpenWithThePeersPageCount) {
     SCOPED_TRACE(c.file);
     const std::string path = ReproPath(c.file);
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "no repro folder beside the corpus: " << path;
-    Loaded l = Load(path, c.password);
+    TLoadedDocument l = Load(path, c.password);
     ASSERT_EQ(l.result, TPDFDocument::kLoadOk);
     TPDFPageTree* tree = l.doc->GetPageTree();
     ASSERT_EQ(tree->GetPageCount(), c.pages);
@@ -104,7 +90,7 @@ TEST(ReadingReproTest, AES256WithIdentityFiltersNeedsItsPassword) {
   }
   const std::string path = ReproPath("r6-unfilterable-pw-attachment.pdf");
   if (!std::filesystem::exists(path) || !pvltest::HaveTool("qpdf")) GTEST_SKIP() << "needs qpdf and the repro folder";
-  Loaded l = Load(path, u"attachment");
+  TLoadedDocument l = Load(path, u"attachment");
   ASSERT_EQ(l.result, TPDFDocument::kLoadOk);
   // qpdf's decoded attachment is the oracle.
   pvltest::CommandResult listed = pvltest::RunCommand({"qpdf", "--password=attachment", "--list-attachments", path});
@@ -194,7 +180,7 @@ TEST(ReadingReproTest, CutFilesShowThePagesThatSurvive) {
       if (at == std::string::npos) {
         // mutool cannot read it either.
         EXPECT_EQ(result, TPDFDocument::kLoadUnreadable);
-        EXPECT_FALSE(doc.GetLoadFailure().empty());
+        EXPECT_FALSE(doc.GetFailure().empty());
         continue;
       }
       const int32_t expected = std::stoi(info.out.substr(at + 8));
@@ -203,6 +189,31 @@ TEST(ReadingReproTest, CutFilesShowThePagesThatSurvive) {
       EXPECT_TRUE(doc.WasReconstructed());
     }
   }
+}
+
+// A stream that cannot be read, as a device that fails under the reader.
+class TUnreadableStream : public TMemoryStream {
+public:
+  int64_t Read(void*, int64_t) override { throw EReadError("the device does not answer"); }
+};
+
+// Every refused load says why in the document's failure, the cause of this
+// load and not one left over from the load before it.
+TEST(ReadingReproTest, RefusedLoadsSayWhy) {
+  TPDFDocument doc;
+  EXPECT_EQ(doc.LoadFromString("", u""), TPDFDocument::kLoadUnreadable);
+  EXPECT_EQ(doc.GetFailure(), "the file is empty");
+  TUnreadableStream device;
+  EXPECT_EQ(doc.LoadFromStream(device, u""), TPDFDocument::kLoadUnreadable);
+  EXPECT_EQ(doc.GetFailure(), "the file cannot be read: the device does not answer");
+  const std::string sound =
+      pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>"});
+  EXPECT_EQ(doc.LoadFromString(sound, u""), TPDFDocument::kLoadOk);
+  EXPECT_EQ(doc.GetFailure(), "");
+  TPDFDocument fresh;
+  EXPECT_EQ(fresh.LoadFromStream(device, u""), TPDFDocument::kLoadUnreadable);
+  EXPECT_NE(fresh.GetFailure().find("the device does not answer"), std::string::npos) << fresh.GetFailure();
 }
 
 // An update cut off after its first objects: the table of the older

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "IccProfileBytes.h"
 #include "TestSupport.h"
 #include "graphics/PavonaImageDecoder.h"
 #include "graphics/PavonaImageDecoderInternal.h"
@@ -24,12 +25,7 @@ std::string SwappedPrimariesProfile(double gammaValue = 2.2) {
   cmsToneCurve* curves[3] = {gamma, gamma, gamma};
   cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
   cmsFreeToneCurve(gamma);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::string bytes(size, '\0');
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
+  return pvltest::ProfileBytes(profile);
 }
 
 // A one-page PDF showing a 2 x 1 image (red, green samples) in the space.

@@ -5,8 +5,6 @@
 // file (both through pdftoppm).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "EmfTestSupport.h"
 #include "PageImageCompare.h"
 #include "PainterTestSupport.h"
@@ -20,15 +18,6 @@ namespace {
 
 using pvltest::TEmfBuilder;
 using pvltest::TTestPdf;
-
-// A missing peer fails in CI and skips elsewhere.
-#define REQUIRE_TOOLS(...)                                    \
-  for (const char* tool : {__VA_ARGS__}) {                    \
-    if (!pvltest::HaveTool(tool)) {                           \
-      if (std::getenv("CI")) FAIL() << tool << " is missing"; \
-      GTEST_SKIP() << tool << " is missing";                  \
-    }                                                         \
-  }
 
 // A Windows metafile written record by record: 16-bit words.
 class TWmfBuilder {
@@ -100,6 +89,19 @@ std::string PictureEmf() {
   return e.Finish();
 }
 
+// Writes a file of one page of width x height points that the loaded image
+// covers whole, and checks it with qpdf.
+void WritePageOfImage(TTestPdf& pdf, TPDFImage& image, double width, double height, const std::string& path) {
+  TPDFPainter painter;
+  painter.SetPrecision(4);
+  painter.Reset();
+  painter.DrawImage(image, 0, height, width, height);
+  pvltest::WriteFile(path, pdf.Write(painter.GetContent(), width, height, {},
+                                     {{image.GetResourceName(), image.GetObject()->GetRefNumber()}}));
+  auto check = pvltest::RunCommand({"qpdf", "--check", path});
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+}
+
 // The image placed over a whole page of width x height points, drawn by
 // pdftoppm at 72 dpi.
 TBitmap PlaceAndDraw(const std::string& file, int32_t option, double width, double height, const pvltest::TempDir& dir,
@@ -109,15 +111,8 @@ TBitmap PlaceAndDraw(const std::string& file, int32_t option, double width, doub
   TMemoryStream stream(file);
   EXPECT_TRUE(image.LoadFromStream(stream, option)) << name;
   if (!image.GetObject()) return TBitmap();
-  TPDFPainter painter;
-  painter.SetPrecision(4);
-  painter.Reset();
-  painter.DrawImage(image, 0, height, width, height);
   const std::string path = dir.File(name + ".pdf");
-  pvltest::WriteFile(path, pdf.Write(painter.GetContent(), width, height, {},
-                                     {{"PavonaIm00000001", image.GetObject()->GetRefNumber()}}));
-  auto check = pvltest::RunCommand({"qpdf", "--check", path});
-  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+  WritePageOfImage(pdf, image, width, height, path);
   auto r = pvltest::RunCommand({"pdftoppm", "-r", "72", "-png", "-singlefile", path, dir.File(name)});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return pvltest::LoadPng(dir.File(name + ".png"));
@@ -229,15 +224,8 @@ TEST_P(TiffImport, PagesAreDrawnLikeTiff2pdfDrawsThem) {
   EXPECT_EQ(image.GetKind(), pdfikTIFFPage);
   EXPECT_EQ(image.GetWidth(), 64);
   EXPECT_EQ(image.GetHeight(), 32);
-  TPDFPainter painter;
-  painter.SetPrecision(4);
-  painter.Reset();
-  painter.DrawImage(image, 0, 32, 64, 32);
   const std::string ours = dir.File("ours.pdf");
-  pvltest::WriteFile(
-      ours, pdf.Write(painter.GetContent(), 64, 32, {}, {{"PavonaIm00000005", image.GetObject()->GetRefNumber()}}));
-  auto check = pvltest::RunCommand({"qpdf", "--check", ours});
-  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+  WritePageOfImage(pdf, image, 64, 32, ours);
   std::vector<std::pair<std::string, std::string>> drawn = {{ours, "ours"}};
   if (c.libtiffReference) {
     auto rgba = pvltest::RunCommand({"tiff2rgba", tif, dir.File("rgba.tif")});

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "IccProfileBytes.h"
 #include "PageImageCompare.h"
 #include "RendererTestSupport.h"
 
@@ -95,13 +96,7 @@ std::string Bits(int width, int height, const std::function<int(int, int)>& f) {
 
 // An sRGB profile, as the ICCBased spaces of real files carry.
 std::string SrgbProfile() {
-  cmsHPROFILE profile = cmsCreate_sRGBProfile();
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  std::string bytes(size, '\0');
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
+  return ProfileBytes(cmsCreate_sRGBProfile());
 }
 
 uint32_t BigEndian32(const std::string& s, size_t at) {

@@ -3,6 +3,8 @@
 // count little) and compared pixel by pixel over their common area.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -85,6 +87,16 @@ inline TBitmap LoadPng(const std::string& path) {
   TBitmap b;
   if (!DecodePicture(ReadFile(path), b)) return TBitmap();
   return b;
+}
+
+// Page `page` of a PDF file as pdftoppm draws it at 72 dpi, kept in the
+// folder as name.png; an empty bitmap (and a failure) when it cannot.
+inline TBitmap PeerPage(const std::string& pdf, int page, const TempDir& dir, const std::string& name) {
+  const std::string base = dir.File(name);
+  auto r = RunCommand({"pdftoppm", "-r", "72", "-f", std::to_string(page), "-l", std::to_string(page), "-png",
+                       "-singlefile", pdf, base});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return LoadPng(base + ".png");
 }
 
 // Fails the test in CI when a peer tool is missing; true when it is there.

@@ -49,3 +49,10 @@ bool HaveTool(const std::string& program);
 bool HaveTools(std::initializer_list<const char*> programs);
 
 }  // namespace pvltest
+
+// Skips the running test, naming the first missing program, unless every one
+// is on PATH; under CI the missing program fails it (HaveTool).
+#define REQUIRE_TOOLS(...)                                               \
+  for (const char* tool : {__VA_ARGS__}) {                               \
+    if (!pvltest::HaveTool(tool)) GTEST_SKIP() << tool << " is missing"; \
+  }
