@@ -15,17 +15,17 @@ namespace {
 
 // The entry points used. TIFFOpenOptions came with libtiff 4.5, whose
 // library is libtiff.so.6.
-#define PVL_TIFF_ENTRIES(X) \
-  X(TIFFOpenOptionsAlloc) \
-  X(TIFFOpenOptionsFree) \
-  X(TIFFOpenOptionsSetErrorHandlerExtR) \
+#define PVL_TIFF_ENTRIES(X)               \
+  X(TIFFOpenOptionsAlloc)                 \
+  X(TIFFOpenOptionsFree)                  \
+  X(TIFFOpenOptionsSetErrorHandlerExtR)   \
   X(TIFFOpenOptionsSetWarningHandlerExtR) \
-  X(TIFFOpenOptionsSetMaxSingleMemAlloc) \
-  X(TIFFClientOpenExt) \
-  X(TIFFClose) \
-  X(TIFFSetDirectory) \
-  X(TIFFGetField) \
-  X(TIFFGetFieldDefaulted) \
+  X(TIFFOpenOptionsSetMaxSingleMemAlloc)  \
+  X(TIFFClientOpenExt)                    \
+  X(TIFFClose)                            \
+  X(TIFFSetDirectory)                     \
+  X(TIFFGetField)                         \
+  X(TIFFGetFieldDefaulted)                \
   X(TIFFReadRGBAImageOriented)
 constexpr const char* kTiffLibrary = "libtiff.so.6";
 
