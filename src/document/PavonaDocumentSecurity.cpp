@@ -9,9 +9,9 @@
 #include <array>
 #include <cstring>
 
-#include "objects/PavonaDigest.h"
 #include "document/PavonaDocument.h"
 #include "document/PavonaSecurityInternal.h"
+#include "objects/PavonaDigest.h"
 #include "platform/RuntimeLibrary.h"
 
 namespace {

@@ -13,27 +13,27 @@ namespace {
 
 // libxml2 is loaded the first time a packet is read or written, not at
 // start. The entry points used:
-#define PVL_XML_ENTRIES(X) \
-  X(xmlFreeDoc) \
-  X(xmlNewDoc) \
-  X(xmlNewDocPI) \
-  X(xmlNewDocNode) \
-  X(xmlSetNs) \
-  X(xmlNewNs) \
-  X(xmlDocSetRootElement) \
-  X(xmlAddPrevSibling) \
-  X(xmlAddNextSibling) \
-  X(xmlNewChild) \
+#define PVL_XML_ENTRIES(X)  \
+  X(xmlFreeDoc)             \
+  X(xmlNewDoc)              \
+  X(xmlNewDocPI)            \
+  X(xmlNewDocNode)          \
+  X(xmlSetNs)               \
+  X(xmlNewNs)               \
+  X(xmlDocSetRootElement)   \
+  X(xmlAddPrevSibling)      \
+  X(xmlAddNextSibling)      \
+  X(xmlNewChild)            \
   X(xmlSetGenericErrorFunc) \
-  X(xmlReadMemory) \
-  X(xmlDocGetRootElement) \
-  X(xmlSearchNsByHref) \
-  X(xmlNodeGetContent) \
-  X(xmlUnlinkNode) \
-  X(xmlFreeNode) \
-  X(xmlNodeAddContent) \
-  X(xmlNodeSetLang) \
-  X(xmlKeepBlanksDefault) \
+  X(xmlReadMemory)          \
+  X(xmlDocGetRootElement)   \
+  X(xmlSearchNsByHref)      \
+  X(xmlNodeGetContent)      \
+  X(xmlUnlinkNode)          \
+  X(xmlFreeNode)            \
+  X(xmlNodeAddContent)      \
+  X(xmlNodeSetLang)         \
+  X(xmlKeepBlanksDefault)   \
   X(xmlDocDumpFormatMemoryEnc)
 // The versioned name of the library the headers describe.
 constexpr const char* kXmlLibrary = LIBXML_VERSION >= 21400 ? "libxml2.so.16" : "libxml2.so.2";
