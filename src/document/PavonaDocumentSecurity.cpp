@@ -261,9 +261,19 @@ std::string SASLPrepPassword(std::u16string_view password) {
   if (U_FAILURE(status) || !profile) throw EPDFDocumentError("SASLprep is not available");
   std::u16string out(password.size() * 4 + 16, u'\0');
   UParseError parseError;
-  int32_t length = icu.prepare(profile, reinterpret_cast<const UChar*>(password.data()),
-                               static_cast<int32_t>(password.size()), reinterpret_cast<UChar*>(out.data()),
-                               static_cast<int32_t>(out.size()), USPREP_ALLOW_UNASSIGNED, &parseError, &status);
+  auto prepare = [&] {
+    return icu.prepare(profile, reinterpret_cast<const UChar*>(password.data()), static_cast<int32_t>(password.size()),
+                       reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), USPREP_ALLOW_UNASSIGNED,
+                       &parseError, &status);
+  };
+  int32_t length = prepare();
+  // Normalisation can make the password many times longer (one ligature
+  // becomes 18 characters): again with the length it needs.
+  if (status == U_BUFFER_OVERFLOW_ERROR && length > 0) {
+    status = U_ZERO_ERROR;
+    out.assign(static_cast<size_t>(length), u'\0');
+    length = prepare();
+  }
   icu.close(profile);
   if (U_FAILURE(status)) throw EPDFDocumentError("The password holds characters that are not allowed");
   out.resize(static_cast<size_t>(length));
