@@ -412,7 +412,8 @@ public:
   // percent and document.
   void SetTransparency(int32_t percent);
   // An image file read into a new image of the image list; nullptr when
-  // the file is not a usable image.
+  // the file is not a usable image. ELibraryUnavailable when a library its
+  // decoding needs cannot be loaded.
   TPDFImage* AddImageFromStream(TStream& stream, int32_t index);
   // Image XObjects of the document as entries of the image list (each
   // object once); the number of entries made.

@@ -14,6 +14,7 @@
 #include "pages/PavonaPainter.h"
 #include "platform/Classes.h"
 #include "platform/Fonts.h"
+#include "platform/RuntimeLibrary.h"
 
 namespace {
 
@@ -145,6 +146,9 @@ TPDFImage* TPDFDocument::AddImageFromStream(TStream& stream, int32_t index) {
   image->Compress = true;
   try {
     if (!image->LoadFromStream(stream, index) || !image->GetObject()) return nullptr;
+  } catch (const ELibraryUnavailable&) {
+    // Not a fault of the file: the caller reports the missing library.
+    throw;
   } catch (const std::exception&) {
     return nullptr;
   }

@@ -9,9 +9,10 @@
 #include <array>
 #include <cstring>
 
-#include "objects/PavonaDigest.h"
 #include "document/PavonaDocument.h"
 #include "document/PavonaSecurityInternal.h"
+#include "objects/PavonaDigest.h"
+#include "platform/RuntimeLibrary.h"
 
 namespace {
 
@@ -215,16 +216,65 @@ std::string AESDecryptCBC(std::string_view key, std::string_view data) {
   return aesDecryptChecked(key, data, nullptr);
 }
 
+namespace {
+
+// ICU's common library is loaded the first time a password is prepared, not
+// at start. Its headers rename every function with the version
+// (usprep_openByType_72), so the names looked up are the ones the macros
+// give, and the library is the one of that version.
+#define PVL_NAME_OF(name) PVL_NAME_OF_EXPANDED(name)
+#define PVL_NAME_OF_EXPANDED(name) #name
+constexpr const char* kIcuLibrary = "libicuuc.so." PVL_NAME_OF(U_ICU_VERSION_MAJOR_NUM);
+
+struct TStringPrepLibrary {
+  decltype(&::usprep_openByType) openByType = nullptr;
+  decltype(&::usprep_prepare) prepare = nullptr;
+  decltype(&::usprep_close) close = nullptr;
+  // Empty when every entry point is bound.
+  std::string error;
+};
+
+// Bound once, on first use (thread-safe as a function-local static).
+const TStringPrepLibrary& StringPrep() {
+  static const TStringPrepLibrary bound = [] {
+    TStringPrepLibrary t;
+    TRuntimeLibrary lib(kIcuLibrary);
+    lib.Bind(PVL_NAME_OF(usprep_openByType), t.openByType);
+    lib.Bind(PVL_NAME_OF(usprep_prepare), t.prepare);
+    lib.Bind(PVL_NAME_OF(usprep_close), t.close);
+    if (!lib.Complete()) t.error = lib.Error();
+    return t;
+  }();
+  return bound;
+}
+
+}  // namespace
+
 std::string SASLPrepPassword(std::u16string_view password) {
+  // Without ICU the password cannot be prepared: as when the profile is
+  // missing, the caller decides (opening tries the password as given;
+  // setting up encryption fails with this cause).
+  const TStringPrepLibrary& icu = StringPrep();
+  if (!icu.error.empty()) throw EPDFDocumentError("SASLprep is not available: " + icu.error);
   UErrorCode status = U_ZERO_ERROR;
-  UStringPrepProfile* profile = usprep_openByType(USPREP_RFC4013_SASLPREP, &status);
+  UStringPrepProfile* profile = icu.openByType(USPREP_RFC4013_SASLPREP, &status);
   if (U_FAILURE(status) || !profile) throw EPDFDocumentError("SASLprep is not available");
   std::u16string out(password.size() * 4 + 16, u'\0');
   UParseError parseError;
-  int32_t length = usprep_prepare(profile, reinterpret_cast<const UChar*>(password.data()),
-                                  static_cast<int32_t>(password.size()), reinterpret_cast<UChar*>(out.data()),
-                                  static_cast<int32_t>(out.size()), USPREP_ALLOW_UNASSIGNED, &parseError, &status);
-  usprep_close(profile);
+  auto prepare = [&] {
+    return icu.prepare(profile, reinterpret_cast<const UChar*>(password.data()), static_cast<int32_t>(password.size()),
+                       reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), USPREP_ALLOW_UNASSIGNED,
+                       &parseError, &status);
+  };
+  int32_t length = prepare();
+  // Normalisation can make the password many times longer (one ligature
+  // becomes 18 characters): again with the length it needs.
+  if (status == U_BUFFER_OVERFLOW_ERROR && length > 0) {
+    status = U_ZERO_ERROR;
+    out.assign(static_cast<size_t>(length), u'\0');
+    length = prepare();
+  }
+  icu.close(profile);
   if (U_FAILURE(status)) throw EPDFDocumentError("The password holds characters that are not allowed");
   out.resize(static_cast<size_t>(length));
   return WideToUTF8(out);

@@ -2,11 +2,65 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlversion.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "platform/RuntimeLibrary.h"
+
 namespace {
+
+// libxml2 is loaded the first time a packet is read or written, not at
+// start. The entry points used:
+#define PVL_XML_ENTRIES(X)  \
+  X(xmlFreeDoc)             \
+  X(xmlNewDoc)              \
+  X(xmlNewDocPI)            \
+  X(xmlNewDocNode)          \
+  X(xmlSetNs)               \
+  X(xmlNewNs)               \
+  X(xmlDocSetRootElement)   \
+  X(xmlAddPrevSibling)      \
+  X(xmlAddNextSibling)      \
+  X(xmlNewChild)            \
+  X(xmlSetGenericErrorFunc) \
+  X(xmlReadMemory)          \
+  X(xmlDocGetRootElement)   \
+  X(xmlSearchNsByHref)      \
+  X(xmlNodeGetContent)      \
+  X(xmlUnlinkNode)          \
+  X(xmlFreeNode)            \
+  X(xmlNodeAddContent)      \
+  X(xmlNodeSetLang)         \
+  X(xmlKeepBlanksDefault)   \
+  X(xmlDocDumpFormatMemoryEnc)
+// The versioned name of the library the headers describe.
+constexpr const char* kXmlLibrary = LIBXML_VERSION >= 21400 ? "libxml2.so.16" : "libxml2.so.2";
+
+struct TXmlLibrary {
+#define PVL_XML_SLOT(name) decltype(&::name) name = nullptr;
+  PVL_XML_ENTRIES(PVL_XML_SLOT)
+#undef PVL_XML_SLOT
+  // The library's deallocator is a variable (a macro in the headers).
+  xmlFreeFunc* freeMemory = nullptr;
+  bool available = false;
+};
+
+// Bound once, on first use (thread-safe as a function-local static).
+const TXmlLibrary& Xml() {
+  static const TXmlLibrary bound = [] {
+    TXmlLibrary t;
+    TRuntimeLibrary lib(kXmlLibrary);
+#define PVL_XML_BIND(name) lib.Bind(#name, t.name);
+    PVL_XML_ENTRIES(PVL_XML_BIND)
+#undef PVL_XML_BIND
+    lib.Bind("xmlFree", t.freeMemory);
+    t.available = lib.Complete();
+    return t;
+  }();
+  return bound;
+}
 
 constexpr const char* kNsMeta = "adobe:ns:meta/";
 constexpr const char* kNsRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
@@ -77,28 +131,30 @@ TPavonaXMP::~TPavonaXMP() {
 }
 
 void TPavonaXMP::clear() {
-  if (doc_) xmlFreeDoc(doc_);
+  if (doc_) Xml().xmlFreeDoc(doc_);
   doc_ = nullptr;
   xmpmeta_ = rdf_ = nullptr;
   for (std::string& s : last_) s.clear();
 }
 
 void TPavonaXMP::newPacket() {
+  const TXmlLibrary& xml = Xml();
   clear();
-  unavailable_ = false;
-  doc_ = xmlNewDoc(X("1.0"));
+  unavailable_ = !xml.available;
+  if (unavailable_) return;
+  doc_ = xml.xmlNewDoc(X("1.0"));
   if (!doc_) {
     unavailable_ = true;
     return;
   }
-  xmlNode* begin = xmlNewDocPI(doc_, X("xpacket"), X(kPacketBegin));
-  xmpmeta_ = xmlNewDocNode(doc_, nullptr, X("xmpmeta"), nullptr);
-  xmlSetNs(xmpmeta_, xmlNewNs(xmpmeta_, X(kNsMeta), X("x")));
-  xmlDocSetRootElement(doc_, xmpmeta_);
-  xmlAddPrevSibling(xmpmeta_, begin);
-  xmlAddNextSibling(xmpmeta_, xmlNewDocPI(doc_, X("xpacket"), X("end=\"w\"")));
-  rdf_ = xmlNewChild(xmpmeta_, nullptr, X("RDF"), nullptr);
-  xmlSetNs(rdf_, xmlNewNs(rdf_, X(kNsRdf), X("rdf")));
+  xmlNode* begin = xml.xmlNewDocPI(doc_, X("xpacket"), X(kPacketBegin));
+  xmpmeta_ = xml.xmlNewDocNode(doc_, nullptr, X("xmpmeta"), nullptr);
+  xml.xmlSetNs(xmpmeta_, xml.xmlNewNs(xmpmeta_, X(kNsMeta), X("x")));
+  xml.xmlDocSetRootElement(doc_, xmpmeta_);
+  xml.xmlAddPrevSibling(xmpmeta_, begin);
+  xml.xmlAddNextSibling(xmpmeta_, xml.xmlNewDocPI(doc_, X("xpacket"), X("end=\"w\"")));
+  rdf_ = xml.xmlNewChild(xmpmeta_, nullptr, X("RDF"), nullptr);
+  xml.xmlSetNs(rdf_, xml.xmlNewNs(rdf_, X(kNsRdf), X("rdf")));
   setProperty(xpFormat, "application/pdf", true);
   for (TProperty p : {xpCreator, xpDescription, xpTitle, xpCreatorTool, xpCreateDate, xpModifyDate, xpKeywords,
                       xpProducer}) {
@@ -107,24 +163,33 @@ void TPavonaXMP::newPacket() {
 }
 
 bool TPavonaXMP::LoadFromString(std::string_view bytes) {
+  const TXmlLibrary& xml = Xml();
+  // Without libxml2 no packet is read or written, as for one that is not
+  // well-formed.
+  if (!xml.available) {
+    clear();
+    unavailable_ = true;
+    return false;
+  }
   if (bytes.empty()) {
     newPacket();
     return true;
   }
   clear();
-  xmlSetGenericErrorFunc(nullptr, quietErrors);
+  xml.xmlSetGenericErrorFunc(nullptr, quietErrors);
   // No network, no entity expansion, no DTD loading: a packet from a file is
   // read as plain data.
-  xmlDoc* doc = xmlReadMemory(bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), 1u << 30)), nullptr,
-                              "UTF-8", XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  xmlSetGenericErrorFunc(nullptr, nullptr);
+  xmlDoc* doc =
+      xml.xmlReadMemory(bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), 1u << 30)), nullptr, "UTF-8",
+                        XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xml.xmlSetGenericErrorFunc(nullptr, nullptr);
   if (!doc) {
     unavailable_ = true;
     return false;
   }
-  xmlNode* root = xmlDocGetRootElement(doc);
+  xmlNode* root = xml.xmlDocGetRootElement(doc);
   if (!isElement(root, kNsMeta, "xmpmeta")) {
-    xmlFreeDoc(doc);
+    xml.xmlFreeDoc(doc);
     newPacket();
     return true;
   }
@@ -133,9 +198,9 @@ bool TPavonaXMP::LoadFromString(std::string_view bytes) {
   xmpmeta_ = root;
   rdf_ = firstChild(root, kNsRdf, "RDF");
   if (!rdf_) {
-    rdf_ = xmlNewChild(root, nullptr, X("RDF"), nullptr);
-    xmlNs* ns = xmlSearchNsByHref(doc_, rdf_, X(kNsRdf));
-    xmlSetNs(rdf_, ns ? ns : xmlNewNs(rdf_, X(kNsRdf), X("rdf")));
+    rdf_ = xml.xmlNewChild(root, nullptr, X("RDF"), nullptr);
+    xmlNs* ns = xml.xmlSearchNsByHref(doc_, rdf_, X(kNsRdf));
+    xml.xmlSetNs(rdf_, ns ? ns : xml.xmlNewNs(rdf_, X(kNsRdf), X("rdf")));
   }
   // The creator of the packet is remembered, so that setting the same
   // author again leaves it alone.
@@ -143,10 +208,10 @@ bool TPavonaXMP::LoadFromString(std::string_view bytes) {
     if (!isElement(d, kNsRdf, "Description")) continue;
     xmlNode* li = firstChild(firstChild(firstChild(d, kNsDc, "creator"), kNsRdf, "Bag"), kNsRdf, "li");
     if (li) {
-      xmlChar* text = xmlNodeGetContent(li);
+      xmlChar* text = xml.xmlNodeGetContent(li);
       if (text) {
         last_[xpCreator] = reinterpret_cast<const char*>(text);
-        xmlFree(text);
+        (*xml.freeMemory)(text);
       }
       break;
     }
@@ -156,6 +221,7 @@ bool TPavonaXMP::LoadFromString(std::string_view bytes) {
 }
 
 void TPavonaXMP::setProperty(TProperty property, std::string_view value, bool force) {
+  const TXmlLibrary& xml = Xml();
   if (unavailable_ || !rdf_) return;
   if (!force && value == last_[property]) return;
   last_[property] = value;
@@ -165,32 +231,32 @@ void TPavonaXMP::setProperty(TProperty property, std::string_view value, bool fo
     if (isElement(d, kNsRdf, "Description") && declares(d, info.ns)) description = d;
   }
   if (!description) {
-    description = xmlNewChild(rdf_, rdf_->ns, X("Description"), nullptr);
-    xmlNewNs(description, X(info.ns), X(info.prefix));
+    description = xml.xmlNewChild(rdf_, rdf_->ns, X("Description"), nullptr);
+    xml.xmlNewNs(description, X(info.ns), X(info.prefix));
   }
-  xmlNs* ns = xmlSearchNsByHref(doc_, description, X(info.ns));
-  xmlNs* rdfNs = xmlSearchNsByHref(doc_, description, X(kNsRdf));
+  xmlNs* ns = xml.xmlSearchNsByHref(doc_, description, X(info.ns));
+  xmlNs* rdfNs = xml.xmlSearchNsByHref(doc_, description, X(kNsRdf));
   if (xmlNode* old = firstChild(description, info.ns, info.name)) {
-    xmlUnlinkNode(old);
-    xmlFreeNode(old);
+    xml.xmlUnlinkNode(old);
+    xml.xmlFreeNode(old);
   }
   const std::string text(value);
-  xmlNode* element = xmlNewChild(description, ns, X(info.name), nullptr);
+  xmlNode* element = xml.xmlNewChild(description, ns, X(info.name), nullptr);
   switch (info.kind) {
     case TValueKind::vkText:
-      xmlNodeAddContent(element, X(text.c_str()));
+      xml.xmlNodeAddContent(element, X(text.c_str()));
       break;
     case TValueKind::vkAlt: {
-      xmlNode* alt = xmlNewChild(element, rdfNs, X("Alt"), nullptr);
-      xmlNode* li = xmlNewChild(alt, rdfNs, X("li"), nullptr);
-      xmlNodeSetLang(li, X("x-default"));
-      xmlNodeAddContent(li, X(text.c_str()));
+      xmlNode* alt = xml.xmlNewChild(element, rdfNs, X("Alt"), nullptr);
+      xmlNode* li = xml.xmlNewChild(alt, rdfNs, X("li"), nullptr);
+      xml.xmlNodeSetLang(li, X("x-default"));
+      xml.xmlNodeAddContent(li, X(text.c_str()));
       break;
     }
     case TValueKind::vkBag: {
-      xmlNode* bag = xmlNewChild(element, rdfNs, X("Bag"), nullptr);
-      xmlNode* li = xmlNewChild(bag, rdfNs, X("li"), nullptr);
-      xmlNodeAddContent(li, X(text.c_str()));
+      xmlNode* bag = xml.xmlNewChild(element, rdfNs, X("Bag"), nullptr);
+      xmlNode* li = xml.xmlNewChild(bag, rdfNs, X("li"), nullptr);
+      xml.xmlNodeAddContent(li, X(text.c_str()));
       break;
     }
   }
@@ -211,15 +277,16 @@ std::string TPavonaXMP::ConvertDate(std::string_view value) {
 }
 
 std::string TPavonaXMP::SaveToString() const {
+  const TXmlLibrary& xml = Xml();
   if (unavailable_ || !doc_) return {};
   xmlChar* buffer = nullptr;
   int size = 0;
-  const int keep = xmlKeepBlanksDefault(0);
-  xmlDocDumpFormatMemoryEnc(doc_, &buffer, &size, "UTF-8", 1);
-  xmlKeepBlanksDefault(keep);
+  const int keep = xml.xmlKeepBlanksDefault(0);
+  xml.xmlDocDumpFormatMemoryEnc(doc_, &buffer, &size, "UTF-8", 1);
+  xml.xmlKeepBlanksDefault(keep);
   if (!buffer) return {};
   std::string out(reinterpret_cast<const char*>(buffer), static_cast<size_t>(std::max(size, 0)));
-  xmlFree(buffer);
+  (*xml.freeMemory)(buffer);
   // What comes before the opening wrapper (the XML declaration) goes. A
   // packet read without an opening wrapper before its root (an end wrapper
   // alone, or one after the root) keeps its XML whole.

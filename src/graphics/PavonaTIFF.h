@@ -124,6 +124,7 @@ bool SaveBitmapAsTIFF(const TBitmap& bitmap, TStream& stream, int32_t dpi);
 // compression (through libtiff): 1-bit for bi-level pages, 8-bit grey (a
 // grey palette) for 8-bit grey pages, else 24-bit RGB. False, with the
 // reason, when the page cannot be decoded or holds more than maxPixels.
+// ELibraryUnavailable when libtiff cannot be loaded.
 bool DecodeTIFFPage(std::string_view data, int32_t page, TBitmap& bitmap, int64_t maxPixels, std::string& error);
 
 // bitCount div 8 + 1 bytes, all 0xFF.

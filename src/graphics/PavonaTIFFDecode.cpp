@@ -1,5 +1,6 @@
 // TIFF pages decoded to bitmaps through libtiff, for pages whose strips
-// cannot go into PDF as they are stored.
+// cannot go into PDF as they are stored. libtiff (and the codecs it drags
+// in) is loaded the first time a page is decoded, not at start.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -8,8 +9,47 @@
 #include <vector>
 
 #include "graphics/PavonaTIFF.h"
+#include "platform/RuntimeLibrary.h"
 
 namespace {
+
+// The entry points used. TIFFOpenOptions came with libtiff 4.5, whose
+// library is libtiff.so.6.
+#define PVL_TIFF_ENTRIES(X)               \
+  X(TIFFOpenOptionsAlloc)                 \
+  X(TIFFOpenOptionsFree)                  \
+  X(TIFFOpenOptionsSetErrorHandlerExtR)   \
+  X(TIFFOpenOptionsSetWarningHandlerExtR) \
+  X(TIFFOpenOptionsSetMaxSingleMemAlloc)  \
+  X(TIFFClientOpenExt)                    \
+  X(TIFFClose)                            \
+  X(TIFFSetDirectory)                     \
+  X(TIFFGetField)                         \
+  X(TIFFGetFieldDefaulted)                \
+  X(TIFFReadRGBAImageOriented)
+constexpr const char* kTiffLibrary = "libtiff.so.6";
+
+struct TTiffLibrary {
+#define PVL_TIFF_SLOT(name) decltype(&::name) name = nullptr;
+  PVL_TIFF_ENTRIES(PVL_TIFF_SLOT)
+#undef PVL_TIFF_SLOT
+  // Empty when every entry point is bound.
+  std::string error;
+};
+
+// Bound once, on first use (thread-safe as a function-local static).
+const TTiffLibrary& Tiff() {
+  static const TTiffLibrary bound = [] {
+    TTiffLibrary t;
+    TRuntimeLibrary lib(kTiffLibrary);
+#define PVL_TIFF_BIND(name) lib.Bind(#name, t.name);
+    PVL_TIFF_ENTRIES(PVL_TIFF_BIND)
+#undef PVL_TIFF_BIND
+    if (!lib.Complete()) t.error = lib.Error();
+    return t;
+  }();
+  return bound;
+}
 
 // The file in memory as libtiff's client stream.
 struct TMemoryFile {
@@ -63,41 +103,44 @@ int warningHandler(TIFF*, void*, const char*, const char*, va_list) {
 
 bool DecodeTIFFPage(std::string_view data, int32_t page, TBitmap& bitmap, int64_t maxPixels, std::string& error) {
   error.clear();
+  const TTiffLibrary& tiff = Tiff();
+  if (!tiff.error.empty()) throw ELibraryUnavailable("TIFF pages cannot be decoded: " + tiff.error);
   TMemoryFile file{data, 0};
   std::string libError;
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  TIFFOpenOptionsSetErrorHandlerExtR(options, errorHandler, &libError);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, warningHandler, nullptr);
+  TIFFOpenOptions* options = tiff.TIFFOpenOptionsAlloc();
+  tiff.TIFFOpenOptionsSetErrorHandlerExtR(options, errorHandler, &libError);
+  tiff.TIFFOpenOptionsSetWarningHandlerExtR(options, warningHandler, nullptr);
   // A damaged file cannot make libtiff allocate without bound.
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(256) << 20);
-  TIFF* tif = TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
-                                unmapProc, options);
-  TIFFOpenOptionsFree(options);
+  tiff.TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(256) << 20);
+  TIFF* tif = tiff.TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+                                     unmapProc, options);
+  tiff.TIFFOpenOptionsFree(options);
   if (!tif) {
     error = libError.empty() ? "the TIFF file cannot be opened" : libError;
     return false;
   }
   struct TCloser {
     TIFF* t;
-    ~TCloser() { TIFFClose(t); }
-  } closer{tif};
-  if (page < 1 || !TIFFSetDirectory(tif, static_cast<tdir_t>(page - 1))) {
+    decltype(&::TIFFClose) close;
+    ~TCloser() { close(t); }
+  } closer{tif, tiff.TIFFClose};
+  if (page < 1 || !tiff.TIFFSetDirectory(tif, static_cast<tdir_t>(page - 1))) {
     error = "the TIFF file has no page " + std::to_string(page);
     return false;
   }
   uint32_t w = 0, h = 0;
   uint16_t bits = 1, samples = 1, photometric = PHOTOMETRIC_MINISWHITE;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  tiff.TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+  tiff.TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+  tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  tiff.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
   if (w == 0 || h == 0 || int64_t(w) * h > maxPixels) {
     error = "the TIFF page is " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
     return false;
   }
   std::vector<uint32_t> raster(size_t(w) * h);
-  if (!TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 0)) {
+  if (!tiff.TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 0)) {
     error = libError.empty() ? "the TIFF page cannot be decoded" : libError;
     return false;
   }

@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
+#include "platform/RuntimeLibrary.h"
 
 // Every entry point, in binding order.
 #define PVL_CAIRO_ENTRIES(X) \
@@ -45,20 +45,6 @@
   X(cairo_surface_status) \
   X(cairo_mask_surface)
 
-namespace {
-template <class F>
-bool Bind(void* handle, const char* name, F& slot, std::string& missing) {
-  void* p = dlsym(handle, name);
-  if (!p) {
-    if (missing.empty()) missing = name;
-    return false;
-  }
-  static_assert(sizeof(F) == sizeof(void*));
-  std::memcpy(&slot, &p, sizeof(p));
-  return true;
-}
-}  // namespace
-
 TCairoDLL::~TCairoDLL() { Unload(); }
 
 void TCairoDLL::Unload() {
@@ -73,7 +59,7 @@ bool TCairoDLL::Load(const std::string& path) {
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) return false;
   bool ok = true;
-#define PVL_BIND(name) ok &= Bind(h, #name, name, missing_);
+#define PVL_BIND(name) ok &= BindLibrarySymbol(h, #name, name, missing_);
   PVL_CAIRO_ENTRIES(PVL_BIND)
 #undef PVL_BIND
   if (!ok) {

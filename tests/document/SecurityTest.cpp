@@ -69,6 +69,11 @@ TEST(SecurityTest, SASLprepMapsAndNormalises) {
   EXPECT_EQ(SASLPrepPassword(u"\u00AA"), "a");                     // compatibility form
   EXPECT_EQ(SASLPrepPassword(u"a\u00A0b"), "a b");                 // non-ASCII space
   EXPECT_THROW(SASLPrepPassword(u"a\u0007b"), EPDFDocumentError);  // control character
+  // A ligature that normalises to 18 characters: the result can be many
+  // times longer than the password.
+  const std::string ligature =
+      "\u0635\u0644\u0649 \u0627\u0644\u0644\u0647 \u0639\u0644\u064A\u0647 \u0648\u0633\u0644\u0645";
+  EXPECT_EQ(SASLPrepPassword(u"\uFDFA\uFDFA"), ligature + ligature);
 }
 
 TEST(SecurityTest, PermissionSetsAndP) {
