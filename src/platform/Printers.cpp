@@ -5,7 +5,6 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <cups/cups.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include <mutex>
 #include <random>
 
+#include "platform/RuntimeLibrary.h"
 
 namespace {
 
@@ -28,6 +28,7 @@ namespace {
 // that talks to the scheduler. Without it every such call fails as a
 // scheduler that cannot be reached does.
 struct TCupsLibrary {
+  TRuntimeLibrary library{"libcups.so.2"};
   bool loaded = false;
 #define PVL_CUPS_FUNCTIONS(X)                                                                                         \
   X(cupsCancelJob2) X(cupsCreateJob) X(cupsDoRequest) X(cupsFinishDocument) X(cupsFreeDests) X(cupsFreeJobs)          \
@@ -38,15 +39,10 @@ struct TCupsLibrary {
 #undef PVL_CUPS_POINTER
 
   TCupsLibrary() {
-    void* lib = dlopen("libcups.so.2", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return;
-    bool all = true;
-#define PVL_CUPS_RESOLVE(name) \
-  name##_ = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name)); \
-  all = all && name##_;
+#define PVL_CUPS_RESOLVE(name) library.Bind(#name, name##_);
     PVL_CUPS_FUNCTIONS(PVL_CUPS_RESOLVE)
 #undef PVL_CUPS_RESOLVE
-    loaded = all;  // the library stays loaded for the process's life
+    loaded = library.Complete();  // the library stays loaded for the process's life
   }
 
   int cupsCancelJob2(http_t* h, const char* n, int id, int purge) { return loaded ? cupsCancelJob2_(h, n, id, purge) : 0; }
