@@ -448,10 +448,10 @@ private:
   std::vector<TFileList> fileLists_;
 
 public:
-
   // ---- Metafiles and rich text
   // (metafile images, HTML-subset text)
-  // Codes of this group: a Windows metafile (WMF), which is not converted.
+  // Codes of this group: a Windows metafile (WMF) whose records could not
+  // be converted.
   static constexpr int32_t pvlErrMetafileWMF = 430;
   // HTML-subset text at (left, top) wrapped to width on the selected page
   // (caller units and origin). 1; 0 when width <= 0 or drawing failed.

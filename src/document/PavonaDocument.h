@@ -164,8 +164,9 @@ public:
   // raises; a failed load leaves the document cleared.
   int32_t LoadFromStream(TStream& stream, std::u16string_view password);
   int32_t LoadFromString(std::string data, std::u16string_view password);
-  // Why the last load or save failed, in words ("" after one that went
-  // well); Clear keeps it, so that a failed load can still tell its cause.
+  // Why the last load, save or image import failed, in words ("" after a
+  // load or save that went well); Clear keeps it, so that a failed load can
+  // still tell its cause.
   const std::string& GetFailure() const { return failure_; }
   // The work of both loads on the file text already in memory.
   int32_t Open(std::u16string_view password);
@@ -415,7 +416,7 @@ public:
   // percent and document.
   void SetTransparency(int32_t percent);
   // An image file read into a new image of the image list; nullptr when
-  // the file is not a usable image.
+  // the file is not a usable image, with the reason in GetFailure.
   TPDFImage* AddImageFromStream(TStream& stream, int32_t index);
   // Image XObjects of the document as entries of the image list (each
   // object once); the number of entries made.

@@ -3,10 +3,14 @@
 // cleared together. pvl prints the cause.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "DocumentTestSupport.h"
 #include "TestSupport.h"
 #include "document/Pavona0813.h"
 #include "objects/PavonaExtra.h"
+#include "pages/PavonaPageFormats.h"
 #include "platform/Bitmap.h"
 #include "platform/Classes.h"
 
@@ -147,5 +151,110 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TBrokenImage{"JpegThatIsNot", "/Filter /DCTDecode", "this is not a JPEG stream at all"},
                     TBrokenImage{"FlateThatIsNot", "/Filter /FlateDecode", "neither is this a zlib stream"}),
     [](const testing::TestParamInfo<TBrokenImage>& i) { return std::string(i.param.name); });
+
+std::string le16(uint16_t v) {
+  return std::string{char(v & 0xFF), char(v >> 8)};
+}
+std::string le32(uint32_t v) {
+  return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16));
+}
+
+// An uncompressed grey TIFF that says it is width x height pixels; its one
+// strip holds a single byte.
+std::string greyTiff(uint32_t width, uint32_t height) {
+  std::string ifd = le16(8);
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+    ifd += le16(tag) + le16(type) + le32(1) + (type == 3 ? le16(uint16_t(value)) + le16(0) : le32(value));
+  };
+  const uint32_t stripAt = 8 + 2 + 8 * 12 + 4;
+  entry(256, 4, width);
+  entry(257, 4, height);
+  entry(258, 3, 8);  // bits per sample
+  entry(259, 3, 1);  // no compression
+  entry(262, 3, 1);  // black is zero
+  entry(273, 4, stripAt);
+  entry(278, 4, height);  // rows per strip
+  entry(279, 4, 1);       // strip byte count
+  return "II*" + std::string(1, '\0') + le32(8) + ifd + le32(0) + "\x80";
+}
+
+// A placeable WMF whose only record is damaged: its size is beyond the file.
+std::string wmfWithADamagedRecord() {
+  std::string placeable =
+      le32(0x9AC6CDD7u) + le16(0) + le16(0) + le16(0) + le16(100) + le16(100) + le16(1440) + le32(0);
+  uint16_t sum = 0;
+  for (size_t i = 0; i < 20; i += 2) sum ^= uint16_t(uint8_t(placeable[i]) | uint8_t(placeable[i + 1]) << 8);
+  placeable += le16(sum);
+  // Header: type 1, 9 words, version 0x300, size, 0 objects, max record, 0.
+  const std::string header = le16(1) + le16(9) + le16(0x300) + le32(9 + 3) + le16(0) + le32(0x7FFFFFFF) + le16(0);
+  return placeable + header + le32(0x7FFFFFFF) + le16(0x0213);
+}
+
+struct TImageFile {
+  const char* name;
+  enum { Missing, Folder, File } kind;
+  std::string bytes;
+  const char* cause;  // the start of the message
+};
+
+class FacadeImageFileCause : public testing::TestWithParam<TImageFile> {};
+
+// An image file that cannot be added says which of the causes it was, in
+// the decoder's own words where it has them; the selected image stays.
+TEST_P(FacadeImageFileCause, MessageSaysWhyTheFileGivesNoImage) {
+  const TImageFile& c = GetParam();
+  pvltest::TempDir dir;
+  const std::string path = dir.File(std::string(c.name) + ".img");
+  if (c.kind == TImageFile::File) pvltest::WriteFile(path, c.bytes);
+  if (c.kind == TImageFile::Folder) std::filesystem::create_directory(path);
+  TPavona f;
+  EXPECT_EQ(f.AddImageFromFile(NativePathToWide(path), 0), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrUnreadable);
+  EXPECT_EQ(f.LastErrorMessage().rfind(c.cause, 0), 0u) << f.LastErrorMessage();
+  EXPECT_EQ(f.ImageWidth(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FacadeImageFileCause,
+    testing::Values(TImageFile{"Missing", TImageFile::Missing, "", "not found"},
+                    TImageFile{"Folder", TImageFile::Folder, "", "not a file"},
+                    TImageFile{"Empty", TImageFile::File, "", "the file is empty"},
+                    TImageFile{"Letter", TImageFile::File, "Dear reader, this is not a picture.",
+                               "not an image file of a known format"},
+                    TImageFile{"PngWithoutHeader", TImageFile::File, std::string("\x89PNG\r\n\x1a\n", 8),
+                               "the PNG image cannot be read: PNG file without a header"},
+                    TImageFile{"JpegWithoutFrame", TImageFile::File, "\xFF\xD8\xFF\xD9 and nothing else",
+                               "the JPEG image is damaged"},
+                    TImageFile{"GifWithoutSize", TImageFile::File, std::string("GIF89a\0\0\0\0\0\0\0;", 14),
+                               "the GIF image is damaged"},
+                    TImageFile{"TiffTooLargeToDecode", TImageFile::File, greyTiff(40000, 40000),
+                               "the TIFF page cannot be decoded: the TIFF page is 40000 x 40000 pixels"},
+                    TImageFile{"WmfWithDamagedRecord", TImageFile::File, wmfWithADamagedRecord(),
+                               "the Windows metafile (WMF) could not be converted: "}),
+    [](const testing::TestParamInfo<TImageFile>& i) { return std::string(i.param.name); });
+
+// The WMF code means a Windows metafile whose records could not be
+// converted (WMF files are read): its words say so, and the cause names
+// what was wrong; pvl emf2pdf prints both.
+TEST(FacadeErrors, UnconvertibleWmfSaysItsRecordsCouldNotBeConverted) {
+  const std::string text = FacadeErrorText(TPavona::pvlErrMetafileWMF);
+  EXPECT_NE(text.find("could not be converted"), std::string::npos) << text;
+  EXPECT_EQ(text.find("not converted"), std::string::npos) << text;
+
+  pvltest::TempDir dir;
+  const std::string wmf = dir.File("damaged.wmf");
+  pvltest::WriteFile(wmf, wmfWithADamagedRecord());
+  TPavona f;
+  ASSERT_EQ(f.DrawMetafilePage(NativePathToWide(wmf)), 0);
+  EXPECT_EQ(f.LastErrorCode(), TPavona::pvlErrMetafileWMF);
+  EXPECT_EQ(f.LastErrorMessage().rfind("the Windows metafile (WMF) could not be converted: ", 0), 0u)
+      << f.LastErrorMessage();
+
+  const auto r = pvltest::RunCommand({pvldoc::PvlPath(), "emf2pdf", wmf, "--out", dir.File("out.pdf")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find(f.LastErrorMessage()), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("are not converted"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.pdf")));
+}
 
 }  // namespace
