@@ -497,6 +497,9 @@ private:
   // True when path names the file the selected document was loaded from
   // (IsSameFile): what is made from the document must not replace it.
   bool namesLoadedFile(std::u16string_view path) const;
+  // A /Filespec made from the file at path for an attachment; nullptr, with
+  // the code and the cause set, when the file is missing or unreadable.
+  TPDFIndRef* embeddedFileSpec(std::u16string_view path, std::u16string_view mimeType);
 
   // A facade operation's failure: the code and its cause kept for
   // LastErrorCode and LastErrorMessage, 0 returned.

@@ -17,6 +17,7 @@
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
 #include "document/PavonaFacadeGuard.h"
+#include "document/PavonaNameTree.h"
 #include "document/PavonaSmartAccess.h"
 #include "objects/PavonaDigest.h"
 #include "objects/PavonaExtra.h"
@@ -618,27 +619,50 @@ int32_t TPavona::GetOutlinePage(int32_t item) {
 // ---------------------------------------------------------------------------
 // Embedded files
 
-int32_t TPavona::EmbedFile(std::u16string_view title, std::u16string_view path, std::u16string_view mimeType) {
+// The file an attachment is made from, with the reason when there is none.
+TPDFIndRef* TPavona::embeddedFileSpec(std::u16string_view path, std::u16string_view mimeType) {
+  const std::string native = WidePathToNative(path);
   std::error_code ec;
-  if (title.empty() || !fs::is_regular_file(WidePathToNative(path), ec)) return 0;
+  if (native.empty() || !fs::exists(native, ec)) {
+    failWith(pvlErrUnreadable, "not found");
+    return nullptr;
+  }
+  if (!fs::is_regular_file(native, ec)) {
+    failWith(pvlErrUnreadable, "not a file");
+    return nullptr;
+  }
+  TPDFIndRef* spec = selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType));
+  if (!spec) failWith(pvlErrUnreadable, selected_->GetFailure());
+  return spec;
+}
+
+int32_t TPavona::EmbedFile(std::u16string_view title, std::u16string_view path, std::u16string_view mimeType) {
+  error_.Clear();
+  if (title.empty()) return failWith(pvlErrBadArgument, "an attached file needs a name");
   try {
-    TPDFIndRef* spec = selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType));
     // The name keeps its characters (a PDF text string).
-    return spec && selected_->RegisterEmbeddedFile(WideToPDFText(title), spec) ? 1 : 0;
+    const std::string name = WideToPDFText(title);
+    // Checked before the file is read, so that a refused attachment leaves
+    // no stray copy of the file in the document.
+    if (NameTreeLookup(selected_->GetNamesTree("EmbeddedFiles"), name))
+      return failWith(pvlErrBadArgument, "an attached file of that name exists already");
+    TPDFIndRef* spec = embeddedFileSpec(path, mimeType);
+    if (!spec) return 0;
+    if (!selected_->RegisterEmbeddedFile(name, spec))
+      return failWith(pvlErrBadArgument, "an attached file of that name exists already");
+    return 1;
   } catch (const std::exception& e) {
-    RecordFailure(error_, e, pvlErrUnreadable);
-    return 0;
+    return failWith(e, pvlErrUnreadable);
   }
 }
 
 int32_t TPavona::CreateEmbeddedFile(std::u16string_view path, std::u16string_view mimeType) {
-  std::error_code ec;
-  if (!fs::is_regular_file(WidePathToNative(path), ec)) return 0;
+  error_.Clear();
   try {
-    return RegisterHandle(selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType)));
+    TPDFIndRef* spec = embeddedFileSpec(path, mimeType);
+    return spec ? RegisterHandle(spec) : 0;
   } catch (const std::exception& e) {
-    RecordFailure(error_, e, pvlErrUnreadable);
-    return 0;
+    return failWith(e, pvlErrUnreadable);
   }
 }
 
@@ -664,12 +688,17 @@ void TPavona::GetEmbeddedFileContent(int32_t n, std::string& out) {
 }
 
 int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
+  error_.Clear();
   try {
-    if (n < 1 || n > selected_->GetEmbeddedFileCount()) return 0;
-    if (namesLoadedFile(path)) return failWith(pvlErrBadArgument);
+    if (n < 1 || n > selected_->GetEmbeddedFileCount())
+      return failWith(pvlErrBadArgument, "no attached file of that number");
+    if (namesLoadedFile(path)) return failWith(pvlErrBadArgument, "the output would replace the document's own file");
     const std::string content = selected_->GetEmbeddedFileContent(n);
+    // An attachment without content still leaves its (empty) file, but the
+    // answer is a failure and says why.
     WriteFileBytesAtomic(WidePathToNative(path), content);
-    return content.empty() ? 0 : 1;
+    if (content.empty()) return failWith(pvlErrUnreadable, "the attached file has no content");
+    return 1;
   } catch (const std::exception& e) {
     RecordFailure(error_, e, pvlErrUnreadable);
     return 0;

@@ -238,7 +238,10 @@ public:
   int32_t CountPagesBefore(TPDFIndRef* page);
 
   // ---- Embedded files (the EmbeddedFiles name tree; files counted from 1)
+  // A /Filespec of the file's content and times; nullptr, with the reason
+  // in GetFailure, when the file cannot be opened.
   TPDFIndRef* CreateEmbeddedFile(std::u16string_view path, std::string_view mimeType);
+  // False without fileSpec or when the name is already taken.
   bool RegisterEmbeddedFile(std::string_view name, TPDFIndRef* fileSpec);
   int32_t GetEmbeddedFileCount();
   TPDFIndRef* GetEmbeddedFileSpec(int32_t n);

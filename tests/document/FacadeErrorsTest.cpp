@@ -233,6 +233,62 @@ INSTANTIATE_TEST_SUITE_P(
                                "the Windows metafile (WMF) could not be converted: "}),
     [](const testing::TestParamInfo<TImageFile>& i) { return std::string(i.param.name); });
 
+// An attachment from a file that is not there fails with the code and the
+// cause, not with what an earlier operation left behind.
+TEST(FacadeErrors, AttachmentFromAMissingFileSaysSo) {
+  pvltest::TempDir dir;
+  pvltest::WriteFile(dir.File("note.txt"), "a note");
+  TPavona f;
+  struct {
+    const char* what;
+    std::function<int32_t()> call;
+    int32_t code;
+    const char* cause;
+  } cases[] = {
+      {"EmbedFile(missing)", [&] { return f.EmbedFile(u"a", NativePathToWide(dir.File("absent.txt")), u""); },
+       pvlErrUnreadable, "not found"},
+      {"EmbedFile(folder)", [&] { return f.EmbedFile(u"a", NativePathToWide(dir.Path()), u""); }, pvlErrUnreadable,
+       "not a file"},
+      {"EmbedFile(no title)", [&] { return f.EmbedFile(u"", NativePathToWide(dir.File("note.txt")), u""); },
+       pvlErrBadArgument, "an attached file needs a name"},
+      {"CreateEmbeddedFile(missing)",
+       [&] { return f.CreateEmbeddedFile(NativePathToWide(dir.File("absent.txt")), u""); }, pvlErrUnreadable,
+       "not found"},
+  };
+  for (const auto& c : cases) {
+    f.SetLastErrorCode(pvlErrWrongPassword);  // a stale failure
+    EXPECT_EQ(c.call(), 0) << c.what;
+    EXPECT_EQ(f.LastErrorCode(), c.code) << c.what;
+    EXPECT_EQ(f.LastErrorMessage(), c.cause) << c.what;
+  }
+  EXPECT_EQ(f.EmbeddedFileCount(), 0);
+  // A second attachment of one name is refused, with its reason, and the
+  // first stays the only one.
+  ASSERT_EQ(f.EmbedFile(u"a", NativePathToWide(dir.File("note.txt")), u""), 1);
+  EXPECT_EQ(f.LastErrorCode(), 0);
+  EXPECT_EQ(f.EmbedFile(u"a", NativePathToWide(dir.File("note.txt")), u""), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrBadArgument);
+  EXPECT_EQ(f.LastErrorMessage(), "an attached file of that name exists already");
+  EXPECT_EQ(f.EmbeddedFileCount(), 1);
+
+  // Saving an attachment that is not there, or has no content, fails with
+  // its cause too.
+  f.SetLastErrorCode(pvlErrWrongPassword);
+  EXPECT_EQ(f.SaveEmbeddedFileToFile(2, NativePathToWide(dir.File("second.txt"))), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrBadArgument);
+  EXPECT_EQ(f.LastErrorMessage(), "no attached file of that number");
+  ASSERT_EQ(f.LoadFromString(pvltest::MakePdf({"<< /Type /Catalog /Pages 2 0 R "
+                                               "/Names << /EmbeddedFiles << /Names [(e) 4 0 R] >> >> >>",
+                                               "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+                                               "<< /Type /Filespec /F (e) /EF << /F 5 0 R >> >>", "STREAM:"}),
+                             u""),
+            1);
+  EXPECT_EQ(f.SaveEmbeddedFileToFile(1, NativePathToWide(dir.File("e"))), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrUnreadable);
+  EXPECT_EQ(f.LastErrorMessage(), "the attached file has no content");
+}
+
 // The WMF code means a Windows metafile whose records could not be
 // converted (WMF files are read): its words say so, and the cause names
 // what was wrong; pvl emf2pdf prints both.
