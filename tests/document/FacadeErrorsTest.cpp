@@ -289,6 +289,27 @@ TEST(FacadeErrors, AttachmentFromAMissingFileSaysSo) {
   EXPECT_EQ(f.LastErrorMessage(), "the attached file has no content");
 }
 
+// Page images and a print file that would replace the document's own file
+// are refused with that reason as the cause, not only the code's meaning.
+TEST(FacadeErrors, OutputOverTheOwnFileGivesTheReason) {
+  pvltest::TempDir dir;
+  const std::string own = dir.File("page1.pdf");
+  pvltest::WriteFile(own, kOnePage);
+  TPavona f;
+  ASSERT_EQ(f.LoadFromFile(NativePathToWide(own), u""), 1);
+  ASSERT_EQ(f.RenderPagesToFile(72, 1, 1, pofPNG, NativePathToWide(dir.File("page%p.pdf"))), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrBadArgument);
+  EXPECT_EQ(f.LastErrorMessage(), "a page image would replace the document's own file");
+  EXPECT_EQ(f.LastErrorMessage(), f.LastRenderMessage());
+
+  f.SetPrintOutputFile(NativePathToWide(own));
+  ASSERT_EQ(f.PrintDocument(u"Print to file", 1, 1, f.PrintOptions(0, 0, u"t")), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrBadArgument);
+  EXPECT_EQ(f.LastErrorMessage(), "the print file would replace the document's own file");
+  EXPECT_EQ(f.LastErrorMessage(), f.LastRenderMessage());
+  EXPECT_EQ(pvltest::ReadFile(own), kOnePage);
+}
+
 // The WMF code means a Windows metafile whose records could not be
 // converted (WMF files are read): its words say so, and the cause names
 // what was wrong; pvl emf2pdf prints both.
