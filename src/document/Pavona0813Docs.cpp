@@ -63,6 +63,34 @@ bool openInputsFor(const std::string& target, std::initializer_list<std::string>
   return false;
 }
 
+// Whether a merge can read an input through its reader; when it cannot,
+// the code and the reader's reason are set.
+bool readableForMerge(const TSmartPDFReader& reader, TFacadeError& error) {
+  if (reader.GetState() == 1) {
+    error.Set(pvlErrNoXRef, "no %PDF- header in the first 1024 bytes");
+    return false;
+  }
+  if (reader.GetState() != 0) {
+    error.Set(pvlErrNoXRef, "no cross-reference data or trailer");
+    return false;
+  }
+  // An encrypted input that opens without a password is read decrypted
+  // and written plain; one that needs a password cannot be merged.
+  if (!reader.ObjectsArePlain()) {
+    error.Set(pvlErrEncryptedInput, "the file is encrypted and needs a password");
+    return false;
+  }
+  return true;
+}
+
+// Whether the input's catalogue can be read; else the code and the reason.
+bool hasCatalogueForMerge(TSmartPDFDocument& document, TFacadeError& error) {
+  const int32_t root = document.GetRootNumber();
+  if (root > 0 && PDFAsDictionary(document.GetObject(root, nullptr))) return true;
+  error.Set(pvlErrNoXRef, "the document catalogue cannot be read");
+  return false;
+}
+
 // A stream object is written with the length of the data it really holds
 // (an indirect or wrong Length in the file would otherwise be copied).
 void fixStreamLength(TPDFObject* obj) {
@@ -134,15 +162,27 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
         }))
       list = &l;
-  if (!list || list->Files.empty()) return 0;
+  if (!list || list->Files.empty()) return failWith(pvlErrBadArgument, "no file list of that name");
   const std::string target = WidePathToNative(output);
   for (const std::string& f : list->Files)
-    if (IsSameFile(f, target)) return failWith(pvlErrBadArgument);
+    if (IsSameFile(f, target)) return failWith(pvlErrBadArgument, "the output " + target + " is one of the inputs");
   const size_t n = list->Files.size();
   if (n == 1) {
-    if (!CopyFile(UTF8ToWide(list->Files[0]), output)) {
-      if (!error_.Code) error_.Set(pvlErrCannotWrite);
-      return 0;
+    // The one file is copied as it is, but only when a merge could read it:
+    // a "merged" file that is no PDF would be a failure reported as success.
+    // The bytes checked are the bytes written.
+    try {
+      const std::string bytes = ReadFileBytes(list->Files[0]);
+      {
+        TMemoryStream in(bytes);
+        TSmartPDFReader reader(in);
+        if (!readableForMerge(reader, error_)) return 0;
+        TSmartPDFDocument document(reader);
+        if (!hasCatalogueForMerge(document, error_)) return 0;
+      }
+      WriteFileBytesAtomic(target, bytes);
+    } catch (const std::exception& e) {
+      return failWith(e, pvlErrUnreadable);
     }
     ReportProgressDone();
     return 1;
@@ -206,15 +246,9 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
   error_.Clear();
   try {
     TSmartPDFReader r1(first), r2(second);
-    if (r1.GetState() != 0 || r2.GetState() != 0) return failWith(pvlErrNoXRef);
-    // An encrypted input that opens without a password is read decrypted
-    // and written plain; one that needs a password cannot be merged.
-    if (!r1.ObjectsArePlain() || !r2.ObjectsArePlain()) return failWith(pvlErrEncryptedInput);
+    if (!readableForMerge(r1, error_) || !readableForMerge(r2, error_)) return 0;
     TSmartPDFDocument d1(r1), d2(r2);
-    if (d1.GetRootNumber() <= 0 || d2.GetRootNumber() <= 0 || !PDFAsDictionary(d1.GetObject(d1.GetRootNumber(), nullptr)) ||
-        !PDFAsDictionary(d2.GetObject(d2.GetRootNumber(), nullptr))) {
-      return failWith(pvlErrNoXRef);
-    }
+    if (!hasCatalogueForMerge(d1, error_) || !hasCatalogueForMerge(d2, error_)) return 0;
     r1.RebuildTrailer();
     r2.RebuildTrailer();
     TSmartPDFWriter writer(output);

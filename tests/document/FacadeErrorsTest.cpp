@@ -334,4 +334,36 @@ TEST(FacadeErrors, UnconvertibleWmfSaysItsRecordsCouldNotBeConverted) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.pdf")));
 }
 
+// A list of one file is copied only when a merge could read that file;
+// otherwise the reader's code and cause, and no output.
+TEST(FacadeErrors, MergingAListOfOneFileChecksThatItIsAPdf) {
+  pvltest::TempDir dir;
+  pvltest::WriteFile(dir.File("letter.pdf"), "this is a letter, not a PDF file\n");
+  pvltest::WriteFile(dir.File("header-only.pdf"), "%PDF-1.4\n%%EOF\n");
+  pvltest::WriteFile(dir.File("sound.pdf"), kOnePage);
+  const struct {
+    const char* input;
+    int32_t result, code;
+    const char* cause;
+  } cases[] = {
+      {"letter.pdf", 0, pvlErrNoXRef, "no %PDF- header in the first 1024 bytes"},
+      {"header-only.pdf", 0, pvlErrNoXRef, "no cross-reference data or trailer"},
+      {"absent.pdf", 0, pvlErrUnreadable, "absent.pdf"},
+      {"sound.pdf", 1, 0, ""},
+  };
+  for (const auto& c : cases) {
+    TPavona f;
+    const std::string out = dir.File(std::string("merged-") + c.input);
+    f.AddToFileList(u"one", NativePathToWide(dir.File(c.input)));
+    EXPECT_EQ(f.MergeFileList(u"one", NativePathToWide(out)), c.result) << c.input;
+    EXPECT_EQ(f.LastErrorCode(), c.code) << c.input;
+    EXPECT_NE(f.LastErrorMessage().find(c.cause), std::string::npos) << c.input << ": " << f.LastErrorMessage();
+    EXPECT_EQ(std::filesystem::exists(out), c.result == 1) << c.input;
+    if (c.result == 1) EXPECT_EQ(pvltest::ReadFile(out), kOnePage);
+  }
+  TPavona f;
+  EXPECT_EQ(f.MergeFileList(u"no such list", NativePathToWide(dir.File("x.pdf"))), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrBadArgument);
+}
+
 }  // namespace
