@@ -429,14 +429,17 @@ int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
 // Files
 
 int32_t TPavona::CopyFile(std::u16string_view source, std::u16string_view target) {
+  error_.Clear();
   const std::string from = WidePathToNative(source), to = WidePathToNative(target);
   std::error_code ec;
-  if (!fs::is_regular_file(from, ec)) return 0;
-  if (IsSameFile(from, to)) return failWith(pvlErrBadArgument);
+  if (from.empty() || !fs::exists(from, ec)) return failWith(pvlErrUnreadable, "not found");
+  if (!fs::is_regular_file(from, ec)) return failWith(pvlErrUnreadable, "not a file");
+  if (IsSameFile(from, to)) return failWith(pvlErrBadArgument, "the output " + to + " is the file to copy");
   try {
     const std::string bytes = ReadFileBytes(from);
     WriteFileBytesAtomic(to, bytes);
-    return static_cast<int64_t>(fs::file_size(to, ec)) == static_cast<int64_t>(bytes.size()) && !ec ? 1 : 0;
+    if (static_cast<int64_t>(fs::file_size(to, ec)) == static_cast<int64_t>(bytes.size()) && !ec) return 1;
+    return failWith(pvlErrCannotWrite, "the copy " + to + " does not have the size of the file copied");
   } catch (const std::exception& e) {
     RecordFailure(error_, e, pvlErrUnreadable);
     return 0;

@@ -364,6 +364,13 @@ TEST(FacadeErrors, MergingAListOfOneFileChecksThatItIsAPdf) {
   TPavona f;
   EXPECT_EQ(f.MergeFileList(u"no such list", NativePathToWide(dir.File("x.pdf"))), 0);
   EXPECT_EQ(f.LastErrorCode(), pvlErrBadArgument);
+
+  // A plain copy of a file that is not there says so, not what came before.
+  f.SetLastErrorCode(pvlErrWrongPassword);
+  EXPECT_EQ(f.CopyFile(NativePathToWide(dir.File("absent.pdf")), NativePathToWide(dir.File("copy.pdf"))), 0);
+  EXPECT_EQ(f.LastErrorCode(), pvlErrUnreadable);
+  EXPECT_EQ(f.LastErrorMessage(), "not found");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("copy.pdf")));
 }
 
 }  // namespace
