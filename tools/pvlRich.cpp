@@ -1,6 +1,7 @@
 // pvl commands for metafiles and HTML-subset text, through the facade:
 //
-//   pvl emf2pdf IN.emf --out OUT.pdf    one page the size of the picture,
+//   pvl emf2pdf IN.emf --out OUT.pdf    one page the size of the picture (EMF,
+//                                       or WMF read as the EMF it converts to),
 //                                       the picture as vector content
 //   pvl html2pdf IN.txt --out OUT.pdf   the HTML-subset text (UTF-8) on a
 //                                       Letter page inside half-inch margins
@@ -31,9 +32,8 @@ int cmdEmf2Pdf(const Options& o) {
   facade.NewDocument();
   facade.SelectPage(1);
   if (!facade.DrawMetafilePage(NativePathToWide(o.positional[0]))) {
-    const int32_t code = facade.LastErrorCode();
-    if (code == TPavona::pvlErrMetafileWMF)
-      throw Failure{kExitUnreadable, o.positional[0] + ": Windows metafiles (WMF) are not converted; use an EMF file"};
+    if (facade.LastErrorCode() == TPavona::pvlErrMetafileWMF)
+      throw Failure{kExitUnreadable, o.positional[0] + ": " + CauseOf(facade)};
     throw Failure{kExitUnreadable, o.positional[0] + ": not a readable enhanced metafile: " + CauseOf(facade)};
   }
   save(facade, o.Value("out"));
@@ -53,7 +53,7 @@ int cmdHtml2Pdf(const Options& o) {
   facade.SetOrigin(1);  // top left, y down, as the text runs
   const double margin = 36;
   if (!facade.DrawHTMLText(UTF8ToWide(text.str()), margin, margin, facade.PageWidth() - 2 * margin))
-    throw Failure{kExitUnreadable, "cannot lay out " + o.positional[0]};
+    throw Failure{kExitUnreadable, "cannot lay out " + o.positional[0] + ": " + CauseOf(facade)};
   save(facade, o.Value("out"));
   return kExitOk;
 }

@@ -1156,7 +1156,7 @@ void TForm1::SavePagesAsImages(int32_t first, int32_t last, int32_t kind) {
   // The image list's items are the page-image format numbers.
   viewPDF_->SetRenderScale(zoom_ / 100.0);
   if (viewPDF_->RenderPagesToFile(renderDPI_, first, last, kind, name.toStdU16String()) == 0)
-    reportRenderFailure(name);
+    reportFailure(name);
   else
     reportLeftOut(name);
 }

@@ -272,9 +272,6 @@ private:
   static QString failureCause(const TPavona& source);
   // The fixed words of source's last error and its cause.
   static QString failureText(const TPavona& source);
-  // reportFailure for a page render or print, whose own text (which it
-  // clears when it starts) says more where the error's cause does not.
-  void reportRenderFailure(const QString& what);
   // After a render or print that worked: the pictures it left out of its
   // pages, if any, reported under what.
   void reportLeftOut(const QString& what);

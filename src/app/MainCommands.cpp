@@ -101,15 +101,6 @@ void TForm1::reportFailure(const QString& what, const TPavona* source) {
   showError(what + ": " + failureText(source ? *source : *viewPDF_));
 }
 
-void TForm1::reportRenderFailure(const QString& what) {
-  const std::string& render = viewPDF_->LastRenderMessage();
-  if (render.empty() || render == viewPDF_->LastErrorMessage()) {
-    reportFailure(what);
-    return;
-  }
-  showError(what + ": " + failureReason(viewPDF_->LastErrorCode()) + "\n" + QString::fromStdString(render));
-}
-
 void TForm1::reportLeftOut(const QString& what) {
   const std::string& warnings = viewPDF_->LastRenderWarnings();
   if (!warnings.empty())
@@ -599,7 +590,7 @@ void TForm1::MPrintClick() {
   std::u16string printer;
   viewPDF_->GetDefaultPrinterName(printer);
   if (viewPDF_->PrintDocument(printer, 1, viewPDF_->PageCount(), options) == 0)
-    reportRenderFailure(actions_["MPrint"]->text());
+    reportFailure(actions_["MPrint"]->text());
   else
     reportLeftOut(actions_["MPrint"]->text());
   viewPDF_->SelectPage(currentPage_);

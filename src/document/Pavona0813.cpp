@@ -54,7 +54,8 @@ std::string FacadeErrorText(int32_t code) {
     case pvlErrBadArgument: return "an argument outside what the operation accepts";
     case pvlErrSaveFailed: return "the document could not be written";
     case pvlErrEngineFailure: return "the engine failed";
-    case TPavona::pvlErrMetafileWMF: return "Windows metafiles (WMF) are not converted";
+    case TPavona::pvlErrMetafileWMF:
+      return "the Windows metafile (WMF) has records that could not be converted";
     case TPavona::pvlErrUnencodableText: return "the font cannot encode some of the characters";
     case TPavona::pvlErrNoPageTree: return "the document has no usable page tree";
     default: return std::string();

@@ -448,10 +448,10 @@ private:
   std::vector<TFileList> fileLists_;
 
 public:
-
   // ---- Metafiles and rich text
   // (metafile images, HTML-subset text)
-  // Codes of this group: a Windows metafile (WMF), which is not converted.
+  // Codes of this group: a Windows metafile (WMF) whose records could not
+  // be converted.
   static constexpr int32_t pvlErrMetafileWMF = 430;
   // HTML-subset text at (left, top) wrapped to width on the selected page
   // (caller units and origin). 1; 0 when width <= 0 or drawing failed.
@@ -497,6 +497,9 @@ private:
   // True when path names the file the selected document was loaded from
   // (IsSameFile): what is made from the document must not replace it.
   bool namesLoadedFile(std::u16string_view path) const;
+  // A /Filespec made from the file at path for an attachment; nullptr, with
+  // the code and the cause set, when the file is missing or unreadable.
+  TPDFIndRef* embeddedFileSpec(std::u16string_view path, std::u16string_view mimeType);
 
   // A facade operation's failure: the code and its cause kept for
   // LastErrorCode and LastErrorMessage, 0 returned.

@@ -17,6 +17,7 @@
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
 #include "document/PavonaFacadeGuard.h"
+#include "document/PavonaNameTree.h"
 #include "document/PavonaSmartAccess.h"
 #include "objects/PavonaDigest.h"
 #include "objects/PavonaExtra.h"
@@ -59,6 +60,34 @@ bool openInputsFor(const std::string& target, std::initializer_list<std::string>
   }
   if (isWritableOrAbsent(target)) return true;
   error.Set(pvlErrCannotDelete, target + " cannot be replaced");
+  return false;
+}
+
+// Whether a merge can read an input through its reader; when it cannot,
+// the code and the reader's reason are set.
+bool readableForMerge(const TSmartPDFReader& reader, TFacadeError& error) {
+  if (reader.GetState() == 1) {
+    error.Set(pvlErrNoXRef, "no %PDF- header in the first 1024 bytes");
+    return false;
+  }
+  if (reader.GetState() != 0) {
+    error.Set(pvlErrNoXRef, "no cross-reference data or trailer");
+    return false;
+  }
+  // An encrypted input that opens without a password is read decrypted
+  // and written plain; one that needs a password cannot be merged.
+  if (!reader.ObjectsArePlain()) {
+    error.Set(pvlErrEncryptedInput, "the file is encrypted and needs a password");
+    return false;
+  }
+  return true;
+}
+
+// Whether the input's catalogue can be read; else the code and the reason.
+bool hasCatalogueForMerge(TSmartPDFDocument& document, TFacadeError& error) {
+  const int32_t root = document.GetRootNumber();
+  if (root > 0 && PDFAsDictionary(document.GetObject(root, nullptr))) return true;
+  error.Set(pvlErrNoXRef, "the document catalogue cannot be read");
   return false;
 }
 
@@ -133,15 +162,27 @@ int32_t TPavona::MergeFileList(std::u16string_view listName, std::u16string_view
           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
         }))
       list = &l;
-  if (!list || list->Files.empty()) return 0;
+  if (!list || list->Files.empty()) return failWith(pvlErrBadArgument, "no file list of that name");
   const std::string target = WidePathToNative(output);
   for (const std::string& f : list->Files)
-    if (IsSameFile(f, target)) return failWith(pvlErrBadArgument);
+    if (IsSameFile(f, target)) return failWith(pvlErrBadArgument, "the output " + target + " is one of the inputs");
   const size_t n = list->Files.size();
   if (n == 1) {
-    if (!CopyFile(UTF8ToWide(list->Files[0]), output)) {
-      if (!error_.Code) error_.Set(pvlErrCannotWrite);
-      return 0;
+    // The one file is copied as it is, but only when a merge could read it:
+    // a "merged" file that is no PDF would be a failure reported as success.
+    // The bytes checked are the bytes written.
+    try {
+      const std::string bytes = ReadFileBytes(list->Files[0]);
+      {
+        TMemoryStream in(bytes);
+        TSmartPDFReader reader(in);
+        if (!readableForMerge(reader, error_)) return 0;
+        TSmartPDFDocument document(reader);
+        if (!hasCatalogueForMerge(document, error_)) return 0;
+      }
+      WriteFileBytesAtomic(target, bytes);
+    } catch (const std::exception& e) {
+      return failWith(e, pvlErrUnreadable);
     }
     ReportProgressDone();
     return 1;
@@ -205,15 +246,9 @@ int32_t TPavona::MergeStreams(TStream& first, TStream& second, TStream& output) 
   error_.Clear();
   try {
     TSmartPDFReader r1(first), r2(second);
-    if (r1.GetState() != 0 || r2.GetState() != 0) return failWith(pvlErrNoXRef);
-    // An encrypted input that opens without a password is read decrypted
-    // and written plain; one that needs a password cannot be merged.
-    if (!r1.ObjectsArePlain() || !r2.ObjectsArePlain()) return failWith(pvlErrEncryptedInput);
+    if (!readableForMerge(r1, error_) || !readableForMerge(r2, error_)) return 0;
     TSmartPDFDocument d1(r1), d2(r2);
-    if (d1.GetRootNumber() <= 0 || d2.GetRootNumber() <= 0 || !PDFAsDictionary(d1.GetObject(d1.GetRootNumber(), nullptr)) ||
-        !PDFAsDictionary(d2.GetObject(d2.GetRootNumber(), nullptr))) {
-      return failWith(pvlErrNoXRef);
-    }
+    if (!hasCatalogueForMerge(d1, error_) || !hasCatalogueForMerge(d2, error_)) return 0;
     r1.RebuildTrailer();
     r2.RebuildTrailer();
     TSmartPDFWriter writer(output);
@@ -394,14 +429,17 @@ int32_t TPavona::ExtractPages(int32_t first, int32_t count) {
 // Files
 
 int32_t TPavona::CopyFile(std::u16string_view source, std::u16string_view target) {
+  error_.Clear();
   const std::string from = WidePathToNative(source), to = WidePathToNative(target);
   std::error_code ec;
-  if (!fs::is_regular_file(from, ec)) return 0;
-  if (IsSameFile(from, to)) return failWith(pvlErrBadArgument);
+  if (from.empty() || !fs::exists(from, ec)) return failWith(pvlErrUnreadable, "not found");
+  if (!fs::is_regular_file(from, ec)) return failWith(pvlErrUnreadable, "not a file");
+  if (IsSameFile(from, to)) return failWith(pvlErrBadArgument, "the output " + to + " is the file to copy");
   try {
     const std::string bytes = ReadFileBytes(from);
     WriteFileBytesAtomic(to, bytes);
-    return static_cast<int64_t>(fs::file_size(to, ec)) == static_cast<int64_t>(bytes.size()) && !ec ? 1 : 0;
+    if (static_cast<int64_t>(fs::file_size(to, ec)) == static_cast<int64_t>(bytes.size()) && !ec) return 1;
+    return failWith(pvlErrCannotWrite, "the copy " + to + " does not have the size of the file copied");
   } catch (const std::exception& e) {
     RecordFailure(error_, e, pvlErrUnreadable);
     return 0;
@@ -618,27 +656,50 @@ int32_t TPavona::GetOutlinePage(int32_t item) {
 // ---------------------------------------------------------------------------
 // Embedded files
 
-int32_t TPavona::EmbedFile(std::u16string_view title, std::u16string_view path, std::u16string_view mimeType) {
+// The file an attachment is made from, with the reason when there is none.
+TPDFIndRef* TPavona::embeddedFileSpec(std::u16string_view path, std::u16string_view mimeType) {
+  const std::string native = WidePathToNative(path);
   std::error_code ec;
-  if (title.empty() || !fs::is_regular_file(WidePathToNative(path), ec)) return 0;
+  if (native.empty() || !fs::exists(native, ec)) {
+    failWith(pvlErrUnreadable, "not found");
+    return nullptr;
+  }
+  if (!fs::is_regular_file(native, ec)) {
+    failWith(pvlErrUnreadable, "not a file");
+    return nullptr;
+  }
+  TPDFIndRef* spec = selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType));
+  if (!spec) failWith(pvlErrUnreadable, selected_->GetFailure());
+  return spec;
+}
+
+int32_t TPavona::EmbedFile(std::u16string_view title, std::u16string_view path, std::u16string_view mimeType) {
+  error_.Clear();
+  if (title.empty()) return failWith(pvlErrBadArgument, "an attached file needs a name");
   try {
-    TPDFIndRef* spec = selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType));
     // The name keeps its characters (a PDF text string).
-    return spec && selected_->RegisterEmbeddedFile(WideToPDFText(title), spec) ? 1 : 0;
+    const std::string name = WideToPDFText(title);
+    // Checked before the file is read, so that a refused attachment leaves
+    // no stray copy of the file in the document.
+    if (NameTreeLookup(selected_->GetNamesTree("EmbeddedFiles"), name))
+      return failWith(pvlErrBadArgument, "an attached file of that name exists already");
+    TPDFIndRef* spec = embeddedFileSpec(path, mimeType);
+    if (!spec) return 0;
+    if (!selected_->RegisterEmbeddedFile(name, spec))
+      return failWith(pvlErrBadArgument, "an attached file of that name exists already");
+    return 1;
   } catch (const std::exception& e) {
-    RecordFailure(error_, e, pvlErrUnreadable);
-    return 0;
+    return failWith(e, pvlErrUnreadable);
   }
 }
 
 int32_t TPavona::CreateEmbeddedFile(std::u16string_view path, std::u16string_view mimeType) {
-  std::error_code ec;
-  if (!fs::is_regular_file(WidePathToNative(path), ec)) return 0;
+  error_.Clear();
   try {
-    return RegisterHandle(selected_->CreateEmbeddedFile(path, WideToUTF8(mimeType)));
+    TPDFIndRef* spec = embeddedFileSpec(path, mimeType);
+    return spec ? RegisterHandle(spec) : 0;
   } catch (const std::exception& e) {
-    RecordFailure(error_, e, pvlErrUnreadable);
-    return 0;
+    return failWith(e, pvlErrUnreadable);
   }
 }
 
@@ -664,12 +725,17 @@ void TPavona::GetEmbeddedFileContent(int32_t n, std::string& out) {
 }
 
 int32_t TPavona::SaveEmbeddedFileToFile(int32_t n, std::u16string_view path) {
+  error_.Clear();
   try {
-    if (n < 1 || n > selected_->GetEmbeddedFileCount()) return 0;
-    if (namesLoadedFile(path)) return failWith(pvlErrBadArgument);
+    if (n < 1 || n > selected_->GetEmbeddedFileCount())
+      return failWith(pvlErrBadArgument, "no attached file of that number");
+    if (namesLoadedFile(path)) return failWith(pvlErrBadArgument, "the output would replace the document's own file");
     const std::string content = selected_->GetEmbeddedFileContent(n);
+    // An attachment without content still leaves its (empty) file, but the
+    // answer is a failure and says why.
     WriteFileBytesAtomic(WidePathToNative(path), content);
-    return content.empty() ? 0 : 1;
+    if (content.empty()) return failWith(pvlErrUnreadable, "the attached file has no content");
+    return 1;
   } catch (const std::exception& e) {
     RecordFailure(error_, e, pvlErrUnreadable);
     return 0;

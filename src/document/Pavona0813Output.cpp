@@ -107,7 +107,7 @@ int32_t TPavona::RenderPagesToFile(double dpi, int32_t first, int32_t last, int3
   for (int32_t n = first; n <= last; ++n)
     if (namesLoadedFile(PageImageFileName(fileName, n))) {
       lastRenderMessage_ = "a page image would replace the document's own file";
-      return failWith(pvlErrBadArgument);
+      return failWith(pvlErrBadArgument, lastRenderMessage_);
     }
   int32_t result = 0;
   try {
@@ -228,7 +228,7 @@ int32_t TPavona::PrintToPrinter(TPrinter& printer, int32_t first, int32_t last, 
   }
   if (!printOutputFile_.empty() && namesLoadedFile(printOutputFile_)) {
     lastRenderMessage_ = "the print file would replace the document's own file";
-    return failWith(pvlErrBadArgument);
+    return failWith(pvlErrBadArgument, lastRenderMessage_);
   }
   const bool ownDC = !printOutputFile_.empty() || printOwnContext_ || printJobControl_;
   TPVLPrinter wrapper(&printer, ownDC, printOutputFile_);

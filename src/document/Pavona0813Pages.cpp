@@ -3,6 +3,8 @@
 // origin and is converted before it reaches the page tree or painter.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "document/Pavona0813.h"
 #include "document/PavonaDocument.h"
@@ -379,29 +381,34 @@ int32_t TPavona::DrawImage(double left, double top, double width, double height)
 
 int32_t TPavona::AddImageFromFile(std::u16string_view path, int32_t index) {
   error_.Clear();
-  if (path.empty() || !WideFileExists(path)) return failWith(pvlErrUnreadable);
+  const std::string native = WidePathToNative(path);
+  std::error_code ec;
+  // A missing file, a folder and a file that is no image are each said apart.
+  if (native.empty() || !std::filesystem::exists(native, ec)) return failWith(pvlErrUnreadable, "not found");
+  if (!std::filesystem::is_regular_file(native, ec)) return failWith(pvlErrUnreadable, "not a file");
+  std::string bytes;
   try {
-    std::string bytes;
-    {
-      auto file = CreateWideFileStream(path, fmOpenRead | fmShareDenyWrite);
-      const int64_t size = file->GetSize();
-      if (size <= 0 || size > TPDFImage::kMaxFileBytes) throw EReadError("not a usable image file");
-      bytes.resize(static_cast<size_t>(size));
-      if (file->Read(bytes.data(), size) != size) throw EReadError("short read");
-    }
+    auto file = CreateWideFileStream(path, fmOpenRead | fmShareDenyWrite);
+    const int64_t size = file->GetSize();
+    if (size <= 0) return failWith(pvlErrUnreadable, "the file is empty");
+    if (size > TPDFImage::kMaxFileBytes) return failWith(pvlErrUnreadable, "the file is too large for an image");
+    bytes.resize(static_cast<size_t>(size));
+    if (file->Read(bytes.data(), size) != size) throw EReadError("short read: the file changed while it was read");
+  } catch (const std::exception& e) {
+    return failWith(pvlErrUnreadable, e.what());
+  }
+  try {
     TMemoryStream stream(bytes);
     TPDFImage* image = selected_->AddImageFromStream(stream, index < 0 ? 0 : index);
-    if (image) {
-      const int32_t handle = RegisterHandle(image, selected_);
-      if (handle) {
-        selectedImage_ = image;
-        return handle;
-      }
-    }
+    // The reader's reason: not an image, damaged data, or a kind it cannot take.
+    if (!image) return failWith(pvlErrUnreadable, selected_->GetFailure());
+    const int32_t handle = RegisterHandle(image, selected_);
+    if (!handle) return failWith(pvlErrEngineFailure, "no handle is left for the image");
+    selectedImage_ = image;
+    return handle;
   } catch (const std::exception& e) {
     return failWith(e, pvlErrEngineFailure);
   }
-  return failWith(pvlErrUnreadable);
 }
 
 // ---------------------------------------------------------------------------

@@ -68,7 +68,7 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
   error_.Clear();
   TPDFPageTree* tree = selected_->GetPageTree();
   if (!tree || !tree->GetSelectedPage() || !tree->GetPainter()) return failWith(pvlErrBadArgument);
-  if (!WideFileExists(fileName)) return failWith(pvlErrUnreadable);
+  if (!WideFileExists(fileName)) return failWith(pvlErrUnreadable, "not found");
   std::string bytes;
   try {
     auto file = CreateWideFileStream(fileName, fmOpenRead);
@@ -81,14 +81,14 @@ int32_t TPavona::DrawMetafilePage(std::u16string_view fileName) {
   }
   // Windows metafiles are read through the EMF their records translate to.
   const bool windows = IsWindowsMetafile(bytes);
-  if (!windows && !IsEnhancedMetafile(bytes)) return failWith(pvlErrUnreadable);
+  if (!windows && !IsEnhancedMetafile(bytes)) return failWith(pvlErrUnreadable, "not a metafile (WMF or EMF)");
   try {
     auto image = std::make_unique<TPDFImage>(&selected_->GetPool(),
                                              "PavonaE" + std::to_string(selected_->GetImageCount() + 1));
     image->Compress = true;
     TMemoryStream stream(bytes);
     if (!image->LoadFromStream(stream, 0) || image->GetKind() != pdfikMetafile)
-      return failWith(windows ? pvlErrMetafileWMF : pvlErrUnreadable);
+      return failWith(windows ? pvlErrMetafileWMF : pvlErrUnreadable, image->GetFailure());
     TPDFImage* placed = selected_->AddImage(std::move(image));
     const double w = std::max(1, placed->GetWidth()), h = std::max(1, placed->GetHeight());
     tree->SetPageWidth(w);

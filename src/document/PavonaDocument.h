@@ -164,8 +164,9 @@ public:
   // raises; a failed load leaves the document cleared.
   int32_t LoadFromStream(TStream& stream, std::u16string_view password);
   int32_t LoadFromString(std::string data, std::u16string_view password);
-  // Why the last load or save failed, in words ("" after one that went
-  // well); Clear keeps it, so that a failed load can still tell its cause.
+  // Why the last load, save or image import failed, in words ("" after a
+  // load or save that went well); Clear keeps it, so that a failed load can
+  // still tell its cause.
   const std::string& GetFailure() const { return failure_; }
   // The work of both loads on the file text already in memory.
   int32_t Open(std::u16string_view password);
@@ -237,7 +238,10 @@ public:
   int32_t CountPagesBefore(TPDFIndRef* page);
 
   // ---- Embedded files (the EmbeddedFiles name tree; files counted from 1)
+  // A /Filespec of the file's content and times; nullptr, with the reason
+  // in GetFailure, when the file cannot be opened.
   TPDFIndRef* CreateEmbeddedFile(std::u16string_view path, std::string_view mimeType);
+  // False without fileSpec or when the name is already taken.
   bool RegisterEmbeddedFile(std::string_view name, TPDFIndRef* fileSpec);
   int32_t GetEmbeddedFileCount();
   TPDFIndRef* GetEmbeddedFileSpec(int32_t n);
@@ -412,8 +416,8 @@ public:
   // percent and document.
   void SetTransparency(int32_t percent);
   // An image file read into a new image of the image list; nullptr when
-  // the file is not a usable image. ELibraryUnavailable when a library its
-  // decoding needs cannot be loaded.
+  // the file is not a usable image, with the reason in GetFailure.
+  // ELibraryUnavailable when a library its decoding needs cannot be loaded.
   TPDFImage* AddImageFromStream(TStream& stream, int32_t index);
   // Image XObjects of the document as entries of the image list (each
   // object once); the number of entries made.

@@ -26,7 +26,8 @@ TPDFIndRef* TPDFDocument::CreateEmbeddedFile(std::u16string_view path, std::stri
   std::unique_ptr<TPavonaWideFileStream> file;
   try {
     file = CreateWideFileStream(path, fmOpenRead | fmShareDenyWrite);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    failure_ = e.what();
     return nullptr;
   }
   // Times of the file: its birth where the file system records one, else

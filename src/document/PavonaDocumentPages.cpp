@@ -145,11 +145,15 @@ TPDFImage* TPDFDocument::AddImageFromStream(TStream& stream, int32_t index) {
   auto image = std::make_unique<TPDFImage>(pool_.get(), "PavonaIm" + NewResourceTag());
   image->Compress = true;
   try {
-    if (!image->LoadFromStream(stream, index) || !image->GetObject()) return nullptr;
+    if (!image->LoadFromStream(stream, index) || !image->GetObject()) {
+      failure_ = image->GetFailure().empty() ? "not a usable image" : image->GetFailure();
+      return nullptr;
+    }
   } catch (const ELibraryUnavailable&) {
     // Not a fault of the file: the caller reports the missing library.
     throw;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    failure_ = e.what();
     return nullptr;
   }
   return AddImage(std::move(image));

@@ -71,8 +71,14 @@ TPDFStream* TPDFImage::newImageStream(std::string data, int32_t width, int32_t h
 
 // --- Format detection -----------------------------------------------------------------
 
+bool TPDFImage::fail(std::string reason) {
+  failure_ = std::move(reason);
+  return false;
+}
+
 bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
-  if (!pool_->OnGetObjectNumber) return false;
+  failure_.clear();
+  if (!pool_->OnGetObjectNumber) return fail("the image has no document to belong to");
   if (KeepSource) {
     source_ = readAll(stream);
     stream.SetPosition(0);
@@ -82,27 +88,30 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
   head.resize(static_cast<size_t>(std::max<int64_t>(stream.Read(head.data(), 100), 0)));
   stream.SetPosition(0);
   const std::string_view h(head);
+  if (h.empty()) return fail("the file is empty");
   // Metafiles: a Windows metafile is read as the EMF its records translate
   // to; EMF becomes a vector form.
   if (IsWindowsMetafile(h)) {
     try {
-      return LoadMetafile(ConvertWmfToEmf(readAll(stream)), option);
-    } catch (const std::exception&) {
-      return false;
+      if (LoadMetafile(ConvertWmfToEmf(readAll(stream)), option)) return true;
+      return fail("the Windows metafile (WMF) could not be converted");
+    } catch (const std::exception& e) {
+      return fail(std::string("the Windows metafile (WMF) could not be converted: ") + e.what());
     }
   }
   if (IsEnhancedMetafile(h)) {
     try {
-      return LoadMetafile(readAll(stream), option);
-    } catch (const std::exception&) {
-      return false;
+      if (LoadMetafile(readAll(stream), option)) return true;
+      return fail("the enhanced metafile (EMF) cannot be read");
+    } catch (const std::exception& e) {
+      return fail(std::string("the enhanced metafile (EMF) cannot be read: ") + e.what());
     }
   }
   if (h.size() >= 10 && h.substr(0, 2) == "BM" && le16(h, 6) == 0 && le16(h, 8) == 0) {
     try {
       return loadBMP(readAll(stream));
-    } catch (const std::exception&) {
-      return false;
+    } catch (const std::exception& e) {
+      return fail(std::string("the BMP image cannot be read: ") + e.what());
     }
   }
   if (h.size() >= 2 && uint8_t(h[0]) == 0xFF && uint8_t(h[1]) == 0xD8) return LoadJPEG(stream);
@@ -111,7 +120,7 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
     tiffLittleEndian_ = h[0] == 'I';
     tiffBytes_ = readAll(stream);
     tiff.LoadFromString(tiffBytes_);
-    if (tiff.PageCount <= 0) return false;
+    if (tiff.PageCount <= 0) return fail("the TIFF image is damaged: it has no readable page");
     // Option -1: the first page drawn into a bitmap.
     if (option == -1) return loadDecodedTIFFPage(1, nullptr);
     return LoadTIFFPage(tiff, option);
@@ -125,7 +134,7 @@ bool TPDFImage::LoadFromStream(TStream& stream, int32_t option) {
     return LoadPNG(reader, mode);
   }
   if (h.size() >= 6 && (h.substr(0, 6) == "GIF87a" || h.substr(0, 6) == "GIF89a")) return loadGIF(stream);
-  return false;
+  return fail("not an image file of a known format (JPEG, PNG, GIF, TIFF, BMP, WMF or EMF)");
 }
 
 // --- JPEG ---------------------------------------------------------------------------------
@@ -208,8 +217,9 @@ TPDFIndRef* TPDFImage::buildJPEGStream(std::string data, int32_t width, int32_t 
 bool TPDFImage::LoadJPEG(TStream& stream) {
   std::string data = readAll(stream);
   int32_t width = 0, height = 0, components = 0;
-  if (!scanJPEG(data, width, height, components)) return false;
-  if (int64_t(width) * height > kMaxPixels) return false;
+  if (!scanJPEG(data, width, height, components))
+    return fail("the JPEG image is damaged: no frame header with the picture's size was found");
+  if (int64_t(width) * height > kMaxPixels) return fail("the JPEG image is too large");
   if (KeepSource && source_.empty()) source_ = data;
   TPDFStream* image = nullptr;
   object_ = buildJPEGStream(std::move(data), width, height, components, &image);
@@ -335,10 +345,15 @@ bool TPDFImage::loadGIF(TStream& stream) {
   TPDFGIFDecoder decoder;
   stream.SetPosition(0);
   decoder.LoadFromStream(stream);
-  if (!decoder.ValidVersion || decoder.ScreenWidth == 0 || decoder.ScreenHeight == 0) return false;
+  if (!decoder.ValidVersion || decoder.ScreenWidth == 0 || decoder.ScreenHeight == 0)
+    return fail("the GIF image is damaged: it has no picture size");
   TBitmap bitmap;
-  decoder.DrawToBitmap(bitmap);
-  if (bitmap.Empty()) return false;
+  try {
+    decoder.DrawToBitmap(bitmap);
+  } catch (const std::exception& e) {
+    return fail(std::string("the GIF image cannot be drawn: ") + e.what());
+  }
+  if (bitmap.Empty()) return fail("the GIF image holds no picture");
   const bool saved = Compress;
   Compress = true;
   LoadFromBitmap(bitmap, nullptr, false);
@@ -350,9 +365,12 @@ bool TPDFImage::loadGIF(TStream& stream) {
 
 bool TPDFImage::LoadPNG(TPNGReader& reader, int32_t mode) {
   if (mode < 0) mode = 0;
-  if (reader.Width == 0 || reader.Height == 0 || reader.ColorData.empty()) return false;
-  if ((mode == 1 || mode == 4) && reader.AlphaData.empty()) return false;
-  if (int64_t(reader.Width) * reader.Height > kMaxPixels) return false;
+  if (reader.Width == 0 || reader.Height == 0 || reader.ColorData.empty())
+    return fail("the PNG image cannot be read: " +
+                (reader.ErrorText.empty() ? std::string("it holds no picture") : reader.ErrorText));
+  if ((mode == 1 || mode == 4) && reader.AlphaData.empty())
+    return fail("the PNG image has no transparency to use as a mask");
+  if (int64_t(reader.Width) * reader.Height > kMaxPixels) return fail("the PNG image is too large");
   const int32_t w = static_cast<int32_t>(reader.Width), h = static_cast<int32_t>(reader.Height);
   kind_ = pdfikPNG;
   resolutionX_ = reader.DpiX;
@@ -385,7 +403,7 @@ bool TPDFImage::LoadPNG(TPNGReader& reader, int32_t mode) {
     dict->SetValue("ColorSpace", pool_->NewName("DeviceRGB"));
   } else {
     TPDFObject* space = pool_->ParseObject("[ /Indexed " + reader.GetIndexedColorSpace() + " ]");
-    if (!PDFAsArray(space)) return false;
+    if (!PDFAsArray(space)) return fail("the PNG image's palette cannot be read");
     dict->SetValue("ColorSpace", space);
   }
   dict->SetValue("BitsPerComponent", pool_->NewNumeric(reader.ColorBitDepth));
@@ -518,10 +536,11 @@ void TPDFImage::finishForm(TPDFStream* form, std::string content, bool compress)
 }
 
 bool TPDFImage::loadDecodedTIFFPage(int32_t page, const TTIFFPage* info) {
-  if (tiffBytes_.empty()) return false;
+  if (tiffBytes_.empty()) return fail("the TIFF image is empty");
   TBitmap bitmap;
   std::string error;
-  if (!DecodeTIFFPage(tiffBytes_, page, bitmap, kMaxPixels, error)) return false;
+  if (!DecodeTIFFPage(tiffBytes_, page, bitmap, kMaxPixels, error))
+    return fail("the TIFF page cannot be decoded" + (error.empty() ? std::string() : ": " + error));
   const bool saved = Compress;
   Compress = true;
   // Decoded pages are bi-level with black at 0, grey, or RGB: the page's own
@@ -538,10 +557,10 @@ bool TPDFImage::loadDecodedTIFFPage(int32_t page, const TTIFFPage* info) {
 }
 
 bool TPDFImage::LoadTIFFPage(const TPDFTIFF& tiff, int32_t pageNumber) {
-  if (tiff.PageCount <= 0) return false;
+  if (tiff.PageCount <= 0) return fail("the TIFF image is damaged: it has no readable page");
   pageNumber = std::clamp(pageNumber, 1, tiff.PageCount);
   TTIFFPage page;
-  if (!tiff.GetPage(pageNumber, page)) return false;
+  if (!tiff.GetPage(pageNumber, page)) return fail("the TIFF page's description is damaged");
   // Pages whose strips cannot be passed on as stored are decoded instead.
   if (passTIFFPage(page)) return true;
   object_ = nullptr;

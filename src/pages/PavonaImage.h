@@ -51,8 +51,11 @@ public:
   // Detects the format and builds the object. The option is a TIFF page
   // number or a PNG mask mode; -1 draws metafiles and the first TIFF page
   // into a bitmap (our renderer, through cairo) that becomes the image.
-  // False for an unknown or unusable file.
+  // False for an unknown or unusable file, with the reason in GetFailure.
   bool LoadFromStream(TStream& stream, int32_t option);
+  // Why the last LoadFromStream failed (which format, and the decoder's own
+  // words where it gives them); empty after a load that succeeded.
+  const std::string& GetFailure() const { return failure_; }
   // A raw-sample image of a bitmap; page is the TIFF page it came from (or none).
   void LoadFromBitmap(const TBitmap& bitmap, const TTIFFPage* page, bool keepGray);
   bool LoadJPEG(TStream& stream);
@@ -111,7 +114,10 @@ private:
   // The page with its strips as stored; false when PDF cannot take them so.
   bool passTIFFPage(const TTIFFPage& page);
   bool loadRasterisedMetafile(std::string_view emf);
+  // Records why the load failed; false.
+  bool fail(std::string reason);
 
+  std::string failure_;
   std::string source_;
   TPDFStructure* pool_;
   std::string resourceName_;
