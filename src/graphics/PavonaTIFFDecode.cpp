@@ -26,6 +26,7 @@ namespace {
   X(TIFFSetDirectory)                     \
   X(TIFFGetField)                         \
   X(TIFFGetFieldDefaulted)                \
+  X(TIFFIsCODECConfigured)                \
   X(TIFFReadRGBAImageOriented)
 constexpr const char* kTiffLibrary = "libtiff.so.6";
 
@@ -137,6 +138,13 @@ bool DecodeTIFFPage(std::string_view data, int32_t page, TBitmap& bitmap, int64_
   tiff.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
   if (w == 0 || h == 0 || int64_t(w) * h > maxPixels) {
     error = "the TIFF page is " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
+    return false;
+  }
+  // Without its codec libtiff would hand back a blank page and no error.
+  uint16_t compression = COMPRESSION_NONE;
+  tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  if (!tiff.TIFFIsCODECConfigured(compression)) {
+    error = "its compression (" + std::to_string(compression) + ") is not one libtiff decodes";
     return false;
   }
   std::vector<uint32_t> raster(size_t(w) * h);

@@ -159,9 +159,9 @@ std::string le32(uint32_t v) {
   return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16));
 }
 
-// An uncompressed grey TIFF that says it is width x height pixels; its one
-// strip holds a single byte.
-std::string greyTiff(uint32_t width, uint32_t height) {
+// A grey TIFF (uncompressed unless said otherwise) that says it is width x
+// height pixels; its one strip holds a single byte.
+std::string greyTiff(uint32_t width, uint32_t height, uint16_t compression = 1) {
   std::string ifd = le16(8);
   auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
     ifd += le16(tag) + le16(type) + le32(1) + (type == 3 ? le16(uint16_t(value)) + le16(0) : le32(value));
@@ -170,7 +170,7 @@ std::string greyTiff(uint32_t width, uint32_t height) {
   entry(256, 4, width);
   entry(257, 4, height);
   entry(258, 3, 8);  // bits per sample
-  entry(259, 3, 1);  // no compression
+  entry(259, 3, compression);
   entry(262, 3, 1);  // black is zero
   entry(273, 4, stripAt);
   entry(278, 4, height);  // rows per strip
@@ -229,6 +229,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "the GIF image is damaged"},
                     TImageFile{"TiffTooLargeToDecode", TImageFile::File, greyTiff(40000, 40000),
                                "the TIFF page cannot be decoded: the TIFF page is 40000 x 40000 pixels"},
+                    TImageFile{"TiffOfAnUnknownCompression", TImageFile::File, greyTiff(4, 4, 33333),
+                               "the TIFF page cannot be decoded: its compression (33333) is not one libtiff decodes"},
                     TImageFile{"WmfWithDamagedRecord", TImageFile::File, wmfWithADamagedRecord(),
                                "the Windows metafile (WMF) could not be converted: "}),
     [](const testing::TestParamInfo<TImageFile>& i) { return std::string(i.param.name); });
