@@ -306,8 +306,9 @@ void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TAr
   dec.AddWork(RowCost(bm) * bm.height);
   int ltp = 0;
   // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
+  const int64_t paddedRowCost = RowCost(bm) * TArithmeticDecoder::kPaddedRefinementPixelCost;
   for (int32_t y = 0; y < bm.height; ++y) {
-    if (ad.PastFlush() && !ad.SpendPaddedPixels(RowCost(bm))) break;
+    if (ad.PastFlush() && !ad.SpendPaddedPixels(paddedRowCost)) break;
     // The typical-prediction bit uses the context of a lone reference pixel.
     if (tpgron) ltp ^= ad.DecodeBit(stats, templ ? 0x0080 : 0x0100);
     for (int32_t x = 0; x < bm.width; ++x) {
