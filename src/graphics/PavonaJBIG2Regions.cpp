@@ -27,7 +27,8 @@ void TJBIG2Bitmap::Clear(int value) {
 }
 
 void TJBIG2Bitmap::CopyRow(int32_t to, int32_t from) {
-  if (to < 0 || to >= height) return;
+  // A bitmap zero pixels wide has rows but no bytes to copy.
+  if (to < 0 || to >= height || stride_ == 0) return;
   if (from < 0 || from >= height)
     std::memset(PackedRow(to), 0, stride_);
   else
