@@ -113,17 +113,19 @@ public:
   int64_t DataSize() const;
   static constexpr int64_t kFlushPadding = 4;
   // Rows decoded once the decoder is past its flush come from padding
-  // alone. Stripped trailing bytes make a few hundred thousand such pixels
-  // in real files; a tiny stream declaring millions of rows, or thousands
-  // of small regions sharing one decoder (the refinements of a symbol
+  // alone. Stripped trailing bytes make up to some 160,000 such pixels in
+  // real files; a tiny stream declaring millions of rows, or thousands of
+  // small regions sharing one decoder (the refinements of a symbol
   // dictionary), would make it spin on padding for minutes. The budget
   // covers every region this decoder feeds: a floor well above what real
-  // files need, and more for more data. False once the pixels of a row
-  // would go past it; the region is then damaged and its remaining rows
-  // stay white.
+  // files need, and more for more data. A refinement pixel, whose context
+  // reads both bitmaps, costs several generic ones. False once the pixels
+  // of a row would go past it; the region is then damaged and its
+  // remaining rows stay white.
   bool SpendPaddedPixels(int64_t pixels);
-  static constexpr int64_t kPaddedPixelFloor = int64_t(1) << 22;
+  static constexpr int64_t kPaddedPixelFloor = int64_t(1) << 20;
   static constexpr int64_t kPaddedPixelsPerByte = 4096;
+  static constexpr int64_t kPaddedRefinementPixelCost = 4;
 
   void ResetGenericStats(int templ, const TArithmeticDecoderStats* previous);
   void ResetRefinementStats(int templ, const TArithmeticDecoderStats* previous);

@@ -27,7 +27,8 @@ void TJBIG2Bitmap::Clear(int value) {
 }
 
 void TJBIG2Bitmap::CopyRow(int32_t to, int32_t from) {
-  if (to < 0 || to >= height) return;
+  // A bitmap zero pixels wide has rows but no bytes to copy.
+  if (to < 0 || to >= height || stride_ == 0) return;
   if (from < 0 || from >= height)
     std::memset(PackedRow(to), 0, stride_);
   else
@@ -298,42 +299,89 @@ void ReadMMRRegion(TJBIG2Bitmap& bm, TStreamReader& reader, int64_t dataLength) 
 
 // --- Refinement region (T.88 6.3) ----------------------------------------------
 
+namespace {
+
+// Pixels x-1, x, x+1 of a packed row (x counted from offset), the rightmost
+// in the lowest bit, slid one pixel at a time. A missing row (nullptr)
+// reads 0.
+class TThreePixels {
+public:
+  TThreePixels(const uint8_t* row, int32_t width, int64_t offset) : row_(row), width_(width), offset_(offset) {
+    if (row_)
+      bits_ =
+          PixelAt(row_, offset - 1, width) << 2 | PixelAt(row_, offset, width) << 1 | PixelAt(row_, offset + 1, width);
+  }
+  uint32_t Bits() const { return bits_; }
+  // Moves the window from pixel x to pixel x + 1.
+  void Advance(int32_t x) {
+    if (row_) bits_ = ((bits_ << 1) | PixelAt(row_, offset_ + x + 2, width_)) & 7;
+  }
+
+private:
+  const uint8_t* row_;
+  int32_t width_;
+  int64_t offset_;
+  uint32_t bits_ = 0;
+};
+
+}  // namespace
+
 void ReadGenericRefinementRegion(TJBIG2StreamDecoder& dec, TJBIG2Bitmap& bm, TArithmeticDecoder& ad,
                                  TArithmeticDecoderStats& stats, int templ, bool tpgron, const int8_t at[4],
                                  const TJBIG2Bitmap& ref, int32_t dx, int32_t dy) {
   // Every row costs at least a pixel: a region zero pixels wide and
   // millions of rows high still decodes a bit per row.
   dec.AddWork(RowCost(bm) * bm.height);
+  auto refRow = [&](int64_t ry) {
+    return ry >= 0 && ry < ref.height ? ref.PackedRow(static_cast<int32_t>(ry)) : nullptr;
+  };
   int ltp = 0;
   // Rows past the decoder's padding budget stay white (SpendPaddedPixels).
+  const int64_t paddedRowCost = RowCost(bm) * TArithmeticDecoder::kPaddedRefinementPixelCost;
   for (int32_t y = 0; y < bm.height; ++y) {
-    if (ad.PastFlush() && !ad.SpendPaddedPixels(RowCost(bm))) break;
+    if (ad.PastFlush() && !ad.SpendPaddedPixels(paddedRowCost)) break;
     // The typical-prediction bit uses the context of a lone reference pixel.
     if (tpgron) ltp ^= ad.DecodeBit(stats, templ ? 0x0080 : 0x0100);
+    // The contexts come from 3-pixel windows slid along the row above and
+    // the reference's rows around the pixel's own place there (x - dx,
+    // y - dy), plus the pixel just decoded and the adaptive pixels.
+    const int64_t ry = int64_t(y) - dy;
+    uint8_t* row = bm.PackedRow(y);
+    const uint8_t* atRow = nullptr;
+    if (int64_t ay = int64_t(y) + at[1]; templ == 0 && ay >= 0 && ay < bm.height)
+      atRow = bm.PackedRow(static_cast<int32_t>(ay));
+    const uint8_t* refAtRow = templ == 0 ? refRow(ry + at[3]) : nullptr;
+    TThreePixels above(y >= 1 ? bm.PackedRow(y - 1) : nullptr, bm.width, 0);
+    TThreePixels refAbove(refRow(ry - 1), ref.width, -int64_t(dx));
+    TThreePixels refSame(refRow(ry), ref.width, -int64_t(dx));
+    TThreePixels refBelow(refRow(ry + 1), ref.width, -int64_t(dx));
+    uint32_t previous = 0;
     for (int32_t x = 0; x < bm.width; ++x) {
-      int32_t rx = x - dx, ry = y - dy;
-      if (ltp) {
-        int v = ref.GetPixel(rx, ry);
-        bool same = true;
-        for (int j = -1; j <= 1 && same; ++j)
-          for (int i = -1; i <= 1 && same; ++i) same = ref.GetPixel(rx + i, ry + j) == v;
-        if (same) {
-          bm.SetPixel(x, y, v);
-          continue;
-        }
-      }
-      auto g = [&](int ox, int oy) { return static_cast<uint32_t>(bm.GetPixel(x + ox, y + oy)); };
-      auto r = [&](int ox, int oy) { return static_cast<uint32_t>(ref.GetPixel(rx + ox, ry + oy)); };
-      uint32_t cx;
-      if (templ == 0) {
-        cx = g(-1, 0) | g(1, -1) << 1 | g(0, -1) << 2 | g(at[0], at[1]) << 3 | r(1, 1) << 4 | r(0, 1) << 5 |
-             r(-1, 1) << 6 | r(1, 0) << 7 | r(0, 0) << 8 | r(-1, 0) << 9 | r(1, -1) << 10 | r(0, -1) << 11 |
-             r(at[2], at[3]) << 12;
+      const uint32_t a = above.Bits(), r0 = refAbove.Bits(), r1 = refSame.Bits(), r2 = refBelow.Bits();
+      uint32_t bit;
+      if (ltp && (r0 | r1 | r2) == 0) {
+        bit = 0;
+      } else if (ltp && (r0 & r1 & r2) == 7) {
+        bit = 1;
       } else {
-        cx = g(-1, 0) | g(1, -1) << 1 | g(0, -1) << 2 | g(-1, -1) << 3 | r(1, 1) << 4 | r(0, 1) << 5 | r(1, 0) << 6 |
-             r(0, 0) << 7 | r(-1, 0) << 8 | r(0, -1) << 9;
+        uint32_t cx;
+        if (templ == 0) {
+          const int64_t rx = int64_t(x) - dx;
+          cx = previous | (a & 3) << 1 | (atRow ? PixelAt(atRow, int64_t(x) + at[0], bm.width) : 0) << 3 | r2 << 4 |
+               r1 << 7 | (r0 & 3) << 10 | (refAtRow ? PixelAt(refAtRow, rx + at[2], ref.width) : 0) << 12;
+        } else {
+          cx = previous | a << 1 | (r2 & 3) << 4 | r1 << 6 | ((r0 >> 1) & 1) << 9;
+        }
+        bit = static_cast<uint32_t>(ad.DecodeBit(stats, cx));
       }
-      bm.SetPixel(x, y, ad.DecodeBit(stats, cx));
+      uint8_t& b = row[x >> 3];
+      const uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
+      b = static_cast<uint8_t>(bit ? (b | m) : (b & ~m));
+      previous = bit;
+      above.Advance(x);
+      refAbove.Advance(x);
+      refSame.Advance(x);
+      refBelow.Advance(x);
     }
   }
 }

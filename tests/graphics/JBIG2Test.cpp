@@ -304,6 +304,12 @@ TEST(JBIG2Bitmap, OutsideReadsZeroAndDropsWrites) {
   b.Expand(4, 1);
   EXPECT_EQ(b.GetRow(3), (std::vector<uint8_t>{1, 1, 1}));
   EXPECT_EQ(b.GetRow(9), (std::vector<uint8_t>{0, 0, 0}));
+  // Rows zero pixels wide (a generic region with typical prediction may
+  // copy them) have no bytes: nothing is copied or cleared.
+  TJBIG2Bitmap empty(0, 3);
+  empty.CopyRow(1, 0);
+  empty.CopyRow(2, -1);
+  EXPECT_TRUE(empty.GetRow(1).empty());
 }
 
 TEST(JBIG2Huffman, StandardTablesDecodeTheirRanges) {
