@@ -107,7 +107,9 @@ TEST_P(DocumentRoundTrip, OpenSaveReopen) {
   if (noTree != withoutPageTree().end()) {
     EXPECT_EQ(result, TPDFDocument::kLoadUnreadable);
     EXPECT_NE(doc.GetFailure().find(noTree->second), std::string::npos) << doc.GetFailure();
-    if (peerPages >= 0) EXPECT_EQ(peerPages, 0);
+    if (peerPages >= 0) {
+      EXPECT_EQ(peerPages, 0);
+    }
     return;
   }
   if (result != 0) {

@@ -212,7 +212,9 @@ TEST(FacadeMerge, SecondTreeKeepsItsAttributesFormsOutlinesAndNames) {
     EXPECT_EQ(f.media, (std::array<double, 4>{0, 0, 300, 400}));
     // The first root's Rotate 180 must not reach the second file's pages.
     EXPECT_EQ(f.rotate, 90);
-    if (k > 2) EXPECT_TRUE(f.ownMedia && f.ownRotate && f.ownResources);
+    if (k > 2) {
+      EXPECT_TRUE(f.ownMedia && f.ownRotate && f.ownResources);
+    }
   }
   const std::string text = Output({"pdftotext", dir.File("m.pdf"), "-"});
   EXPECT_LT(text.find("Alpha 2"), text.find("Beta 1"));
@@ -422,7 +424,9 @@ TEST(FacadeSplit, PagesCarryWhatTheyInheritedAndNothingOfOtherPages) {
   ASSERT_EQ(reader.LoadFromFile(W(dir.File("two.pdf")), u""), 1);
   EXPECT_EQ(reader.GetOutlinePage(reader.GetOutlineHandle(1)), 0);
   EXPECT_EQ(reader.GetOutlinePage(reader.GetOutlineHandle(2)), 1);
-  if (pvltest::HaveTools({"qpdf"})) EXPECT_EQ(RunCommand({"qpdf", "--check", dir.File("two.pdf")}).exitCode, 0);
+  if (pvltest::HaveTools({"qpdf"})) {
+    EXPECT_EQ(RunCommand({"qpdf", "--check", dir.File("two.pdf")}).exitCode, 0);
+  }
 
   // Ranges keep their order; pages named twice come once.
   ASSERT_EQ(facade.ExtractPageRangesToFile(W(in), u"3,1-2,3", W(dir.File("many.pdf"))), 1);
@@ -457,7 +461,9 @@ TEST(FacadeSplit, FailuresAreReportedAndWriteNothing) {
     TPavona facade;
     EXPECT_EQ(facade.ExtractPageRangesToFile(W(c.input), AsciiToWide(c.range), W(c.output)), 0);
     EXPECT_EQ(facade.LastErrorCode(), c.code);
-    if (c.output != in) EXPECT_FALSE(fs::exists(c.output));
+    if (c.output != in) {
+      EXPECT_FALSE(fs::exists(c.output));
+    }
     EXPECT_EQ(pvltest::ReadFile(in), before);
   }
 }

@@ -53,7 +53,9 @@ TEST(FuzzReproTest, JBIG2RegionSizeNear2To32IsRefusedWithoutOverflow) {
   const bool ok = dec.DecodeWithGlobals(all.substr(globalsLength), all.substr(0, globalsLength));
   EXPECT_LT(SecondsSince(start), kMaxSeconds);
   // Whatever is decoded is within the pixel bound.
-  if (ok) EXPECT_LE(int64_t(dec.Width) * dec.Height, TBitmap::MaxPixels());
+  if (ok) {
+    EXPECT_LE(int64_t(dec.Width) * dec.Height, TBitmap::MaxPixels());
+  }
 }
 
 // A 202-byte codestream that declares a canvas of 3,342,464 x 64 pixels in
