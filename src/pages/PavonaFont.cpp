@@ -216,6 +216,17 @@ TPDFIndRef* TPDFFont::registerStream(TPDFStream* stream) {
   return pool_->NewIndRef(number, generation);
 }
 
+void TPDFFont::setTrueTypeMetrics(const TPDFTrueTypeParser& parser, const std::function<int32_t(double)>& em) {
+  const std::string_view os2 = parser.GetTableData("OS/2"), hhea = parser.GetTableData("hhea");
+  const TPDFTrueTypeHeader& head = parser.GetHeader();
+  boxLeft_ = em(head.XMin), boxBottom_ = em(head.YMin), boxRight_ = em(head.XMax), boxTop_ = em(head.YMax);
+  // The typographic ascent and descent of OS/2 where the table has them,
+  // else the horizontal header's.
+  const bool typographic = os2.size() >= 72;
+  ascent_ = em(typographic ? bes16(os2, 68) : bes16(hhea, 4));
+  descent_ = -std::abs(em(typographic ? bes16(os2, 70) : bes16(hhea, 6)));
+}
+
 TPDFIndRef* TPDFFont::registerFontFile2(std::string_view program) {
   TPDFStream* file = pool_->NewStream(program, Compress);
   file->GetDictionary()->SetValue("Length1", pool_->NewNumeric(double(program.size())));
@@ -540,17 +551,7 @@ bool TPDFFont::BuildType0Font(std::string_view face, std::u16string_view charact
   if (cmap < 0 || parser->GetGlyphCount() <= 0) return false;
   const double unitsPerEm = parser->GetUnitsPerEm() > 0 ? parser->GetUnitsPerEm() : 1000;
   auto em = [unitsPerEm](double v) { return static_cast<int32_t>(std::lround(v * 1000.0 / unitsPerEm)); };
-  const std::string_view os2 = parser->GetTableData("OS/2"), hhea = parser->GetTableData("hhea");
-  const TPDFTrueTypeHeader& head = parser->GetHeader();
-  boxLeft_ = em(head.XMin), boxBottom_ = em(head.YMin), boxRight_ = em(head.XMax), boxTop_ = em(head.YMax);
-  if (os2.size() >= 72) {
-    ascent_ = em(bes16(os2, 68));
-    descent_ = em(bes16(os2, 70));
-  } else {
-    ascent_ = em(bes16(hhea, 4));
-    descent_ = em(bes16(hhea, 6));
-  }
-  descent_ = -std::abs(descent_);
+  setTrueTypeMetrics(*parser, em);
   std::string fontName;
   for (char c : installed.Family)
     if (c != ' ') fontName += c;
@@ -653,19 +654,7 @@ bool TPDFFont::EmbedTrueTypeFont(std::string_view name, bool embed, bool kerning
   const uint16_t fsType = be16(os2, 8);
   if (embed && (fsType & 0x0002) != 0 && !ignoreRestriction) return false;
 
-  const TPDFTrueTypeHeader& head = parser.GetHeader();
-  boxLeft_ = em(head.XMin);
-  boxBottom_ = em(head.YMin);
-  boxRight_ = em(head.XMax);
-  boxTop_ = em(head.YMax);
-  if (os2.size() >= 72) {
-    ascent_ = em(bes16(os2, 68));
-    descent_ = em(bes16(os2, 70));
-  } else {
-    ascent_ = em(bes16(hhea, 4));
-    descent_ = em(bes16(hhea, 6));
-  }
-  descent_ = -std::abs(descent_);
+  setTrueTypeMetrics(parser, em);
   const double italicAngle = static_cast<int32_t>(be32(post, 4)) / 65536.0;
   const bool fixedPitch = be32(post, 12) != 0;
   int32_t unicodeTable = parser.FindCmapSubtable(3, 1);

@@ -128,6 +128,9 @@ public:
 private:
   TPDFIndRef* registerObject(TPDFDictionary* dict);
   TPDFIndRef* registerStream(class TPDFStream* stream);
+  // Box, ascent and descent (in thousandths of the em, through em) of a
+  // TrueType program.
+  void setTrueTypeMetrics(const class TPDFTrueTypeParser& parser, const std::function<int32_t(double)>& em);
   // An embedded TrueType program (FontFile2) with its length.
   TPDFIndRef* registerFontFile2(std::string_view program);
   // A font descriptor with the name, flags, stem and angle given and the
