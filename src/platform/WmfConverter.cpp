@@ -394,7 +394,30 @@ void TTranslator::bitmap(const TWmfRecord& w) {
   add(o);
 }
 
+namespace {
+
+// WMF records that set one value of the device context, and the EMF record
+// that sets it: a 16-bit value, or a 32-bit colour.
+struct TStateRecord {
+  uint16_t meta;
+  uint32_t emr;
+  bool colour;
+};
+constexpr TStateRecord kStateRecords[] = {
+    {META_SETBKMODE, EMR_SETBKMODE, false},
+    {META_SETROP2, EMR_SETROP2, false},
+    {META_SETPOLYFILLMODE, EMR_SETPOLYFILLMODE, false},
+    {META_SETSTRETCHBLTMODE, EMR_SETSTRETCHBLTMODE, false},
+    {META_SETTEXTALIGN, EMR_SETTEXTALIGN, false},
+    {META_SETBKCOLOR, EMR_SETBKCOLOR, true},
+    {META_SETTEXTCOLOR, EMR_SETTEXTCOLOR, true},
+};
+
+}  // namespace
+
 void TTranslator::translate(const TWmfRecord& w) {
+  for (const TStateRecord& state : kStateRecords)
+    if (state.meta == w.Function) return simple(state.emr, state.colour ? w.U32(0) : w.U16(0));
   switch (w.Function) {
     case META_SAVEDC: {
       TOut r(EMR_SAVEDC);
@@ -404,30 +427,9 @@ void TTranslator::translate(const TWmfRecord& w) {
     case META_RESTOREDC:
       simple(EMR_RESTOREDC, static_cast<uint32_t>(int32_t(w.I16(0))));
       break;
-    case META_SETBKMODE:
-      simple(EMR_SETBKMODE, w.U16(0));
-      break;
     case META_SETMAPMODE:
       mapMode_ = w.U16(0);
       simple(EMR_SETMAPMODE, w.U16(0));
-      break;
-    case META_SETROP2:
-      simple(EMR_SETROP2, w.U16(0));
-      break;
-    case META_SETPOLYFILLMODE:
-      simple(EMR_SETPOLYFILLMODE, w.U16(0));
-      break;
-    case META_SETSTRETCHBLTMODE:
-      simple(EMR_SETSTRETCHBLTMODE, w.U16(0));
-      break;
-    case META_SETTEXTALIGN:
-      simple(EMR_SETTEXTALIGN, w.U16(0));
-      break;
-    case META_SETBKCOLOR:
-      simple(EMR_SETBKCOLOR, w.U32(0));
-      break;
-    case META_SETTEXTCOLOR:
-      simple(EMR_SETTEXTCOLOR, w.U32(0));
       break;
     case META_SETWINDOWORG:
       winOrg_[0] = w.I16(1), winOrg_[1] = w.I16(0);
