@@ -236,15 +236,12 @@ struct TStringPrepLibrary {
 
 // Bound once, on first use (thread-safe as a function-local static).
 const TStringPrepLibrary& StringPrep() {
-  static const TStringPrepLibrary bound = [] {
-    TStringPrepLibrary t;
-    TRuntimeLibrary lib(kIcuLibrary);
-    lib.Bind(PVL_NAME_OF(usprep_openByType), t.openByType);
-    lib.Bind(PVL_NAME_OF(usprep_prepare), t.prepare);
-    lib.Bind(PVL_NAME_OF(usprep_close), t.close);
-    if (!lib.Complete()) t.error = lib.Error();
-    return t;
-  }();
+  static const auto bound =
+      BindRuntimeLibrary<TStringPrepLibrary>(kIcuLibrary, [](TRuntimeLibrary& lib, TStringPrepLibrary& t) {
+        lib.Bind(PVL_NAME_OF(usprep_openByType), t.openByType);
+        lib.Bind(PVL_NAME_OF(usprep_prepare), t.prepare);
+        lib.Bind(PVL_NAME_OF(usprep_close), t.close);
+      });
   return bound;
 }
 

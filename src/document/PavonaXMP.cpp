@@ -44,21 +44,18 @@ struct TXmlLibrary {
 #undef PVL_XML_SLOT
   // The library's deallocator is a variable (a macro in the headers).
   xmlFreeFunc* freeMemory = nullptr;
-  bool available = false;
+  // Empty when every entry point is bound.
+  std::string error;
 };
 
 // Bound once, on first use (thread-safe as a function-local static).
 const TXmlLibrary& Xml() {
-  static const TXmlLibrary bound = [] {
-    TXmlLibrary t;
-    TRuntimeLibrary lib(kXmlLibrary);
+  static const auto bound = BindRuntimeLibrary<TXmlLibrary>(kXmlLibrary, [](TRuntimeLibrary& lib, TXmlLibrary& t) {
 #define PVL_XML_BIND(name) lib.Bind(#name, t.name);
     PVL_XML_ENTRIES(PVL_XML_BIND)
 #undef PVL_XML_BIND
     lib.Bind("xmlFree", t.freeMemory);
-    t.available = lib.Complete();
-    return t;
-  }();
+  });
   return bound;
 }
 
@@ -140,7 +137,7 @@ void TPavonaXMP::clear() {
 void TPavonaXMP::newPacket() {
   const TXmlLibrary& xml = Xml();
   clear();
-  unavailable_ = !xml.available;
+  unavailable_ = !xml.error.empty();
   if (unavailable_) return;
   doc_ = xml.xmlNewDoc(X("1.0"));
   if (!doc_) {
@@ -166,7 +163,7 @@ bool TPavonaXMP::LoadFromString(std::string_view bytes) {
   const TXmlLibrary& xml = Xml();
   // Without libxml2 no packet is read or written, as for one that is not
   // well-formed.
-  if (!xml.available) {
+  if (!xml.error.empty()) {
     clear();
     unavailable_ = true;
     return false;

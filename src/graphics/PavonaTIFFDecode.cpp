@@ -40,15 +40,11 @@ struct TTiffLibrary {
 
 // Bound once, on first use (thread-safe as a function-local static).
 const TTiffLibrary& Tiff() {
-  static const TTiffLibrary bound = [] {
-    TTiffLibrary t;
-    TRuntimeLibrary lib(kTiffLibrary);
+  static const auto bound = BindRuntimeLibrary<TTiffLibrary>(kTiffLibrary, [](TRuntimeLibrary& lib, TTiffLibrary& t) {
 #define PVL_TIFF_BIND(name) lib.Bind(#name, t.name);
     PVL_TIFF_ENTRIES(PVL_TIFF_BIND)
 #undef PVL_TIFF_BIND
-    if (!lib.Complete()) t.error = lib.Error();
-    return t;
-  }();
+  });
   return bound;
 }
 

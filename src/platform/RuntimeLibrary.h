@@ -61,3 +61,16 @@ private:
   std::string missing_;
   std::string error_;
 };
+
+// A record of entry points (with a string member `error`) bound from the
+// library `soname` by bindAll(library, record): error is empty when every
+// entry point was bound, else it names the library and what went wrong.
+// Called from a function-local static, so that the binding is done once.
+template <class TEntries, class BindAll>
+TEntries BindRuntimeLibrary(const char* soname, BindAll bindAll) {
+  TEntries entries;
+  TRuntimeLibrary library(soname);
+  bindAll(library, entries);
+  if (!library.Complete()) entries.error = library.Error();
+  return entries;
+}

@@ -28,7 +28,9 @@ TEST(RuntimeLibrary, UsableOnlyWhenLoadedWithEveryEntry) {
     lib.Bind(c.entry, length);
     EXPECT_EQ(lib.Complete(), c.usable) << c.soname << " " << c.entry;
     EXPECT_EQ(lib.Error().rfind(c.error, 0), 0u) << lib.Error();
-    if (c.usable) EXPECT_EQ(length("four"), 4u);
+    if (c.usable) {
+      EXPECT_EQ(length("four"), 4u);
+    }
   }
 }
 
