@@ -1,12 +1,21 @@
 #include "platform/Fonts.h"
 
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <sstream>
 
 #include "platform/Classes.h"
 
@@ -26,8 +35,11 @@ std::mutex& configMutex() {
 // The current configuration, asked for on every use: libgdiplus finishes
 // fontconfig when GDI+ shuts down, which frees the configuration a cached
 // pointer would still name (the next use then loads it again).
+bool configLoaded = false;
+
 FcConfig* config() {
   FcInit();
+  configLoaded = true;
   return FcConfigGetCurrent();
 }
 
@@ -84,10 +96,237 @@ uint32_t copyOut(std::string_view bytes, uint32_t offset, void* buffer, uint32_t
   return n;
 }
 
+// ---------------------------------------------------------------------------
+// Answers kept between runs. Loading fontconfig's configuration (some sixty
+// XML files) and its font caches takes several milliseconds, more than a
+// small document takes to draw, while a run asks it the same few questions
+// as the last one. So the family lists and face selections it gave are kept
+// in a file under the user's cache folder, with what they depend on: the
+// environment fontconfig reads, and the modification stamps of every
+// configuration file, configuration folder and font folder it used (adding
+// a font to a folder changes the folder's stamp; fontconfig itself checks
+// its caches the same way). A later run whose stamps all match answers from
+// the file without loading fontconfig; any difference, a missing or damaged
+// file, or a question not asked before loads it as before, and the file is
+// written anew. Nothing is kept when the cache folder cannot be written.
+
+constexpr char kAnswersHeader[] = "corvane installed-font answers 1";
+constexpr size_t kMaxAnswersFile = 1 << 20;
+constexpr size_t kMaxAnswers = 2048;
+constexpr char kField = '\x1f';
+
+// The variables fontconfig reads to find its configuration and folders.
+const char* const kFontEnvironment[] = {"FONTCONFIG_FILE", "FONTCONFIG_PATH", "FONTCONFIG_SYSROOT", "HOME",
+                                        "XDG_CONFIG_HOME", "XDG_DATA_HOME",   "XDG_CACHE_HOME"};
+
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string("=") + value : std::string("-");
+}
+
+// What the file system says of a path: missing, or its stamp.
+std::string pathStamp(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "-";
+  std::ostringstream out;
+  out << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec << ' ' << st.st_size << ' ' << st.st_ino << ' ' << st.st_dev;
+  return out.str();
+}
+
+bool storable(std::string_view text) {
+  return text.find_first_of("\t\n") == std::string_view::npos;
+}
+
+std::vector<std::string_view> splitOn(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const size_t at = text.find(separator);
+    parts.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return parts;
+    text.remove_prefix(at + 1);
+  }
+}
+
+std::string cacheFolder() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && *xdg == '/') return std::string(xdg) + "/corvane-pdf-reader";
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return std::string(home) + "/.cache/corvane-pdf-reader";
+  return {};
+}
+
+// The paths whose stamps the answers depend on; fontconfig is loaded.
+std::set<std::string> configurationPaths() {
+  std::set<std::string> paths;
+  auto addList = [&](FcStrList* list, bool withParent) {
+    if (!list) return;
+    while (FcChar8* entry = FcStrListNext(list)) {
+      std::string path = reinterpret_cast<const char*>(entry);
+      if (path.empty()) continue;
+      if (withParent) {
+        const size_t slash = path.find_last_of('/');
+        if (slash != std::string::npos && slash > 0) paths.insert(path.substr(0, slash));
+      }
+      paths.insert(std::move(path));
+    }
+    FcStrListDone(list);
+  };
+  addList(FcConfigGetConfigFiles(config()), true);
+  addList(FcConfigGetConfigDirs(config()), false);
+  addList(FcConfigGetFontDirs(config()), false);
+  // The user's own configuration, which the system files include only when
+  // it exists: its creation must count as a change.
+  const char* home = std::getenv("HOME");
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string user = xdg && *xdg ? std::string(xdg) : home ? std::string(home) + "/.config" : std::string();
+  if (!user.empty()) {
+    paths.insert(user + "/fontconfig");
+    paths.insert(user + "/fontconfig/fonts.conf");
+    paths.insert(user + "/fontconfig/conf.d");
+  }
+  if (home) {
+    paths.insert(std::string(home) + "/.fonts.conf");
+    paths.insert(std::string(home) + "/.fonts.conf.d");
+  }
+  return paths;
+}
+
+class TFontAnswers {
+public:
+  // The answer kept for the question, or null (then ask fontconfig).
+  const std::string* Find(const std::string& question) {
+    load();
+    if (!current_) return nullptr;
+    auto it = answers_.find(question);
+    return it == answers_.end() ? nullptr : &it->second;
+  }
+
+  // Keeps what fontconfig answered (it is loaded by now) and writes the file.
+  void Remember(const std::string& question, const std::string& answer) {
+    load();
+    if (folder_.empty() || !storable(question) || !storable(answer)) return;
+    if (!current_) {
+      // The folder first: making it changes its parent's stamp, which may be kept.
+      makeFolder();
+      answers_.clear();
+      stamps_.clear();
+      for (const std::string& path : configurationPaths()) {
+        if (!storable(path)) return;  // such a path cannot be written down: keep nothing
+        stamps_.emplace_back(path, pathStamp(path));
+      }
+      current_ = true;
+    }
+    if (answers_.size() >= kMaxAnswers && !answers_.count(question)) return;
+    answers_[question] = answer;
+    save();
+  }
+
+private:
+  void load() {
+    if (loaded_) return;
+    loaded_ = true;
+    folder_ = cacheFolder();
+    if (folder_.empty()) return;
+    std::ifstream in(folder_ + "/installed-fonts", std::ios::binary);
+    if (!in) return;
+    std::string text(kMaxAnswersFile + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxAnswersFile) return;
+    std::vector<std::string_view> lines = splitOn(text, '\n');
+    if (lines.empty() || lines.front() != kAnswersHeader) return;
+    size_t environment = 0;
+    std::map<std::string, std::string> answers;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      if (lines[i].empty()) continue;
+      const std::vector<std::string_view> f = splitOn(lines[i], '\t');
+      if (f.size() != 3) return;
+      if (f[0] == "env") {
+        if (environment >= std::size(kFontEnvironment) || f[1] != kFontEnvironment[environment] ||
+            f[2] != environmentValue(kFontEnvironment[environment]))
+          return;
+        ++environment;
+      } else if (f[0] == "stamp") {
+        const std::string path(f[1]);
+        if (f[2] != pathStamp(path)) return;
+        stamps_.emplace_back(path, std::string(f[2]));
+      } else if (f[0] == "answer") {
+        answers.emplace(std::string(f[1]), std::string(f[2]));
+      } else {
+        return;
+      }
+    }
+    if (environment != std::size(kFontEnvironment) || stamps_.empty()) {
+      stamps_.clear();
+      return;
+    }
+    answers_ = std::move(answers);
+    current_ = true;
+  }
+
+  void makeFolder() const {
+    const size_t slash = folder_.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) ::mkdir(folder_.substr(0, slash).c_str(), 0700);
+    ::mkdir(folder_.c_str(), 0700);
+  }
+
+  // A temporary file renamed over the old one, so that a reader never sees
+  // half a file; losing the file costs only the next run's time.
+  void save() {
+    std::string text = std::string(kAnswersHeader) + '\n';
+    for (const char* name : kFontEnvironment)
+      text += std::string("env\t") + name + '\t' + environmentValue(name) + '\n';
+    for (const auto& [path, stamp] : stamps_) text += "stamp\t" + path + '\t' + stamp + '\n';
+    for (const auto& [question, answer] : answers_) text += "answer\t" + question + '\t' + answer + '\n';
+    std::string temporary = folder_ + "/.installed-fonts.XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return;
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n > 0)
+        done += static_cast<size_t>(n);
+      else if (n == 0 || errno != EINTR)
+        ok = false;
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temporary.c_str(), (folder_ + "/installed-fonts").c_str()) != 0) ::unlink(temporary.c_str());
+  }
+
+  bool loaded_ = false;
+  bool current_ = false;  // the stamps kept match the machine now
+  std::string folder_;
+  std::vector<std::pair<std::string, std::string>> stamps_;
+  std::map<std::string, std::string> answers_;
+};
+
+TFontAnswers& fontAnswers() {
+  static TFontAnswers answers;
+  return answers;
+}
+
+std::string joinFields(const std::vector<std::string>& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += kField;
+    out += fields[i];
+  }
+  return out;
+}
+
+std::vector<std::string> fieldsOf(const std::string& text) {
+  std::vector<std::string> fields;
+  if (text.empty()) return fields;
+  for (std::string_view f : splitOn(text, kField)) fields.emplace_back(f);
+  return fields;
+}
+
 }  // namespace
 
 std::vector<std::string> EnumFontFamilies(uint8_t charset) {
   std::lock_guard<std::mutex> lock(configMutex());
+  const std::string question = "families" + std::string(1, kField) + std::to_string(charset);
+  if (const std::string* kept = fontAnswers().Find(question)) return fieldsOf(*kept);
   std::vector<std::string> families;
   PatternPtr pattern(FcPatternCreate());
   FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
@@ -113,22 +352,58 @@ std::vector<std::string> EnumFontFamilies(uint8_t charset) {
       if (match && patternString(match.get(), FC_FAMILY) != defaultFamily) families.emplace_back(name);
     }
   }
+  if (std::none_of(families.begin(), families.end(), [](const std::string& f) { return f.find(kField) != f.npos; }))
+    fontAnswers().Remember(question, joinFields(families));
   return families;
 }
 
-bool SelectInstalledFace(const TFont& font, TInstalledFace& face) {
-  std::lock_guard<std::mutex> lock(configMutex());
+namespace {
+
+TInstalledFace selectFace(const TFont& font) {
+  TInstalledFace face;
   PatternPtr match = matchFamily(font.Name, (font.Style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR,
                                  (font.Style & fsItalic) ? FC_SLANT_ITALIC : FC_SLANT_ROMAN,
                                  font.Charset == SHIFTJIS_CHARSET);
-  if (!match) return false;
+  if (!match) return face;
   face.File = patternString(match.get(), FC_FILE);
-  if (face.File.empty()) return false;
+  if (face.File.empty()) return face;
   face.Family = patternString(match.get(), FC_FAMILY);
   face.Index = patternInt(match.get(), FC_INDEX, 0) & 0xFFFF;  // the high bits name a variation instance
   face.Bold = patternInt(match.get(), FC_WEIGHT, FC_WEIGHT_REGULAR) >= FC_WEIGHT_DEMIBOLD;
   face.Italic = patternInt(match.get(), FC_SLANT, FC_SLANT_ROMAN) != FC_SLANT_ROMAN;
+  return face;
+}
+
+}  // namespace
+
+bool SelectInstalledFace(const TFont& font, TInstalledFace& face) {
+  std::lock_guard<std::mutex> lock(configMutex());
+  const std::string question = joinFields({"face", font.Name, std::to_string(font.Style & (fsBold | fsItalic)),
+                                           std::to_string(font.Charset == SHIFTJIS_CHARSET)});
+  std::vector<std::string> fields;
+  if (const std::string* kept = fontAnswers().Find(question)) {
+    fields = fieldsOf(*kept);
+  } else {
+    const TInstalledFace found = selectFace(font);
+    if (!found.File.empty())
+      fields = {found.File, std::to_string(found.Index), found.Family, found.Bold ? "1" : "0",
+                found.Italic ? "1" : "0"};
+    if (font.Name.find(kField) == std::string::npos &&
+        std::none_of(fields.begin(), fields.end(), [](const std::string& f) { return f.find(kField) != f.npos; }))
+      fontAnswers().Remember(question, joinFields(fields));
+  }
+  if (fields.size() != 5 || fields[0].empty()) return false;
+  face.File = fields[0];
+  face.Index = std::atoi(fields[1].c_str());
+  face.Family = fields[2];
+  face.Bold = fields[3] == "1";
+  face.Italic = fields[4] == "1";
   return true;
+}
+
+bool InstalledFontConfigurationLoaded() {
+  std::lock_guard<std::mutex> lock(configMutex());
+  return configLoaded;
 }
 
 bool FindTrueTypeFaceFor(const std::string& family, std::u16string_view text, TInstalledFace& face) {

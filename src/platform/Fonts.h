@@ -49,6 +49,13 @@ std::vector<std::string> EnumFontFamilies(uint8_t charset);
 // any font is installed). False when no font is installed at all.
 bool SelectInstalledFace(const TFont& font, TInstalledFace& face);
 
+// Family lists and face selections are kept between runs in
+// $XDG_CACHE_HOME/corvane-pdf-reader/installed-fonts (~/.cache when unset),
+// with the stamps of the font configuration and font folders they came
+// from; while those are unchanged, a run answers from that file without
+// loading fontconfig. True once this process has loaded fontconfig.
+bool InstalledFontConfigurationLoaded();
+
 // A single-font TrueType face (not in a collection) that has a glyph for
 // every character of the text, the family asked for first, then the faces
 // fontconfig orders after it; false when no installed face covers them all.
