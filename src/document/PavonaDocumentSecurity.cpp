@@ -1,8 +1,6 @@
 // The standard security handler: reading the Encrypt dictionary, password
 // authentication (revisions 2 to 6), file and object keys, decryption on
 // load, encryption for saving, new encryption and its removal.
-#include <openssl/evp.h>
-#include <openssl/rand.h>
 #include <unicode/usprep.h>
 
 #include <algorithm>
@@ -40,12 +38,13 @@ std::string sha(int bits, std::string_view data) {
   }
 }
 
+// The shared random generator and cipher, failing as the handler fails.
 std::string randomBytes(size_t n) {
-  std::string out(n, '\0');
-  if (n && RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n)) != 1) {
-    throw EPDFDocumentError("The random generator failed");
+  try {
+    return RandomBytes(n);
+  } catch (const EDigestError& e) {
+    throw EPDFDocumentError(e.what());
   }
-  return out;
 }
 
 std::string littleEndian32(int32_t value) {
@@ -55,36 +54,13 @@ std::string littleEndian32(int32_t value) {
   return out;
 }
 
-struct CipherContext {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  CipherContext() {
-    if (!ctx) throw EPDFDocumentError("Cannot create a cipher context");
-  }
-  ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
-  CipherContext(const CipherContext&) = delete;
-  CipherContext& operator=(const CipherContext&) = delete;
-};
-
 // AES-CBC over whole blocks or with PKCS#7 padding; key of 16 or 32 bytes.
 std::string aesCBC(std::string_view key, std::string_view iv, std::string_view data, bool encrypt, bool padding) {
-  const EVP_CIPHER* cipher = key.size() == 32 ? EVP_aes_256_cbc() : key.size() == 16 ? EVP_aes_128_cbc() : nullptr;
-  if (!cipher || iv.size() != 16) throw EPDFDocumentError("Invalid AES key or vector");
-  CipherContext c;
-  const auto* k = reinterpret_cast<const unsigned char*>(key.data());
-  const auto* v = reinterpret_cast<const unsigned char*>(iv.data());
-  if (EVP_CipherInit_ex(c.ctx, cipher, nullptr, k, v, encrypt ? 1 : 0) != 1)
-    throw EPDFDocumentError("AES set-up failed");
-  EVP_CIPHER_CTX_set_padding(c.ctx, padding ? 1 : 0);
-  std::string out(data.size() + 32, '\0');
-  int written = 0, final = 0;
-  auto* o = reinterpret_cast<unsigned char*>(out.data());
-  if (EVP_CipherUpdate(c.ctx, o, &written, reinterpret_cast<const unsigned char*>(data.data()),
-                       static_cast<int>(data.size())) != 1 ||
-      EVP_CipherFinal_ex(c.ctx, o + written, &final) != 1) {
-    throw EPDFDocumentError("AES failed");
+  try {
+    return AESCBC(key, iv, data, encrypt, padding);
+  } catch (const EDigestError& e) {
+    throw EPDFDocumentError(e.what());
   }
-  out.resize(static_cast<size_t>(written + final));
-  return out;
 }
 
 const std::string kZeroIV(16, '\0');

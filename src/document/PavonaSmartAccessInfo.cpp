@@ -3,8 +3,6 @@
 // and whether and how it is encrypted, with password checks for every
 // revision of the standard handler (RC4 40 and 128 bits, AES-128, AES-256
 // of revisions 5 and 6).
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -24,23 +22,12 @@ std::string md5(std::string_view data) {
 // AES-CBC without padding over whole blocks (the key derivations of AES-256
 // files); empty when the cipher cannot run.
 std::string aesNoPadding(std::string_view key, std::string_view iv, std::string_view data, bool encrypt) {
-  if (data.empty() || data.size() % 16 != 0 || iv.size() != 16) return std::string();
-  const EVP_CIPHER* cipher = key.size() == 32 ? EVP_aes_256_cbc() : key.size() == 16 ? EVP_aes_128_cbc() : nullptr;
-  if (!cipher) return std::string();
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  if (!ctx) return std::string();
-  std::string out(data.size() + 16, '\0');
-  int n1 = 0, n2 = 0;
-  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
-                              reinterpret_cast<const unsigned char*>(iv.data()), encrypt ? 1 : 0) == 1 &&
-            EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-            EVP_CipherUpdate(ctx, reinterpret_cast<unsigned char*>(out.data()), &n1,
-                             reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size())) == 1 &&
-            EVP_CipherFinal_ex(ctx, reinterpret_cast<unsigned char*>(out.data()) + n1, &n2) == 1;
-  EVP_CIPHER_CTX_free(ctx);
-  if (!ok) return std::string();
-  out.resize(static_cast<size_t>(n1 + n2));
-  return out;
+  if (data.empty() || data.size() % 16 != 0) return std::string();
+  try {
+    return AESCBC(key, iv, data, encrypt, false);
+  } catch (const EDigestError&) {
+    return std::string();
+  }
 }
 
 const std::string kZeroIV(16, '\0');

@@ -1,4 +1,6 @@
-// MD5 and SHA-2 digests (libcrypto) and the resource-name tag.
+// MD5 and SHA-2 digests, AES-CBC and random bytes (libcrypto, loaded the
+// first time one of them is needed) and the resource-name tag. Each raises
+// EDigestError, naming the library, when libcrypto cannot be loaded.
 #pragma once
 
 #include <array>
@@ -29,3 +31,11 @@ std::string NewResourceTag();
 void SHA256OfBuffer(const void* buffer, size_t length, uint8_t* digest);
 void SHA384OfBuffer(const void* buffer, size_t length, uint8_t* digest);
 void SHA512OfBuffer(const void* buffer, size_t length, uint8_t* digest);
+
+// n bytes from the cryptographic random generator; raises EDigestError.
+std::string RandomBytes(size_t n);
+// AES-CBC with a key of 16 (AES-128) or 32 bytes (AES-256) and a 16-byte
+// vector, encrypting or decrypting; with PKCS#7 padding, or over whole
+// blocks without it. Raises EDigestError when the cipher cannot run (key or
+// vector of another length, partial blocks without padding, bad padding).
+std::string AESCBC(std::string_view key, std::string_view iv, std::string_view data, bool encrypt, bool padding);

@@ -1,14 +1,17 @@
-// libtiff, libxml2 and ICU are loaded the first time they are needed. Where
-// one cannot be loaded, what needs it fails naming it (or, for XMP and
-// SASLprep, does what it does with a packet or a profile it cannot use) and
-// everything else works. The missing libraries are played by a child process
+// libtiff, libxml2, ICU and libcrypto are loaded the first time they are
+// needed. Where one cannot be loaded, what needs it fails naming it (or, for
+// XMP and SASLprep, does what it does with a packet or a profile it cannot
+// use) and everything else works. The missing libraries are played by a child process
 // whose library path finds files that are not libraries under their names.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "DocumentTestSupport.h"
 #include "document/Pavona0813.h"
@@ -82,6 +85,52 @@ std::string LibraryUses(const std::string& tiffPath) {
   return out;
 }
 
+// The files in a folder, by name, one line.
+std::string FolderListing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : " ") + name;
+  return out;
+}
+
+// What the operations around libcrypto give, one line each: a new document
+// made and saved; a plain file
+// opened, rendered, read and saved; its first page split off into a new
+// file (which gets a new identifier, an MD5 digest); a new AES-256
+// encryption set up; an AES-256 file opened. Outputs go to `folder`.
+std::string CryptoUses(const std::string& folder) {
+  std::string out;
+  auto result = [&](const TPavona& f, bool ok) { return ok ? std::string("ok") : "failed: " + f.LastErrorMessage(); };
+  TPavona blank;
+  out += "new document: " + std::to_string(blank.PageCount()) + " page, save " +
+         result(blank, blank.SaveToFile(NativePathToWide(folder + "/new.pdf")) == 1) + "\n";
+  TPavona f;
+  const std::u16string plain = NativePathToWide(CorpusPath("samples/minimal-document.pdf"));
+  out += "open: " + result(f, f.LoadFromFile(plain, u"") == 1) + "\n";
+  TMemoryStream bmp;
+  const bool rendered = f.RenderPageToStream(72, 1, pofBMP, bmp) == 1;
+  out += "render: " +
+         (rendered ? std::string(bmp.Bytes().size() > 54 && bmp.Bytes().compare(0, 2, "BM") == 0 ? "ok" : "no bitmap")
+                   : "failed: " + f.LastRenderMessage()) +
+         "\n";
+  std::u16string text;
+  f.GetPageText(0, text);
+  out += "text: " + std::string(text.empty() ? "none" : "read") + "\n";
+  out += "save: " + result(f, f.SaveToFile(NativePathToWide(folder + "/saved.pdf")) == 1) + "\n";
+  out += "split: " + result(f, f.ExtractPageRangesToFile(plain, u"1", NativePathToWide(folder + "/page1.pdf")) == 1) +
+         "\n";
+  out += "files: " + FolderListing(folder) + "\n";
+  out +=
+      "encrypt: " + result(f, f.Encrypt(u"owner", u"user", 3, f.EncodePermissions(1, 1, 1, 1, 1, 1, 1, 1)) == 1) + "\n";
+  TPavona g;
+  const std::u16string aes = NativePathToWide(CorpusPath("pdfjs/saslprep-r6.pdf"));
+  out += "aes-256 open: " + result(g, g.LoadFromFile(aes, u"SaSLprep") == 1) + "\n";
+  return out;
+}
+
 TEST(RuntimeLibraries, LoadedWhenFirstNeeded) {
   TempDir dir;
   const std::string tif = dir.File("deflate.tif");
@@ -91,6 +140,16 @@ TEST(RuntimeLibraries, LoadedWhenFirstNeeded) {
             "xmp: packet written, title Run-time binding\n"
             "saslprep: SaSLprep\n"
             "r6 open: ok\n");
+  EXPECT_EQ(CryptoUses(dir.Path()),
+            "new document: 1 page, save ok\n"
+            "open: ok\n"
+            "render: ok\n"
+            "text: read\n"
+            "save: ok\n"
+            "split: ok\n"
+            "files: deflate.tif new.pdf page1.pdf saved.pdf\n"
+            "encrypt: ok\n"
+            "aes-256 open: ok\n");
 }
 
 TEST(RuntimeLibraries, MissingLibrariesAreNamedAndTheRestWorks) {
@@ -118,6 +177,43 @@ TEST(RuntimeLibraries, MissingLibrariesAreNamedAndTheRestWorks) {
       "xmp: no packet, title Run-time binding\n"
       "saslprep: failed: SASLprep is not available: libicuuc\\.so\\.[0-9]+ cannot be loaded[^\n]*\n"
       "r6 open: ok\n");
+  if (saved) {
+    setenv("LD_LIBRARY_PATH", before.c_str(), 1);
+  } else {
+    unsetenv("LD_LIBRARY_PATH");
+  }
+}
+
+// Without libcrypto the program starts, opens, renders, reads and saves a
+// plain file; what needs a digest, the cipher or random bytes fails naming
+// the library and writes nothing.
+TEST(RuntimeLibraries, MissingLibcryptoIsNamedAndPlainFilesWork) {
+  TempDir dir;
+  const std::string fakes = dir.File("fakes"), outputs = dir.File("outputs");
+  std::filesystem::create_directories(fakes);
+  std::filesystem::create_directories(outputs);
+  pvltest::WriteFile(fakes + "/libcrypto.so.3", "not a library\n");
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  const char* saved = std::getenv("LD_LIBRARY_PATH");
+  const std::string before = saved ? saved : "";
+  setenv("LD_LIBRARY_PATH", fakes.c_str(), 1);
+  EXPECT_EXIT(
+      {
+        std::fputs(CryptoUses(outputs).c_str(), stderr);
+        std::fflush(stderr);
+        std::filesystem::remove_all(dir.Path());  // the child's own folder: it ends without destructors
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "new document: 1 page, save ok\n"
+      "open: ok\n"
+      "render: ok\n"
+      "text: read\n"
+      "save: ok\n"
+      "split: failed: [^\n]*libcrypto\\.so\\.3 cannot be loaded[^\n]*\n"
+      "files: new\\.pdf saved\\.pdf\n"
+      "encrypt: failed: [^\n]*libcrypto\\.so\\.3 cannot be loaded[^\n]*\n"
+      "aes-256 open: failed: [^\n]*libcrypto\\.so\\.3 cannot be loaded[^\n]*\n");
   if (saved) {
     setenv("LD_LIBRARY_PATH", before.c_str(), 1);
   } else {
