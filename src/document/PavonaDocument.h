@@ -283,7 +283,10 @@ public:
   void SetFileText(std::string text);
   const std::string& GetFileText() const { return fileText_; }
   TPDFStructure& GetPool() { return *pool_; }
-  TPDFDictionary* GetTrailer() const { return trailer_; }
+  TPDFDictionary* GetTrailer() const {
+    settleNewID();
+    return trailer_;
+  }
 
   // ---- Cross-reference data and the object table
   // Reads the cross-reference chain into the entry array (newest definition
@@ -457,6 +460,10 @@ private:
   bool authenticateOwner(const std::string& password);
   bool authenticateAES256(const std::string& password);
   std::string firstID() const;
+  // A new document's identifier is the digest of its creation time, made
+  // the first time the trailer is asked for or written (a blank document
+  // that a file then replaces costs no digest, and no digest library).
+  void settleNewID() const;
   std::string computeFileKey(const std::string& password) const;
   std::string computeU(const std::string& fileKey) const;
   void newPageTree(TPDFDictionary* pages);
@@ -482,6 +489,7 @@ private:
   std::unique_ptr<TPDFStructure> pool_;
   std::string fileText_;
   TPDFDictionary* trailer_ = nullptr;
+  mutable std::string newIDSeed_;  // creation time of a new document still without an identifier
   std::vector<TPDFXRefEntry> entries_;
   TPVLSortedUniqueIntegerList defined_;
   int32_t highestNumber_ = 0;

@@ -122,6 +122,7 @@ void TPDFDocument::Clear() {
   resetObjectState();
   pool_->Reset();
   trailer_ = pool_->NewDictionary();
+  newIDSeed_.clear();
   fileText_.clear();
   encryption_ = TPDFEncryption();
   password_.clear();
@@ -198,6 +199,7 @@ void TPDFDocument::OnXRefSection(int64_t offset) {
 void TPDFDocument::startXRefRead(TPDFXRefReader& reader) {
   resetObjectState();
   trailer_ = nullptr;
+  newIDSeed_.clear();
   entries_.reserve(1000);
   reader.OnEntry = [this](int32_t n, int64_t second, char kind, int32_t third) { OnXRefEntry(n, second, kind, third); };
   reader.OnTrailer = [this](const std::string& text) { OnTrailer(text); };

@@ -64,7 +64,7 @@ void TPDFDocument::newPageTree(TPDFDictionary* pages) {
   const int64_t limit = std::max<int64_t>(GetObjectCount(), 1);
   pageTree_ = std::make_unique<TPDFPageTree>(pages, limit, [this](TPDFIndRef* page) { return PageIndexOf(page); });
   // Page deletion keeps whatever the rest of the document still reaches.
-  pageTree_->OnDocumentTrailer = [this]() -> TPDFObject* { return trailer_; };
+  pageTree_->OnDocumentTrailer = [this]() -> TPDFObject* { return GetTrailer(); };
   // A tree that reaches no page gets the page objects that survive.
   pageTree_->OnOrphanPages = [this]() {
     std::vector<TPDFIndRef*> pages;
@@ -387,15 +387,22 @@ void TPDFDocument::InitNewDocument() {
 
   trailer_->SetValue("Root", catalogRef);
   trailer_->SetValue("Info", infoRef);
-  // The identifier: the digest of the current date-time as a day number.
+  // The identifier: the digest of the current date-time as a day number,
+  // made when first needed (settleNewID).
+  newIDSeed_ = FloatToStrA(Now());
+  newPageTree(pages);
+}
+
+void TPDFDocument::settleNewID() const {
+  if (newIDSeed_.empty() || !trailer_) return;
+  const std::string seed = std::move(newIDSeed_);
+  newIDSeed_.clear();
+  if (trailer_->GetValue("ID", true)) return;
   // Without libcrypto the new document has none (what needs one then fails
   // naming the library); everything else about it works.
   try {
-    const std::string id = MD5DigestToBytes(MD5OfString(FloatToStrA(Now())));
-    TPDFString* first = pool_->NewString(id, psmHex);
-    TPDFString* second = pool_->NewString(id, psmHex);
-    trailer_->SetValue("ID", pool_->NewArrayOf({first, second}));
+    const std::string id = MD5DigestToBytes(MD5OfString(seed));
+    trailer_->SetValue("ID", pool_->NewArrayOf({pool_->NewString(id, psmHex), pool_->NewString(id, psmHex)}));
   } catch (const EDigestError&) {
   }
-  newPageTree(pages);
 }

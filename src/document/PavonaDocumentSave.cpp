@@ -64,6 +64,7 @@ bool TPDFDocument::SaveToStream(TStream& stream) {
 }
 
 void TPDFDocument::writeBody(TStream& stream) {
+  settleNewID();
   // Offsets count from where the file starts in the stream.
   const int64_t start = stream.GetPosition();
   int64_t written = 0;

@@ -403,6 +403,7 @@ void TPDFDocument::ReadEncryption() {
 // Keys and authentication
 
 std::string TPDFDocument::firstID() const {
+  settleNewID();
   // A file without ID is authenticated with an empty first element, as
   // other readers do; inventing one would give a wrong key.
   TPDFArray* id = trailer_ ? PDFAsArray(trailer_->GetValue("ID", true)) : nullptr;
@@ -707,6 +708,7 @@ bool TPDFDocument::SetEncryption(std::u16string_view ownerPassword, std::u16stri
   e.P = ComputeP();
 
   // The key depends on the first ID element: make one when there is none.
+  settleNewID();
   if (!PDFAsArray(trailer_->GetValue("ID", true))) {
     std::string x = md5(PDFDateNow() + randomBytes(16));
     trailer_->SetValue("ID", pool_->NewArrayOf({pool_->NewString(x, psmHex), pool_->NewString(x, psmHex)}));

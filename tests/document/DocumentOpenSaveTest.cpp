@@ -247,6 +247,37 @@ TEST(DocumentNew, OnePageDocumentSavesAsAValidFile) {
   }
 }
 
+// A new document's identifier is made when the trailer is first asked for
+// or written, from the time the document was made; a file loaded into the
+// document instead keeps its own trailer (one without an identifier gets
+// none: its keys were made without one).
+TEST(DocumentNew, IdentifierIsMadeWhenFirstNeededAndOnlyForTheNewDocument) {
+  auto idOf = [](const std::string& file) {
+    TPDFDocument doc;
+    EXPECT_EQ(doc.LoadFromString(file, u""), 0);
+    TPDFArray* id = doc.GetTrailer()->GetArray("ID");
+    if (!id || id->GetCount() != 2) return std::string("none");
+    const std::string first = id->GetItem(0)->AsString()->GetValue();
+    return first == id->GetItem(1)->AsString()->GetValue() ? first : std::string("two different");
+  };
+  TPDFDocument saved;
+  saved.InitNewDocument();
+  const std::string file = saved.SaveToString();
+  EXPECT_EQ(idOf(file).size(), 16u) << "written without the trailer asked for first";
+
+  TPDFDocument stripped;
+  stripped.InitNewDocument();
+  stripped.GetTrailer()->DeleteKey("ID");
+  const std::string withoutID = stripped.SaveToString();
+  ASSERT_EQ(idOf(withoutID), "none");
+
+  TPDFDocument replaced;
+  replaced.InitNewDocument();
+  ASSERT_EQ(replaced.LoadFromString(withoutID, u""), 0);
+  EXPECT_EQ(replaced.GetTrailer()->GetValue("ID"), nullptr);
+  EXPECT_EQ(idOf(replaced.SaveToString()), "none");
+}
+
 TEST(DocumentSave, LayoutOfTheWrittenFile) {
   TPDFDocument doc;
   ASSERT_EQ(doc.LoadFromString(buildFile("%PDF-1.3\n", true), u""), 0);
