@@ -227,12 +227,14 @@ private:
     loaded_ = true;
     folder_ = cacheFolder();
     if (folder_.empty()) return;
-    std::ifstream in(folder_ + "/installed-fonts", std::ios::binary);
+    std::ifstream in(folder_ + "/installed-fonts", std::ios::binary | std::ios::ate);
     if (!in) return;
-    std::string text(kMaxAnswersFile + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    const std::streamoff size = in.tellg();
+    if (size <= 0 || size > static_cast<std::streamoff>(kMaxAnswersFile)) return;
+    std::string text(static_cast<size_t>(size), '\0');
+    in.seekg(0);
+    in.read(text.data(), size);
     text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxAnswersFile) return;
     std::vector<std::string_view> lines = splitOn(text, '\n');
     if (lines.empty() || lines.front() != kAnswersHeader) return;
     size_t environment = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/Classes.h"
 #include "platform/Fonts.h"
@@ -38,14 +39,18 @@ const std::string& glyphListData() {
   return data;
 }
 
-uint32_t read24(const std::string& d, size_t pos) {
-  return uint32_t(uint8_t(d[pos])) | (uint32_t(uint8_t(d[pos + 1])) << 8) | (uint32_t(uint8_t(d[pos + 2])) << 16);
-}
-
+// The first standard glyph of a Unicode value: asked for every code of
+// every simple font, so looked up in a sorted index made once.
 const TPDFStandardGlyph* standardByUnicode(uint16_t unicode) {
-  for (const auto& g : kStandardGlyphs)
-    if (g.Unicode == unicode) return &g;
-  return nullptr;
+  static const std::vector<std::pair<uint16_t, uint16_t>> index = [] {
+    std::vector<std::pair<uint16_t, uint16_t>> byUnicode;
+    for (int32_t i = 0; i < kStandardGlyphCount; ++i)
+      byUnicode.emplace_back(kStandardGlyphs[i].Unicode, static_cast<uint16_t>(i));
+    std::sort(byUnicode.begin(), byUnicode.end());  // equal values keep the glyphs' order
+    return byUnicode;
+  }();
+  auto it = std::lower_bound(index.begin(), index.end(), std::make_pair(unicode, uint16_t(0)));
+  return it != index.end() && it->first == unicode ? &kStandardGlyphs[it->second] : nullptr;
 }
 
 // Code page 1252 byte of a Unicode character through the standard names:
@@ -238,23 +243,31 @@ uint16_t GlyphNameToCode(std::string_view name) {
 
 namespace {
 
+// The glyph list's records (after 58 bucket positions: a length byte, the
+// name, a little-endian Unicode value), in a sorted index made once: every
+// code of every simple font is looked up by name.
 uint16_t glyphListCode(std::string_view name) {
-  const std::string& d = glyphListData();
-  constexpr size_t kHeader = 58 * 3;
-  if (name.empty() || d.size() < kHeader) return 0;
-  unsigned char first = static_cast<unsigned char>(name[0]);
-  if (first < 'A' || first > 'z') return 0;
-  uint32_t start = read24(d, (first - 'A') * 3u);
-  if (start == 0) return 0;
-  size_t pos = start - 1;
-  while (pos < d.size()) {
-    size_t len = static_cast<unsigned char>(d[pos]);
-    if (len == 0 || pos + 1 + len + 2 > d.size() || static_cast<unsigned char>(d[pos + 1]) != first) break;
-    if (std::string_view(d).substr(pos + 1, len) == name)
-      return static_cast<uint16_t>(uint8_t(d[pos + 1 + len]) | (uint8_t(d[pos + 2 + len]) << 8));
-    pos += 1 + len + 2;
-  }
-  return 0;
+  using TEntry = std::pair<std::string_view, uint16_t>;
+  static const std::vector<TEntry> index = [] {
+    const std::string& d = glyphListData();
+    constexpr size_t kHeader = 58 * 3;
+    std::vector<TEntry> entries;
+    for (size_t pos = kHeader; pos < d.size();) {
+      const size_t len = static_cast<unsigned char>(d[pos]);
+      if (len == 0 || pos + 1 + len + 2 > d.size()) break;
+      entries.emplace_back(std::string_view(d).substr(pos + 1, len),
+                           static_cast<uint16_t>(uint8_t(d[pos + 1 + len]) | (uint8_t(d[pos + 2 + len]) << 8)));
+      pos += 1 + len + 2;
+    }
+    auto byName = [](const TEntry& a, const TEntry& b) { return a.first < b.first; };
+    if (!std::is_sorted(entries.begin(), entries.end(), byName))
+      std::stable_sort(entries.begin(), entries.end(), byName);  // a repeated name keeps its first value
+    return entries;
+  }();
+  if (name.empty()) return 0;
+  auto it = std::lower_bound(index.begin(), index.end(), name,
+                             [](const TEntry& e, std::string_view n) { return e.first < n; });
+  return it != index.end() && it->first == name ? it->second : 0;
 }
 
 }  // namespace

@@ -79,6 +79,22 @@ TEST(FontConst, GlyphListLookups) {
   EXPECT_EQ(GlyphNameToCode("zukatakana"), 0x30BA);
   EXPECT_EQ(GlyphNameToCode("Zuhiragana"), 0);
   EXPECT_EQ(GlyphNameToCode("~tilde"), 0);
+  EXPECT_EQ(GlyphNameToCode("zzz"), 0);  // after the last name
+  EXPECT_EQ(GlyphNameToCode("0"), 0);    // before the first
+
+  // Every name of the list gives its (first) value.
+  std::istringstream list(pvltest::ReadFile(std::string(PVL_SOURCE_DIR) + "/data/glyphlist.txt"));
+  std::string line;
+  size_t names = 0;
+  while (std::getline(list, line)) {
+    const size_t semicolon = line.find(';');
+    if (line.empty() || line[0] == '#' || semicolon == std::string::npos) continue;
+    const std::string name = line.substr(0, semicolon);
+    const uint16_t value = static_cast<uint16_t>(std::stoul(line.substr(semicolon + 1, 4), nullptr, 16));
+    EXPECT_EQ(GlyphNameToCode(name), value) << name;
+    ++names;
+  }
+  EXPECT_GT(names, 4000u);
 }
 
 // Every entry of the glyph list file resolves to its (first) value.
