@@ -1,16 +1,12 @@
 #include "platform/Fonts.h"
 
-#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -227,14 +223,15 @@ private:
     loaded_ = true;
     folder_ = cacheFolder();
     if (folder_.empty()) return;
-    std::ifstream in(folder_ + "/installed-fonts", std::ios::binary | std::ios::ate);
-    if (!in) return;
-    const std::streamoff size = in.tellg();
-    if (size <= 0 || size > static_cast<std::streamoff>(kMaxAnswersFile)) return;
-    std::string text(static_cast<size_t>(size), '\0');
-    in.seekg(0);
-    in.read(text.data(), size);
-    text.resize(static_cast<size_t>(in.gcount()));
+    const std::string file = folder_ + "/installed-fonts";
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || st.st_size <= 0 || st.st_size > static_cast<off_t>(kMaxAnswersFile)) return;
+    std::string text;
+    try {
+      text = ReadFileBytes(file);
+    } catch (const Exception&) {
+      return;
+    }
     std::vector<std::string_view> lines = splitOn(text, '\n');
     if (lines.empty() || lines.front() != kAnswersHeader) return;
     size_t environment = 0;
@@ -272,27 +269,19 @@ private:
     ::mkdir(folder_.c_str(), 0700);
   }
 
-  // A temporary file renamed over the old one, so that a reader never sees
-  // half a file; losing the file costs only the next run's time.
+  // Renamed into place, so that a reader never sees half a file; losing
+  // the file costs only the next run's time.
   void save() {
     std::string text = std::string(kAnswersHeader) + '\n';
     for (const char* name : kFontEnvironment)
       text += std::string("env\t") + name + '\t' + environmentValue(name) + '\n';
     for (const auto& [path, stamp] : stamps_) text += "stamp\t" + path + '\t' + stamp + '\n';
     for (const auto& [question, answer] : answers_) text += "answer\t" + question + '\t' + answer + '\n';
-    std::string temporary = folder_ + "/.installed-fonts.XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return;
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n > 0)
-        done += static_cast<size_t>(n);
-      else if (n == 0 || errno != EINTR)
-        ok = false;
+    try {
+      WriteFileBytesAtomic(folder_ + "/installed-fonts", text);
+    } catch (const Exception&) {
+      // Not kept: the next run asks fontconfig again.
     }
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), (folder_ + "/installed-fonts").c_str()) != 0) ::unlink(temporary.c_str());
   }
 
   bool loaded_ = false;
