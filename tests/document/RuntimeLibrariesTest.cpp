@@ -152,36 +152,45 @@ TEST(RuntimeLibraries, LoadedWhenFirstNeeded) {
             "aes-256 open: ok\n");
 }
 
+// Runs uses() in a child process, this program run again with the library
+// path set to libraryPath (the loader reads it only at start, so the child
+// proves too that none of the libraries faked there is needed to start), and
+// expects what it reports to match the pattern. folder is removed by the
+// child: it ends without destructors.
+template <class Uses>
+void ExpectReportWithLibraryPath(const std::string& libraryPath, const std::string& folder, Uses uses,
+                                 const std::string& pattern) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  const char* saved = std::getenv("LD_LIBRARY_PATH");
+  const std::string before = saved ? saved : "";
+  setenv("LD_LIBRARY_PATH", libraryPath.c_str(), 1);
+  EXPECT_EXIT(
+      {
+        std::fputs(uses().c_str(), stderr);
+        std::fflush(stderr);
+        std::filesystem::remove_all(folder);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), pattern);
+  if (saved) {
+    setenv("LD_LIBRARY_PATH", before.c_str(), 1);
+  } else {
+    unsetenv("LD_LIBRARY_PATH");
+  }
+}
+
 TEST(RuntimeLibraries, MissingLibrariesAreNamedAndTheRestWorks) {
   TempDir dir;
   const std::string tif = dir.File("deflate.tif");
   pvltest::WriteFile(tif, DeflateTiff());
   for (const char* name : {"libtiff.so.6", "libxml2.so.2", "libxml2.so.16", "libicuuc.so.72"})
     pvltest::WriteFile(dir.File(name), "not a library\n");
-  // The child is this program run again: it starts with the path set (the
-  // loader reads it only at start), and so proves too that none of the
-  // three is needed to start.
-  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-  const char* saved = std::getenv("LD_LIBRARY_PATH");
-  const std::string before = saved ? saved : "";
-  setenv("LD_LIBRARY_PATH", dir.Path().c_str(), 1);
-  EXPECT_EXIT(
-      {
-        std::fputs(LibraryUses(tif).c_str(), stderr);
-        std::fflush(stderr);
-        std::filesystem::remove_all(dir.Path());  // the child's own folder: it ends without destructors
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(0),
+  ExpectReportWithLibraryPath(
+      dir.Path(), dir.Path(), [&] { return LibraryUses(tif); },
       "tiff import: failed: TIFF pages cannot be decoded: libtiff\\.so\\.6 cannot be loaded[^\n]*\n"
       "xmp: no packet, title Run-time binding\n"
       "saslprep: failed: SASLprep is not available: libicuuc\\.so\\.[0-9]+ cannot be loaded[^\n]*\n"
       "r6 open: ok\n");
-  if (saved) {
-    setenv("LD_LIBRARY_PATH", before.c_str(), 1);
-  } else {
-    unsetenv("LD_LIBRARY_PATH");
-  }
 }
 
 // Without libcrypto the program starts, opens, renders, reads and saves a
@@ -193,18 +202,8 @@ TEST(RuntimeLibraries, MissingLibcryptoIsNamedAndPlainFilesWork) {
   std::filesystem::create_directories(fakes);
   std::filesystem::create_directories(outputs);
   pvltest::WriteFile(fakes + "/libcrypto.so.3", "not a library\n");
-  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-  const char* saved = std::getenv("LD_LIBRARY_PATH");
-  const std::string before = saved ? saved : "";
-  setenv("LD_LIBRARY_PATH", fakes.c_str(), 1);
-  EXPECT_EXIT(
-      {
-        std::fputs(CryptoUses(outputs).c_str(), stderr);
-        std::fflush(stderr);
-        std::filesystem::remove_all(dir.Path());  // the child's own folder: it ends without destructors
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(0),
+  ExpectReportWithLibraryPath(
+      fakes, dir.Path(), [&] { return CryptoUses(outputs); },
       "new document: 1 page, save ok\n"
       "open: ok\n"
       "render: ok\n"
@@ -214,11 +213,6 @@ TEST(RuntimeLibraries, MissingLibcryptoIsNamedAndPlainFilesWork) {
       "files: new\\.pdf saved\\.pdf\n"
       "encrypt: failed: [^\n]*libcrypto\\.so\\.3 cannot be loaded[^\n]*\n"
       "aes-256 open: failed: [^\n]*libcrypto\\.so\\.3 cannot be loaded[^\n]*\n");
-  if (saved) {
-    setenv("LD_LIBRARY_PATH", before.c_str(), 1);
-  } else {
-    unsetenv("LD_LIBRARY_PATH");
-  }
 }
 
 }  // namespace
