@@ -923,8 +923,7 @@ TPDFFontCollectionData* TPDFFontCollection::loadFont(TPDFObject* fontObject, int
   rec.LastChar = st.lastChar;
   rec.CIDToGIDMap = std::move(st.cidToGID);
   rec.CIDSystemInfo = std::move(st.cidSystemInfo);
-  EncodingVectorToCodes(rec.GlyphNames, rec.CodeText);
-  buildUnicode(st, rec, font);
+  buildUnicode(st, rec, font);  // also the codes' text
   if (std::all_of(rec.CodeText.begin(), rec.CodeText.end(), [](const std::string& s) { return s.empty(); })) {
     for (int i = 0; i < 256; ++i) {
       rec.CodeText[i] = std::string(1, static_cast<char>(i));

@@ -243,31 +243,48 @@ uint16_t GlyphNameToCode(std::string_view name) {
 
 namespace {
 
+// The first eight bytes of a name as a big-endian number (zeros after a
+// shorter name): numbers in the order of the names, compared in one step.
+uint64_t namePrefix(std::string_view name) {
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < 8; ++i) prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+  return prefix;
+}
+
 // The glyph list's records (after 58 bucket positions: a length byte, the
-// name, a little-endian Unicode value), in a sorted index made once: every
-// code of every simple font is looked up by name.
+// name, a little-endian Unicode value), in an index sorted by name made
+// once: every code of every simple font is looked up by name.
 uint16_t glyphListCode(std::string_view name) {
-  using TEntry = std::pair<std::string_view, uint16_t>;
+  struct TEntry {
+    uint64_t prefix;
+    std::string_view name;
+    uint16_t code;
+  };
   static const std::vector<TEntry> index = [] {
     const std::string& d = glyphListData();
     constexpr size_t kHeader = 58 * 3;
     std::vector<TEntry> entries;
+    entries.reserve(d.size() / 10);
     for (size_t pos = kHeader; pos < d.size();) {
       const size_t len = static_cast<unsigned char>(d[pos]);
       if (len == 0 || pos + 1 + len + 2 > d.size()) break;
-      entries.emplace_back(std::string_view(d).substr(pos + 1, len),
-                           static_cast<uint16_t>(uint8_t(d[pos + 1 + len]) | (uint8_t(d[pos + 2 + len]) << 8)));
+      const std::string_view entry = std::string_view(d).substr(pos + 1, len);
+      entries.push_back({namePrefix(entry), entry,
+                         static_cast<uint16_t>(uint8_t(d[pos + 1 + len]) | (uint8_t(d[pos + 2 + len]) << 8))});
       pos += 1 + len + 2;
     }
-    auto byName = [](const TEntry& a, const TEntry& b) { return a.first < b.first; };
+    auto byName = [](const TEntry& x, const TEntry& y) { return x.name < y.name; };
     if (!std::is_sorted(entries.begin(), entries.end(), byName))
       std::stable_sort(entries.begin(), entries.end(), byName);  // a repeated name keeps its first value
     return entries;
   }();
   if (name.empty()) return 0;
-  auto it = std::lower_bound(index.begin(), index.end(), name,
-                             [](const TEntry& e, std::string_view n) { return e.first < n; });
-  return it != index.end() && it->first == name ? it->second : 0;
+  const uint64_t prefix = namePrefix(name);
+  auto it =
+      std::lower_bound(index.begin(), index.end(), prefix, [](const TEntry& e, uint64_t p) { return e.prefix < p; });
+  for (; it != index.end() && it->prefix == prefix; ++it)
+    if (it->name == name) return it->code;
+  return 0;
 }
 
 }  // namespace
