@@ -128,6 +128,10 @@ void TPDFPicasso::SelectBackend(std::unique_ptr<TPicassoBackend> backend, TPicas
 
 TCairoDLL* TPDFPicasso::CairoLibrary() const { return backend_->CairoLibrary(); }
 
+bool TPDFPicasso::MaskArea(int& width, int& height) const {
+  return backend_->MaskArea(width, height);
+}
+
 void TPDFPicasso::SetCanvas(TCanvas& canvas) {
   canvas_ = &canvas;
   SelectBackend(CreateGdiBackend(*this, canvas_, dc_), pkGDI);

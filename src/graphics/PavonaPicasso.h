@@ -138,6 +138,9 @@ public:
   // at device pixel (x, y), in the fill colour and alpha, inside the clip.
   TCairoDLL* CairoLibrary() const;
   void FillMask(const uint8_t* bits, int width, int height, int stride, int x, int y);
+  // The device pixels [0, width) x [0, height) masks can show in (false on
+  // kinds that draw no masks).
+  bool MaskArea(int& width, int& height) const;
 
   // Images.
   void DrawBitmap(const TBitmap& bitmap, double x, double y, double w, double h);

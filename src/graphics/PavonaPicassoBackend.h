@@ -86,6 +86,9 @@ public:
                         int /*y*/) {}
   // The loaded drawing library masks are rasterised with, if any.
   virtual TCairoDLL* CairoLibrary() const { return nullptr; }
+  // The device pixels [0, width) x [0, height) a mask can show in; false
+  // when the back-end draws no masks.
+  virtual bool MaskArea(int& /*width*/, int& /*height*/) const { return false; }
   // Ends the page (back-ends that write a document around the drawing).
   virtual void EndPage(int /*width*/, int /*height*/) {}
 

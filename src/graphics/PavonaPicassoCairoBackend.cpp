@@ -21,8 +21,9 @@ int CairoFillRule(TFillRule rule) {
 
 class TPicassoCairo final : public TPicassoBackend {
 public:
-  TPicassoCairo(TPDFPicasso& owner, std::unique_ptr<TCairoDLL> library, HDC dc, cairo_rt::cairo_surface_t* surface)
-      : TPicassoBackend(owner), cairo_(std::move(library)), dc_(dc), surface_(surface) {
+  TPicassoCairo(TPDFPicasso& owner, std::unique_ptr<TCairoDLL> library, HDC dc, cairo_rt::cairo_surface_t* surface,
+                int width, int height)
+      : TPicassoBackend(owner), cairo_(std::move(library)), dc_(dc), surface_(surface), width_(width), height_(height) {
     cr_ = cairo_->cairo_create(surface_);
   }
 
@@ -171,6 +172,12 @@ public:
 
   TCairoDLL* CairoLibrary() const override { return cairo_.get(); }
 
+  bool MaskArea(int& width, int& height) const override {
+    width = width_;
+    height = height_;
+    return true;
+  }
+
 private:
   void Replay(const Path& path) {
     cairo_->cairo_new_path(cr_);
@@ -188,6 +195,7 @@ private:
   HDC dc_ = nullptr;
   cairo_rt::cairo_surface_t* surface_ = nullptr;
   cairo_rt::cairo_t* cr_ = nullptr;
+  int width_ = 0, height_ = 0;  // the surface's pixels
   // The path as built, replayed to take a clip from it after painting.
   TPicassoRecordedPath recorded_;
 };
@@ -202,7 +210,7 @@ std::unique_ptr<TPicassoBackend> CreateCairoBackend(TPDFPicasso& owner, std::uni
     library->cairo_surface_destroy(s);
     return nullptr;
   }
-  auto backend = std::make_unique<TPicassoCairo>(owner, std::move(library), dc, s);
+  auto backend = std::make_unique<TPicassoCairo>(owner, std::move(library), dc, s, surface.width, surface.height);
   if (clearToWhite) backend->ClearToWhite();
   return backend;
 }

@@ -142,7 +142,7 @@ bool TPDFGlyphCache::Rasterize(TCairoDLL& cairo, const TPDFOutlineRecorder& outl
 
 const TPDFGlyphMask* TPDFGlyphCache::Find(TCairoDLL& cairo, uint64_t fontId, TPDFFontRasterizer& rasterizer,
                                           std::string_view glyphKey, const TPDFMatrix& matrix, double x, double y,
-                                          int32_t& originX, int32_t& originY) {
+                                          int32_t& originX, int32_t& originY, int32_t areaWidth, int32_t areaHeight) {
   // A rasterizer scales glyph units (the offset included) by its glyph
   // scale before the matrix: the origin lands where it would draw it.
   const double k = rasterizer.GetGlyphScale();
@@ -191,6 +191,10 @@ const TPDFGlyphMask* TPDFGlyphCache::Find(TCairoDLL& cairo, uint64_t fontId, TPD
     const double right = std::ceil(maxX), bottom = std::ceil(maxY);
     if (!(right - left <= kMaxGlyphPixels && bottom - top <= kMaxGlyphPixels)) {
       entry.tooLarge = true;
+    } else if (areaWidth > 0 && areaHeight > 0 &&
+               (px + right <= 0 || py + bottom <= 0 || px + left >= areaWidth || py + top >= areaHeight)) {
+      static const TPDFGlyphMask kNothingShows;
+      return &kNothingShows;
     } else {
       TPDFGlyphMask& mask = entry.mask;
       mask.Left = static_cast<int32_t>(left);

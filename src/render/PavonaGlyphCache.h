@@ -82,10 +82,13 @@ public:
   // originX/originY receive the whole device pixel the mask's Left/Top count
   // from. nullptr when the glyph is too large for a mask or cannot be
   // rasterised: the caller draws the outline instead. The mask stays valid
-  // until the next call.
+  // until the next call. With an area (device pixels [0, areaWidth) x
+  // [0, areaHeight); 0 for none), a glyph not cached whose mask would fall
+  // wholly outside it is measured but neither rasterised nor kept: an empty
+  // mask comes back (text far off the page costs no fill).
   const TPDFGlyphMask* Find(TCairoDLL& cairo, uint64_t fontId, TPDFFontRasterizer& rasterizer,
                             std::string_view glyphKey, const TPDFMatrix& matrix, double x, double y, int32_t& originX,
-                            int32_t& originY);
+                            int32_t& originY, int32_t areaWidth = 0, int32_t areaHeight = 0);
 
   void Clear();
   // A new budget; masks beyond it are dropped at once.

@@ -371,8 +371,10 @@ void TPDFRenderer::DrawGlyph(TRun& run, TTextShow& show, std::string_view key) {
 
 bool TPDFRenderer::DrawGlyphMask(TRun& run, TTextShow& show, std::string_view key) {
   int32_t px = 0, py = 0;
-  const TPDFGlyphMask* mask = fontCollection_->GlyphCache.Find(*show.cairo, show.font->CacheId, *show.rasterizer,
-                                                               key, CTM, show.x, show.rise, px, py);
+  int areaWidth = 0, areaHeight = 0;
+  run.canvas->MaskArea(areaWidth, areaHeight);
+  const TPDFGlyphMask* mask = fontCollection_->GlyphCache.Find(*show.cairo, show.font->CacheId, *show.rasterizer, key,
+                                                               CTM, show.x, show.rise, px, py, areaWidth, areaHeight);
   if (!mask) return false;
   if (!mask->Empty())
     run.canvas->FillMask(mask->Bits.data(), mask->Width, mask->Height, mask->Stride, px + mask->Left,

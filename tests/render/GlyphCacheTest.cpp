@@ -230,25 +230,32 @@ struct TTextCase {
   bool masks;  // filled text: drawn from masks when the cache is on
 };
 
+// Glyphs wholly off the page (left of it, above it), across its right and
+// bottom edges, and inside it: four distinct glyphs reach the page.
+const char* const kEdgeText =
+    "BT /F1 30 Tf 1 0 0 1 -200 100 Tm (AB) Tj 1 0 0 1 50 900 Tm (AB) Tj 1 0 0 1 275 100 Tm (W) Tj "
+    "1 0 0 1 120 -12 Tm (g) Tj 1 0 0 1 50 50 Tm (EF) Tj ET";
+
 const TTextCase kTextCases[] = {
     {"filled, upright",
      "BT /F1 28 Tf 1 0 0 1 20 150 Tm (Hamburg) Tj 0 -40 Td /F1 11 Tf (small text of eleven points) Tj ET", 0.04, true},
-    {"filled, rotated 30 degrees",
-     "BT /F1 24 Tf 0.866 0.5 -0.5 0.866 40 40 Tm (Rotated) Tj 0 -30 Td (glyphs) Tj ET", 0.04, true},
-    {"filled, skewed and mirrored",
-     "BT /F1 26 Tf 1 0 0.4 1 30 140 Tm (Skewed) Tj -1 0 0 1 260 60 Tm (mirror) Tj ET", 0.04, true},
+    {"filled, rotated 30 degrees", "BT /F1 24 Tf 0.866 0.5 -0.5 0.866 40 40 Tm (Rotated) Tj 0 -30 Td (glyphs) Tj ET",
+     0.04, true},
+    {"filled, skewed and mirrored", "BT /F1 26 Tf 1 0 0.4 1 30 140 Tm (Skewed) Tj -1 0 0 1 260 60 Tm (mirror) Tj ET",
+     0.04, true},
     {"stroked (mode 1)", "BT 1 Tr 0.8 w 1 0 0 RG /F1 40 Tf 1 0 0 1 20 100 Tm (Stroke) Tj ET", 0.04, false},
-    {"filled and stroked (mode 2)",
-     "BT 2 Tr 1.5 w 0 0 1 RG 1 1 0 rg /F1 40 Tf 1 0 0 1 20 100 Tm (Both) Tj ET", 0.04, false},
+    {"filled and stroked (mode 2)", "BT 2 Tr 1.5 w 0 0 1 RG 1 1 0 rg /F1 40 Tf 1 0 0 1 20 100 Tm (Both) Tj ET", 0.04,
+     false},
     {"invisible (mode 3) draws nothing", "BT 3 Tr /F1 40 Tf 1 0 0 1 20 100 Tm (Unseen) Tj ET", 0.0005, false},
     {"clip only (mode 7), rotated",
      "BT 7 Tr /F1 60 Tf 0.966 0.259 -0.259 0.966 20 40 Tm (Clip) Tj ET 1 0 0 rg 0 0 300 200 re f", 0.04, false},
-    {"fill and clip (mode 4)",
-     "BT 4 Tr 0 0 1 rg /F1 50 Tf 1 0 0 1 20 80 Tm (Fill) Tj ET 0 1 0 rg 0 90 300 30 re f", 0.04, false},
-    {"filled inside a clip rectangle",
-     "q 40 60 120 50 re W n BT /F1 48 Tf 1 0 0 1 20 70 Tm (Clipped) Tj ET Q", 0.04, true},
+    {"fill and clip (mode 4)", "BT 4 Tr 0 0 1 rg /F1 50 Tf 1 0 0 1 20 80 Tm (Fill) Tj ET 0 1 0 rg 0 90 300 30 re f",
+     0.04, false},
+    {"filled inside a clip rectangle", "q 40 60 120 50 re W n BT /F1 48 Tf 1 0 0 1 20 70 Tm (Clipped) Tj ET Q", 0.04,
+     true},
     {"filled at half opacity",
      "/GS1 gs 0 0 1 rg BT /F1 36 Tf 1 0 0 1 20 100 Tm (Alpha) Tj 1 0 0 1 30 92 Tm (Alpha) Tj ET", 0.04, true},
+    {"filled across and beyond the page's edges", kEdgeText, 0.04, true},
 };
 
 TEST(GlyphCacheText, ModesAndMatricesMatchPdftoppm) {
@@ -293,6 +300,32 @@ TEST(GlyphCacheText, ModesAndMatricesMatchPdftoppm) {
     EXPECT_LT(d.meanBlurred, 1.0);
     EXPECT_LE(d.maxBlurred, 32);
   }
+}
+
+// Glyphs that fall wholly outside the page are measured but neither
+// rasterised nor kept; those across an edge are drawn like the others.
+TEST(GlyphCacheText, GlyphsOffThePageAreNotRasterised) {
+  const char* font = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
+  ASSERT_TRUE(std::filesystem::exists(font)) << "installed by scripts/install-deps.sh";
+  auto doc = LoadPdf(EmbeddedFontPage(kEdgeText, font, ""));
+  ASSERT_TRUE(doc);
+  auto pages = FindPages(*doc);
+  ASSERT_EQ(pages.size(), 1u);
+  TPDFFontCollection masks, outlines;
+  masks.LoadOutlines = outlines.LoadOutlines = true;
+  const TBitmap drawn = RenderCairo(pages[0], masks, true, 72);
+  EXPECT_EQ(masks.GlyphCache.Count(), 4u) << "W, g, E and F";
+  const TPixelDifference d = Difference(drawn, RenderCairo(pages[0], outlines, false, 72));
+  EXPECT_LT(d.meanBlurred, 1.0);
+  EXPECT_LE(d.maxBlurred, 32);
+  // The W crosses the right edge, the g the bottom: both leave ink there.
+  const std::vector<int> grey = GreyOf(drawn);
+  auto inkAt = [&](int x, int y) { return grey[static_cast<size_t>(y) * drawn.Width() + x] < 200; };
+  bool right = false, bottom = false;
+  for (int y = 0; y < drawn.Height(); ++y) right = right || inkAt(drawn.Width() - 1, y);
+  for (int x = 0; x < drawn.Width(); ++x) bottom = bottom || inkAt(x, drawn.Height() - 1);
+  EXPECT_TRUE(right);
+  EXPECT_TRUE(bottom);
 }
 
 }  // namespace
