@@ -40,32 +40,10 @@ double DifferingShare(const TBitmap& ours, const TPeerPage& peer) {
   return double(differing) / (double(w) * h);
 }
 
-struct TCase {
-  std::string name;
-  std::string pdf;
-  unsigned peers = ptPoppler | ptMupdf;
-};
-
 // Each case drawn by both back-ends and compared with each named peer: at
 // most maxShare of the pixels may differ.
-void CompareWithPeers(const std::vector<TCase>& cases, double maxShare) {
-  std::string missing;
-  if (!RequireTool("pdftoppm", missing) || !RequireTool("mutool", missing)) GTEST_SKIP() << missing;
-  TempDir dir;
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (TPeerTool peer : {ptPoppler, ptMupdf}) {
-      if (!(c.peers & peer)) continue;
-      TPeerPage page;
-      ASSERT_TRUE(DrawWithPeer(peer, c.pdf, dir, page));
-      for (bool cairo : {false, true}) {
-        TRendered r = RenderContent(c.pdf, cairo);
-        EXPECT_EQ(r.error, "");
-        EXPECT_LE(DifferingShare(r.bitmap, page), maxShare)
-            << (cairo ? "cairo" : "GDI") << " against " << PeerToolName(peer);
-      }
-    }
-  }
+void CompareWithPeers(const std::vector<TPeerCase>& cases, double maxShare) {
+  pvlrender::CompareWithPeers(cases, maxShare, DifferingShare);
 }
 
 std::string Image(const std::string& entries, const std::string& data) {
@@ -166,7 +144,7 @@ TEST(RendererImageFaults, MasksFinerThanTheirPictureKeepTheirResolution) {
   const std::string twice = once + " q 20 0 0 20 75 75 cm /Im Do Q";
   // pdftoppm resamples masks with a smoothing filter even at their own
   // size (half the edge pixels differ); mutool draws them as we do.
-  std::vector<TCase> cases;
+  std::vector<TPeerCase> cases;
   for (int side : {80, 160, 240}) {
     const std::string size = std::to_string(side);
     cases.push_back({"SMask " + size, page("/SMask", softMask(side), once), ptMupdf});
@@ -232,7 +210,7 @@ TEST(RendererImageFaults, PicturesBetweenDevicePixelsHaveCrispEdges) {
   const std::string jpx = ReadFile(dir.File("grey.jp2"));
   const std::string raw = "/Width 8 /Height 8 /ColorSpace /DeviceGray /BitsPerComponent 8";
   const std::string jpxEntries = "/Width 8 /Height 8 /ColorSpace /DeviceGray /Filter /JPXDecode";
-  std::vector<TCase> cases;
+  std::vector<TPeerCase> cases;
   for (const char* matrix : {"79.3 0 0 39.4 10.3 30.4", "79.8 0 0 39.8 10.6 30.6", "-80.4 0 0 -40.4 90.2 70.2",
                              "0 40.6 -60.2 0 80.3 10.5", "50.5 0 0 50.5 20.25 20.25"})
     for (bool isJpx : {false, true})
@@ -248,7 +226,7 @@ TEST(RendererImageFaults, PicturesBetweenDevicePixelsHaveCrispEdges) {
 // painted solid colour. They blend now, and a fully transparent part
 // paints nothing.
 TEST(RendererImageFaults, ConstantAlphaBlendsOrPaintsNothing) {
-  std::vector<TCase> cases;
+  std::vector<TPeerCase> cases;
   for (const char* alpha : {"0", "0.001", "0.02", "0.04", "0.5", "0.9", "1"}) {
     const std::string state = std::string("<< /ExtGState << /G << /ca ") + alpha + " /CA " + alpha + " >> >> >>";
     const std::string under = "0 0 1 rg 10 10 80 80 re f 1 1 0 rg 30 45 40 10 re f /G gs ";

@@ -20,52 +20,18 @@ using namespace pvltest;
 
 namespace {
 
-enum TPeers : unsigned { kPoppler = 1, kMupdf = 2, kBoth = 3 };
+constexpr unsigned kPoppler = ptPoppler, kMupdf = ptMupdf, kBoth = ptPoppler | ptMupdf;
 
 // Anti-aliased edges of a scaled image or a clip differ by a pixel between
 // renderers (about 1.6 % of these pages); a black box or a missing picture
 // differs over a third of the page or more.
 constexpr double kMaxFraction = 0.03;
 
-// The page as a peer draws it at 72 dpi.
-bool PeerRender(TPeers peer, const std::string& pdf, const TempDir& dir, TReference& ref) {
-  const std::string file = dir.File("page.pdf");
-  WriteFile(file, pdf);
-  if (peer == kPoppler) {
-    auto r = RunCommand({"pdftoppm", "-r", "72", "-singlefile", file, dir.File("poppler")});
-    return r.exitCode == 0 &&
-           codectest::ReadPpmRgb(ReadFile(dir.File("poppler.ppm")), ref.width, ref.height, ref.pixels);
-  }
-  auto r = RunCommand({"mutool", "draw", "-q", "-r", "72", "-o", dir.File("mupdf.ppm"), file, "1"});
-  return r.exitCode == 0 && codectest::ReadPpmRgb(ReadFile(dir.File("mupdf.ppm")), ref.width, ref.height, ref.pixels);
-}
-
-struct TPeerCase {
-  std::string name;
-  std::string pdf;
-  unsigned peers = kBoth;
-};
-
 // Every case drawn by both back-ends and compared with each named peer.
 void ComparePages(const std::vector<TPeerCase>& cases) {
-  std::string missing;
-  const bool poppler = RequireTool("pdftoppm", missing), mupdf = RequireTool("mutool", missing);
-  if (!poppler || !mupdf) GTEST_SKIP() << missing;
-  TempDir dir;
-  for (const TPeerCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (TPeers peer : {kPoppler, kMupdf}) {
-      if (!(c.peers & peer)) continue;
-      TReference ref;
-      ASSERT_TRUE(PeerRender(peer, c.pdf, dir, ref));
-      for (bool cairo : {false, true}) {
-        TRendered r = RenderContent(c.pdf, cairo);
-        EXPECT_EQ(r.error, "");
-        EXPECT_LE(DifferingFraction(r.bitmap, ref), kMaxFraction)
-            << (cairo ? "cairo" : "GDI") << " against " << (peer == kPoppler ? "pdftoppm" : "mutool");
-      }
-    }
-  }
+  CompareWithPeers(cases, kMaxFraction, [](const TBitmap& ours, const TPeerPage& peer) {
+    return DifferingFraction(ours, TReference{peer.width, peer.height, peer.rgb});
+  });
 }
 
 // Samples packed at bits per component, rows starting on bytes.

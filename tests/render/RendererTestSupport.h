@@ -2,12 +2,15 @@
 // found through the page tree, pages rendered to bitmaps, and pixel checks.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CodecTestSupport.h"
+#include "PageImageCompare.h"
 #include "TestSupport.h"
 #include "document/PavonaDocument.h"
 #include "render/PavonaFontCollection.h"
@@ -161,6 +164,38 @@ inline bool DrawWithPeer(TPeerTool tool, const std::string& pdf, const pvltest::
                      ? pvltest::RunCommand({"pdftoppm", "-r", "72", "-singlefile", file, dir.File("peer")})
                      : pvltest::RunCommand({"mutool", "draw", "-q", "-r", "72", "-o", picture, file, "1"});
   return r.exitCode == 0 && codectest::ReadPpmRgb(pvltest::ReadFile(picture), page.width, page.height, page.rgb);
+}
+
+// A small page and the peers (TPeerTool bits) it is compared with.
+struct TPeerCase {
+  std::string name;
+  std::string pdf;
+  unsigned peers = ptPoppler | ptMupdf;
+};
+
+// Every case drawn by both back-ends and compared with each named peer:
+// differing(our bitmap, the peer's page), the share of pixels that differ,
+// is at most maxShare.
+template <class Differing>
+void CompareWithPeers(const std::vector<TPeerCase>& cases, double maxShare, Differing differing) {
+  std::string missing;
+  const bool poppler = pvltest::RequireTool("pdftoppm", missing), mupdf = pvltest::RequireTool("mutool", missing);
+  if (!poppler || !mupdf) GTEST_SKIP() << missing;
+  pvltest::TempDir dir;
+  for (const TPeerCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (TPeerTool peer : {ptPoppler, ptMupdf}) {
+      if (!(c.peers & peer)) continue;
+      TPeerPage page;
+      ASSERT_TRUE(DrawWithPeer(peer, c.pdf, dir, page));
+      for (bool cairo : {false, true}) {
+        TRendered r = RenderContent(c.pdf, cairo);
+        EXPECT_EQ(r.error, "");
+        EXPECT_LE(differing(r.bitmap, page), maxShare)
+            << (cairo ? "cairo" : "GDI") << " against " << PeerToolName(peer);
+      }
+    }
+  }
 }
 
 }  // namespace pvlrender
